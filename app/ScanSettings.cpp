@@ -1,0 +1,3 @@
+#include "app/ScanSettings.h"
+
+ScanSettingsRecord ScanSettings;

@@ -1,0 +1,150 @@
+#include "platform/TextCodec.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace {
+
+// An iconv descriptor for one call; descriptors are not shared between threads.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~Converter() {
+        if (ok())
+            iconv_close(m_cd);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts as much as possible; on return `in`/`inLeft` point at the first
+    // byte that could not be converted (or inLeft is 0).
+    int convert(const char*& in, size_t& inLeft, std::string& out) {
+        char buffer[256];
+        for (;;) {
+            char* inPtr = const_cast<char*>(in);
+            char* outPtr = buffer;
+            size_t outLeft = sizeof buffer;
+            size_t rc = iconv(m_cd, &inPtr, &inLeft, &outPtr, &outLeft);
+            int err = rc == static_cast<size_t>(-1) ? errno : 0;
+            out.append(buffer, sizeof buffer - outLeft);
+            in = inPtr;
+            if (err == E2BIG)
+                continue;
+            if (err == 0) {
+                // Flush any shift state (none for these encodings, but cheap).
+                outPtr = buffer;
+                outLeft = sizeof buffer;
+                iconv(m_cd, nullptr, nullptr, &outPtr, &outLeft);
+                out.append(buffer, sizeof buffer - outLeft);
+            }
+            return err;
+        }
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+// Length of the UTF-8 sequence that starts with `lead`, 1 for a stray byte.
+size_t Utf8SequenceLength(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xE0) == 0xC0)
+        return 2;
+    if ((lead & 0xF0) == 0xE0)
+        return 3;
+    if ((lead & 0xF8) == 0xF0)
+        return 4;
+    return 1;
+}
+
+} // namespace
+
+std::string Cp932ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    Converter conv("UTF-8", "CP932");
+    if (!conv.ok()) {
+        // No CP932 converter: keep plain ASCII, replace the rest.
+        for (unsigned char c : bytes)
+            out += c < 0x80 ? std::string(1, static_cast<char>(c)) : std::string("\xEF\xBF\xBD");
+        return out;
+    }
+    const char* in = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        int err = conv.convert(in, left, out);
+        if (err == 0)
+            break;
+        // Invalid or truncated sequence: replace one byte and go on.
+        out += "\xEF\xBF\xBD";
+        ++in;
+        --left;
+    }
+    return out;
+}
+
+bool Utf8ToCp932(std::string_view text, std::string& out) {
+    out.clear();
+    out.reserve(text.size());
+    Converter conv("CP932", "UTF-8");
+    bool exact = true;
+    if (!conv.ok()) {
+        for (unsigned char c : text) {
+            if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else {
+                exact = false;
+                if ((c & 0xC0) != 0x80)
+                    out += '?';
+            }
+        }
+        return exact;
+    }
+    const char* in = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        int err = conv.convert(in, left, out);
+        if (err == 0)
+            break;
+        exact = false;
+        out += '?';
+        size_t skip = Utf8SequenceLength(static_cast<unsigned char>(*in));
+        if (skip > left)
+            skip = left;
+        in += skip;
+        left -= skip;
+    }
+    return exact;
+}
+
+std::size_t Cp932Length(std::string_view text) {
+    std::string bytes;
+    Utf8ToCp932(text, bytes);
+    return bytes.size();
+}
+
+std::string TruncateToCp932Bytes(std::string_view text, std::size_t maxBytes) {
+    std::string bytes;
+    Utf8ToCp932(text, bytes);
+    if (bytes.size() <= maxBytes)
+        return std::string(text);
+    // Walk character by character; each UTF-8 character is one CP932 character
+    // of one or two bytes.
+    std::size_t used = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t len = Utf8SequenceLength(static_cast<unsigned char>(text[pos]));
+        if (pos + len > text.size())
+            len = text.size() - pos;
+        std::string one;
+        Utf8ToCp932(text.substr(pos, len), one);
+        if (used + one.size() > maxBytes)
+            break;
+        used += one.size();
+        pos += len;
+    }
+    return std::string(text.substr(0, pos));
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Conversion between the program's UTF-8 text and CP932 (Shift-JIS) bytes,
+// the encoding of NetBIOS names, the export file and older list files.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// CP932 bytes to UTF-8. Never fails: a byte sequence that is not valid CP932
+// becomes U+FFFD for each offending byte, so a hostile name still shows.
+std::string Cp932ToUtf8(std::string_view bytes);
+
+// UTF-8 to CP932. Returns false when the text holds a character that CP932
+// cannot represent (or is not valid UTF-8); `out` then holds the conversion
+// with '?' in place of each such character.
+bool Utf8ToCp932(std::string_view text, std::string& out);
+
+// The number of CP932 bytes the UTF-8 text takes ('?' counted for a
+// character CP932 lacks).
+std::size_t Cp932Length(std::string_view text);
+
+// The longest leading part of the UTF-8 text whose CP932 form takes at most
+// maxBytes bytes; a character is never split.
+std::string TruncateToCp932Bytes(std::string_view text, std::size_t maxBytes);
