@@ -1,0 +1,30 @@
+#pragma once
+// The result list kept in memory, for the command-line scanner and the engine
+// tests. Every call takes one lock, so changes from many threads are applied
+// one at a time, as the window applies them.
+
+#include "scan/HostRecord.h"
+#include "scan/ResultList.h"
+
+#include <array>
+#include <mutex>
+#include <vector>
+
+class MemoryResultList : public ResultList {
+public:
+    using Row = std::array<std::string, HostRecord::kColumnCount>;
+
+    int GetItemCount() override;
+    int InsertItem(int index, const std::string& text) override;
+    bool SetItemText(int row, int column, const std::string& text) override;
+    std::string GetItemText(int row, int column) override;
+    bool DeleteItem(int row) override;
+    bool DeleteAllItems() override;
+    std::string GetColumnTitle(int column) override;
+
+    std::vector<Row> Rows();
+
+private:
+    std::mutex m_lock;
+    std::vector<Row> m_rows;
+};

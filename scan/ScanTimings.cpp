@@ -1,0 +1,3 @@
+#include "scan/ScanTimings.h"
+
+ScanTimings g_scanTimings;
