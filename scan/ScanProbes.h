@@ -2,15 +2,10 @@
 // The probes a scan uses, behind one interface so that engine tests can run a
 // whole scan against scripted hosts. The program always uses RealScanProbes().
 
+#include "scan/NodeStatusQuery.h"
+
 #include <mutex>
 #include <string>
-
-constexpr int kNodeStatusBufferSize = 600;
-
-struct LanaSelection {
-    int lana = 0;
-    unsigned char code = 0; // return code of the last reset; 0 = usable
-};
 
 class ScanProbes {
 public:
