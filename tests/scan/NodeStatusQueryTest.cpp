@@ -1,0 +1,241 @@
+#include "scan/NodeStatusQuery.h"
+#include "app/RunLog.h"
+#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <future>
+#include <vector>
+
+namespace {
+
+// What the fake saw of one call.
+struct Call {
+    NCB ncb;            // a copy as it arrived
+    const NCB* where;   // the record itself, to tell whether it is reused
+    bool bufferWasZero; // every byte of ncb_buffer zero on arrival
+    bool lockHeld;      // the test's lock was held during the call
+};
+
+std::vector<Call> g_calls;
+std::vector<UCHAR> g_codes; // return code per LANA; missing LANAs answer NRC_BRIDGE
+std::mutex* g_watchedLock = nullptr;
+
+bool IsHeldElsewhere(std::mutex* lock) {
+    // try_lock from the calling thread itself would be undefined.
+    return std::async(std::launch::async,
+                      [lock] {
+                          if (!lock->try_lock())
+                              return true;
+                          lock->unlock();
+                          return false;
+                      })
+        .get();
+}
+
+UCHAR FakeNetbios(NCB* ncb) {
+    Call call{*ncb, ncb, true, false};
+    for (WORD i = 0; i < ncb->ncb_length && ncb->ncb_buffer; ++i)
+        call.bufferWasZero = call.bufferWasZero && ncb->ncb_buffer[i] == 0;
+    call.lockHeld = g_watchedLock && IsHeldElsewhere(g_watchedLock);
+    g_calls.push_back(call);
+    UCHAR code = ncb->ncb_lana_num < g_codes.size() ? g_codes[ncb->ncb_lana_num] : NRC_BRIDGE;
+    if (ncb->ncb_command == NCBASTAT && code == NRC_GOODRET)
+        ncb->ncb_buffer[0] = 0x02; // something for the caller to find
+    ncb->ncb_retcode = code;
+    return code;
+}
+
+class NodeStatusQueryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_calls.clear();
+        g_codes.clear();
+        g_watchedLock = nullptr;
+        m_previous = SetNetbiosFunction(&FakeNetbios);
+    }
+    void TearDown() override {
+        SetNetbiosFunction(m_previous);
+        RunLog::Close();
+    }
+
+    static std::vector<int> LanasCalled() {
+        std::vector<int> lanas;
+        for (const Call& c : g_calls)
+            lanas.push_back(c.ncb.ncb_lana_num);
+        return lanas;
+    }
+
+    // Every field of a reset NCB but the LANA, as the platform expects it.
+    static void ExpectReset(const Call& c) {
+        EXPECT_EQ(c.ncb.ncb_command, NCBRESET);
+        EXPECT_NE(c.ncb.ncb_buffer, nullptr);
+        EXPECT_EQ(c.ncb.ncb_length, 256);
+        EXPECT_EQ(c.ncb.ncb_lsn, 0);
+        EXPECT_EQ(c.ncb.ncb_num, 0);
+        const UCHAR zeros[NCBNAMSZ] = {};
+        EXPECT_EQ(std::memcmp(c.ncb.ncb_callname, zeros, NCBNAMSZ), 0);
+        EXPECT_EQ(c.ncb.ncb_post, nullptr);
+        EXPECT_EQ(c.ncb.ncb_event, nullptr);
+    }
+
+    NetbiosFunction m_previous = nullptr;
+    UCHAR m_buffer[kNodeStatusBufferSize];
+};
+
+TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecord) {
+    g_codes = {0, 0, NRC_GOODRET};
+    std::memset(m_buffer, 0xAA, sizeof m_buffer);
+    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 258, m_buffer), NRC_GOODRET);
+
+    ASSERT_EQ(g_calls.size(), 1u);
+    const NCB& ncb = g_calls[0].ncb;
+    EXPECT_EQ(ncb.ncb_command, NCBASTAT);
+    EXPECT_EQ(ncb.ncb_buffer, m_buffer);
+    EXPECT_EQ(ncb.ncb_length, 600);
+    EXPECT_EQ(ncb.ncb_lana_num, 2) << "only the low byte of the LANA";
+    EXPECT_EQ(std::memcmp(ncb.ncb_callname, "10.0.0.1        ", NCBNAMSZ), 0);
+    EXPECT_TRUE(g_calls[0].bufferWasZero) << "the buffer is cleared before the call";
+
+    // Everything else is zero.
+    NCB expected;
+    std::memset(&expected, 0, sizeof expected);
+    expected.ncb_command = NCBASTAT;
+    expected.ncb_buffer = m_buffer;
+    expected.ncb_length = 600;
+    expected.ncb_lana_num = 2;
+    std::memcpy(expected.ncb_callname, ncb.ncb_callname, NCBNAMSZ);
+    EXPECT_EQ(std::memcmp(&ncb, &expected, sizeof ncb), 0);
+
+    EXPECT_EQ(m_buffer[0], 0x02) << "the answer stays in the caller's buffer";
+}
+
+TEST_F(NodeStatusQueryTest, QueryReturnsTheCodeOfTheCallWithoutRetry) {
+    g_codes = {NRC_CMDTMO};
+    EXPECT_EQ(QueryNodeStatus("198.18.0.30", 0, m_buffer), NRC_CMDTMO);
+    EXPECT_EQ(g_calls.size(), 1u);
+}
+
+TEST_F(NodeStatusQueryTest, CallNameIsTheAddressPaddedWithBlanks) {
+    const std::pair<std::string, std::string> table[] = {
+        {"255.255.255.255", "255.255.255.255 "},
+        {"1.2.3.4", "1.2.3.4         "},
+        {"", "                "},
+    };
+    for (const auto& [address, callName] : table) {
+        UCHAR bytes[NCBNAMSZ];
+        std::memset(bytes, 0, sizeof bytes);
+        EXPECT_TRUE(MakeCallName(address, bytes)) << address;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), NCBNAMSZ), callName);
+    }
+}
+
+TEST_F(NodeStatusQueryTest, TextsThatCannotBeAnAddressAreNeverSent) {
+    g_codes = {NRC_GOODRET};
+    // 16 bytes would leave no blank; a zero byte would end the name early.
+    for (const std::string& text :
+         {std::string("255.255.255.2555"), std::string("10.0.0.1        x"),
+          std::string("10.0.0.1\0"
+                      "9",
+                      10)}) {
+        std::memset(m_buffer, 0xAA, sizeof m_buffer);
+        EXPECT_EQ(QueryNodeStatus(text, 0, m_buffer), NRC_NOCALL);
+        EXPECT_EQ(m_buffer[0], 0) << "no stale answer is left behind";
+    }
+    EXPECT_TRUE(g_calls.empty());
+}
+
+TEST_F(NodeStatusQueryTest, LockIsHeldExactlyAroundTheCall) {
+    g_codes = {NRC_GOODRET};
+    std::mutex lock;
+    g_watchedLock = &lock;
+    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, &lock), NRC_GOODRET);
+    ASSERT_EQ(g_calls.size(), 1u);
+    EXPECT_TRUE(g_calls[0].lockHeld);
+    EXPECT_TRUE(lock.try_lock()) << "released after the call";
+    lock.unlock();
+
+    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer), NRC_GOODRET);
+    EXPECT_FALSE(g_calls[1].lockHeld);
+}
+
+TEST_F(NodeStatusQueryTest, SelectLanaStopsAtTheFirstLanaThatResets) {
+    g_codes = {NRC_BRIDGE, NRC_BRIDGE, NRC_SYSTEM, NRC_GOODRET, NRC_GOODRET};
+    LanaSelection selection = SelectLana();
+    EXPECT_EQ(selection.lana, 3);
+    EXPECT_EQ(selection.code, NRC_GOODRET);
+    EXPECT_EQ(LanasCalled(), (std::vector<int>{0, 1, 2, 3}));
+    for (const Call& c : g_calls) {
+        ExpectReset(c);
+        EXPECT_EQ(c.where, g_calls[0].where) << "one record, built once";
+    }
+}
+
+TEST_F(NodeStatusQueryTest, SelectLanaWithoutAnswerTriesElevenAndGivesTen) {
+    g_codes = std::vector<UCHAR>(10, NRC_BRIDGE);
+    g_codes.push_back(NRC_ENVNOTDEF); // LANA 10's code is the one reported
+    LanaSelection selection = SelectLana();
+    EXPECT_EQ(selection.lana, 10);
+    EXPECT_EQ(selection.code, NRC_ENVNOTDEF);
+    EXPECT_EQ(LanasCalled(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+}
+
+TEST_F(NodeStatusQueryTest, CountResponsiveLanasCountsZeroToNineAndLogsEach) {
+    TempDir dir;
+    ASSERT_TRUE(RunLog::Open(dir.path()));
+    g_codes = {NRC_BRIDGE, NRC_GOODRET, NRC_BRIDGE, NRC_BRIDGE, NRC_GOODRET, NRC_SYSTEM,
+               NRC_BRIDGE, NRC_BRIDGE,  NRC_BRIDGE, NRC_BRIDGE, NRC_GOODRET};
+    EXPECT_EQ(CountResponsiveLanas(), 2) << "LANA 10 is not counted";
+    EXPECT_EQ(LanasCalled(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    for (const Call& c : g_calls)
+        ExpectReset(c);
+    RunLog::Close();
+    EXPECT_EQ(TempDir::ReadFile(dir.file(RunLog::kFileName)),
+              std::string(RunLog::kHeader) + "1番のスロットが応答しました。\n"
+                                             "4番のスロットが応答しました。\n");
+}
+
+TEST_F(NodeStatusQueryTest, CountResponsiveLanasWithNoneAnsweringLogsNothing) {
+    TempDir dir;
+    ASSERT_TRUE(RunLog::Open(dir.path()));
+    EXPECT_EQ(CountResponsiveLanas(), 0);
+    EXPECT_EQ(g_calls.size(), 10u);
+    RunLog::Close();
+    EXPECT_EQ(TempDir::ReadFile(dir.file(RunLog::kFileName)), RunLog::kHeader);
+}
+
+TEST_F(NodeStatusQueryTest, TestLanaResetsTheTypedNumberAndSaysSo) {
+    MessageBoxRecorder boxes;
+    int owner = 0;
+    g_codes = std::vector<UCHAR>(256, NRC_BRIDGE);
+    g_codes[0] = g_codes[12] = NRC_GOODRET;
+
+    const std::pair<std::string, int> fields[] = {{"", 0},   {"12", 12}, {"7x", 7},  {"abc", 0},
+                                                  {" 3", 3}, {"260", 4}, {"-1", 255}};
+    for (const auto& [text, lana] : fields) {
+        SCOPED_TRACE(text);
+        g_calls.clear();
+        boxes.clear();
+        bool ok = TestLana(text, &owner);
+        ASSERT_EQ(g_calls.size(), 1u);
+        ExpectReset(g_calls[0]);
+        EXPECT_EQ(g_calls[0].ncb.ncb_lana_num, lana);
+        ASSERT_EQ(boxes.count(), 1u);
+        const MessageBoxRequest box = boxes.boxes()[0];
+        EXPECT_EQ(box.caption, "テスト結果");
+        EXPECT_EQ(box.owner, &owner);
+        EXPECT_EQ(box.buttons(), MB_OK);
+        EXPECT_EQ(ok, g_codes[lana] == NRC_GOODRET);
+        if (ok) {
+            EXPECT_EQ(box.text, "テストは成功しました。");
+            EXPECT_EQ(box.icon(), 0u);
+        } else {
+            EXPECT_EQ(box.text, "この番号は使用できません。");
+            EXPECT_EQ(box.icon(), MB_ICONWARNING);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,238 @@
+#include "scan/NodeStatus.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kAnswerSize = 600;
+
+struct Name {
+    std::string text; // up to 15 bytes, padded with blanks
+    UCHAR suffix;
+    bool group = false;
+};
+
+// An answer buffer as the platform fills it: adapter status, then the names,
+// the rest zero.
+std::vector<UCHAR> Answer(const std::vector<Name>& names, size_t size = kAnswerSize,
+                          std::vector<UCHAR> mac = {0x02, 0x4B, 0x44, 0x00, 0x00, 0x0A}) {
+    std::vector<UCHAR> buffer(size, 0);
+    std::memcpy(buffer.data(), mac.data(), mac.size());
+    size_t at = sizeof(ADAPTER_STATUS);
+    for (const Name& n : names) {
+        NAME_BUFFER entry;
+        std::memset(entry.name, ' ', sizeof entry.name);
+        std::memcpy(entry.name, n.text.data(), std::min<size_t>(n.text.size(), 15));
+        entry.name[15] = n.suffix;
+        entry.name_num = 1;
+        entry.name_flags = static_cast<UCHAR>(REGISTERED | (n.group ? GROUP_NAME : 0));
+        if (at + sizeof entry > buffer.size())
+            break;
+        std::memcpy(buffer.data() + at, &entry, sizeof entry);
+        at += sizeof entry;
+    }
+    return buffer;
+}
+
+NodeStatus Decode(const std::vector<UCHAR>& buffer, bool skipOwn) {
+    return DecodeNodeStatus(buffer.data(), buffer.size(), skipOwn);
+}
+
+struct DecodeCase {
+    const char* what;
+    std::vector<Name> names;
+    bool skipOwn;
+    std::optional<std::string> computerName;
+    std::optional<std::string> domainName;
+    std::string messengerNames;
+    std::string workstationName;
+};
+
+const std::string k15Blanks(15, ' ');
+
+const DecodeCase kCases[] = {
+    {"unique and group <00> names end at the first blank",
+     {{"SALES PC", 0x00}, {"KD WORK", 0x00, true}},
+     false,
+     "SALES",
+     "KD",
+     "",
+     "SALES"},
+    {"a 15-byte name without blanks is taken whole",
+     {{"ABCDEFGHIJKLMNO", 0x00}, {"ABCDEFGHIJKLMNO", 0x03}},
+     false,
+     "ABCDEFGHIJKLMNO",
+     std::nullopt,
+     "ABCDEFGHIJKLMNO",
+     "ABCDEFGHIJKLMNO"},
+    {"a zero byte also ends a name",
+     {{std::string("AB\0CD", 5), 0x00}, {std::string("EF\0GH", 5), 0x03}},
+     false,
+     "AB",
+     std::nullopt,
+     "EF",
+     "AB"},
+    {"<03> names keep inner blanks and lose trailing ones",
+     {{"ROOM 12", 0x03}, {"A  B", 0x03}},
+     false,
+     std::nullopt,
+     std::nullopt,
+     "ROOM 12/A  B",
+     ""},
+    {"a <03> name of 15 blanks becomes one blank and is joined like any other",
+     {{"PC", 0x03}, {k15Blanks, 0x03}, {"X", 0x03}},
+     false,
+     std::nullopt,
+     std::nullopt,
+     "PC/ /X",
+     ""},
+    {"the last unique and the last group <00> name win",
+     {{"A1", 0x00}, {"G1", 0x00, true}, {"B2", 0x00}, {"G2", 0x00, true}},
+     false,
+     "B2",
+     "G2",
+     "",
+     "B2"},
+    {"IS~ names count for the workstation name only",
+     {{"SRV", 0x00}, {"IS~SRV", 0x00}, {"IS~GRP", 0x00, true}, {"SRV", 0x03}},
+     true,
+     "SRV",
+     std::nullopt,
+     "SRV",
+     "IS~SRV"},
+    {"IS~ is matched case-sensitively",
+     {{"is~box", 0x00}, {"Is~grp", 0x00, true}},
+     false,
+     "is~box",
+     "Is~grp",
+     "",
+     "is~box"},
+    {"the own <03> name is dropped when asked",
+     {{"PC1", 0x00}, {"PC1", 0x03}, {"ADMIN", 0x03}},
+     true,
+     "PC1",
+     std::nullopt,
+     "ADMIN",
+     "PC1"},
+    {"the own <03> name is kept when not asked",
+     {{"PC1", 0x00}, {"PC1", 0x03}, {"ADMIN", 0x03}},
+     false,
+     "PC1",
+     std::nullopt,
+     "PC1/ADMIN",
+     "PC1"},
+    {"the own <03> name is recognised even before its <00> entry",
+     {{"PC1", 0x03}, {"ADMIN", 0x03}, {"PC1", 0x00}},
+     true,
+     "PC1",
+     std::nullopt,
+     "ADMIN",
+     "PC1"},
+    {"the own name comparison is case-sensitive",
+     {{"PC1", 0x00}, {"pc1", 0x03}},
+     true,
+     "PC1",
+     std::nullopt,
+     "pc1",
+     "PC1"},
+    {"a group <00> name is not the workstation name",
+     {{"PC1", 0x00, true}, {"PC1", 0x03}},
+     true,
+     std::nullopt,
+     "PC1",
+     "PC1",
+     ""},
+    {"only <20> and <1E> names: both names absent, no messenger names",
+     {{"HOST", 0x20}, {"WG", 0x1E, true}, {"WG", 0x1D}, {"WG", 0x1B}},
+     false,
+     std::nullopt,
+     std::nullopt,
+     "",
+     ""},
+    {"CP932 bytes pass unchanged",
+     {{"\x83\x65\x83\x58\x83\x67", 0x00}, {"\x8E\x96\x96\xB1 \x8E\xBA", 0x03}},
+     false,
+     "\x83\x65\x83\x58\x83\x67",
+     std::nullopt,
+     "\x8E\x96\x96\xB1 \x8E\xBA",
+     "\x83\x65\x83\x58\x83\x67"},
+};
+
+TEST(DecodeNodeStatusTest, NameRules) {
+    for (const DecodeCase& c : kCases) {
+        SCOPED_TRACE(c.what);
+        NodeStatus status = Decode(Answer(c.names), c.skipOwn);
+        EXPECT_EQ(status.computerName, c.computerName);
+        EXPECT_EQ(status.domainName, c.domainName);
+        EXPECT_EQ(status.messengerNames, c.messengerNames);
+        EXPECT_EQ(status.workstationName, c.workstationName);
+    }
+}
+
+TEST(DecodeNodeStatusTest, MacIsTwelveUpperCaseHexDigits) {
+    EXPECT_EQ(
+        Decode(Answer({}, kAnswerSize, {0x00, 0x1a, 0xBC, 0xde, 0x0F, 0xa0}), false).macAddress,
+        "001ABCDE0FA0");
+    EXPECT_EQ(Decode(Answer({}, kAnswerSize, {0, 0, 0, 0, 0, 0}), false).macAddress,
+              "000000000000");
+}
+
+TEST(DecodeNodeStatusTest, WalkStopsAtTheFirstEntryWithAZeroFirstByte) {
+    std::vector<UCHAR> buffer =
+        Answer({{"A", 0x00}, {"ZERO", 0x00}, {"B", 0x00}, {"MSG", 0x03}, {"G", 0x00, true}});
+    buffer[sizeof(ADAPTER_STATUS) + sizeof(NAME_BUFFER)] = 0; // entry 2 starts with zero
+    NodeStatus status = Decode(buffer, false);
+    EXPECT_EQ(status.computerName, "A");
+    EXPECT_EQ(status.domainName, std::nullopt);
+    EXPECT_EQ(status.messengerNames, "");
+
+    buffer[sizeof(ADAPTER_STATUS)] = 0; // now the first entry too
+    status = Decode(buffer, false);
+    EXPECT_EQ(status.computerName, std::nullopt);
+    EXPECT_EQ(status.domainName, std::nullopt);
+    EXPECT_EQ(status.messengerNames, "");
+    EXPECT_EQ(status.workstationName, "");
+    EXPECT_EQ(status.macAddress, "024B4400000A");
+}
+
+TEST(DecodeNodeStatusTest, ThirtyNamesAreAllReadAndNoMore) {
+    std::vector<Name> names;
+    std::string expected;
+    for (int i = 0; i < 31; ++i) {
+        std::string text = "N" + std::to_string(i);
+        names.push_back({text, 0x03});
+        if (i < 30)
+            expected += (expected.empty() ? "" : "/") + text;
+    }
+    // A larger buffer holding a 31st entry: the walk still ends after the 30th.
+    std::vector<UCHAR> buffer = Answer(names, kAnswerSize + sizeof(NAME_BUFFER));
+    EXPECT_EQ(Decode(buffer, false).messengerNames, expected);
+
+    buffer.resize(kAnswerSize);
+    EXPECT_EQ(Decode(buffer, false).messengerNames, expected);
+}
+
+// Cut at every length: only whole entries inside the given length count, and
+// nothing past it is read (the copy is exactly `length` bytes on the heap).
+TEST(DecodeNodeStatusTest, NeverReadsPastTheGivenLength) {
+    const std::vector<UCHAR> full = Answer({{"HOST", 0x00}, {"WG", 0x00, true}, {"USER", 0x03}});
+    const size_t header = sizeof(ADAPTER_STATUS), entry = sizeof(NAME_BUFFER);
+    for (size_t length = 0; length <= full.size(); ++length) {
+        SCOPED_TRACE(length);
+        std::vector<UCHAR> cut(full.begin(), full.begin() + length);
+        NodeStatus status = DecodeNodeStatus(length ? cut.data() : nullptr, length, false);
+        EXPECT_EQ(status.computerName.has_value(), length >= header + entry);
+        EXPECT_EQ(status.domainName.has_value(), length >= header + 2 * entry);
+        EXPECT_EQ(status.messengerNames, length >= header + 3 * entry ? "USER" : "");
+        std::string mac = "024B4400000A";
+        for (size_t i = length; i < 6; ++i)
+            mac.replace(2 * i, 2, "00");
+        EXPECT_EQ(status.macAddress, mac);
+    }
+}
+
+} // namespace
