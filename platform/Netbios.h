@@ -6,6 +6,8 @@
 // request over UDP port 137.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using UCHAR = unsigned char;
 using PUCHAR = unsigned char*;
@@ -128,3 +130,24 @@ static_assert(sizeof(NAME_BUFFER) == 18, "NAME_BUFFER keeps its Windows layout")
 
 // Runs the command synchronously; returns ncb_retcode, which it also sets.
 UCHAR Netbios(NCB* ncb);
+
+// NCBRESET: NRC_GOODRET for a LANA that exists, else NRC_BRIDGE.
+// NCBASTAT: the call name is the dotted IPv4 address padded with blanks (or
+// NULs). A host that does not answer, and one whose port 137 is closed (ICMP
+// port unreachable, which ends the wait at once), gives NRC_CMDTMO; so does a
+// target the machine has no route to. A socket that cannot be opened gives
+// NRC_NORESOURCES, a LANA address that cannot be bound NRC_SYSTEM.
+
+// Test hooks; the program itself never calls them and has no option for
+// them. Tests call NetbiosResetTestHooks() when they are done.
+// The destination port of NCBASTAT; 0 restores the default, 137.
+void NetbiosSetDestinationPortForTest(std::uint16_t port);
+// Replaces the machine's interfaces as the LANA list (LANA 0 first), so that a
+// test can bind to 127.0.0.1. An empty list means no LANA at all. False, and
+// nothing changed, when an entry is not a dotted IPv4 address.
+bool NetbiosSetLanaAddressesForTest(const std::vector<std::string>& addresses);
+// Reads the neighbour table for all-zero unit ids from `path` instead of
+// /proc/net/arp.
+void NetbiosSetArpTablePathForTest(const std::string& path);
+// Back to the machine's interfaces, port 137 and /proc/net/arp.
+void NetbiosResetTestHooks();
