@@ -1,0 +1,453 @@
+#include "platform/IcmpEcho.h"
+
+#include "platform/MessageBox.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <limits.h>
+#include <linux/errqueue.h>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// After <netinet/in.h>, whose definitions it then leaves alone.
+#include <linux/icmp.h>
+
+namespace {
+
+constexpr uint8_t kEchoReply = 0;
+constexpr uint8_t kDestinationUnreachable = 3;
+constexpr uint8_t kEchoRequest = 8;
+constexpr uint8_t kTimeExceeded = 11;
+constexpr uint8_t kParameterProblem = 12;
+constexpr uint8_t kProtocolIcmp = 1;
+constexpr size_t kIcmpHeaderSize = 8;
+constexpr size_t kIpHeaderMinSize = 20;
+
+// The ICMP messages that say our request will never be answered.
+bool IsFatalError(uint8_t type) {
+    return type == kDestinationUnreachable || type == kTimeExceeded || type == kParameterProblem;
+}
+
+uint16_t Read16(std::span<const uint8_t> bytes, size_t offset) {
+    return static_cast<uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
+}
+
+// Kept in network byte order, as inet_addr gives it.
+uint32_t ReadAddress(std::span<const uint8_t> bytes, size_t offset) {
+    uint32_t value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+// The IPv4 header at the start of `bytes`: its length, or 0 when it is not a
+// whole IPv4 header carrying ICMP.
+size_t IcmpOverIpHeaderLength(std::span<const uint8_t> bytes) {
+    if (bytes.size() < kIpHeaderMinSize || (bytes[0] >> 4) != 4)
+        return 0;
+    const size_t length = static_cast<size_t>(bytes[0] & 0x0F) * 4;
+    if (length < kIpHeaderMinSize || length > bytes.size() || bytes[9] != kProtocolIcmp)
+        return 0;
+    return length;
+}
+
+// ---------------------------------------------------------------------------
+// The one-time choice of socket kind.
+
+struct SocketChoice {
+    std::once_flag once;
+    IcmpSocketKind kind = IcmpSocketKind::Unavailable;
+    std::atomic<bool> told{false};
+};
+
+std::mutex g_choiceLock;
+std::shared_ptr<SocketChoice> g_choice = std::make_shared<SocketChoice>();
+
+std::shared_ptr<SocketChoice> CurrentChoice() {
+    std::lock_guard<std::mutex> guard(g_choiceLock);
+    return g_choice;
+}
+
+int OpenSocket(IcmpSocketKind kind) {
+    if (kind == IcmpSocketKind::Unavailable)
+        return -1;
+    const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
+    return ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+}
+
+IcmpSocketKind ChooseSocketKind() {
+    for (IcmpSocketKind kind : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
+        const int fd = OpenSocket(kind);
+        if (fd >= 0) {
+            ::close(fd);
+            return kind;
+        }
+    }
+    return IcmpSocketKind::Unavailable;
+}
+
+std::string ExecutablePath() {
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof path)
+        return {};
+    return std::string(path, static_cast<size_t>(length));
+}
+
+// The path as one shell word, so that the command can be pasted as it stands.
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+void TellUserNoSocket() {
+    const std::string text = IcmpEchoInternal::NoSocketMessage(ExecutablePath());
+    MessageBoxA(nullptr, text.c_str(), "エラー", MB_OK | MB_ICONERROR);
+}
+
+// ---------------------------------------------------------------------------
+// One probe.
+
+class EchoSocket {
+public:
+    explicit EchoSocket(IcmpSocketKind kind) : m_kind(kind), m_fd(OpenSocket(kind)) {}
+    ~EchoSocket() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    EchoSocket(const EchoSocket&) = delete;
+    EchoSocket& operator=(const EchoSocket&) = delete;
+
+    bool Prepare();
+    bool Send(uint32_t target, uint16_t id, uint16_t sequence);
+    bool Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs);
+
+private:
+    enum class Outcome { Pending, Answered, Failed };
+    Outcome ReadAnswers(uint32_t target, uint16_t id, uint16_t sequence);
+    Outcome ReadErrors(uint32_t target, uint16_t sequence);
+
+    IcmpSocketKind m_kind;
+    int m_fd;
+};
+
+bool EchoSocket::Prepare() {
+    if (m_fd < 0)
+        return false;
+    const int ttl = 255;
+    const int tos = 0;
+    if (::setsockopt(m_fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0 ||
+        ::setsockopt(m_fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) != 0)
+        return false;
+    if (m_kind == IcmpSocketKind::Datagram) {
+        // Unreachable reports for our request arrive on the error queue.
+        const int on = 1;
+        return ::setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0;
+    }
+    // A raw socket sees every ICMP message of the host; let only the kinds we
+    // look at wake us. Without the filter we merely read more.
+    icmp_filter filter{};
+    filter.data = ~((1u << kEchoReply) | (1u << kDestinationUnreachable) | (1u << kTimeExceeded) |
+                    (1u << kParameterProblem));
+    ::setsockopt(m_fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    return true;
+}
+
+bool EchoSocket::Send(uint32_t target, uint16_t id, uint16_t sequence) {
+    const std::vector<uint8_t> request = IcmpEchoInternal::EchoRequest(id, sequence);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = target;
+    ssize_t sent;
+    do {
+        sent = ::sendto(m_fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                        sizeof to);
+    } while (sent < 0 && errno == EINTR);
+    // No route (ENETUNREACH, EHOSTUNREACH) and every other refusal: no answer
+    // can come, and there is no second attempt.
+    return sent == static_cast<ssize_t>(request.size());
+}
+
+EchoSocket::Outcome EchoSocket::ReadAnswers(uint32_t target, uint16_t id, uint16_t sequence) {
+    using IcmpEchoInternal::EchoAnswer;
+    uint8_t buffer[2048];
+    for (;;) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t length = ::recvfrom(m_fd, buffer, sizeof buffer, MSG_DONTWAIT,
+                                          reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return Outcome::Pending;
+            // A pending socket error: the only request this socket sent failed.
+            return Outcome::Failed;
+        }
+        const std::span<const uint8_t> datagram(buffer, static_cast<size_t>(length));
+        const EchoAnswer answer =
+            m_kind == IcmpSocketKind::Raw
+                ? IcmpEchoInternal::ClassifyRawPacket(datagram, target, id, sequence)
+                : IcmpEchoInternal::ClassifyDatagramPacket(datagram, from.sin_addr.s_addr, target,
+                                                           sequence);
+        if (answer == EchoAnswer::Reply)
+            return Outcome::Answered;
+        if (answer == EchoAnswer::Unreachable)
+            return Outcome::Failed;
+    }
+}
+
+EchoSocket::Outcome EchoSocket::ReadErrors(uint32_t target, uint16_t sequence) {
+    for (;;) {
+        uint8_t quoted[64];
+        alignas(cmsghdr) char control[512];
+        sockaddr_in offended{};
+        iovec io{quoted, sizeof quoted};
+        msghdr message{};
+        message.msg_name = &offended;
+        message.msg_namelen = sizeof offended;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t length = ::recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            // Nothing queued: clear a bare socket error so that poll stops
+            // reporting it; one that concerns this socket ends the wait.
+            int error = 0;
+            socklen_t errorLength = sizeof error;
+            if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0)
+                return Outcome::Failed;
+            return error != 0 ? Outcome::Failed : Outcome::Pending;
+        }
+        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+            if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_RECVERR)
+                continue;
+            sock_extended_err error;
+            std::memcpy(&error, CMSG_DATA(item), sizeof error);
+            if (error.ee_origin == SO_EE_ORIGIN_LOCAL)
+                return Outcome::Failed;
+            if (error.ee_origin != SO_EE_ORIGIN_ICMP || !IsFatalError(error.ee_type))
+                continue;
+            const bool aboutTarget =
+                message.msg_namelen >= sizeof offended && offended.sin_addr.s_addr == target;
+            // The kernel quotes our request's header when it has it.
+            const std::span<const uint8_t> request(quoted, static_cast<size_t>(length));
+            const bool aboutRequest =
+                request.size() < kIcmpHeaderSize ||
+                (request[0] == kEchoRequest && Read16(request, 6) == sequence);
+            if (aboutTarget && aboutRequest)
+                return Outcome::Failed;
+        }
+    }
+}
+
+bool EchoSocket::Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+        // Rounded up, so that the wait never ends a little before the deadline.
+        const long long leftMs = left.count() <= 0 ? 0 : (left.count() + 999999) / 1000000;
+        pollfd item{m_fd, POLLIN, 0};
+        const int ready = ::poll(&item, 1, static_cast<int>(std::min<long long>(leftMs, INT_MAX)));
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready > 0) {
+            if (item.revents & POLLERR) {
+                if (ReadErrors(target, sequence) == Outcome::Failed)
+                    return false;
+            }
+            if (item.revents & POLLIN) {
+                const Outcome outcome = ReadAnswers(target, id, sequence);
+                if (outcome != Outcome::Pending)
+                    return outcome == Outcome::Answered;
+            }
+            if (item.revents & (POLLHUP | POLLNVAL))
+                return false;
+        }
+        if (Clock::now() >= deadline)
+            return false;
+    }
+}
+
+// A raw socket receives every echo reply of the host, so concurrent probes
+// (and other programs pinging) must tell theirs apart by id and sequence.
+// Ids run from a random start per process; the sequence changes with each
+// wrap of the ids.
+void NextIdentifiers(uint16_t& id, uint16_t& sequence) {
+    static const uint32_t salt = [] {
+        uint32_t value = static_cast<uint32_t>(::getpid()) * 2654435761u;
+        try {
+            std::random_device device;
+            value ^= device();
+        } catch (...) {
+            value ^=
+                static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        }
+        return value;
+    }();
+    static std::atomic<uint32_t> counter{0};
+    const uint32_t n = counter.fetch_add(1, std::memory_order_relaxed);
+    id = static_cast<uint16_t>((salt & 0xFFFF) + n);
+    sequence = static_cast<uint16_t>((salt >> 16) + (n >> 16) + 1);
+}
+
+} // namespace
+
+bool IcmpEcho(const std::string& address, int timeoutMs) {
+    // A NUL inside the text would let inet_addr read only its beginning.
+    if (address.find('\0') != std::string::npos)
+        return false;
+    const in_addr_t target = ::inet_addr(address.c_str());
+    if (target == INADDR_NONE || target == htonl(INADDR_ANY))
+        return false;
+
+    const IcmpSocketKind kind = IcmpEchoInternal::SocketKind();
+    if (kind == IcmpSocketKind::Unavailable)
+        return false;
+
+    EchoSocket socket(kind);
+    if (!socket.Prepare())
+        return false;
+    uint16_t id;
+    uint16_t sequence;
+    NextIdentifiers(id, sequence);
+    if (!socket.Send(target, id, sequence))
+        return false;
+    return socket.Wait(target, id, sequence, timeoutMs);
+}
+
+namespace IcmpEchoInternal {
+
+IcmpSocketKind SocketKind() {
+    const std::shared_ptr<SocketChoice> choice = CurrentChoice();
+    std::call_once(choice->once, [&] { choice->kind = ChooseSocketKind(); });
+    // The box is shown outside call_once: the probes of other threads must not
+    // wait for the user to close it.
+    if (choice->kind == IcmpSocketKind::Unavailable && !choice->told.exchange(true))
+        TellUserNoSocket();
+    return choice->kind;
+}
+
+void ForceSocketKind(IcmpSocketKind kind) {
+    auto choice = std::make_shared<SocketChoice>();
+    std::call_once(choice->once, [&] { choice->kind = kind; });
+    choice->told = true;
+    std::lock_guard<std::mutex> guard(g_choiceLock);
+    g_choice = std::move(choice);
+}
+
+void ResetSocketKind() {
+    auto choice = std::make_shared<SocketChoice>();
+    std::lock_guard<std::mutex> guard(g_choiceLock);
+    g_choice = std::move(choice);
+}
+
+bool CanOpenSocket(IcmpSocketKind kind) {
+    const int fd = OpenSocket(kind);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
+    uint32_t sum = 0;
+    size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2)
+        sum += static_cast<uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+    if (i < bytes.size())
+        sum += static_cast<uint32_t>(bytes[i] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint16_t>(~sum);
+}
+
+std::vector<uint8_t> EchoRequest(uint16_t id, uint16_t sequence) {
+    std::vector<uint8_t> request = {kEchoRequest,
+                                    0,
+                                    0,
+                                    0,
+                                    static_cast<uint8_t>(id >> 8),
+                                    static_cast<uint8_t>(id),
+                                    static_cast<uint8_t>(sequence >> 8),
+                                    static_cast<uint8_t>(sequence)};
+    const uint16_t checksum = InternetChecksum(request);
+    request[2] = static_cast<uint8_t>(checksum >> 8);
+    request[3] = static_cast<uint8_t>(checksum);
+    return request;
+}
+
+EchoAnswer ClassifyRawPacket(std::span<const uint8_t> packet, uint32_t target, uint16_t id,
+                             uint16_t sequence) {
+    const size_t headerLength = IcmpOverIpHeaderLength(packet);
+    if (headerLength == 0)
+        return EchoAnswer::Unrelated;
+    // Raw sockets get the message before the kernel has checked it.
+    const std::span<const uint8_t> icmp = packet.subspan(headerLength);
+    if (icmp.size() < kIcmpHeaderSize || InternetChecksum(icmp) != 0)
+        return EchoAnswer::Unrelated;
+
+    const uint8_t type = icmp[0];
+    if (type == kEchoReply) {
+        const bool ours = ReadAddress(packet, 12) == target && Read16(icmp, 4) == id &&
+                          Read16(icmp, 6) == sequence;
+        return ours ? EchoAnswer::Reply : EchoAnswer::Unrelated;
+    }
+    if (!IsFatalError(type))
+        return EchoAnswer::Unrelated;
+    // The error quotes the IP header of our request and its first 8 bytes.
+    const std::span<const uint8_t> quoted = icmp.subspan(kIcmpHeaderSize);
+    const size_t quotedHeaderLength = IcmpOverIpHeaderLength(quoted);
+    if (quotedHeaderLength == 0 || quoted.size() < quotedHeaderLength + kIcmpHeaderSize)
+        return EchoAnswer::Unrelated;
+    const std::span<const uint8_t> request = quoted.subspan(quotedHeaderLength);
+    const bool ours = ReadAddress(quoted, 16) == target && request[0] == kEchoRequest &&
+                      Read16(request, 4) == id && Read16(request, 6) == sequence;
+    return ours ? EchoAnswer::Unreachable : EchoAnswer::Unrelated;
+}
+
+EchoAnswer ClassifyDatagramPacket(std::span<const uint8_t> message, uint32_t source,
+                                  uint32_t target, uint16_t sequence) {
+    if (message.size() < kIcmpHeaderSize || message[0] != kEchoReply)
+        return EchoAnswer::Unrelated;
+    return source == target && Read16(message, 6) == sequence ? EchoAnswer::Reply
+                                                              : EchoAnswer::Unrelated;
+}
+
+std::string NoSocketMessage(const std::string& executablePath) {
+    const std::string program =
+        executablePath.empty() ? std::string("<プログラムのパス>") : ShellQuoted(executablePath);
+    return "ICMPエコー要求を送るためのソケットを開けません。\n"
+           "このままでは、どのアドレスも応答なしになります。\n"
+           "\n"
+           "次のどちらかを行ってから、プログラムを起動し直してください。\n"
+           "\n"
+           "・このプログラムに権限を与える:\n"
+           "    sudo setcap cap_net_raw+ep " +
+           program +
+           "\n"
+           "\n"
+           "・ping ソケットをすべてのユーザーに許可する:\n"
+           "    sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"";
+}
+
+} // namespace IcmpEchoInternal

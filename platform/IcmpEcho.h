@@ -1,0 +1,69 @@
+#pragma once
+// One ICMP echo request to one IPv4 address and one wait for its reply.
+//
+// The echo goes out through an unprivileged ICMP datagram socket when the
+// system allows it (net.ipv4.ping_group_range), else through a raw socket
+// (root or CAP_NET_RAW). The kind is chosen once per process. When neither
+// can be opened the user is told once how to allow it, and every probe
+// answers false from then on.
+//
+// Each call opens its own socket, so any number of threads may probe at once.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// Sends one echo request (TTL 255, TOS 0, no IP options, no payload) to the
+// dotted IPv4 address and waits at most timeoutMs on a monotonic clock.
+// True exactly when an echo reply to this request came back from that
+// address. False without waiting when the text is not an address (as
+// inet_addr reads it) or is 0.0.0.0 or 255.255.255.255, and as soon as the
+// destination is reported unreachable. A timeoutMs of 0 or less sends the
+// request and takes only what has already arrived, without waiting.
+bool IcmpEcho(const std::string& address, int timeoutMs);
+
+enum class IcmpSocketKind { Unavailable, Datagram, Raw };
+
+// For tests and for the probe itself; the program has no other use for these.
+namespace IcmpEchoInternal {
+
+// The kind that probes use, choosing it now (and telling the user when there
+// is none) if it has not been chosen yet.
+IcmpSocketKind SocketKind();
+
+// Makes later probes use `kind` as if the one-time choice had picked it.
+void ForceSocketKind(IcmpSocketKind kind);
+
+// Forgets the choice: the next probe chooses again and may tell the user again.
+void ResetSocketKind();
+
+// Whether a socket of this kind can be opened right now.
+bool CanOpenSocket(IcmpSocketKind kind);
+
+// The Internet checksum (RFC 1071) of the bytes, in network byte order when
+// stored as the two bytes high, low.
+uint16_t InternetChecksum(std::span<const uint8_t> bytes);
+
+// The 8-byte echo request with its checksum.
+std::vector<uint8_t> EchoRequest(uint16_t id, uint16_t sequence);
+
+enum class EchoAnswer { Unrelated, Reply, Unreachable };
+
+// A datagram read from a raw ICMP socket: IPv4 header, then the ICMP message.
+// Reply: an echo reply from `target` (network byte order) with our id and
+// sequence and a sound checksum. Unreachable: a destination-unreachable or
+// time-exceeded message that quotes our request to `target`.
+EchoAnswer ClassifyRawPacket(std::span<const uint8_t> packet, uint32_t target, uint16_t id,
+                             uint16_t sequence);
+
+// A datagram read from an ICMP datagram socket: the ICMP message alone, its id
+// already matched and its checksum checked by the kernel; `source` is the
+// sender's address (network byte order).
+EchoAnswer ClassifyDatagramPacket(std::span<const uint8_t> message, uint32_t source,
+                                  uint32_t target, uint16_t sequence);
+
+// The text shown when no ICMP socket can be opened, naming the executable.
+std::string NoSocketMessage(const std::string& executablePath);
+
+} // namespace IcmpEchoInternal

@@ -1,0 +1,633 @@
+#include "platform/IcmpEcho.h"
+
+#include "tests/support/MessageBoxRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <limits.h>
+#include <linux/capability.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+// Every probe of this file goes to 127.0.0.0/8, or to 198.18.0.0/24 inside a
+// network namespace that the test creates in a child process, where a tun
+// device played by the test itself is the only way out.
+
+namespace {
+
+using namespace IcmpEchoInternal;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+const char* KindName(IcmpSocketKind kind) {
+    switch (kind) {
+    case IcmpSocketKind::Datagram:
+        return "datagram";
+    case IcmpSocketKind::Raw:
+        return "raw";
+    default:
+        return "unavailable";
+    }
+}
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+uint32_t Address(const char* text) {
+    return inet_addr(text);
+}
+
+void Put16(Bytes& bytes, size_t offset, uint16_t value) {
+    bytes[offset] = static_cast<uint8_t>(value >> 8);
+    bytes[offset + 1] = static_cast<uint8_t>(value);
+}
+
+void PutAddress(Bytes& bytes, size_t offset, uint32_t address) {
+    std::memcpy(bytes.data() + offset, &address, 4);
+}
+
+// An ICMP message with its checksum.
+Bytes Icmp(uint8_t type, uint8_t code, uint16_t id, uint16_t sequence, const Bytes& body = {}) {
+    Bytes message = {type, code, 0, 0, 0, 0, 0, 0};
+    Put16(message, 4, id);
+    Put16(message, 6, sequence);
+    message.insert(message.end(), body.begin(), body.end());
+    Put16(message, 2, InternetChecksum(message));
+    return message;
+}
+
+// An IPv4 packet carrying `payload`, with `optionWords` words of options.
+Bytes Ip(uint32_t source, uint32_t destination, const Bytes& payload, uint8_t protocol = 1,
+         int optionWords = 0) {
+    const size_t headerLength = 20 + 4 * static_cast<size_t>(optionWords);
+    Bytes packet(headerLength, 0);
+    packet[0] = static_cast<uint8_t>(0x40 | (headerLength / 4));
+    Put16(packet, 2, static_cast<uint16_t>(headerLength + payload.size()));
+    packet[8] = 64;
+    packet[9] = protocol;
+    PutAddress(packet, 12, source);
+    PutAddress(packet, 16, destination);
+    for (size_t i = 20; i < headerLength; ++i)
+        packet[i] = 1; // no-operation options
+    Put16(packet, 10, InternetChecksum(packet));
+    packet.insert(packet.end(), payload.begin(), payload.end());
+    return packet;
+}
+
+Bytes Truncated(const Bytes& bytes, size_t length) {
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(length));
+}
+
+// ---------------------------------------------------------------------------
+// The packet codec.
+
+TEST(IcmpEchoCodec, ChecksumAndRequestBytes) {
+    // RFC 1071's worked example, and an odd length padded with a zero byte.
+    EXPECT_EQ(InternetChecksum(Bytes{0x00, 0x01, 0xF2, 0x03, 0xF4, 0xF5, 0xF6, 0xF7}), 0x220D);
+    EXPECT_EQ(InternetChecksum(Bytes{0x00, 0x01, 0xF2}), static_cast<uint16_t>(~0xF201));
+    EXPECT_EQ(InternetChecksum(Bytes{}), 0xFFFF);
+
+    // Type 8, code 0, checksum, id, sequence: eight bytes and no payload.
+    EXPECT_EQ(EchoRequest(0x1234, 0x0001), (Bytes{0x08, 0x00, 0xE5, 0xCA, 0x12, 0x34, 0x00, 0x01}));
+    EXPECT_EQ(InternetChecksum(EchoRequest(0xFFFF, 0xFFFF)), 0);
+    EXPECT_EQ(InternetChecksum(EchoRequest(0, 0)), 0);
+}
+
+TEST(IcmpEchoCodec, RawPacketsAreMatchedByTypeSourceIdSequenceAndChecksum) {
+    const uint32_t target = Address("198.18.0.10");
+    const uint32_t us = Address("198.18.0.2");
+    const uint32_t router = Address("198.18.0.1");
+    const uint16_t id = 0xBEEF;
+    const uint16_t seq = 7;
+    const Bytes request = Ip(us, target, EchoRequest(id, seq));
+
+    Bytes corrupt = Ip(target, us, Icmp(0, 0, id, seq));
+    corrupt.back() ^= 0x01;
+    Bytes badVersion = Ip(target, us, Icmp(0, 0, id, seq));
+    badVersion[0] = 0x65;
+    Bytes shortHeader = Ip(target, us, Icmp(0, 0, id, seq));
+    shortHeader[0] = 0x44;
+    Bytes longHeader = Ip(target, us, Icmp(0, 0, id, seq));
+    longHeader[0] = 0x4F; // 60 bytes claimed, 28 present
+
+    const struct {
+        const char* name;
+        Bytes packet;
+        EchoAnswer expected;
+    } cases[] = {
+        {"reply", Ip(target, us, Icmp(0, 0, id, seq)), EchoAnswer::Reply},
+        {"reply with IP options", Ip(target, us, Icmp(0, 0, id, seq), 1, 3), EchoAnswer::Reply},
+        {"reply with payload", Ip(target, us, Icmp(0, 0, id, seq, Bytes{1, 2, 3})),
+         EchoAnswer::Reply},
+        {"reply from another host", Ip(router, us, Icmp(0, 0, id, seq)), EchoAnswer::Unrelated},
+        {"reply with another id", Ip(target, us, Icmp(0, 0, id + 1, seq)), EchoAnswer::Unrelated},
+        {"reply with another sequence", Ip(target, us, Icmp(0, 0, id, seq + 1)),
+         EchoAnswer::Unrelated},
+        {"reply with a bad checksum", corrupt, EchoAnswer::Unrelated},
+        {"our own request seen on loopback", request, EchoAnswer::Unrelated},
+        {"not IPv4", badVersion, EchoAnswer::Unrelated},
+        {"header shorter than 20 bytes", shortHeader, EchoAnswer::Unrelated},
+        {"header longer than the packet", longHeader, EchoAnswer::Unrelated},
+        {"not ICMP", Ip(target, us, Icmp(0, 0, id, seq), 17), EchoAnswer::Unrelated},
+        {"host unreachable quoting our request", Ip(router, us, Icmp(3, 1, 0, 0, request)),
+         EchoAnswer::Unreachable},
+        {"unreachable from the target itself", Ip(target, us, Icmp(3, 3, 0, 0, request)),
+         EchoAnswer::Unreachable},
+        {"time exceeded quoting our request", Ip(router, us, Icmp(11, 0, 0, 0, request)),
+         EchoAnswer::Unreachable},
+        {"unreachable quoting only 8 bytes of the request",
+         Ip(router, us, Icmp(3, 1, 0, 0, Truncated(request, 28))), EchoAnswer::Unreachable},
+        {"unreachable quoting 7 bytes of the request",
+         Ip(router, us, Icmp(3, 1, 0, 0, Truncated(request, 27))), EchoAnswer::Unrelated},
+        {"unreachable quoting another id",
+         Ip(router, us, Icmp(3, 1, 0, 0, Ip(us, target, EchoRequest(id + 1, seq)))),
+         EchoAnswer::Unrelated},
+        {"unreachable quoting another sequence",
+         Ip(router, us, Icmp(3, 1, 0, 0, Ip(us, target, EchoRequest(id, seq + 1)))),
+         EchoAnswer::Unrelated},
+        {"unreachable quoting a request to another host",
+         Ip(router, us, Icmp(3, 1, 0, 0, Ip(us, router, EchoRequest(id, seq)))),
+         EchoAnswer::Unrelated},
+        {"unreachable quoting a reply",
+         Ip(router, us, Icmp(3, 1, 0, 0, Ip(us, target, Icmp(0, 0, id, seq)))),
+         EchoAnswer::Unrelated},
+        {"unreachable quoting UDP", Ip(router, us, Icmp(3, 3, 0, 0, Ip(us, target, request, 17))),
+         EchoAnswer::Unrelated},
+        {"redirect quoting our request", Ip(router, us, Icmp(5, 1, 0, 0, request)),
+         EchoAnswer::Unrelated},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ClassifyRawPacket(c.packet, target, id, seq), c.expected) << c.name;
+}
+
+TEST(IcmpEchoCodec, EveryTruncatedRawPacketIsUnrelated) {
+    const uint32_t target = Address("198.18.0.10");
+    const uint32_t us = Address("198.18.0.2");
+    const Bytes request = Ip(us, target, EchoRequest(1, 2));
+    const Bytes reply = Ip(target, us, Icmp(0, 0, 1, 2));
+    const Bytes unreachable =
+        Ip(Address("198.18.0.1"), us, Icmp(3, 1, 0, 0, Truncated(request, 28)));
+    ASSERT_EQ(ClassifyRawPacket(reply, target, 1, 2), EchoAnswer::Reply);
+    ASSERT_EQ(ClassifyRawPacket(unreachable, target, 1, 2), EchoAnswer::Unreachable);
+    for (size_t length = 0; length < reply.size(); ++length)
+        EXPECT_EQ(ClassifyRawPacket(Truncated(reply, length), target, 1, 2), EchoAnswer::Unrelated)
+            << "reply cut to " << length;
+    for (size_t length = 0; length < unreachable.size(); ++length)
+        EXPECT_EQ(ClassifyRawPacket(Truncated(unreachable, length), target, 1, 2),
+                  EchoAnswer::Unrelated)
+            << "unreachable cut to " << length;
+}
+
+TEST(IcmpEchoCodec, DatagramRepliesAreMatchedBySourceAndSequence) {
+    const uint32_t target = Address("127.0.0.2");
+    const Bytes reply = Icmp(0, 0, 999, 42);
+    EXPECT_EQ(ClassifyDatagramPacket(reply, target, target, 42), EchoAnswer::Reply);
+    EXPECT_EQ(ClassifyDatagramPacket(Icmp(0, 0, 999, 42, Bytes{9, 9}), target, target, 42),
+              EchoAnswer::Reply);
+    EXPECT_EQ(ClassifyDatagramPacket(reply, Address("127.0.0.3"), target, 42),
+              EchoAnswer::Unrelated);
+    EXPECT_EQ(ClassifyDatagramPacket(reply, target, target, 43), EchoAnswer::Unrelated);
+    EXPECT_EQ(ClassifyDatagramPacket(Icmp(8, 0, 999, 42), target, target, 42),
+              EchoAnswer::Unrelated);
+    for (size_t length = 0; length < reply.size(); ++length)
+        EXPECT_EQ(ClassifyDatagramPacket(Truncated(reply, length), target, target, 42),
+                  EchoAnswer::Unrelated)
+            << length;
+}
+
+TEST(IcmpEchoCodec, NoSocketMessageGivesCommandsThatCanBePasted) {
+    const std::string text = NoSocketMessage("/opt/kd tools/it's/vopal");
+    EXPECT_NE(text.find("sudo setcap cap_net_raw+ep '/opt/kd tools/it'\\''s/vopal'"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\""),
+              std::string::npos)
+        << text;
+}
+
+// ---------------------------------------------------------------------------
+// Probes on this machine's loopback.
+
+class IcmpEchoTest : public ::testing::Test {
+protected:
+    void TearDown() override { ResetSocketKind(); }
+    MessageBoxRecorder m_boxes; // no probe may ever block a test on a box
+};
+
+std::vector<IcmpSocketKind> OpenableKinds() {
+    std::vector<IcmpSocketKind> kinds;
+    for (IcmpSocketKind kind : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
+        if (CanOpenSocket(kind))
+            kinds.push_back(kind);
+        else
+            std::printf("note: no %s ICMP socket here; that path is tested in a namespace\n",
+                        KindName(kind));
+    }
+    return kinds;
+}
+
+// Probes 127.0.0.1 .. 127.0.0.N at once, one thread each; the count of true.
+int PingLoopbackFromThreads(int threads) {
+    std::atomic<int> answered{0};
+    std::vector<std::thread> workers;
+    for (int i = 1; i <= threads; ++i) {
+        workers.emplace_back([i, &answered] {
+            if (IcmpEcho("127.0.0." + std::to_string(i), 3000))
+                ++answered;
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    return answered;
+}
+
+TEST_F(IcmpEchoTest, LoopbackAnswersThroughEveryOpenableSocketKind) {
+    const std::vector<IcmpSocketKind> kinds = OpenableKinds();
+    if (kinds.empty())
+        GTEST_SKIP() << "no ICMP socket can be opened here (not root, no ping_group_range)";
+    for (IcmpSocketKind kind : kinds) {
+        ForceSocketKind(kind);
+        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000)) << KindName(kind);
+        EXPECT_TRUE(IcmpEcho("127.0.0.2", 3000)) << KindName(kind);
+        EXPECT_TRUE(IcmpEcho("127.1", 3000)) << KindName(kind) << ": inet_addr's short form";
+        EXPECT_EQ(PingLoopbackFromThreads(20), 20) << KindName(kind);
+    }
+    EXPECT_EQ(m_boxes.count(), 0u);
+}
+
+TEST_F(IcmpEchoTest, TextsThatAreNoAddressGiveFalseWithoutWaiting) {
+    const std::vector<std::string> texts = {
+        "",        "abc", "256.0.0.1",       "127.0.0.1.5", "127.0.0.1x", "-1", "127.0.0.1/8",
+        "0.0.0.0", "0",   "255.255.255.255", "0xFFFFFFFF"};
+    // Each must be one that inet_addr refuses or reads as 0.0.0.0 /
+    // 255.255.255.255, or a probe might leave this machine.
+    for (const std::string& text : texts) {
+        const in_addr_t value = inet_addr(text.c_str());
+        ASSERT_TRUE(value == INADDR_NONE || value == 0) << text;
+    }
+    const Clock::time_point start = Clock::now();
+    for (const std::string& text : texts)
+        EXPECT_FALSE(IcmpEcho(text, 10000)) << text;
+    // A NUL would make inet_addr read only "127.0.0.1".
+    EXPECT_FALSE(IcmpEcho(std::string("127.0.0.1\0junk", 14), 10000));
+    EXPECT_LT(MillisecondsSince(start), 2000) << "one of them waited for an answer";
+}
+
+// ---------------------------------------------------------------------------
+// Probes inside a network namespace of a child process.
+
+bool WriteProcFile(const std::string& path, const std::string& text) {
+    FILE* file = std::fopen(path.c_str(), "w");
+    if (!file)
+        return false;
+    const bool written = std::fputs(text.c_str(), file) >= 0;
+    return std::fclose(file) == 0 && written;
+}
+
+bool BringUp(const char* name) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", name);
+    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    close(fd);
+    return up;
+}
+
+constexpr int kNoNamespace = 77;
+
+// Runs `body` in a child process that has a network namespace of its own
+// with only `lo`, up. The child's gtest failures are printed by the child and
+// come back as its exit code.
+void RunInFreshNetworkNamespace(const std::function<void()>& body) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: creates a network namespace";
+    std::fflush(stdout);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (unshare(CLONE_NEWNET) != 0)
+            _exit(kNoNamespace);
+        ResetSocketKind(); // a new namespace, a new choice
+        if (!BringUp("lo")) {
+            std::printf("cannot bring lo up in the namespace\n");
+            std::fflush(stdout);
+            _exit(1);
+        }
+        body();
+        std::fflush(stdout);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == kNoNamespace)
+        GTEST_SKIP() << "cannot create a network namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the child's failures above";
+}
+
+// Root may open datagram ICMP sockets in this namespace once its group is in
+// the range; a fresh namespace starts with "1 0", which allows nobody.
+bool AllowPingSockets(bool allow) {
+    return WriteProcFile("/proc/sys/net/ipv4/ping_group_range", allow ? "0 0" : "1 0");
+}
+
+// Both kinds, the datagram one after allowing it in the namespace.
+std::vector<IcmpSocketKind> BothKindsInNamespace() {
+    EXPECT_TRUE(AllowPingSockets(true));
+    return {IcmpSocketKind::Datagram, IcmpSocketKind::Raw};
+}
+
+TEST_F(IcmpEchoTest, DatagramSocketsAreChosenWhenPingGroupRangeAllowsThem) {
+    RunInFreshNetworkNamespace([] {
+        EXPECT_FALSE(CanOpenSocket(IcmpSocketKind::Datagram));
+        EXPECT_EQ(SocketKind(), IcmpSocketKind::Raw);
+        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
+
+        ASSERT_TRUE(AllowPingSockets(true));
+        // The choice is kept until it is forgotten.
+        EXPECT_EQ(SocketKind(), IcmpSocketKind::Raw);
+        ResetSocketKind();
+        EXPECT_EQ(SocketKind(), IcmpSocketKind::Datagram);
+        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
+        EXPECT_EQ(PingLoopbackFromThreads(20), 20);
+    });
+}
+
+TEST_F(IcmpEchoTest, SilentHostCostsOneTimeoutAndNeverTwo) {
+    RunInFreshNetworkNamespace([] {
+        ASSERT_TRUE(WriteProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"));
+        for (IcmpSocketKind kind : BothKindsInNamespace()) {
+            ForceSocketKind(kind);
+            Clock::time_point start = Clock::now();
+            EXPECT_FALSE(IcmpEcho("127.0.0.1", 1000)) << KindName(kind);
+            const long long waited = MillisecondsSince(start);
+            std::printf("silent probe, timeout 1000 ms, %s socket: %lld ms\n", KindName(kind),
+                        waited);
+            EXPECT_GE(waited, 1000) << KindName(kind) << ": gave up before the timeout";
+            EXPECT_LT(waited, 1500) << KindName(kind);
+
+            // No time-out at all: only what is already there counts.
+            start = Clock::now();
+            EXPECT_FALSE(IcmpEcho("127.0.0.1", 0)) << KindName(kind);
+            EXPECT_FALSE(IcmpEcho("127.0.0.1", -5)) << KindName(kind);
+            EXPECT_LT(MillisecondsSince(start), 500) << KindName(kind);
+        }
+    });
+}
+
+TEST_F(IcmpEchoTest, AddressWithoutRouteGivesFalseAtOnce) {
+    RunInFreshNetworkNamespace([] {
+        for (IcmpSocketKind kind : BothKindsInNamespace()) {
+            ForceSocketKind(kind);
+            const Clock::time_point start = Clock::now();
+            EXPECT_FALSE(IcmpEcho("198.18.0.99", 5000)) << KindName(kind);
+            EXPECT_LT(MillisecondsSince(start), 1000) << KindName(kind);
+        }
+    });
+}
+
+bool DropRawSocketCapability() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[CAP_TO_INDEX(CAP_NET_RAW)].effective &= ~CAP_TO_MASK(CAP_NET_RAW);
+    data[CAP_TO_INDEX(CAP_NET_RAW)].permitted &= ~CAP_TO_MASK(CAP_NET_RAW);
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+std::string ExecutablePath() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
+TEST_F(IcmpEchoTest, WithoutAnySocketTheUserIsToldOnceAndProbesAnswerFalse) {
+    RunInFreshNetworkNamespace([] {
+        ASSERT_TRUE(AllowPingSockets(false));
+        ASSERT_TRUE(DropRawSocketCapability());
+        ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Raw));
+        ResetSocketKind();
+
+        MessageBoxRecorder boxes;
+        EXPECT_EQ(PingLoopbackFromThreads(20), 0);
+        EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
+        EXPECT_EQ(SocketKind(), IcmpSocketKind::Unavailable);
+
+        const std::vector<MessageBoxRequest> shown = boxes.boxes();
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0].caption, "エラー");
+        EXPECT_EQ(shown[0].type, MB_OK | MB_ICONERROR);
+        EXPECT_EQ(shown[0].owner, nullptr);
+        EXPECT_EQ(shown[0].text, NoSocketMessage(ExecutablePath()));
+        EXPECT_NE(shown[0].text.find(ExecutablePath()), std::string::npos);
+
+        // Allowing ping sockets now changes nothing until the program restarts.
+        ASSERT_TRUE(AllowPingSockets(true));
+        EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
+        EXPECT_EQ(boxes.count(), 1u);
+    });
+}
+
+// A tun device stands for a segment with a router 198.18.0.1 and hosts that
+// each misbehave in one way; the test reads the echo requests from it and
+// writes the answers back.
+class FakeSegment {
+public:
+    static constexpr const char* kRouter = "198.18.0.1";
+    static constexpr const char* kOurs = "198.18.0.2";
+
+    bool Open() {
+        m_fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        ifreq request{};
+        request.ifr_flags = IFF_TUN | IFF_NO_PI;
+        std::snprintf(request.ifr_name, sizeof request.ifr_name, "kdtun0");
+        if (ioctl(m_fd, TUNSETIFF, &request) != 0)
+            return false;
+        WriteProcFile("/proc/sys/net/ipv6/conf/kdtun0/disable_ipv6", "1");
+        WriteProcFile("/proc/sys/net/ipv4/conf/all/rp_filter", "0");
+        WriteProcFile("/proc/sys/net/ipv4/conf/kdtun0/rp_filter", "0");
+        return SetAddress(SIOCSIFADDR, kOurs) && SetAddress(SIOCSIFNETMASK, "255.255.255.0") &&
+               BringUp("kdtun0");
+    }
+
+    void Start() {
+        m_thread = std::thread([this] { Serve(); });
+    }
+
+    ~FakeSegment() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+
+private:
+    bool SetAddress(unsigned long command, const char* text) {
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ifreq request{};
+        std::snprintf(request.ifr_name, sizeof request.ifr_name, "kdtun0");
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = inet_addr(text);
+        std::memcpy(&request.ifr_addr, &address, sizeof address);
+        const bool set = fd >= 0 && ioctl(fd, command, &request) == 0;
+        if (fd >= 0)
+            close(fd);
+        return set;
+    }
+
+    void Serve() {
+        uint8_t buffer[2048];
+        while (!m_stop) {
+            pollfd item{m_fd, POLLIN, 0};
+            if (poll(&item, 1, 50) <= 0)
+                continue;
+            const ssize_t length = read(m_fd, buffer, sizeof buffer);
+            if (length >= 28)
+                Answer(Bytes(buffer, buffer + length));
+        }
+    }
+
+    void Send(const Bytes& packet) {
+        if (write(m_fd, packet.data(), packet.size()) != static_cast<ssize_t>(packet.size()))
+            std::printf("fake segment: write failed\n");
+    }
+
+    Bytes Reply(uint32_t from, uint32_t to, uint16_t id, uint16_t seq, bool corrupt = false) {
+        Bytes packet = Ip(from, to, Icmp(0, 0, id, seq));
+        if (corrupt)
+            packet[20 + 2] ^= 0x40;
+        return packet;
+    }
+
+    void Answer(const Bytes& request) {
+        const size_t header = static_cast<size_t>(request[0] & 0x0F) * 4;
+        if ((request[0] >> 4) != 4 || request[9] != 1 || request.size() < header + 8 ||
+            request[header] != 8)
+            return;
+        uint32_t source;
+        uint32_t destination;
+        std::memcpy(&source, &request[12], 4);
+        std::memcpy(&destination, &request[16], 4);
+        const uint16_t id = static_cast<uint16_t>(request[header + 4] << 8 | request[header + 5]);
+        const uint16_t seq = static_cast<uint16_t>(request[header + 6] << 8 | request[header + 7]);
+        const uint32_t router = inet_addr(kRouter);
+        const uint32_t stranger = inet_addr("198.18.0.111");
+
+        const Bytes wrongOnes[] = {
+            Reply(stranger, source, id, seq),
+            Reply(destination, source, id, static_cast<uint16_t>(seq + 1)),
+            Reply(destination, source, static_cast<uint16_t>(id + 1), seq),
+            Reply(destination, source, id, seq, true),
+        };
+        switch (ntohl(destination) & 0xFF) {
+        case 10: // answers
+            Send(Reply(destination, source, id, seq));
+            break;
+        case 11: // only a reply from someone else
+        case 12: // only a reply to another sequence
+        case 13: // only a reply to another id
+        case 14: // only a damaged reply
+            Send(wrongOnes[(ntohl(destination) & 0xFF) - 11]);
+            break;
+        case 15: // all of those first, then the right one
+            for (const Bytes& wrong : wrongOnes)
+                Send(wrong);
+            Send(Reply(destination, source, id, seq));
+            break;
+        case 16: // the router cannot reach it
+            Send(Ip(router, source, Icmp(3, 1, 0, 0, request)));
+            break;
+        case 17: // the request dies on the way
+            Send(Ip(router, source, Icmp(11, 0, 0, 0, request)));
+            break;
+        case 18: { // the router reports another request to it
+            Bytes other = request;
+            other[header + 7] ^= 0x01;
+            Send(Ip(router, source, Icmp(3, 1, 0, 0, other)));
+            break;
+        }
+        default: // silent
+            break;
+        }
+    }
+
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST_F(IcmpEchoTest, OnlyTheRightReplyCountsAndUnreachableEndsTheWait) {
+    RunInFreshNetworkNamespace([] {
+        FakeSegment segment;
+        if (!segment.Open()) {
+            std::printf("note: no tun device; the fake segment is not tested\n");
+            return;
+        }
+        segment.Start();
+        const int timeoutMs = 1500;
+        struct Probe {
+            int host;
+            bool expected;
+            bool early; // ends well before the time-out
+            bool answered = false;
+            long long waited = 0;
+        };
+        for (IcmpSocketKind kind : BothKindsInNamespace()) {
+            ForceSocketKind(kind);
+            std::vector<Probe> probes = {
+                {10, true, true},   {11, false, false}, {12, false, false}, {13, false, false},
+                {14, false, false}, {15, true, true},   {16, false, true},  {17, false, true},
+                {18, false, false}, {19, false, false},
+            };
+            // All at once: with raw sockets every probe also sees the others'
+            // answers.
+            std::vector<std::thread> threads;
+            for (Probe& probe : probes) {
+                threads.emplace_back([&probe, timeoutMs] {
+                    const Clock::time_point start = Clock::now();
+                    probe.answered = IcmpEcho("198.18.0." + std::to_string(probe.host), timeoutMs);
+                    probe.waited = MillisecondsSince(start);
+                });
+            }
+            for (std::thread& thread : threads)
+                thread.join();
+            for (const Probe& probe : probes) {
+                EXPECT_EQ(probe.answered, probe.expected)
+                    << KindName(kind) << " socket, host ." << probe.host;
+                if (probe.early)
+                    EXPECT_LT(probe.waited, timeoutMs / 2)
+                        << KindName(kind) << " socket, host ." << probe.host;
+                else
+                    EXPECT_GE(probe.waited, timeoutMs)
+                        << KindName(kind) << " socket, host ." << probe.host;
+            }
+        }
+    });
+}
+
+} // namespace
