@@ -326,18 +326,4 @@ TEST_F(RangeListTest, SortOrdersByStartAddressAndKeepsEqualStartsInOrder) {
     EXPECT_EQ(ends, "fcehabdg");
 }
 
-TEST_F(RangeListTest, SortOfManyEqualStartsIsStable) {
-    MemoryRangeListRows rows;
-    for (int i = 0; i < 100; ++i)
-        rows.AddRow("10.0.0." + std::to_string(3 - i % 3), std::to_string(i));
-    SortRangeList(rows);
-    for (int i = 1; i < 100; ++i) {
-        std::string a = rows.GetItemText(i - 1, 0), b = rows.GetItemText(i, 0);
-        ASSERT_LE(a, b);
-        if (a == b) {
-            ASSERT_LT(std::stoi(rows.GetItemText(i - 1, 1)), std::stoi(rows.GetItemText(i, 1)));
-        }
-    }
-}
-
 } // namespace
