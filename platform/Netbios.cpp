@@ -189,8 +189,8 @@ ReceiveOutcome ReceiveReplies(int fd, const sockaddr_in& target, std::uint16_t i
 
 // One node-status query: up to three sends with the same transaction id,
 // 750 ms apart, and a last wait of 750 ms after the third.
-UCHAR QueryNodeStatus(in_addr_t local, in_addr_t target, std::string_view targetText,
-                      unsigned char* buffer, std::size_t length) {
+UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view targetText,
+                          unsigned char* buffer, std::size_t length) {
     std::memset(buffer, 0, length);
 
     Socket sock;
@@ -272,7 +272,8 @@ UCHAR AdapterStatus(NCB& ncb) {
     const std::vector<in_addr_t> lanas = LanaAddresses();
     if (ncb.ncb_lana_num >= lanas.size())
         return NRC_BRIDGE;
-    return QueryNodeStatus(lanas[ncb.ncb_lana_num], *target, text, ncb.ncb_buffer, ncb.ncb_length);
+    return SendNodeStatusQuery(lanas[ncb.ncb_lana_num], *target, text, ncb.ncb_buffer,
+                               ncb.ncb_length);
 }
 
 } // namespace
