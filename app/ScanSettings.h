@@ -26,3 +26,20 @@ extern ScanSettingsRecord ScanSettings;
 
 // The switches count as on only when they are exactly 1.
 inline bool IsOn(int flag) { return flag == 1; }
+
+// The registry key (under HKEY_LOCAL_MACHINE) that holds the stored fields.
+constexpr const char* SettingsKey = "SOFTWARE\\BRELLOW\\KestruneDurvane";
+
+// Fills the stored fields from the registry; a value that is missing or
+// cannot be read takes its default. Needs ProgramDirectoryPath (the default
+// list file lives there) and writes "PING TIMEOUT:%d" to the run log.
+void LoadSettings();
+
+// Writes the seven stored fields back, each write on its own; a failed write
+// tells the user and the others still run. Does nothing unless LoadSettings
+// ran in this process, so a run that never loaded cannot replace the stored
+// values with the zero-filled record.
+void SaveSettings();
+
+// True once LoadSettings has run.
+bool SettingsLoaded();
