@@ -1,7 +1,12 @@
 #include "scan/CNetProbe.h"
 
 #include "app/RunLog.h"
+#include "app/ScanSettings.h"
+#include "platform/IcmpEcho.h"
 #include "platform/Netbios.h"
+#include "scan/NicVendorTable.h"
+
+#include <cstring>
 
 namespace {
 
@@ -99,4 +104,16 @@ std::string CNetProbe::NetbiosResultText(unsigned code) {
     const char* text = TextForCode(static_cast<UCHAR>(code & 0xFFu));
     RunLog::Write("netbiosのエラー：%s\n", text);
     return text;
+}
+
+bool CNetProbe::PingHost(const std::string& address) {
+    return IcmpEcho(address, ScanSettings.PingTimeout);
+}
+
+void CNetProbe::LookupNicVendor(const char* key, char* vendor) {
+    const char* name = key ? FindNicVendor(key) : nullptr;
+    if (!name)
+        name = "不明";
+    std::strncpy(vendor, name, kNicVendorBufferSize - 1);
+    vendor[kNicVendorBufferSize - 1] = '\0';
 }

@@ -4,9 +4,20 @@
 
 #include <string>
 
+// Room for the longest vendor name and its terminating zero.
+constexpr int kNicVendorBufferSize = 49;
+
 class CNetProbe {
 public:
     virtual ~CNetProbe() = default;
+
+    // True when the address (dotted text) answered one ICMP echo request
+    // within ScanSettings.PingTimeout.
+    bool PingHost(const std::string& address);
+
+    // Writes the vendor name for a 6-hex-digit key (exact, case-sensitive),
+    // or "不明", into `vendor` (at least kNicVendorBufferSize bytes).
+    void LookupNicVendor(const char* key, char* vendor);
 
     // The message text for a NetBIOS return code (only its low byte counts),
     // also written to the run log.
