@@ -1,0 +1,391 @@
+#!/usr/bin/env bash
+# The test LAN: hosts in network namespaces on 198.18.0.0/24, laid out by
+# tests/lan/testlan.conf.
+#
+#   testlan.sh up       build it (again) and wait until every nmbd host answers
+#   testlan.sh down     remove everything, also what a failed `up` left behind
+#   testlan.sh status   show what exists; exit 0 only when the LAN is fully up
+#
+# Layout: a switch namespace holds a bridge; every host (the client included)
+# has its own namespace with one veth whose other end is a bridge port. The
+# root namespace has no leg in the LAN, and the client namespace has no route
+# but the connected 198.18.0.0/24, so nothing can leave.
+#
+# Needs root. KD_TESTLAN_CONF names another layout file, KD_TESTLAN_RUN another
+# run directory (nmbd's configuration, state and logs).
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+conf=${KD_TESTLAN_CONF:-$here/../tests/lan/testlan.conf}
+run=${KD_TESTLAN_RUN:-/run/kd-testlan}
+lockfile=/run/kd-testlan.lock
+
+switch_ns=kd-switch
+bridge=kd-br
+client_ns=kd-client
+subnet_prefix=198.18.0
+# Every namespace of ours matches this; `down` removes exactly these.
+ours='^kd-(client|switch|h[0-9]{1,3})$'
+# nmbd registers its names by broadcast and answers only when that is done.
+ready_timeout=${KD_TESTLAN_READY_TIMEOUT:-60}
+
+case $run in
+/?*/* | /?*) [ "$run" != / ] ;;
+*) false ;;
+esac || {
+    echo "testlan: KD_TESTLAN_RUN must be an absolute directory of its own" >&2
+    exit 1
+}
+
+say() { printf 'testlan: %s\n' "$*" >&2; }
+die() {
+    say "$*"
+    exit 1
+}
+
+roles=() addrs=() macs=() names=() groups=() aliases=()
+
+valid_name() { [[ $1 =~ ^[A-Z0-9][A-Z0-9_-]{0,14}$ ]]; }
+
+read_conf() {
+    [ -r "$conf" ] || die "cannot read the layout file $conf"
+    local line role addr mac name group alias extra n=0
+    while IFS= read -r line || [ -n "$line" ]; do
+        n=$((n + 1))
+        line=${line%%#*}
+        [[ $line =~ ^[[:space:]]*$ ]] && continue
+        read -r role addr mac name group alias extra <<<"$line"
+        local where="$conf:$n"
+        [ -z "${extra:-}" ] && [ -n "${alias:-}" ] || die "$where: expected 6 fields"
+        # Only addresses of the test range, never anything routable.
+        [[ $addr =~ ^198\.18\.0\.([0-9]{1,3})$ ]] || die "$where: $addr is not in $subnet_prefix.0/24"
+        local octet=${BASH_REMATCH[1]}
+        ((10#$octet >= 1 && 10#$octet <= 254)) && [ "$octet" = "$((10#$octet))" ] ||
+            die "$where: $addr is not a host address"
+        case $role in
+        client | nmbd | ping | silent) ;;
+        *) die "$where: unknown role $role" ;;
+        esac
+        if [ "$role" = silent ]; then
+            [ "$mac" = - ] || die "$where: a silent address has no adapter"
+        else
+            [[ $mac =~ ^[0-9a-f][26ae](:[0-9a-f]{2}){5}$ ]] ||
+                die "$where: $mac is not a locally administered unicast MAC"
+        fi
+        if [ "$role" = nmbd ]; then
+            valid_name "$name" || die "$where: bad NetBIOS name $name"
+            valid_name "$group" || die "$where: bad workgroup $group"
+            if [ "$alias" != - ]; then
+                local a
+                for a in ${alias//,/ }; do
+                    valid_name "$a" || die "$where: bad alias $a"
+                done
+            fi
+        fi
+        local i
+        for i in "${!addrs[@]}"; do
+            [ "${addrs[$i]}" != "$addr" ] || die "$where: $addr is listed twice"
+        done
+        roles+=("$role") addrs+=("$addr") macs+=("$mac") names+=("$name")
+        groups+=("$group") aliases+=("$alias")
+    done <"$conf"
+    local clients=0 r
+    for r in "${roles[@]}"; do [ "$r" = client ] && clients=$((clients + 1)); done
+    [ "$clients" -eq 1 ] || die "$conf: exactly one client line is needed"
+}
+
+octet_of() { echo "${1##*.}"; }
+ns_of() { # role address
+    if [ "$1" = client ]; then echo "$client_ns"; else echo "kd-h$(octet_of "$2")"; fi
+}
+client_addr() {
+    local i
+    for i in "${!roles[@]}"; do [ "${roles[$i]}" = client ] && echo "${addrs[$i]}"; done
+}
+
+require_root() {
+    [ "$(id -u)" -eq 0 ] || die "needs root (network namespaces)"
+    command -v ip >/dev/null || die "ip (iproute2) is missing"
+}
+
+in_ns() { # namespace command...
+    local ns=$1
+    shift
+    ip netns exec "$ns" "$@"
+}
+
+our_namespaces() { ip netns list 2>/dev/null | awk '{print $1}' | grep -E "$ours" || true; }
+
+stop_processes_in() { # namespace
+    local ns=$1 pids pid tries
+    pids=$(ip netns pids "$ns" 2>/dev/null || true)
+    [ -n "$pids" ] || return 0
+    for pid in $pids; do kill -TERM "$pid" 2>/dev/null || true; done
+    for tries in 1 2 3 4 5 6 7 8 9 10; do
+        pids=$(ip netns pids "$ns" 2>/dev/null || true)
+        [ -n "$pids" ] || return 0
+        sleep 0.2
+    done
+    for pid in $pids; do kill -KILL "$pid" 2>/dev/null || true; done
+    sleep 0.2
+}
+
+cmd_down() {
+    require_root
+    local ns
+    for ns in $(our_namespaces); do
+        stop_processes_in "$ns"
+    done
+    for ns in $(our_namespaces); do
+        ip netns del "$ns" 2>/dev/null || say "could not remove namespace $ns"
+    done
+    rm -rf -- "$run"
+    local left
+    left=$(our_namespaces)
+    [ -z "$left" ] || die "namespaces left behind: $left"
+    return 0
+}
+
+write_nmbd_conf() { # index directory
+    local i=$1 dir=$2
+    local alias_line=""
+    [ "${aliases[$i]}" = - ] || alias_line="netbios aliases = ${aliases[$i]//,/ }"
+    mkdir -p "$dir"/{lock,state,cache,pid,private,ncalrpc,log}
+    cat >"$dir/smb.conf" <<EOF
+[global]
+    netbios name = ${names[$i]}
+    workgroup = ${groups[$i]}
+    $alias_line
+    server string = test LAN host
+    server role = standalone server
+    interfaces = ${addrs[$i]}/24
+    bind interfaces only = yes
+    disable netbios = no
+    # No browser elections: the name table stays the same from start to end.
+    local master = no
+    preferred master = no
+    domain master = no
+    wins support = no
+    dns proxy = no
+    load printers = no
+    printcap name = /dev/null
+    lock directory = $dir/lock
+    state directory = $dir/state
+    cache directory = $dir/cache
+    pid directory = $dir/pid
+    private dir = $dir/private
+    ncalrpc dir = $dir/ncalrpc
+    log file = $dir/log/nmbd.log
+    log level = 1
+EOF
+}
+
+write_client_conf() {
+    local dir=$run/client
+    mkdir -p "$dir"/{lock,state,cache,pid,private,ncalrpc,log}
+    cat >"$dir/smb.conf" <<EOF
+[global]
+    netbios name = KDCLIENT
+    workgroup = KDWORK
+    interfaces = $(client_addr)/24
+    bind interfaces only = yes
+    disable netbios = no
+    lock directory = $dir/lock
+    state directory = $dir/state
+    cache directory = $dir/cache
+    pid directory = $dir/pid
+    private dir = $dir/private
+    ncalrpc dir = $dir/ncalrpc
+    log file = $dir/log/client.log
+EOF
+}
+
+add_host() { # index
+    local i=$1 ns port
+    ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
+    port=p$(octet_of "${addrs[$i]}")
+    ip netns add "$ns" || return 1
+    in_ns "$ns" ip link set lo up || return 1
+    # Quiet hosts: no IPv6 chatter on the LAN.
+    in_ns "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 \
+        >/dev/null 2>&1 || true
+    # Every port-unreachable is sent, however many queries arrive.
+    in_ns "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0 >/dev/null 2>&1 || true
+    ip -n "$switch_ns" link add "$port" type veth peer name eth0 netns "$ns" || return 1
+    in_ns "$ns" ip link set eth0 address "${macs[$i]}" || return 1
+    ip -n "$switch_ns" link set "$port" master "$bridge" up || return 1
+    in_ns "$ns" ip addr add "${addrs[$i]}/24" dev eth0 || return 1
+    in_ns "$ns" ip link set eth0 up || return 1
+}
+
+start_nmbd() { # index
+    local i=$1 ns dir
+    ns=$(ns_of nmbd "${addrs[$i]}")
+    dir=$run/$ns
+    write_nmbd_conf "$i" "$dir" || return 1
+    # fd 9 is the LAN lock: a daemon must not keep it.
+    in_ns "$ns" nmbd -D -s "$dir/smb.conf" 9>&- || return 1
+}
+
+# True when the host's node-status answer lists its <00> names (own name,
+# aliases, workgroup) and the workgroup's <1e>, all active.
+nmbd_answers() { # index
+    local i=$1 out n
+    out=$(in_ns "$client_ns" timeout 5 nmblookup -s "$run/client/smb.conf" -A "${addrs[$i]}" 2>/dev/null) ||
+        return 1
+    local wanted=("${names[$i]} <00> - " "${groups[$i]} <00> - <GROUP>" "${groups[$i]} <1e> - <GROUP>")
+    if [ "${aliases[$i]}" != - ]; then
+        for n in ${aliases[$i]//,/ }; do wanted+=("$n <00> - "); done
+    fi
+    for n in "${wanted[@]}"; do
+        # nmblookup pads the name to 15 columns.
+        local name=${n%% *} rest=${n#* }
+        grep -Eq "^[[:space:]]+${name}[[:space:]]+${rest}.*<ACTIVE>" <<<"$out" || return 1
+    done
+}
+
+wait_for_nmbd() {
+    local deadline=$((SECONDS + ready_timeout)) i pending
+    while :; do
+        pending=()
+        for i in "${!roles[@]}"; do
+            [ "${roles[$i]}" = nmbd ] || continue
+            nmbd_answers "$i" || pending+=("${addrs[$i]}")
+        done
+        [ ${#pending[@]} -eq 0 ] && return 0
+        if ((SECONDS >= deadline)); then
+            say "nmbd did not answer within ${ready_timeout}s: ${pending[*]} (logs in $run)"
+            return 1
+        fi
+        sleep 1
+    done
+}
+
+build_lan() {
+    mkdir -p "$run" || return 1
+    ip netns add "$switch_ns" || return 1
+    in_ns "$switch_ns" ip link set lo up || return 1
+    ip -n "$switch_ns" link add "$bridge" type bridge stp_state 0 forward_delay 0 || return 1
+    ip -n "$switch_ns" link set "$bridge" up || return 1
+    local i
+    for i in "${!roles[@]}"; do
+        [ "${roles[$i]}" = silent ] && continue
+        add_host "$i" || {
+            say "could not add ${addrs[$i]}"
+            return 1
+        }
+    done
+    # The client keeps only the connected route; make sure nothing else crept in.
+    if [ -n "$(in_ns "$client_ns" ip -4 route show default)" ]; then
+        say "the client namespace has a default route"
+        return 1
+    fi
+    write_client_conf || return 1
+    for i in "${!roles[@]}"; do
+        [ "${roles[$i]}" = nmbd ] || continue
+        command -v nmbd >/dev/null || {
+            say "nmbd (package samba) is missing"
+            return 1
+        }
+        start_nmbd "$i" || {
+            say "nmbd for ${addrs[$i]} did not start"
+            return 1
+        }
+    done
+    wait_for_nmbd
+}
+
+lan_ready() {
+    local i ns
+    ip netns list 2>/dev/null | grep -qx "$switch_ns" || return 1
+    for i in "${!roles[@]}"; do
+        [ "${roles[$i]}" = silent ] && continue
+        ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
+        ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$ns" || return 1
+    done
+    [ -f "$run/client/smb.conf" ] || return 1
+    for i in "${!roles[@]}"; do
+        [ "${roles[$i]}" = nmbd ] || continue
+        nmbd_answers "$i" || return 1
+    done
+}
+
+cmd_up() {
+    require_root
+    command -v nmblookup >/dev/null || die "nmblookup (package samba-common-bin) is missing"
+    if lan_ready; then
+        say "already up"
+        return 0
+    fi
+    cmd_down >/dev/null 2>&1 || cmd_down || return 1
+    if ! build_lan; then
+        say "bringing the LAN up failed; removing what was made"
+        cmd_down
+        return 1
+    fi
+    say "up: $(grep -c '^nmbd' <(printf '%s\n' "${roles[@]}")) nmbd hosts answer"
+    return 0
+}
+
+cmd_status() {
+    require_root
+    local i ns state
+    printf '%-8s %-14s %-10s %s\n' role address namespace state
+    for i in "${!roles[@]}"; do
+        ns=-
+        state=absent
+        if [ "${roles[$i]}" != silent ]; then
+            ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
+            if ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$ns"; then
+                state=present
+                if [ "${roles[$i]}" = nmbd ]; then
+                    if [ -f "$run/client/smb.conf" ] && nmbd_answers "$i"; then
+                        state="present, nmbd answers"
+                    else
+                        state="present, nmbd silent"
+                    fi
+                fi
+            fi
+        else
+            state="no host (by design)"
+        fi
+        printf '%-8s %-14s %-10s %s\n' "${roles[$i]}" "${addrs[$i]}" "$ns" "$state"
+    done
+    if lan_ready; then
+        echo "the test LAN is up"
+        return 0
+    fi
+    echo "the test LAN is not (fully) up"
+    return 1
+}
+
+# One change of the LAN at a time, also between separate callers; a caller
+# that already holds the lock (run-in-testlan.sh) says so in KD_TESTLAN_LOCKED.
+with_lock() {
+    if [ "${KD_TESTLAN_LOCKED:-}" = 1 ]; then
+        "$@"
+        return
+    fi
+    exec 9>"$lockfile" || die "cannot open $lockfile"
+    flock 9 || die "cannot lock $lockfile"
+    "$@"
+}
+
+case "${1:-}" in
+up)
+    read_conf
+    with_lock cmd_up
+    ;;
+down)
+    # Works without the layout file: it removes whatever namespaces are ours.
+    with_lock cmd_down
+    ;;
+status)
+    read_conf
+    cmd_status
+    ;;
+*)
+    echo "usage: $0 up|down|status" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,153 @@
+#include "tests/lan/TestLan.h"
+
+#include <arpa/inet.h>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sstream>
+
+namespace {
+
+bool ParseRole(const std::string& text, TestLanHost::Role& role) {
+    if (text == "client")
+        role = TestLanHost::Role::Client;
+    else if (text == "nmbd")
+        role = TestLanHost::Role::Nmbd;
+    else if (text == "ping")
+        role = TestLanHost::Role::PingOnly;
+    else if (text == "silent")
+        role = TestLanHost::Role::Silent;
+    else
+        return false;
+    return true;
+}
+
+// Only addresses of the test range are ever accepted.
+bool InTestRange(const std::string& text) {
+    in_addr parsed;
+    if (inet_pton(AF_INET, text.c_str(), &parsed) != 1)
+        return false;
+    const uint32_t host = ntohl(parsed.s_addr);
+    return (host & 0xFFFFFF00u) == 0xC6120000u && (host & 0xFFu) != 0 && (host & 0xFFu) != 255;
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    std::string part;
+    while (std::getline(stream, part, ','))
+        if (!part.empty())
+            parts.push_back(part);
+    return parts;
+}
+
+} // namespace
+
+std::string TestLanHost::MacHex() const {
+    std::string hex;
+    for (char c : mac)
+        if (c != ':')
+            hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hex;
+}
+
+std::vector<TestLanName> TestLanHost::RegisteredNames() const {
+    std::vector<TestLanName> names;
+    if (role != Role::Nmbd)
+        return names;
+    std::vector<std::string> own{name};
+    own.insert(own.end(), aliases.begin(), aliases.end());
+    for (const std::string& n : own)
+        for (unsigned char suffix : {0x00, 0x03, 0x20})
+            names.push_back({n, suffix, false});
+    names.push_back({workgroup, 0x00, true});
+    names.push_back({workgroup, 0x1E, true});
+    return names;
+}
+
+std::optional<TestLan> TestLan::Load(const std::string& path, std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = "cannot read " + path;
+        return std::nullopt;
+    }
+    TestLan lan;
+    int clients = 0;
+    std::string line;
+    for (int number = 1; std::getline(file, line); ++number) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream fields(line);
+        std::string role, address, mac, name, workgroup, aliases, extra;
+        if (!(fields >> role))
+            continue;
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        if (!(fields >> address >> mac >> name >> workgroup >> aliases) || (fields >> extra)) {
+            error = where + "expected 6 fields";
+            return std::nullopt;
+        }
+        TestLanHost host;
+        if (!ParseRole(role, host.role)) {
+            error = where + "unknown role " + role;
+            return std::nullopt;
+        }
+        if (!InTestRange(address)) {
+            error = where + address + " is not a host address of 198.18.0.0/24";
+            return std::nullopt;
+        }
+        host.address = address;
+        host.mac = mac == "-" ? "" : mac;
+        if (host.role == TestLanHost::Role::Nmbd) {
+            host.name = name;
+            host.workgroup = workgroup;
+            if (aliases != "-")
+                host.aliases = SplitCommas(aliases);
+        }
+        if (host.role == TestLanHost::Role::Client)
+            ++clients;
+        lan.m_hosts.push_back(host);
+    }
+    if (clients != 1) {
+        error = path + ": exactly one client line is needed";
+        return std::nullopt;
+    }
+    return lan;
+}
+
+std::string TestLan::DefaultPath() {
+    if (const char* path = std::getenv("KD_TESTLAN_CONF"); path && *path)
+        return path;
+    return KD_TESTLAN_CONF_PATH;
+}
+
+std::vector<TestLanHost> TestLan::WithRole(TestLanHost::Role role) const {
+    std::vector<TestLanHost> hosts;
+    for (const TestLanHost& host : m_hosts)
+        if (host.role == role)
+            hosts.push_back(host);
+    return hosts;
+}
+
+const TestLanHost& TestLan::client() const {
+    for (const TestLanHost& host : m_hosts)
+        if (host.role == TestLanHost::Role::Client)
+            return host;
+    return m_hosts.front(); // Load guarantees one client
+}
+
+bool TestLan::InClientNamespace() const {
+    in_addr wanted;
+    if (inet_pton(AF_INET, client().address.c_str(), &wanted) != 1)
+        return false;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return false;
+    bool found = false;
+    for (ifaddrs* a = list; a && !found; a = a->ifa_next) {
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET)
+            found = reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr == wanted.s_addr;
+    }
+    freeifaddrs(list);
+    return found;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The layout of the test LAN (tests/lan/testlan.conf), the same file from
+// which scripts/testlan.sh builds it, and what its hosts are expected to
+// answer. LAN tests compute every expectation from here.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// One name of a host's NetBIOS name table.
+struct TestLanName {
+    std::string name; // without padding
+    unsigned char suffix = 0;
+    bool group = false;
+
+    auto operator<=>(const TestLanName&) const = default;
+};
+
+struct TestLanHost {
+    enum class Role { Client, Nmbd, PingOnly, Silent };
+
+    Role role = Role::Silent;
+    std::string address;   // dotted text
+    std::string mac;       // "02:4b:44:00:00:0a", empty for a silent address
+    std::string name;      // NetBIOS name of an nmbd host
+    std::string workgroup; // of an nmbd host
+    std::vector<std::string> aliases;
+
+    // The MAC as the program shows it: 12 upper-case hex digits.
+    std::string MacHex() const;
+
+    // What nmbd registers, in the order it lists them: for the name and each
+    // alias <00>, <03> and <20> unique; for the workgroup <00> and <1E> group
+    // (browser elections are off, so no <1D> or __MSBROWSE__).
+    std::vector<TestLanName> RegisteredNames() const;
+};
+
+class TestLan {
+public:
+    // Reads a layout file; on failure gives nullopt and says why in `error`.
+    static std::optional<TestLan> Load(const std::string& path, std::string& error);
+
+    // $KD_TESTLAN_CONF when set, else the layout file of the source tree.
+    static std::string DefaultPath();
+
+    const std::vector<TestLanHost>& hosts() const { return m_hosts; }
+    std::vector<TestLanHost> WithRole(TestLanHost::Role role) const;
+    const TestLanHost& client() const;
+
+    // True when this process runs where the client's address is configured,
+    // i.e. inside the client namespace; tests send nothing anywhere else.
+    bool InClientNamespace() const;
+
+private:
+    std::vector<TestLanHost> m_hosts;
+};
