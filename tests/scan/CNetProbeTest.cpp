@@ -62,9 +62,4 @@ TEST_F(NetbiosResultTextTest, EveryCallWritesOneLogLineSuccessIncluded) {
                                 "netbiosのエラー：netbios:エラーがマッピングできませんでした\n");
 }
 
-TEST_F(NetbiosResultTextTest, WithoutALogTheTextIsStillGiven) {
-    ASSERT_FALSE(RunLog::IsOpen());
-    EXPECT_EQ(probe.NetbiosResultText(0x05), "netbios:タイムアウト");
-}
-
 } // namespace

@@ -197,15 +197,6 @@ TEST_F(NodeStatusQueryTest, CountResponsiveLanasCountsZeroToNineAndLogsEach) {
                                              "4番のスロットが応答しました。\n");
 }
 
-TEST_F(NodeStatusQueryTest, CountResponsiveLanasWithNoneAnsweringLogsNothing) {
-    TempDir dir;
-    ASSERT_TRUE(RunLog::Open(dir.path()));
-    EXPECT_EQ(CountResponsiveLanas(), 0);
-    EXPECT_EQ(g_calls.size(), 10u);
-    RunLog::Close();
-    EXPECT_EQ(TempDir::ReadFile(dir.file(RunLog::kFileName)), RunLog::kHeader);
-}
-
 TEST_F(NodeStatusQueryTest, TestLanaResetsTheTypedNumberAndSaysSo) {
     MessageBoxRecorder boxes;
     int owner = 0;
