@@ -1,0 +1,207 @@
+// Whole scans of the test LAN with vopal-scan, from inside the client
+// namespace: the rows must be exactly what the LAN's layout implies.
+
+#include "scan/NicVendorTable.h"
+#include "tests/lan/TestLan.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <map>
+#include <optional>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Role = TestLanHost::Role;
+using Row = std::vector<std::string>;
+
+// The scanned range: the whole LAN but the client itself.
+const char* const kRangeStart = "198.18.0.2";
+const char* const kRange = "198.18.0.2-198.18.0.40";
+
+struct ScanRun {
+    int exitCode = -1;
+    std::string output;
+    std::map<std::string, Row> rows; // by address
+    std::vector<std::string> order;
+};
+
+// Runs vopal-scan with its own empty settings store (so the stored defaults
+// apply) and, when `interruptAfter` is given, sends it SIGINT after that long.
+ScanRun RunScan(const std::vector<std::string>& args,
+                std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt) {
+    static TempDir config;
+    ScanRun run;
+    std::vector<std::string> argv = {KD_VOPAL_SCAN_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.path(), "PATH=/usr/bin:/bin"};
+    std::vector<char*> cenv;
+    for (auto& e : env)
+        cenv.push_back(e.data());
+    cenv.push_back(nullptr);
+
+    int out[2];
+    if (pipe(out) != 0)
+        return run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (rc != 0) {
+        close(out[0]);
+        return run;
+    }
+    std::thread interrupter;
+    if (interruptAfter)
+        interrupter = std::thread([pid, after = *interruptAfter] {
+            std::this_thread::sleep_for(after);
+            kill(pid, SIGINT);
+        });
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        run.output.append(buffer, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (interrupter.joinable())
+        interrupter.join();
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+
+    std::istringstream lines(run.output);
+    std::string line;
+    bool title = true;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (title) {
+            title = false;
+            continue;
+        }
+        Row row;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, ','))
+            row.push_back(field);
+        if (!row.empty()) {
+            run.order.push_back(row[0]);
+            run.rows[row[0]] = row;
+        }
+    }
+    return run;
+}
+
+class ScanLanTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string error;
+        s_lan = TestLan::Load(TestLan::DefaultPath(), error);
+        s_loadError = error;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(s_lan) << s_loadError;
+        ASSERT_TRUE(s_lan->InClientNamespace())
+            << "not inside the client namespace; run through tests/lan/run-in-testlan.sh";
+    }
+
+    // The row the scan must give an nmbd host, worked out from what it registers.
+    static Row ExpectedRow(const TestLanHost& host) {
+        std::string computer, domain, messengers;
+        for (const TestLanName& name : host.RegisteredNames()) {
+            if (name.suffix == 0x00)
+                (name.group ? domain : computer) = name.name; // the last one wins
+            if (name.suffix == 0x03)
+                messengers += (messengers.empty() ? "" : "/") + name.name;
+        }
+        std::string mac = host.MacHex();
+        const char* vendor = FindNicVendor(mac.substr(0, 6));
+        return {host.address, "○",  computer, domain, mac, vendor ? vendor : "不明",
+                messengers.empty() ? "-" : messengers};
+    }
+
+    static std::optional<TestLan> s_lan;
+    static std::string s_loadError;
+};
+
+std::optional<TestLan> ScanLanTest::s_lan;
+std::string ScanLanTest::s_loadError;
+
+TEST_F(ScanLanTest, ScanGivesExactlyTheAnsweringHostsWithTheirNameTables) {
+    ScanRun run = RunScan({"--threads", "15", "--timeout", "1000", kRange});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    std::map<std::string, Row> expected;
+    for (const TestLanHost& host : s_lan->WithRole(Role::Nmbd))
+        expected[host.address] = ExpectedRow(host);
+    for (const TestLanHost& host : s_lan->WithRole(Role::PingOnly))
+        expected[host.address] = {host.address, "○", "-", "-", "-", "-", "-"};
+    ASSERT_GE(expected.size(), 6u);
+
+    EXPECT_EQ(run.rows, expected) << run.output;
+    // Rows stay in address order, the order of dispatch.
+    EXPECT_TRUE(std::is_sorted(run.order.begin(), run.order.end(), [](auto& a, auto& b) {
+        return std::stoi(a.substr(a.rfind('.') + 1)) < std::stoi(b.substr(b.rfind('.') + 1));
+    }));
+}
+
+TEST_F(ScanLanTest, KeepSilentLeavesEveryProbedAddressWithItsMark) {
+    ScanRun run = RunScan({"--threads", "15", "--timeout", "1000", "--keep-silent", kRange});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_EQ(run.order.size(), 39u) << run.output;
+    EXPECT_EQ(run.order.front(), kRangeStart);
+
+    for (const TestLanHost& host : s_lan->WithRole(Role::Silent)) {
+        ASSERT_EQ(run.rows.count(host.address), 1u) << host.address;
+        EXPECT_EQ(run.rows[host.address], (Row{host.address, "×", "-", "-", "-", "-", "-"}));
+    }
+    int answered = 0;
+    for (const auto& [address, row] : run.rows)
+        answered += row[1] == "○";
+    EXPECT_EQ(answered, static_cast<int>(s_lan->WithRole(Role::Nmbd).size() +
+                                         s_lan->WithRole(Role::PingOnly).size()));
+}
+
+TEST_F(ScanLanTest, SafeModeGivesTheSameRows) {
+    // Serialised node-status queries change nothing but the timing.
+    ScanRun plain = RunScan({"--threads", "15", "--timeout", "500", kRange});
+    ScanRun safe = RunScan({"--threads", "15", "--timeout", "500", "--safe-mode", kRange});
+    ASSERT_EQ(plain.exitCode, 0);
+    ASSERT_EQ(safe.exitCode, 0);
+    EXPECT_EQ(plain.rows, safe.rows);
+}
+
+TEST_F(ScanLanTest, CtrlCStopsTheScanAndStillPrintsTheRowsOfStartedWorkers) {
+    auto started = std::chrono::steady_clock::now();
+    // A /24 with a long time-out would take minutes; the stop ends it early.
+    ScanRun run = RunScan({"--threads", "3", "--timeout", "3000", "--keep-silent",
+                           "198.18.0.2-198.18.0.254"},
+                          std::chrono::milliseconds(1500));
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_LT(took, std::chrono::seconds(30));
+    // Only the first few addresses were dispatched, each with its mark.
+    ASSERT_GE(run.order.size(), 1u);
+    EXPECT_LE(run.order.size(), 16u);
+    for (const auto& [address, row] : run.rows)
+        EXPECT_TRUE(row[1] == "○" || row[1] == "×") << address;
+}
+
+} // namespace
