@@ -4,6 +4,8 @@
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
 
+#include "tests/support/FileSizeLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -16,27 +18,6 @@ namespace {
 
 const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n";
 const char* const kFailureText = "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。";
-
-// Files written by this process may not grow beyond `bytes` while it lives:
-// a write that needs more fails as it would on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
 
 class SettingsTest : public ::testing::Test {
 protected:

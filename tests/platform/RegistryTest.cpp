@@ -1,6 +1,8 @@
 #include "platform/Registry.h"
 #include "tests/support/TempDir.h"
 
+#include "tests/support/FileSizeLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,27 +19,6 @@
 namespace {
 
 const char* const kSubKey = "SOFTWARE\\BRELLOW\\KestruneDurvane";
-
-// Files written by this process may not grow beyond `bytes` while it lives:
-// a write that needs more fails as it would on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    rlimit m_saved{};
-    void (*m_handler)(int) = nullptr;
-};
 
 std::vector<std::string> FileNames(const std::string& dir) {
     std::vector<std::string> names;

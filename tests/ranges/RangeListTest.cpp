@@ -4,6 +4,8 @@
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
 
+#include "tests/support/FileSizeLimit.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -237,15 +239,11 @@ TEST_F(RangeListTest, WriteFailureHalfWayKeepsTheOldList) {
         rows.AddRow("10.0." + std::to_string(i) + ".1", "10.0." + std::to_string(i) + ".254");
     ASSERT_GT(FormatRangeListBytes(rows).size(), 4096u);
 
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool saved_ok = SaveRangeList(rows, path);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    bool saved_ok;
+    {
+        FileSizeLimit limit(4096);
+        saved_ok = SaveRangeList(rows, path);
+    }
 
     EXPECT_FALSE(saved_ok);
     EXPECT_EQ(boxes.count(), 1u);
