@@ -1,6 +1,6 @@
 #include "scan/NodeStatus.h"
 
-#include <cstdio>
+#include "scan/HostRecord.h"
 
 namespace {
 
@@ -66,10 +66,7 @@ NodeStatus DecodeNodeStatus(const UCHAR* buffer, std::size_t length, bool skipOw
     UCHAR mac[6] = {};
     for (std::size_t i = 0; i < sizeof mac && buffer != nullptr && i < length; ++i)
         mac[i] = buffer[i];
-    char text[13];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
-    status.macAddress = text;
+    status.macAddress = HostRecord::FormatMac(mac);
 
     const NameTable table = WalkableEntries(buffer, length);
 
