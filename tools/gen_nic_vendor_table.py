@@ -91,7 +91,13 @@ ALIASES = {
     "HEWLETT PACKARD ENTERPRISE": "HP",
     "ORACLE": "SUN",
     "DELL EMC": "EMC",
+    "ROLM MIL-SPEC COMPUTERS": "ROLM",
 }
+
+# Assignments kept out of the table: their short name would be nothing but a
+# common English word, which reads as a column heading rather than a maker in
+# the list and in searches.
+EXCLUDED_KEYS = frozenset(["00904D"])
 
 # Legal forms dropped from the end of a name (compared without dots and commas).
 LEGAL_SUFFIXES = frozenset(
@@ -264,7 +270,7 @@ def build_table(records):
     notes = []
     for prefix, lo, hi, count in plan_stretches():
         candidates = [k for k in by_key if k.startswith(prefix) and lo < k < hi
-                      and k not in pinned_keys]
+                      and k not in pinned_keys and k not in EXCLUDED_KEYS]
         if len(candidates) < count:
             raise ShapeError("stretch %s..%s needs %d assignments, the registry has %d"
                              % (lo, hi, count, len(candidates)))
