@@ -91,8 +91,11 @@ ALIASES = {
     "HEWLETT PACKARD ENTERPRISE": "HP",
     "ORACLE": "SUN",
     "DELL EMC": "EMC",
-    "ROLM MIL-SPEC COMPUTERS": "ROLM",
 }
+
+# Early assignments listed under the maker's own short name, which the
+# registry's name for them does not start with alone.
+KEY_NAMES = {"00009C": "ROLM"}
 
 # Assignments kept out of the table: their short name would be nothing but a
 # common English word, which reads as a column heading rather than a maker in
@@ -277,7 +280,7 @@ def build_table(records):
         chosen = sorted(candidates, key=lambda k: rank(k, *by_key[k]))[:count]
         tiers = sorted({rank(k, *by_key[k])[0] for k in chosen})
         notes.append("%-8s %-8s %4d of %5d  tiers %s" % (lo, hi, count, len(candidates), tiers))
-        rows.extend((None, k, short_name(by_key[k][0])) for k in chosen)
+        rows.extend((None, k, KEY_NAMES.get(k) or short_name(by_key[k][0])) for k in chosen)
     # Pinned rows hold their positions; each stretch slots in between by key.
     ordered = sorted(rows, key=lambda r: (r[1], r[0] or 0))
     return [(k, n) for _, k, n in ordered], by_key, notes
