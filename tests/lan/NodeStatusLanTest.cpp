@@ -3,7 +3,7 @@
 
 #include "scan/NodeStatus.h"
 #include "scan/NodeStatusQuery.h"
-#include "tests/lan/TestLan.h"
+#include "tests/lan/LanTest.h"
 
 #include <gtest/gtest.h>
 
@@ -22,29 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Role = TestLanHost::Role;
 
-class NodeStatusLanTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        s_lan = TestLan::Load(TestLan::DefaultPath(), error);
-        s_loadError = error;
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(s_lan) << s_loadError;
-        // Never query the test addresses from anywhere but the client namespace.
-        ASSERT_TRUE(s_lan->InClientNamespace())
-            << "not inside the client namespace; run through tests/lan/run-in-testlan.sh";
-    }
-
-    static const TestLan& lan() { return *s_lan; }
-
-    static std::optional<TestLan> s_lan;
-    static std::string s_loadError;
-};
-
-std::optional<TestLan> NodeStatusLanTest::s_lan;
-std::string NodeStatusLanTest::s_loadError;
+using NodeStatusLanTest = LanTest;
 
 // The name table of an answer buffer, names without their blank padding.
 std::vector<TestLanName> NamesOf(const UCHAR* buffer) {

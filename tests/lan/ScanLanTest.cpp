@@ -2,7 +2,7 @@
 // namespace: the rows must be exactly what the LAN's layout implies.
 
 #include "scan/NicVendorTable.h"
-#include "tests/lan/TestLan.h"
+#include "tests/lan/LanTest.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -109,18 +109,8 @@ ScanRun RunScan(const std::vector<std::string>& args,
     return run;
 }
 
-class ScanLanTest : public ::testing::Test {
+class ScanLanTest : public LanTest {
 protected:
-    static void SetUpTestSuite() {
-        std::string error;
-        s_lan = TestLan::Load(TestLan::DefaultPath(), error);
-        s_loadError = error;
-    }
-    void SetUp() override {
-        ASSERT_TRUE(s_lan) << s_loadError;
-        ASSERT_TRUE(s_lan->InClientNamespace())
-            << "not inside the client namespace; run through tests/lan/run-in-testlan.sh";
-    }
 
     // The row the scan must give an nmbd host, worked out from what it registers.
     static Row ExpectedRow(const TestLanHost& host) {
@@ -137,21 +127,16 @@ protected:
                 messengers.empty() ? "-" : messengers};
     }
 
-    static std::optional<TestLan> s_lan;
-    static std::string s_loadError;
 };
-
-std::optional<TestLan> ScanLanTest::s_lan;
-std::string ScanLanTest::s_loadError;
 
 TEST_F(ScanLanTest, ScanGivesExactlyTheAnsweringHostsWithTheirNameTables) {
     ScanRun run = RunScan({"--threads", "15", "--timeout", "1000", kRange});
     ASSERT_EQ(run.exitCode, 0) << run.output;
 
     std::map<std::string, Row> expected;
-    for (const TestLanHost& host : s_lan->WithRole(Role::Nmbd))
+    for (const TestLanHost& host : lan().WithRole(Role::Nmbd))
         expected[host.address] = ExpectedRow(host);
-    for (const TestLanHost& host : s_lan->WithRole(Role::PingOnly))
+    for (const TestLanHost& host : lan().WithRole(Role::PingOnly))
         expected[host.address] = {host.address, "○", "-", "-", "-", "-", "-"};
     ASSERT_GE(expected.size(), 6u);
 
@@ -168,15 +153,15 @@ TEST_F(ScanLanTest, KeepSilentLeavesEveryProbedAddressWithItsMark) {
     ASSERT_EQ(run.order.size(), 39u) << run.output;
     EXPECT_EQ(run.order.front(), kRangeStart);
 
-    for (const TestLanHost& host : s_lan->WithRole(Role::Silent)) {
+    for (const TestLanHost& host : lan().WithRole(Role::Silent)) {
         ASSERT_EQ(run.rows.count(host.address), 1u) << host.address;
         EXPECT_EQ(run.rows[host.address], (Row{host.address, "×", "-", "-", "-", "-", "-"}));
     }
     int answered = 0;
     for (const auto& [address, row] : run.rows)
         answered += row[1] == "○";
-    EXPECT_EQ(answered, static_cast<int>(s_lan->WithRole(Role::Nmbd).size() +
-                                         s_lan->WithRole(Role::PingOnly).size()));
+    EXPECT_EQ(answered, static_cast<int>(lan().WithRole(Role::Nmbd).size() +
+                                         lan().WithRole(Role::PingOnly).size()));
 }
 
 TEST_F(ScanLanTest, SafeModeGivesTheSameRows) {

@@ -1,0 +1,23 @@
+#pragma once
+// Base of the LAN test fixtures: loads the test LAN's layout once and refuses
+// to run anywhere but inside the client namespace, so that no test address is
+// ever probed from elsewhere.
+
+#include "tests/lan/TestLan.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+class LanTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    void SetUp() override;
+
+    static const TestLan& lan() { return *s_lan; }
+
+private:
+    static std::optional<TestLan> s_lan;
+    static std::string s_loadError;
+};
