@@ -194,6 +194,17 @@ protected:
         ASSERT_TRUE(dialog.WaitForEnd()) << "scan did not finish";
     }
 
+    // Hosts 10.0.0.1 to 10.0.0.n answer the echo and the node-status query;
+    // the list file holds exactly that range.
+    void AddAnsweringHosts(int n) {
+        FakeHost up;
+        up.answersPing = true;
+        up.queryCode = 0;
+        for (int i = 1; i <= n; ++i)
+            probes.hosts["10.0.0." + std::to_string(i)] = up;
+        WriteList("10.0.0.1,10.0.0." + std::to_string(n) + "\r\n");
+    }
+
     std::string Log() {
         RunLog::Close();
         return TempDir::ReadFile(dir.file("vopal.log"));
@@ -321,14 +332,8 @@ TEST_F(ScanEngineTest, MaxThreadZeroRunsOneWorkerAtATime) {
 }
 
 TEST_F(ScanEngineTest, SafeModeSerialisesNodeStatusQueries) {
-    FakeHost up;
-    up.answersPing = true;
-    up.queryCode = 0;
-    for (int i = 1; i <= 30; ++i)
-        probes.hosts["10.0.0." + std::to_string(i)] = up;
+    AddAnsweringHosts(30);
     probes.queryDelay = 5ms;
-    WriteList("10.0.0.1,10.0.0.30\r\n");
-
     ScanSettings.SafeMode = 1;
     RunScan();
     EXPECT_EQ(probes.queries.load(), 30);
@@ -336,13 +341,8 @@ TEST_F(ScanEngineTest, SafeModeSerialisesNodeStatusQueries) {
 }
 
 TEST_F(ScanEngineTest, WithoutSafeModeNodeStatusQueriesOverlap) {
-    FakeHost up;
-    up.answersPing = true;
-    up.queryCode = 0;
-    for (int i = 1; i <= 30; ++i)
-        probes.hosts["10.0.0." + std::to_string(i)] = up;
+    AddAnsweringHosts(30);
     probes.queryDelay = 20ms;
-    WriteList("10.0.0.1,10.0.0.30\r\n");
     RunScan();
     EXPECT_EQ(probes.queries.load(), 30);
     EXPECT_GT(probes.maxQueriesNow.load(), 1);
