@@ -1,23 +1,29 @@
 #include "app/RegistryValue.h"
 #include "app/RunLog.h"
 #include "app/ScanSettings.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
 
-#include "tests/support/FileSizeLimit.h"
-
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
+#include <optional>
 #include <string>
-#include <sys/resource.h>
+#include <tuple>
 #include <vector>
 
 namespace {
 
 const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n";
-const char* const kFailureText = "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。";
+
+using Stored = std::tuple<int, int, int, int, int, int, std::string>;
+
+// The seven stored fields, in the order the record declares them.
+auto Fields(ScanSettingsRecord& s) {
+    return std::tie(s.PingTimeout, s.MaxThread, s.SafeMode, s.IgnoreNicVendorId,
+                    s.IgnoreWorkstationService, s.DontDeleteUnresolvedAddress, s.IpListFileName);
+}
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -44,15 +50,7 @@ protected:
         return TempDir::ReadFile(dir.file("vopal.log")).substr(std::string(RunLog::kHeader).size());
     }
     std::string DefaultListFile() const { return dir.file("Prog/iplist.lst"); }
-    void ExpectDefaults(const char* what) {
-        EXPECT_EQ(ScanSettings.PingTimeout, 7000) << what;
-        EXPECT_EQ(ScanSettings.MaxThread, 10) << what;
-        EXPECT_EQ(ScanSettings.SafeMode, 0) << what;
-        EXPECT_EQ(ScanSettings.IgnoreNicVendorId, 0) << what;
-        EXPECT_EQ(ScanSettings.IgnoreWorkstationService, 0) << what;
-        EXPECT_EQ(ScanSettings.DontDeleteUnresolvedAddress, 0) << what;
-        EXPECT_EQ(ScanSettings.IpListFileName, DefaultListFile()) << what;
-    }
+    Stored Defaults() const { return {7000, 10, 0, 0, 0, 0, DefaultListFile()}; }
 
     TempDir dir;
     std::string store = dir.file("registry.reg");
@@ -60,32 +58,25 @@ protected:
 };
 
 TEST_F(SettingsTest, NothingStoredGivesTheDefaults) {
-    struct Case {
-        const char* what;
-        bool write;
-        std::string text;
-    };
-    const Case cases[] = {
-        {"no file", false, ""},
-        {"empty file", true, ""},
-        {"other key only", true,
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"no file", std::nullopt},
+        {"empty file", ""},
+        {"other key only",
          "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"MaxThread\"=dword:5\n"},
-        {"empty key", true, "REGEDIT4\n" + kSection},
-        {"bad numbers", true,
-         "REGEDIT4\n" + kSection + "\"MaxThread\"=dword:xyz\n\"PingTimeout\"=\"1\n"},
+        {"empty key", "REGEDIT4\n" + kSection},
+        {"bad numbers", "REGEDIT4\n" + kSection + "\"MaxThread\"=dword:xyz\n\"PingTimeout\"=\"1\n"},
     };
-    for (const auto& c : cases) {
+    std::string expectedLog;
+    for (const auto& [what, text] : cases) {
         ScanSettings.PingTimeout = ScanSettings.MaxThread = 99;
-        if (c.write)
-            TempDir::WriteFile(store, c.text);
+        if (text)
+            TempDir::WriteFile(store, *text);
         LoadSettings();
-        ExpectDefaults(c.what);
+        EXPECT_EQ(Fields(ScanSettings), Defaults()) << what;
+        expectedLog += "PING TIMEOUT:7000\n";
     }
     EXPECT_TRUE(SettingsLoaded());
     EXPECT_EQ(boxes.count(), 0u);
-    std::string expectedLog;
-    for (size_t i = 0; i < std::size(cases); ++i)
-        expectedLog += "PING TIMEOUT:7000\n";
     EXPECT_EQ(LogAfterHeader(), expectedLog);
 }
 
@@ -93,7 +84,7 @@ TEST_F(SettingsTest, ACorruptFileGivesDefaultsAndIsKeptAsideAtSave) {
     const std::string original = "\x89PNG\r\n\x1a\n not settings at all";
     TempDir::WriteFile(store, original);
     LoadSettings();
-    ExpectDefaults("corrupt");
+    EXPECT_EQ(Fields(ScanSettings), Defaults());
     EXPECT_EQ(TempDir::ReadFile(store), original);
 
     ScanSettings.MaxThread = 12;
@@ -115,14 +106,8 @@ TEST_F(SettingsTest, StoredValuesAreUsedWithoutLimitsAndWrittenBackUnchanged) {
                 "\"DontDeleteUnresolvedAddress\"=dword:ffffffff\n"
                 "\"IpListFileName\"=\"/srv/レンジ/ranges.lst\"\n");
     LoadSettings();
-    EXPECT_EQ(ScanSettings.MaxThread, 40);
-    EXPECT_EQ(ScanSettings.PingTimeout, 50);
-    EXPECT_EQ(ScanSettings.SafeMode, 2);
+    EXPECT_EQ(Fields(ScanSettings), Stored(50, 40, 2, 1, 1, -1, "/srv/レンジ/ranges.lst"));
     EXPECT_FALSE(IsOn(ScanSettings.SafeMode));
-    EXPECT_EQ(ScanSettings.IgnoreNicVendorId, 1);
-    EXPECT_EQ(ScanSettings.IgnoreWorkstationService, 1);
-    EXPECT_EQ(ScanSettings.DontDeleteUnresolvedAddress, -1);
-    EXPECT_EQ(ScanSettings.IpListFileName, "/srv/レンジ/ranges.lst");
     EXPECT_EQ(LogAfterHeader(), "PING TIMEOUT:50\n");
 
     const std::string before = TempDir::ReadFile(store);
@@ -132,53 +117,36 @@ TEST_F(SettingsTest, StoredValuesAreUsedWithoutLimitsAndWrittenBackUnchanged) {
     EXPECT_EQ(TempDir::ReadFile(store), before);
 }
 
-TEST_F(SettingsTest, AnEmptyStoredListFileNameStaysEmpty) {
-    StoreValues("\"IpListFileName\"=\"\"\n");
-    LoadSettings();
-    EXPECT_EQ(ScanSettings.IpListFileName, "");
-    SaveSettings();
-    EXPECT_NE(TempDir::ReadFile(store).find("\"IpListFileName\"=\"\"\n"), std::string::npos);
-}
-
-TEST_F(SettingsTest, ANumberStoredAsShortTextIsReadAsThatText) {
-    struct Case {
-        const char* stored;
-        int expected;
-    };
-    const Case cases[] = {
+TEST_F(SettingsTest, StoredTextIsReadUpToItsLimit) {
+    const std::pair<std::string, int> numbers[] = {
         {"\"12\"", 12},        {"\"123\"", 123},  {"\"-5\"", -5},
         {"\"7x\"", 7},         {"\"abc\"", 0},    {"\"\"", 0}, // fits, but holds no digits
         {"\"1234\"", 10},      {"\"99999\"", 10},              // too long for a number: default
         {"hex:31,32", 12},                                     // binary data is text too
         {"hex(4):2c,01", 300},                                 // a short dword reads as its bytes
     };
-    for (const auto& c : cases) {
-        StoreValues(std::string("\"MaxThread\"=") + c.stored + "\n");
+    for (const auto& [stored, expected] : numbers) {
+        StoreValues("\"MaxThread\"=" + stored + "\n");
         LoadSettings();
-        EXPECT_EQ(ScanSettings.MaxThread, c.expected) << c.stored;
+        EXPECT_EQ(ScanSettings.MaxThread, expected) << stored;
     }
-}
-
-TEST_F(SettingsTest, AListFileNameLongerThan255CharactersIsNotRead) {
+    // A list file name of up to 255 characters is read; an empty one stays empty.
     const std::string longest = "/" + std::string(254, 'a');
-    StoreValues("\"IpListFileName\"=\"" + longest + "\"\n");
-    LoadSettings();
-    EXPECT_EQ(ScanSettings.IpListFileName, longest);
-    StoreValues("\"IpListFileName\"=\"" + longest + "b\"\n");
-    LoadSettings();
-    EXPECT_EQ(ScanSettings.IpListFileName, DefaultListFile());
+    const std::pair<std::string, std::string> names[] = {
+        {longest, longest}, {longest + "b", DefaultListFile()}, {"", ""}};
+    for (const auto& [stored, expected] : names) {
+        StoreValues("\"IpListFileName\"=\"" + stored + "\"\n");
+        LoadSettings();
+        EXPECT_EQ(ScanSettings.IpListFileName, expected) << stored.size();
+    }
+    SaveSettings();
+    EXPECT_NE(TempDir::ReadFile(store).find("\"IpListFileName\"=\"\"\n"), std::string::npos);
 }
 
 TEST_F(SettingsTest, SaveWritesTheSevenValuesInItsOrderAndLoadReadsThemBack) {
     LoadSettings();
-    ScanSettings.PingTimeout = 1500;
-    ScanSettings.MaxThread = 15;
-    ScanSettings.SafeMode = 1;
-    ScanSettings.IgnoreNicVendorId = 0;
-    ScanSettings.IgnoreWorkstationService = 1;
-    ScanSettings.DontDeleteUnresolvedAddress = 1;
-    ScanSettings.IpListFileName = "/home/a \"b\"\\c.lst";
-    const ScanSettingsRecord saved = ScanSettings;
+    const Stored saved(1500, 15, 1, 0, 1, 1, "/home/a \"b\"\\c.lst");
+    Fields(ScanSettings) = saved;
     SaveSettings();
     EXPECT_EQ(boxes.count(), 0u);
     EXPECT_EQ(TempDir::ReadFile(store), "REGEDIT4\n\n" + kSection +
@@ -193,19 +161,14 @@ TEST_F(SettingsTest, SaveWritesTheSevenValuesInItsOrderAndLoadReadsThemBack) {
     ScanSettings = ScanSettingsRecord{};
     ScanSettings.ProgramDirectoryPath = dir.file("Prog/");
     LoadSettings();
-    EXPECT_EQ(ScanSettings.PingTimeout, saved.PingTimeout);
-    EXPECT_EQ(ScanSettings.MaxThread, saved.MaxThread);
-    EXPECT_EQ(ScanSettings.SafeMode, saved.SafeMode);
-    EXPECT_EQ(ScanSettings.IgnoreNicVendorId, saved.IgnoreNicVendorId);
-    EXPECT_EQ(ScanSettings.IgnoreWorkstationService, saved.IgnoreWorkstationService);
-    EXPECT_EQ(ScanSettings.DontDeleteUnresolvedAddress, saved.DontDeleteUnresolvedAddress);
-    EXPECT_EQ(ScanSettings.IpListFileName, saved.IpListFileName);
+    EXPECT_EQ(Fields(ScanSettings), saved);
 }
 
+// Every box is the access failure, unowned; gives their captions.
 std::vector<std::string> Captions(const MessageBoxRecorder& boxes) {
     std::vector<std::string> captions;
     for (const auto& box : boxes.boxes()) {
-        EXPECT_EQ(box.text, kFailureText);
+        EXPECT_EQ(box.text, "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。");
         EXPECT_EQ(box.type, MB_OK | MB_ICONERROR);
         EXPECT_EQ(box.owner, nullptr);
         captions.push_back(box.caption);
@@ -241,44 +204,40 @@ TEST_F(SettingsTest, WhenTheKeyExistsButValuesCannotBeWrittenTheCaptionsNameTheK
 }
 
 TEST_F(SettingsTest, ReadRegistryValueKeepsToItsLimitsAndAlwaysEndsTheText) {
-    StoreValues(
-        "\"Bin100\"=hex:" +
-        [] {
-            std::string list;
-            for (int i = 0; i < 100; ++i)
-                list += i ? ",41" : "41";
-            return list;
-        }() +
-        "\n\"Bin101\"=hex:41" +
-        [] {
-            std::string list;
-            for (int i = 1; i < 101; ++i)
-                list += ",41";
-            return list;
-        }() +
-        "\n\"Bin\"=hex:41,42\n\"Expand\"=hex(2):25,48,25,00\n\"Neg\"=dword:fffffff6\n");
-    const char* key = SettingsKey;
-    char buffer[kRegistryValueBufferSize];
-    std::memset(buffer, 'Q', sizeof buffer);
-    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "Bin", kRegistryKindBinary, buffer));
-    EXPECT_STREQ(buffer, "AB");
-    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "Bin100", kRegistryKindBinary, buffer));
-    EXPECT_EQ(std::string(buffer), std::string(100, 'A'));
-    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "Bin101", kRegistryKindBinary, buffer));
-    EXPECT_STREQ(buffer, "");
-    ASSERT_TRUE(
-        ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "Expand", kRegistryKindExpandText, buffer));
-    EXPECT_STREQ(buffer, "%H%");
-    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "Neg", kRegistryKindNumber, buffer));
-    EXPECT_STREQ(buffer, "-10");
-    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "Missing", kRegistryKindText, buffer));
-    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nowhere", "Neg",
-                                   kRegistryKindNumber, buffer));
-
+    auto bytesOfA = [](int count) {
+        std::string list = "41";
+        for (int i = 1; i < count; ++i)
+            list += ",41";
+        return list;
+    };
+    StoreValues("\"Bin100\"=hex:" + bytesOfA(100) + "\n\"Bin101\"=hex:" + bytesOfA(101) +
+                "\n\"Bin\"=hex:41,42\n\"Expand\"=hex(2):25,48,25,00\n\"Neg\"=dword:fffffff6\n");
+    const struct {
+        const char* key;
+        const char* name;
+        int kind;
+        bool ok;
+        std::string text; // also after a failure: the buffer then holds empty text
+    } reads[] = {
+        {SettingsKey, "Bin", kRegistryKindBinary, true, "AB"},
+        {SettingsKey, "Bin100", kRegistryKindBinary, true, std::string(100, 'A')},
+        {SettingsKey, "Bin101", kRegistryKindBinary, false, ""},
+        {SettingsKey, "Expand", kRegistryKindExpandText, true, "%H%"},
+        {SettingsKey, "Neg", kRegistryKindNumber, true, "-10"},
+        {SettingsKey, "Missing", kRegistryKindText, false, ""},
+        {"SOFTWARE\\Nowhere", "Neg", kRegistryKindNumber, false, ""},
+    };
+    for (const auto& r : reads) {
+        char buffer[kRegistryValueBufferSize];
+        std::memset(buffer, 'Q', sizeof buffer);
+        EXPECT_EQ(ReadRegistryValue(HKEY_LOCAL_MACHINE, r.key, r.name, r.kind, buffer), r.ok)
+            << r.name;
+        EXPECT_EQ(std::string(buffer, strnlen(buffer, sizeof buffer)), r.text) << r.name;
+    }
     char small[100];
     std::memset(small, 'Q', sizeof small);
-    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key, "Bin", kRegistryKindBinary, small,
-                                   sizeof small));
+    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, "Bin", kRegistryKindBinary,
+                                   small, sizeof small));
     EXPECT_STREQ(small, "");
 }
 

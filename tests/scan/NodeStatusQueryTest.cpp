@@ -61,16 +61,10 @@ protected:
         RunLog::Close();
     }
 
-    static std::vector<int> LanasCalled() {
-        std::vector<int> lanas;
-        for (const Call& c : g_calls)
-            lanas.push_back(c.ncb.ncb_lana_num);
-        return lanas;
-    }
-
-    // Every field of a reset NCB but the LANA, as the platform expects it.
-    static void ExpectReset(const Call& c) {
+    // Every field of a reset NCB, as the platform expects it.
+    static void ExpectReset(const Call& c, int lana) {
         EXPECT_EQ(c.ncb.ncb_command, NCBRESET);
+        EXPECT_EQ(c.ncb.ncb_lana_num, lana);
         EXPECT_NE(c.ncb.ncb_buffer, nullptr);
         EXPECT_EQ(c.ncb.ncb_length, 256);
         EXPECT_EQ(c.ncb.ncb_lsn, 0);
@@ -80,42 +74,39 @@ protected:
         EXPECT_EQ(c.ncb.ncb_post, nullptr);
         EXPECT_EQ(c.ncb.ncb_event, nullptr);
     }
+    // Resets of LANA 0, 1, ... in turn and nothing else.
+    static void ExpectResetsUpTo(size_t last) {
+        ASSERT_EQ(g_calls.size(), last + 1);
+        for (size_t i = 0; i <= last; ++i)
+            ExpectReset(g_calls[i], static_cast<int>(i));
+    }
 
     NetbiosFunction m_previous = nullptr;
     UCHAR m_buffer[kNodeStatusBufferSize];
 };
 
-TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecord) {
+TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecordAndSendsItOnce) {
     g_codes = {0, 0, NRC_GOODRET};
     std::memset(m_buffer, 0xAA, sizeof m_buffer);
     EXPECT_EQ(QueryNodeStatus("10.0.0.1", 258, m_buffer), NRC_GOODRET);
 
     ASSERT_EQ(g_calls.size(), 1u);
-    const NCB& ncb = g_calls[0].ncb;
-    EXPECT_EQ(ncb.ncb_command, NCBASTAT);
-    EXPECT_EQ(ncb.ncb_buffer, m_buffer);
-    EXPECT_EQ(ncb.ncb_length, 600);
-    EXPECT_EQ(ncb.ncb_lana_num, 2) << "only the low byte of the LANA";
-    EXPECT_EQ(std::memcmp(ncb.ncb_callname, "10.0.0.1        ", NCBNAMSZ), 0);
     EXPECT_TRUE(g_calls[0].bufferWasZero) << "the buffer is cleared before the call";
-
-    // Everything else is zero.
+    // Only the LANA's low byte is used; every field not set here is zero.
     NCB expected;
     std::memset(&expected, 0, sizeof expected);
     expected.ncb_command = NCBASTAT;
     expected.ncb_buffer = m_buffer;
     expected.ncb_length = 600;
     expected.ncb_lana_num = 2;
-    std::memcpy(expected.ncb_callname, ncb.ncb_callname, NCBNAMSZ);
-    EXPECT_EQ(std::memcmp(&ncb, &expected, sizeof ncb), 0);
-
+    std::memcpy(expected.ncb_callname, "10.0.0.1        ", NCBNAMSZ);
+    EXPECT_EQ(std::memcmp(&g_calls[0].ncb, &expected, sizeof expected), 0);
     EXPECT_EQ(m_buffer[0], 0x02) << "the answer stays in the caller's buffer";
-}
 
-TEST_F(NodeStatusQueryTest, QueryReturnsTheCodeOfTheCallWithoutRetry) {
+    // A failed call's code is the result; there is no retry.
     g_codes = {NRC_CMDTMO};
     EXPECT_EQ(QueryNodeStatus("198.18.0.30", 0, m_buffer), NRC_CMDTMO);
-    EXPECT_EQ(g_calls.size(), 1u);
+    EXPECT_EQ(g_calls.size(), 2u);
 }
 
 TEST_F(NodeStatusQueryTest, CallNameIsTheAddressPaddedWithBlanks) {
@@ -161,25 +152,27 @@ TEST_F(NodeStatusQueryTest, LockIsHeldExactlyAroundTheCall) {
     EXPECT_FALSE(g_calls[1].lockHeld);
 }
 
-TEST_F(NodeStatusQueryTest, SelectLanaStopsAtTheFirstLanaThatResets) {
-    g_codes = {NRC_BRIDGE, NRC_BRIDGE, NRC_SYSTEM, NRC_GOODRET, NRC_GOODRET};
-    LanaSelection selection = SelectLana();
-    EXPECT_EQ(selection.lana, 3);
-    EXPECT_EQ(selection.code, NRC_GOODRET);
-    EXPECT_EQ(LanasCalled(), (std::vector<int>{0, 1, 2, 3}));
-    for (const Call& c : g_calls) {
-        ExpectReset(c);
-        EXPECT_EQ(c.where, g_calls[0].where) << "one record, built once";
+TEST_F(NodeStatusQueryTest, SelectLanaResetsInTurnUpToTheFirstThatAnswers) {
+    const UCHAR B = NRC_BRIDGE;
+    const struct {
+        std::vector<UCHAR> codes;
+        int lana;
+        UCHAR code;
+    } cases[] = {
+        {{B, B, NRC_SYSTEM, NRC_GOODRET, NRC_GOODRET}, 3, NRC_GOODRET},
+        // Without an answer eleven are tried, and LANA 10's code is the one reported.
+        {{B, B, B, B, B, B, B, B, B, B, NRC_ENVNOTDEF}, 10, NRC_ENVNOTDEF},
+    };
+    for (const auto& c : cases) {
+        g_calls.clear();
+        g_codes = c.codes;
+        const LanaSelection selection = SelectLana();
+        EXPECT_EQ(selection.lana, c.lana);
+        EXPECT_EQ(selection.code, c.code);
+        ExpectResetsUpTo(c.lana);
+        for (const Call& call : g_calls)
+            EXPECT_EQ(call.where, g_calls[0].where) << "one record, built once";
     }
-}
-
-TEST_F(NodeStatusQueryTest, SelectLanaWithoutAnswerTriesElevenAndGivesTen) {
-    g_codes = std::vector<UCHAR>(10, NRC_BRIDGE);
-    g_codes.push_back(NRC_ENVNOTDEF); // LANA 10's code is the one reported
-    LanaSelection selection = SelectLana();
-    EXPECT_EQ(selection.lana, 10);
-    EXPECT_EQ(selection.code, NRC_ENVNOTDEF);
-    EXPECT_EQ(LanasCalled(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 }
 
 TEST_F(NodeStatusQueryTest, CountResponsiveLanasCountsZeroToNineAndLogsEach) {
@@ -188,9 +181,7 @@ TEST_F(NodeStatusQueryTest, CountResponsiveLanasCountsZeroToNineAndLogsEach) {
     g_codes = {NRC_BRIDGE, NRC_GOODRET, NRC_BRIDGE, NRC_BRIDGE, NRC_GOODRET, NRC_SYSTEM,
                NRC_BRIDGE, NRC_BRIDGE,  NRC_BRIDGE, NRC_BRIDGE, NRC_GOODRET};
     EXPECT_EQ(CountResponsiveLanas(), 2) << "LANA 10 is not counted";
-    EXPECT_EQ(LanasCalled(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    for (const Call& c : g_calls)
-        ExpectReset(c);
+    ExpectResetsUpTo(9);
     RunLog::Close();
     EXPECT_EQ(TempDir::ReadFile(dir.file(RunLog::kFileName)),
               std::string(RunLog::kHeader) + "1番のスロットが応答しました。\n"
@@ -209,23 +200,17 @@ TEST_F(NodeStatusQueryTest, TestLanaResetsTheTypedNumberAndSaysSo) {
         SCOPED_TRACE(text);
         g_calls.clear();
         boxes.clear();
-        bool ok = TestLana(text, &owner);
+        const bool ok = g_codes[lana] == NRC_GOODRET;
+        EXPECT_EQ(TestLana(text, &owner), ok);
         ASSERT_EQ(g_calls.size(), 1u);
-        ExpectReset(g_calls[0]);
-        EXPECT_EQ(g_calls[0].ncb.ncb_lana_num, lana);
+        ExpectReset(g_calls[0], lana);
         ASSERT_EQ(boxes.count(), 1u);
         const MessageBoxRequest box = boxes.boxes()[0];
+        EXPECT_EQ(box.text, ok ? "テストは成功しました。" : "この番号は使用できません。");
         EXPECT_EQ(box.caption, "テスト結果");
         EXPECT_EQ(box.owner, &owner);
         EXPECT_EQ(box.buttons(), MB_OK);
-        EXPECT_EQ(ok, g_codes[lana] == NRC_GOODRET);
-        if (ok) {
-            EXPECT_EQ(box.text, "テストは成功しました。");
-            EXPECT_EQ(box.icon(), 0u);
-        } else {
-            EXPECT_EQ(box.text, "この番号は使用できません。");
-            EXPECT_EQ(box.icon(), MB_ICONWARNING);
-        }
+        EXPECT_EQ(box.icon(), ok ? 0u : MB_ICONWARNING);
     }
 }
 
