@@ -1,16 +1,14 @@
 #include "ranges/RangeList.h"
 #include "app/RunLog.h"
 #include "ranges/MemoryRangeListRows.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
 
-#include "tests/support/FileSizeLimit.h"
-
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <dirent.h>
-#include <sys/resource.h>
+#include <algorithm>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,19 +28,23 @@ MemoryRangeListRows Make(const Rows& rows) {
     return list;
 }
 
-// Names in a directory other than . and ..
+// The names in a directory, sorted.
 std::vector<std::string> Entries(const std::string& directory) {
     std::vector<std::string> names;
-    DIR* dir = opendir(directory.c_str());
-    if (!dir)
-        return names;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    closedir(dir);
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
     return names;
+}
+
+// The one box shown: `text` as an unowned warning.
+void ExpectWarning(const MessageBoxRecorder& boxes, const std::string& text) {
+    ASSERT_EQ(boxes.count(), 1u);
+    const MessageBoxRequest box = boxes.boxes()[0];
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, "注意");
+    EXPECT_EQ(box.type, MB_OK | MB_ICONEXCLAMATION);
+    EXPECT_EQ(box.owner, nullptr);
 }
 
 class RangeListTest : public ::testing::Test {
@@ -113,11 +115,7 @@ TEST_F(RangeListTest, TooLongFieldIsReportedAndEmptiesTheList) {
 
     EXPECT_FALSE(LoadRangeList(rows, dir.file("bad.lst")));
     EXPECT_EQ(rows.GetItemCount(), 0);
-    ASSERT_EQ(boxes.count(), 1u);
-    MessageBoxRequest box = boxes.boxes()[0];
-    EXPECT_EQ(box.text, "ファイルが異常です。");
-    EXPECT_EQ(box.caption, "注意");
-    EXPECT_EQ(box.type, MB_OK | MB_ICONEXCLAMATION);
+    ExpectWarning(boxes, "ファイルが異常です。");
 }
 
 TEST_F(RangeListTest, SaveWritesOneCrLfLinePerRowAndReadsBackTheSame) {
@@ -132,6 +130,9 @@ TEST_F(RangeListTest, SaveWritesOneCrLfLinePerRowAndReadsBackTheSame) {
     ASSERT_TRUE(LoadRangeList(back, dir.file("iplist.lst")));
     EXPECT_EQ(back.Rows(),
               (Rows{{"1.1.1.1", ""}, {"2.2.2.1", "2.2.2.9"}, {"テスト", "?"}, {"", ""}}));
+    // An empty list leaves an empty file.
+    ASSERT_TRUE(SaveRangeList(MemoryRangeListRows(), dir.file("iplist.lst")));
+    EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")), "");
     EXPECT_EQ(boxes.count(), 0u);
 }
 
@@ -150,13 +151,6 @@ TEST_F(RangeListTest, SaveCutsTextsTo255BytesWithoutSplittingACharacter) {
                                               std::string(255, 'y') + "\r\n");
 }
 
-TEST_F(RangeListTest, EmptyListTruncatesTheFile) {
-    TempDir::WriteFile(dir.file("iplist.lst"), "1.1.1.1,1.1.1.2\r\n");
-    MemoryRangeListRows rows;
-    ASSERT_TRUE(SaveRangeList(rows, dir.file("iplist.lst")));
-    EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")), "");
-}
-
 TEST_F(RangeListTest, FailedSaveIsReportedToTheUserAndTheLog) {
     ASSERT_TRUE(RunLog::Open(dir.path()));
     TempDir::WriteFile(dir.file("file"), "not a directory");
@@ -166,12 +160,7 @@ TEST_F(RangeListTest, FailedSaveIsReportedToTheUserAndTheLog) {
         SCOPED_TRACE(path);
         boxes.clear();
         EXPECT_FALSE(SaveRangeList(rows, path));
-        ASSERT_EQ(boxes.count(), 1u);
-        MessageBoxRequest box = boxes.boxes()[0];
-        EXPECT_EQ(box.text, kWriteFailed);
-        EXPECT_EQ(box.caption, "注意");
-        EXPECT_EQ(box.type, MB_OK | MB_ICONEXCLAMATION);
-        EXPECT_EQ(box.owner, nullptr);
+        ExpectWarning(boxes, kWriteFailed);
     }
     RunLog::Close();
     std::string line = std::string(kWriteFailed) + "\n";
@@ -183,21 +172,18 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     MemoryRangeListRows rows = Make({{"10.0.0.1", "10.0.0.9"}});
     const std::string expected = "10.0.0.1,10.0.0.9\r\n";
 
+    // Mode and owner stay (as root, an owner other than the saver's).
     std::string plain = dir.file("plain.lst");
     TempDir::WriteFile(plain, "old\r\n");
     ASSERT_EQ(chmod(plain.c_str(), 0640), 0);
-    struct stat info;
-    ASSERT_EQ(stat(plain.c_str(), &info), 0);
-    if (geteuid() == 0) {
-        ASSERT_EQ(chown(plain.c_str(), 65534, 65534), 0);
-    }
-    uid_t owner = geteuid() == 0 ? 65534 : info.st_uid;
-    gid_t group = geteuid() == 0 ? 65534 : info.st_gid;
+    ASSERT_TRUE(geteuid() != 0 || chown(plain.c_str(), 65534, 65534) == 0);
+    struct stat before, info;
+    ASSERT_EQ(stat(plain.c_str(), &before), 0);
     ASSERT_TRUE(SaveRangeList(rows, plain));
     ASSERT_EQ(stat(plain.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
-    EXPECT_EQ(info.st_uid, owner);
-    EXPECT_EQ(info.st_gid, group);
+    EXPECT_EQ(info.st_uid, before.st_uid);
+    EXPECT_EQ(info.st_gid, before.st_gid);
     EXPECT_EQ(TempDir::ReadFile(plain), expected);
 
     // A symbolic link stays a link; the file it names gets the list.
@@ -222,10 +208,9 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(SaveRangeList(rows, dir.file("new.lst")));
     EXPECT_EQ(TempDir::ReadFile(dir.file("new.lst")), expected);
 
-    std::vector<std::string> names = Entries(dir.path());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"first.lst", "link.lst", "new.lst", "plain.lst",
-                                               "second.lst", "target.lst"}));
+    EXPECT_EQ(Entries(dir.path()),
+              (std::vector<std::string>{"first.lst", "link.lst", "new.lst", "plain.lst",
+                                        "second.lst", "target.lst"}));
     EXPECT_EQ(boxes.count(), 0u);
 }
 
@@ -239,27 +224,13 @@ TEST_F(RangeListTest, WriteFailureHalfWayKeepsTheOldList) {
         rows.AddRow("10.0." + std::to_string(i) + ".1", "10.0." + std::to_string(i) + ".254");
     ASSERT_GT(FormatRangeListBytes(rows).size(), 4096u);
 
-    bool saved_ok;
-    {
+    EXPECT_FALSE([&] {
         FileSizeLimit limit(4096);
-        saved_ok = SaveRangeList(rows, path);
-    }
-
-    EXPECT_FALSE(saved_ok);
-    EXPECT_EQ(boxes.count(), 1u);
+        return SaveRangeList(rows, path);
+    }());
+    ExpectWarning(boxes, kWriteFailed);
     EXPECT_EQ(TempDir::ReadFile(path), old);
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"iplist.lst"});
-}
-
-// Runs `body` with the effective user id of nobody, so that permission bits
-// apply even when the tests run as root.
-template <typename Body> void AsNobody(Body body) {
-    bool switched = geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
-    body();
-    if (switched) {
-        ASSERT_EQ(seteuid(0), 0);
-        ASSERT_EQ(setegid(0), 0);
-    }
 }
 
 TEST_F(RangeListTest, ReadOnlyListFailsAndAWritableListInAFixedDirectoryIsWrittenInPlace) {
@@ -276,50 +247,34 @@ TEST_F(RangeListTest, ReadOnlyListFailsAndAWritableListInAFixedDirectoryIsWritte
     TempDir::WriteFile(readOnly, "1.1.1.1,1.1.1.2\r\n");
     TempDir::WriteFile(writable, "1.1.1.1,1.1.1.2\r\n");
     ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
-    if (geteuid() == 0) {
-        ASSERT_EQ(chown(readOnly.c_str(), 65534, 65534), 0); // its own, yet read-only
-    }
+    // Its own, yet read-only.
+    ASSERT_TRUE(geteuid() != 0 || chown(readOnly.c_str(), 65534, 65534) == 0);
     ASSERT_EQ(chmod(writable.c_str(), 0666), 0);
     MemoryRangeListRows rows = Make({{"10.0.0.1", "10.0.0.9"}});
 
-    bool readOnlySaved = true;
-    bool writableSaved = false;
-    AsNobody([&] {
-        readOnlySaved = SaveRangeList(rows, readOnly);
-        writableSaved = SaveRangeList(rows, writable);
-    });
+    // As nobody, so that permission bits apply even to tests run as root.
+    const bool switched = geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
+    const bool readOnlySaved = SaveRangeList(rows, readOnly);
+    const bool writableSaved = SaveRangeList(rows, writable);
+    ASSERT_TRUE(!switched || (seteuid(0) == 0 && setegid(0) == 0));
     EXPECT_FALSE(readOnlySaved);
     EXPECT_EQ(TempDir::ReadFile(readOnly), "1.1.1.1,1.1.1.2\r\n");
     EXPECT_EQ(Entries(open), std::vector<std::string>{"readonly.lst"});
     EXPECT_TRUE(writableSaved);
     EXPECT_EQ(TempDir::ReadFile(writable), "10.0.0.1,10.0.0.9\r\n");
-    EXPECT_EQ(boxes.count(), 1u);
+    ExpectWarning(boxes, kWriteFailed);
 }
 
 TEST_F(RangeListTest, SortOrdersByStartAddressAndKeepsEqualStartsInOrder) {
-    // Added in this order, the second range must come first.
-    MemoryRangeListRows rows = Make({{"10.0.0.5", "10.0.0.9"}});
-    SortRangeList(rows);
-    rows.AddRow("10.0.0.1", "10.0.0.2");
-    SortRangeList(rows);
-    EXPECT_EQ(rows.Rows(), (Rows{{"10.0.0.1", "10.0.0.2"}, {"10.0.0.5", "10.0.0.9"}}));
-    ASSERT_TRUE(SaveRangeList(rows, dir.file("iplist.lst")));
-    EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")),
-              "10.0.0.1,10.0.0.2\r\n10.0.0.5,10.0.0.9\r\n");
-
     // Compared unsigned, as inet_addr reads them: texts it rejects count as
-    // 255.255.255.255, "10.1" as 10.0.0.1.
-    MemoryRangeListRows mixed = Make({{"200.0.0.1", "a"},
-                                      {"bad", "b"},
-                                      {"10.0.0.5", "c"},
-                                      {"255.255.255.255", "d"},
-                                      {"10.0.0.5", "e"},
-                                      {"10.1", "f"},
-                                      {"", "g"},
-                                      {"10.0.0.5", "h"}});
-    SortRangeList(mixed);
+    // 255.255.255.255, "10.1" as 10.0.0.1. Each row's end names it.
+    MemoryRangeListRows rows;
+    for (const char* start :
+         {"200.0.0.1", "bad", "10.0.0.5", "255.255.255.255", "10.0.0.5", "10.1", "", "10.0.0.5"})
+        rows.AddRow(start, std::string(1, static_cast<char>('a' + rows.GetItemCount())));
+    SortRangeList(rows);
     std::string ends;
-    for (const auto& row : mixed.Rows())
+    for (const auto& row : rows.Rows())
         ends += row.second;
     EXPECT_EQ(ends, "fcehabdg");
 }
