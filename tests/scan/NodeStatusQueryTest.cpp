@@ -25,14 +25,8 @@ std::mutex* g_watchedLock = nullptr;
 
 bool IsHeldElsewhere(std::mutex* lock) {
     // try_lock from the calling thread itself would be undefined.
-    return std::async(std::launch::async,
-                      [lock] {
-                          if (!lock->try_lock())
-                              return true;
-                          lock->unlock();
-                          return false;
-                      })
-        .get();
+    auto held = [lock] { return !std::unique_lock(*lock, std::try_to_lock).owns_lock(); };
+    return std::async(std::launch::async, held).get();
 }
 
 UCHAR FakeNetbios(NCB* ncb) {
