@@ -72,7 +72,7 @@ TEST_F(SettingsTest, NothingStoredGivesTheDefaults) {
         if (text)
             TempDir::WriteFile(store, *text);
         LoadSettings();
-        EXPECT_EQ(Fields(ScanSettings), Defaults()) << what;
+        EXPECT_EQ(Stored(Fields(ScanSettings)), Defaults()) << what;
         expectedLog += "PING TIMEOUT:7000\n";
     }
     EXPECT_TRUE(SettingsLoaded());
@@ -84,7 +84,7 @@ TEST_F(SettingsTest, ACorruptFileGivesDefaultsAndIsKeptAsideAtSave) {
     const std::string original = "\x89PNG\r\n\x1a\n not settings at all";
     TempDir::WriteFile(store, original);
     LoadSettings();
-    EXPECT_EQ(Fields(ScanSettings), Defaults());
+    EXPECT_EQ(Stored(Fields(ScanSettings)), Defaults());
     EXPECT_EQ(TempDir::ReadFile(store), original);
 
     ScanSettings.MaxThread = 12;
@@ -106,7 +106,7 @@ TEST_F(SettingsTest, StoredValuesAreUsedWithoutLimitsAndWrittenBackUnchanged) {
                 "\"DontDeleteUnresolvedAddress\"=dword:ffffffff\n"
                 "\"IpListFileName\"=\"/srv/レンジ/ranges.lst\"\n");
     LoadSettings();
-    EXPECT_EQ(Fields(ScanSettings), Stored(50, 40, 2, 1, 1, -1, "/srv/レンジ/ranges.lst"));
+    EXPECT_EQ(Stored(Fields(ScanSettings)), Stored(50, 40, 2, 1, 1, -1, "/srv/レンジ/ranges.lst"));
     EXPECT_FALSE(IsOn(ScanSettings.SafeMode));
     EXPECT_EQ(LogAfterHeader(), "PING TIMEOUT:50\n");
 
@@ -161,7 +161,7 @@ TEST_F(SettingsTest, SaveWritesTheSevenValuesInItsOrderAndLoadReadsThemBack) {
     ScanSettings = ScanSettingsRecord{};
     ScanSettings.ProgramDirectoryPath = dir.file("Prog/");
     LoadSettings();
-    EXPECT_EQ(Fields(ScanSettings), saved);
+    EXPECT_EQ(Stored(Fields(ScanSettings)), saved);
 }
 
 // Every box is the access failure, unowned; gives their captions.
