@@ -1,5 +1,7 @@
 #include "tests/platform/NodeStatusReplyBuilder.h"
 
+#include <cstring>
+
 namespace {
 
 void Put16(std::vector<unsigned char>& out, std::uint16_t value) {
@@ -21,6 +23,14 @@ NodeStatusReplyBuilder NodeStatusReplyBuilder::Workstation(std::uint16_t id) {
     };
     b.unitId = {0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E};
     return b;
+}
+
+std::vector<unsigned char> NodeStatusReplyBuilder::WorkstationBytes(
+    std::uint16_t id, const std::function<void(NodeStatusReplyBuilder&)>& change) {
+    NodeStatusReplyBuilder b = Workstation(id);
+    if (change)
+        change(b);
+    return b.bytes();
 }
 
 std::vector<unsigned char> NodeStatusReplyBuilder::EncodedName(const std::string& name16) {
@@ -47,16 +57,10 @@ std::vector<unsigned char> NodeStatusReplyBuilder::bytes() const {
     }
     std::vector<unsigned char> statistics(46, 0);
     std::copy(unitId.begin(), unitId.end(), statistics.begin());
-    statistics[8] = 0x03; // version 3.1
-    statistics[9] = 0x01;
-    statistics[10] = 0x01; // period 0x0102
-    statistics[11] = 0x02;
-    statistics[20] = 0x00; // good sends 0x00010203
-    statistics[21] = 0x01;
-    statistics[22] = 0x02;
-    statistics[23] = 0x03;
-    statistics[44] = 0x05; // session packet size 0x05DC
-    statistics[45] = 0xDC;
+    // Version 3.1, period 0x0102, good sends 0x00010203, session packet size 0x05DC.
+    std::memcpy(&statistics[8], "\x03\x01\x01\x02", 4);
+    std::memcpy(&statistics[20], "\x00\x01\x02\x03", 4);
+    std::memcpy(&statistics[44], "\x05\xDC", 2);
     statistics.resize(statisticsLength);
     rdata.insert(rdata.end(), statistics.begin(), statistics.end());
 

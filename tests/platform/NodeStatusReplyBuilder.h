@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +22,10 @@ public:
     // A table like that of a Windows workstation: PC-01<00>, WORKGROUP<00>
     // (group), PC-01<20>, PC-01<03>, ADMIN<03>, WORKGROUP<1E> (group).
     static NodeStatusReplyBuilder Workstation(std::uint16_t id);
+    // The bytes of Workstation(id) after `change`, so a test can break one field.
+    static std::vector<unsigned char>
+    WorkstationBytes(std::uint16_t id,
+                     const std::function<void(NodeStatusReplyBuilder&)>& change = nullptr);
 
     std::vector<unsigned char> bytes() const;
 

@@ -1,17 +1,15 @@
 #include "platform/Registry.h"
-#include "tests/support/TempDir.h"
-
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
+#include <memory>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -19,17 +17,62 @@
 namespace {
 
 const char* const kSubKey = "SOFTWARE\\BRELLOW\\KestruneDurvane";
+const std::string kHead = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n";
+
+std::string Dword(DWORD value) {
+    return std::string(reinterpret_cast<const char*>(&value), 4);
+}
 
 std::vector<std::string> FileNames(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+LONG CreateKey(const char* sub, HKEY* key, DWORD* disposition = nullptr,
+               HKEY root = HKEY_LOCAL_MACHINE) {
+    return RegCreateKeyExA(root, sub, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key,
+                           disposition);
+}
+
+LONG OpenKey(const char* sub, HKEY* key, HKEY root = HKEY_LOCAL_MACHINE) {
+    return RegOpenKeyExA(root, sub, 0, KEY_QUERY_VALUE, key);
+}
+
+LONG Set(const char* name, DWORD type, const std::string& data) {
+    HKEY key = nullptr;
+    LONG code = CreateKey(kSubKey, &key);
+    if (code == ERROR_SUCCESS) {
+        code = RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                              static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+    }
+    return code;
+}
+
+struct Value {
+    LONG code = ERROR_SUCCESS;
+    DWORD type = 0;
+    std::string data;
+};
+
+// The value's type and bytes, or the error code of opening or querying.
+Value Get(const char* name) {
+    Value v;
+    HKEY key = nullptr;
+    if ((v.code = OpenKey(kSubKey, &key)) != ERROR_SUCCESS)
+        return v;
+    DWORD size = 0;
+    v.code = RegQueryValueExA(key, name, nullptr, &v.type, nullptr, &size);
+    if (v.code == ERROR_SUCCESS) {
+        v.data.assign(size, '\0');
+        v.code = RegQueryValueExA(key, name, nullptr, &v.type,
+                                  reinterpret_cast<BYTE*>(v.data.data()), &size);
+    }
+    RegCloseKey(key);
+    return v;
 }
 
 class RegistryTest : public ::testing::Test {
@@ -37,53 +80,16 @@ protected:
     void SetUp() override { RegistrySetStorePath(store); }
     void TearDown() override { RegistrySetStorePath(""); }
 
-    HKEY Create(const char* sub = kSubKey) {
-        HKEY key = nullptr;
-        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, sub, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_WRITE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        return key;
-    }
-    HKEY Open(const char* sub = kSubKey) {
-        HKEY key = nullptr;
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub, 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
-        return key;
-    }
-    LONG Set(const char* name, DWORD type, const std::string& data) {
-        HKEY key = Create();
-        LONG code = RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                                   static_cast<DWORD>(data.size()));
-        RegCloseKey(key);
-        return code;
-    }
-    // The value's type and bytes, or the query's error code in `code`.
-    LONG Get(const char* name, DWORD& type, std::string& data) {
-        HKEY key = nullptr;
-        LONG code = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_QUERY_VALUE, &key);
-        if (code != ERROR_SUCCESS)
-            return code;
-        DWORD size = 0;
-        code = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
-        if (code == ERROR_SUCCESS) {
-            data.assign(size, '\0');
-            code = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                                    &size);
-        }
-        RegCloseKey(key);
-        return code;
-    }
-
     TempDir dir;
     std::string store = dir.file("BRELLOW/registry.reg");
 };
 
 TEST_F(RegistryTest, EveryTypeRoundTripsThroughTheFile) {
-    struct Case {
+    const struct {
         const char* name;
         DWORD type;
         std::string data;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"Dword", REG_DWORD, std::string("\x1b\x00\x00\x00", 4)},
         {"Text", REG_SZ, std::string("/home/ユーザー/\"ip\"\\list.lst") + '\0'},
         {"Empty", REG_SZ, std::string("\0", 1)},
@@ -96,18 +102,13 @@ TEST_F(RegistryTest, EveryTypeRoundTripsThroughTheFile) {
     for (const auto& c : cases)
         ASSERT_EQ(Set(c.name, c.type, c.data), ERROR_SUCCESS) << c.name;
     for (const auto& c : cases) {
-        DWORD type = 99;
-        std::string data;
-        ASSERT_EQ(Get(c.name, type, data), ERROR_SUCCESS) << c.name;
-        EXPECT_EQ(type, c.type) << c.name;
-        EXPECT_EQ(data, c.data) << c.name;
+        const Value v = Get(c.name);
+        ASSERT_EQ(v.code, ERROR_SUCCESS) << c.name;
+        EXPECT_EQ(v.type, c.type) << c.name;
+        EXPECT_EQ(v.data, c.data) << c.name;
     }
     const std::string text = TempDir::ReadFile(store);
-    EXPECT_EQ(text.rfind("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n"
-                         "\"Dword\"=dword:0000001b\n",
-                         0),
-              0u)
-        << text;
+    EXPECT_EQ(text.rfind(kHead + "\"Dword\"=dword:0000001b\n", 0), 0u) << text;
     EXPECT_NE(text.find("\"Text\"=\"/home/ユーザー/\\\"ip\\\"\\\\list.lst\"\n"), std::string::npos);
     EXPECT_NE(text.find("\"Expand\"=hex(2):25,48,4f,4d,45,25,2f,78,00\n"), std::string::npos);
     EXPECT_NE(text.find("\"Binary\"=hex:00,ff,10,0a\n"), std::string::npos);
@@ -115,7 +116,8 @@ TEST_F(RegistryTest, EveryTypeRoundTripsThroughTheFile) {
 
 TEST_F(RegistryTest, QueriesBehaveAsTheRegistryDoes) {
     ASSERT_EQ(Set("Text", REG_SZ, std::string("12345\0", 6)), ERROR_SUCCESS);
-    HKEY key = Open();
+    HKEY key = nullptr;
+    ASSERT_EQ(OpenKey(kSubKey, &key), ERROR_SUCCESS);
 
     DWORD type = 0, size = 0;
     EXPECT_EQ(RegQueryValueExA(key, "TEXT", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
@@ -150,69 +152,48 @@ TEST_F(RegistryTest, QueriesBehaveAsTheRegistryDoes) {
 
 TEST_F(RegistryTest, KeysExistOnceCreatedAndTheirParentsWithThem) {
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_QUERY_VALUE, &key),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenKey(kSubKey, &key), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(key, nullptr);
     EXPECT_FALSE(TempDir::Exists(store)); // reading never creates the file
 
     DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              KEY_WRITE, nullptr, &key, &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(kSubKey, &key, &disposition), ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
     RegCloseKey(key);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\brellow\\kestrunedurvane\\", 0,
-                              nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key,
-                              &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey("software\\brellow\\kestrunedurvane\\", &key, &disposition), ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
     RegCloseKey(key);
 
-    RegCloseKey(Open("SOFTWARE\\BRELLOW"));
-    HKEY parent = Open("SOFTWARE");
-    HKEY child = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(parent, "Brellow\\KestruneDurvane", 0, KEY_QUERY_VALUE, &child),
-              ERROR_SUCCESS);
-    RegCloseKey(child);
+    HKEY parent = nullptr;
+    ASSERT_EQ(OpenKey("SOFTWARE\\BRELLOW", &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(OpenKey("SOFTWARE", &parent), ERROR_SUCCESS);
+    EXPECT_EQ(OpenKey("Brellow\\KestruneDurvane", &key, parent), ERROR_SUCCESS);
+    RegCloseKey(key);
     // A handle opened for reading cannot create below itself.
-    EXPECT_EQ(RegCreateKeyExA(parent, "New", 0, nullptr, 0, KEY_WRITE, nullptr, &child, nullptr),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(CreateKey("New", &key, nullptr, parent), ERROR_ACCESS_DENIED);
     RegCloseKey(parent);
 
     // Paths the store cannot hold are refused, not stored.
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "\\A", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                              nullptr),
-              ERROR_BAD_PATHNAME);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "A\\\\B", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                              nullptr),
-              ERROR_BAD_PATHNAME);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "A\nB", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                              nullptr),
-              ERROR_BAD_PATHNAME);
+    for (const char* path : {"\\A", "A\\\\B", "A\nB"})
+        EXPECT_EQ(CreateKey(path, &key), ERROR_BAD_PATHNAME) << path;
     EXPECT_EQ(Set("two\nlines", REG_SZ, std::string("x\0", 2)), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryTest, DefaultLocationFollowsXdgConfigHomeAndIsPrivate) {
-    // Restores a variable of the environment when the test ends.
-    struct SavedVariable {
-        const char* name;
-        bool present;
-        std::string value;
-        explicit SavedVariable(const char* n) : name(n), present(std::getenv(n) != nullptr) {
-            if (present)
-                value = std::getenv(n);
-        }
-        ~SavedVariable() {
-            if (present)
-                setenv(name, value.c_str(), 1);
-            else
-                unsetenv(name);
-        }
-    } savedXdg("XDG_CONFIG_HOME"), savedHome("HOME");
+    // Puts a variable of the environment back when the test ends.
+    const auto keep = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::shared_ptr<void>(nullptr, [name, saved = std::string(value ? value : ""),
+                                               present = value != nullptr](void*) {
+            present ? setenv(name, saved.c_str(), 1) : unsetenv(name);
+        });
+    };
+    const auto keptXdg = keep("XDG_CONFIG_HOME"), keptHome = keep("HOME");
     setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
     RegistrySetStorePath("");
     EXPECT_EQ(RegistryStorePath(), dir.file("config/BRELLOW/registry.reg"));
-    EXPECT_EQ(Set("X", REG_DWORD, std::string(4, '\0')), ERROR_SUCCESS);
+    EXPECT_EQ(Set("X", REG_DWORD, Dword(0)), ERROR_SUCCESS);
     struct stat st;
     ASSERT_EQ(stat(dir.file("config/BRELLOW").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -226,54 +207,44 @@ TEST_F(RegistryTest, DefaultLocationFollowsXdgConfigHomeAndIsPrivate) {
 
 TEST_F(RegistryTest, AnUnusableFileIsEmptyAndKeptAsideBeforeTheFirstWrite) {
     const std::string original = "this is not a registry file\n\"MaxThread\"=dword:00000005\n";
-    ASSERT_EQ(Set("Seed", REG_DWORD, std::string(4, '\0')), ERROR_SUCCESS); // makes the dir
+    ASSERT_EQ(Set("Seed", REG_DWORD, Dword(0)), ERROR_SUCCESS); // makes the directory
     TempDir::WriteFile(store, original);
     TempDir::WriteFile(store + ".bad", "an older bad file");
 
-    DWORD type = 0;
-    std::string data;
-    EXPECT_EQ(Get("MaxThread", type, data), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Get("MaxThread").code, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(TempDir::ReadFile(store), original); // reading changes nothing
 
-    ASSERT_EQ(Set("PingTimeout", REG_DWORD, std::string("\x58\x1b\0\0", 4)), ERROR_SUCCESS);
+    ASSERT_EQ(Set("PingTimeout", REG_DWORD, Dword(7000)), ERROR_SUCCESS);
     EXPECT_EQ(TempDir::ReadFile(store + ".bad"), "an older bad file");
     EXPECT_EQ(TempDir::ReadFile(store + ".bad.1"), original);
-    EXPECT_EQ(TempDir::ReadFile(store),
-              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n"
-              "\"PingTimeout\"=dword:00001b58\n\n");
+    EXPECT_EQ(TempDir::ReadFile(store), kHead + "\"PingTimeout\"=dword:00001b58\n\n");
 
     // Once the new file is good, later writes keep nothing aside.
-    ASSERT_EQ(Set("MaxThread", REG_DWORD, std::string("\x0a\0\0\0", 4)), ERROR_SUCCESS);
+    ASSERT_EQ(Set("MaxThread", REG_DWORD, Dword(10)), ERROR_SUCCESS);
     EXPECT_EQ(FileNames(dir.file("BRELLOW")),
               (std::vector<std::string>{"registry.reg", "registry.reg.bad", "registry.reg.bad.1"}));
 }
 
 TEST_F(RegistryTest, APartlyUnderstoodFileKeepsItsValuesAndTheOriginalText) {
-    ASSERT_EQ(Set("Seed", REG_DWORD, std::string(4, '\0')), ERROR_SUCCESS);
-    const std::string original =
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n"
-        "; tuned by hand\n"
-        "\"MaxThread\"=dword:00000028\n"
-        "\"PingTimeout\"=dword:nonsense\n";
+    ASSERT_EQ(Set("Seed", REG_DWORD, Dword(0)), ERROR_SUCCESS);
+    const std::string original = kHead + "; tuned by hand\n"
+                                         "\"MaxThread\"=dword:00000028\n"
+                                         "\"PingTimeout\"=dword:nonsense\n";
     TempDir::WriteFile(store, original);
-    DWORD type = 0;
-    std::string data;
-    ASSERT_EQ(Get("MaxThread", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, std::string("\x28\0\0\0", 4));
-    EXPECT_EQ(Get("PingTimeout", type, data), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Get("MaxThread").data, Dword(0x28));
+    EXPECT_EQ(Get("PingTimeout").code, ERROR_FILE_NOT_FOUND);
 
-    ASSERT_EQ(Set("SafeMode", REG_DWORD, std::string("\x01\0\0\0", 4)), ERROR_SUCCESS);
+    ASSERT_EQ(Set("SafeMode", REG_DWORD, Dword(1)), ERROR_SUCCESS);
     EXPECT_EQ(TempDir::ReadFile(store + ".bad"), original);
     EXPECT_EQ(TempDir::ReadFile(store),
-              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n"
-              "\"MaxThread\"=dword:00000028\n\"SafeMode\"=dword:00000001\n\n");
+              kHead + "\"MaxThread\"=dword:00000028\n\"SafeMode\"=dword:00000001\n\n");
 }
 
 TEST_F(RegistryTest, EditsMadeWhileRunningAreSeenAtTheNextCall) {
-    ASSERT_EQ(Set("MaxThread", REG_DWORD, std::string("\x0a\0\0\0", 4)), ERROR_SUCCESS);
-    HKEY key = Open();
-    TempDir::WriteFile(store, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\KestruneDurvane]\n"
-                              "\"MaxThread\"=dword:0000000c\n");
+    ASSERT_EQ(Set("MaxThread", REG_DWORD, Dword(10)), ERROR_SUCCESS);
+    HKEY key = nullptr;
+    ASSERT_EQ(OpenKey(kSubKey, &key), ERROR_SUCCESS);
+    TempDir::WriteFile(store, kHead + "\"MaxThread\"=dword:0000000c\n");
     BYTE bytes[4] = {};
     DWORD type = 0, size = 4;
     ASSERT_EQ(RegQueryValueExA(key, "MaxThread", nullptr, &type, bytes, &size), ERROR_SUCCESS);
@@ -284,17 +255,19 @@ TEST_F(RegistryTest, EditsMadeWhileRunningAreSeenAtTheNextCall) {
 TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileAsItWas) {
     ASSERT_EQ(Set("IpListFileName", REG_SZ, std::string("/old/iplist.lst\0", 16)), ERROR_SUCCESS);
     const std::string before = TempDir::ReadFile(store);
-    HKEY key = Create();
+    HKEY key = nullptr;
+    ASSERT_EQ(CreateKey(kSubKey, &key), ERROR_SUCCESS);
     const std::string big(4000, 'x');
+    LONG code = ERROR_SUCCESS;
     {
         FileSizeLimit limit(before.size() + 10); // the new file cannot be written completely
-        LONG code = RegSetValueExA(key, "IpListFileName", 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(big.c_str()), big.size() + 1);
-        EXPECT_NE(code, ERROR_SUCCESS);
-        EXPECT_NE(code, ERROR_FILE_NOT_FOUND);
-        EXPECT_NE(code, ERROR_INVALID_HANDLE);
+        code = RegSetValueExA(key, "IpListFileName", 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(big.c_str()), big.size() + 1);
     }
     RegCloseKey(key);
+    EXPECT_NE(code, ERROR_SUCCESS);
+    EXPECT_NE(code, ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(code, ERROR_INVALID_HANDLE);
     EXPECT_EQ(TempDir::ReadFile(store), before);
     EXPECT_EQ(FileNames(dir.file("BRELLOW")), std::vector<std::string>{"registry.reg"});
 }
@@ -303,8 +276,7 @@ TEST_F(RegistryTest, AStoreThatCannotBeWrittenReportsFailureNeverSuccess) {
     TempDir::WriteFile(dir.file("plain"), "a regular file");
     RegistrySetStorePath(dir.file("plain/registry.reg"));
     HKEY key = nullptr;
-    LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_WRITE, nullptr, &key, nullptr);
+    const LONG code = CreateKey(kSubKey, &key);
     EXPECT_NE(code, ERROR_SUCCESS);
     EXPECT_NE(code, ERROR_FILE_NOT_FOUND);
     EXPECT_NE(code, ERROR_INVALID_HANDLE);
@@ -315,60 +287,39 @@ TEST_F(RegistryTest, AStoreThatCannotBeWrittenReportsFailureNeverSuccess) {
     // replaced either.
     mkdir(dir.file("isdir").c_str(), 0700);
     RegistrySetStorePath(dir.file("isdir"));
-    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_QUERY_VALUE, &key), ERROR_SUCCESS);
-    code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                           nullptr);
-    EXPECT_NE(code, ERROR_SUCCESS);
-    struct stat st;
-    ASSERT_EQ(stat(dir.file("isdir").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_NE(OpenKey(kSubKey, &key), ERROR_SUCCESS);
+    EXPECT_NE(CreateKey(kSubKey, &key), ERROR_SUCCESS);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("isdir")));
 }
 
 TEST_F(RegistryTest, AStaleTemporaryFileFromACrashIsIgnored) {
-    ASSERT_EQ(Set("MaxThread", REG_DWORD, std::string("\x0a\0\0\0", 4)), ERROR_SUCCESS);
+    ASSERT_EQ(Set("MaxThread", REG_DWORD, Dword(10)), ERROR_SUCCESS);
     // A crash between writing the temporary file and the rename leaves both.
     TempDir::WriteFile(store + ".tmp-Ab12Cd", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELL");
-    DWORD type = 0;
-    std::string data;
-    ASSERT_EQ(Get("MaxThread", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, std::string("\x0a\0\0\0", 4));
-    ASSERT_EQ(Set("SafeMode", REG_DWORD, std::string(4, '\0')), ERROR_SUCCESS);
-    ASSERT_EQ(Get("MaxThread", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(Get("MaxThread").data, Dword(10));
+    ASSERT_EQ(Set("SafeMode", REG_DWORD, Dword(0)), ERROR_SUCCESS);
+    EXPECT_EQ(Get("MaxThread").data, Dword(10));
     EXPECT_FALSE(TempDir::Exists(store + ".bad"));
 }
 
 TEST_F(RegistryTest, WritersOnManyThreadsLoseNothing) {
     constexpr int kThreads = 4;
     constexpr int kValues = 15;
+    const auto name = [](int t, int i) {
+        return "T" + std::to_string(t) + "V" + std::to_string(i);
+    };
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
-            for (int i = 0; i < kValues; ++i) {
-                HKEY key = nullptr;
-                if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                    &key, nullptr) != ERROR_SUCCESS)
-                    continue;
-                std::string name = "T" + std::to_string(t) + "V" + std::to_string(i);
-                DWORD value = static_cast<DWORD>(t * 100 + i);
-                RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
-                               reinterpret_cast<const BYTE*>(&value), 4);
-                RegCloseKey(key);
-            }
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &name] {
+            for (int i = 0; i < kValues; ++i)
+                Set(name(t, i).c_str(), REG_DWORD, Dword(static_cast<DWORD>(t * 100 + i)));
         });
-    }
     for (auto& thread : threads)
         thread.join();
-    for (int t = 0; t < kThreads; ++t) {
-        for (int i = 0; i < kValues; ++i) {
-            std::string name = "T" + std::to_string(t) + "V" + std::to_string(i);
-            DWORD type = 0;
-            std::string data;
-            ASSERT_EQ(Get(name.c_str(), type, data), ERROR_SUCCESS) << name;
-            DWORD value = 0;
-            std::memcpy(&value, data.data(), 4);
-            EXPECT_EQ(value, static_cast<DWORD>(t * 100 + i));
-        }
-    }
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kValues; ++i)
+            EXPECT_EQ(Get(name(t, i).c_str()).data, Dword(static_cast<DWORD>(t * 100 + i)))
+                << name(t, i);
 }
 
 } // namespace
