@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <linux/capability.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
@@ -202,16 +203,13 @@ protected:
 
 // Probes 127.0.0.1 .. 127.0.0.N at once, one thread each; the count of true.
 int PingLoopbackFromThreads(int threads) {
-    std::atomic<int> answered{0};
-    std::vector<std::thread> workers;
-    for (int i = 1; i <= threads; ++i) {
-        workers.emplace_back([i, &answered] {
-            if (IcmpEcho("127.0.0." + std::to_string(i), 3000))
-                ++answered;
-        });
-    }
-    for (std::thread& worker : workers)
-        worker.join();
+    std::vector<std::future<bool>> probes;
+    for (int i = 1; i <= threads; ++i)
+        probes.push_back(
+            std::async(std::launch::async, IcmpEcho, "127.0.0." + std::to_string(i), 3000));
+    int answered = 0;
+    for (std::future<bool>& probe : probes)
+        answered += probe.get();
     return answered;
 }
 
@@ -257,17 +255,26 @@ bool WriteProcFile(const std::string& path, const std::string& text) {
     return !file.fail();
 }
 
-bool BringUp(const char* name) {
+// Gives the interface `address`/24, when one is given, and brings it up.
+bool ConfigureInterface(const char* name, const char* address = nullptr) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
     ifreq request{};
     std::snprintf(request.ifr_name, sizeof request.ifr_name, "%s", name);
-    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    const auto set = [&](unsigned long command, const char* text) {
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = inet_addr(text);
+        std::memcpy(&request.ifr_addr, &in, sizeof in);
+        return ioctl(fd, command, &request) == 0;
+    };
+    bool done = fd >= 0 &&
+                (!address || (set(SIOCSIFADDR, address) && set(SIOCSIFNETMASK, "255.255.255.0")));
+    done = done && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
     request.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
-    return up;
+    done = done && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    if (fd >= 0)
+        close(fd);
+    return done;
 }
 
 constexpr int kNoNamespace = 77;
@@ -285,7 +292,7 @@ void RunInFreshNetworkNamespace(const std::function<void()>& body) {
         if (unshare(CLONE_NEWNET) != 0)
             _exit(kNoNamespace);
         ResetSocketKind(); // a new namespace, a new choice
-        if (!BringUp("lo")) {
+        if (!ConfigureInterface("lo")) {
             std::printf("cannot bring lo up in the namespace\n");
             std::fflush(stdout);
             _exit(1);
@@ -408,8 +415,7 @@ public:
         WriteProcFile("/proc/sys/net/ipv6/conf/kdtun0/disable_ipv6", "1");
         WriteProcFile("/proc/sys/net/ipv4/conf/all/rp_filter", "0");
         WriteProcFile("/proc/sys/net/ipv4/conf/kdtun0/rp_filter", "0");
-        if (!SetAddress(SIOCSIFADDR, "198.18.0.2") ||
-            !SetAddress(SIOCSIFNETMASK, "255.255.255.0") || !BringUp("kdtun0"))
+        if (!ConfigureInterface("kdtun0", "198.18.0.2"))
             return false;
         m_thread = std::thread([this] { Serve(); });
         return true;
@@ -424,20 +430,6 @@ public:
     }
 
 private:
-    bool SetAddress(unsigned long command, const char* text) {
-        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        ifreq request{};
-        std::snprintf(request.ifr_name, sizeof request.ifr_name, "kdtun0");
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr(text);
-        std::memcpy(&request.ifr_addr, &address, sizeof address);
-        const bool set = fd >= 0 && ioctl(fd, command, &request) == 0;
-        if (fd >= 0)
-            close(fd);
-        return set;
-    }
-
     void Serve() {
         uint8_t buffer[2048];
         while (!m_stop) {
@@ -509,40 +501,35 @@ TEST_F(IcmpEchoTest, OnlyTheRightReplyCountsAndUnreachableEndsTheWait) {
             std::printf("note: no tun device; the fake segment is not tested\n");
             return;
         }
-        const int timeoutMs = 1500;
-        struct Probe {
+        constexpr int kTimeoutMs = 1500;
+        const struct {
             int host;
             bool expected;
             bool early; // ends well before the time-out
-            bool answered = false;
-            long long waited = 0;
+        } probes[] = {
+            {10, true, true},   {11, false, false}, {12, false, false}, {13, false, false},
+            {14, false, false}, {15, true, true},   {16, false, true},  {17, false, true},
+            {18, false, false}, {19, false, false},
         };
         for (IcmpSocketKind kind : BothKindsInNamespace()) {
             SCOPED_TRACE(KindName(kind));
             ForceSocketKind(kind);
-            std::vector<Probe> probes = {
-                {10, true, true},   {11, false, false}, {12, false, false}, {13, false, false},
-                {14, false, false}, {15, true, true},   {16, false, true},  {17, false, true},
-                {18, false, false}, {19, false, false},
-            };
             // All at once: with raw sockets every probe also sees the others'
-            // answers.
-            std::vector<std::thread> threads;
-            for (Probe& probe : probes) {
-                threads.emplace_back([&probe, timeoutMs] {
+            // answers. Each gives whether it was answered and how long it took.
+            std::vector<std::future<std::pair<bool, long long>>> results;
+            for (const auto& probe : probes)
+                results.push_back(std::async(std::launch::async, [host = probe.host] {
                     const Clock::time_point start = Clock::now();
-                    probe.answered = IcmpEcho("198.18.0." + std::to_string(probe.host), timeoutMs);
-                    probe.waited = MillisecondsSince(start);
-                });
-            }
-            for (std::thread& thread : threads)
-                thread.join();
-            for (const Probe& probe : probes) {
-                EXPECT_EQ(probe.answered, probe.expected) << "host ." << probe.host;
-                if (probe.early)
-                    EXPECT_LT(probe.waited, timeoutMs / 2) << "host ." << probe.host;
+                    const bool answered = IcmpEcho("198.18.0." + std::to_string(host), kTimeoutMs);
+                    return std::pair(answered, MillisecondsSince(start));
+                }));
+            for (size_t i = 0; i < std::size(probes); ++i) {
+                const auto [answered, waited] = results[i].get();
+                EXPECT_EQ(answered, probes[i].expected) << "host ." << probes[i].host;
+                if (probes[i].early)
+                    EXPECT_LT(waited, kTimeoutMs / 2) << "host ." << probes[i].host;
                 else
-                    EXPECT_GE(probe.waited, timeoutMs) << "host ." << probe.host;
+                    EXPECT_GE(waited, kTimeoutMs) << "host ." << probes[i].host;
             }
         }
     });
