@@ -1,0 +1,55 @@
+#include "tests/support/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+int ChildProcess::Start(const std::function<int()>& body) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    int code = body();
+    if (code == 0 && ::testing::Test::HasFailure())
+        code = 1;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(code);
+}
+
+int ChildProcess::Wait(int pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ChildProcess::Run(const std::function<int()>& body) {
+    const int pid = Start(body);
+    return pid < 0 ? -1 : Wait(pid);
+}
+
+bool ChildProcess::EnterFreshNetwork() {
+    if (unshare(CLONE_NEWNET) != 0)
+        return false;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", sizeof request.ifr_name - 1);
+    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    close(fd);
+    return up;
+}
