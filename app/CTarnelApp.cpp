@@ -1,0 +1,218 @@
+#include "app/CTarnelApp.h"
+
+#include "app/RunLog.h"
+#include "app/ScanSettings.h"
+#include "platform/DescriptorLimit.h"
+#include "platform/KernelVersion.h"
+#include "platform/MessageBox.h"
+#include "platform/OwnAddress.h"
+#include "platform/ProgramDirectory.h"
+#include "platform/QtFileDialog.h"
+#include "platform/QtMessageBox.h"
+#include "platform/ShellOpen.h"
+#include "platform/SocketStartup.h"
+#include "ranges/CScanStartDlg.h"
+#include "res/Resource.h"
+#include "res/ResourceImages.h"
+#include "scan/CThreadManager.h"
+#include "scan/NodeStatusQuery.h"
+#include "shell/CAboutDlg.h"
+#include "shell/CMainFrame.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QUrl>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kCaution = "注意";
+const char* const kError = "エラー";
+
+const char* const kBadProgramName = "exe 名,プログラム名が不正です。";
+const char* const kNoLog = "ログファイルをオープンできませんでした。";
+const char* const kWindows95 = "Windows 95では正常に動作しない場合があります。";
+const char* const kManyAdapters =
+    "複数のネットワークインターフェース(LANカード等)が検出されました。正常に動作しない可能性があり"
+    "ます。";
+const char* const kNoAdapter = "ネットワークインターフェース(LANカード等)が見つかりませんでした。";
+const char* const kNoTcpIp = "TCPIPが起動されていません。";
+const char* const kNoOwnAddress =
+    "このコンピュータのIPアドレスを取得できませんでした。このコンピュータで、TCPIPが起動されている"
+    "か確認してください。";
+const char* const kNoOwnAddressLog = "このコンピュータのIPアドレスを取得できません。\n";
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int) {
+    const char byte = 1;
+    // Nothing else is safe in a signal handler; the window thread does the rest.
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+bool HasDisplay() {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+CTarnelApp::CTarnelApp(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
+
+CTarnelApp::~CTarnelApp() {
+    delete m_pMainWnd;
+    delete m_app;
+}
+
+void CTarnelApp::InstallWindowServices() {
+    InstallQtMessageBoxes();
+    InstallQtFileDialogs();
+    SetShellOpenHandler([](const std::string& target) {
+        return QDesktopServices::openUrl(QUrl::fromUserInput(QString::fromStdString(target)));
+    });
+}
+
+bool CTarnelApp::InitInstance() {
+    // 1. Single instance: a second copy ends quietly and touches nothing.
+    m_lock = InstanceLock::Acquire();
+    if (!m_lock.held())
+        return false;
+
+    if (!HasDisplay()) {
+        std::fputs("vopal: there is no display to open the window on (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set).\nRun it on a desktop, under a virtual display "
+                   "(xvfb-run -a vopal), or scan from the command line with vopal-scan.\n",
+                   stderr);
+        std::exit(1);
+    }
+    m_app = new QApplication(m_argc, m_argv);
+    QApplication::setWindowIcon(ApplicationIcon());
+    InstallWindowServices();
+    // Every worker needs sockets of its own; take all the descriptors the
+    // system allows this process.
+    RaiseDescriptorLimit();
+
+    // 2. Program directory.
+    ProgramDirectoryInfo directory;
+    if (!FindProgramDirectory(directory)) {
+        MessageBoxA(nullptr, kBadProgramName, nullptr, MB_OK | MB_ICONEXCLAMATION);
+        std::exit(1);
+    }
+    ScanSettings.ProgramDirectory = directory.display;
+    ScanSettings.ProgramDirectoryPath = directory.path;
+
+    // 3. Run log.
+    if (!RunLog::Open(ScanSettings.ProgramDirectoryPath))
+        MessageBoxA(nullptr, kNoLog, kCaution, MB_OK | MB_ICONEXCLAMATION);
+
+    // 4. Operating system.
+    const KernelVersion version = CurrentKernelVersion();
+    if (version.isWindows95)
+        MessageBoxA(nullptr, kWindows95, kCaution, MB_OK | MB_ICONEXCLAMATION);
+    ScanSettings.IsWindowsXp = version.isWindowsXp;
+
+    // 5. NetBIOS adapters.
+    const int adapters = CountResponsiveLanas();
+    if (adapters > 1) {
+        MessageBoxA(nullptr, kManyAdapters, kCaution, MB_OK | MB_ICONEXCLAMATION);
+        RunLog::Write("%s\n", kManyAdapters);
+    } else if (adapters == 0) {
+        MessageBoxA(nullptr, kNoAdapter, kCaution, MB_OK | MB_ICONEXCLAMATION);
+        RunLog::Write("%s\n", kNoAdapter);
+    }
+    RunLog::Write("OS Version: %d.%d\n", version.major, version.minor);
+
+    // 7. Main window with its view.
+    m_pMainWnd = new CMainFrame([this](int command) { return OnCommand(command); });
+    if (!m_pMainWnd->OnCreate())
+        return false;
+
+    // 8. TCP/IP.
+    if (CheckIpv4Sockets() != 0) {
+        MessageBoxA(BoxOwner(m_pMainWnd), kNoTcpIp, kError, MB_OK | MB_ICONERROR);
+        std::exit(1);
+    }
+
+    // 9. Own address.
+    m_localAddressFound = FindOwnAddresses().found;
+    if (!m_localAddressFound) {
+        MessageBoxA(BoxOwner(m_pMainWnd), kNoOwnAddress, kError, MB_OK | MB_ICONERROR);
+        RunLog::Write("%s", kNoOwnAddressLog);
+    }
+
+    // 11. Settings.
+    LoadSettings();
+
+    // 12. The window.
+    m_pMainWnd->show();
+    m_pMainWnd->repaint();
+    m_pMainWnd->setWindowTitle(QString::fromUtf8(kCaption));
+
+    // 13. Without an address of its own the computer has nothing to scan.
+    if (!m_localAddressFound)
+        std::exit(1);
+
+    // 14.
+    RunLog::Write("ディレクトリ： %s\n", ScanSettings.ProgramDirectory.c_str());
+    WatchTerminationSignals();
+    return true;
+}
+
+void CTarnelApp::WatchTerminationSignals() {
+    // A session that ends (SIGTERM, SIGHUP) or Ctrl+C in the terminal closes
+    // the window the normal way, so that the settings are saved.
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, m_pMainWnd);
+    QObject::connect(notifier, &QSocketNotifier::activated, m_pMainWnd, [this] {
+        char bytes[16];
+        while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        CloseWhenNoScanRuns();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+
+void CTarnelApp::CloseWhenNoScanRuns() {
+    // A running scan still writes to the view; stop it and let its started
+    // probes finish before the window goes.
+    if (CScanStartDlg::AnyScanRunning()) {
+        StopRequested.store(1);
+        QTimer::singleShot(100, m_pMainWnd, [this] { CloseWhenNoScanRuns(); });
+        return;
+    }
+    QApplication::closeAllWindows();
+    m_pMainWnd->close();
+}
+
+int CTarnelApp::Run() { return m_app ? m_app->exec() : 0; }
+
+bool CTarnelApp::OnCommand(int command) {
+    if (command != ID_APP_ABOUT)
+        return false;
+    CAboutDlg dialog(m_pMainWnd);
+    dialog.exec();
+    return true;
+}
+
+int CTarnelApp::ExitInstance(int loopCode) {
+    RunLog::Close();
+    SaveSettings(); // only when the settings were loaded in this run
+    m_lock.Release();
+    return loopCode;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The application object: brings the program up in a fixed order (single
+// instance, program directory, run log, operating system, adapters, main
+// window, TCP/IP, own address, settings) and down again (log closed,
+// settings saved, lock released).
+
+#include "platform/InstanceLock.h"
+
+class CMainFrame;
+class QApplication;
+
+class CTarnelApp {
+public:
+    static constexpr const char* kCaption = "Kestrune DURVANE Ver.030128";
+
+    CTarnelApp(int& argc, char** argv);
+    ~CTarnelApp();
+
+    // True when the message loop is to run. A fatal problem ends the process
+    // with exit code 1 right after its message.
+    bool InitInstance();
+
+    // Runs the message loop; returns its exit code.
+    int Run();
+
+    // Shutdown; returns the process exit code.
+    int ExitInstance(int loopCode);
+
+    // The commands of the application itself (the about box).
+    bool OnCommand(int command);
+
+    CMainFrame* MainFrame() const { return m_pMainWnd; }
+    bool LocalAddressFound() const { return m_localAddressFound; }
+
+private:
+    void InstallWindowServices();
+    void WatchTerminationSignals();
+    void CloseWhenNoScanRuns();
+
+    int& m_argc;
+    char** m_argv;
+    InstanceLock m_lock;
+    QApplication* m_app = nullptr;  // never destroyed on a fatal stop
+    CMainFrame* m_pMainWnd = nullptr;
+    bool m_localAddressFound = false;
+};

@@ -1,0 +1,59 @@
+#pragma once
+// The main window: menu bar, toolbar in a band at the top, status bar with
+// the prompt pane and the lock-key indicators, the shortcut table, and the
+// result view as its client area. Commands from menus, toolbar and keys all
+// go through OnCommand: the view first, then the frame, then the application.
+
+#include <QMainWindow>
+#include <functional>
+#include <map>
+
+class CTarnelView;
+class QLabel;
+class QToolBar;
+class QTimer;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // `appCommand` runs the commands the application handles (the about box);
+    // it returns false for a command it does not know.
+    explicit CMainFrame(std::function<bool(int)> appCommand = {});
+    ~CMainFrame() override;
+
+    // Builds the bars and the view; false when one cannot be made.
+    bool OnCreate();
+
+    // Runs a command; false when nothing handles it.
+    bool OnCommand(int command);
+
+    CTarnelView* View() const { return m_view; }
+    QToolBar* ToolBar() const { return m_toolBar; }
+    QAction* CommandAction(int command) const;
+
+    // The text of each status-bar pane, message pane first.
+    QStringList PaneTexts() const;
+
+    // What closes the window asks first (the application saves then).
+    void SetCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateAccelerators();
+    void UpdateIndicators();
+    QAction* MakeAction(int command, const QString& text);
+
+    std::function<bool(int)> m_appCommand;
+    std::function<void()> m_onClose;
+    CTarnelView* m_view = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_messagePane = nullptr;
+    QLabel* m_indicators[4] = {};
+    QTimer* m_indicatorTimer = nullptr;
+    std::map<int, QAction*> m_actions;
+};

@@ -1,0 +1,109 @@
+#include "view/CTarnelView.h"
+
+#include "ranges/CScanStartDlg.h"
+#include "res/Resource.h"
+#include "view/ResultModel.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QThread>
+#include <type_traits>
+
+namespace {
+
+// Runs `work` on the window thread of `view` and returns its result; from
+// the window thread itself it runs at once.
+template <typename Work> auto OnWindowThread(QObject* view, Work work) {
+    using Result = std::invoke_result_t<Work>;
+    if (QThread::currentThread() == view->thread())
+        return work();
+    Result result{};
+    QMetaObject::invokeMethod(
+        view, [&] { result = work(); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+} // namespace
+
+const int CTarnelView::kColumnMargins[] = {70, 20, 70, 70, 70, 125, 125};
+
+CTarnelView::CTarnelView(QWidget* parent) : QTableView(parent), m_model(new ResultModel(this)) {
+    setModel(m_model);
+    setShowGrid(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setCornerButtonEnabled(false);
+    verticalHeader()->setVisible(false);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setSortIndicatorShown(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setObjectName(QStringLiteral("resultView"));
+}
+
+CTarnelView::~CTarnelView() = default;
+
+void CTarnelView::OnInitialUpdate() {
+    const QFontMetrics metrics(horizontalHeader()->font());
+    for (int column = 0; column < HostRecord::kColumnCount; ++column) {
+        const int title = metrics.horizontalAdvance(QString::fromUtf8(HostRecord::kTitles[column]));
+        setColumnWidth(column, title + kColumnMargins[column]);
+    }
+}
+
+bool CTarnelView::OnCommand(int command) {
+    switch (command) {
+    case ID_SCAN_START:
+        OnScanStart();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CTarnelView::OnScanStart() {
+    CScanStartDlg dialog(this, window());
+    dialog.exec();
+    emit scanDialogClosed();
+}
+
+int CTarnelView::GetItemCount() {
+    return OnWindowThread(this, [this] { return m_model->Count(); });
+}
+
+int CTarnelView::InsertItem(int index, const std::string& text) {
+    return OnWindowThread(this, [&] { return m_model->InsertRow(index, text); });
+}
+
+bool CTarnelView::SetItemText(int row, int column, const std::string& text) {
+    return OnWindowThread(this, [&] { return m_model->SetCell(row, column, text); });
+}
+
+std::string CTarnelView::GetItemText(int row, int column) {
+    return OnWindowThread(this, [&] { return m_model->Cell(row, column); });
+}
+
+bool CTarnelView::DeleteItem(int row) {
+    return OnWindowThread(this, [&] { return m_model->RemoveRow(row); });
+}
+
+bool CTarnelView::DeleteAllItems() {
+    return OnWindowThread(this, [&] {
+        m_model->RemoveAll();
+        return true;
+    });
+}
+
+std::string CTarnelView::GetColumnTitle(int column) {
+    return OnWindowThread(this, [&] {
+        QVariant title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole);
+        return title.toString().toStdString();
+    });
+}

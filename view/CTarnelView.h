@@ -1,0 +1,52 @@
+#pragma once
+// The result view: the main window's one report-style list of scan results.
+// Its model is the only store of results. The scan engine and the commands
+// reach it as a ResultList; a call from another thread runs on the window
+// thread and waits for it, so row changes are applied one at a time, in order.
+
+#include "scan/ResultList.h"
+
+#include <QTableView>
+
+class ResultModel;
+
+class CTarnelView : public QTableView, public ResultList {
+    Q_OBJECT
+public:
+    explicit CTarnelView(QWidget* parent = nullptr);
+    ~CTarnelView() override;
+
+    // Creates the seven columns with their widths (title width plus the
+    // column's margin, in the list's font).
+    void OnInitialUpdate();
+
+    // Runs a command the view handles; false when it is not one of them.
+    bool OnCommand(int command);
+
+    // ResultList, callable from any thread.
+    int GetItemCount() override;
+    int InsertItem(int index, const std::string& text) override;
+    bool SetItemText(int row, int column, const std::string& text) override;
+    std::string GetItemText(int row, int column) override;
+    bool DeleteItem(int row) override;
+    bool DeleteAllItems() override;
+    std::string GetColumnTitle(int column) override;
+
+    ResultModel* Model() const { return m_model; }
+
+    // Last right-clicked row and last search hit; -1 means no row.
+    int m_nContextRow = -1;
+    int m_nFoundRow = -1;
+
+    // Extra pixels of each column beyond its title's width.
+    static const int kColumnMargins[];
+
+signals:
+    // Emitted when a scan start dialog closes (tests and the frame follow it).
+    void scanDialogClosed();
+
+private:
+    void OnScanStart();
+
+    ResultModel* m_model;
+};

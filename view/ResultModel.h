@@ -1,0 +1,38 @@
+#pragma once
+// The rows of the result list, the only store of scan results: seven text
+// cells per row (UTF-8, kept as std::string so that 20000 rows stay small),
+// shown by the result view. Lives on the window thread; the view hands calls
+// of other threads over to it.
+
+#include "scan/HostRecord.h"
+
+#include <QAbstractTableModel>
+#include <array>
+#include <string>
+#include <vector>
+
+class ResultModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    using Row = std::array<std::string, HostRecord::kColumnCount>;
+
+    explicit ResultModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // A row whose cell 0 is `text` at `index`, clamped to the end; returns its index.
+    int InsertRow(int index, const std::string& text);
+    bool SetCell(int row, int column, const std::string& text);
+    // Empty for a row or column that does not exist.
+    const std::string& Cell(int row, int column) const;
+    bool RemoveRow(int row);
+    void RemoveAll();
+    int Count() const { return static_cast<int>(m_rows.size()); }
+
+private:
+    std::vector<Row> m_rows;
+};
