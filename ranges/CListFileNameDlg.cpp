@@ -23,16 +23,18 @@ const char* const kFilter =
 // a longer text put in by the program may still be shortened.
 class TypingLimit : public QValidator {
 public:
-    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), m_edit(edit), m_limit(limit) {}
+    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), m_limit(limit) {
+        m_length = edit->text().size();
+        connect(edit, &QLineEdit::textChanged, this,
+                [this](const QString& text) { m_length = text.size(); });
+    }
     State validate(QString& input, int&) const override {
-        if (input.size() <= m_limit || input.size() <= m_edit->text().size())
-            return Acceptable;
-        return Invalid;
+        return input.size() <= m_limit || input.size() <= m_length ? Acceptable : Invalid;
     }
 
 private:
-    QLineEdit* m_edit;
     int m_limit;
+    qsizetype m_length = 0;
 };
 
 } // namespace

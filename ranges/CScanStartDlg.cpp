@@ -55,6 +55,8 @@ std::atomic<int> g_runningScans{0};
 
 } // namespace
 
+std::function<CThreadManager*()> CScanStartDlg::s_createManagerForTests;
+
 bool CScanStartDlg::AnyScanRunning() { return g_runningScans.load() > 0; }
 
 CScanStartDlg::CScanStartDlg(CTarnelView* view, QWidget* mainWindow)
@@ -182,7 +184,7 @@ void CScanStartDlg::OnStart() {
         return warn(kLoadFailed);
 
     StopRequested.store(0);
-    auto* manager = new CThreadManager;
+    auto* manager = s_createManagerForTests ? s_createManagerForTests() : new CThreadManager;
     if (!manager->CreateThread()) {
         delete manager;
         MessageBoxA(BoxOwner(this), kThreadFailed, "エラー", MB_OK | MB_ICONERROR);

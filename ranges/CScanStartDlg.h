@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class CIpAddressCtrl;
@@ -33,6 +34,10 @@ public:
     bool ScanRunning() const { return m_scanRunning.load(); }
     // True while any scan started from a dialog has not ended.
     static bool AnyScanRunning();
+
+    // Test seam: makes the manager of a scan (with scripted probes, say).
+    // Empty = the real one.
+    static std::function<CThreadManager*()> s_createManagerForTests;
     ListControlRangeRows& Rows() { return *m_rows; }
 
     CTarnelView* m_pView;

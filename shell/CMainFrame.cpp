@@ -10,7 +10,6 @@
 #include "view/CTarnelView.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -224,6 +223,7 @@ void CMainFrame::CreateAccelerators() {
 }
 
 bool CMainFrame::OnCommand(int command) {
+    emit commandIssued(command);
     if (m_view && m_view->OnCommand(command))
         return true;
     switch (command) {
@@ -245,10 +245,4 @@ bool CMainFrame::OnCommand(int command) {
     // and the edit commands have nothing to act on: the document holds no
     // data and the list is not editable.
     return m_appCommand && m_appCommand(command);
-}
-
-void CMainFrame::closeEvent(QCloseEvent* event) {
-    if (m_onClose)
-        m_onClose();
-    event->accept();
 }

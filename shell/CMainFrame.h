@@ -34,11 +34,9 @@ public:
     // The text of each status-bar pane, message pane first.
     QStringList PaneTexts() const;
 
-    // What closes the window asks first (the application saves then).
-    void SetCloseHandler(std::function<void()> handler) { m_onClose = std::move(handler); }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
+signals:
+    // Every command, as it is issued, before it runs.
+    void commandIssued(int command);
 
 private:
     void CreateMenus();
@@ -49,7 +47,6 @@ private:
     QAction* MakeAction(int command, const QString& text);
 
     std::function<bool(int)> m_appCommand;
-    std::function<void()> m_onClose;
     CTarnelView* m_view = nullptr;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_messagePane = nullptr;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QThread>
 #include <type_traits>
 
@@ -72,6 +73,16 @@ void CTarnelView::OnScanStart() {
     CScanStartDlg dialog(this, window());
     dialog.exec();
     emit scanDialogClosed();
+}
+
+void CTarnelView::keyPressEvent(QKeyEvent* event) {
+    // The list copies cells only through its own commands; the keys of the
+    // shortcut table decide what Ctrl+C and Ctrl+A do.
+    if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
+        event->ignore();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 int CTarnelView::GetItemCount() {

@@ -45,6 +45,9 @@ signals:
     // Emitted when a scan start dialog closes (tests and the frame follow it).
     void scanDialogClosed();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void OnScanStart();
 

@@ -12,31 +12,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-int ChildProcess::Start(const std::function<int()>& body) {
+int ChildProcess::Run(const std::function<int()>& body) {
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    int code = body();
-    if (code == 0 && ::testing::Test::HasFailure())
-        code = 1;
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _exit(code);
-}
-
-int ChildProcess::Wait(int pid) {
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        int code = body();
+        if (code == 0 && ::testing::Test::HasFailure())
+            code = 1;
+        std::fflush(stdout);
+        std::fflush(stderr);
+        _exit(code);
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int ChildProcess::Run(const std::function<int()>& body) {
-    const int pid = Start(body);
-    return pid < 0 ? -1 : Wait(pid);
 }
 
 bool ChildProcess::EnterFreshNetwork() {

@@ -1,7 +1,7 @@
 #pragma once
 // Runs a piece of a test in a forked child, for what a test must not do to
-// its own process: hold a lock that another process tries, give up a
-// resource limit, move into a network namespace of its own.
+// its own process: try a lock that the test holds, give up a resource limit,
+// move into a network namespace of its own.
 
 #include <functional>
 
@@ -15,13 +15,6 @@ public:
     // gtest failures raised in the child are printed by the child and make
     // its exit code 1 if the body returned 0.
     static int Run(const std::function<int()>& body);
-
-    // Starts `body` in a child and returns the child's pid without waiting,
-    // -1 when fork failed. The child ends with the body's result.
-    static int Start(const std::function<int()>& body);
-
-    // Waits for the child and returns its exit code, -1 for a signal.
-    static int Wait(int pid);
 
     // For use inside a child: moves the process into a network namespace of
     // its own whose only interface is `lo`, brought up (127.0.0.1). False when

@@ -1,0 +1,223 @@
+// The scan start dialog driven through its controls: Add's checks, Delete,
+// Start, Stop, Close and Escape, and whole scans with scripted probes.
+
+#include "ranges/CIpAddressCtrl.h"
+#include "ranges/CScanStartDlg.h"
+#include "ranges/ListControlRangeRows.h"
+#include "ranges/AddressRange.h"
+#include "res/Resource.h"
+#include "scan/CThreadManager.h"
+#include "scan/HostRecord.h"
+#include "tests/support/GuiHarness.h"
+#include "tests/support/MessageBoxRecorder.h"
+#include "view/CTarnelView.h"
+#include "view/ResultModel.h"
+
+#include <QCheckBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using gui::Click;
+using gui::Control;
+
+class ScanStartDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.resize(400, 300);
+        CScanStartDlg::s_createManagerForTests = [this] {
+            auto* manager = new CThreadManager;
+            manager->m_pProbes = &probes;
+            return manager;
+        };
+    }
+    void TearDown() override {
+        probes.Release();
+        if (dialog)
+            gui::WaitFor([this] { return !dialog->ScanRunning(); });
+        CScanStartDlg::s_createManagerForTests = nullptr;
+    }
+
+    CScanStartDlg& Open() {
+        dialog = std::make_unique<CScanStartDlg>(&view, &window);
+        dialog->show();
+        return *dialog;
+    }
+    void SetAddresses(const char* start, const char* end) {
+        Control<CIpAddressCtrl>(dialog.get(), IDC_START_ADDRESS)->SetAddress(AddressFromText(start));
+        Control<CIpAddressCtrl>(dialog.get(), IDC_END_ADDRESS)->SetAddress(AddressFromText(end));
+    }
+    std::vector<std::string> Rows() {
+        std::vector<std::string> rows;
+        for (int i = 0; i < dialog->Rows().GetItemCount(); ++i)
+            rows.push_back(dialog->Rows().GetItemText(i, 0) + "-" + dialog->Rows().GetItemText(i, 1));
+        return rows;
+    }
+    bool Enabled(int id) { return Control(dialog.get(), id)->isEnabled(); }
+
+    gui::SettingsSandbox sandbox;
+    MessageBoxRecorder boxes;
+    gui::ScriptedProbes probes;
+    QWidget window;
+    CTarnelView view;
+    std::unique_ptr<CScanStartDlg> dialog;
+};
+
+TEST_F(ScanStartDlgTest, AddChecksItsInputAndKeepsTheListSorted) {
+    struct Case {
+        const char* start;
+        const char* end;
+        const char* message; // null: added
+    } cases[] = {
+        {"10.0.0.5", "10.0.0.9", nullptr},
+        {"10.0.0.1", "10.0.0.2", nullptr},
+        {"0.0.0.0", "10.0.0.9", "開始アドレスを入力してください。"},
+        {"10.0.0.1", "0.0.0.0", "終了アドレスを入力してください。"},
+        {"192.168.1.10", "192.168.1.1",
+         "IPアドレスの範囲指定に誤りがあります。終了アドレスが開始アドレスより上位に設定されています。"},
+        {"192.168.1.10", "192.168.1.10", nullptr},
+    };
+    Open();
+    for (const Case& c : cases) {
+        boxes.clear();
+        SetAddresses(c.start, c.end);
+        Click(dialog.get(), IDC_ADD);
+        if (c.message) {
+            ASSERT_EQ(boxes.count(), 1u) << c.start;
+            EXPECT_EQ(boxes.boxes()[0].text, c.message);
+            EXPECT_EQ(boxes.boxes()[0].caption, "注意");
+        } else {
+            EXPECT_EQ(boxes.count(), 0u) << c.start;
+        }
+    }
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.1-10.0.0.2", "10.0.0.5-10.0.0.9",
+                                                "192.168.1.10-192.168.1.10"}));
+    // Add neither clears the boxes nor writes the file.
+    EXPECT_EQ(Control<CIpAddressCtrl>(dialog.get(), IDC_START_ADDRESS)->GetAddress(),
+              AddressFromText("192.168.1.10"));
+    EXPECT_FALSE(TempDir::Exists(ScanSettings.IpListFileName));
+}
+
+TEST_F(ScanStartDlgTest, TheHundredAndFirstRangeIsRefusedButALongFileLoads) {
+    std::string file;
+    for (int i = 1; i <= 101; ++i)
+        file += "10.0." + std::to_string(i) + ".1,10.0." + std::to_string(i) + ".2\r\n";
+    TempDir::WriteFile(ScanSettings.IpListFileName, file);
+    Open();
+    EXPECT_EQ(dialog->Rows().GetItemCount(), 101);
+    dialog->Rows().DeleteItem(100);
+    dialog->Rows().DeleteItem(99);
+    SetAddresses("10.9.0.1", "10.9.0.2");
+    Click(dialog.get(), IDC_ADD);
+    EXPECT_EQ(dialog->Rows().GetItemCount(), 100);
+    EXPECT_EQ(boxes.count(), 0u);
+    Click(dialog.get(), IDC_ADD);
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "これ以上追加できません。");
+    EXPECT_EQ(dialog->Rows().GetItemCount(), 100);
+}
+
+TEST_F(ScanStartDlgTest, DeleteGivesTheRangeBackSoThatAddRestoresIt) {
+    TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.0.2\r\n10.0.0.5,10.0.0.9\r\n");
+    Open();
+    Click(dialog.get(), IDC_DELETE); // nothing selected: nothing happens
+    EXPECT_EQ(Rows().size(), 2u);
+    dialog->Rows().SelectRow(1);
+    Click(dialog.get(), IDC_DELETE);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.1-10.0.0.2"}));
+    EXPECT_EQ(dialog->Rows().SelectedRow(), 0);
+    Click(dialog.get(), IDC_ADD);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"10.0.0.1-10.0.0.2", "10.0.0.5-10.0.0.9"}));
+    // Copy puts the start into the end box.
+    SetAddresses("10.1.1.1", "0.0.0.0");
+    Click(dialog.get(), IDC_COPY);
+    EXPECT_EQ(Control<CIpAddressCtrl>(dialog.get(), IDC_END_ADDRESS)->GetAddress(),
+              AddressFromText("10.1.1.1"));
+}
+
+TEST_F(ScanStartDlgTest, StartWithAnEmptyListStartsNothing) {
+    Open();
+    Click(dialog.get(), IDC_START);
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "一つ以上のIPアドレスの組を追加してください。");
+    EXPECT_FALSE(dialog->ScanRunning());
+    EXPECT_TRUE(Enabled(IDC_START));
+}
+
+TEST_F(ScanStartDlgTest, ClosingSavesUnlessCheckedAndEscapeNeverSaves) {
+    TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.0.2\r\n");
+    struct Case {
+        bool dontSave;
+        bool escape;
+        const char* fileAfter;
+    } cases[] = {
+        {false, false, "10.0.0.1,10.0.0.2\r\n10.0.0.5,10.0.0.6\r\n"},
+        {true, false, "10.0.0.1,10.0.0.2\r\n"},
+        {false, true, "10.0.0.1,10.0.0.2\r\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.0.2\r\n");
+        Open();
+        SetAddresses("10.0.0.5", "10.0.0.6");
+        Click(dialog.get(), IDC_ADD);
+        Control<QCheckBox>(dialog.get(), IDC_DONT_SAVE_ON_CLOSE)->setChecked(c.dontSave);
+        if (c.escape)
+            QTest::keyClick(dialog.get(), Qt::Key_Escape);
+        else
+            Click(dialog.get(), IDC_CLOSE);
+        EXPECT_FALSE(dialog->isVisible());
+        EXPECT_EQ(TempDir::ReadFile(ScanSettings.IpListFileName), c.fileAfter);
+    }
+}
+
+TEST_F(ScanStartDlgTest, AScanFillsTheViewRefusesToCloseAndResetsTheControls) {
+    TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.0.4\r\n10.0.0.255,10.0.1.0\r\n");
+    probes.answering = {"10.0.0.2", "10.0.0.4"};
+    probes.Hold();
+    Open();
+    Click(dialog.get(), IDC_START);
+    ASSERT_TRUE(dialog->ScanRunning());
+    const std::vector<std::pair<int, bool>> during = {
+        {IDC_CLOSE, false}, {IDC_START, false}, {IDC_STOP, true}, {IDC_START_ADDRESS, false},
+        {IDC_END_ADDRESS, false}, {IDC_COPY, false}, {IDC_ADD, false}, {IDC_DELETE, false},
+        {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}, {IDC_DONT_SAVE_ON_CLOSE, true}};
+    for (auto [id, enabled] : during)
+        EXPECT_EQ(Enabled(id), enabled) << id;
+    // Neither Escape nor the window manager's close ends the dialog now.
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    dialog->close();
+    EXPECT_TRUE(dialog->isVisible());
+
+    probes.Release();
+    ASSERT_TRUE(gui::WaitFor([this] { return !dialog->ScanRunning(); }));
+    std::vector<std::string> rows;
+    for (int i = 0; i < view.GetItemCount(); ++i)
+        rows.push_back(view.GetItemText(i, 0) + view.GetItemText(i, HostRecord::kResponse));
+    EXPECT_EQ(rows, (std::vector<std::string>{"10.0.0.2○", "10.0.0.4○"}));
+    const std::vector<std::pair<int, bool>> after = {
+        {IDC_CLOSE, true}, {IDC_START, true}, {IDC_STOP, false}, {IDC_START_ADDRESS, true},
+        {IDC_ADD, true}, {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}};
+    for (auto [id, enabled] : after)
+        EXPECT_EQ(Enabled(id), enabled) << id;
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(ScanStartDlgTest, StopEndsTheScanWithTheStartedProbes) {
+    TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.3.254\r\n");
+    probes.Hold();
+    Open();
+    Click(dialog.get(), IDC_START);
+    ASSERT_TRUE(gui::WaitFor([this] { return view.GetItemCount() > 0; }));
+    Click(dialog.get(), IDC_STOP);
+    probes.Release();
+    ASSERT_TRUE(gui::WaitFor([this] { return !dialog->ScanRunning(); }));
+    // Every probed address was silent, so no row stays; far fewer than the
+    // thousand addresses of the range were drawn.
+    EXPECT_EQ(view.GetItemCount(), 0);
+    EXPECT_LT(AddressesDrawn.load(), 100u);
+}
+
+} // namespace
