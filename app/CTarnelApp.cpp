@@ -75,7 +75,10 @@ CTarnelApp::~CTarnelApp() {
 }
 
 void CTarnelApp::InstallWindowServices() {
-    InstallQtMessageBoxes();
+    // For unattended runs (scripts, tests) the boxes can go to standard error,
+    // each answered with its default button.
+    if (!qEnvironmentVariableIsSet("VOPAL_BOXES_ON_STDERR"))
+        InstallQtMessageBoxes();
     InstallQtFileDialogs();
     SetShellOpenHandler([](const std::string& target) {
         return QDesktopServices::openUrl(QUrl::fromUserInput(QString::fromStdString(target)));
@@ -98,6 +101,7 @@ bool CTarnelApp::InitInstance() {
     m_app = new QApplication(m_argc, m_argv);
     QApplication::setWindowIcon(ApplicationIcon());
     InstallWindowServices();
+    WatchTerminationSignals();
     // Every worker needs sockets of its own; take all the descriptors the
     // system allows this process.
     RaiseDescriptorLimit();
@@ -164,7 +168,6 @@ bool CTarnelApp::InitInstance() {
 
     // 14.
     RunLog::Write("ディレクトリ： %s\n", ScanSettings.ProgramDirectory.c_str());
-    WatchTerminationSignals();
     return true;
 }
 
@@ -173,8 +176,8 @@ void CTarnelApp::WatchTerminationSignals() {
     // the window the normal way, so that the settings are saved.
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, m_pMainWnd);
-    QObject::connect(notifier, &QSocketNotifier::activated, m_pMainWnd, [this] {
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, m_app);
+    QObject::connect(notifier, &QSocketNotifier::activated, m_app, [this] {
         char bytes[16];
         while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
         }
@@ -193,11 +196,12 @@ void CTarnelApp::CloseWhenNoScanRuns() {
     // probes finish before the window goes.
     if (CScanStartDlg::AnyScanRunning()) {
         StopRequested.store(1);
-        QTimer::singleShot(100, m_pMainWnd, [this] { CloseWhenNoScanRuns(); });
+        QTimer::singleShot(100, m_app, [this] { CloseWhenNoScanRuns(); });
         return;
     }
+    // Dialogs first (their loops end), then the main window ends the program.
     QApplication::closeAllWindows();
-    m_pMainWnd->close();
+    QCoreApplication::quit();
 }
 
 int CTarnelApp::Run() { return m_app ? m_app->exec() : 0; }
