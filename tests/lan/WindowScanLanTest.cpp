@@ -1,0 +1,59 @@
+// A whole scan of the test LAN from the scan start dialog, inside the client
+// namespace: the view must hold exactly the rows that vopal-scan prints for
+// the same list file.
+
+#include "ranges/CScanStartDlg.h"
+#include "res/Resource.h"
+#include "tests/lan/LanTest.h"
+#include "tests/support/GuiHarness.h"
+#include "tests/support/MessageBoxRecorder.h"
+#include "view/CTarnelView.h"
+#include "view/ExportFormat.h"
+
+#include <QWidget>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+std::string RunCommandLineScan(const std::string& listFile, const std::string& config) {
+    const std::string command = "XDG_CONFIG_HOME=" + config + " " + KD_VOPAL_SCAN_PATH +
+                                " --threads 15 --timeout 1000 --list " + listFile;
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return output;
+    std::array<char, 4096> chunk;
+    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
+        output.append(chunk.data(), n);
+    ::pclose(pipe);
+    return output;
+}
+
+class WindowScanLanTest : public LanTest {};
+
+TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
+    gui::SettingsSandbox sandbox;
+    ScanSettings.PingTimeout = 1000;
+    ScanSettings.MaxThread = 15;
+    TempDir::WriteFile(ScanSettings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
+    MessageBoxRecorder boxes;
+
+    QWidget window;
+    CTarnelView view;
+    view.InsertItem(0, "a row of an earlier scan");
+    CScanStartDlg dialog(&view, &window);
+    dialog.show();
+    gui::Click(&dialog, IDC_START);
+    ASSERT_TRUE(dialog.ScanRunning());
+    ASSERT_TRUE(gui::WaitFor([&] { return !dialog.ScanRunning(); }, 120000));
+    EXPECT_EQ(boxes.count(), 0u);
+
+    const std::string expected = RunCommandLineScan(ScanSettings.IpListFileName, sandbox.dir.path());
+    ASSERT_NE(expected.find("198.18.0.10,○,KDALPHA,KDWORK"), std::string::npos) << expected;
+    EXPECT_EQ(FormatExportText(view), expected);
+}
+
+} // namespace
