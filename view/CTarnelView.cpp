@@ -8,21 +8,16 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QThread>
+#include <QTimer>
 #include <type_traits>
 
 namespace {
 
-// Runs `work` on the window thread of `view` and returns its result; from
-// the window thread itself it runs at once.
-template <typename Work> auto OnWindowThread(QObject* view, Work work) {
-    using Result = std::invoke_result_t<Work>;
-    if (QThread::currentThread() == view->thread())
-        return work();
-    Result result{};
-    QMetaObject::invokeMethod(
-        view, [&] { result = work(); }, Qt::BlockingQueuedConnection);
-    return result;
-}
+// How often the list repaints while scan threads write to it. Each write
+// waits for the window thread; painting after every one of them would cost
+// more than the writes themselves.
+constexpr int kScanRepaintMs = 100;
+
 
 } // namespace
 
@@ -85,35 +80,61 @@ void CTarnelView::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
+template <typename Work> auto CTarnelView::OnWindowThread(Work work) {
+    using Result = std::invoke_result_t<Work>;
+    if (QThread::currentThread() == thread())
+        return work();
+    Result result{};
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+            DeferRepaint();
+            result = work();
+        },
+        Qt::BlockingQueuedConnection);
+    return result;
+}
+
+void CTarnelView::DeferRepaint() {
+    if (m_repaintDeferred)
+        return;
+    m_repaintDeferred = true;
+    viewport()->setUpdatesEnabled(false);
+    QTimer::singleShot(kScanRepaintMs, this, [this] {
+        m_repaintDeferred = false;
+        viewport()->setUpdatesEnabled(true); // repaints what changed meanwhile
+    });
+}
+
 int CTarnelView::GetItemCount() {
-    return OnWindowThread(this, [this] { return m_model->Count(); });
+    return OnWindowThread([this] { return m_model->Count(); });
 }
 
 int CTarnelView::InsertItem(int index, const std::string& text) {
-    return OnWindowThread(this, [&] { return m_model->InsertRow(index, text); });
+    return OnWindowThread([&] { return m_model->InsertRow(index, text); });
 }
 
 bool CTarnelView::SetItemText(int row, int column, const std::string& text) {
-    return OnWindowThread(this, [&] { return m_model->SetCell(row, column, text); });
+    return OnWindowThread([&] { return m_model->SetCell(row, column, text); });
 }
 
 std::string CTarnelView::GetItemText(int row, int column) {
-    return OnWindowThread(this, [&] { return m_model->Cell(row, column); });
+    return OnWindowThread([&] { return m_model->Cell(row, column); });
 }
 
 bool CTarnelView::DeleteItem(int row) {
-    return OnWindowThread(this, [&] { return m_model->RemoveRow(row); });
+    return OnWindowThread([&] { return m_model->RemoveRow(row); });
 }
 
 bool CTarnelView::DeleteAllItems() {
-    return OnWindowThread(this, [&] {
+    return OnWindowThread([&] {
         m_model->RemoveAll();
         return true;
     });
 }
 
 std::string CTarnelView::GetColumnTitle(int column) {
-    return OnWindowThread(this, [&] {
+    return OnWindowThread([&] {
         QVariant title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole);
         return title.toString().toStdString();
     });

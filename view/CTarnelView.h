@@ -50,6 +50,12 @@ protected:
 
 private:
     void OnScanStart();
+    // Runs `work` on the window thread and returns its result; from the
+    // window thread itself it runs at once.
+    template <typename Work> auto OnWindowThread(Work work);
+    void DeferRepaint();
+
+    bool m_repaintDeferred = false;
 
     ResultModel* m_model;
 };
