@@ -21,6 +21,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QUrl>
@@ -99,6 +102,12 @@ bool CTarnelApp::InitInstance() {
         std::exit(1);
     }
     m_app = new QApplication(m_argc, m_argv);
+    // The framework's own dialogs (file dialogs, standard buttons) in Japanese
+    // like the rest of the program.
+    auto* translator = new QTranslator(m_app);
+    if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
     QApplication::setWindowIcon(ApplicationIcon());
     InstallWindowServices();
     WatchTerminationSignals();

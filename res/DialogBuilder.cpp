@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char* kFallbackFace = "IPAPGothic";
@@ -69,15 +71,9 @@ QWidget* MakePlain(const ControlTemplate& control, QWidget* parent) {
 
 QFont DialogBuilder::DialogFont(const DialogTemplate& dialog) {
     const QString face = Text(dialog.fontFace);
-    static const bool substituted = [&] {
-        QFont::insertSubstitution(face, kFallbackFace);
-        QFont::insertSubstitution("MS PGothic", kFallbackFace);
-        return true;
-    }();
-    (void)substituted;
-    QFont font(face);
+    const QStringList families = QFontDatabase::families();
+    QFont font(families.contains(face) ? face : QString::fromLatin1(kFallbackFace));
     font.setPointSize(dialog.pointSize);
-    font.setStyleStrategy(QFont::PreferAntialias);
     return font;
 }
 
@@ -129,8 +125,18 @@ bool DialogBuilder::Build(QDialog* dialog, int templateId, const CustomFactory& 
             widget->setObjectName(QStringLiteral("static%1").arg(labels++));
         else
             widget->setObjectName(ControlName(control.id));
-        widget->setGeometry(units.toPixelsX(control.x), units.toPixelsY(control.y),
-                            units.toPixelsX(control.cx), units.toPixelsY(control.cy));
+        QRect place(units.toPixelsX(control.x), units.toPixelsY(control.y),
+                    units.toPixelsX(control.cx), units.toPixelsY(control.cy));
+        // The stand-in font is a little wider than the one the sizes were made
+        // for: a one-line text or check box may grow to the right, within the
+        // dialog, rather than be cut.
+        const bool oneLine = (control.kind == ControlKind::Label && control.cy <= 12) ||
+                             control.kind == ControlKind::Link ||
+                             control.kind == ControlKind::CheckBox;
+        if (oneLine && widget->sizeHint().width() > place.width())
+            place.setWidth(std::min(widget->sizeHint().width(),
+                                    dialog->width() - place.x() - units.toPixelsX(2)));
+        widget->setGeometry(place);
         if (widget->focusPolicy() != Qt::NoFocus) {
             if (previous)
                 QWidget::setTabOrder(previous, widget);

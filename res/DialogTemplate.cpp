@@ -10,7 +10,7 @@ using K = ControlKind;
 
 const ControlTemplate kAboutControls[] = {
     {IDC_STATIC, K::Label, "Kestrune Durvane Ver.030128", 5, 10, 88, 8, SS_NOPREFIX_STYLE},
-    {IDC_STATIC, K::Label, "Copyright (C) Kestrune Durvane の開発者", 5, 35, 120, 8},
+    {IDC_STATIC, K::Label, "Copyright (C) 2003 Kestrune", 5, 35, 120, 8},
     {IDOK_BUTTON, K::DefaultPushButton, "OK", 165, 45, 50, 14},
     {IDC_HOME_PAGE_LINK, K::Link, "ホームページで最新版を確認", 5, 50, 87, 8},
 };
