@@ -88,7 +88,7 @@ bool CMainFrame::OnCreate() {
     CreateAccelerators();
     m_view->OnInitialUpdate();
     setWindowIcon(ApplicationIcon());
-    resize(900, 560);
+    resize(1040, 600);
     return m_view && m_toolBar && statusBar();
 }
 
