@@ -1,5 +1,8 @@
 #include "platform/ArpTable.h"
 
+#include "platform/DescriptorLimit.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -92,8 +95,12 @@ std::optional<MacAddress> FindArpEntry(std::string_view table, std::string_view 
 
 std::optional<MacAddress> LookupArpEntry(std::string_view address, const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "re");
-    if (file == nullptr)
+    if (file == nullptr) {
+        // The all-zero MAC of the reply would be shown as the host's own.
+        if (IsResourceShortage(errno))
+            ReportResourceShortage();
         return std::nullopt;
+    }
     std::string text;
     char chunk[4096];
     std::size_t got = 0;

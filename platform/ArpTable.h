@@ -17,6 +17,7 @@ using MacAddress = std::array<unsigned char, 6>;
 std::optional<MacAddress> FindArpEntry(std::string_view table, std::string_view address);
 
 // Reads the table at `path` (at most 1 MiB of it) and looks the address up.
-// Nothing when the file cannot be read or holds no such entry.
+// Nothing when the file cannot be read or holds no such entry; a file that
+// cannot be opened for want of descriptors is told to the user as well.
 std::optional<MacAddress> LookupArpEntry(std::string_view address,
                                          const std::string& path = "/proc/net/arp");

@@ -1,5 +1,6 @@
 #include "platform/IcmpEcho.h"
 
+#include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
 
 #include <arpa/inet.h>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -62,7 +64,8 @@ size_t IcmpOverIpHeaderLength(std::span<const uint8_t> bytes) {
 // The one-time choice of socket kind.
 
 struct SocketChoice {
-    std::once_flag once;
+    std::mutex lock;
+    bool chosen = false;
     IcmpSocketKind kind = IcmpSocketKind::Unavailable;
     std::atomic<bool> told{false};
 };
@@ -82,14 +85,20 @@ int OpenSocket(IcmpSocketKind kind) {
     return ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
-IcmpSocketKind ChooseSocketKind() {
+// Nothing when no socket could be opened for want of descriptors or memory:
+// that says nothing about what the system allows, so no choice is made yet.
+std::optional<IcmpSocketKind> ChooseSocketKind() {
+    bool shortage = false;
     for (IcmpSocketKind kind : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
         const int fd = OpenSocket(kind);
         if (fd >= 0) {
             ::close(fd);
             return kind;
         }
+        shortage = shortage || IsResourceShortage(errno);
     }
+    if (shortage)
+        return std::nullopt;
     return IcmpSocketKind::Unavailable;
 }
 
@@ -123,7 +132,8 @@ void TellUserNoSocket() {
 
 class EchoSocket {
 public:
-    explicit EchoSocket(IcmpSocketKind kind) : m_kind(kind), m_fd(OpenSocket(kind)) {}
+    explicit EchoSocket(IcmpSocketKind kind)
+        : m_kind(kind), m_fd(OpenSocket(kind)), m_openError(m_fd < 0 ? errno : 0) {}
     ~EchoSocket() {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -131,6 +141,8 @@ public:
     EchoSocket(const EchoSocket&) = delete;
     EchoSocket& operator=(const EchoSocket&) = delete;
 
+    // The errno of a socket that could not be opened, else 0.
+    int OpenError() const { return m_openError; }
     bool Prepare();
     bool Send(uint32_t target, uint16_t id, uint16_t sequence);
     bool Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs);
@@ -142,6 +154,7 @@ private:
 
     IcmpSocketKind m_kind;
     int m_fd;
+    int m_openError;
 };
 
 bool EchoSocket::Prepare() {
@@ -325,6 +338,9 @@ bool IcmpEcho(const std::string& address, int timeoutMs) {
         return false;
 
     EchoSocket socket(kind);
+    // No echo was sent: the host has not been asked, so the user must know.
+    if (IsResourceShortage(socket.OpenError()))
+        ReportResourceShortage();
     if (!socket.Prepare())
         return false;
     uint16_t id;
@@ -339,17 +355,31 @@ namespace IcmpEchoInternal {
 
 IcmpSocketKind SocketKind() {
     const std::shared_ptr<SocketChoice> choice = CurrentChoice();
-    std::call_once(choice->once, [&] { choice->kind = ChooseSocketKind(); });
-    // The box is shown outside call_once: the probes of other threads must not
-    // wait for the user to close it.
-    if (choice->kind == IcmpSocketKind::Unavailable && !choice->told.exchange(true))
+    bool chosen;
+    IcmpSocketKind kind;
+    {
+        std::lock_guard<std::mutex> guard(choice->lock);
+        if (!choice->chosen) {
+            const std::optional<IcmpSocketKind> found = ChooseSocketKind();
+            choice->chosen = found.has_value();
+            choice->kind = found.value_or(IcmpSocketKind::Unavailable);
+        }
+        chosen = choice->chosen;
+        kind = choice->kind;
+    }
+    // The boxes are shown outside the lock: the probes of other threads must
+    // not wait for the user to close them.
+    if (!chosen)
+        ReportResourceShortage();
+    else if (kind == IcmpSocketKind::Unavailable && !choice->told.exchange(true))
         TellUserNoSocket();
-    return choice->kind;
+    return kind;
 }
 
 void ForceSocketKind(IcmpSocketKind kind) {
     auto choice = std::make_shared<SocketChoice>();
-    std::call_once(choice->once, [&] { choice->kind = kind; });
+    choice->chosen = true;
+    choice->kind = kind;
     choice->told = true;
     std::lock_guard<std::mutex> guard(g_choiceLock);
     g_choice = std::move(choice);

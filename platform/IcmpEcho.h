@@ -5,7 +5,9 @@
 // system allows it (net.ipv4.ping_group_range), else through a raw socket
 // (root or CAP_NET_RAW). The kind is chosen once per process. When neither
 // can be opened the user is told once how to allow it, and every probe
-// answers false from then on.
+// answers false from then on. A socket that cannot be opened for want of
+// descriptors or memory makes a probe answer false too, and the user is told
+// (ReportResourceShortage); the choice of kind waits for a socket that opens.
 //
 // Each call opens its own socket, so any number of threads may probe at once.
 

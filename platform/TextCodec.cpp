@@ -148,3 +148,13 @@ std::string TruncateToCp932Bytes(std::string_view text, std::size_t maxBytes) {
     }
     return std::string(text.substr(0, pos));
 }
+
+std::string ControlBytesAsDots(std::string_view bytes) {
+    std::string text(bytes);
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            c = '.';
+    }
+    return text;
+}

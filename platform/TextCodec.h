@@ -22,3 +22,9 @@ std::size_t Cp932Length(std::string_view text);
 // The longest leading part of the UTF-8 text whose CP932 form takes at most
 // maxBytes bytes; a character is never split.
 std::string TruncateToCp932Bytes(std::string_view text, std::size_t maxBytes);
+
+// The bytes with every control byte (below 0x20, and 0x7F) replaced by '.',
+// so that a name from the network cannot steer a terminal or start a line.
+// Neither CP932 nor UTF-8 uses these bytes inside a multibyte character, so
+// no character is split.
+std::string ControlBytesAsDots(std::string_view bytes);

@@ -2,6 +2,7 @@
 
 #include "app/RunLog.h"
 #include "app/ScanSettings.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
 #include "ranges/AddressRangeTable.h"
 #include "res/Resource.h"
@@ -42,6 +43,20 @@ bool IsSkipped(std::uint32_t address) {
         if (((address >> shift) & 0xFF) == 0xFF)
             return true;
     return (address & 0xFF) == 0;
+}
+
+// A worker holds at most two descriptors at a time: its echo socket, then its
+// node-status socket together with the neighbour table (the interface list's
+// netlink socket is closed before the node-status socket opens).
+constexpr long kDescriptorsPerWorker = 2;
+// Left to the rest of the program while a scan runs: the window, the run log,
+// file dialogs.
+constexpr long kDescriptorReserve = 32;
+
+// How many workers the free descriptors carry at once; never less than one.
+long WorkersForDescriptors(long freeDescriptors) {
+    const long reserve = std::min(kDescriptorReserve, freeDescriptors / 2);
+    return std::max(1L, (freeDescriptors - reserve) / kDescriptorsPerWorker);
 }
 
 CScanThread* CreateSuspendedWorker() {
@@ -98,12 +113,17 @@ void CThreadManager::Run() {
         RunningWorkers = 0;
     }
 
+    // A stored MaxThread is taken as it is, however large; the descriptors free
+    // now bound the workers too, so that no probe goes without its socket.
+    const long descriptorWorkers = WorkersForDescriptors(FreeDescriptorCount());
+
     unsigned drawn = 0;
     for (;;) {
         if (StopRequested.load() == 1)
             break;
         // A negative stored MaxThread would throttle for ever; it counts as 0.
-        if (RunningCount() > std::max(0, ScanSettings.MaxThread)) {
+        const int running = RunningCount();
+        if (running > std::max(0, ScanSettings.MaxThread) || running >= descriptorWorkers) {
             SleepMs(g_scanTimings.throttleMs);
             continue;
         }

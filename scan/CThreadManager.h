@@ -1,8 +1,9 @@
 #pragma once
 // Runs one scan: reads the list file into a range table, chooses the NetBIOS
 // adapter, clears the result view, walks every address with at most MaxThread
-// + 1 workers at a time, waits for them, removes the silent rows and gives the
-// dialog its buttons back.
+// + 1 workers at a time (fewer when the free file descriptors cannot carry
+// that many), waits for them, removes the silent rows and gives the dialog its
+// buttons back.
 
 #include "platform/CWinThread.h"
 

@@ -1,5 +1,6 @@
 #include "scan/NodeStatus.h"
 
+#include "platform/TextCodec.h"
 #include "scan/HostRecord.h"
 
 namespace {
@@ -43,15 +44,17 @@ std::string TextToFirstBlank(const UCHAR* name) {
     return std::string(reinterpret_cast<const char*>(name), n);
 }
 
-// Bytes 0..14 up to a zero byte, trailing blanks removed; byte 0 always stays,
-// so a name of blanks only becomes a single blank.
+// Bytes 0..14 with the trailing blanks removed, then up to a zero byte. A
+// zero byte is no blank: the removal stops at it, so the blanks in front of
+// it stay. Byte 0 always stays, so a name of blanks only becomes one blank.
 std::string TextTrimmedRight(const UCHAR* name) {
-    std::size_t n = 0;
-    while (n < kNameTextSize && name[n] != 0)
-        ++n;
+    std::size_t n = kNameTextSize;
     while (n > 1 && name[n - 1] == ' ')
         --n;
-    return std::string(reinterpret_cast<const char*>(name), n);
+    std::size_t end = 0;
+    while (end < n && name[end] != 0)
+        ++end;
+    return std::string(reinterpret_cast<const char*>(name), end);
 }
 
 bool StartsWithIsTilde(const UCHAR* name) {
@@ -71,11 +74,15 @@ NodeStatus DecodeNodeStatus(const UCHAR* buffer, std::size_t length, bool skipOw
     const NameTable table = WalkableEntries(buffer, length);
 
     // The workstation name is known before the messenger names are judged, so
-    // that an own <03> name before the <00> entry is still recognised.
+    // that an own <03> name before the <00> entry is still recognised. Names
+    // are compared as the host sent them and kept with control bytes as dots:
+    // a row is shown, exported and printed, never obeyed.
+    std::string workstationName;
     for (int i = 0; i < table.count; ++i) {
         if (table.suffix(i) == kSuffixWorkstation && !table.isGroup(i))
-            status.workstationName = TextToFirstBlank(table.name(i));
+            workstationName = TextToFirstBlank(table.name(i));
     }
+    status.workstationName = ControlBytesAsDots(workstationName);
 
     for (int i = 0; i < table.count; ++i) {
         const UCHAR* name = table.name(i);
@@ -85,17 +92,17 @@ NodeStatus DecodeNodeStatus(const UCHAR* buffer, std::size_t length, bool skipOw
             if (StartsWithIsTilde(name))
                 break;
             if (table.isGroup(i))
-                status.domainName = TextToFirstBlank(name);
+                status.domainName = ControlBytesAsDots(TextToFirstBlank(name));
             else
-                status.computerName = TextToFirstBlank(name);
+                status.computerName = ControlBytesAsDots(TextToFirstBlank(name));
             break;
         case kSuffixMessenger: {
             std::string text = TextTrimmedRight(name);
-            if (skipOwnMessengerName && text == status.workstationName)
+            if (skipOwnMessengerName && text == workstationName)
                 break;
             if (!status.messengerNames.empty())
                 status.messengerNames += '/';
-            status.messengerNames += text;
+            status.messengerNames += ControlBytesAsDots(text);
             break;
         }
         default:

@@ -9,7 +9,8 @@
 #include <optional>
 #include <string>
 
-// Every text holds the name bytes as the host sent them (CP932), not UTF-8.
+// Every text holds the name bytes as the host sent them (CP932), not UTF-8,
+// except that control bytes (0x01-0x1F, 0x7F) are shown as '.'.
 struct NodeStatus {
     std::string macAddress;                  // 12 upper-case hex digits
     std::optional<std::string> computerName; // absent: no unique <00> name

@@ -4,6 +4,7 @@
 // export layout.
 
 #include "app/ScanSettings.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/TextCodec.h"
@@ -26,8 +27,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <limits.h>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -56,6 +60,7 @@ const char* const kUsage =
     "  -h, --help           this text\n"
     "\n"
     "Ctrl+C stops the scan: started probes finish, then the rows are printed.\n"
+    "A second Ctrl+C ends the program at once, without printing.\n"
     "Exit status: 0 done, 1 the scan reported an error, 2 bad arguments.\n";
 
 struct Options {
@@ -167,10 +172,45 @@ private:
     bool m_ended = false;
 };
 
-void OnInterrupt(int) {
-    StopRequested.store(1);
-    // A second Ctrl+C ends the program at once.
-    std::signal(SIGINT, SIG_DFL);
+// The list file made for ranges given as arguments, for the interrupt handler
+// to remove; empty while there is none.
+char g_temporaryList[PATH_MAX] = "";
+std::atomic<int> g_interrupts{0};
+
+// Ctrl+C stops the scan; a second one ends the program at once, as if it had
+// no handler, but removes the temporary list file first. Async-signal-safe.
+void OnInterrupt(int signal) {
+    if (g_interrupts.fetch_add(1) == 0) {
+        StopRequested.store(1);
+        return;
+    }
+    if (g_temporaryList[0] != '\0')
+        unlink(g_temporaryList);
+    std::signal(signal, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+}
+
+// A list file must be a regular file that can be read; a directory or a
+// device would give an empty scan. Empty when it is one, else the problem.
+std::string ListFileProblem(const std::string& path) {
+    // Non-blocking, so that a FIFO does not hold the open; it is refused below.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat info {};
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool directory = S_ISDIR(info.st_mode);
+    close(fd);
+    if (directory)
+        return "it is a directory";
+    if (!regular)
+        return "it is not a regular file";
+    return {};
 }
 
 std::atomic<bool> g_errorShown{false};
@@ -181,6 +221,7 @@ int main(int argc, char** argv) {
     Options options;
     if (int rc = ParseArguments(argc, argv, options); rc >= 0)
         return rc;
+    RaiseDescriptorLimit();
 
     ProgramDirectoryInfo dir;
     if (FindProgramDirectory(dir)) {
@@ -208,14 +249,30 @@ int main(int argc, char** argv) {
 
     // The list file is the one way ranges reach the scan; ranges given here
     // go through a list file of their own.
+    StopRequested.store(0);
+    std::signal(SIGINT, OnInterrupt);
     std::string temporaryList;
     if (!options.ranges.empty()) {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vopal-scan-XXXXXX";
+        if (pattern.size() >= sizeof g_temporaryList) {
+            std::fprintf(stderr, "vopal-scan: the temporary directory's name is too long\n");
+            return 1;
+        }
+        // Ctrl+C waits until the handler knows the file, so that it never
+        // leaves one behind nor removes one that is not ours.
+        sigset_t interrupt;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        sigprocmask(SIG_BLOCK, &interrupt, nullptr);
         int fd = mkstemp(pattern.data());
+        const int error = errno;
+        if (fd >= 0)
+            std::memcpy(g_temporaryList, pattern.c_str(), pattern.size() + 1);
+        sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
         if (fd < 0) {
             std::fprintf(stderr, "vopal-scan: cannot create a temporary list file: %s\n",
-                         std::strerror(errno));
+                         std::strerror(error));
             return 1;
         }
         close(fd);
@@ -223,7 +280,8 @@ int main(int argc, char** argv) {
         MemoryRangeListRows rows;
         for (const AddressRange& range : options.ranges)
             rows.AddRange(range);
-        if (!SaveRangeList(rows, temporaryList)) {
+        if (!SaveRangeList(rows, temporaryList, nullptr)) {
+            std::signal(SIGINT, SIG_DFL);
             unlink(temporaryList.c_str());
             return 1;
         }
@@ -231,20 +289,20 @@ int main(int argc, char** argv) {
     } else {
         if (options.hasList)
             ScanSettings.IpListFileName = options.listFile;
-        if (access(ScanSettings.IpListFileName.c_str(), R_OK) != 0) {
+        const std::string problem = ListFileProblem(ScanSettings.IpListFileName);
+        if (!problem.empty()) {
             return UsageError("cannot read the list file \"" + ScanSettings.IpListFileName +
-                              "\": " + std::strerror(errno));
+                              "\": " + problem);
         }
     }
 
     CommandLineScan scan;
-    StopRequested.store(0);
-    std::signal(SIGINT, OnInterrupt);
 
     auto* manager = new CThreadManager;
     if (!manager->CreateThread()) {
         delete manager;
         std::fprintf(stderr, "vopal-scan: cannot start the scan thread\n");
+        std::signal(SIGINT, SIG_DFL);
         if (!temporaryList.empty())
             unlink(temporaryList.c_str());
         return 1;

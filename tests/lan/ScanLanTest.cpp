@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <spawn.h>
@@ -31,17 +33,27 @@ const char* const kRange = "198.18.0.2-198.18.0.40";
 struct ScanRun {
     int exitCode = -1;
     std::string output;
+    std::string errors;              // standard error
     std::map<std::string, Row> rows; // by address
     std::vector<std::string> order;
 };
 
+struct ScanSetup {
+    std::optional<std::chrono::milliseconds> interruptAfter; // SIGINT after that long,
+    int interrupts = 1;                                      // this many times, 300 ms apart
+    std::string nofile; // descriptor limit ("soft[:hard]"), set by prlimit
+    std::string tmpdir;
+};
+
 // Runs vopal-scan with its own empty settings store (so the stored defaults
-// apply) and, when `interruptAfter` is given, sends it SIGINT after that long.
-ScanRun RunScan(const std::vector<std::string>& args,
-                std::optional<std::chrono::milliseconds> interruptAfter = std::nullopt) {
+// apply), as the setup says.
+ScanRun RunScan(const std::vector<std::string>& args, const ScanSetup& setup = {}) {
     static TempDir config;
+    TempDir errors;
     ScanRun run;
     std::vector<std::string> argv = {KD_VOPAL_SCAN_PATH};
+    if (!setup.nofile.empty())
+        argv = {"/usr/bin/prlimit", "--nofile=" + setup.nofile, KD_VOPAL_SCAN_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (auto& a : argv)
@@ -49,6 +61,8 @@ ScanRun RunScan(const std::vector<std::string>& args,
     cargv.push_back(nullptr);
 
     std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.path(), "PATH=/usr/bin:/bin"};
+    if (!setup.tmpdir.empty())
+        env.push_back("TMPDIR=" + setup.tmpdir);
     std::vector<char*> cenv;
     for (auto& e : env)
         cenv.push_back(e.data());
@@ -61,6 +75,9 @@ ScanRun RunScan(const std::vector<std::string>& args,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.file("stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     int rc = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -70,10 +87,14 @@ ScanRun RunScan(const std::vector<std::string>& args,
         return run;
     }
     std::thread interrupter;
-    if (interruptAfter)
-        interrupter = std::thread([pid, after = *interruptAfter] {
+    if (setup.interruptAfter)
+        interrupter = std::thread([pid, after = *setup.interruptAfter, n = setup.interrupts] {
             std::this_thread::sleep_for(after);
-            kill(pid, SIGINT);
+            for (int i = 0; i < n; ++i) {
+                if (i > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                kill(pid, SIGINT);
+            }
         });
     char buffer[4096];
     ssize_t n;
@@ -85,6 +106,7 @@ ScanRun RunScan(const std::vector<std::string>& args,
     if (interrupter.joinable())
         interrupter.join();
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.errors = TempDir::ReadFile(errors.file("stderr"));
 
     std::istringstream lines(run.output);
     std::string line;
@@ -176,9 +198,10 @@ TEST_F(ScanLanTest, SafeModeGivesTheSameRows) {
 TEST_F(ScanLanTest, CtrlCStopsTheScanAndStillPrintsTheRowsOfStartedWorkers) {
     auto started = std::chrono::steady_clock::now();
     // A /24 with a long time-out would take minutes; the stop ends it early.
-    ScanRun run = RunScan({"--threads", "3", "--timeout", "3000", "--keep-silent",
-                           "198.18.0.2-198.18.0.254"},
-                          std::chrono::milliseconds(1500));
+    ScanSetup setup;
+    setup.interruptAfter = std::chrono::milliseconds(1500);
+    ScanRun run = RunScan(
+        {"--threads", "3", "--timeout", "3000", "--keep-silent", "198.18.0.2-198.18.0.254"}, setup);
     auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_LT(took, std::chrono::seconds(30));
@@ -187,6 +210,40 @@ TEST_F(ScanLanTest, CtrlCStopsTheScanAndStillPrintsTheRowsOfStartedWorkers) {
     EXPECT_LE(run.order.size(), 16u);
     for (const auto& [address, row] : run.rows)
         EXPECT_TRUE(row[1] == "○" || row[1] == "×") << address;
+}
+
+TEST_F(ScanLanTest, ASecondCtrlCEndsAtOnceAndLeavesNoListFile) {
+    TempDir tmp;
+    ScanSetup setup;
+    setup.interruptAfter = std::chrono::milliseconds(1000);
+    setup.interrupts = 2;
+    setup.tmpdir = tmp.path();
+    ScanRun run =
+        RunScan({"--threads", "3", "--timeout", "3000", "198.18.0.2-198.18.0.254"}, setup);
+    EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.errors;
+    EXPECT_EQ(run.output, "");
+    EXPECT_TRUE(std::filesystem::is_empty(tmp.path())) << "a temporary list file was left";
+}
+
+TEST_F(ScanLanTest, AListFileThatIsNoRegularFileIsRefusedBeforeAnythingIsSent) {
+    TempDir dir;
+    for (const std::string& list : {dir.path(), std::string("/dev/null")}) {
+        ScanRun run = RunScan({"--list", list});
+        EXPECT_EQ(run.exitCode, 2) << list;
+        EXPECT_EQ(run.output, "") << list;
+        EXPECT_NE(run.errors.find("\"" + list + "\": it is"), std::string::npos) << run.errors;
+    }
+}
+
+// MaxThread 1000 with 24 descriptors: as many workers as the descriptors
+// carry, and the same rows.
+TEST_F(ScanLanTest, ALowDescriptorLimitGivesTheSameRows) {
+    ScanRun plain = RunScan({"--threads", "15", "--timeout", "1000", kRange});
+    ScanSetup setup;
+    setup.nofile = "24";
+    ScanRun low = RunScan({"--threads", "1000", "--timeout", "1000", kRange}, setup);
+    EXPECT_EQ(low.exitCode, 0) << low.errors;
+    EXPECT_EQ(low.rows, plain.rows);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "app/RunLog.h"
 #include "app/ScanSettings.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/Netbios.h"
 #include "res/Resource.h"
 #include "scan/CScanThread.h"
@@ -12,8 +13,10 @@
 #include "scan/ScanProbes.h"
 #include "scan/ScanStartDialog.h"
 #include "scan/ScanTimings.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
+#include "view/ExportFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +25,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <set>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +50,9 @@ public:
     LanaSelection lana{0, 0};
     std::chrono::milliseconds pingDelay{0};
     std::chrono::milliseconds queryDelay{0};
+    int pingDescriptors = 0; // held by each echo, as a real probe holds its socket
+
+    std::atomic<int> descriptorFailures{0};
 
     std::atomic<int> pingsNow{0}, maxPingsNow{0}, pings{0};
     std::atomic<int> queriesNow{0}, maxQueriesNow{0}, queries{0};
@@ -54,11 +63,19 @@ public:
     bool PingHost(const std::string& address) override {
         Enter(pingsNow, maxPingsNow);
         ++pings;
+        std::vector<int> held;
+        for (int i = 0; i < pingDescriptors; ++i) {
+            held.push_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+            descriptorFailures += held.back() < 0;
+        }
         {
             std::unique_lock<std::mutex> guard(gateLock);
             gate.wait(guard, [this] { return !holdPings; });
         }
         std::this_thread::sleep_for(pingDelay);
+        for (int fd : held)
+            if (fd >= 0)
+                close(fd);
         --pingsNow;
         auto it = hosts.find(address);
         return it != hosts.end() && it->second.answersPing;
@@ -275,6 +292,22 @@ TEST_F(ScanEngineTest, HostRecordColumnsAndWriteOrder) {
     EXPECT_EQ(probes.queries.load(), 2) << "no node-status query for a silent address";
 }
 
+TEST_F(ScanEngineTest, NamesFromTheNetworkReachTheExportAsText) {
+    FakeHost pc;
+    pc.answersPing = true;
+    pc.queryCode = 0;
+    unsigned char mac[6] = {0x00, 0x00, 0x0C, 0x01, 0x02, 0x03};
+    std::memcpy(pc.mac, mac, 6);
+    // A row of its own, a formula, a terminal title and a bell.
+    pc.names = {{"X\r\n6.6.6.6,\x81\x9B", 0x00}, {"+=1+2", 0x00}, {"\x1B]0;pwn\x07", 0x03}};
+    probes.hosts["10.0.0.1"] = pc;
+    WriteList("10.0.0.1,10.0.0.1\r\n");
+    RunScan();
+    EXPECT_EQ(FormatExportText(dialog.list),
+              "IPアドレス,応答,コンピュータ名,ドメイン名,MACアドレス,NICベンダー名,メッセンジャ\r\n"
+              "10.0.0.1,○,\"X..6.6.6.6,○\",'=1+2,00000C010203,CISCO,.]0;pwn.\r\n");
+}
+
 TEST_F(ScanEngineTest, IgnoreNicVendorIdLeavesTheVendorColumnUnwritten) {
     FakeHost pc;
     pc.answersPing = true;
@@ -320,6 +353,33 @@ TEST_F(ScanEngineTest, ConcurrencyNeverExceedsMaxThreadPlusOne) {
     EXPECT_EQ(dialog.list.GetItemCount(), 120);
     EXPECT_LE(probes.maxPingsNow.load(), 4);
     EXPECT_GE(probes.maxPingsNow.load(), 2) << "workers should overlap";
+}
+
+// A stored MaxThread of 1500 under a low descriptor limit: no probe may go
+// without its descriptors.
+TEST_F(ScanEngineTest, WorkersStayWithinTheFreeDescriptors) {
+    AddAnsweringHosts(80);
+    probes.pingDelay = 5ms;
+    probes.pingDescriptors = 2;
+    ScanSettings.MaxThread = 1500;
+    const int code = ChildProcess::Run([&] {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        const int lowestFree = dup(0);
+        close(lowestFree);
+        limit.rlim_cur = static_cast<rlim_t>(lowestFree) + 20;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return ChildProcess::kCannotSetUp;
+        RunScan();
+        EXPECT_EQ(probes.descriptorFailures.load(), 0);
+        EXPECT_GE(probes.maxPingsNow.load(), 2) << "workers should still overlap";
+        auto rows = dialog.list.Rows();
+        EXPECT_EQ(rows.size(), 80u);
+        for (const auto& row : rows)
+            EXPECT_EQ(row[HostRecord::kResponse], "○") << row[0];
+        return 0;
+    });
+    EXPECT_EQ(code, 0);
 }
 
 TEST_F(ScanEngineTest, MaxThreadZeroRunsOneWorkerAtATime) {

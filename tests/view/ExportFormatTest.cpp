@@ -13,7 +13,7 @@ TEST(ExportFormat, EmptyListIsTheTitleLineOnly) {
     EXPECT_EQ(FormatExportText(list), kTitleLine);
 }
 
-TEST(ExportFormat, EmptyCellsBecomeDashesAndNothingIsQuoted) {
+TEST(ExportFormat, EmptyCellsBecomeDashesAndCellsGoThroughTheCellRule) {
     MemoryResultList list;
     list.InsertItem(0, "192.168.1.10");
     const char* cells[] = {"○", "PC01", "WORKGROUP", "001122334455", "不明", "PC01/USER1"};
@@ -23,12 +23,36 @@ TEST(ExportFormat, EmptyCellsBecomeDashesAndNothingIsQuoted) {
     list.SetItemText(1, 1, "×");
     list.InsertItem(2, "192.168.1.12");
     list.SetItemText(2, 1, "○");
-    list.SetItemText(2, 5, "A,B"); // a comma stays a comma
+    list.SetItemText(2, 5, "A,B");
     EXPECT_EQ(FormatExportText(list),
               std::string(kTitleLine) +
                   "192.168.1.10,○,PC01,WORKGROUP,001122334455,不明,PC01/USER1\r\n"
                   "192.168.1.11,×,-,-,-,-,-\r\n"
-                  "192.168.1.12,○,-,-,-,A,B,-\r\n");
+                  "192.168.1.12,○,-,-,-,\"A,B\",-\r\n");
+}
+
+// A spreadsheet must show every cell as the text it is, in its own field.
+TEST(ExportFormat, CellRule) {
+    const struct {
+        std::string cell, written;
+    } cases[] = {
+        {"", "-"},
+        {"-", "'-"}, // a name "-" is not an empty cell
+        {"PC01", "PC01"},
+        {"a-b=c@d+e", "a-b=c@d+e"},
+        {"A,B", "\"A,B\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"=1+2", "'=1+2"},
+        {"+81", "'+81"},
+        {"-5", "'-5"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"=A1,B1", "\"'=A1,B1\""},
+        {"X\r\n6.6.6.6", "X..6.6.6.6"},
+        {"営業部", "営業部"},
+        {"\x83\x40\x83\x65", "\x83\x40\x83\x65"}, // CP932 with an '@' trail byte
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ExportCell(c.cell), c.written) << c.cell;
 }
 
 TEST(ExportFormat, CellsAreCutAt255Cp932BytesWithoutSplittingACharacter) {
