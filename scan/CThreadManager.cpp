@@ -187,12 +187,13 @@ void CThreadManager::Finish(unsigned drawn) {
 
 void CThreadManager::RemoveSilentRows() {
     // One pass: after a deletion the next row has moved into the same index.
+    // A row that the list refuses to delete is passed over, so that the pass
+    // always ends.
     ResultList* view = m_pDialog->View();
     int row = 0;
     while (row < view->GetItemCount()) {
-        if (view->ReadCell(row, HostRecord::kResponse, 32) == HostRecord::kSilent)
-            view->DeleteItem(row);
-        else
+        const bool silent = view->ReadCell(row, HostRecord::kResponse, 32) == HostRecord::kSilent;
+        if (!silent || !view->DeleteItem(row))
             ++row;
     }
 }

@@ -132,6 +132,10 @@ private:
 // Records every cell write in order, on top of the in-memory list.
 class RecordingList : public MemoryResultList {
 public:
+    std::atomic<bool> refuseDeletes{false};
+    bool DeleteItem(int row) override {
+        return !refuseDeletes && MemoryResultList::DeleteItem(row);
+    }
     bool SetItemText(int row, int column, const std::string& text) override {
         {
             std::lock_guard<std::mutex> guard(m_writesLock);
@@ -342,6 +346,13 @@ TEST_F(ScanEngineTest, SilentRowsAreRemovedUnlessKeptAndControlsAreResetInOrder)
         {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}, {IDC_ADD, true},
         {IDC_DELETE, true}};
     EXPECT_EQ(dialog.controls, expected);
+}
+
+TEST_F(ScanEngineTest, TheSilentRowPassEndsWhenTheListRefusesADelete) {
+    dialog.list.refuseDeletes = true;
+    WriteList("10.0.0.1,10.0.0.3\r\n");
+    RunScan(); // fails when the pass never ends
+    EXPECT_EQ(dialog.list.Rows().size(), 3u);
 }
 
 TEST_F(ScanEngineTest, ConcurrencyNeverExceedsMaxThreadPlusOne) {
