@@ -24,6 +24,10 @@ bool RunLog::Open(const std::string& directory) {
         std::fclose(g_stream);
         g_stream = nullptr;
     }
+    // An empty directory text would make "/vopal.log": a file at the root,
+    // never the program's own place.
+    if (directory.empty())
+        return false;
     FILE* stream = std::fopen(PathFor(directory).c_str(), "w+");
     if (!stream)
         return false;

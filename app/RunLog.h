@@ -14,7 +14,8 @@ public:
         "********** Kestrune 030128 ログファイル **********\n";
 
     // Opens `directory` (ends with '/') + "vopal.log", emptying it, and writes
-    // the header. False when the file cannot be opened; the log stays absent.
+    // the header. False when the file cannot be opened, or `directory` is
+    // empty (never a log at the root); the log stays absent.
     static bool Open(const std::string& directory);
 
     // One entry, written with one formatted write under the log's lock, so

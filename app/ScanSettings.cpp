@@ -5,6 +5,7 @@
 #include "app/RunLog.h"
 
 #include <atomic>
+#include <string>
 
 ScanSettingsRecord ScanSettings;
 
@@ -23,6 +24,14 @@ int ReadNumber(const char* name, int defaultValue) {
 } // namespace
 
 void LoadSettings() {
+    // One parse of the store for all seven reads.
+    RegistryReadSession session;
+    // An unreadable store (permissions, a FIFO, a directory) gives the
+    // defaults like an empty one, but the user should learn why now, not
+    // from the failure boxes at the next save.
+    if (std::string problem = RegistryStoreProblem(); !problem.empty())
+        RunLog::Write("%s既定の設定を使います。\n", problem.c_str());
+
     // The real directory, not the lower-cased text: that one may not exist
     // on a file system that tells letter case apart.
     ScanSettings.IpListFileName = ScanSettings.ProgramDirectoryPath + "iplist.lst";
@@ -47,6 +56,7 @@ void LoadSettings() {
 void SaveSettings() {
     if (!g_loaded)
         return;
+    RegistryReadSession session;
     WriteRegistryValue(SettingsKey, "DontDeleteUnresolvedAddress", kRegistryKindNumber,
                        ScanSettings.DontDeleteUnresolvedAddress);
     WriteRegistryValue(SettingsKey, "IgnoreWorkstationService", kRegistryKindNumber,

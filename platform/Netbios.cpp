@@ -1,6 +1,8 @@
 #include "platform/Netbios.h"
 
 #include "platform/ArpTable.h"
+#include "platform/DescriptorLimit.h"
+#include "platform/DottedQuad.h"
 #include "platform/NodeStatusPacket.h"
 
 #include <algorithm>
@@ -44,37 +46,25 @@ TestHooks& Hooks() {
     return hooks;
 }
 
-// A strict dotted quad: four decimal numbers 0..255 without leading zeros
-// (so "010" cannot be read as octal by one tool and decimal by another).
-std::optional<in_addr_t> ParseDottedQuad(std::string_view text) {
-    std::uint32_t value = 0;
-    std::size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= text.size() || text[pos] != '.')
-                return std::nullopt;
-            ++pos;
-        }
-        const std::size_t start = pos;
-        unsigned number = 0;
-        while (pos < text.size() && pos - start < 4 && text[pos] >= '0' && text[pos] <= '9')
-            number = number * 10 + static_cast<unsigned>(text[pos++] - '0');
-        const std::size_t digits = pos - start;
-        if (digits == 0 || digits > 3 || number > 255 || (digits > 1 && text[start] == '0'))
-            return std::nullopt;
-        value = (value << 8) | number;
-    }
-    if (pos != text.size())
+// The call name's address in network byte order, read by the program's one
+// strict parser.
+std::optional<in_addr_t> ParseCallAddress(std::string_view text) {
+    std::uint32_t address = 0;
+    if (!ParseDottedQuad(text, address))
         return std::nullopt;
-    return htonl(value);
+    return htonl(address);
 }
 
 // The machine's IPv4 interfaces that are up and not loopback, in interface
 // index order, one address each (the first one listed).
 std::vector<in_addr_t> SystemLanaAddresses() {
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0)
+    if (getifaddrs(&list) != 0) {
+        // Without its netlink socket no LANA is known, and the call fails.
+        if (IsResourceShortage(errno))
+            ReportResourceShortage();
         return {};
+    }
     std::vector<std::pair<unsigned, in_addr_t>> found;
     for (const ifaddrs* ifa = list; ifa != nullptr; ifa = ifa->ifa_next) {
         if (ifa->ifa_addr == nullptr || ifa->ifa_addr->sa_family != AF_INET ||
@@ -194,8 +184,12 @@ UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view ta
     std::memset(buffer, 0, length);
 
     Socket sock;
-    if (sock.fd() < 0)
+    if (sock.fd() < 0) {
+        // The host is not asked at all; the user must know.
+        if (IsResourceShortage(errno))
+            ReportResourceShortage();
         return NRC_NORESOURCES;
+    }
     sockaddr_in localAddress{};
     localAddress.sin_family = AF_INET;
     localAddress.sin_addr.s_addr = local;
@@ -265,7 +259,7 @@ UCHAR AdapterStatus(NCB& ncb) {
            (ncb.ncb_callname[nameLength - 1] == ' ' || ncb.ncb_callname[nameLength - 1] == 0))
         --nameLength;
     const std::string_view text(reinterpret_cast<const char*>(ncb.ncb_callname), nameLength);
-    const std::optional<in_addr_t> target = ParseDottedQuad(text);
+    const std::optional<in_addr_t> target = ParseCallAddress(text);
     if (!target)
         return NRC_NOCALL;
 
@@ -306,7 +300,7 @@ void NetbiosSetDestinationPortForTest(std::uint16_t port) {
 bool NetbiosSetLanaAddressesForTest(const std::vector<std::string>& addresses) {
     std::vector<in_addr_t> parsed;
     for (const std::string& text : addresses) {
-        const std::optional<in_addr_t> address = ParseDottedQuad(text);
+        const std::optional<in_addr_t> address = ParseCallAddress(text);
         if (!address)
             return false;
         parsed.push_back(*address);

@@ -136,7 +136,9 @@ UCHAR Netbios(NCB* ncb);
 // NULs). A host that does not answer, and one whose port 137 is closed (ICMP
 // port unreachable, which ends the wait at once), gives NRC_CMDTMO; so does a
 // target the machine has no route to. A socket that cannot be opened gives
-// NRC_NORESOURCES, a LANA address that cannot be bound NRC_SYSTEM.
+// NRC_NORESOURCES, a LANA address that cannot be bound NRC_SYSTEM. A socket
+// (or the neighbour table) that cannot be opened for want of descriptors or
+// memory is also told to the user, once per process (DescriptorLimit.h).
 
 // Test hooks; the program itself never calls them and has no option for
 // them. Tests call NetbiosResetTestHooks() when they are done.

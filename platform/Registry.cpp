@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/RegistryFile.h"
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -30,12 +32,41 @@ constexpr const char* kLocalMachineName = "HKEY_LOCAL_MACHINE";
 // overwrite a kept file.
 constexpr int kMaxAsideNames = 1000;
 
+struct Snapshot {
+    bool exists = false;
+    RegistryFileParse parse;
+    std::string original; // the file's bytes, kept only when `parse` is not clean
+};
+using SnapshotPtr = std::shared_ptr<const Snapshot>;
+
+// What tells one version of the store file from another without reading it.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long mtimeSec = 0;
+    long mtimeNsec = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, static_cast<long long>(st.st_mtim.tv_sec),
+            st.st_mtim.tv_nsec};
+}
+
 struct Store {
     std::mutex lock;
     std::string path; // empty: the default location
     std::unordered_set<HKEY> handles;
     size_t reportedText = 0; // hash of the last file whose problems were reported
     bool reported = false;
+    std::string problem; // why the last read failed, for the run log; empty when it did not
+    // While a read session is open, the parse of the file is reused as long
+    // as the file stays the same one.
+    int sessions = 0;
+    std::string cachedPath;
+    FileIdentity cachedIdentity;
+    SnapshotPtr cached;
 };
 
 Store& TheStore() {
@@ -76,28 +107,26 @@ LONG ReadErrorCode(int error) {
 
 // Never ERROR_FILE_NOT_FOUND or ERROR_INVALID_HANDLE: callers that treat
 // those two as harmless must still see a failed write as a failure.
-LONG WriteErrorCode(int error) {
-    switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
+LONG WriteErrorCode(AtomicWriteCause cause) {
+    switch (cause) {
+    case AtomicWriteCause::None:
+        return ERROR_SUCCESS;
+    case AtomicWriteCause::NoPermission:
         return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
+    case AtomicWriteCause::DiskFull:
         return ERROR_DISK_FULL;
-    case ENOENT:
-    case ENOTDIR:
+    case AtomicWriteCause::NoDirectory:
         return ERROR_PATH_NOT_FOUND;
-    default:
-        return ERROR_WRITE_FAULT;
+    case AtomicWriteCause::NotRegularFile:
+    case AtomicWriteCause::Failed:
+        break;
     }
+    return ERROR_WRITE_FAULT;
 }
 
-struct Snapshot {
-    bool exists = false;
-    RegistryFileParse parse;
-};
+LONG WriteErrorCode(int error) {
+    return WriteErrorCode(error ? AtomicWriteCauseOf(error) : AtomicWriteCause::Failed);
+}
 
 void ReportProblems(Store& store, const std::string& path, const std::string& text,
                     const RegistryFileParse& parse) {
@@ -117,23 +146,78 @@ void ReportProblems(Store& store, const std::string& path, const std::string& te
                      issue.reason.c_str());
 }
 
+SnapshotPtr EmptySnapshot() {
+    static const SnapshotPtr empty = [] {
+        auto snapshot = std::make_shared<Snapshot>();
+        snapshot->parse.valid = true;
+        return snapshot;
+    }();
+    return empty;
+}
+
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "ディレクトリ";
+    if (S_ISFIFO(mode))
+        return "名前付きパイプ";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "デバイス";
+    if (S_ISSOCK(mode))
+        return "ソケット";
+    return "特殊なファイル";
+}
+
+LONG Unreadable(Store& store, const std::string& path, int error) {
+    if (error == EACCES || error == EPERM)
+        store.problem = "設定ファイル「" + path + "」を読む権限がありません。";
+    else
+        store.problem =
+            "設定ファイル「" + path + "」を読み込めません(" + std::strerror(error) + ")。";
+    return ReadErrorCode(error);
+}
+
+LONG NotRegular(Store& store, const std::string& path, mode_t mode) {
+    store.problem =
+        "設定ファイル「" + path + "」は通常のファイルではありません(" + KindOf(mode) + ")。";
+    return ERROR_READ_FAULT;
+}
+
 // A missing file (or a path that cannot exist) is an empty store. An
 // unreadable one is an error: a write must not replace what it cannot read.
-LONG Load(Store& store, const std::string& path, Snapshot& snapshot) {
-    snapshot = {};
-    snapshot.parse.valid = true;
+// Only a regular file is opened at all: opening a FIFO would wait for a
+// writer for ever, and opening a device may do something.
+LONG Load(Store& store, const std::string& path, SnapshotPtr& snapshot) {
+    snapshot = EmptySnapshot();
+    store.problem.clear();
     if (path.empty())
         return ERROR_SUCCESS;
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return (errno == ENOENT || errno == ENOTDIR) ? ERROR_SUCCESS : ReadErrorCode(errno);
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (stat(path.c_str(), &st) != 0)
+        return (errno == ENOENT || errno == ENOTDIR) ? ERROR_SUCCESS
+                                                     : Unreadable(store, path, errno);
+    if (!S_ISREG(st.st_mode))
+        return NotRegular(store, path, st.st_mode);
+    if (store.sessions > 0 && store.cached && store.cachedPath == path &&
+        store.cachedIdentity == IdentityOf(st)) {
+        snapshot = store.cached;
+        return ERROR_SUCCESS;
+    }
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return (errno == ENOENT || errno == ENOTDIR) ? ERROR_SUCCESS
+                                                     : Unreadable(store, path, errno);
+    if (fstat(fd, &st) != 0) {
+        int error = errno;
         close(fd);
-        return ERROR_READ_FAULT;
+        return Unreadable(store, path, error);
+    }
+    if (!S_ISREG(st.st_mode)) { // replaced since the stat
+        close(fd);
+        return NotRegular(store, path, st.st_mode);
     }
     std::string text;
-    char buffer[8192];
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
     while (true) {
         ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
@@ -141,17 +225,26 @@ LONG Load(Store& store, const std::string& path, Snapshot& snapshot) {
         if (n < 0) {
             int error = errno;
             close(fd);
-            return ReadErrorCode(error);
+            return Unreadable(store, path, error);
         }
         if (n == 0)
             break;
         text.append(buffer, static_cast<size_t>(n));
     }
     close(fd);
-    snapshot.exists = true;
-    snapshot.parse = RegistryFile::Parse(text);
-    if (!snapshot.parse.clean())
-        ReportProblems(store, path, text, snapshot.parse);
+    auto parsed = std::make_shared<Snapshot>();
+    parsed->exists = true;
+    parsed->parse = RegistryFile::Parse(text);
+    if (!parsed->parse.clean()) {
+        ReportProblems(store, path, text, parsed->parse);
+        parsed->original = std::move(text);
+    }
+    snapshot = parsed;
+    if (store.sessions > 0) {
+        store.cachedPath = path;
+        store.cachedIdentity = IdentityOf(st);
+        store.cached = parsed;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -174,57 +267,47 @@ bool MakeDirectories(const std::string& dir) {
     return true;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Renames the file to the first free name of path.bad, path.bad.1, ...
-// without ever replacing an existing one.
-LONG SetAside(const std::string& path, std::string& aside) {
+// Keeps a copy of the original bytes under the first free name of path.bad,
+// path.bad.1, ... without ever replacing an existing one.
+LONG KeepAside(const std::string& path, const std::string& bytes, std::string& aside) {
     for (int n = 0; n < kMaxAsideNames; ++n) {
         std::string target = path + ".bad" + (n ? "." + std::to_string(n) : std::string());
-        if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            aside = target;
-            return ERROR_SUCCESS;
-        }
-        if (errno == EEXIST)
+        int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST)
             continue;
-        if (errno != EINVAL && errno != ENOSYS)
+        if (fd < 0)
             return WriteErrorCode(errno);
-        // A file system without no-replace renames: link() refuses to
-        // replace too.
-        if (link(path.c_str(), target.c_str()) == 0) {
-            unlink(path.c_str());
-            aside = target;
-            return ERROR_SUCCESS;
+        size_t done = 0;
+        int error = 0;
+        while (done < bytes.size() && !error) {
+            ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                error = written < 0 ? errno : EIO;
+            else
+                done += static_cast<size_t>(written);
         }
-        if (errno != EEXIST)
-            return WriteErrorCode(errno);
+        if (!error && fsync(fd) != 0)
+            error = errno;
+        if (close(fd) != 0 && !error)
+            error = errno;
+        if (error) {
+            unlink(target.c_str());
+            return WriteErrorCode(error);
+        }
+        aside = target;
+        return ERROR_SUCCESS;
     }
     return ERROR_WRITE_FAULT;
 }
 
-void SyncDirectory(const std::string& dir) {
-    int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd); // the rename is done; a failed sync only weakens durability
-    close(fd);
-}
-
-// Writes the whole store: temporary file in the same directory, fsync,
-// rename over the old file. A file that was not fully understood is kept
-// aside first. On failure the old file is where it was.
-LONG Save(const std::string& path, const Snapshot& before, const RegistryFile& file) {
+// Writes the whole store through the one atomic helper: the old file stays
+// whole until the new one is complete, a linked store is written through its
+// link, and the file keeps its owner and permissions (a new one is private).
+// A file that was not fully understood is kept aside first. Inside a read
+// session the new contents become the session's snapshot.
+LONG Save(Store& store, const std::string& path, const Snapshot& before, RegistryFile file) {
     if (path.empty())
         return ERROR_PATH_NOT_FOUND;
     std::string dir;
@@ -233,40 +316,33 @@ LONG Save(const std::string& path, const Snapshot& before, const RegistryFile& f
     if (!dir.empty() && !MakeDirectories(dir))
         return WriteErrorCode(errno);
 
-    std::string temp = path + ".tmp-XXXXXX";
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return WriteErrorCode(errno);
-    if (!WriteAll(fd, file.Serialize()) || fsync(fd) != 0) {
-        int error = errno;
-        close(fd);
-        unlink(temp.c_str());
-        return WriteErrorCode(error);
-    }
-    if (close(fd) != 0) {
-        int error = errno;
-        unlink(temp.c_str());
-        return WriteErrorCode(error);
-    }
-
     std::string aside;
     if (before.exists && !before.parse.clean()) {
-        if (LONG code = SetAside(path, aside); code != ERROR_SUCCESS) {
-            unlink(temp.c_str());
+        if (LONG code = KeepAside(path, before.original, aside); code != ERROR_SUCCESS)
             return code;
-        }
     }
-    if (rename(temp.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        unlink(temp.c_str());
+    AtomicWriteOptions options;
+    options.newFileMode = 0600;
+    store.cached.reset();
+    if (AtomicWriteResult result = WriteFileAtomically(path, file.Serialize(), options);
+        !result.ok()) {
         if (!aside.empty())
-            rename(aside.c_str(), path.c_str());
-        return WriteErrorCode(error);
+            unlink(aside.c_str());
+        return WriteErrorCode(result.cause);
     }
     if (!aside.empty())
         std::fprintf(stderr, "%s: kept as %s; a new file was written.\n", path.c_str(),
                      aside.c_str());
-    SyncDirectory(dir);
+    struct stat st;
+    if (store.sessions > 0 && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        auto written = std::make_shared<Snapshot>();
+        written->exists = true;
+        written->parse.valid = true;
+        written->parse.file = std::move(file);
+        store.cachedPath = path;
+        store.cachedIdentity = IdentityOf(st);
+        store.cached = std::move(written);
+    }
     return ERROR_SUCCESS;
 }
 
@@ -324,10 +400,10 @@ LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samD
     std::string path;
     if (!SubKeyPath(hKey, lpSubKey, path))
         return ERROR_BAD_PATHNAME;
-    Snapshot snapshot;
+    SnapshotPtr snapshot;
     if (LONG code = Load(store, CurrentPath(store), snapshot); code != ERROR_SUCCESS)
         return code;
-    if (!snapshot.parse.file.KeyExists(path))
+    if (!snapshot->parse.file.KeyExists(path))
         return ERROR_FILE_NOT_FOUND;
     *phkResult = NewHandle(store, path, samDesired);
     return ERROR_SUCCESS;
@@ -347,16 +423,16 @@ LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpCl
     if (!SubKeyPath(hKey, lpSubKey, path))
         return ERROR_BAD_PATHNAME;
     std::string file = CurrentPath(store);
-    Snapshot snapshot;
+    SnapshotPtr snapshot;
     if (LONG code = Load(store, file, snapshot); code != ERROR_SUCCESS)
         return code;
     DWORD disposition = REG_OPENED_EXISTING_KEY;
-    if (!snapshot.parse.file.KeyExists(path)) {
+    if (!snapshot->parse.file.KeyExists(path)) {
         if (!(AccessOf(hKey) & KEY_CREATE_SUB_KEY))
             return ERROR_ACCESS_DENIED;
-        RegistryFile changed = snapshot.parse.file;
+        RegistryFile changed = snapshot->parse.file;
         changed.CreateKey(path);
-        if (LONG code = Save(file, snapshot, changed); code != ERROR_SUCCESS)
+        if (LONG code = Save(store, file, *snapshot, std::move(changed)); code != ERROR_SUCCESS)
             return code;
         disposition = REG_CREATED_NEW_KEY;
     }
@@ -376,10 +452,10 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWO
         return ERROR_INVALID_PARAMETER;
     if (!(AccessOf(hKey) & KEY_QUERY_VALUE))
         return ERROR_ACCESS_DENIED;
-    Snapshot snapshot;
+    SnapshotPtr snapshot;
     if (LONG code = Load(store, CurrentPath(store), snapshot); code != ERROR_SUCCESS)
         return code;
-    const RegistryFileKey* key = snapshot.parse.file.FindKey(PathOf(hKey));
+    const RegistryFileKey* key = snapshot->parse.file.FindKey(PathOf(hKey));
     const RegistryFileValue* value = key ? key->FindValue(lpValueName ? lpValueName : "") : nullptr;
     if (!value)
         return ERROR_FILE_NOT_FOUND;
@@ -409,16 +485,16 @@ LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved, DWORD dw
     if (!(AccessOf(hKey) & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     std::string file = CurrentPath(store);
-    Snapshot snapshot;
+    SnapshotPtr snapshot;
     if (LONG code = Load(store, file, snapshot); code != ERROR_SUCCESS)
         return code;
-    RegistryFile changed = snapshot.parse.file;
+    RegistryFile changed = snapshot->parse.file;
     std::string data;
     if (lpData)
         data.assign(reinterpret_cast<const char*>(lpData), cbData);
     changed.CreateKey(PathOf(hKey))
         .SetValue(lpValueName ? lpValueName : "", dwType, std::move(data));
-    return Save(file, snapshot, changed);
+    return Save(store, file, *snapshot, std::move(changed));
 }
 
 LONG RegCloseKey(HKEY hKey) {
@@ -442,4 +518,25 @@ std::string RegistryStorePath() {
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
     return CurrentPath(store);
+}
+
+std::string RegistryStoreProblem() {
+    Store& store = TheStore();
+    std::lock_guard<std::mutex> guard(store.lock);
+    SnapshotPtr snapshot;
+    Load(store, CurrentPath(store), snapshot);
+    return store.problem;
+}
+
+RegistryReadSession::RegistryReadSession() {
+    Store& store = TheStore();
+    std::lock_guard<std::mutex> guard(store.lock);
+    ++store.sessions;
+}
+
+RegistryReadSession::~RegistryReadSession() {
+    Store& store = TheStore();
+    std::lock_guard<std::mutex> guard(store.lock);
+    if (--store.sessions == 0)
+        store.cached.reset();
 }

@@ -5,12 +5,15 @@
 // edit: $XDG_CONFIG_HOME/BRELLOW/registry.reg, default ~/.config/BRELLOW/.
 //
 // Every call reads the file afresh, so an edit made while the program runs
-// is seen at the next call. Every change rewrites the whole file through a
-// temporary file in the same directory, fsync and rename: a crash leaves the
-// old file or the new one, never half of one. A file that cannot be fully
-// understood is kept aside (registry.reg.bad, .bad.1, ...) before the store
-// writes a new one, so the user's text is never lost. All calls are
-// serialised by one lock and may come from any thread.
+// is seen at the next call; inside a RegistryReadSession the file is parsed
+// once and reused while it stays the same file. Only a regular file is read:
+// a FIFO, device or directory at the path is unreadable (never waited on,
+// never replaced). Every change rewrites the whole file through the atomic
+// helper (platform/AtomicFile.h): a crash leaves the old file or the new one,
+// never half of one, and a store that is a symbolic link is written through
+// it. A file that cannot be fully understood is kept aside (registry.reg.bad,
+// .bad.1, ...) before the store writes a new one, so the user's text is never
+// lost. All calls are serialised by one lock and may come from any thread.
 
 #include <cstdint>
 #include <string>
@@ -94,3 +97,20 @@ void RegistrySetStorePath(const std::string& path);
 
 // The file the store uses now.
 std::string RegistryStorePath();
+
+// Why the store file cannot be read, as one Japanese sentence naming the
+// file (for the run log), or empty when it can be read or does not exist.
+std::string RegistryStoreProblem();
+
+// While one of these lives (on any thread; they may nest), the store file is
+// read and parsed once, and every call reuses that parse as long as the
+// file's identity (device, inode, size, modification time) is unchanged; a
+// write through the store becomes the new parse. A caller that reads many
+// values at once (loading the settings) opens one around its reads.
+class RegistryReadSession {
+public:
+    RegistryReadSession();
+    ~RegistryReadSession();
+    RegistryReadSession(const RegistryReadSession&) = delete;
+    RegistryReadSession& operator=(const RegistryReadSession&) = delete;
+};

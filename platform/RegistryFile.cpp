@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <unordered_map>
 #include <utility>
 
 namespace {
@@ -176,6 +177,47 @@ void AppendValue(std::string& out, const RegistryFileValue& value) {
 
 enum class Section { None, Valid, Bad };
 
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        c = FoldCase(c);
+    return folded;
+}
+
+// Finds keys and values by name in constant time while a file is parsed, so
+// that a large store is read in one pass; the file's lists keep their order.
+class ParseIndex {
+public:
+    explicit ParseIndex(RegistryFile& file) : m_file(file) {}
+
+    size_t Key(std::string_view path) {
+        auto [it, added] = m_keys.try_emplace(Folded(path), m_file.keys.size());
+        if (added) {
+            m_file.keys.push_back({std::string(path), {}});
+            m_values.emplace_back();
+        }
+        return it->second;
+    }
+
+    // As RegistryFileKey::SetValue: a later value of the same name replaces
+    // an earlier one in its place.
+    void SetValue(size_t key, std::string_view name, DWORD type, std::string data) {
+        std::vector<RegistryFileValue>& values = m_file.keys[key].values;
+        auto [it, added] = m_values[key].try_emplace(Folded(name), values.size());
+        if (added) {
+            values.push_back({std::string(name), type, std::move(data)});
+            return;
+        }
+        values[it->second].type = type;
+        values[it->second].data = std::move(data);
+    }
+
+private:
+    RegistryFile& m_file;
+    std::unordered_map<std::string, size_t> m_keys;
+    std::vector<std::unordered_map<std::string, size_t>> m_values;
+};
+
 } // namespace
 
 const RegistryFileValue* RegistryFileKey::FindValue(std::string_view name) const {
@@ -291,8 +333,8 @@ RegistryFileParse RegistryFile::Parse(std::string_view text) {
     }
     result.valid = true;
 
-    RegistryFile& file = result.file;
-    RegistryFileKey* current = nullptr;
+    ParseIndex index(result.file);
+    size_t current = 0;
     Section section = Section::None;
     auto skip = [&](size_t lineIndex, std::string reason) {
         result.issues.push_back({static_cast<int>(lineIndex + 1), std::move(reason)});
@@ -313,12 +355,11 @@ RegistryFileParse RegistryFile::Parse(std::string_view text) {
             if (close != t.size() - 1 || !IsValidKeyPath(path)) {
                 skip(i, "key line not understood; its values are skipped");
                 section = Section::Bad;
-                current = nullptr;
                 continue;
             }
             // Keys may repeat; their values join, a later value replacing an
             // earlier one of the same name.
-            current = &file.CreateKey(path);
+            current = index.Key(path);
             section = Section::Valid;
             continue;
         }
@@ -397,7 +438,7 @@ RegistryFileParse RegistryFile::Parse(std::string_view text) {
             skip(first, "value outside a valid key");
             continue;
         }
-        current->SetValue(name, type, std::move(data));
+        index.SetValue(current, name, type, std::move(data));
     }
     return result;
 }

@@ -8,6 +8,17 @@ std::uint32_t AddressFromText(const std::string& text) {
     return ntohl(inet_addr(text.c_str()));
 }
 
+bool IsAddressText(const std::string& text) {
+    if (AddressFromText(text) != 0xFFFFFFFFu)
+        return true;
+    // inet_addr ignores what follows a blank after the address; inet_aton,
+    // the same reader without that leniency, decides for the text before it.
+    std::string head = text.c_str(); // ends at the first NUL, as inet_addr reads it
+    head = head.substr(0, head.find_first_of(" \t\n\v\f\r"));
+    in_addr parsed;
+    return inet_aton(head.c_str(), &parsed) != 0;
+}
+
 std::string AddressToText(std::uint32_t address) {
     char text[16];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(address >> 24),

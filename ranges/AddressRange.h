@@ -20,5 +20,10 @@ struct AddressRange {
 // The text ends at its first NUL byte.
 std::uint32_t AddressFromText(const std::string& text);
 
+// True when inet_addr reads an address from the text (255.255.255.255
+// included); false when it rejects the text, which AddressFromText cannot
+// tell from "255.255.255.255".
+bool IsAddressText(const std::string& text);
+
 // "%d.%d.%d.%d", first octet most significant.
 std::string AddressToText(std::uint32_t address);

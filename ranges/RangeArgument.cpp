@@ -1,5 +1,7 @@
 #include "ranges/RangeArgument.h"
 
+#include "platform/DottedQuad.h"
+
 namespace {
 
 // A decimal number from 0 to `max` without sign, spaces or leading zeros.
@@ -29,22 +31,6 @@ std::string NotAnAddress(std::string_view text) {
 }
 
 } // namespace
-
-bool ParseDottedQuad(std::string_view text, std::uint32_t& address) {
-    std::uint32_t result = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        std::size_t dot = text.find('.');
-        if ((octet < 3) != (dot != std::string_view::npos))
-            return false;
-        unsigned value = 0;
-        if (!ParseDecimal(text.substr(0, dot), 255, value))
-            return false;
-        result = (result << 8) | value;
-        text = octet < 3 ? text.substr(dot + 1) : std::string_view();
-    }
-    address = result;
-    return true;
-}
 
 bool ParseRangeArgument(std::string_view text, AddressRange& range, std::string& error) {
     if (text.empty()) {

@@ -11,12 +11,8 @@
 
 #include "ranges/AddressRange.h"
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-
-// Parses a dotted quad; false for anything else.
-bool ParseDottedQuad(std::string_view text, std::uint32_t& address);
 
 // Parses one range argument. On failure `error` holds an English sentence
 // for the command line and `range` is unchanged. A range must not start or

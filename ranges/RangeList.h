@@ -24,17 +24,18 @@ std::string FormatRangeListBytes(const RangeListRows& rows);
 // Writes the rows to the list file at `path`, creating it when it does not
 // exist. A file that exists must be writable. The new list replaces the old
 // one only once it has been written completely, so a failed write leaves the
-// old list as it was. On failure the user and the run log are told, and the
-// result is false.
-bool SaveRangeList(const RangeListRows& rows, const std::string& path);
+// old list as it was. On failure the user (in a box owned by `owner`) and the
+// run log are told, and the result is false.
+bool SaveRangeList(const RangeListRows& rows, const std::string& path, void* owner);
 
-// Replaces the rows with the list file at `path`. A file that cannot be read
-// gives an empty list and counts as success. A file with a field that is too
-// long is reported to the user, leaves the list empty, and gives false.
-bool LoadRangeList(RangeListRows& rows, const std::string& path);
+// Replaces the rows with the list file at `path`, the texts as they stand (the
+// user edits them here). A file that cannot be read gives an empty list and
+// counts as success. A file with a field that is too long is reported to the
+// user (in a box owned by `owner`), leaves the list empty, and gives false.
+bool LoadRangeList(RangeListRows& rows, const std::string& path, void* owner);
 
 // LoadRangeList over the bytes of a file.
-bool LoadRangeListBytes(RangeListRows& rows, std::string_view bytes);
+bool LoadRangeListBytes(RangeListRows& rows, std::string_view bytes, void* owner);
 
 // Orders the rows by the address of their start text (as the scan reads it),
 // ascending; rows with the same start keep their order.

@@ -26,8 +26,10 @@ bool RangeListTokenizer::Feed(std::string_view bytes) {
             m_text.push_back(c);
             continue;
         }
-        RangeListField field{m_field, m_line, std::move(m_text)};
+        RangeListField field{m_field, m_line, std::move(m_text), m_fileLine};
         m_text.clear();
+        if (c != ',')
+            ++m_fileLine; // the "\n" of a "\r\n" was skipped above
         if (m_field == 1 || c == '\r') {
             ++m_line;
             m_field = 0;

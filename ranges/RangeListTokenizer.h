@@ -23,6 +23,11 @@ struct RangeListField {
     int field = 0;        // 0: the start text of a line, 1: its end text
     std::size_t line = 0; // lines ended before this field
     std::string text;     // the field's bytes
+    // The line of the file that holds the field, counted from 1 as an editor
+    // shows it ("\r\n", a lone "\n" and a lone "\r" each end one line): what
+    // the user is told when a line is not used. A range split over two lines
+    // by a lone "\n" has its start on one and its end on the next.
+    std::size_t fileLine = 0;
 
     bool operator==(const RangeListField&) const = default;
 };
@@ -58,6 +63,7 @@ private:
     std::string m_text;
     int m_field = 0;
     std::size_t m_line = 0;
+    std::size_t m_fileLine = 1;
     bool m_afterCr = false;
     bool m_tooLong = false;
 };

@@ -1,10 +1,10 @@
 #include "scan/NodeStatusQuery.h"
 
+#include "app/ParseLeadingInt.h"
 #include "app/RunLog.h"
 #include "platform/MessageBox.h"
 
 #include <atomic>
-#include <climits>
 #include <cstring>
 
 namespace {
@@ -25,27 +25,6 @@ void PrepareReset(NCB& ncb, UCHAR (&buffer)[kResetBufferSize]) {
     ncb.ncb_command = NCBRESET;
     ncb.ncb_buffer = buffer;
     ncb.ncb_length = static_cast<WORD>(kResetBufferSize);
-}
-
-// Leading decimal digits with an optional sign and leading white space, as
-// numbers typed by the user are read everywhere; no digits give 0.
-int LeadingNumber(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value <= INT_MAX)
-            value = value * 10 + (text[i] - '0');
-    }
-    if (value > INT_MAX)
-        value = negative ? -static_cast<long long>(INT_MAX) - 1 : INT_MAX;
-    else if (negative)
-        value = -value;
-    return static_cast<int>(value);
 }
 
 } // namespace
@@ -119,7 +98,7 @@ bool TestLana(const std::string& fieldText, void* owner) {
     UCHAR buffer[kResetBufferSize];
     NCB ncb;
     PrepareReset(ncb, buffer);
-    ncb.ncb_lana_num = static_cast<UCHAR>(LeadingNumber(fieldText) & 0xFF);
+    ncb.ncb_lana_num = static_cast<UCHAR>(ParseLeadingInt(fieldText) & 0xFF);
 
     if (CallNetbios(&ncb) == NRC_GOODRET) {
         MessageBoxA(owner, "テストは成功しました。", "テスト結果", MB_OK);

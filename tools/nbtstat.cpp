@@ -6,13 +6,14 @@
 // The query goes through the same adapter choice and node-status query as a
 // scan, so what this tool shows is what the program sees.
 
+#include "platform/DottedQuad.h"
 #include "platform/Netbios.h"
 #include "platform/TextCodec.h"
 #include "scan/CNetProbe.h"
 #include "scan/NodeStatus.h"
 #include "scan/NodeStatusQuery.h"
 
-#include <arpa/inet.h>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,21 +39,15 @@ int Usage(const char* problem) {
 
 // Four decimal octets and nothing else; the same text goes into the query.
 bool IsDottedAddress(const std::string& text) {
-    in_addr parsed;
-    return text.size() <= 15 && inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+    std::uint32_t address = 0;
+    return ParseDottedQuad(text, address);
 }
 
-// The 15 name bytes as terminal text. Bytes that would steer the terminal
-// become '.'; CP932 never uses them inside a double-byte character, so no
-// character is split. Blank padding is kept: one CP932 byte is one column.
+// The 15 name bytes as terminal text, with the bytes that would steer the
+// terminal as '.'. Blank padding is kept: one CP932 byte is one column.
 std::string DisplayName(const UCHAR* name) {
-    std::string bytes(reinterpret_cast<const char*>(name), 15);
-    for (char& c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F)
-            c = '.';
-    }
-    return Cp932ToUtf8(bytes);
+    return Cp932ToUtf8(
+        ControlBytesAsDots(std::string_view(reinterpret_cast<const char*>(name), 15)));
 }
 
 const char* StateText(UCHAR flags) {

@@ -9,6 +9,7 @@
 #include "platform/ProgramDirectory.h"
 #include "platform/TextCodec.h"
 #include "ranges/AddressRange.h"
+#include "ranges/AddressRangeTable.h"
 #include "ranges/MemoryRangeListRows.h"
 #include "ranges/RangeArgument.h"
 #include "ranges/RangeList.h"
@@ -217,6 +218,32 @@ std::atomic<bool> g_errorShown{false};
 
 } // namespace
 
+// Reads the list file as the scan will. When lines of it are refused, tells
+// them (once) and puts the accepted ranges into `options.ranges`; exits 1 when
+// no range is left. Returns -1 to go on.
+int TakeAcceptedRanges(Options& options) {
+    std::vector<MessageBoxRequest> boxes;
+    MessageBoxHandler printing = SetMessageBoxHandler([&boxes](const MessageBoxRequest& box) {
+        boxes.push_back(box);
+        return IDOK;
+    });
+    AddressRangeTable table;
+    table.LoadFromFile(ScanSettings.IpListFileName, nullptr);
+    SetMessageBoxHandler(printing);
+    if (table.RefusedLines() == 0)
+        return -1; // the scan reads the file itself, with its own messages
+    for (const MessageBoxRequest& box : boxes)
+        MessageBoxA(box.owner, box.text.c_str(), box.caption.c_str(), box.type);
+    if (table.RangeCount() == 0) {
+        std::fprintf(stderr, "vopal-scan: no line of the list file \"%s\" is a range to scan\n",
+                     ScanSettings.IpListFileName.c_str());
+        return 1;
+    }
+    for (int i = 0; i < table.RangeCount(); ++i)
+        options.ranges.push_back(table.Range(i));
+    return -1;
+}
+
 int main(int argc, char** argv) {
     Options options;
     if (int rc = ParseArguments(argc, argv, options); rc >= 0)
@@ -251,6 +278,20 @@ int main(int argc, char** argv) {
     // go through a list file of their own.
     StopRequested.store(0);
     std::signal(SIGINT, OnInterrupt);
+    if (options.ranges.empty()) {
+        if (options.hasList)
+            ScanSettings.IpListFileName = options.listFile;
+        const std::string problem = ListFileProblem(ScanSettings.IpListFileName);
+        if (!problem.empty()) {
+            return UsageError("cannot read the list file \"" + ScanSettings.IpListFileName +
+                              "\": " + problem);
+        }
+        // Lines that are not ranges are left out of the scan and told once,
+        // here; the rest are scanned through a list of their own, so that the
+        // scan does not tell them again.
+        if (int rc = TakeAcceptedRanges(options); rc >= 0)
+            return rc;
+    }
     std::string temporaryList;
     if (!options.ranges.empty()) {
         const char* tmp = std::getenv("TMPDIR");
@@ -286,14 +327,6 @@ int main(int argc, char** argv) {
             return 1;
         }
         ScanSettings.IpListFileName = temporaryList;
-    } else {
-        if (options.hasList)
-            ScanSettings.IpListFileName = options.listFile;
-        const std::string problem = ListFileProblem(ScanSettings.IpListFileName);
-        if (!problem.empty()) {
-            return UsageError("cannot read the list file \"" + ScanSettings.IpListFileName +
-                              "\": " + problem);
-        }
     }
 
     CommandLineScan scan;

@@ -46,6 +46,11 @@ TEST_F(RunLogTest, MissingDirectoryMeansNoLogAndSilentWrites) {
     EXPECT_FALSE(RunLog::IsOpen());
     RunLog::Write("PING TIMEOUT:%d\n", 1); // must not crash
     EXPECT_FALSE(TempDir::Exists(dir.file("no/such/dir/vopal.log")));
+    // No program directory text: no log, and certainly none at the root.
+    const bool atRoot = TempDir::Exists("/vopal.log");
+    EXPECT_FALSE(RunLog::Open(""));
+    EXPECT_FALSE(RunLog::IsOpen());
+    EXPECT_EQ(TempDir::Exists("/vopal.log"), atRoot);
 }
 
 TEST_F(RunLogTest, WritesAfterCloseAreDropped) {

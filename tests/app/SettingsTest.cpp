@@ -7,10 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fcntl.h>
+#include <future>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -184,6 +189,44 @@ TEST_F(SettingsTest, WithoutAWritableStoreEachOfTheSevenWritesTellsTheUser) {
     SaveSettings();
     EXPECT_EQ(Captions(boxes), std::vector<std::string>(7, "注意 A01"));
     EXPECT_EQ(TempDir::ReadFile(dir.file("plain")), "x");
+}
+
+// Runs `step` on a thread of its own. Should it wait on the FIFO at `fifo`,
+// that counts as a failure, and writers that come and go let it through.
+void RunWithoutWaitingOn(const std::string& fifo, void (*step)()) {
+    auto running = std::async(std::launch::async, step);
+    if (running.wait_for(std::chrono::seconds(30)) == std::future_status::ready)
+        return;
+    ADD_FAILURE() << "waits on the FIFO";
+    while (running.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready)
+        close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+}
+
+TEST_F(SettingsTest, AnUnreadableStoreIsLoggedAtStartUpGivesTheDefaultsAndIsNeverReplaced) {
+    // A FIFO: opening it to read would wait for a writer for ever.
+    ASSERT_EQ(mkfifo(store.c_str(), 0600), 0);
+    RunWithoutWaitingOn(store, LoadSettings);
+    EXPECT_EQ(Stored(Fields(ScanSettings)), Defaults());
+    RunWithoutWaitingOn(store, SaveSettings);
+    EXPECT_EQ(Captions(boxes), std::vector<std::string>(7, "注意 A01"));
+    struct stat st;
+    ASSERT_EQ(lstat(store.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // A file we may not read (as nobody, so that the bits apply to root too).
+    ASSERT_EQ(unlink(store.c_str()), 0);
+    StoreValues("\"MaxThread\"=dword:00000005\n");
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(store.c_str(), 0), 0);
+    const bool switched = geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
+    LoadSettings();
+    ASSERT_TRUE(!switched || (seteuid(0) == 0 && setegid(0) == 0));
+    EXPECT_EQ(ScanSettings.MaxThread, 10);
+    const std::string notRegular =
+        "」は通常のファイルではありません(名前付きパイプ)。既定の設定を使います。\n";
+    const std::string denied = "」を読む権限がありません。既定の設定を使います。\n";
+    EXPECT_EQ(LogAfterHeader(), "設定ファイル「" + store + notRegular + "PING TIMEOUT:7000\n" +
+                                    "設定ファイル「" + store + denied + "PING TIMEOUT:7000\n");
 }
 
 TEST_F(SettingsTest, WhenTheKeyExistsButValuesCannotBeWrittenTheCaptionsNameTheKind) {

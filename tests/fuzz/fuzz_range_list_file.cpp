@@ -63,16 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The dialog's reader, and the writer's output read back.
     MemoryRangeListRows rows;
-    bool loaded = LoadRangeListBytes(rows, bytes);
+    bool loaded = LoadRangeListBytes(rows, bytes, nullptr);
     Check(loaded == !whole.tooLong);
     if (!loaded)
         Check(rows.GetItemCount() == 0);
     std::string saved = FormatRangeListBytes(rows);
     MemoryRangeListRows again;
-    Check(LoadRangeListBytes(again, saved));
+    Check(LoadRangeListBytes(again, saved, nullptr));
     Check(again.GetItemCount() == rows.GetItemCount());
     MemoryRangeListRows third;
-    Check(LoadRangeListBytes(third, FormatRangeListBytes(again)));
+    Check(LoadRangeListBytes(third, FormatRangeListBytes(again), nullptr));
     Check(third.Rows() == again.Rows());
 
     SortRangeList(again);

@@ -235,6 +235,28 @@ TEST_F(ScanLanTest, AListFileThatIsNoRegularFileIsRefusedBeforeAnythingIsSent) {
     }
 }
 
+// Lines that are not ranges (a bad start, a bad end, a start above its end)
+// are told once and skipped; the good lines around them are scanned. With no
+// good line left the scan ends with status 1.
+TEST_F(ScanLanTest, RefusedListLinesAreToldAndSkipped) {
+    TempDir dir;
+    const std::string mixed = dir.file("mixed.lst"), bad = dir.file("bad.lst");
+    TempDir::WriteFile(mixed, "198.18.0.9,198.18.0.12\r\nnot-an-address,198.18.0.20\r\n"
+                              "198.18.0.20,198.18.0.x\r\n198.18.0.21,198.18.0.13\r\n"
+                              "198.18.0.13,198.18.0.21\r\n");
+    TempDir::WriteFile(bad, "198.18.0.21,198.18.0.13\r\n");
+    ScanRun plain = RunScan({"--timeout", "1000", "198.18.0.9-198.18.0.21"});
+    ScanRun run = RunScan({"--timeout", "1000", "--list", mixed});
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(run.rows, plain.rows);
+    for (const char* line : {"2行目", "3行目", "4行目"})
+        EXPECT_NE(run.errors.find(line), std::string::npos) << run.errors;
+    EXPECT_EQ(run.errors.find("1行目"), std::string::npos) << run.errors;
+    ScanRun none = RunScan({"--list", bad});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.rows.empty());
+}
+
 // MaxThread 1000 with 24 descriptors: as many workers as the descriptors
 // carry, and the same rows.
 TEST_F(ScanLanTest, ALowDescriptorLimitGivesTheSameRows) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -59,10 +60,10 @@ struct Value {
 };
 
 // The value's type and bytes, or the error code of opening or querying.
-Value Get(const char* name) {
+Value Get(const char* name, const char* sub = kSubKey) {
     Value v;
     HKEY key = nullptr;
-    if ((v.code = OpenKey(kSubKey, &key)) != ERROR_SUCCESS)
+    if ((v.code = OpenKey(sub, &key)) != ERROR_SUCCESS)
         return v;
     DWORD size = 0;
     v.code = RegQueryValueExA(key, name, nullptr, &v.type, nullptr, &size);
@@ -250,6 +251,69 @@ TEST_F(RegistryTest, EditsMadeWhileRunningAreSeenAtTheNextCall) {
     ASSERT_EQ(RegQueryValueExA(key, "MaxThread", nullptr, &type, bytes, &size), ERROR_SUCCESS);
     EXPECT_EQ(bytes[0], 0x0c);
     RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, ALargeStoreIsReadRightAndASessionStillSeesANewFile) {
+    // About 2 MB: many keys, one key with many values, and a key that comes
+    // back later in other letter case (its values join, a repeated one is
+    // replaced in its place).
+    std::string text = "REGEDIT4\n\n";
+    for (int k = 0; k < 20000; ++k) {
+        char value[16];
+        std::snprintf(value, sizeof value, "%08x", k);
+        text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bulk\\Key" + std::to_string(k) +
+                "]\n\"Value\"=dword:" + value + "\n\"Path\"=\"/opt/app/bin\"\n\n";
+    }
+    text += "[HKEY_LOCAL_MACHINE\\" + std::string(kSubKey) + "]\n";
+    for (int v = 0; v < 30000; ++v)
+        text += "\"V" + std::to_string(v) + "\"=\"" + std::to_string(v) + "\"\n";
+    text +=
+        "[HKEY_LOCAL_MACHINE\\software\\BULK\\key7]\n\"value\"=dword:00000063\n\"Later\"=\"x\"\n";
+    ASSERT_GT(text.size(), 2000000u);
+    ASSERT_EQ(mkdir(dir.file("BRELLOW").c_str(), 0700), 0);
+    TempDir::WriteFile(store, text);
+
+    RegistryReadSession session;
+    EXPECT_EQ(Get("V0").data, std::string("0\0", 2));
+    EXPECT_EQ(Get("v29999").data, std::string("29999\0", 6));
+    EXPECT_EQ(Get("Value", "SOFTWARE\\Bulk\\Key19999").data, Dword(19999));
+    EXPECT_EQ(Get("Value", "SOFTWARE\\Bulk\\Key7").data, Dword(0x63));
+    EXPECT_EQ(Get("Later", "SOFTWARE\\Bulk\\Key7").data, std::string("x\0", 2));
+    EXPECT_EQ(Get("Path", "SOFTWARE\\Bulk\\Key7").data, std::string("/opt/app/bin\0", 13));
+    EXPECT_EQ(Get("V30000").code, ERROR_FILE_NOT_FOUND);
+    // A write through the store, then an edit from outside: both are seen.
+    ASSERT_EQ(Set("V0", REG_SZ, std::string("set\0", 4)), ERROR_SUCCESS);
+    EXPECT_EQ(Get("V0").data, std::string("set\0", 4));
+    EXPECT_EQ(Get("V1").data, std::string("1\0", 2));
+    TempDir::WriteFile(store, kHead + "\"V0\"=\"edited\"\n");
+    EXPECT_EQ(Get("V0").data, std::string("edited\0", 7));
+    EXPECT_EQ(Get("V1").code, ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryTest, ALinkedStoreIsWrittenThroughItsLink) {
+    ASSERT_EQ(mkdir(dir.file("BRELLOW").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("shared").c_str(), 0755), 0);
+    const std::string target = dir.file("shared/settings.reg");
+    TempDir::WriteFile(target, kHead + "\"MaxThread\"=dword:00000005\n");
+    ASSERT_EQ(chmod(target.c_str(), 0644), 0);
+    ASSERT_EQ(symlink(target.c_str(), store.c_str()), 0);
+
+    ASSERT_EQ(Set("SafeMode", REG_DWORD, Dword(1)), ERROR_SUCCESS);
+    struct stat st;
+    ASSERT_EQ(lstat(store.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(TempDir::ReadFile(target),
+              kHead + "\"MaxThread\"=dword:00000005\n\"SafeMode\"=dword:00000001\n\n");
+    // A link whose file is gone: the file is made again where the link says.
+    ASSERT_EQ(unlink(target.c_str()), 0);
+    ASSERT_EQ(Set("SafeMode", REG_DWORD, Dword(0)), ERROR_SUCCESS);
+    EXPECT_EQ(Get("SafeMode").data, Dword(0));
+    ASSERT_EQ(lstat(store.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(FileNames(dir.file("shared")), std::vector<std::string>{"settings.reg"});
+    EXPECT_EQ(FileNames(dir.file("BRELLOW")), std::vector<std::string>{"registry.reg"});
 }
 
 TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileAsItWas) {

@@ -59,6 +59,12 @@ TEST(AddressRangeTest, TextsConvertAsInetAddrReadsThem) {
         EXPECT_EQ(AddressFromText(c.text), c.address) << "'" << c.text << "'";
     for (const char* text : {"10.0.0.1", "255.255.255.255", "0.0.0.0", "128.255.0.128"})
         EXPECT_EQ(AddressToText(AddressFromText(text)), text);
+    // 255.255.255.255 is an address; a rejected text only reads as one.
+    for (const char* text :
+         {"255.255.255.255", "4294967295", "0xff.0xff.0xff.0xff", "255.255.255.255 x"})
+        EXPECT_TRUE(IsAddressText(text)) << text;
+    for (const char* text : {"", "abc", "1.2.3.256", " 1.2.3.4", "255.255.255.255x"})
+        EXPECT_FALSE(IsAddressText(text)) << text;
 }
 
 TEST(AddressRangeTableTest, WalksEveryRangeFromStartToEndInFileOrder) {
@@ -78,18 +84,7 @@ TEST(AddressRangeTableTest, WalksEveryRangeFromStartToEndInFileOrder) {
         {"reaching 255.255.255.255 ends the walk",
          "255.255.255.253,255.255.255.255\r\n1.1.1.1,1.1.1.1\r\n",
          "255.255.255.253 255.255.255.254 end"},
-        {"end below start runs up to 255.255.255.255", "255.255.255.250,1.0.0.0\r\n",
-         "255.255.255.250 255.255.255.251 255.255.255.252 255.255.255.253 255.255.255.254 end"},
-        {"a start the reader rejects ends the walk at once", "junk,1.1.1.1\r\n", "end"},
-        {"a start of 0 ends the table", "1.0.0.1,1.0.0.2\r\n0.0.0.0,1.0.0.9\r\n2.0.0.1,2.0.0.1\r\n",
-         "1.0.0.1 1.0.0.2 end"},
-        {"a first start of 0 ends it before any address", "0,1.0.0.9\r\n2.0.0.1,2.0.0.1\r\n",
-         "end"},
         {"empty file", "", "end"},
-        // What the dialog saves for a row without end text: the end converts
-        // to 255.255.255.255, so the walk runs until that address ends it.
-        {"an empty end runs to the end of the address space", "255.255.255.254,\r\n",
-         "255.255.255.254 end"},
         {"two LF lines are one range", "1.1.1.1\n1.1.1.3\n", "1.1.1.1 1.1.1.2 1.1.1.3 end"},
         {"a line with only a start is overwritten by the next", "1.1.1.1\r\n2.2.2.1,2.2.2.2\r\n",
          "2.2.2.1 2.2.2.2 end"},
@@ -129,6 +124,49 @@ TEST(AddressRangeTableTest, ReadsTheFileReportsATooLongFieldAndMissingFileGivesA
     EXPECT_FALSE(table.LoadFromFile(dir.file("bad.lst"), &mainWindow));
     ExpectBox(boxes, "ファイルが異常です。", "エラー1A", MB_OK | MB_ICONERROR, &mainWindow);
     EXPECT_EQ(Walk(table), "10.0.0.1 10.0.0.2 end");
+}
+
+TEST(AddressRangeTableTest, LinesThatAreNoRangeAreSkippedAndNamedInOneBox) {
+    TempDir dir;
+    MessageBoxRecorder boxes;
+    int mainWindow = 0;
+    const std::string bytes = "10.0.0.1,10.0.0.2\r\n"
+                              "junk,10.0.0.9\r\n"
+                              "10.0.1.1,10.0.1.1\r\n"
+                              "10.0.2.1,\r\n"
+                              "10.0.3.9,10.0.3.1\n"
+                              "0.0.0.0,10.0.4.1\r\n"
+                              "255.255.255.254,255.255.255.255\r\n";
+    TempDir::WriteFile(dir.file("iplist.lst"), bytes);
+    AddressRangeTable table;
+    EXPECT_FALSE(table.LoadFromFile(dir.file("iplist.lst"), &mainWindow));
+    EXPECT_EQ(Walk(table), "10.0.0.1 10.0.0.2 10.0.1.1 255.255.255.254 end");
+    EXPECT_EQ(table.RangeCount(), 3);
+    EXPECT_EQ(table.RefusedLines(), 4);
+    const std::string heading =
+        "IPリストファイルの次の行は正しいIPアドレスの範囲ではないため、調べません。";
+    ExpectBox(boxes,
+              heading + "\n2行目：開始IPアドレスがIPアドレスではありません。"
+                        "\n4行目：終了IPアドレスがIPアドレスではありません。"
+                        "\n5行目：開始IPアドレスが終了IPアドレスより大きくなっています。"
+                        "\n6行目：開始IPアドレスが0.0.0.0です。",
+              "注意", MB_OK | MB_ICONEXCLAMATION, &mainWindow);
+    EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")), bytes);
+
+    // Many: ten are named, the rest counted.
+    std::string many;
+    for (int i = 0; i < 13; ++i)
+        many += "1.1.1.9,1.1.1.1\r\n";
+    boxes.clear();
+    EXPECT_FALSE(table.LoadFromBytes(many, &mainWindow));
+    EXPECT_EQ(table.RangeCount(), 0);
+    EXPECT_EQ(table.RefusedLines(), 13);
+    EXPECT_EQ(Walk(table), "end");
+    ASSERT_EQ(boxes.count(), 1u);
+    const std::string text = boxes.boxes()[0].text;
+    EXPECT_NE(text.find("\n10行目：開始IPアドレスが終了IPアドレスより大きくなっています。\n…他3行"),
+              std::string::npos)
+        << text;
 }
 
 std::string ManyRanges(int count) {

@@ -37,14 +37,15 @@ std::vector<std::string> Entries(const std::string& directory) {
     return names;
 }
 
-// The one box shown: `text` as an unowned warning.
-void ExpectWarning(const MessageBoxRecorder& boxes, const std::string& text) {
+// The one box shown: `text` as a warning owned by `owner`.
+void ExpectWarning(const MessageBoxRecorder& boxes, const std::string& text,
+                   void* owner = nullptr) {
     ASSERT_EQ(boxes.count(), 1u);
     const MessageBoxRequest box = boxes.boxes()[0];
     EXPECT_EQ(box.text, text);
     EXPECT_EQ(box.caption, "注意");
     EXPECT_EQ(box.type, MB_OK | MB_ICONEXCLAMATION);
-    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.owner, owner);
 }
 
 class RangeListTest : public ::testing::Test {
@@ -82,11 +83,11 @@ TEST_F(RangeListTest, LoadFillsRowsAsTheLinesOfTheFileSay) {
         SCOPED_TRACE(c.name);
         TempDir::WriteFile(dir.file("iplist.lst"), c.bytes);
         MemoryRangeListRows rows = Make({{"old", "row"}});
-        EXPECT_TRUE(LoadRangeList(rows, dir.file("iplist.lst")));
+        EXPECT_TRUE(LoadRangeList(rows, dir.file("iplist.lst"), nullptr));
         EXPECT_EQ(rows.Rows(), c.rows);
 
         MemoryRangeListRows fromBytes = Make({{"old", "row"}});
-        EXPECT_TRUE(LoadRangeListBytes(fromBytes, c.bytes));
+        EXPECT_TRUE(LoadRangeListBytes(fromBytes, c.bytes, nullptr));
         EXPECT_EQ(fromBytes.Rows(), c.rows);
     }
     EXPECT_EQ(boxes.count(), 0u);
@@ -96,7 +97,7 @@ TEST_F(RangeListTest, MissingOrUnreadableFileGivesAnEmptyListWithoutMessage) {
     for (const std::string& path : {dir.file("none.lst"), dir.path(), std::string("/dev/null")}) {
         SCOPED_TRACE(path);
         MemoryRangeListRows rows = Make({{"1.1.1.1", "1.1.1.2"}});
-        EXPECT_TRUE(LoadRangeList(rows, path));
+        EXPECT_TRUE(LoadRangeList(rows, path, nullptr));
         EXPECT_EQ(rows.GetItemCount(), 0);
     }
     EXPECT_EQ(boxes.count(), 0u);
@@ -108,30 +109,31 @@ TEST_F(RangeListTest, TooLongFieldIsReportedAndEmptiesTheList) {
     TempDir::WriteFile(dir.file("bad.lst"), good + "3," + std::string(258, '1') + "\r\n");
 
     MemoryRangeListRows rows;
-    EXPECT_TRUE(LoadRangeList(rows, dir.file("ok.lst")));
+    EXPECT_TRUE(LoadRangeList(rows, dir.file("ok.lst"), nullptr));
     EXPECT_EQ(rows.GetItemCount(), 2);
     EXPECT_EQ(rows.GetItemText(1, 0), std::string(257, '1'));
     EXPECT_EQ(boxes.count(), 0u);
 
-    EXPECT_FALSE(LoadRangeList(rows, dir.file("bad.lst")));
+    int dialog = 0;
+    EXPECT_FALSE(LoadRangeList(rows, dir.file("bad.lst"), &dialog));
     EXPECT_EQ(rows.GetItemCount(), 0);
-    ExpectWarning(boxes, "ファイルが異常です。");
+    ExpectWarning(boxes, "ファイルが異常です。", &dialog);
 }
 
 TEST_F(RangeListTest, SaveWritesOneCrLfLinePerRowAndReadsBackTheSame) {
     // The row without an end text is written as "start,".
     MemoryRangeListRows rows =
         Make({{"1.1.1.1", ""}, {"2.2.2.1", "2.2.2.9"}, {"テスト", "é"}, {"", ""}});
-    ASSERT_TRUE(SaveRangeList(rows, dir.file("iplist.lst")));
+    ASSERT_TRUE(SaveRangeList(rows, dir.file("iplist.lst"), nullptr));
     EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")),
               "1.1.1.1,\r\n2.2.2.1,2.2.2.9\r\n\x83\x65\x83\x58\x83\x67,?\r\n,\r\n");
 
     MemoryRangeListRows back;
-    ASSERT_TRUE(LoadRangeList(back, dir.file("iplist.lst")));
+    ASSERT_TRUE(LoadRangeList(back, dir.file("iplist.lst"), nullptr));
     EXPECT_EQ(back.Rows(),
               (Rows{{"1.1.1.1", ""}, {"2.2.2.1", "2.2.2.9"}, {"テスト", "?"}, {"", ""}}));
     // An empty list leaves an empty file.
-    ASSERT_TRUE(SaveRangeList(MemoryRangeListRows(), dir.file("iplist.lst")));
+    ASSERT_TRUE(SaveRangeList(MemoryRangeListRows(), dir.file("iplist.lst"), nullptr));
     EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")), "");
     EXPECT_EQ(boxes.count(), 0u);
 }
@@ -159,8 +161,9 @@ TEST_F(RangeListTest, FailedSaveIsReportedToTheUserAndTheLog) {
          {dir.file("file/iplist.lst"), dir.path(), dir.file("missing/iplist.lst")}) {
         SCOPED_TRACE(path);
         boxes.clear();
-        EXPECT_FALSE(SaveRangeList(rows, path));
-        ExpectWarning(boxes, kWriteFailed);
+        int dialog = 0;
+        EXPECT_FALSE(SaveRangeList(rows, path, &dialog));
+        ExpectWarning(boxes, kWriteFailed, &dialog);
     }
     RunLog::Close();
     std::string line = std::string(kWriteFailed) + "\n";
@@ -179,7 +182,7 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(geteuid() != 0 || chown(plain.c_str(), 65534, 65534) == 0);
     struct stat before, info;
     ASSERT_EQ(stat(plain.c_str(), &before), 0);
-    ASSERT_TRUE(SaveRangeList(rows, plain));
+    ASSERT_TRUE(SaveRangeList(rows, plain, nullptr));
     ASSERT_EQ(stat(plain.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_uid, before.st_uid);
@@ -191,7 +194,7 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     std::string link = dir.file("link.lst");
     TempDir::WriteFile(target, "old\r\n");
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    ASSERT_TRUE(SaveRangeList(rows, link));
+    ASSERT_TRUE(SaveRangeList(rows, link, nullptr));
     ASSERT_EQ(lstat(link.c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(TempDir::ReadFile(target), expected);
@@ -201,11 +204,11 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     std::string second = dir.file("second.lst");
     TempDir::WriteFile(first, "old\r\n");
     ASSERT_EQ(::link(first.c_str(), second.c_str()), 0);
-    ASSERT_TRUE(SaveRangeList(rows, second));
+    ASSERT_TRUE(SaveRangeList(rows, second, nullptr));
     EXPECT_EQ(TempDir::ReadFile(first), expected);
 
     // A new file is created.
-    ASSERT_TRUE(SaveRangeList(rows, dir.file("new.lst")));
+    ASSERT_TRUE(SaveRangeList(rows, dir.file("new.lst"), nullptr));
     EXPECT_EQ(TempDir::ReadFile(dir.file("new.lst")), expected);
 
     EXPECT_EQ(Entries(dir.path()),
@@ -226,7 +229,7 @@ TEST_F(RangeListTest, WriteFailureHalfWayKeepsTheOldList) {
 
     EXPECT_FALSE([&] {
         FileSizeLimit limit(4096);
-        return SaveRangeList(rows, path);
+        return SaveRangeList(rows, path, nullptr);
     }());
     ExpectWarning(boxes, kWriteFailed);
     EXPECT_EQ(TempDir::ReadFile(path), old);
@@ -254,8 +257,8 @@ TEST_F(RangeListTest, ReadOnlyListFailsAndAWritableListInAFixedDirectoryIsWritte
 
     // As nobody, so that permission bits apply even to tests run as root.
     const bool switched = geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
-    const bool readOnlySaved = SaveRangeList(rows, readOnly);
-    const bool writableSaved = SaveRangeList(rows, writable);
+    const bool readOnlySaved = SaveRangeList(rows, readOnly, nullptr);
+    const bool writableSaved = SaveRangeList(rows, writable, nullptr);
     ASSERT_TRUE(!switched || (seteuid(0) == 0 && setegid(0) == 0));
     EXPECT_FALSE(readOnlySaved);
     EXPECT_EQ(TempDir::ReadFile(readOnly), "1.1.1.1,1.1.1.2\r\n");
