@@ -13,7 +13,10 @@
 #include "view/CTarnelView.h"
 #include "view/ResultModel.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -169,6 +172,39 @@ TEST_F(ScanStartDlgTest, ClosingSavesUnlessCheckedAndEscapeNeverSaves) {
             Click(dialog.get(), IDC_CLOSE);
         EXPECT_FALSE(dialog->isVisible());
         EXPECT_EQ(TempDir::ReadFile(ScanSettings.IpListFileName), c.fileAfter);
+    }
+}
+
+TEST_F(ScanStartDlgTest, ChangingTheListFileAsksBeforeLoadingIt) {
+    TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.0.2\r\n");
+    const std::string other = sandbox.dir.file("other.lst");
+    TempDir::WriteFile(other, "10.9.9.1,10.9.9.9\r\n");
+    struct Case {
+        std::string chosen;
+        int answer;
+        std::vector<std::string> rows;
+        size_t questions;
+    } cases[] = {
+        {other, IDNO, {"10.0.0.1-10.0.0.2"}, 1},
+        {other, IDYES, {"10.9.9.1-10.9.9.9"}, 1},
+        {sandbox.dir.file("new.lst"), IDYES, {"10.0.0.1-10.0.0.2"}, 0}, // nothing to load yet
+    };
+    for (const Case& c : cases) {
+        ScanSettings.IpListFileName = sandbox.dir.file("iplist.lst");
+        boxes.clear();
+        boxes.setAnswer(c.answer);
+        Open();
+        // The list file name dialog is modal: answer it once it is up.
+        QTimer::singleShot(0, [&c] {
+            QWidget* names = QApplication::activeModalWidget();
+            ASSERT_NE(names, nullptr);
+            Control<QLineEdit>(names, IDC_LIST_FILE_NAME)->setText(QString::fromStdString(c.chosen));
+            Click(names, IDOK_BUTTON);
+        });
+        Click(dialog.get(), IDC_CHANGE_LIST_FILE);
+        EXPECT_EQ(ScanSettings.IpListFileName, c.chosen);
+        EXPECT_EQ(boxes.count(), c.questions);
+        EXPECT_EQ(Rows(), c.rows);
     }
 }
 
