@@ -1,14 +1,17 @@
 #include "res/DialogBuilder.h"
 
+#include "res/EditTypingLimit.h"
 #include "res/Resource.h"
 
 #include <QCheckBox>
 #include <QDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -42,6 +45,8 @@ QWidget* MakePlain(const ControlTemplate& control, QWidget* parent) {
         return new QCheckBox(Text(control.text), parent);
     case ControlKind::Edit: {
         auto* edit = new QLineEdit(Text(control.text), parent);
+        if (control.style & ES_NUMBER_STYLE)
+            EditTypingLimit::Of(edit)->SetDigitsOnly(true);
         return edit;
     }
     case ControlKind::ListControl: {
@@ -59,6 +64,15 @@ QWidget* MakePlain(const ControlTemplate& control, QWidget* parent) {
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         return list;
     }
+    case ControlKind::MultiLineEdit: {
+        auto* edit = new QPlainTextEdit(Text(control.text), parent);
+        edit->setReadOnly(true);
+        edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        return edit;
+    }
+    case ControlKind::GroupBox:
+        return new QGroupBox(Text(control.text), parent);
     case ControlKind::IpAddress:
         // Only a custom factory knows how to make it; an edit box stands in
         // so that a dialog without one still lays out.

@@ -14,10 +14,13 @@ enum class ControlKind {
     ListControl,       // report view, full-row select, selection always shown
     IpAddress,         // the IP address control
     Link,              // static text that the dialog turns into a hyperlink
+    MultiLineEdit,     // several lines, read-only, scrolls vertically
+    GroupBox,          // a frame around other controls
 };
 
 // Control style bits that matter here.
 constexpr unsigned SS_NOPREFIX_STYLE = 0x1u; // label: "&" is shown, not a mnemonic
+constexpr unsigned ES_NUMBER_STYLE = 0x2000u; // edit: only digits can be typed
 
 struct ControlTemplate {
     int id; // IDC_STATIC for labels nobody addresses

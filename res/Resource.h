@@ -10,6 +10,8 @@ constexpr int IDC_STATIC = -1;     // labels nobody addresses
 // Dialogs.
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDD_SCAN_START = 130;
+constexpr int IDD_OPTIONS = 131;
+constexpr int IDD_DIAGNOSE = 136;
 constexpr int IDD_LIST_FILE_NAME = 137;
 
 // Menus, accelerators, toolbar, icons and the document template.
@@ -37,6 +39,27 @@ constexpr int IDC_LIST_FILE_NAME = 1029;
 
 // About box (100).
 constexpr int IDC_HOME_PAGE_LINK = 1005;
+
+// Options dialog (131).
+constexpr int IDC_IGNORE_WORKSTATION_SERVICE = 1009;
+constexpr int IDC_DONT_DELETE_UNRESOLVED = 1010;
+constexpr int IDC_LANA_NUMBER = 1011;
+constexpr int IDC_IGNORE_NIC_VENDOR = 1012;
+constexpr int IDC_TEST_LANA = 1015;
+constexpr int IDC_MAX_THREAD = 1018;
+constexpr int IDC_PING_TIMEOUT = 1027;
+constexpr int IDC_SAFE_MODE = 1028;
+
+// Diagnose dialog (136).
+constexpr int IDC_DIAGNOSE_RUN = 1016;
+constexpr int IDC_DIAGNOSE_DOMAIN = 1019;
+constexpr int IDC_DIAGNOSE_MAC = 1020;
+constexpr int IDC_DIAGNOSE_COMPUTER = 1021;
+constexpr int IDC_DIAGNOSE_VENDOR = 1022;
+constexpr int IDC_DIAGNOSE_ADDRESS = 1023;
+constexpr int IDC_DIAGNOSE_MESSENGER = 1024;
+constexpr int IDC_DIAGNOSE_MESSENGER_LABEL = 1025;
+constexpr int IDC_DIAGNOSE_RESULT = 1026;
 
 // The program's own commands.
 constexpr int ID_SCAN_START = 32771;

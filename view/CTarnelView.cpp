@@ -2,6 +2,9 @@
 
 #include "ranges/CScanStartDlg.h"
 #include "res/Resource.h"
+#include "view/CDiagnoseDlg.h"
+#include "view/COptionsDlg.h"
+#include "view/ShellCommands.h"
 #include "view/ResultModel.h"
 
 #include <QApplication>
@@ -58,6 +61,21 @@ bool CTarnelView::OnCommand(int command) {
     switch (command) {
     case ID_SCAN_START:
         OnScanStart();
+        return true;
+    case ID_DIAGNOSE:
+        CDiagnoseDlg::Open(this);
+        return true;
+    case ID_NET_COMMAND:
+        RunNetCommand(*this, m_nContextRow);
+        return true;
+    case ID_HELP_TOPICS:
+        OpenHelpFile();
+        return true;
+    case ID_HOME_PAGE:
+        OpenHomePage();
+        return true;
+    case ID_OPTIONS:
+        COptionsDlg::Open(window());
         return true;
     default:
         return false;

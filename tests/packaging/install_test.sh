@@ -23,7 +23,12 @@ bin=$scratch/usr/bin
 
 for program in vopal-scan nbtstat; do
   [ -x "$bin/$program" ] || fail "$program is not installed in bin"
+  page=$scratch/usr/share/man/man1/$program.1.gz
+  gzip -dc "$page" 2>/dev/null | grep -q "^\.TH" || fail "no manual page $page"
 done
+# The window finds its help file in ../share/kestrune-durvane from bin.
+grep -q '<html lang="ja">' "$bin/../share/kestrune-durvane/vopala.html" 2>/dev/null ||
+  fail "the help file is not installed in share/kestrune-durvane"
 
 # Width and height of a PNG: big-endian words at bytes 16 and 20.
 png_size() {

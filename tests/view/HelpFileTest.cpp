@@ -1,0 +1,57 @@
+// The help file speaks of everything the window shows: every dialog with its
+// caption and controls, every menu item and every column of the list.
+
+#include "res/DialogTemplate.h"
+#include "res/MenuResource.h"
+#include "res/Resource.h"
+#include "scan/HostRecord.h"
+#include "tests/support/TempDir.h"
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Unescaped(std::string html) {
+    for (auto [entity, text] :
+         {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}}) {
+        for (std::size_t at = html.find(entity); at != std::string::npos;
+             at = html.find(entity, at + 1))
+            html.replace(at, std::string(entity).size(), text);
+    }
+    return html;
+}
+
+TEST(HelpFileTest, ExplainsEveryDialogMenuItemAndColumn) {
+    const std::string help = Unescaped(TempDir::ReadFile(KD_HELP_FILE));
+    ASSERT_NE(help.find("<html lang=\"ja\">"), std::string::npos);
+
+    std::vector<std::string> texts;
+    // Dialog resources are 100 and 130 to 137.
+    for (int id = IDD_ABOUTBOX; id <= IDD_LIST_FILE_NAME; ++id) {
+        const DialogTemplate* dialog = FindDialogTemplate(id);
+        if (!dialog)
+            continue;
+        texts.push_back(dialog->caption);
+        for (const ControlTemplate& control : dialog->controls)
+            if (control.text && *control.text)
+                texts.push_back(control.text);
+    }
+    std::function<void(std::span<const MenuEntry>)> collect = [&](std::span<const MenuEntry> menu) {
+        for (const MenuEntry& entry : menu) {
+            if (entry.text && std::string(entry.text) != "_Popup")
+                texts.push_back(entry.text);
+            collect(entry.children);
+        }
+    };
+    collect(FindMenu(IDR_MAINFRAME));
+    collect(FindMenu(IDR_CONTEXT_MENU));
+    for (const char* title : HostRecord::kTitles)
+        texts.push_back(title);
+
+    for (const std::string& text : texts)
+        EXPECT_NE(help.find(text), std::string::npos) << text;
+}
+
+} // namespace

@@ -1,0 +1,129 @@
+#include "view/CDiagnoseDlg.h"
+
+#include "app/ScanSettings.h"
+#include "res/DialogBuilder.h"
+#include "res/EditTypingLimit.h"
+#include "res/Resource.h"
+#include "scan/HostRecord.h"
+#include "scan/ScanProbes.h"
+#include "view/CTarnelView.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPromise>
+#include <QPushButton>
+#include <thread>
+
+namespace {
+
+constexpr std::size_t kCellBuffer = 256;
+
+void ShowValue(QLineEdit* field, const std::string& text) {
+    field->setText(QString::fromStdString(text));
+    field->setCursorPosition(0);
+}
+
+} // namespace
+
+CDiagnoseDlg::CDiagnoseDlg(const std::string& address, QWidget* parent)
+    : CDiagnoseDlg(address, RealScanProbes(), parent) {}
+
+CDiagnoseDlg::CDiagnoseDlg(const std::string& address, ScanProbes& probes, QWidget* parent)
+    : QDialog(parent), m_strAddress(address), m_probes(probes) {
+    DialogBuilder::Build(this, IDD_DIAGNOSE);
+    m_address = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_ADDRESS);
+    m_run = DialogBuilder::ControlAs<QPushButton>(this, IDC_DIAGNOSE_RUN);
+    m_close = DialogBuilder::ControlAs<QPushButton>(this, IDCANCEL_BUTTON);
+    m_domain = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_DOMAIN);
+    m_computer = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_COMPUTER);
+    m_mac = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_MAC);
+    m_vendor = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_VENDOR);
+    m_messenger = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_MESSENGER);
+    m_result = DialogBuilder::ControlAs<QPlainTextEdit>(this, IDC_DIAGNOSE_RESULT);
+
+    ShowValue(m_address, m_strAddress);
+    EditTypingLimit::Of(m_address)->SetLength(kAddressLimit);
+    // The user reads the values but cannot change them.
+    for (QWidget* field : {static_cast<QWidget*>(m_computer), static_cast<QWidget*>(m_result),
+                           static_cast<QWidget*>(m_domain), static_cast<QWidget*>(m_mac),
+                           static_cast<QWidget*>(m_messenger), static_cast<QWidget*>(m_vendor)})
+        field->setEnabled(false);
+
+    connect(m_run, &QPushButton::clicked, this, &CDiagnoseDlg::OnRun);
+    connect(m_close, &QPushButton::clicked, this, &CDiagnoseDlg::reject);
+    connect(&m_watcher, &QFutureWatcher<DiagnoseResult>::finished, this, &CDiagnoseDlg::OnRunDone);
+    m_address->setFocus();
+}
+
+void CDiagnoseDlg::Open(CTarnelView* view) {
+    // A row index that names no row reads as an empty cell.
+    const std::string address =
+        view->ReadCell(view->m_nContextRow, HostRecord::kAddress, kCellBuffer);
+    CDiagnoseDlg dialog(address, view->window());
+    dialog.exec();
+}
+
+void CDiagnoseDlg::SetRunControlsEnabled(bool enabled) {
+    m_run->setEnabled(enabled);
+    m_address->setEnabled(enabled);
+    m_close->setEnabled(enabled);
+}
+
+void CDiagnoseDlg::OnRun() {
+    if (m_running)
+        return;
+    m_running = true;
+    SetRunControlsEnabled(false);
+
+    // Both probes of this run use the text as it stands now.
+    const std::string address = m_address->text().toStdString();
+    const int lana = ScanSettings.LanaNumber;
+    ScanProbes* probes = &m_probes;
+    QPromise<DiagnoseResult> promise;
+    m_watcher.setFuture(promise.future());
+    // The thread owns only copies and the promise; if the dialog went away
+    // first, its result has nobody to reach and is dropped.
+    std::thread([promise = std::move(promise), probes, address, lana]() mutable {
+        promise.start();
+        promise.addResult(RunDiagnosis(*probes, address, lana));
+        promise.finish();
+    }).detach();
+}
+
+void CDiagnoseDlg::OnRunDone() {
+    const QFuture<DiagnoseResult> future = m_watcher.future();
+    const DiagnoseResult result = future.resultCount() > 0 ? future.result() : DiagnoseResult{};
+    if (result.decoded) {
+        ShowValue(m_mac, result.macAddress);
+        ShowValue(m_vendor, result.vendor);
+        if (result.computerName)
+            ShowValue(m_computer, *result.computerName);
+        if (result.domainName)
+            ShowValue(m_domain, *result.domainName);
+        ShowValue(m_messenger, result.messengerNames);
+    }
+    m_resultText = result.text;
+    // The box breaks lines at "\n"; the report's "\r\n" would show the CR.
+    m_result->setPlainText(
+        QString::fromStdString(result.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    SetRunControlsEnabled(true);
+    m_running = false;
+    m_run->setFocus();
+    emit runFinished();
+}
+
+void CDiagnoseDlg::reject() {
+    // Escape, the close box and the close button all end here.
+    if (m_running)
+        return;
+    QDialog::reject();
+}
+
+void CDiagnoseDlg::closeEvent(QCloseEvent* event) {
+    if (m_running) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The diagnose dialog: probes one address on demand, outside any scan, and
+// shows every step -- the echo, the query's return code and text when it
+// fails, else MAC address, vendor, computer, domain and messenger names.
+//
+// A run takes up to the echo time-out plus the node-status wait, so the
+// probes run on a thread of their own and the dialog keeps painting; the run
+// button, the address field and the close button are disabled, and the
+// dialog refuses to close, until the result is back on the window thread.
+
+#include "view/DiagnoseResult.h"
+
+#include <QDialog>
+#include <QFutureWatcher>
+#include <string>
+
+class CTarnelView;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class ScanProbes;
+
+class CDiagnoseDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Typing into the address field stops at this many characters.
+    static constexpr int kAddressLimit = 15;
+
+    // `probes` must outlive every run the dialog starts.
+    explicit CDiagnoseDlg(const std::string& address, QWidget* parent = nullptr);
+    CDiagnoseDlg(const std::string& address, ScanProbes& probes, QWidget* parent = nullptr);
+
+    // The diagnose command: opens the dialog on the address of the view's
+    // last right-clicked row (empty when that names no row) and runs it
+    // modally.
+    static void Open(CTarnelView* view);
+
+    // The opening address; only fills the address field.
+    const std::string m_strAddress;
+
+    bool Running() const { return m_running; }
+    // The last run's report with its "\r\n" line ends.
+    const std::string& ResultText() const { return m_resultText; }
+
+public slots:
+    void reject() override;
+
+signals:
+    // A run has ended and its result is shown.
+    void runFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnRun();
+    void OnRunDone();
+    void SetRunControlsEnabled(bool enabled);
+
+    ScanProbes& m_probes;
+    bool m_running = false;
+    std::string m_resultText;
+    QFutureWatcher<DiagnoseResult> m_watcher;
+
+    QLineEdit* m_address;
+    QPushButton* m_run;
+    QPushButton* m_close;
+    QLineEdit* m_domain;
+    QLineEdit* m_computer;
+    QLineEdit* m_mac;
+    QLineEdit* m_vendor;
+    QLineEdit* m_messenger;
+    QPlainTextEdit* m_result;
+};

@@ -1,0 +1,55 @@
+#include "view/NameTableBatch.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/DottedQuad.h"
+
+#include <cstdint>
+
+namespace {
+
+// Waits for any one key, as the command interpreter's pause does: the
+// terminal reads single keys without echo until one byte has come, and its
+// settings are put back afterwards.
+constexpr const char* kWaitLine =
+    "printf '続行するには何かキーを押してください . . . '; s=$(stty -g 2>/dev/null); "
+    "stty -icanon -echo min 1 2>/dev/null; dd bs=1 count=1 >/dev/null 2>&1; "
+    "stty \"$s\" 2>/dev/null; echo";
+
+} // namespace
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string NameTableBatchText(const std::string& nbtstatPath, const std::string& address) {
+    return ShellQuote(nbtstatPath) + " -A " + address + "\n" + kWaitLine;
+}
+
+NameTableBatchStatus WriteNameTableBatch(const std::string& batchPath,
+                                         const std::string& nbtstatPath,
+                                         const std::string& address) {
+    std::uint32_t parsed = 0;
+    if (!ParseDottedQuad(address, parsed))
+        return NameTableBatchStatus::NotAnAddress;
+    if (!WriteFileAtomically(batchPath, NameTableBatchText(nbtstatPath, address)).ok())
+        return NameTableBatchStatus::WriteFailed;
+    return NameTableBatchStatus::Written;
+}
+
+std::vector<std::string>
+TerminalCommandLine(const std::string& batchPath,
+                    const std::function<std::string(const std::string&)>& findProgram) {
+    for (const char* terminal : {"x-terminal-emulator", "xterm"}) {
+        const std::string program = findProgram(terminal);
+        if (!program.empty())
+            return {program, "-e", "sh", batchPath};
+    }
+    return {};
+}

@@ -1,0 +1,86 @@
+#include "view/ShellCommands.h"
+
+#include "app/ScanSettings.h"
+#include "platform/MessageBox.h"
+#include "platform/ShellOpen.h"
+#include "res/StringTable.h"
+#include "scan/ResultList.h"
+#include "view/NameTableBatch.h"
+#include "view/ProgramFiles.h"
+
+#include <QProcess>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+constexpr std::size_t kCellBuffer = 256;
+
+std::mutex g_lock;
+DetachedStarter g_starter;
+
+bool StartDetached(const QString& program, const QStringList& arguments) {
+    DetachedStarter starter;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        starter = g_starter;
+    }
+    if (starter)
+        return starter(program, arguments);
+    return QProcess::startDetached(program, arguments);
+}
+
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    return FindOnPath(name, path ? path : "/usr/local/bin:/usr/bin:/bin");
+}
+
+} // namespace
+
+DetachedStarter SetDetachedStarter(DetachedStarter starter) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    DetachedStarter previous = std::move(g_starter);
+    g_starter = std::move(starter);
+    return previous;
+}
+
+void RunNetCommand(ResultList& list, int row) {
+    if (row < 0 || row >= list.GetItemCount())
+        return;
+    const std::string address = list.ReadCell(row, 0, kCellBuffer);
+    const std::string& directory = ScanSettings.ProgramDirectoryPath;
+    const std::string batchPath = directory + kNameTableBatchName;
+
+    NameTableBatchStatus status = NameTableBatchStatus::WriteFailed;
+    // Without a program directory the file would land wherever the process
+    // happens to stand.
+    if (!directory.empty())
+        status = WriteNameTableBatch(batchPath, NbtstatPath(ExecutableDirectory()), address);
+    if (status == NameTableBatchStatus::NotAnAddress) {
+        MessageBoxA(nullptr, "IPアドレスが正しくないため、batファイルを作成しませんでした。",
+                    "注意", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    if (status != NameTableBatchStatus::Written) {
+        MessageBoxA(nullptr, "batファイルの作成に失敗", "注意", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+
+    const std::vector<std::string> command = TerminalCommandLine(batchPath, FindProgram);
+    if (command.empty())
+        return;
+    QStringList arguments;
+    for (std::size_t i = 1; i < command.size(); ++i)
+        arguments << QString::fromStdString(command[i]);
+    StartDetached(QString::fromStdString(command[0]), arguments);
+}
+
+void OpenHelpFile() {
+    const std::string path = FindHelpFile(ExecutableDirectory());
+    if (!path.empty())
+        ShellOpen(path);
+}
+
+void OpenHomePage() {
+    ShellOpen(kHomePageAddress);
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The view's commands that hand work to other programs and do not wait for
+// them: the name-table batch in a terminal window, the help file in the
+// desktop's viewer and the home page in the browser.
+
+#include <QStringList>
+#include <functional>
+
+class ResultList;
+
+// Starts a program without waiting for it; true when it started. The real
+// one is QProcess::startDetached; tests install one that records the call.
+using DetachedStarter = std::function<bool(const QString& program, const QStringList& arguments)>;
+
+// Installs a starter and returns the one it replaces; an empty one restores
+// the real starter.
+DetachedStarter SetDetachedStarter(DetachedStarter starter);
+
+// Net command: writes the name-table batch for the address in column 0 of
+// `row` into the program directory and runs it with sh in a terminal. A row
+// that does not exist does nothing; a cell that is not an address, or a file
+// that cannot be written, is told in a box and nothing runs.
+void RunNetCommand(ResultList& list, int row);
+
+// Help: opens the program's help file with the desktop's viewer.
+void OpenHelpFile();
+
+// Home page: opens the product's home page in the desktop's browser.
+void OpenHomePage();
