@@ -4,6 +4,7 @@
 #include "platform/DottedQuad.h"
 
 #include <cstdint>
+#include <filesystem>
 
 namespace {
 
@@ -43,13 +44,23 @@ NameTableBatchStatus WriteNameTableBatch(const std::string& batchPath,
     return NameTableBatchStatus::Written;
 }
 
+bool IsXterm(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(path, error);
+    const std::string name = (error ? std::filesystem::path(path) : real).filename().string();
+    return name == "xterm" || name == "lxterm" || name == "uxterm";
+}
+
 std::vector<std::string>
 TerminalCommandLine(const std::string& batchPath,
                     const std::function<std::string(const std::string&)>& findProgram) {
     for (const char* terminal : {"x-terminal-emulator", "xterm"}) {
         const std::string program = findProgram(terminal);
-        if (!program.empty())
-            return {program, "-e", "sh", batchPath};
+        if (program.empty())
+            continue;
+        if (IsXterm(program))
+            return {program, "-fa", "Monospace", "-fs", "11", "-e", "sh", batchPath};
+        return {program, "-e", "sh", batchPath};
     }
     return {};
 }

@@ -36,7 +36,14 @@ NameTableBatchStatus WriteNameTableBatch(const std::string& batchPath,
 // The command that runs the script with sh in a terminal window:
 // x-terminal-emulator (the desktop's choice), else xterm, each with "-e sh
 // <script>". `findProgram` gives a program's full path or "" when missing;
-// the result is empty when there is no terminal.
+// the result is empty when there is no terminal. When the terminal is an
+// xterm (also behind the x-terminal-emulator link), it is given a scalable
+// monospace font: its default bitmap font has no Japanese characters, so the
+// query's messages and the key prompt would show as blanks.
+// True when the program at `path`, links followed, is xterm or one of its
+// wrappers (lxterm, uxterm).
+bool IsXterm(const std::string& path);
+
 std::vector<std::string>
 TerminalCommandLine(const std::string& batchPath,
                     const std::function<std::string(const std::string&)>& findProgram);

@@ -11,9 +11,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -53,7 +55,18 @@ TEST_F(MainFrameTest, EachKeyGivesTheFirstCommandOfItsTableRow) {
     frame.View()->selectRow(0);
     frame.View()->setFocus();
     QApplication::clipboard()->setText(QStringLiteral("before"));
+    // Ctrl+H and Ctrl+R open their dialogs modally: close each one as soon
+    // as the window thread waits in it.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            dialog->reject();
+    });
+    closer.start(0);
     for (const Case& c : cases) {
+        // A dialog that has just closed may leave the window inactive.
+        frame.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
         QSignalSpy spy(&frame, &CMainFrame::commandIssued);
         QTest::keyClick(frame.View(), Qt::Key(c.key), c.modifiers);
         ASSERT_EQ(spy.count(), 1) << c.command;

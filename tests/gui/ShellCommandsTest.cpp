@@ -69,7 +69,8 @@ private:
 };
 
 TEST_F(ShellCommandsTest, TheNetCommandWritesTheScriptForTheRightClickedRowAndRunsItInATerminal) {
-    const Started terminal{bin.file("bin/xterm"), {"-e", "sh", Batch()}};
+    const Started terminal{bin.file("bin/xterm"),
+                           {"-fa", "Monospace", "-fs", "11", "-e", "sh", Batch()}};
     const std::string nbtstat = ShellQuote(NbtstatPath(ExecutableDirectory()));
     for (int row : {2, 0}) {
         view.m_nContextRow = row;

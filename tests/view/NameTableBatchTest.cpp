@@ -73,24 +73,42 @@ TEST(NameTableBatchTest, AFailedWriteKeepsTheEarlierFileAndALaterOneReplacesItWh
     EXPECT_EQ(TempDir::ReadFile(path), "'/n' -A 10.0.0.5\n" + kWaitLine);
 }
 
-TEST(NameTableBatchTest, TheTerminalIsTheDesktopsChoiceElseXterm) {
+TEST(NameTableBatchTest, TheTerminalIsTheDesktopsChoiceElseXtermWhichGetsAJapaneseFont) {
+    const std::vector<std::string> xtermFont{"-fa", "Monospace", "-fs", "11"};
     struct Case {
-        std::vector<std::string> installed;
-        std::vector<std::string> command;
+        const char* emulator; // what x-terminal-emulator links to; null: none
+        bool xterm;           // xterm installed
+        std::vector<std::string> options;
+        const char* program; // null: no terminal
     } cases[] = {
-        {{"x-terminal-emulator", "xterm"},
-         {"/bin/x-terminal-emulator", "-e", "sh", "/d/nbtbat.bat"}},
-        {{"xterm"}, {"/bin/xterm", "-e", "sh", "/d/nbtbat.bat"}},
-        {{}, {}},
+        {"gnome-terminal.wrapper", true, {}, "x-terminal-emulator"},
+        {"lxterm", false, xtermFont, "x-terminal-emulator"},
+        {"xterm", true, xtermFont, "x-terminal-emulator"},
+        {nullptr, true, xtermFont, "xterm"},
+        {nullptr, false, {}, nullptr},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.emulator ? c.emulator : "(none)");
+        TempDir dir;
+        std::filesystem::create_directories(dir.file("bin"));
+        if (c.emulator) {
+            MakeExecutable(dir.file("alternatives/") + c.emulator);
+            std::filesystem::create_symlink(dir.file("alternatives/") + c.emulator,
+                                            dir.file("bin/x-terminal-emulator"));
+        }
+        if (c.xterm)
+            MakeExecutable(dir.file("bin/xterm"));
         auto find = [&](const std::string& name) {
-            for (const std::string& have : c.installed)
-                if (have == name)
-                    return "/bin/" + name;
-            return std::string();
+            return TempDir::Exists(dir.file("bin/") + name) ? dir.file("bin/") + name
+                                                            : std::string();
         };
-        EXPECT_EQ(TerminalCommandLine("/d/nbtbat.bat", find), c.command);
+        std::vector<std::string> expected;
+        if (c.program) {
+            expected.push_back(dir.file("bin/") + c.program);
+            expected.insert(expected.end(), c.options.begin(), c.options.end());
+            expected.insert(expected.end(), {"-e", "sh", "/d/nbtbat.bat"});
+        }
+        EXPECT_EQ(TerminalCommandLine("/d/nbtbat.bat", find), expected);
     }
 }
 
