@@ -7,7 +7,6 @@
 #include "res/StringTable.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
-#include "tests/support/ScopedEnv.h"
 #include "view/CTarnelView.h"
 #include "view/NameTableBatch.h"
 #include "view/ProgramFiles.h"
@@ -19,95 +18,78 @@
 
 namespace {
 
-struct Started {
-    std::string program;
-    std::vector<std::string> arguments;
-    bool operator==(const Started&) const = default;
-};
+using Strings = std::vector<std::string>;
 
 class ShellCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         // The only terminal on the path is a stand-in that is never run.
-        std::filesystem::create_directory(bin.path() + "bin");
-        TempDir::WriteFile(bin.file("bin/xterm"), "#!/bin/sh\nexit 0\n");
-        ::chmod(bin.file("bin/xterm").c_str(), 0755);
-        m_previousStarter =
-            SetDetachedStarter([this](const QString& program, const QStringList& args) {
-                Started s{program.toStdString(), {}};
-                for (const QString& a : args)
-                    s.arguments.push_back(a.toStdString());
-                started.push_back(s);
-                return true;
-            });
-        m_previousOpener = SetShellOpenHandler([this](const std::string& target) {
+        TempDir::WriteFile(bin.file("xterm"), "#!/bin/sh\n");
+        ::chmod(bin.file("xterm").c_str(), 0755);
+        m_starter = SetDetachedStarter([this](const QString& program, const QStringList& args) {
+            started.push_back({program.toStdString()});
+            for (const QString& a : args)
+                started.back().push_back(a.toStdString());
+            return true;
+        });
+        m_opener = SetShellOpenHandler([this](const std::string& target) {
             opened.push_back(target);
             return true;
         });
-        view.InsertItem(0, "10.0.0.5");
-        view.InsertItem(1, "a row of an earlier scan");
-        view.InsertItem(2, "192.168.1.10");
+        for (const char* address : {"10.0.0.5", "a row of an earlier scan", "192.168.1.10"})
+            view.InsertItem(view.GetItemCount(), address);
     }
     void TearDown() override {
-        SetDetachedStarter(m_previousStarter);
-        SetShellOpenHandler(m_previousOpener);
+        SetDetachedStarter(m_starter);
+        SetShellOpenHandler(m_opener);
     }
-
-    std::string Batch() const { return sandbox.dir.file(kNameTableBatchName); }
 
     gui::SettingsSandbox sandbox;
     TempDir bin;
-    ScopedEnv path{"PATH", bin.path() + "bin"};
+    ScopedEnv path{"PATH", bin.path()};
     MessageBoxRecorder boxes;
     CTarnelView view;
-    std::vector<Started> started;
-    std::vector<std::string> opened;
+    std::vector<Strings> started;
+    Strings opened;
 
 private:
-    DetachedStarter m_previousStarter;
-    ShellOpenHandler m_previousOpener;
+    DetachedStarter m_starter;
+    ShellOpenHandler m_opener;
 };
 
 TEST_F(ShellCommandsTest, TheNetCommandWritesTheScriptForTheRightClickedRowAndRunsItInATerminal) {
-    const Started terminal{bin.file("bin/xterm"),
-                           {"-fa", "Monospace", "-fs", "11", "-e", "sh", Batch()}};
-    const std::string nbtstat = ShellQuote(NbtstatPath(ExecutableDirectory()));
+    const std::string batch = sandbox.dir.file(kNameTableBatchName);
+    const Strings terminal{bin.file("xterm"), "-fa", "Monospace", "-fs", "11", "-e", "sh", batch};
     for (int row : {2, 0}) {
         view.m_nContextRow = row;
         EXPECT_TRUE(view.OnCommand(ID_NET_COMMAND));
     }
-    EXPECT_EQ(started, (std::vector<Started>{terminal, terminal}));
+    EXPECT_EQ(started, (std::vector<Strings>{terminal, terminal}));
     EXPECT_EQ(boxes.count(), 0u);
     // Only the second address is left in the file.
-    const std::string script = TempDir::ReadFile(Batch());
-    EXPECT_EQ(script.substr(0, script.find('\n') + 1), nbtstat + " -A 10.0.0.5\n");
-    EXPECT_EQ(std::count(script.begin(), script.end(), '\n'), 1);
+    const std::string script = TempDir::ReadFile(batch);
+    EXPECT_EQ(script.substr(0, script.find('\n')),
+              ShellQuote(NbtstatPath(ExecutableDirectory())) + " -A 10.0.0.5");
 }
 
 TEST_F(ShellCommandsTest, NoRowACellThatIsNoAddressOrAFileThatCannotBeWrittenRunsNothing) {
-    struct Case {
-        int row;
-        std::string directory;
-        const char* message; // null: nothing shown
-    } cases[] = {
-        {-1, sandbox.dir.path(), nullptr},
-        {3, sandbox.dir.path(), nullptr},
-        {1, sandbox.dir.path(), "IPアドレスが正しくないため、batファイルを作成しませんでした。"},
-        {0, sandbox.dir.file("missing/"), "batファイルの作成に失敗"},
-        {0, "", "batファイルの作成に失敗"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.row);
+    const std::string dir = sandbox.dir.path();
+    for (auto [row, directory, message] :
+         {std::tuple{-1, dir, ""},
+          {3, dir, ""},
+          {1, dir, "IPアドレスが正しくないため、batファイルを作成しませんでした。"},
+          {0, dir + "missing/", "batファイルの作成に失敗"},
+          {0, std::string(), "batファイルの作成に失敗"}}) {
         boxes.clear();
-        ScanSettings.ProgramDirectoryPath = c.directory;
-        view.m_nContextRow = c.row;
+        ScanSettings.ProgramDirectoryPath = directory;
+        view.m_nContextRow = row;
         EXPECT_TRUE(view.OnCommand(ID_NET_COMMAND));
         EXPECT_TRUE(started.empty());
-        EXPECT_FALSE(TempDir::Exists(Batch()));
-        ASSERT_EQ(boxes.count(), c.message ? 1u : 0u);
-        if (c.message) {
+        EXPECT_FALSE(TempDir::Exists(sandbox.dir.file(kNameTableBatchName)));
+        ASSERT_EQ(boxes.count(), *message ? 1u : 0u) << row;
+        if (*message) {
             const MessageBoxRequest box = boxes.boxes()[0];
-            EXPECT_EQ(box.text, c.message);
+            EXPECT_EQ(box.text, message);
             EXPECT_EQ(box.caption, "注意");
             EXPECT_EQ(box.icon(), MB_ICONEXCLAMATION);
             EXPECT_EQ(box.owner, nullptr);
@@ -121,7 +103,7 @@ TEST_F(ShellCommandsTest, HelpOpensOurHelpFileAndTheHomePageItsAddress) {
     ASSERT_TRUE(TempDir::Exists(help));
     EXPECT_TRUE(view.OnCommand(ID_HELP_TOPICS));
     EXPECT_TRUE(view.OnCommand(ID_HOME_PAGE));
-    EXPECT_EQ(opened, (std::vector<std::string>{help, kHomePageAddress}));
+    EXPECT_EQ(opened, (Strings{help, kHomePageAddress}));
     EXPECT_TRUE(started.empty());
 }
 

@@ -1,29 +1,27 @@
 #pragma once
 // Probes that answer from a script, per address: whether the echo is
 // answered and what the node-status query gives (a return code, or a name
-// table with a MAC). Calls are recorded and can be held at a gate, to look
-// at a caller while its probe is in flight.
+// table with a MAC). Every call is recorded; pings can be held at a gate to
+// look at a caller while its probe is out.
 
 #include "scan/ScanProbes.h"
 
 #include <array>
 #include <condition_variable>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
-struct ScriptedName {
-    std::string name; // padded with blanks to 15 bytes
-    unsigned char suffix = 0;
-    bool group = false;
-};
-
 struct ScriptedHost {
+    struct Name {
+        std::string text;
+        unsigned char suffix = 0;
+        bool group = false;
+    };
     bool echo = false;
-    unsigned char code = 0x05; // NRC_CMDTMO
+    unsigned char code = 0x05; // NRC_CMDTMO; 0 answers with the table below
     std::array<unsigned char, 6> mac{};
-    std::vector<ScriptedName> names;
+    std::vector<Name> names;
 };
 
 class ScriptedNodeStatusProbes : public ScanProbes {
@@ -37,25 +35,17 @@ public:
                                   std::mutex* lockAroundCall) override;
     LanaSelection SelectLana() override { return {0, 0}; }
 
-    struct Query {
-        std::string address;
-        int lana = 0;
-        bool locked = false;
-    };
-    std::vector<std::string> Pinged();
-    std::vector<Query> Queried();
+    // "ping <address>" and "query <address> lana <n>[ locked]", in order.
+    std::vector<std::string> Calls();
 
-    // Pings wait at the gate while it is held.
     void Hold();
     void Release();
-    // True once a ping is waiting at the held gate.
-    bool Waiting();
+    bool Waiting(); // a ping waits at the held gate
 
 private:
     std::mutex m_lock;
     std::condition_variable m_gate;
     bool m_held = false;
     int m_waiting = 0;
-    std::vector<std::string> m_pinged;
-    std::vector<Query> m_queried;
+    std::vector<std::string> m_calls;
 };
