@@ -42,6 +42,12 @@ const ControlTemplate kListFileNameControls[] = {
      "(注)IPアドレスを追加あるいは削除した場合にはこのファイルへ保存されます。", 10, 65, 195, 20},
 };
 
+const ControlTemplate kSearchControls[] = {
+    {IDC_SEARCH_TEXT, K::Edit, "", 7, 10, 169, 14},
+    {IDC_SEARCH, K::DefaultPushButton, "検索(&S)", 70, 40, 50, 14},
+    {IDCANCEL_BUTTON, K::PushButton, "ｷｬﾝｾﾙ", 126, 40, 50, 14},
+};
+
 const ControlTemplate kOptionsControls[] = {
     {IDC_DONT_DELETE_UNRESOLVED, K::CheckBox, "失敗したアドレスを削除しない", 5, 10, 101, 10},
     {IDC_IGNORE_WORKSTATION_SERVICE, K::CheckBox, "ワークステーションサービスは無視", 5, 25, 117,
@@ -85,6 +91,7 @@ const DialogTemplate kTemplates[] = {
     {IDD_ABOUTBOX, "Kestrune DURVANE のバージョン情報", 223, 66, kDialogFont, 9, true,
      kAboutControls},
     {IDD_SCAN_START, "情報取得の開始", 315, 220, kDialogFont, 9, false, kScanStartControls},
+    {IDD_SEARCH, "検索", 183, 65, kDialogFont, 9, true, kSearchControls},
     {IDD_LIST_FILE_NAME, "IPリストファイル名の指定", 231, 96, kDialogFont, 9, false,
      kListFileNameControls},
 };

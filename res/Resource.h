@@ -12,6 +12,7 @@ constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDD_SCAN_START = 130;
 constexpr int IDD_OPTIONS = 131;
 constexpr int IDD_DIAGNOSE = 136;
+constexpr int IDD_SEARCH = 135;
 constexpr int IDD_LIST_FILE_NAME = 137;
 
 // Menus, accelerators, toolbar, icons and the document template.
@@ -36,6 +37,10 @@ constexpr int IDC_SAVE = 1033;
 // List file name dialog (137).
 constexpr int IDC_BROWSE = 1016;
 constexpr int IDC_LIST_FILE_NAME = 1029;
+
+// Search dialog (135).
+constexpr int IDC_SEARCH = 1016;
+constexpr int IDC_SEARCH_TEXT = 1017;
 
 // About box (100).
 constexpr int IDC_HOME_PAGE_LINK = 1005;

@@ -82,6 +82,8 @@ CMainFrame::~CMainFrame() = default;
 bool CMainFrame::OnCreate() {
     m_view = new CTarnelView(this);
     setCentralWidget(m_view);
+    // The context menu's commands take the same way as those of the menus.
+    m_view->SetCommandRouter([this](int command) { return OnCommand(command); });
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();

@@ -1,15 +1,26 @@
 #include "view/CTarnelView.h"
 
+#include "platform/FileDialog.h"
+#include "platform/MessageBox.h"
+#include "platform/QtMessageBox.h"
 #include "ranges/CScanStartDlg.h"
+#include "res/MenuResource.h"
 #include "res/Resource.h"
 #include "view/CDiagnoseDlg.h"
 #include "view/COptionsDlg.h"
-#include "view/ShellCommands.h"
+#include "view/CSearchDlg.h"
+#include "view/ExportFile.h"
+#include "view/FileErrorMessage.h"
 #include "view/ResultModel.h"
+#include "view/RowCommands.h"
+#include "view/ShellCommands.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QThread>
 #include <QTimer>
 #include <type_traits>
@@ -20,6 +31,27 @@ namespace {
 // waits for the window thread; painting after every one of them would cost
 // more than the writes themselves.
 constexpr int kScanRepaintMs = 100;
+
+// Cells are copied as they are read into a 256-byte buffer.
+constexpr std::size_t kCellBuffer = 256;
+
+const char* const kExportFilter = "テキストファイル(*.txt)|*.txt|すべてのファイル(*.*)|*.*||";
+
+void FillMenu(QMenu* menu, std::span<const MenuEntry> entries) {
+    for (const MenuEntry& entry : entries) {
+        if (entry.isSeparator()) {
+            menu->addSeparator();
+        } else if (entry.isPopup()) {
+            QMenu* popup = menu->addMenu(QString::fromUtf8(entry.text));
+            popup->setObjectName(QString::fromUtf8(entry.text));
+            FillMenu(popup, entry.children);
+        } else {
+            QAction* action = menu->addAction(QString::fromUtf8(entry.text));
+            action->setObjectName(QString::number(entry.command));
+            action->setData(entry.command);
+        }
+    }
+}
 
 
 } // namespace
@@ -62,6 +94,23 @@ bool CTarnelView::OnCommand(int command) {
     case ID_SCAN_START:
         OnScanStart();
         return true;
+    case ID_SAVE_RESULTS:
+        OnSaveResults();
+        return true;
+    case ID_COPY_ADDRESS:
+    case ID_COPY_COMPUTER_NAME:
+    case ID_COPY_DOMAIN_NAME:
+    case ID_COPY_MAC_ADDRESS:
+    case ID_COPY_VENDOR:
+    case ID_COPY_MESSENGER:
+        OnCopyCell(CopyCommandColumn(command));
+        return true;
+    case ID_DELETE_SILENT_ROWS:
+        DeleteNonRespondingRows(*this);
+        return true;
+    case ID_SEARCH:
+        OnSearch();
+        return true;
     case ID_DIAGNOSE:
         CDiagnoseDlg::Open(this);
         return true;
@@ -88,11 +137,99 @@ void CTarnelView::OnScanStart() {
     emit scanDialogClosed();
 }
 
+void CTarnelView::SetCommandRouter(std::function<bool(int)> router) {
+    m_commandRouter = std::move(router);
+}
+
+void CTarnelView::contextMenuEvent(QContextMenuEvent* event) {
+    // A request from the keyboard has no pointer position and so no row.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        m_nContextRow = -1;
+        return;
+    }
+    OnContextMenu(event->globalPos());
+}
+
+void CTarnelView::OnContextMenu(const QPoint& screenPos) {
+    const QPoint point = viewport()->mapFromGlobal(screenPos);
+    m_nContextRow = viewport()->rect().contains(point) ? indexAt(point).row() : -1;
+    if (m_nContextRow < 0)
+        return;
+    const std::span<const MenuEntry> menus = FindMenu(IDR_CONTEXT_MENU);
+    if (menus.empty() || !menus.front().isPopup())
+        return;
+    // Owned by the main window; gone when the command has been chosen.
+    QMenu menu(window());
+    menu.setObjectName(QStringLiteral("contextMenu"));
+    FillMenu(&menu, menus.front().children);
+    QAction* chosen = menu.exec(screenPos);
+    if (!chosen)
+        return;
+    const int command = chosen->data().toInt();
+    if (m_commandRouter)
+        m_commandRouter(command);
+    else
+        OnCommand(command);
+}
+
+void CTarnelView::OnCopyCell(int column) {
+    // A row that does not exist (no right-click over a row yet, or rows
+    // deleted since) has no text: the clipboard keeps what it held.
+    if (m_nContextRow < 0 || m_nContextRow >= GetItemCount())
+        return;
+    const std::string text = ReadCell(m_nContextRow, column, kCellBuffer);
+    QApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+void CTarnelView::OnSearch() {
+    CSearchDlg dialog(window());
+    dialog.m_pView = this;
+    dialog.exec();
+    // After a hit and after Cancel alike: the row of the last hit, if it
+    // still exists.
+    setFocus();
+    if (m_nFoundRow < 0 || m_nFoundRow >= GetItemCount())
+        return;
+    const QModelIndex found = m_model->index(m_nFoundRow, 0);
+    selectionModel()->setCurrentIndex(found, QItemSelectionModel::ClearAndSelect |
+                                                 QItemSelectionModel::Rows);
+    scrollTo(found, QAbstractItemView::EnsureVisible);
+}
+
+void CTarnelView::OnSaveResults() {
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = "lst";
+    request.filter = kExportFilter;
+    request.overwritePrompt = true;
+    request.owner = BoxOwner(window());
+    std::string path;
+    if (!RunFileDialog(request, path))
+        return;
+    // A path without a name part is what a cancelled dialog gives.
+    const std::size_t slash = path.rfind('/');
+    if (path.empty() || slash == path.size() - 1)
+        return;
+    const AtomicWriteResult written = WriteExportFile(*this, path);
+    if (!written.ok()) {
+        const std::string text = FileErrorText(written.error, path);
+        MessageBoxA(BoxOwner(window()), text.c_str(), nullptr, MB_OK | MB_ICONSTOP);
+    }
+}
+
 void CTarnelView::keyPressEvent(QKeyEvent* event) {
     // The list copies cells only through its own commands; the keys of the
     // shortcut table decide what Ctrl+C and Ctrl+A do.
     if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
         event->ignore();
+        return;
+    }
+    // The keys that ask for a context menu from the keyboard: such a request
+    // has no pointer position, so it names no row and opens no menu.
+    if (event->key() == Qt::Key_Menu ||
+        (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        m_nContextRow = -1;
+        event->accept();
         return;
     }
     QTableView::keyPressEvent(event);

@@ -7,6 +7,7 @@
 #include "scan/ResultList.h"
 
 #include <QTableView>
+#include <functional>
 
 class ResultModel;
 
@@ -22,6 +23,15 @@ public:
 
     // Runs a command the view handles; false when it is not one of them.
     bool OnCommand(int command);
+
+    // Where the commands chosen in the context menu go: the main window's
+    // command routing, which brings them back to OnCommand. Without one they
+    // go to OnCommand directly.
+    void SetCommandRouter(std::function<bool(int)> router);
+
+    // The context-menu request at a point in screen coordinates: remembers
+    // the row under it in m_nContextRow and, over a row, shows the menu there.
+    void OnContextMenu(const QPoint& screenPos);
 
     // ResultList, callable from any thread.
     int GetItemCount() override;
@@ -47,15 +57,20 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void OnScanStart();
+    void OnSaveResults();
+    void OnCopyCell(int column);
+    void OnSearch();
     // Runs `work` on the window thread and returns its result; from the
     // window thread itself it runs at once.
     template <typename Work> auto OnWindowThread(Work work);
     void DeferRepaint();
 
     bool m_repaintDeferred = false;
+    std::function<bool(int)> m_commandRouter;
 
     ResultModel* m_model;
 };

@@ -16,6 +16,14 @@ void Click(const QWidget* dialog, int id) {
 
 bool WaitFor(const std::function<bool()>& done, int ms) { return QTest::qWaitFor(done, ms); }
 
+void AddRows(ResultList& list, const std::vector<std::vector<std::string>>& rows) {
+    for (const auto& cells : rows) {
+        const int row = list.InsertItem(list.GetItemCount(), cells.empty() ? "" : cells[0]);
+        for (std::size_t column = 1; column < cells.size(); ++column)
+            list.SetItemText(row, static_cast<int>(column), cells[column]);
+    }
+}
+
 bool ScriptedProbes::PingHost(const std::string& address) {
     std::unique_lock<std::mutex> guard(m_lock);
     m_gate.wait(guard, [this] { return !m_held; });

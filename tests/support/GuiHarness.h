@@ -5,6 +5,7 @@
 
 #include "app/ScanSettings.h"
 #include "res/DialogBuilder.h"
+#include "scan/ResultList.h"
 #include "scan/ScanProbes.h"
 #include "scan/ScanTimings.h"
 #include "tests/support/ScopedEnv.h"
@@ -16,6 +17,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace gui {
 
@@ -28,6 +30,9 @@ void Click(const QWidget* dialog, int id);
 
 // Serves the window thread's events until `done` holds or `ms` passed.
 bool WaitFor(const std::function<bool()>& done, int ms = 20000);
+
+// Appends rows to a result list, each given by its first cells.
+void AddRows(ResultList& list, const std::vector<std::vector<std::string>>& rows);
 
 // Probes for a scan without a network: the listed addresses answer the echo,
 // every node-status query fails (so answering rows keep only their mark).

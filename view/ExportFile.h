@@ -1,0 +1,14 @@
+#pragma once
+// The export file: the result list as CP932 text with CR LF line ends (see
+// FormatExportText), written so that a failure keeps the old file whole.
+
+#include "platform/AtomicFile.h"
+
+#include <string>
+
+class ResultList;
+
+// Writes the list's current rows as the whole contents of the file at
+// `path`, creating or replacing it. On failure `error` of the result is the
+// errno of the step that failed.
+AtomicWriteResult WriteExportFile(ResultList& list, const std::string& path);
