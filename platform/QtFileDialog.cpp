@@ -16,7 +16,12 @@ QString QtFilterOf(const std::string& filter) {
         for (QString& p : patterns)
             if (p == "*.*")
                 p = "*";
-        filters << QStringLiteral("%1 (%2)").arg(pieces[i], patterns.join(' '));
+        // The display text of a filter often names its patterns already
+        // ("テキストファイル(*.txt)"); Qt wants them once, space-separated, at the end.
+        QString display = pieces[i];
+        if (display.endsWith(')') && display.contains('('))
+            display.truncate(display.lastIndexOf('('));
+        filters << QStringLiteral("%1 (%2)").arg(display.trimmed(), patterns.join(' '));
     }
     return filters.join(";;");
 }
