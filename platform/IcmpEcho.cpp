@@ -2,6 +2,7 @@
 
 #include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
+#include "platform/ShellQuote.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -108,18 +109,6 @@ std::string ExecutablePath() {
     if (length <= 0 || static_cast<size_t>(length) >= sizeof path)
         return {};
     return std::string(path, static_cast<size_t>(length));
-}
-
-// The path as one shell word, so that the command can be pasted as it stands.
-std::string ShellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
 }
 
 void TellUserNoSocket() {
@@ -465,7 +454,7 @@ EchoAnswer ClassifyDatagramPacket(std::span<const uint8_t> message, uint32_t sou
 
 std::string NoSocketMessage(const std::string& executablePath) {
     const std::string program =
-        executablePath.empty() ? std::string("<プログラムのパス>") : ShellQuoted(executablePath);
+        executablePath.empty() ? std::string("<プログラムのパス>") : ShellQuote(executablePath);
     return "ICMPエコー要求を送るためのソケットを開けません。\n"
            "このままでは、どのアドレスも応答なしになります。\n"
            "\n"

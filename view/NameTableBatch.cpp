@@ -18,17 +18,6 @@ constexpr const char* kWaitLine =
 
 } // namespace
 
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
 std::string NameTableBatchText(const std::string& nbtstatPath, const std::string& address) {
     return ShellQuote(nbtstatPath) + " -A " + address + "\n" + kWaitLine;
 }

@@ -8,15 +8,13 @@
 // address; line 2 waits for a key. Lines end with "\n" alone (sh would take
 // a CR for part of the address); there is no line end after the last line.
 
+#include "platform/ShellQuote.h"
+
 #include <functional>
 #include <string>
 #include <vector>
 
 constexpr const char* kNameTableBatchName = "nbtbat.bat";
-
-// The text as sh reads it: `text` between single quotes, each quote in it
-// written as '\''.
-std::string ShellQuote(const std::string& text);
 
 // The script's bytes for a dotted address (not checked here).
 std::string NameTableBatchText(const std::string& nbtstatPath, const std::string& address);
