@@ -4,9 +4,13 @@
 
 ListControlRangeRows::ListControlRangeRows(QTreeWidget* list) : m_list(list) {}
 
-int ListControlRangeRows::GetItemCount() const { return m_list->topLevelItemCount(); }
+int ListControlRangeRows::GetItemCount() const {
+    return m_list->topLevelItemCount();
+}
 
-void ListControlRangeRows::DeleteAllItems() { m_list->clear(); }
+void ListControlRangeRows::DeleteAllItems() {
+    m_list->clear();
+}
 
 int ListControlRangeRows::InsertItem(int index, const std::string& text) {
     if (index < 0)
@@ -66,11 +70,9 @@ int ListControlRangeRows::SelectedRow() const {
 }
 
 void ListControlRangeRows::SelectRow(int row) {
-    QTreeWidgetItem* item = m_list->topLevelItem(row);
-    if (!item)
-        return;
-    m_list->setCurrentItem(item);
-    item->setSelected(true);
+    // Adds the row to the selection; rows selected before stay selected.
+    if (QTreeWidgetItem* item = m_list->topLevelItem(row))
+        item->setSelected(true);
 }
 
 bool ListControlRangeRows::DeleteItem(int row) {

@@ -19,6 +19,7 @@ public:
 
     // The selected row (the last one when several are), or -1.
     int SelectedRow() const;
+    // Marks the row selected, leaving the other rows' selection as it is.
     void SelectRow(int row);
     bool DeleteItem(int row);
 

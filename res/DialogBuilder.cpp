@@ -56,7 +56,9 @@ QWidget* MakePlain(const ControlTemplate& control, QWidget* parent) {
         list->setUniformRowHeights(true);
         list->setAllColumnsShowFocus(true);
         list->setSelectionBehavior(QAbstractItemView::SelectRows);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        // A list control without the single-selection style: Ctrl and Shift
+        // clicks select several rows.
+        list->setSelectionMode(QAbstractItemView::ExtendedSelection);
         list->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list->setSortingEnabled(false);
         list->header()->setSectionsClickable(false);

@@ -1,10 +1,10 @@
 // The scan start dialog driven through its controls: Add's checks, Delete,
 // Start, Stop, Close and Escape, and whole scans with scripted probes.
 
+#include "ranges/AddressRange.h"
 #include "ranges/CIpAddressCtrl.h"
 #include "ranges/CScanStartDlg.h"
 #include "ranges/ListControlRangeRows.h"
-#include "ranges/AddressRange.h"
 #include "res/Resource.h"
 #include "scan/CThreadManager.h"
 #include "scan/HostRecord.h"
@@ -16,8 +16,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -49,13 +50,15 @@ protected:
         return *dialog;
     }
     void SetAddresses(const char* start, const char* end) {
-        Control<CIpAddressCtrl>(dialog.get(), IDC_START_ADDRESS)->SetAddress(AddressFromText(start));
+        Control<CIpAddressCtrl>(dialog.get(), IDC_START_ADDRESS)
+            ->SetAddress(AddressFromText(start));
         Control<CIpAddressCtrl>(dialog.get(), IDC_END_ADDRESS)->SetAddress(AddressFromText(end));
     }
     std::vector<std::string> Rows() {
         std::vector<std::string> rows;
         for (int i = 0; i < dialog->Rows().GetItemCount(); ++i)
-            rows.push_back(dialog->Rows().GetItemText(i, 0) + "-" + dialog->Rows().GetItemText(i, 1));
+            rows.push_back(dialog->Rows().GetItemText(i, 0) + "-" +
+                           dialog->Rows().GetItemText(i, 1));
         return rows;
     }
     bool Enabled(int id) { return Control(dialog.get(), id)->isEnabled(); }
@@ -79,7 +82,8 @@ TEST_F(ScanStartDlgTest, AddChecksItsInputAndKeepsTheListSorted) {
         {"0.0.0.0", "10.0.0.9", "開始アドレスを入力してください。"},
         {"10.0.0.1", "0.0.0.0", "終了アドレスを入力してください。"},
         {"192.168.1.10", "192.168.1.1",
-         "IPアドレスの範囲指定に誤りがあります。終了アドレスが開始アドレスより上位に設定されています。"},
+         "IPアドレスの範囲指定に誤りがあります。終了アドレスが開始アドレスより上位に設定されていま"
+         "す。"},
         {"192.168.1.10", "192.168.1.10", nullptr},
     };
     Open();
@@ -91,6 +95,9 @@ TEST_F(ScanStartDlgTest, AddChecksItsInputAndKeepsTheListSorted) {
             ASSERT_EQ(boxes.count(), 1u) << c.start;
             EXPECT_EQ(boxes.boxes()[0].text, c.message);
             EXPECT_EQ(boxes.boxes()[0].caption, "注意");
+            EXPECT_EQ(boxes.boxes()[0].type, MB_OK | MB_ICONEXCLAMATION);
+            EXPECT_EQ(boxes.boxes()[0].owner,
+                      static_cast<void*>(static_cast<QWidget*>(dialog.get())));
         } else {
             EXPECT_EQ(boxes.count(), 0u) << c.start;
         }
@@ -138,6 +145,42 @@ TEST_F(ScanStartDlgTest, DeleteGivesTheRangeBackSoThatAddRestoresIt) {
     Click(dialog.get(), IDC_COPY);
     EXPECT_EQ(Control<CIpAddressCtrl>(dialog.get(), IDC_END_ADDRESS)->GetAddress(),
               AddressFromText("10.1.1.1"));
+}
+
+TEST_F(ScanStartDlgTest, DeleteTakesTheLastSelectedRowAndThenSelectsTheFirst) {
+    struct Case {
+        std::vector<int> clicked; // the first plainly, the others with Ctrl
+        std::vector<std::string> rowsAfter;
+        const char* startBox; // what Delete gave back; null: boxes untouched
+        std::vector<int> selectedAfter;
+    } cases[] = {
+        {{}, {"10.0.0.1-10.0.0.2", "10.0.0.5-10.0.0.9", "10.0.1.1-10.0.1.9"}, nullptr, {}},
+        {{1}, {"10.0.0.1-10.0.0.2", "10.0.1.1-10.0.1.9"}, "10.0.0.5", {0}},
+        {{2, 0}, {"10.0.0.1-10.0.0.2", "10.0.0.5-10.0.0.9"}, "10.0.1.1", {0}},
+        {{1, 2}, {"10.0.0.1-10.0.0.2", "10.0.0.5-10.0.0.9"}, "10.0.1.1", {0, 1}},
+    };
+    for (const Case& c : cases) {
+        TempDir::WriteFile(ScanSettings.IpListFileName,
+                           "10.0.0.1,10.0.0.2\r\n10.0.0.5,10.0.0.9\r\n10.0.1.1,10.0.1.9\r\n");
+        Open();
+        auto* list = Control<QTreeWidget>(dialog.get(), IDC_RANGE_LIST);
+        for (size_t i = 0; i < c.clicked.size(); ++i)
+            QTest::mouseClick(list->viewport(), Qt::LeftButton,
+                              i == 0 ? Qt::NoModifier : Qt::ControlModifier,
+                              list->visualItemRect(list->topLevelItem(c.clicked[i])).center());
+        Click(dialog.get(), IDC_DELETE);
+        EXPECT_EQ(Rows(), c.rowsAfter);
+        auto* start = Control<CIpAddressCtrl>(dialog.get(), IDC_START_ADDRESS);
+        EXPECT_EQ(start->GetAddress(), c.startBox ? AddressFromText(c.startBox) : 0u);
+        std::vector<int> selected;
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            if (list->topLevelItem(row)->isSelected())
+                selected.push_back(row);
+        EXPECT_EQ(selected, c.selectedAfter);
+        // Delete never writes the list file.
+        EXPECT_EQ(TempDir::ReadFile(ScanSettings.IpListFileName),
+                  "10.0.0.1,10.0.0.2\r\n10.0.0.5,10.0.0.9\r\n10.0.1.1,10.0.1.9\r\n");
+    }
 }
 
 TEST_F(ScanStartDlgTest, StartWithAnEmptyListStartsNothing) {
@@ -198,12 +241,19 @@ TEST_F(ScanStartDlgTest, ChangingTheListFileAsksBeforeLoadingIt) {
         QTimer::singleShot(0, [&c] {
             QWidget* names = QApplication::activeModalWidget();
             ASSERT_NE(names, nullptr);
-            Control<QLineEdit>(names, IDC_LIST_FILE_NAME)->setText(QString::fromStdString(c.chosen));
+            Control<QLineEdit>(names, IDC_LIST_FILE_NAME)
+                ->setText(QString::fromStdString(c.chosen));
             Click(names, IDOK_BUTTON);
         });
         Click(dialog.get(), IDC_CHANGE_LIST_FILE);
         EXPECT_EQ(ScanSettings.IpListFileName, c.chosen);
-        EXPECT_EQ(boxes.count(), c.questions);
+        ASSERT_EQ(boxes.count(), c.questions);
+        for (const MessageBoxRequest& box : boxes.boxes()) {
+            EXPECT_EQ(box.text, "今選択したファイルから、IPアドレス一覧を読み込みますか。");
+            EXPECT_EQ(box.caption, "確認");
+            EXPECT_EQ(box.buttons(), MB_YESNO);
+            EXPECT_EQ(box.owner, static_cast<void*>(static_cast<QWidget*>(dialog.get())));
+        }
         EXPECT_EQ(Rows(), c.rows);
     }
 }
@@ -215,10 +265,17 @@ TEST_F(ScanStartDlgTest, AScanFillsTheViewRefusesToCloseAndResetsTheControls) {
     Open();
     Click(dialog.get(), IDC_START);
     ASSERT_TRUE(dialog->ScanRunning());
-    const std::vector<std::pair<int, bool>> during = {
-        {IDC_CLOSE, false}, {IDC_START, false}, {IDC_STOP, true}, {IDC_START_ADDRESS, false},
-        {IDC_END_ADDRESS, false}, {IDC_COPY, false}, {IDC_ADD, false}, {IDC_DELETE, false},
-        {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}, {IDC_DONT_SAVE_ON_CLOSE, true}};
+    const std::vector<std::pair<int, bool>> during = {{IDC_CLOSE, false},
+                                                      {IDC_START, false},
+                                                      {IDC_STOP, true},
+                                                      {IDC_START_ADDRESS, false},
+                                                      {IDC_END_ADDRESS, false},
+                                                      {IDC_COPY, false},
+                                                      {IDC_ADD, false},
+                                                      {IDC_DELETE, false},
+                                                      {IDC_CHANGE_LIST_FILE, false},
+                                                      {IDC_SAVE, false},
+                                                      {IDC_DONT_SAVE_ON_CLOSE, true}};
     for (auto [id, enabled] : during)
         EXPECT_EQ(Enabled(id), enabled) << id;
     // Neither Escape nor the window manager's close ends the dialog now.
@@ -233,8 +290,9 @@ TEST_F(ScanStartDlgTest, AScanFillsTheViewRefusesToCloseAndResetsTheControls) {
         rows.push_back(view.GetItemText(i, 0) + view.GetItemText(i, HostRecord::kResponse));
     EXPECT_EQ(rows, (std::vector<std::string>{"10.0.0.2○", "10.0.0.4○"}));
     const std::vector<std::pair<int, bool>> after = {
-        {IDC_CLOSE, true}, {IDC_START, true}, {IDC_STOP, false}, {IDC_START_ADDRESS, true},
-        {IDC_ADD, true}, {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}};
+        {IDC_CLOSE, true},         {IDC_START, true}, {IDC_STOP, false},
+        {IDC_START_ADDRESS, true}, {IDC_ADD, true},   {IDC_CHANGE_LIST_FILE, false},
+        {IDC_SAVE, false}};
     for (auto [id, enabled] : after)
         EXPECT_EQ(Enabled(id), enabled) << id;
     QTest::keyClick(dialog.get(), Qt::Key_Escape);
