@@ -5,11 +5,11 @@
 #include "platform/MessageBox.h"
 #include "platform/QtMessageBox.h"
 #include "res/DialogBuilder.h"
+#include "res/EditTypingLimit.h"
 #include "res/Resource.h"
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QValidator>
 #include <sys/stat.h>
 
 namespace {
@@ -19,31 +19,13 @@ const char* const kBadCharacter = "ファイル名に使用できない文字が
 const char* const kFilter =
     "テキストファイル(*.txt;*.csv;*.lst)|*.txt;*.csv;*.lst|すべてのファイル(*.*)|*.*|";
 
-// Refuses typing or pasting that would make the text longer than the limit;
-// a longer text put in by the program may still be shortened.
-class TypingLimit : public QValidator {
-public:
-    TypingLimit(QLineEdit* edit, int limit) : QValidator(edit), m_limit(limit) {
-        m_length = edit->text().size();
-        connect(edit, &QLineEdit::textChanged, this,
-                [this](const QString& text) { m_length = text.size(); });
-    }
-    State validate(QString& input, int&) const override {
-        return input.size() <= m_limit || input.size() <= m_length ? Acceptable : Invalid;
-    }
-
-private:
-    int m_limit;
-    qsizetype m_length = 0;
-};
-
 } // namespace
 
 CListFileNameDlg::CListFileNameDlg(QWidget* parent) : QDialog(parent) {
     DialogBuilder::Build(this, IDD_LIST_FILE_NAME);
     m_edit = DialogBuilder::ControlAs<QLineEdit>(this, IDC_LIST_FILE_NAME);
     m_edit->setText(QString::fromStdString(ScanSettings.IpListFileName));
-    m_edit->setValidator(new TypingLimit(m_edit, kTypingLimit));
+    EditTypingLimit::Of(m_edit)->SetLength(kTypingLimit);
     m_edit->setCursorPosition(0);
     connect(DialogBuilder::ControlAs<QPushButton>(this, IDC_BROWSE), &QPushButton::clicked, this,
             &CListFileNameDlg::OnBrowse);

@@ -82,7 +82,8 @@ CTarnelView::CTarnelView(QWidget* parent) : QTableView(parent), m_model(new Resu
 CTarnelView::~CTarnelView() = default;
 
 void CTarnelView::OnInitialUpdate() {
-    const QFontMetrics metrics(horizontalHeader()->font());
+    // Titles are measured in the list's own font, as the list measures any text.
+    const QFontMetrics metrics(font());
     for (int column = 0; column < HostRecord::kColumnCount; ++column) {
         const int title = metrics.horizontalAdvance(QString::fromUtf8(HostRecord::kTitles[column]));
         setColumnWidth(column, title + kColumnMargins[column]);

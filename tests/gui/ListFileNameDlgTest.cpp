@@ -20,15 +20,18 @@ class ListFileNameDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ScanSettings.IpListFileName = "/old/iplist.lst";
-        m_previous = SetFileDialogHandler([this](const FileDialogRequest& request, std::string& chosen) {
-            requests.push_back(request);
-            chosen = answer;
-            return !answer.empty();
-        });
+        m_previous =
+            SetFileDialogHandler([this](const FileDialogRequest& request, std::string& chosen) {
+                requests.push_back(request);
+                chosen = answer;
+                return !answer.empty();
+            });
     }
     void TearDown() override { SetFileDialogHandler(m_previous); }
 
-    QLineEdit* Edit(const QWidget* dialog) { return Control<QLineEdit>(dialog, IDC_LIST_FILE_NAME); }
+    QLineEdit* Edit(const QWidget* dialog) {
+        return Control<QLineEdit>(dialog, IDC_LIST_FILE_NAME);
+    }
 
     gui::SettingsSandbox sandbox;
     MessageBoxRecorder boxes;
@@ -62,6 +65,8 @@ TEST_F(ListFileNameDlgTest, OkChecksTheNameBeforeItIsStored) {
             ASSERT_EQ(boxes.count(), 1u) << c.text;
             EXPECT_EQ(boxes.boxes()[0].text, c.message);
             EXPECT_EQ(boxes.boxes()[0].caption, "Kestrune.A");
+            EXPECT_EQ(boxes.boxes()[0].type, MB_OK | MB_ICONEXCLAMATION);
+            EXPECT_EQ(boxes.boxes()[0].owner, static_cast<void*>(static_cast<QWidget*>(&dialog)));
             EXPECT_TRUE(dialog.isVisible());
             EXPECT_EQ(ScanSettings.IpListFileName, "/old/iplist.lst");
         } else {

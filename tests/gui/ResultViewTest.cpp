@@ -14,11 +14,20 @@ namespace {
 
 TEST(ResultViewTest, ShowsTheSevenColumnsWithTheirMarginsAndNoRows) {
     CTarnelView view;
+    // The widths follow the list's font even where the header shows another.
+    QFont listFont = view.font();
+    listFont.setPointSize(14);
+    view.setFont(listFont);
+    QFont headerFont = listFont;
+    headerFont.setPointSize(7);
+    view.horizontalHeader()->setFont(headerFont);
     view.OnInitialUpdate();
     ASSERT_EQ(view.model()->columnCount(), HostRecord::kColumnCount);
-    const QFontMetrics metrics(view.horizontalHeader()->font());
+    const QFontMetrics metrics(view.font());
     for (int column = 0; column < HostRecord::kColumnCount; ++column) {
         const QString title = QString::fromUtf8(HostRecord::kTitles[column]);
+        ASSERT_NE(QFontMetrics(headerFont).horizontalAdvance(title),
+                  metrics.horizontalAdvance(title));
         EXPECT_EQ(view.GetColumnTitle(column), HostRecord::kTitles[column]);
         EXPECT_EQ(view.columnWidth(column),
                   metrics.horizontalAdvance(title) + CTarnelView::kColumnMargins[column]);
