@@ -209,8 +209,11 @@ void CTarnelApp::CloseWhenNoScanRuns() {
         return;
     }
     // Dialogs first (their loops end), then the main window ends the program.
+    // A dialog that may not close yet (one still waiting for its probes) is
+    // asked again shortly; once the program ends, nothing is asked any more.
     QApplication::closeAllWindows();
     QCoreApplication::quit();
+    QTimer::singleShot(200, m_app, [this] { CloseWhenNoScanRuns(); });
 }
 
 int CTarnelApp::Run() { return m_app ? m_app->exec() : 0; }

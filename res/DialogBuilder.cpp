@@ -36,7 +36,8 @@ QWidget* MakePlain(const ControlTemplate& control, QWidget* parent) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton: {
         auto* button = new QPushButton(Text(control.text), parent);
-        button->setAutoDefault(false);
+        // As in a Windows dialog, a push button that has the focus takes Enter.
+        button->setAutoDefault(true);
         if (control.kind == ControlKind::DefaultPushButton)
             button->setDefault(true);
         return button;
