@@ -2,6 +2,7 @@
 // namespace: the view must hold exactly the rows that vopal-scan prints for
 // the same list file.
 
+#include "platform/FileDialog.h"
 #include "ranges/CScanStartDlg.h"
 #include "res/Resource.h"
 #include "tests/lan/LanTest.h"
@@ -18,9 +19,11 @@
 
 namespace {
 
-std::string RunCommandLineScan(const std::string& listFile, const std::string& config) {
+std::string RunCommandLineScan(const std::string& listFile, const std::string& config,
+                               const char* encoding) {
     const std::string command = "XDG_CONFIG_HOME=" + config + " " + KD_VOPAL_SCAN_PATH +
-                                " --threads 15 --timeout 1000 --list " + listFile;
+                                " --threads 15 --timeout 1000 --encoding " + encoding +
+                                " --list " + listFile;
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
@@ -51,9 +54,24 @@ TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
     ASSERT_TRUE(gui::WaitFor([&] { return !dialog.ScanRunning(); }, 120000));
     EXPECT_EQ(boxes.count(), 0u);
 
-    const std::string expected = RunCommandLineScan(ScanSettings.IpListFileName, sandbox.dir.path());
+    const std::string config = sandbox.dir.path();
+    const std::string expected = RunCommandLineScan(ScanSettings.IpListFileName, config, "utf8");
     ASSERT_NE(expected.find("198.18.0.10,○,KDALPHA,KDWORK"), std::string::npos) << expected;
     EXPECT_EQ(FormatExportText(view), expected);
+
+    // Saved through the export command, the list is the CP932 file that
+    // vopal-scan writes.
+    const std::string exported = sandbox.dir.file("scan.lst");
+    FileDialogHandler previous = SetFileDialogHandler(
+        [&](const FileDialogRequest&, std::string& chosen) {
+            chosen = exported;
+            return true;
+        });
+    view.OnCommand(ID_SAVE_RESULTS);
+    SetFileDialogHandler(previous);
+    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(TempDir::ReadFile(exported),
+              RunCommandLineScan(ScanSettings.IpListFileName, config, "cp932"));
 }
 
 } // namespace
