@@ -4,6 +4,7 @@
 #include "res/Resource.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/ModalScript.h"
 #include "tests/support/ScriptedNodeStatusProbes.h"
 #include "view/CDiagnoseDlg.h"
 #include "view/CTarnelView.h"
@@ -12,7 +13,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -23,11 +23,13 @@ using Strings = std::vector<std::string>;
 
 const std::string kTimedOut = "PING応答なし\r\n失敗：エラーコード：5\r\nnetbios:タイムアウト\r\n";
 
-// Domain, computer, MAC, vendor, messenger, then the result box as shown.
+const int kFields[] = {IDC_DIAGNOSE_DOMAIN, IDC_DIAGNOSE_COMPUTER, IDC_DIAGNOSE_MAC,
+                       IDC_DIAGNOSE_VENDOR, IDC_DIAGNOSE_MESSENGER};
+
+// The fields, then the result box as shown.
 Strings Shown(const QWidget* dialog) {
     Strings shown;
-    for (int id : {IDC_DIAGNOSE_DOMAIN, IDC_DIAGNOSE_COMPUTER, IDC_DIAGNOSE_MAC,
-                   IDC_DIAGNOSE_VENDOR, IDC_DIAGNOSE_MESSENGER})
+    for (int id : kFields)
         shown.push_back(Control<QLineEdit>(dialog, id)->text().toStdString());
     shown.push_back(
         Control<QPlainTextEdit>(dialog, IDC_DIAGNOSE_RESULT)->toPlainText().toStdString());
@@ -60,18 +62,16 @@ TEST_F(DiagnoseDlgTest, FailedRunsAndAbsentNamesLeaveTheFieldsTheResultShowsTheL
     ScanSettings.IgnoreNicVendorId = 1;
     ScanSettings.IgnoreWorkstationService = 0;
     ScanSettings.LanaNumber = 2;
-    probes.hosts["10.0.0.1"] = {
-        true,
-        0,
-        {0x00, 0x00, 0x0C, 1, 2, 3},
-        {{"PC01", 0x00}, {"PC01", 0x03}, {"OFFICE", 0x00, true}, {"ADMIN", 0x03}}};
+    const std::vector<ScriptedHost::Name> names = {
+        {"PC01", 0x00}, {"PC01", 0x03}, {"OFFICE", 0x00, true}, {"ADMIN", 0x03}};
+    probes.hosts["10.0.0.1"] = {true, 0, {0x00, 0x00, 0x0C, 1, 2, 3}, names};
     probes.hosts["10.0.0.3"] = {false, 0, {0x08, 0x00, 0x09, 0xAA, 0xBB, 0xCC}, {{"PRN", 0x20}}};
 
     CDiagnoseDlg dialog("10.0.0.1", probes);
     dialog.show();
-    for (int id : {IDC_DIAGNOSE_DOMAIN, IDC_DIAGNOSE_COMPUTER, IDC_DIAGNOSE_MAC,
-                   IDC_DIAGNOSE_VENDOR, IDC_DIAGNOSE_MESSENGER, IDC_DIAGNOSE_RESULT})
+    for (int id : kFields)
         EXPECT_FALSE(Control(&dialog, id)->isEnabled()) << id;
+    EXPECT_FALSE(Control(&dialog, IDC_DIAGNOSE_RESULT)->isEnabled());
 
     Run(dialog);
     EXPECT_EQ(Shown(&dialog),
@@ -95,7 +95,7 @@ TEST_F(DiagnoseDlgTest, FailedRunsAndAbsentNamesLeaveTheFieldsTheResultShowsTheL
 }
 
 TEST_F(DiagnoseDlgTest, ATextThatIsNoAddressEndsWithItsResultAndTheControlsBack) {
-    // The real probes: none of these texts is an address, so nothing is sent.
+    // The real probes: none of these is an address, so nothing is sent.
     for (const char* text : {"", "PC01", "999.1.1.1", "1.2.3.4.5", "ｱﾄﾞﾚｽ"}) {
         SCOPED_TRACE(text);
         CDiagnoseDlg dialog(text);
@@ -109,7 +109,7 @@ TEST_F(DiagnoseDlgTest, ATextThatIsNoAddressEndsWithItsResultAndTheControlsBack)
 TEST_F(DiagnoseDlgTest, WhileTheProbesAreOutTheDialogServesEventsButCannotBeClosed) {
     CDiagnoseDlg dialog("10.0.0.7", probes);
     dialog.show();
-    probes.Hold();
+    probes.Hold(true);
     gui::Click(&dialog, IDC_DIAGNOSE_RUN);
     // The click came back while the echo is held: the probes run elsewhere.
     ASSERT_TRUE(gui::WaitFor([&] { return probes.Waiting(); }));
@@ -121,7 +121,7 @@ TEST_F(DiagnoseDlgTest, WhileTheProbesAreOutTheDialogServesEventsButCannotBeClos
     QApplication::processEvents();
     EXPECT_TRUE(dialog.isVisible());
 
-    probes.Release();
+    probes.Hold(false);
     ASSERT_TRUE(gui::WaitFor([&] { return !dialog.Running(); }));
     EXPECT_EQ(dialog.ResultText(), kTimedOut);
     QTest::keyClick(&dialog, Qt::Key_Escape);
@@ -136,13 +136,9 @@ TEST_F(DiagnoseDlgTest, TheCommandOpensOnTheAddressOfTheLastRightClickedRow) {
          {std::pair{1, "192.168.1.11"}, {0, "192.168.1.10"}, {-1, ""}, {2, ""}}) {
         view.m_nContextRow = row;
         std::string shown = "(no dialog)";
-        QTimer::singleShot(0, [&] {
-            for (QWidget* top : QApplication::topLevelWidgets())
-                if (auto* dialog = qobject_cast<CDiagnoseDlg*>(top);
-                    dialog && dialog->isVisible()) {
-                    shown = Control<QLineEdit>(dialog, IDC_DIAGNOSE_ADDRESS)->text().toStdString();
-                    dialog->reject();
-                }
+        ModalScript script(false, [&](QWidget* dialog) {
+            shown = Control<QLineEdit>(dialog, IDC_DIAGNOSE_ADDRESS)->text().toStdString();
+            qobject_cast<CDiagnoseDlg*>(dialog)->reject();
         });
         EXPECT_TRUE(view.OnCommand(ID_DIAGNOSE));
         EXPECT_EQ(shown, address) << row;

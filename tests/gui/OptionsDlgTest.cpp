@@ -25,13 +25,11 @@ QLineEdit* Edit(const QWidget* dialog, int id) {
     return gui::Control<QLineEdit>(dialog, id);
 }
 
-std::vector<int> Stored() {
-    return {ScanSettings.DontDeleteUnresolvedAddress,
-            ScanSettings.IgnoreWorkstationService,
-            ScanSettings.IgnoreNicVendorId,
-            ScanSettings.SafeMode,
-            ScanSettings.MaxThread,
-            ScanSettings.PingTimeout};
+// The text, caption, icon and owner of the only box.
+auto OnlyBox(const MessageBoxRecorder& boxes) {
+    EXPECT_EQ(boxes.count(), 1u);
+    const MessageBoxRequest b = boxes.boxes().at(0);
+    return std::tuple(b.text, b.caption, b.icon(), b.owner);
 }
 
 class OptionsDlgTest : public ::testing::Test {
@@ -65,15 +63,11 @@ TEST_F(OptionsDlgTest, OkStoresOnlyValuesThatPassBothChecks) {
         EXPECT_EQ(dialog.isVisible(), c.message != nullptr);
         EXPECT_EQ(ScanSettings.MaxThread, c.message ? 4 : c.storedThreads);
         EXPECT_EQ(ScanSettings.PingTimeout, c.message ? 7000 : c.storedTimeout);
-        ASSERT_EQ(boxes.count(), c.message ? 1u : 0u);
-        if (c.message) {
-            const MessageBoxRequest box = boxes.boxes()[0];
-            EXPECT_EQ(box.text, c.message);
-            EXPECT_EQ(box.caption, "注意");
-            EXPECT_EQ(box.icon(), MB_ICONWARNING);
-            EXPECT_EQ(box.owner, static_cast<void*>(&dialog));
-            EXPECT_EQ(Edit(&dialog, IDC_PING_TIMEOUT)->text().toStdString(), c.timeout);
-        }
+        EXPECT_EQ(Edit(&dialog, IDC_PING_TIMEOUT)->text().toStdString(), c.timeout);
+        if (c.message)
+            EXPECT_EQ(OnlyBox(boxes), std::tuple(c.message, "注意", MB_ICONWARNING, &dialog));
+        else
+            EXPECT_EQ(boxes.count(), 0u);
     }
 }
 
@@ -102,8 +96,11 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
         Click(&dialog, button);
         EXPECT_FALSE(dialog.isVisible());
     }
-    EXPECT_EQ(Stored(), (std::vector<int>{0, 1, 0, 1, 8, 12000}));
-    EXPECT_EQ(ScanSettings.LanaNumber, 3);
+    const ScanSettingsRecord& s = ScanSettings;
+    EXPECT_EQ(
+        (std::vector{s.DontDeleteUnresolvedAddress, s.IgnoreWorkstationService, s.IgnoreNicVendorId,
+                     s.SafeMode, s.MaxThread, s.PingTimeout, s.LanaNumber}),
+        (std::vector{0, 1, 0, 1, 8, 12000, 3}));
 }
 
 TEST_F(OptionsDlgTest, TypingStopsAtTheLimitAndTheNumberEditsTakeOnlyDigits) {
@@ -144,12 +141,7 @@ TEST_F(OptionsDlgTest, TheLanaTestTellsTheResultAndStoresNothing) {
         Edit(&dialog, IDC_LANA_NUMBER)->setText(typed);
         Click(&dialog, IDC_TEST_LANA);
         EXPECT_EQ(g_resets, std::vector<int>{lana});
-        ASSERT_EQ(boxes.count(), 1u);
-        const MessageBoxRequest box = boxes.boxes()[0];
-        EXPECT_EQ(box.text, text);
-        EXPECT_EQ(box.caption, "テスト結果");
-        EXPECT_EQ(box.icon(), icon);
-        EXPECT_EQ(box.owner, static_cast<void*>(&dialog));
+        EXPECT_EQ(OnlyBox(boxes), std::tuple(text, "テスト結果", icon, &dialog));
     }
     Edit(&dialog, IDC_LANA_NUMBER)->setText("7");
     Click(&dialog, IDOK_BUTTON);

@@ -23,7 +23,7 @@ using Strings = std::vector<std::string>;
 class ShellCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The only terminal on the path is a stand-in that is never run.
+        // The only terminal on the path: a stand-in never run.
         TempDir::WriteFile(bin.file("xterm"), "#!/bin/sh\n");
         ::chmod(bin.file("xterm").c_str(), 0755);
         m_starter = SetDetachedStarter([this](const QString& program, const QStringList& args) {
@@ -87,18 +87,14 @@ TEST_F(ShellCommandsTest, NoRowACellThatIsNoAddressOrAFileThatCannotBeWrittenRun
         EXPECT_TRUE(started.empty());
         EXPECT_FALSE(TempDir::Exists(sandbox.dir.file(kNameTableBatchName)));
         ASSERT_EQ(boxes.count(), *message ? 1u : 0u) << row;
-        if (*message) {
-            const MessageBoxRequest box = boxes.boxes()[0];
-            EXPECT_EQ(box.text, message);
-            EXPECT_EQ(box.caption, "注意");
-            EXPECT_EQ(box.icon(), MB_ICONEXCLAMATION);
-            EXPECT_EQ(box.owner, nullptr);
-        }
+        for (const MessageBoxRequest& b : boxes.boxes())
+            EXPECT_EQ(std::tuple(b.text, b.caption, b.icon(), b.owner),
+                      std::tuple(message, "注意", MB_ICONEXCLAMATION, nullptr));
     }
 }
 
 TEST_F(ShellCommandsTest, HelpOpensOurHelpFileAndTheHomePageItsAddress) {
-    // The build puts the help file beside this test program, as beside vopal.
+    // The build puts the help file beside this test program.
     const std::string help = ExecutableDirectory() + kHelpFileName;
     ASSERT_TRUE(TempDir::Exists(help));
     EXPECT_TRUE(view.OnCommand(ID_HELP_TOPICS));

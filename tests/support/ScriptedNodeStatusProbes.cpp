@@ -11,7 +11,7 @@ bool ScriptedNodeStatusProbes::PingHost(const std::string& address) {
     ++m_waiting;
     m_gate.wait(guard, [this] { return !m_held; });
     --m_waiting;
-    return hosts.count(address) && hosts[address].echo;
+    return hosts[address].echo;
 }
 
 unsigned char
@@ -22,7 +22,7 @@ ScriptedNodeStatusProbes::QueryNodeStatus(const std::string& address, int lana,
     m_calls.push_back("query " + address + " lana " + std::to_string(lana) +
                       (lockAroundCall ? " locked" : ""));
     std::fill(std::begin(buffer), std::end(buffer), 0);
-    const ScriptedHost host = hosts.count(address) ? hosts[address] : ScriptedHost{};
+    const ScriptedHost& host = hosts[address];
     if (host.code != NRC_GOODRET)
         return host.code;
     std::memcpy(reinterpret_cast<ADAPTER_STATUS*>(buffer)->adapter_address, host.mac.data(), 6);
@@ -42,14 +42,9 @@ std::vector<std::string> ScriptedNodeStatusProbes::Calls() {
     return m_calls;
 }
 
-void ScriptedNodeStatusProbes::Hold() {
+void ScriptedNodeStatusProbes::Hold(bool held) {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_held = true;
-}
-
-void ScriptedNodeStatusProbes::Release() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_held = false;
+    m_held = held;
     m_gate.notify_all();
 }
 

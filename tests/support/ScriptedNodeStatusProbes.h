@@ -1,8 +1,6 @@
 #pragma once
-// Probes that answer from a script, per address: whether the echo is
-// answered and what the node-status query gives (a return code, or a name
-// table with a MAC). Every call is recorded; pings can be held at a gate to
-// look at a caller while its probe is out.
+// Probes that answer per address from `hosts` and record every call; pings
+// can be held at a gate to look at a caller while its probe is out.
 
 #include "scan/ScanProbes.h"
 
@@ -19,15 +17,14 @@ struct ScriptedHost {
         bool group = false;
     };
     bool echo = false;
-    unsigned char code = 0x05; // NRC_CMDTMO; 0 answers with the table below
+    unsigned char code = 0x05; // NRC_CMDTMO; 0 answers with the MAC and names
     std::array<unsigned char, 6> mac{};
     std::vector<Name> names;
 };
 
 class ScriptedNodeStatusProbes : public ScanProbes {
 public:
-    // An address not listed is silent and its query times out.
-    std::map<std::string, ScriptedHost> hosts;
+    std::map<std::string, ScriptedHost> hosts; // others are silent and time out
 
     bool PingHost(const std::string& address) override;
     unsigned char QueryNodeStatus(const std::string& address, int lana,
@@ -37,9 +34,7 @@ public:
 
     // "ping <address>" and "query <address> lana <n>[ locked]", in order.
     std::vector<std::string> Calls();
-
-    void Hold();
-    void Release();
+    void Hold(bool held);
     bool Waiting(); // a ping waits at the held gate
 
 private:

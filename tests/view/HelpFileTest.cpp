@@ -1,5 +1,4 @@
-// The help file speaks of everything the window shows: every dialog with its
-// caption and controls, every menu item and every column of the list.
+// The help file names every dialog caption and control, menu item and column.
 
 #include "res/DialogTemplate.h"
 #include "res/MenuResource.h"
@@ -28,7 +27,6 @@ TEST(HelpFileTest, ExplainsEveryDialogMenuItemAndColumn) {
     ASSERT_NE(help.find("<html lang=\"ja\">"), std::string::npos);
 
     std::vector<std::string> texts;
-    // Dialog resources are 100 and 130 to 137.
     for (int id = IDD_ABOUTBOX; id <= IDD_LIST_FILE_NAME; ++id) {
         const DialogTemplate* dialog = FindDialogTemplate(id);
         if (!dialog)

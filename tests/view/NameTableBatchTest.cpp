@@ -1,6 +1,5 @@
-// The name-table batch and the files that come with the program: the
-// script's exact bytes, which texts are refused, what a failed write leaves,
-// and how the terminal, nbtstat and the help file are found.
+// The name-table batch's bytes, refusals and failed writes, and how the
+// terminal, nbtstat and the help file are found.
 
 #include "view/NameTableBatch.h"
 #include "tests/support/TempDir.h"
@@ -59,8 +58,8 @@ TEST(NameTableBatchTest, OnlyAPlainAddressIsWrittenWithNbtstatQuotedAndAFailureK
 TEST(NameTableBatchTest, TheTerminalIsTheDesktopsChoiceElseXtermWhichGetsAJapaneseFont) {
     const std::vector<std::string> xtermFont{"-fa", "Monospace", "-fs", "11"};
     struct Case {
-        const char* emulator; // what x-terminal-emulator links to; null: none
-        bool xterm;           // xterm installed
+        const char* emulator; // x-terminal-emulator's target; null: none
+        bool xterm;           // installed
         std::vector<std::string> options;
         const char* program; // null: no terminal
     } cases[] = {
