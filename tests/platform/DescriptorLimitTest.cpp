@@ -11,9 +11,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-// Each case runs in a child: it gives up its descriptors, and the user is
-// told only once per process.
-
 namespace {
 
 using namespace IcmpEchoInternal;
@@ -30,20 +27,6 @@ UCHAR AskLoopback() {
     return Netbios(&ncb);
 }
 
-// Runs `probes` with no descriptor to spare, and the limit back afterwards.
-template <typename Probes> void WithoutDescriptors(Probes probes) {
-    rlimit saved{};
-    getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit none = saved;
-    const int lowestFree = dup(0);
-    close(lowestFree);
-    none.rlim_cur = static_cast<rlim_t>(lowestFree);
-    setrlimit(RLIMIT_NOFILE, &none);
-    EXPECT_EQ(FreeDescriptorCount(), 0);
-    probes();
-    setrlimit(RLIMIT_NOFILE, &saved);
-}
-
 void ExpectToldOnce(const MessageBoxRecorder& boxes) {
     const auto shown = boxes.boxes();
     ASSERT_EQ(shown.size(), 1u);
@@ -52,52 +35,41 @@ void ExpectToldOnce(const MessageBoxRecorder& boxes) {
     EXPECT_EQ(shown[0].icon(), MB_ICONERROR);
 }
 
-TEST(DescriptorLimit, ProbesWithoutADescriptorTellTheUserOnce) {
-    if (!CanOpenSocket(IcmpSocketKind::Datagram) && !CanOpenSocket(IcmpSocketKind::Raw))
-        GTEST_SKIP() << "no ICMP socket can be opened here";
-    // The echo's own socket; then the node-status socket.
-    const auto echoFirst = [] {
-        MessageBoxRecorder boxes;
-        ResetSocketKind();
-        SocketKind();
-        WithoutDescriptors([&] {
+// Both probes with no descriptor to spare; then the limit raised, and the echo
+// again. Run in a child: it gives up its descriptors, and the user is told
+// only once per process.
+int ProbeWithoutDescriptors(bool echoFirst) {
+    MessageBoxRecorder boxes;
+    ResetSocketKind();
+    if (echoFirst)
+        SocketKind(); // else the echo's kind is chosen only once a socket opens
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const int lowestFree = dup(0);
+    close(lowestFree);
+    limit.rlim_cur = static_cast<rlim_t>(lowestFree);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_EQ(FreeDescriptorCount(), 0);
+    for (const bool echo : {echoFirst, !echoFirst}) {
+        if (echo)
             EXPECT_FALSE(IcmpEcho("127.0.0.1", 200));
-            ExpectToldOnce(boxes);
+        else
             EXPECT_EQ(AskLoopback(), NRC_NORESOURCES);
-        });
         ExpectToldOnce(boxes);
-        return 0;
-    };
-    // The node-status socket; then the echo, whose kind is chosen only once a
-    // socket opens.
-    const auto nodeStatusFirst = [] {
-        MessageBoxRecorder boxes;
-        ResetSocketKind();
-        WithoutDescriptors([&] {
-            EXPECT_EQ(AskLoopback(), NRC_NORESOURCES);
-            ExpectToldOnce(boxes);
-            EXPECT_FALSE(IcmpEcho("127.0.0.1", 200));
-        });
-        EXPECT_TRUE(IcmpEcho("127.0.0.1", 2000));
-        ExpectToldOnce(boxes);
-        return 0;
-    };
-    EXPECT_EQ(ChildProcess::Run(echoFirst), 0);
-    EXPECT_EQ(ChildProcess::Run(nodeStatusFirst), 0);
+    }
+    EXPECT_EQ(RaiseDescriptorLimit(), static_cast<long>(limit.rlim_max));
+    getrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_EQ(limit.rlim_cur, limit.rlim_max);
+    EXPECT_TRUE(IcmpEcho("127.0.0.1", 2000));
+    ExpectToldOnce(boxes);
+    return 0;
 }
 
-TEST(DescriptorLimit, RaiseLiftsTheSoftLimitToTheHardLimit) {
-    const auto lowThenRaise = [] {
-        rlimit limit{};
-        getrlimit(RLIMIT_NOFILE, &limit);
-        limit.rlim_cur = 64;
-        setrlimit(RLIMIT_NOFILE, &limit);
-        RaiseDescriptorLimit();
-        getrlimit(RLIMIT_NOFILE, &limit);
-        EXPECT_EQ(limit.rlim_cur, limit.rlim_max);
-        return 0;
-    };
-    EXPECT_EQ(ChildProcess::Run(lowThenRaise), 0);
+TEST(DescriptorLimit, ProbesWithoutADescriptorTellTheUserOnceUntilTheLimitIsRaised) {
+    if (!CanOpenSocket(IcmpSocketKind::Datagram) && !CanOpenSocket(IcmpSocketKind::Raw))
+        GTEST_SKIP() << "no ICMP socket can be opened here";
+    EXPECT_EQ(ChildProcess::Run([] { return ProbeWithoutDescriptors(true); }), 0);
+    EXPECT_EQ(ChildProcess::Run([] { return ProbeWithoutDescriptors(false); }), 0);
 }
 
 } // namespace
