@@ -10,6 +10,7 @@
 #include "scan/HostRecord.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/ScriptedNodeStatusProbes.h"
 #include "view/CTarnelView.h"
 #include "view/ResultModel.h"
 
@@ -38,7 +39,7 @@ protected:
         };
     }
     void TearDown() override {
-        probes.Release();
+        probes.Hold(false);
         if (dialog)
             gui::WaitFor([this] { return !dialog->ScanRunning(); });
         CScanStartDlg::s_createManagerForTests = nullptr;
@@ -65,7 +66,7 @@ protected:
 
     gui::SettingsSandbox sandbox;
     MessageBoxRecorder boxes;
-    gui::ScriptedProbes probes;
+    ScriptedNodeStatusProbes probes;
     QWidget window;
     CTarnelView view;
     std::unique_ptr<CScanStartDlg> dialog;
@@ -250,8 +251,9 @@ TEST_F(ScanStartDlgTest, ChangingTheListFileAsksBeforeLoadingIt) {
 
 TEST_F(ScanStartDlgTest, AScanFillsTheViewRefusesToCloseAndResetsTheControls) {
     TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.0.4\r\n10.0.0.255,10.0.1.0\r\n");
-    probes.answering = {"10.0.0.2", "10.0.0.4"};
-    probes.Hold();
+    for (const char* address : {"10.0.0.2", "10.0.0.4"})
+        probes.hosts[address].echo = true;
+    probes.Hold(true);
     Open();
     Click(dialog.get(), IDC_START);
     ASSERT_TRUE(dialog->ScanRunning());
@@ -273,7 +275,7 @@ TEST_F(ScanStartDlgTest, AScanFillsTheViewRefusesToCloseAndResetsTheControls) {
     dialog->close();
     EXPECT_TRUE(dialog->isVisible());
 
-    probes.Release();
+    probes.Hold(false);
     ASSERT_TRUE(gui::WaitFor([this] { return !dialog->ScanRunning(); }));
     std::vector<std::string> rows;
     for (int i = 0; i < view.GetItemCount(); ++i)
@@ -291,12 +293,12 @@ TEST_F(ScanStartDlgTest, AScanFillsTheViewRefusesToCloseAndResetsTheControls) {
 
 TEST_F(ScanStartDlgTest, StopEndsTheScanWithTheStartedProbes) {
     TempDir::WriteFile(ScanSettings.IpListFileName, "10.0.0.1,10.0.3.254\r\n");
-    probes.Hold();
+    probes.Hold(true);
     Open();
     Click(dialog.get(), IDC_START);
     ASSERT_TRUE(gui::WaitFor([this] { return view.GetItemCount() > 0; }));
     Click(dialog.get(), IDC_STOP);
-    probes.Release();
+    probes.Hold(false);
     ASSERT_TRUE(gui::WaitFor([this] { return !dialog->ScanRunning(); }));
     // Every probed address was silent, so no row stays; far fewer than the
     // thousand addresses of the range were drawn.

@@ -1,6 +1,5 @@
 #include "tests/support/GuiHarness.h"
 
-#include "platform/Netbios.h"
 #include "scan/ScanTimings.h"
 
 #include <QAbstractButton>
@@ -22,30 +21,6 @@ void AddRows(ResultList& list, const std::vector<std::vector<std::string>>& rows
         for (std::size_t column = 1; column < cells.size(); ++column)
             list.SetItemText(row, static_cast<int>(column), cells[column]);
     }
-}
-
-bool ScriptedProbes::PingHost(const std::string& address) {
-    std::unique_lock<std::mutex> guard(m_lock);
-    m_gate.wait(guard, [this] { return !m_held; });
-    return answering.count(address) > 0;
-}
-
-unsigned char ScriptedProbes::QueryNodeStatus(const std::string&, int,
-                                              unsigned char (&buffer)[kNodeStatusBufferSize],
-                                              std::mutex*) {
-    std::fill(std::begin(buffer), std::end(buffer), 0);
-    return NRC_CMDTMO;
-}
-
-void ScriptedProbes::Hold() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_held = true;
-}
-
-void ScriptedProbes::Release() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_held = false;
-    m_gate.notify_all();
 }
 
 SettingsSandbox::SettingsSandbox() : m_config("XDG_CONFIG_HOME", dir.path()), m_saved(ScanSettings), m_savedTimings(g_scanTimings) {
