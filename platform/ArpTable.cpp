@@ -1,6 +1,7 @@
 #include "platform/ArpTable.h"
 
 #include "platform/DescriptorLimit.h"
+#include "platform/TextCodec.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,23 +27,13 @@ std::vector<std::string_view> SplitFields(std::string_view line) {
     return fields;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // "0x2" style; false for anything else or a value beyond 16 bits.
 bool ParseHexFlags(std::string_view text, unsigned& value) {
     if (text.size() < 3 || text.size() > 6 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
         return false;
     value = 0;
     for (std::size_t i = 2; i < text.size(); ++i) {
-        const int digit = HexDigit(text[i]);
+        const int digit = HexDigitValue(text[i]);
         if (digit < 0)
             return false;
         value = value * 16 + static_cast<unsigned>(digit);
@@ -55,8 +46,8 @@ bool ParseMac(std::string_view text, MacAddress& mac) {
     if (text.size() != 17)
         return false;
     for (std::size_t i = 0; i < 6; ++i) {
-        const int high = HexDigit(text[i * 3]);
-        const int low = HexDigit(text[i * 3 + 1]);
+        const int high = HexDigitValue(text[i * 3]);
+        const int low = HexDigitValue(text[i * 3 + 1]);
         if (high < 0 || low < 0 || (i < 5 && text[i * 3 + 2] != ':'))
             return false;
         mac[i] = static_cast<unsigned char>(high * 16 + low);

@@ -1,5 +1,7 @@
 #include "platform/RegistryFile.h"
 
+#include "platform/TextCodec.h"
+
 #include <array>
 #include <cstdio>
 #include <unordered_map>
@@ -35,23 +37,13 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && RegistryFile::SameName(s.substr(0, prefix.size()), prefix);
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // 1 to 8 hex digits and nothing else.
 bool ParseHexNumber(std::string_view digits, DWORD& out) {
     if (digits.empty() || digits.size() > 8)
         return false;
     DWORD value = 0;
     for (char c : digits) {
-        int d = HexDigit(c);
+        int d = HexDigitValue(c);
         if (d < 0)
             return false;
         value = (value << 4) | static_cast<DWORD>(d);
@@ -103,7 +95,7 @@ bool ParseHexList(std::string_view list, std::string& out) {
 // value) is never swallowed by a list whose backslash promised more.
 bool IsHexContinuation(std::string_view line) {
     for (char c : line)
-        if (HexDigit(c) < 0 && c != ',' && c != '\\' && !IsBlank(c))
+        if (HexDigitValue(c) < 0 && c != ',' && c != '\\' && !IsBlank(c))
             return false;
     return true;
 }

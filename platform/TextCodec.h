@@ -28,3 +28,6 @@ std::string TruncateToCp932Bytes(std::string_view text, std::size_t maxBytes);
 // Neither CP932 nor UTF-8 uses these bytes inside a multibyte character, so
 // no character is split.
 std::string ControlBytesAsDots(std::string_view bytes);
+
+// The value of one hexadecimal digit (either case), or -1 for any other byte.
+int HexDigitValue(char c);
