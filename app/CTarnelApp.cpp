@@ -3,12 +3,14 @@
 #include "app/RunLog.h"
 #include "app/ScanSettings.h"
 #include "platform/DescriptorLimit.h"
+#include "platform/IcmpEcho.h"
 #include "platform/KernelVersion.h"
 #include "platform/MessageBox.h"
 #include "platform/OwnAddress.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/QtFileDialog.h"
 #include "platform/QtMessageBox.h"
+#include "platform/RawIcmpSockets.h"
 #include "platform/ShellOpen.h"
 #include "platform/SocketStartup.h"
 #include "ranges/CScanStartDlg.h"
@@ -114,6 +116,9 @@ bool CTarnelApp::InitInstance() {
     // Every worker needs sockets of its own; take all the descriptors the
     // system allows this process.
     RaiseDescriptorLimit();
+    // Raw ICMP sockets, where ping sockets are refused, come from our helper:
+    // this process itself never holds a capability.
+    IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
     // 2. Program directory.
     ProgramDirectoryInfo directory;
@@ -204,7 +209,7 @@ void CTarnelApp::CloseWhenNoScanRuns() {
     // A running scan still writes to the view; stop it and let its started
     // probes finish before the window goes.
     if (CScanStartDlg::AnyScanRunning()) {
-        StopRequested.store(1);
+        StopRequested.Raise();
         QTimer::singleShot(100, m_app, [this] { CloseWhenNoScanRuns(); });
         return;
     }

@@ -33,6 +33,7 @@ bool RunLog::Open(const std::string& directory) {
         return false;
     g_stream = stream;
     std::fputs(kHeader, g_stream);
+    std::fflush(g_stream);
     return true;
 }
 
@@ -44,6 +45,9 @@ void RunLog::Write(const char* format, ...) {
     va_start(args, format);
     std::vfprintf(g_stream, format, args); // errors are ignored: the run goes on
     va_end(args);
+    // Each entry reaches the file at once, so a program that is killed or
+    // hangs still leaves what it logged.
+    std::fflush(g_stream);
 }
 
 void RunLog::Close() {

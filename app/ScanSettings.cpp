@@ -4,8 +4,11 @@
 #include "app/RegistryValue.h"
 #include "app/RunLog.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <string>
+#include <string_view>
 
 ScanSettingsRecord ScanSettings;
 
@@ -13,12 +16,39 @@ namespace {
 
 std::atomic<bool> g_loaded{false};
 
-// A stored number, or its default when the value cannot be read.
+// Whether the value is in the store at all, whatever its type; and which.
+bool StoredType(const char* name, DWORD& type) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    const bool found = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+
+// Text that is a count or a time: decimal digits and nothing else.
+bool IsPlainNumber(std::string_view text) {
+    return !text.empty() && text.size() <= 9 &&
+           std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// A stored number, or its default when the value is not stored. A value that
+// is stored but is no number (text such as "x" or "-1", or one too long to
+// read) also takes the default, and the log says so: guessing 0 from it would
+// be written back at shutdown as if the user had chosen it.
 int ReadNumber(const char* name, int defaultValue) {
-    char buffer[kRegistryValueBufferSize];
-    if (!ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, name, kRegistryKindNumber, buffer))
+    DWORD type = REG_NONE;
+    if (!StoredType(name, type))
         return defaultValue;
-    return ParseLeadingInt(buffer);
+    char buffer[kRegistryValueBufferSize];
+    if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, name, kRegistryKindNumber, buffer) &&
+        (type == REG_DWORD || IsPlainNumber(buffer)))
+        return ParseLeadingInt(buffer);
+    RunLog::Write("設定値 %s は数値として読めないため、既定値 %d を使います。\n", name,
+                  defaultValue);
+    return defaultValue;
 }
 
 } // namespace
@@ -48,6 +78,12 @@ void LoadSettings() {
     ScanSettings.SafeMode = ReadNumber("SafeMode", 0);
     ScanSettings.MaxThread = ReadNumber("MaxThread", 10);
     ScanSettings.PingTimeout = ReadNumber("PingTimeout", 7000);
+    // A wait of days would keep every probe (and the end of a scan) for days.
+    if (ScanSettings.PingTimeout > kMaxStoredPingTimeout) {
+        RunLog::Write("PingTimeout %d は長すぎるため、%d ミリ秒として使います。\n",
+                      ScanSettings.PingTimeout, kMaxStoredPingTimeout);
+        ScanSettings.PingTimeout = kMaxStoredPingTimeout;
+    }
 
     RunLog::Write("PING TIMEOUT:%d\n", ScanSettings.PingTimeout);
     g_loaded = true;

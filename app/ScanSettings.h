@@ -27,11 +27,16 @@ extern ScanSettingsRecord ScanSettings;
 // The switches count as on only when they are exactly 1.
 inline bool IsOn(int flag) { return flag == 1; }
 
+// The longest echo time-out taken from the store (ten minutes); a longer one
+// is read as this.
+constexpr int kMaxStoredPingTimeout = 600000;
+
 // The registry key (under HKEY_LOCAL_MACHINE) that holds the stored fields.
 constexpr const char* SettingsKey = "SOFTWARE\\BRELLOW\\KestruneDurvane";
 
-// Fills the stored fields from the registry; a value that is missing or
-// cannot be read takes its default. Needs ProgramDirectoryPath (the default
+// Fills the stored fields from the registry; a value that is missing takes
+// its default, and so does one that is no number (with a line in the run
+// log); a PingTimeout above kMaxStoredPingTimeout is read as that. Needs ProgramDirectoryPath (the default
 // list file lives there) and writes "PING TIMEOUT:%d" to the run log.
 void LoadSettings();
 

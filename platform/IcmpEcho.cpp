@@ -2,7 +2,9 @@
 
 #include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
+#include "platform/RawIcmpSockets.h"
 #include "platform/ShellQuote.h"
+#include "platform/StopSignal.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -68,15 +70,23 @@ struct SocketChoice {
     std::mutex lock;
     bool chosen = false;
     IcmpSocketKind kind = IcmpSocketKind::Unavailable;
+    bool viaHelper = false; // raw sockets come from the helper's pool
     std::atomic<bool> told{false};
 };
 
 std::mutex g_choiceLock;
 std::shared_ptr<SocketChoice> g_choice = std::make_shared<SocketChoice>();
+// Set once at start-up; only probes that may not open raw sockets use it.
+std::shared_ptr<RawIcmpSocketPool> g_helperPool;
 
 std::shared_ptr<SocketChoice> CurrentChoice() {
     std::lock_guard<std::mutex> guard(g_choiceLock);
     return g_choice;
+}
+
+std::shared_ptr<RawIcmpSocketPool> HelperPool() {
+    std::lock_guard<std::mutex> guard(g_choiceLock);
+    return g_helperPool;
 }
 
 int OpenSocket(IcmpSocketKind kind) {
@@ -86,33 +96,38 @@ int OpenSocket(IcmpSocketKind kind) {
     return ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
 }
 
+struct Choice {
+    IcmpSocketKind kind = IcmpSocketKind::Unavailable;
+    bool viaHelper = false;
+};
+
 // Nothing when no socket could be opened for want of descriptors or memory:
 // that says nothing about what the system allows, so no choice is made yet.
-std::optional<IcmpSocketKind> ChooseSocketKind() {
+std::optional<Choice> ChooseSocketKind() {
     bool shortage = false;
     for (IcmpSocketKind kind : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
         const int fd = OpenSocket(kind);
         if (fd >= 0) {
             ::close(fd);
-            return kind;
+            return Choice{kind, false};
         }
         shortage = shortage || IsResourceShortage(errno);
     }
     if (shortage)
         return std::nullopt;
-    return IcmpSocketKind::Unavailable;
-}
-
-std::string ExecutablePath() {
-    char path[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof path)
-        return {};
-    return std::string(path, static_cast<size_t>(length));
+    if (const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool()) {
+        const int fd = pool->Take();
+        if (fd >= 0) {
+            pool->Give(fd);
+            return Choice{IcmpSocketKind::Raw, true};
+        }
+    }
+    return Choice{};
 }
 
 void TellUserNoSocket() {
-    const std::string text = IcmpEchoInternal::NoSocketMessage(ExecutablePath());
+    const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool();
+    const std::string text = IcmpEchoInternal::NoSocketMessage(pool ? pool->HelperPath() : "");
     MessageBoxA(nullptr, text.c_str(), "エラー", MB_OK | MB_ICONERROR);
 }
 
@@ -121,10 +136,13 @@ void TellUserNoSocket() {
 
 class EchoSocket {
 public:
-    explicit EchoSocket(IcmpSocketKind kind)
-        : m_kind(kind), m_fd(OpenSocket(kind)), m_openError(m_fd < 0 ? errno : 0) {}
+    EchoSocket(IcmpSocketKind kind, std::shared_ptr<RawIcmpSocketPool> pool)
+        : m_kind(kind), m_pool(std::move(pool)), m_fd(m_pool ? m_pool->Take() : OpenSocket(kind)),
+          m_openError(m_fd < 0 ? errno : 0) {}
     ~EchoSocket() {
-        if (m_fd >= 0)
+        if (m_fd >= 0 && m_pool)
+            m_pool->Give(m_fd);
+        else if (m_fd >= 0)
             ::close(m_fd);
     }
     EchoSocket(const EchoSocket&) = delete;
@@ -134,7 +152,8 @@ public:
     int OpenError() const { return m_openError; }
     bool Prepare();
     bool Send(uint32_t target, uint16_t id, uint16_t sequence);
-    bool Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs);
+    EchoOutcome Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs,
+                     const StopSignal* stop);
 
 private:
     enum class Outcome { Pending, Answered, Failed };
@@ -142,6 +161,7 @@ private:
     Outcome ReadErrors(uint32_t target, uint16_t sequence);
 
     IcmpSocketKind m_kind;
+    std::shared_ptr<RawIcmpSocketPool> m_pool; // null: a socket of our own
     int m_fd;
     int m_openError;
 };
@@ -259,34 +279,36 @@ EchoSocket::Outcome EchoSocket::ReadErrors(uint32_t target, uint16_t sequence) {
     }
 }
 
-bool EchoSocket::Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs) {
+EchoOutcome EchoSocket::Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs,
+                             const StopSignal* stop) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
+        if (stop && stop->IsRaised())
+            return EchoOutcome::Stopped;
         const auto left =
             std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
         // Rounded up, so that the wait never ends a little before the deadline.
         const long long leftMs = left.count() <= 0 ? 0 : (left.count() + 999999) / 1000000;
-        pollfd item{m_fd, POLLIN, 0};
-        const int ready = ::poll(&item, 1, static_cast<int>(std::min<long long>(leftMs, INT_MAX)));
+        pollfd items[2] = {{m_fd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
+        const int ready = ::poll(items, 2, StopAwarePollMs(stop, leftMs));
         if (ready < 0 && errno != EINTR)
-            return false;
-        if (ready > 0) {
-            if (item.revents & POLLERR) {
-                if (ReadErrors(target, sequence) == Outcome::Failed)
-                    return false;
-            }
-            if (item.revents & POLLIN) {
-                const Outcome outcome = ReadAnswers(target, id, sequence);
-                if (outcome != Outcome::Pending)
-                    return outcome == Outcome::Answered;
-            }
-            if (item.revents & (POLLHUP | POLLNVAL))
-                return false;
+            return EchoOutcome::NoAnswer;
+        const short events = ready > 0 ? items[0].revents : 0;
+        if (events & POLLERR) {
+            if (ReadErrors(target, sequence) == Outcome::Failed)
+                return EchoOutcome::NoAnswer;
         }
+        if (events & POLLIN) {
+            const Outcome outcome = ReadAnswers(target, id, sequence);
+            if (outcome != Outcome::Pending)
+                return outcome == Outcome::Answered ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
+        }
+        if (events & (POLLHUP | POLLNVAL))
+            return EchoOutcome::NoAnswer;
         if (Clock::now() >= deadline)
-            return false;
+            return EchoOutcome::NoAnswer;
     }
 }
 
@@ -314,30 +336,43 @@ void NextIdentifiers(uint16_t& id, uint16_t& sequence) {
 
 } // namespace
 
+void IcmpEchoUseHelper(const std::string& helperPath) {
+    std::shared_ptr<RawIcmpSocketPool> pool =
+        helperPath.empty() ? nullptr : std::make_shared<RawIcmpSocketPool>(helperPath);
+    std::lock_guard<std::mutex> guard(g_choiceLock);
+    g_helperPool = std::move(pool);
+}
+
 bool IcmpEcho(const std::string& address, int timeoutMs) {
+    return IcmpEchoUntil(address, timeoutMs, nullptr) == EchoOutcome::Answered;
+}
+
+EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopSignal* stop) {
     // A NUL inside the text would let inet_addr read only its beginning.
     if (address.find('\0') != std::string::npos)
-        return false;
+        return EchoOutcome::NoAnswer;
     const in_addr_t target = ::inet_addr(address.c_str());
     if (target == INADDR_NONE || target == htonl(INADDR_ANY))
-        return false;
+        return EchoOutcome::NoAnswer;
 
     const IcmpSocketKind kind = IcmpEchoInternal::SocketKind();
     if (kind == IcmpSocketKind::Unavailable)
-        return false;
+        return EchoOutcome::NoAnswer;
+    if (stop && stop->IsRaised())
+        return EchoOutcome::Stopped;
 
-    EchoSocket socket(kind);
+    EchoSocket socket(kind, CurrentChoice()->viaHelper ? HelperPool() : nullptr);
     // No echo was sent: the host has not been asked, so the user must know.
     if (IsResourceShortage(socket.OpenError()))
         ReportResourceShortage();
     if (!socket.Prepare())
-        return false;
+        return EchoOutcome::NoAnswer;
     uint16_t id;
     uint16_t sequence;
     NextIdentifiers(id, sequence);
     if (!socket.Send(target, id, sequence))
-        return false;
-    return socket.Wait(target, id, sequence, timeoutMs);
+        return EchoOutcome::NoAnswer;
+    return socket.Wait(target, id, sequence, timeoutMs, stop);
 }
 
 namespace IcmpEchoInternal {
@@ -349,9 +384,10 @@ IcmpSocketKind SocketKind() {
     {
         std::lock_guard<std::mutex> guard(choice->lock);
         if (!choice->chosen) {
-            const std::optional<IcmpSocketKind> found = ChooseSocketKind();
+            const std::optional<Choice> found = ChooseSocketKind();
             choice->chosen = found.has_value();
-            choice->kind = found.value_or(IcmpSocketKind::Unavailable);
+            choice->kind = found.value_or(Choice{}).kind;
+            choice->viaHelper = found.value_or(Choice{}).viaHelper;
         }
         chosen = choice->chosen;
         kind = choice->kind;
@@ -452,16 +488,17 @@ EchoAnswer ClassifyDatagramPacket(std::span<const uint8_t> message, uint32_t sou
                                                               : EchoAnswer::Unrelated;
 }
 
-std::string NoSocketMessage(const std::string& executablePath) {
+std::string NoSocketMessage(const std::string& helperPath) {
     const std::string program =
-        executablePath.empty() ? std::string("<プログラムのパス>") : ShellQuote(executablePath);
+        helperPath.empty() ? std::string("<補助プログラム vopal-icmp-helper のパス>")
+                           : ShellQuote(helperPath);
     return "ICMPエコー要求を送るためのソケットを開けません。\n"
            "このままでは、どのアドレスも応答なしになります。\n"
            "\n"
            "次のどちらかを行ってから、プログラムを起動し直してください。\n"
            "\n"
-           "・このプログラムに権限を与える:\n"
-           "    sudo setcap cap_net_raw+ep " +
+           "・補助プログラムに権限を与える:\n"
+           "    sudo setcap cap_net_raw=p " +
            program +
            "\n"
            "\n"

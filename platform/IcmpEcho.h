@@ -2,8 +2,9 @@
 // One ICMP echo request to one IPv4 address and one wait for its reply.
 //
 // The echo goes out through an unprivileged ICMP datagram socket when the
-// system allows it (net.ipv4.ping_group_range), else through a raw socket
-// (root or CAP_NET_RAW). The kind is chosen once per process. When neither
+// system allows it (net.ipv4.ping_group_range), else through a raw socket:
+// its own (root) or one from vopal-icmp-helper (RawIcmpSockets.h), the only
+// program of ours that holds cap_net_raw. The kind is chosen once per process. When neither
 // can be opened the user is told once how to allow it, and every probe
 // answers false from then on. A socket that cannot be opened for want of
 // descriptors or memory makes a probe answer false too, and the user is told
@@ -24,6 +25,18 @@
 // destination is reported unreachable. A timeoutMs of 0 or less sends the
 // request and takes only what has already arrived, without waiting.
 bool IcmpEcho(const std::string& address, int timeoutMs);
+
+// Where raw sockets come from when the process may not open them itself;
+// set once at start-up (FindIcmpHelper). Empty: no helper.
+void IcmpEchoUseHelper(const std::string& helperPath);
+
+class StopSignal;
+
+enum class EchoOutcome { Answered, NoAnswer, Stopped };
+
+// The same probe, cut short as soon as `stop` (when given) is raised: then
+// Stopped, whether or not the request went out.
+EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopSignal* stop);
 
 enum class IcmpSocketKind { Unavailable, Datagram, Raw };
 
@@ -65,7 +78,8 @@ EchoAnswer ClassifyRawPacket(std::span<const uint8_t> packet, uint32_t target, u
 EchoAnswer ClassifyDatagramPacket(std::span<const uint8_t> message, uint32_t source,
                                   uint32_t target, uint16_t sequence);
 
-// The text shown when no ICMP socket can be opened, naming the executable.
-std::string NoSocketMessage(const std::string& executablePath);
+// The text shown when no ICMP socket can be opened, naming the helper that
+// may be given the capability (RawIcmpSockets.h).
+std::string NoSocketMessage(const std::string& helperPath);
 
 } // namespace IcmpEchoInternal

@@ -1,4 +1,5 @@
 #include "platform/Netbios.h"
+#include "platform/StopSignal.h"
 
 #include "platform/ArpTable.h"
 #include "platform/DescriptorLimit.h"
@@ -180,7 +181,7 @@ ReceiveOutcome ReceiveReplies(int fd, const sockaddr_in& target, std::uint16_t i
 // One node-status query: up to three sends with the same transaction id,
 // 750 ms apart, and a last wait of 750 ms after the third.
 UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view targetText,
-                          unsigned char* buffer, std::size_t length) {
+                          unsigned char* buffer, std::size_t length, const StopSignal* stop) {
     std::memset(buffer, 0, length);
 
     Socket sock;
@@ -213,6 +214,8 @@ UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view ta
     const Clock::time_point deadline = start + kSendCount * kSendInterval;
     int sent = 0;
     for (;;) {
+        if (stop && stop->IsRaised())
+            return NRC_CMDCAN;
         Clock::time_point now = Clock::now();
         while (sent < kSendCount && now >= start + sent * kSendInterval) {
             const ssize_t rc = send(sock.fd(), request.data(), request.size(), 0);
@@ -228,10 +231,10 @@ UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view ta
         const Clock::time_point wakeUp =
             sent < kSendCount ? start + sent * kSendInterval : deadline;
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wakeUp - now);
-        pollfd pfd{sock.fd(), POLLIN, 0};
-        const int ready = poll(&pfd, 1, static_cast<int>(wait.count()));
-        if (ready <= 0)
-            continue; // time-out or EINTR: the clock decides
+        pollfd items[2] = {{sock.fd(), POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
+        const int ready = poll(items, 2, StopAwarePollMs(stop, wait.count()));
+        if (ready <= 0 || items[0].revents == 0)
+            continue; // time-out, EINTR or a stop: the loop's top decides
         const ReceiveOutcome outcome =
             ReceiveReplies(sock.fd(), targetAddress, id, datagram, buffer, length, verdict);
         if (outcome == ReceiveOutcome::Refused)
@@ -250,7 +253,7 @@ UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view ta
     return verdict.retcode;
 }
 
-UCHAR AdapterStatus(NCB& ncb) {
+UCHAR AdapterStatus(NCB& ncb, const StopSignal* stop) {
     if (ncb.ncb_buffer == nullptr || ncb.ncb_length < kAdapterStatusSize)
         return NRC_BUFLEN;
 
@@ -267,12 +270,14 @@ UCHAR AdapterStatus(NCB& ncb) {
     if (ncb.ncb_lana_num >= lanas.size())
         return NRC_BRIDGE;
     return SendNodeStatusQuery(lanas[ncb.ncb_lana_num], *target, text, ncb.ncb_buffer,
-                               ncb.ncb_length);
+                               ncb.ncb_length, stop);
 }
 
 } // namespace
 
-UCHAR Netbios(NCB* ncb) {
+UCHAR Netbios(NCB* ncb) { return Netbios(ncb, nullptr); }
+
+UCHAR Netbios(NCB* ncb, const StopSignal* stop) {
     if (ncb == nullptr)
         return NRC_BADDR;
     UCHAR rc = NRC_ILLCMD;
@@ -281,7 +286,7 @@ UCHAR Netbios(NCB* ncb) {
         rc = ncb->ncb_lana_num < LanaAddresses().size() ? NRC_GOODRET : NRC_BRIDGE;
         break;
     case NCBASTAT:
-        rc = AdapterStatus(*ncb);
+        rc = AdapterStatus(*ncb, stop);
         break;
     default:
         break;

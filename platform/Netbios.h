@@ -128,8 +128,14 @@ struct NAME_BUFFER {
 };
 static_assert(sizeof(NAME_BUFFER) == 18, "NAME_BUFFER keeps its Windows layout");
 
+class StopSignal;
+
 // Runs the command synchronously; returns ncb_retcode, which it also sets.
 UCHAR Netbios(NCB* ncb);
+
+// The same; an NCBASTAT whose wait is cut short by `stop` (when given) ends at
+// once with NRC_CMDCAN, as a cancelled command does.
+UCHAR Netbios(NCB* ncb, const StopSignal* stop);
 
 // NCBRESET: NRC_GOODRET for a LANA that exists, else NRC_BRIDGE.
 // NCBASTAT: the call name is the dotted IPv4 address padded with blanks (or

@@ -183,7 +183,7 @@ void CScanStartDlg::OnStart() {
     if (!LoadRangeList(*m_rows, ScanSettings.IpListFileName, BoxOwner(this)))
         return warn(kLoadFailed);
 
-    StopRequested.store(0);
+    StopRequested.Clear();
     auto* manager = s_createManagerForTests ? s_createManagerForTests() : new CThreadManager;
     if (!manager->CreateThread()) {
         delete manager;
@@ -204,7 +204,7 @@ void CScanStartDlg::OnStart() {
     manager->ResumeThread();
 }
 
-void CScanStartDlg::OnStop() { StopRequested.store(1); }
+void CScanStartDlg::OnStop() { StopRequested.Raise(); }
 
 void CScanStartDlg::accept() {
     if (m_scanRunning)

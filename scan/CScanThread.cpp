@@ -17,16 +17,21 @@ void CScanThread::Run() {
     ScanProbes* probes = m_pManager->m_pProbes;
     CNetProbe probe;
 
-    const bool answered = probes->PingHost(m_strAddress);
-    view->SetItemText(m_nRow, HostRecord::kResponse,
-                      answered ? HostRecord::kAnswered : HostRecord::kSilent);
+    // A probe cut short by Stop has no answer either way: its row keeps an
+    // empty mark, like one that was never probed.
+    const EchoOutcome echo = probes->PingHost(m_strAddress, &StopRequested);
+    if (echo != EchoOutcome::Stopped)
+        view->SetItemText(m_nRow, HostRecord::kResponse,
+                          echo == EchoOutcome::Answered ? HostRecord::kAnswered
+                                                        : HostRecord::kSilent);
 
-    if (answered) {
+    if (echo == EchoOutcome::Answered) {
         unsigned char buffer[kNodeStatusBufferSize];
         std::mutex* lock =
             (IsOn(ScanSettings.SafeMode) || ScanSettings.IsWindowsXp) ? &m_pManager->m_lock : nullptr;
         unsigned char code =
-            probes->QueryNodeStatus(m_strAddress, ScanSettings.LanaNumber, buffer, lock);
+            probes->QueryNodeStatus(m_strAddress, ScanSettings.LanaNumber, buffer, lock,
+                                    &StopRequested);
         if (code == 0) {
             NodeStatus status = DecodeNodeStatus(buffer, sizeof buffer,
                                                  IsOn(ScanSettings.IgnoreWorkstationService));

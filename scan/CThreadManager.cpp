@@ -20,7 +20,7 @@
 #include <thread>
 
 int RunningWorkers = 0;
-std::atomic<int> StopRequested{0};
+StopSignal StopRequested;
 std::atomic<unsigned> AddressesDrawn{0};
 std::function<CScanThread*()> CThreadManager::s_createWorkerForTests;
 
@@ -119,7 +119,7 @@ void CThreadManager::Run() {
 
     unsigned drawn = 0;
     for (;;) {
-        if (StopRequested.load() == 1)
+        if (StopRequested.IsRaised())
             break;
         // A negative stored MaxThread would throttle for ever; it counts as 0.
         const int running = RunningCount();

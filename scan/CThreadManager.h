@@ -6,6 +6,7 @@
 // buttons back.
 
 #include "platform/CWinThread.h"
+#include "platform/StopSignal.h"
 
 #include <atomic>
 #include <functional>
@@ -17,7 +18,7 @@ class ScanStartDialog;
 
 // The scan's shared state. One scan runs at a time.
 extern int RunningWorkers;               // changed and read under the manager's m_lock
-extern std::atomic<int> StopRequested;   // 1: stop dispatching
+extern StopSignal StopRequested;         // raised: stop dispatching, cut the probes' waits
 extern std::atomic<unsigned> AddressesDrawn; // of the current scan, for progress reports
 
 class CThreadManager : public CWinThread {

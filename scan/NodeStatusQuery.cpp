@@ -9,10 +9,13 @@
 
 namespace {
 
-std::atomic<NetbiosFunction> g_netbios{&Netbios};
+const NetbiosFunction kPlatformNetbios = static_cast<NetbiosFunction>(&Netbios);
+std::atomic<NetbiosFunction> g_netbios{kPlatformNetbios};
 
-UCHAR CallNetbios(NCB* ncb) {
-    return g_netbios.load()(ncb);
+UCHAR CallNetbios(NCB* ncb, const StopSignal* stop = nullptr) {
+    const NetbiosFunction function = g_netbios.load();
+    // A test's replacement knows nothing of stopping.
+    return function == kPlatformNetbios ? Netbios(ncb, stop) : function(ncb);
 }
 
 constexpr std::size_t kResetBufferSize = 256;
@@ -30,7 +33,7 @@ void PrepareReset(NCB& ncb, UCHAR (&buffer)[kResetBufferSize]) {
 } // namespace
 
 NetbiosFunction SetNetbiosFunction(NetbiosFunction function) {
-    return g_netbios.exchange(function ? function : &Netbios);
+    return g_netbios.exchange(function ? function : kPlatformNetbios);
 }
 
 bool MakeCallName(const std::string& address, UCHAR (&callName)[NCBNAMSZ]) {
@@ -44,7 +47,7 @@ bool MakeCallName(const std::string& address, UCHAR (&callName)[NCBNAMSZ]) {
 }
 
 UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
-                      std::mutex* lockAroundCall) {
+                      std::mutex* lockAroundCall, const StopSignal* stop) {
     std::memset(buffer, 0, sizeof buffer);
     NCB ncb;
     std::memset(&ncb, 0, sizeof ncb);
@@ -56,9 +59,9 @@ UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNod
     ncb.ncb_lana_num = static_cast<UCHAR>(lana & 0xFF);
 
     if (lockAroundCall == nullptr)
-        return CallNetbios(&ncb);
+        return CallNetbios(&ncb, stop);
     std::lock_guard<std::mutex> guard(*lockAroundCall);
-    return CallNetbios(&ncb);
+    return CallNetbios(&ncb, stop);
 }
 
 LanaSelection SelectLana() {

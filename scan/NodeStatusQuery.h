@@ -24,8 +24,9 @@ NetbiosFunction SetNetbiosFunction(NetbiosFunction function);
 // 0 means the buffer holds an answer for DecodeNodeStatus. With a lock given,
 // exactly the Netbios call is made while holding it. A text longer than 15
 // bytes, or holding a zero byte, is no address: NRC_NOCALL, nothing is sent.
+// A raised `stop` cuts the wait short: NRC_CMDCAN.
 UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
-                      std::mutex* lockAroundCall = nullptr);
+                      std::mutex* lockAroundCall = nullptr, const StopSignal* stop = nullptr);
 
 // The 16-byte call name of a query: the address text padded with blanks.
 // False when the text does not fit 15 bytes or holds a zero byte.

@@ -1,19 +1,18 @@
 #include "scan/ScanProbes.h"
 
-#include "scan/CNetProbe.h"
+#include "app/ScanSettings.h"
 
 namespace {
 
 class RealProbes : public ScanProbes {
 public:
-    bool PingHost(const std::string& address) override {
-        CNetProbe probe;
-        return probe.PingHost(address);
+    EchoOutcome PingHost(const std::string& address, const StopSignal* stop) override {
+        return IcmpEchoUntil(address, ScanSettings.PingTimeout, stop);
     }
     unsigned char QueryNodeStatus(const std::string& address, int lana,
                                   unsigned char (&buffer)[kNodeStatusBufferSize],
-                                  std::mutex* lockAroundCall) override {
-        return ::QueryNodeStatus(address, lana, buffer, lockAroundCall);
+                                  std::mutex* lockAroundCall, const StopSignal* stop) override {
+        return ::QueryNodeStatus(address, lana, buffer, lockAroundCall, stop);
     }
     LanaSelection SelectLana() override { return ::SelectLana(); }
 };

@@ -2,6 +2,7 @@
 // The probes a scan uses, behind one interface so that engine tests can run a
 // whole scan against scripted hosts. The program always uses RealScanProbes().
 
+#include "platform/IcmpEcho.h"
 #include "scan/NodeStatusQuery.h"
 
 #include <mutex>
@@ -11,14 +12,16 @@ class ScanProbes {
 public:
     virtual ~ScanProbes() = default;
 
-    // True when the address answered one ICMP echo within PingTimeout.
-    virtual bool PingHost(const std::string& address) = 0;
+    // One ICMP echo with PingTimeout; Stopped when `stop` (if given) cut the
+    // wait short.
+    virtual EchoOutcome PingHost(const std::string& address, const StopSignal* stop) = 0;
 
     // Node-status query; `lockAroundCall`, when given, is held just around
-    // the NetBIOS call. Returns the NetBIOS return code.
+    // the NetBIOS call; a raised `stop` ends it with NRC_CMDCAN. Returns the
+    // NetBIOS return code.
     virtual unsigned char QueryNodeStatus(const std::string& address, int lana,
                                           unsigned char (&buffer)[kNodeStatusBufferSize],
-                                          std::mutex* lockAroundCall) = 0;
+                                          std::mutex* lockAroundCall, const StopSignal* stop) = 0;
 
     virtual LanaSelection SelectLana() = 0;
 };

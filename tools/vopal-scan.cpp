@@ -5,6 +5,8 @@
 
 #include "app/ScanSettings.h"
 #include "platform/DescriptorLimit.h"
+#include "platform/IcmpEcho.h"
+#include "platform/RawIcmpSockets.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/TextCodec.h"
@@ -182,7 +184,7 @@ std::atomic<int> g_interrupts{0};
 // no handler, but removes the temporary list file first. Async-signal-safe.
 void OnInterrupt(int signal) {
     if (g_interrupts.fetch_add(1) == 0) {
-        StopRequested.store(1);
+        StopRequested.Raise();
         return;
     }
     if (g_temporaryList[0] != '\0')
@@ -249,6 +251,7 @@ int main(int argc, char** argv) {
     if (int rc = ParseArguments(argc, argv, options); rc >= 0)
         return rc;
     RaiseDescriptorLimit();
+    IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
     ProgramDirectoryInfo dir;
     if (FindProgramDirectory(dir)) {
@@ -276,7 +279,7 @@ int main(int argc, char** argv) {
 
     // The list file is the one way ranges reach the scan; ranges given here
     // go through a list file of their own.
-    StopRequested.store(0);
+    StopRequested.Clear();
     std::signal(SIGINT, OnInterrupt);
     if (options.ranges.empty()) {
         if (options.hasList)
@@ -354,7 +357,7 @@ int main(int argc, char** argv) {
                 ++answered;
         }
         std::fprintf(stderr, "\rdrawn %u  rows %d  answered %d%s   ", AddressesDrawn.load(), rows,
-                     answered, StopRequested.load() ? "  (stopping)" : "");
+                     answered, StopRequested.IsRaised() ? "  (stopping)" : "");
     };
     scan.WaitForEnd(report);
     if (progress) {

@@ -12,10 +12,11 @@ DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int 
     DiagnoseResult result;
     CNetProbe probe;
 
-    result.text = probes.PingHost(address) ? "PING応答あり\r\n" : "PING応答なし\r\n";
+    result.text = probes.PingHost(address, nullptr) == EchoOutcome::Answered ? "PING応答あり\r\n"
+                                                                              : "PING応答なし\r\n";
 
     unsigned char buffer[kNodeStatusBufferSize];
-    const unsigned char code = probes.QueryNodeStatus(address, lana, buffer, nullptr);
+    const unsigned char code = probes.QueryNodeStatus(address, lana, buffer, nullptr, nullptr);
     if (code != 0) {
         char line[64];
         std::snprintf(line, sizeof line, "失敗：エラーコード：%d\r\n", static_cast<int>(code));

@@ -122,18 +122,40 @@ TEST_F(SettingsTest, StoredValuesAreUsedWithoutLimitsAndWrittenBackUnchanged) {
     EXPECT_EQ(TempDir::ReadFile(store), before);
 }
 
-TEST_F(SettingsTest, StoredTextIsReadUpToItsLimit) {
-    const std::pair<std::string, int> numbers[] = {
-        {"\"12\"", 12},        {"\"123\"", 123},  {"\"-5\"", -5},
-        {"\"7x\"", 7},         {"\"abc\"", 0},    {"\"\"", 0}, // fits, but holds no digits
-        {"\"1234\"", 10},      {"\"99999\"", 10},              // too long for a number: default
-        {"hex:31,32", 12},                                     // binary data is text too
-        {"hex(4):2c,01", 300},                                 // a short dword reads as its bytes
+TEST_F(SettingsTest, StoredTextIsReadUpToItsLimitAndWhatIsNoNumberTakesTheDefault) {
+    // A value that is there but is no count is never read as 0: the default
+    // applies and the log says so, since it is written back at shutdown.
+    const char* const kNoNumber = "設定値 MaxThread は数値として読めないため、既定値 10 を使います。\n";
+    const std::tuple<std::string, int, bool> numbers[] = {
+        {"\"12\"", 12, false},      {"\"123\"", 123, false},
+        {"\"-5\"", 10, true},       {"\"7x\"", 10, true},
+        {"\"abc\"", 10, true},      {"\"\"", 10, true},
+        {"\"1234\"", 10, true},     {"\"99999\"", 10, true}, // too long to read
+        {"hex:31,32", 12, false},     // binary data is text too
+        {"hex(4):2c,01", 300, false}, // a short dword reads as its bytes
     };
-    for (const auto& [stored, expected] : numbers) {
+    for (const auto& [stored, expected, logged] : numbers) {
         StoreValues("\"MaxThread\"=" + stored + "\n");
+        ASSERT_TRUE(RunLog::Open(dir.path()));
         LoadSettings();
         EXPECT_EQ(ScanSettings.MaxThread, expected) << stored;
+        EXPECT_EQ(LogAfterHeader(), (logged ? kNoNumber : "") + std::string("PING TIMEOUT:7000\n"))
+            << stored;
+    }
+    // A time-out of days would hold every probe for days: ten minutes at most.
+    const std::tuple<std::string, int, std::string> timeouts[] = {
+        {"dword:7fffffff", 600000,
+         "PingTimeout 2147483647 は長すぎるため、600000 ミリ秒として使います。\n"},
+        {"dword:000927c1", 600000,
+         "PingTimeout 600001 は長すぎるため、600000 ミリ秒として使います。\n"},
+        {"dword:000927c0", 600000, ""},
+    };
+    for (const auto& [stored, expected, logged] : timeouts) {
+        StoreValues("\"PingTimeout\"=" + stored + "\n");
+        ASSERT_TRUE(RunLog::Open(dir.path()));
+        LoadSettings();
+        EXPECT_EQ(ScanSettings.PingTimeout, expected) << stored;
+        EXPECT_EQ(LogAfterHeader(), logged + "PING TIMEOUT:600000\n") << stored;
     }
     // A list file name of up to 255 characters is read; an empty one stays empty.
     const std::string longest = "/" + std::string(254, 'a');

@@ -1,6 +1,9 @@
 #include "platform/IcmpEcho.h"
+#include "platform/RawIcmpSockets.h"
+#include "platform/StopSignal.h"
 
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -184,10 +187,13 @@ TEST(IcmpEchoCodec, DatagramRepliesAreMatchedBySourceAndSequence) {
 }
 
 TEST(IcmpEchoCodec, NoSocketMessageGivesCommandsThatCanBePasted) {
-    const std::string text = NoSocketMessage("/opt/kd tools/it's/vopal");
-    EXPECT_NE(text.find("sudo setcap cap_net_raw+ep '/opt/kd tools/it'\\''s/vopal'"),
+    // The capability goes to the helper only, permitted and never effective:
+    // the window program loads plugins that the caller's environment names.
+    const std::string text = NoSocketMessage("/opt/kd tools/it's/vopal-icmp-helper");
+    EXPECT_NE(text.find("sudo setcap cap_net_raw=p '/opt/kd tools/it'\\''s/vopal-icmp-helper'"),
               std::string::npos)
         << text;
+    EXPECT_EQ(text.find("+ep"), std::string::npos) << text;
     EXPECT_NE(text.find("sudo sysctl -w net.ipv4.ping_group_range=\"0 2147483647\""),
               std::string::npos)
         << text;
@@ -349,6 +355,29 @@ TEST_F(IcmpEchoTest, SilentHostCostsOneTimeoutAndUnroutedOneNone) {
     });
 }
 
+TEST_F(IcmpEchoTest, AStopCutsAWaitOfDaysShort) {
+    RunInFreshNetworkNamespace([] {
+        ASSERT_TRUE(WriteProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"));
+        for (IcmpSocketKind kind : BothKindsInNamespace()) {
+            SCOPED_TRACE(KindName(kind));
+            ForceSocketKind(kind);
+            StopSignal stop;
+            const Clock::time_point start = Clock::now();
+            std::thread raiser([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                stop.Raise();
+            });
+            EXPECT_EQ(IcmpEchoUntil("127.0.0.1", 0x7fffffff, &stop), EchoOutcome::Stopped);
+            raiser.join();
+            const long long waited = MillisecondsSince(start);
+            std::printf("probe with a 24-day time-out, stopped after 200 ms: %lld ms\n", waited);
+            EXPECT_LT(waited, 2000);
+            // Once raised, nothing more is sent.
+            EXPECT_EQ(IcmpEchoUntil("127.0.0.1", 0x7fffffff, &stop), EchoOutcome::Stopped);
+        }
+    });
+}
+
 bool DropRawSocketCapability() {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
@@ -388,13 +417,56 @@ TEST_F(IcmpEchoTest, SocketKindIsChosenOnceAndWithoutAnyTheUserIsToldOnce) {
         EXPECT_EQ(shown[0].caption, "エラー");
         EXPECT_EQ(shown[0].type, MB_OK | MB_ICONERROR);
         EXPECT_EQ(shown[0].owner, nullptr);
-        EXPECT_EQ(shown[0].text, NoSocketMessage(std::filesystem::read_symlink("/proc/self/exe")));
+        EXPECT_EQ(shown[0].text, NoSocketMessage(""));
+
+        // A helper that hands over nothing changes nothing; the box names it.
+        IcmpEchoUseHelper("/bin/true");
+        ResetSocketKind();
+        EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
+        ASSERT_EQ(boxes.count(), 2u);
+        EXPECT_EQ(boxes.boxes()[1].text, NoSocketMessage("/bin/true"));
+
+        // Our helper passes raw sockets to a process that may not open them:
+        // enough for every thread at once, and reused afterwards.
+        IcmpEchoUseHelper(KD_ICMP_HELPER_PATH);
+        ResetSocketKind();
+        ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Raw));
+        EXPECT_EQ(SocketKind(), IcmpSocketKind::Raw);
+        EXPECT_EQ(PingLoopbackFromThreads(40), 40);
+        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
+        IcmpEchoUseHelper("");
 
         // Allowing ping sockets now changes nothing until the program restarts.
+        ResetSocketKind();
+        EXPECT_EQ(SocketKind(), IcmpSocketKind::Unavailable);
         ASSERT_TRUE(AllowPingSockets(true));
         EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
-        EXPECT_EQ(boxes.count(), 1u);
+        EXPECT_EQ(boxes.count(), 3u);
     });
+}
+
+TEST(RawIcmpSockets, TheHelperIsFoundBesideTheProgramOrInItsLibraryFolder) {
+    TempDir dir;
+    const std::string bin = dir.file("usr/bin/");
+    const std::string lib = dir.file("usr/lib/kestrune-durvane/");
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(lib);
+    EXPECT_EQ(FindIcmpHelper(bin), "");
+    TempDir::WriteFile(bin + "vopal-icmp-helper", "#!/bin/sh\n");
+    EXPECT_EQ(FindIcmpHelper(bin), "") << "not executable";
+    std::filesystem::permissions(bin + "vopal-icmp-helper", std::filesystem::perms::owner_all);
+    EXPECT_EQ(FindIcmpHelper(bin), bin + "vopal-icmp-helper");
+    TempDir::WriteFile(lib + "vopal-icmp-helper", "#!/bin/sh\n");
+    std::filesystem::permissions(lib + "vopal-icmp-helper", std::filesystem::perms::owner_all);
+    EXPECT_EQ(FindIcmpHelper(bin), bin + "../lib/kestrune-durvane/vopal-icmp-helper");
+    EXPECT_EQ(FindIcmpHelper(""), "");
+}
+
+TEST(RawIcmpSockets, TheHelperRefusesAnythingButASocketOnItsOutput) {
+    // Run by hand, with its output on a pipe or a file, it opens nothing.
+    const int rc = std::system(KD_ICMP_HELPER_PATH " > /dev/null 2>&1");
+    ASSERT_TRUE(WIFEXITED(rc));
+    EXPECT_EQ(WEXITSTATUS(rc), 2);
 }
 
 // A tun device stands for a segment with a router 198.18.0.1 and hosts that

@@ -1,4 +1,5 @@
 #include "platform/Netbios.h"
+#include "platform/StopSignal.h"
 #include "platform/NodeStatusPacket.h"
 #include "tests/platform/NodeStatusReplyBuilder.h"
 #include "tests/support/TempDir.h"
@@ -142,7 +143,8 @@ struct Query {
 };
 
 // The call as the program makes it: the address text padded with blanks.
-Query AdapterStatus(const std::string& address, UCHAR lana = 0, std::size_t length = 600) {
+Query AdapterStatus(const std::string& address, UCHAR lana = 0, std::size_t length = 600,
+                    const StopSignal* stop = nullptr) {
     Query q;
     q.buffer.assign(length, 0xEE);
     q.ncb.ncb_command = NCBASTAT;
@@ -152,7 +154,7 @@ Query AdapterStatus(const std::string& address, UCHAR lana = 0, std::size_t leng
     std::memcpy(q.ncb.ncb_callname, address.data(), std::min<std::size_t>(address.size(), 16));
     q.ncb.ncb_lana_num = lana;
     const Clock::time_point start = Clock::now();
-    q.rc = Netbios(&q.ncb);
+    q.rc = Netbios(&q.ncb, stop);
     q.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return q;
 }
@@ -231,6 +233,28 @@ TEST_F(NetbiosTest, SilentHostTimesOutAfterThreeRequests) {
     EXPECT_GE(q.elapsed.count(), 2200) << "three requests, 750 ms apart, and a last wait";
     EXPECT_EQ(responder.requests().size(), 3u);
     EXPECT_EQ(q.buffer, Bytes(600, 0));
+}
+
+TEST_F(NetbiosTest, AStopEndsTheQueryAsACancelledCommand) {
+    Responder responder([](int, std::uint16_t) { return Replies{}; });
+    // Raised before the call: nothing is sent. Raised during the wait: it
+    // ends then, not at the next request.
+    for (const int raiseAfterMs : {-1, 300}) {
+        StopSignal stop;
+        if (raiseAfterMs < 0)
+            stop.Raise();
+        std::thread raiser([&] {
+            if (raiseAfterMs >= 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(raiseAfterMs));
+                stop.Raise();
+            }
+        });
+        const Query q = AdapterStatus("127.0.0.1", 0, 600, &stop);
+        raiser.join();
+        EXPECT_EQ(q.rc, NRC_CMDCAN) << raiseAfterMs;
+        EXPECT_LT(q.elapsed.count(), 700) << raiseAfterMs;
+    }
+    EXPECT_EQ(responder.requests().size(), 1u);
 }
 
 TEST_F(NetbiosTest, ClosedPortEndsTheWaitAtOnce) {

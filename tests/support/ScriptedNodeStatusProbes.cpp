@@ -5,19 +5,19 @@
 #include <algorithm>
 #include <cstring>
 
-bool ScriptedNodeStatusProbes::PingHost(const std::string& address) {
+EchoOutcome ScriptedNodeStatusProbes::PingHost(const std::string& address, const StopSignal*) {
     std::unique_lock<std::mutex> guard(m_lock);
     m_calls.push_back("ping " + address);
     ++m_waiting;
     m_gate.wait(guard, [this] { return !m_held; });
     --m_waiting;
-    return hosts[address].echo;
+    return hosts[address].echo ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
 }
 
 unsigned char
 ScriptedNodeStatusProbes::QueryNodeStatus(const std::string& address, int lana,
                                           unsigned char (&buffer)[kNodeStatusBufferSize],
-                                          std::mutex* lockAroundCall) {
+                                          std::mutex* lockAroundCall, const StopSignal*) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_calls.push_back("query " + address + " lana " + std::to_string(lana) +
                       (lockAroundCall ? " locked" : ""));

@@ -26,10 +26,10 @@ class ScriptedNodeStatusProbes : public ScanProbes {
 public:
     std::map<std::string, ScriptedHost> hosts; // others are silent and time out
 
-    bool PingHost(const std::string& address) override;
+    EchoOutcome PingHost(const std::string& address, const StopSignal* stop) override;
     unsigned char QueryNodeStatus(const std::string& address, int lana,
                                   unsigned char (&buffer)[kNodeStatusBufferSize],
-                                  std::mutex* lockAroundCall) override;
+                                  std::mutex* lockAroundCall, const StopSignal* stop) override;
     LanaSelection SelectLana() override { return {0, 0}; }
 
     // "ping <address>" and "query <address> lana <n>[ locked]", in order.
