@@ -20,6 +20,7 @@
 #include "scan/NodeStatusQuery.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CMainFrame.h"
+#include "view/CDiagnoseDlg.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -213,6 +214,10 @@ void CTarnelApp::CloseWhenNoScanRuns() {
         QTimer::singleShot(100, m_app, [this] { CloseWhenNoScanRuns(); });
         return;
     }
+    // A diagnosis under way is cut short rather than waited for.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* diagnose = qobject_cast<CDiagnoseDlg*>(widget))
+            diagnose->Abandon();
     // Dialogs first (their loops end), then the main window ends the program.
     // A dialog that may not close yet (one still waiting for its probes) is
     // asked again shortly; once the program ends, nothing is asked any more.

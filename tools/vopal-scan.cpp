@@ -62,7 +62,7 @@ const char* const kUsage =
     "  --encoding ENC       utf8 (default) or cp932\n"
     "  -h, --help           this text\n"
     "\n"
-    "Ctrl+C stops the scan: started probes finish, then the rows are printed.\n"
+    "Ctrl+C (or SIGTERM) stops the scan at once; the rows found so far are printed.\n"
     "A second Ctrl+C ends the program at once, without printing.\n"
     "Exit status: 0 done, 1 the scan reported an error, 2 bad arguments.\n";
 
@@ -180,8 +180,9 @@ private:
 char g_temporaryList[PATH_MAX] = "";
 std::atomic<int> g_interrupts{0};
 
-// Ctrl+C stops the scan; a second one ends the program at once, as if it had
-// no handler, but removes the temporary list file first. Async-signal-safe.
+// Ctrl+C (or SIGTERM) stops the scan; a second one ends the program at once,
+// as if it had no handler, but removes the temporary list file first.
+// Async-signal-safe.
 void OnInterrupt(int signal) {
     if (g_interrupts.fetch_add(1) == 0) {
         StopRequested.Raise();
@@ -196,6 +197,11 @@ void OnInterrupt(int signal) {
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(signal);
     _exit(128 + signal);
+}
+
+void HandleInterrupts(void (*handler)(int)) {
+    std::signal(SIGINT, handler);
+    std::signal(SIGTERM, handler);
 }
 
 // A list file must be a regular file that can be read; a directory or a
@@ -280,7 +286,7 @@ int main(int argc, char** argv) {
     // The list file is the one way ranges reach the scan; ranges given here
     // go through a list file of their own.
     StopRequested.Clear();
-    std::signal(SIGINT, OnInterrupt);
+    HandleInterrupts(OnInterrupt);
     if (options.ranges.empty()) {
         if (options.hasList)
             ScanSettings.IpListFileName = options.listFile;
@@ -308,6 +314,7 @@ int main(int argc, char** argv) {
         sigset_t interrupt;
         sigemptyset(&interrupt);
         sigaddset(&interrupt, SIGINT);
+        sigaddset(&interrupt, SIGTERM);
         sigprocmask(SIG_BLOCK, &interrupt, nullptr);
         int fd = mkstemp(pattern.data());
         const int error = errno;
@@ -325,7 +332,7 @@ int main(int argc, char** argv) {
         for (const AddressRange& range : options.ranges)
             rows.AddRange(range);
         if (!SaveRangeList(rows, temporaryList, nullptr)) {
-            std::signal(SIGINT, SIG_DFL);
+            HandleInterrupts(SIG_DFL);
             unlink(temporaryList.c_str());
             return 1;
         }
@@ -338,7 +345,7 @@ int main(int argc, char** argv) {
     if (!manager->CreateThread()) {
         delete manager;
         std::fprintf(stderr, "vopal-scan: cannot start the scan thread\n");
-        std::signal(SIGINT, SIG_DFL);
+        HandleInterrupts(SIG_DFL);
         if (!temporaryList.empty())
             unlink(temporaryList.c_str());
         return 1;
@@ -364,7 +371,7 @@ int main(int argc, char** argv) {
         report();
         std::fputc('\n', stderr);
     }
-    std::signal(SIGINT, SIG_DFL);
+    HandleInterrupts(SIG_DFL);
 
     if (!temporaryList.empty())
         unlink(temporaryList.c_str());

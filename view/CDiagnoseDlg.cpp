@@ -1,6 +1,7 @@
 #include "view/CDiagnoseDlg.h"
 
 #include "app/ScanSettings.h"
+#include "platform/StopSignal.h"
 #include "res/DialogBuilder.h"
 #include "res/EditTypingLimit.h"
 #include "res/Resource.h"
@@ -80,13 +81,14 @@ void CDiagnoseDlg::OnRun() {
     const std::string address = m_address->text().toStdString();
     const int lana = ScanSettings.LanaNumber;
     ScanProbes* probes = &m_probes;
+    m_stop = std::make_shared<StopSignal>();
     QPromise<DiagnoseResult> promise;
     m_watcher.setFuture(promise.future());
     // The thread owns only copies and the promise; if the dialog went away
     // first, its result has nobody to reach and is dropped.
-    std::thread([promise = std::move(promise), probes, address, lana]() mutable {
+    std::thread([promise = std::move(promise), probes, address, lana, stop = m_stop]() mutable {
         promise.start();
-        promise.addResult(RunDiagnosis(*probes, address, lana));
+        promise.addResult(RunDiagnosis(*probes, address, lana, stop.get()));
         promise.finish();
     }).detach();
 }
@@ -111,6 +113,11 @@ void CDiagnoseDlg::OnRunDone() {
     m_running = false;
     m_run->setFocus();
     emit runFinished();
+}
+
+void CDiagnoseDlg::Abandon() {
+    if (m_running && m_stop)
+        m_stop->Raise();
 }
 
 void CDiagnoseDlg::reject() {

@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <QFutureWatcher>
+#include <memory>
 #include <string>
 
 class CTarnelView;
@@ -19,6 +20,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class ScanProbes;
+class StopSignal;
 
 class CDiagnoseDlg : public QDialog {
     Q_OBJECT
@@ -39,6 +41,9 @@ public:
     const std::string m_strAddress;
 
     bool Running() const { return m_running; }
+    // Cuts a running diagnosis short, for a program that must end now; its
+    // result comes back at once and the dialog may close then.
+    void Abandon();
     // The last run's report with its "\r\n" line ends.
     const std::string& ResultText() const { return m_resultText; }
 
@@ -59,6 +64,7 @@ private:
 
     ScanProbes& m_probes;
     bool m_running = false;
+    std::shared_ptr<StopSignal> m_stop; // of the run under way, shared with its thread
     std::string m_resultText;
     QFutureWatcher<DiagnoseResult> m_watcher;
 

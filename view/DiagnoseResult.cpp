@@ -8,15 +8,16 @@
 #include <cstdio>
 #include <cstring>
 
-DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int lana) {
+DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int lana,
+                            const StopSignal* stop) {
     DiagnoseResult result;
     CNetProbe probe;
 
-    result.text = probes.PingHost(address, nullptr) == EchoOutcome::Answered ? "PING応答あり\r\n"
+    result.text = probes.PingHost(address, stop) == EchoOutcome::Answered ? "PING応答あり\r\n"
                                                                               : "PING応答なし\r\n";
 
     unsigned char buffer[kNodeStatusBufferSize];
-    const unsigned char code = probes.QueryNodeStatus(address, lana, buffer, nullptr, nullptr);
+    const unsigned char code = probes.QueryNodeStatus(address, lana, buffer, nullptr, stop);
     if (code != 0) {
         char line[64];
         std::snprintf(line, sizeof line, "失敗：エラーコード：%d\r\n", static_cast<int>(code));

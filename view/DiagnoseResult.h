@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+class StopSignal;
+
 class ScanProbes;
 
 struct DiagnoseResult {
@@ -26,4 +28,6 @@ struct DiagnoseResult {
 // the echo gave. The host's own messenger name is always left out and the
 // vendor is always looked up, whatever the settings say. A failed query's
 // text also goes to the run log.
-DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int lana);
+// A raised `stop` (when given) cuts both waits short.
+DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int lana,
+                            const StopSignal* stop = nullptr);
