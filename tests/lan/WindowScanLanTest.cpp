@@ -3,6 +3,7 @@
 // the same list file.
 
 #include "platform/FileDialog.h"
+#include "platform/IcmpEcho.h"
 #include "ranges/CScanStartDlg.h"
 #include "res/Resource.h"
 #include "tests/lan/LanTest.h"
@@ -15,6 +16,8 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <memory>
 
 namespace {
@@ -72,6 +75,38 @@ TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
     EXPECT_EQ(boxes.count(), 0u);
     EXPECT_EQ(TempDir::ReadFile(exported),
               RunCommandLineScan(ScanSettings.IpListFileName, config, "cp932"));
+}
+
+// Run by tests/lan/unprivileged_test.sh only: as a normal user, in a
+// namespace that refuses ping sockets, with the raw sockets coming from the
+// installed helper; the rows must be those that root's vopal-scan printed.
+TEST_F(WindowScanLanTest, TheWindowsEngineScansAsANormalUserThroughTheHelper) {
+    const char* helper = std::getenv("KD_UNPRIVILEGED_HELPER");
+    const char* expectedFile = std::getenv("KD_UNPRIVILEGED_EXPECTED");
+    if (!helper || !expectedFile)
+        GTEST_SKIP() << "run by tests/lan/unprivileged_test.sh";
+    ASSERT_NE(::geteuid(), 0u);
+    using namespace IcmpEchoInternal;
+    ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Datagram));
+    ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Raw));
+    IcmpEchoUseHelper(helper);
+    ResetSocketKind();
+
+    gui::SettingsSandbox sandbox;
+    ScanSettings.PingTimeout = 1000;
+    ScanSettings.MaxThread = 15;
+    TempDir::WriteFile(ScanSettings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
+    MessageBoxRecorder boxes;
+    QWidget window;
+    CTarnelView view;
+    CScanStartDlg dialog(&view, &window);
+    dialog.show();
+    gui::Click(&dialog, IDC_START);
+    ASSERT_TRUE(gui::WaitFor([&] { return !dialog.ScanRunning(); }, 120000));
+    EXPECT_EQ(boxes.count(), 0u);
+    const std::string expected = TempDir::ReadFile(expectedFile);
+    ASSERT_NE(expected.find("198.18.0.10,○,KDALPHA,KDWORK"), std::string::npos) << expected;
+    EXPECT_EQ(FormatExportText(view), expected);
 }
 
 } // namespace

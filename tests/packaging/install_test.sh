@@ -75,9 +75,14 @@ exit \${SETCAP_STATUS:-0}
 FAKE
 chmod +x "$fake/setcap"
 
-expected=""
-[ "$with_window" = 1 ] && expected="cap_net_raw+ep $bin/vopal"$'\n'
-expected+="cap_net_raw+ep $bin/vopal-scan"
+# Only the helper, and only as a permitted capability: nothing that links Qt
+# (or loads anything the caller names) may hold one.
+helper=$scratch/usr/lib/kestrune-durvane/vopal-icmp-helper
+[ -x "$helper" ] || fail "the raw-socket helper is not installed in lib/kestrune-durvane"
+if command -v ldd >/dev/null; then
+  ! ldd "$helper" | grep -qi qt || fail "the helper links Qt"
+fi
+expected="cap_net_raw=p $helper"
 
 if ! DPKG_ROOT=$scratch PATH="$fake:/usr/bin:/bin" sh "$postinst" configure 2>"$scratch/err"; then
   fail "postinst configure failed"
@@ -96,7 +101,7 @@ DPKG_ROOT=$scratch PATH="$fake:/usr/bin:/bin" sh "$postinst" abort-upgrade 2>/de
 if ! DPKG_ROOT=$scratch SETCAP_STATUS=1 PATH="$fake:/usr/bin:/bin" sh "$postinst" configure 2>"$scratch/err"; then
   fail "postinst fails when setcap fails"
 fi
-grep -q "could not give $bin/vopal-scan the cap_net_raw capability" "$scratch/err" ||
+grep -q "could not give $helper the cap_net_raw capability" "$scratch/err" ||
   fail "no note when setcap fails: $(cat "$scratch/err")"
 
 # No setcap at all: a note that names its package, no failure.
