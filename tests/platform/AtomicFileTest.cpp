@@ -66,15 +66,16 @@ TEST(AtomicFileTest, ReplacesKeepingTheModeCreatesWithTheGivenModeAndWritesThrou
 // after a success only the files named in `written` hold the new bytes.
 struct WriteCase {
     const char* name;
-    const char* fs; // type of the file system mounted on `work`, or null
-    const char* fsOptions;
     bool (*setup)(const std::string& work); // false: cannot be made here (needs root)
     const char* path;
     std::size_t size; // of the new contents
-    bool asNobody;    // so that permission bits bind root too
-    rlim_t sizeLimit; // 0: none
-    AtomicWriteCause cause;
-    int error;
+    struct {
+        const char* fs = nullptr; // type of a file system mounted on `work`
+        const char* fsOptions = nullptr;
+        bool asNobody = false; // so that permission bits bind root too
+        rlim_t sizeLimit = 0;  // 0: none
+    } when;
+    AtomicWriteResult result;
     std::vector<std::string> written;
 };
 
@@ -89,8 +90,22 @@ bool Old(const std::string& work, mode_t mode = 0644) {
     return chmod((work + "file").c_str(), mode) == 0;
 }
 
-// Takes all the room left on the file system with one more file.
-bool FillSpace(const std::string& work) {
+bool OldFile(const std::string& work) {
+    return Old(work);
+}
+
+bool OldWritableFile(const std::string& work) {
+    return Old(work, 0666);
+}
+
+bool OldReadOnlyFileInAnOpenDirectory(const std::string& work) {
+    return Old(work, 0444) && chmod(work.c_str(), 0777) == 0;
+}
+
+// The old file, and one more file taking all the room left.
+bool OldFileOnAFullDisk(const std::string& work) {
+    if (!Old(work))
+        return false;
     const int fd = open((work + "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     const std::string chunk(4096, 'f');
     while (fd >= 0 && write(fd, chunk.data(), chunk.size()) > 0) {
@@ -99,211 +114,112 @@ bool FillSpace(const std::string& work) {
     return close(fd) == 0 && full;
 }
 
-bool LinkIn(const std::string& work, mode_t directoryMode, uid_t directoryOwner, uid_t linkOwner) {
-    return Old(work) && chmod(work.c_str(), directoryMode) == 0 &&
+bool HardLink(const std::string& work) {
+    return Old(work) && link((work + "file").c_str(), (work + "second").c_str()) == 0;
+}
+
+bool DanglingLink(const std::string& work) {
+    return symlink("made", (work + "link").c_str()) == 0;
+}
+
+bool LinkIn(const std::string& work, uid_t directoryOwner, uid_t linkOwner) {
+    return Old(work) && chmod(work.c_str(), 01777) == 0 &&
            chown(work.c_str(), directoryOwner, directoryOwner) == 0 &&
            symlink("file", (work + "link").c_str()) == 0 &&
            lchown((work + "link").c_str(), linkOwner, linkOwner) == 0;
 }
 
-bool HardLink(const std::string& work) {
-    return Old(work) && link((work + "file").c_str(), (work + "second").c_str()) == 0;
+// Another user's link in a sticky directory anyone may write to.
+bool PlantedLink(const std::string& work) {
+    return LinkIn(work, 0, kNobody);
+}
+
+bool LinkOfTheDirectorysOwner(const std::string& work) {
+    return LinkIn(work, kNobody, kNobody);
+}
+
+bool Fifo(const std::string& work) {
+    return mkfifo((work + "fifo").c_str(), 0666) == 0;
+}
+
+bool LinkToADevice(const std::string& work) {
+    return symlink("/dev/full", (work + "link").c_str()) == 0;
+}
+
+bool Directory(const std::string& work) {
+    return mkdir((work + "dir").c_str(), 0755) == 0;
 }
 
 using enum AtomicWriteCause;
 
+const char* const kTmpfs = "tmpfs";
+const char* const kRoom = "size=64k,nr_inodes=16,mode=0755";
+const char* const kNoInodes = "size=64k,nr_inodes=3,mode=0755"; // the root, file and filler
+
 const WriteCase kWriteCases[] = {
-    {"FullDisk",
-     "tmpfs",
-     "size=64k,nr_inodes=16,mode=0755",
-     [](auto& w) { return Old(w) && FillSpace(w); },
-     "file",
-     8192,
-     false,
-     0,
-     DiskFull,
-     ENOSPC,
-     {}},
+    {"FullDisk", OldFileOnAFullDisk, "file", 8192, {kTmpfs, kRoom}, {DiskFull, ENOSPC}, {}},
     // No inode for a second file: written in place, where the room runs out.
     {"FullDiskWithoutInodes",
-     "tmpfs",
-     "size=64k,nr_inodes=3,mode=0755",
-     [](auto& w) { return Old(w) && FillSpace(w); },
+     OldFileOnAFullDisk,
      "file",
      8192,
-     false,
-     0,
-     DiskFull,
-     ENOSPC,
+     {kTmpfs, kNoInodes},
+     {DiskFull, ENOSPC},
      {}},
     {"FullDiskWithoutInodesTakesWhatFitsTheOldRoom",
-     "tmpfs",
-     "size=64k,nr_inodes=3,mode=0755",
-     [](auto& w) { return Old(w) && FillSpace(w); },
+     OldFileOnAFullDisk,
      "file",
      4000,
-     false,
-     0,
-     None,
-     0,
+     {kTmpfs, kNoInodes},
+     {},
      {"file"}},
-    {"FileSizeLimit",
-     nullptr,
-     nullptr,
-     [](auto& w) { return Old(w); },
-     "file",
-     4096,
-     false,
-     8,
-     DiskFull,
-     EFBIG,
-     {}},
+    {"FileSizeLimit", OldFile, "file", 4096, {.sizeLimit = 8}, {DiskFull, EFBIG}, {}},
     {"ReadOnlyDirectoryWritableFile",
-     nullptr,
-     nullptr,
-     [](auto& w) { return Old(w, 0666); },
+     OldWritableFile,
      "file",
      4096,
-     true,
-     64,
-     DiskFull,
-     EFBIG,
+     {.asNobody = true, .sizeLimit = 64},
+     {DiskFull, EFBIG},
      {}},
     {"ReadOnlyDirectoryWritableFileShrinks",
-     nullptr,
-     nullptr,
-     [](auto& w) { return Old(w, 0666); },
+     OldWritableFile,
      "file",
      5,
-     true,
-     0,
-     None,
-     0,
+     {.asNobody = true},
+     {},
      {"file"}},
-    {"HardLink", nullptr, nullptr, HardLink, "second", 4096, false, 64, DiskFull, EFBIG, {}},
-    {"HardLinkGrowsUnderBothNames",
-     nullptr,
-     nullptr,
-     HardLink,
-     "second",
-     100,
-     false,
-     0,
-     None,
-     0,
-     {"file", "second"}},
+    {"HardLink", HardLink, "second", 4096, {.sizeLimit = 64}, {DiskFull, EFBIG}, {}},
+    {"HardLinkGrowsUnderBothNames", HardLink, "second", 100, {}, {}, {"file", "second"}},
     // ramfs has no fallocate: the room is taken by writing zeros.
     {"HardLinkWithoutFallocate",
-     "ramfs",
-     "mode=0755",
      HardLink,
      "second",
      4096,
-     false,
-     64,
-     DiskFull,
-     EFBIG,
+     {"ramfs", "mode=0755", false, 64},
+     {DiskFull, EFBIG},
      {}},
     {"HardLinkWithoutFallocateGrows",
-     "ramfs",
-     "mode=0755",
      HardLink,
      "second",
      100000,
-     false,
-     0,
-     None,
-     0,
+     {"ramfs", "mode=0755"},
+     {},
      {"file", "second"}},
     {"ReadOnlyFile",
-     nullptr,
-     nullptr,
-     [](auto& w) { return Old(w, 0444) && chmod(w.c_str(), 0777) == 0; },
+     OldReadOnlyFileInAnOpenDirectory,
      "file",
      5,
-     true,
-     0,
-     NoPermission,
-     EACCES,
+     {.asNobody = true},
+     {NoPermission, EACCES},
      {}},
     // The file made for the link is removed again.
-    {"DanglingLink",
-     nullptr,
-     nullptr,
-     [](auto& w) { return symlink("made", (w + "link").c_str()) == 0; },
-     "link",
-     4096,
-     false,
-     64,
-     DiskFull,
-     EFBIG,
-     {}},
-    {"LinkPlantedInAStickyDirectory",
-     nullptr,
-     nullptr,
-     [](auto& w) { return LinkIn(w, 01777, 0, kNobody); },
-     "link",
-     5,
-     false,
-     0,
-     NoPermission,
-     EACCES,
-     {}},
-    {"LinkOfTheStickyDirectorysOwner",
-     nullptr,
-     nullptr,
-     [](auto& w) { return LinkIn(w, 01777, kNobody, kNobody); },
-     "link",
-     5,
-     false,
-     0,
-     None,
-     0,
-     {"file"}},
-    {"Fifo",
-     nullptr,
-     nullptr,
-     [](auto& w) { return mkfifo((w + "fifo").c_str(), 0666) == 0; },
-     "fifo",
-     5,
-     false,
-     0,
-     NotRegularFile,
-     EINVAL,
-     {}},
-    {"LinkToADevice",
-     nullptr,
-     nullptr,
-     [](auto& w) { return symlink("/dev/full", (w + "link").c_str()) == 0; },
-     "link",
-     5,
-     false,
-     0,
-     NotRegularFile,
-     EINVAL,
-     {}},
-    {"Directory",
-     nullptr,
-     nullptr,
-     [](auto& w) { return mkdir((w + "dir").c_str(), 0755) == 0; },
-     "dir",
-     5,
-     false,
-     0,
-     NotRegularFile,
-     EISDIR,
-     {}},
-    {"MissingDirectory",
-     nullptr,
-     nullptr,
-     [](auto&) { return true; },
-     "missing/file",
-     5,
-     false,
-     0,
-     NoDirectory,
-     ENOENT,
-     {}},
+    {"DanglingLink", DanglingLink, "link", 4096, {.sizeLimit = 64}, {DiskFull, EFBIG}, {}},
+    {"LinkPlantedInAStickyDirectory", PlantedLink, "link", 5, {}, {NoPermission, EACCES}, {}},
+    {"LinkOfTheStickyDirectorysOwner", LinkOfTheDirectorysOwner, "link", 5, {}, {}, {"file"}},
+    {"Fifo", Fifo, "fifo", 5, {}, {NotRegularFile, EINVAL}, {}},
+    {"LinkToADevice", LinkToADevice, "link", 5, {}, {NotRegularFile, EINVAL}, {}},
+    {"Directory", Directory, "dir", 5, {}, {NotRegularFile, EISDIR}, {}},
+    {"MissingDirectory", OldFile, "missing/file", 5, {}, {NoDirectory, ENOENT}, {}},
 };
 
 class AtomicFileWriteTest : public ::testing::TestWithParam<WriteCase> {};
@@ -316,7 +232,8 @@ TEST_P(AtomicFileWriteTest, KeepsTheOldFileByteForByteUnlessWrittenWhole) {
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
     const std::string bytes(c.size, 'n');
     const int code = ChildProcess::Run([&] {
-        if ((c.fs && !ChildProcess::MountPrivate(work, c.fs, c.fsOptions)) || !c.setup(work))
+        if ((c.when.fs && !ChildProcess::MountPrivate(work, c.when.fs, c.when.fsOptions)) ||
+            !c.setup(work))
             return ChildProcess::kCannotSetUp;
         const FileTree before = DescribeFileTree(work);
         AtomicWriteOptions options;
@@ -324,16 +241,17 @@ TEST_P(AtomicFileWriteTest, KeepsTheOldFileByteForByteUnlessWrittenWhole) {
         AtomicWriteResult result;
         {
             std::optional<FileSizeLimit> limit;
-            if (c.sizeLimit)
-                limit.emplace(c.sizeLimit);
-            if (c.asNobody && (setegid(kNobody) != 0 || seteuid(kNobody) != 0))
+            if (c.when.sizeLimit)
+                limit.emplace(c.when.sizeLimit);
+            if (c.when.asNobody &&
+                (geteuid() != 0 || setegid(kNobody) != 0 || seteuid(kNobody) != 0))
                 return ChildProcess::kCannotSetUp;
             result = WriteFileAtomically(work + c.path, bytes, options);
-            if (c.asNobody && (seteuid(0) != 0 || setegid(0) != 0))
+            if (c.when.asNobody && (seteuid(0) != 0 || setegid(0) != 0))
                 return 2;
         }
-        EXPECT_EQ(result.cause, c.cause);
-        EXPECT_EQ(result.error, c.error);
+        EXPECT_EQ(result.cause, c.result.cause);
+        EXPECT_EQ(result.error, c.result.error);
         FileTree expected = before;
         for (const std::string& name : c.written)
             expected.at(name).second = DescribeFileBytes(bytes);
