@@ -94,16 +94,17 @@ bool OldFile(const std::string& work) {
     return Old(work);
 }
 
-bool OldWritableFile(const std::string& work) {
+bool OldWritable(const std::string& work) {
     return Old(work, 0666);
 }
 
-bool OldReadOnlyFileInAnOpenDirectory(const std::string& work) {
+// In a directory where anyone may make files: only the file's bits stop us.
+bool OldReadOnly(const std::string& work) {
     return Old(work, 0444) && chmod(work.c_str(), 0777) == 0;
 }
 
 // The old file, and one more file taking all the room left.
-bool OldFileOnAFullDisk(const std::string& work) {
+bool OldOnFullDisk(const std::string& work) {
     if (!Old(work))
         return false;
     const int fd = open((work + "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -130,7 +131,7 @@ bool LinkIn(const std::string& work, uid_t directoryOwner, uid_t linkOwner) {
 }
 
 // Another user's link in a sticky directory anyone may write to.
-bool PlantedLink(const std::string& work) {
+bool Planted(const std::string& work) {
     return LinkIn(work, 0, kNobody);
 }
 
@@ -146,79 +147,39 @@ bool LinkToADevice(const std::string& work) {
     return symlink("/dev/full", (work + "link").c_str()) == 0;
 }
 
-bool Directory(const std::string& work) {
-    return mkdir((work + "dir").c_str(), 0755) == 0;
-}
-
 using enum AtomicWriteCause;
 
 const char* const kTmpfs = "tmpfs";
 const char* const kRoom = "size=64k,nr_inodes=16,mode=0755";
 const char* const kNoInodes = "size=64k,nr_inodes=3,mode=0755"; // the root, file and filler
+const char* const kRamfs = "ramfs";
+const char* const kMode = "mode=0755";
 
 const WriteCase kWriteCases[] = {
-    {"FullDisk", OldFileOnAFullDisk, "file", 8192, {kTmpfs, kRoom}, {DiskFull, ENOSPC}, {}},
+    {"FullDisk", OldOnFullDisk, "file", 8192, {kTmpfs, kRoom}, {DiskFull, ENOSPC}, {}},
     // No inode for a second file: written in place, where the room runs out.
-    {"FullDiskWithoutInodes",
-     OldFileOnAFullDisk,
-     "file",
-     8192,
-     {kTmpfs, kNoInodes},
-     {DiskFull, ENOSPC},
-     {}},
-    {"FullDiskWithoutInodesTakesWhatFitsTheOldRoom",
-     OldFileOnAFullDisk,
-     "file",
-     4000,
-     {kTmpfs, kNoInodes},
-     {},
-     {"file"}},
+    {"FullDiskNoInodes", OldOnFullDisk, "file", 8192, {kTmpfs, kNoInodes}, {DiskFull, ENOSPC}, {}},
     {"FileSizeLimit", OldFile, "file", 4096, {.sizeLimit = 8}, {DiskFull, EFBIG}, {}},
-    {"ReadOnlyDirectoryWritableFile",
-     OldWritableFile,
+    // No new file may be made beside it: written in place, to the size limit.
+    {"ReadOnlyDir",
+     OldWritable,
      "file",
      4096,
      {.asNobody = true, .sizeLimit = 64},
      {DiskFull, EFBIG},
      {}},
-    {"ReadOnlyDirectoryWritableFileShrinks",
-     OldWritableFile,
-     "file",
-     5,
-     {.asNobody = true},
-     {},
-     {"file"}},
+    {"ReadOnlyDirShrinks", OldWritable, "file", 5, {.asNobody = true}, {}, {"file"}},
     {"HardLink", HardLink, "second", 4096, {.sizeLimit = 64}, {DiskFull, EFBIG}, {}},
-    {"HardLinkGrowsUnderBothNames", HardLink, "second", 100, {}, {}, {"file", "second"}},
     // ramfs has no fallocate: the room is taken by writing zeros.
-    {"HardLinkWithoutFallocate",
-     HardLink,
-     "second",
-     4096,
-     {"ramfs", "mode=0755", false, 64},
-     {DiskFull, EFBIG},
-     {}},
-    {"HardLinkWithoutFallocateGrows",
-     HardLink,
-     "second",
-     100000,
-     {"ramfs", "mode=0755"},
-     {},
-     {"file", "second"}},
-    {"ReadOnlyFile",
-     OldReadOnlyFileInAnOpenDirectory,
-     "file",
-     5,
-     {.asNobody = true},
-     {NoPermission, EACCES},
-     {}},
+    {"NoFallocate", HardLink, "second", 4096, {kRamfs, kMode, false, 64}, {DiskFull, EFBIG}, {}},
+    {"NoFallocateGrows", HardLink, "second", 100000, {kRamfs, kMode}, {}, {"file", "second"}},
+    {"ReadOnlyFile", OldReadOnly, "file", 5, {.asNobody = true}, {NoPermission, EACCES}, {}},
     // The file made for the link is removed again.
     {"DanglingLink", DanglingLink, "link", 4096, {.sizeLimit = 64}, {DiskFull, EFBIG}, {}},
-    {"LinkPlantedInAStickyDirectory", PlantedLink, "link", 5, {}, {NoPermission, EACCES}, {}},
-    {"LinkOfTheStickyDirectorysOwner", LinkOfTheDirectorysOwner, "link", 5, {}, {}, {"file"}},
+    {"PlantedLink", Planted, "link", 5, {}, {NoPermission, EACCES}, {}},
+    {"StickyDirOwnersLink", LinkOfTheDirectorysOwner, "link", 5, {}, {}, {"file"}},
     {"Fifo", Fifo, "fifo", 5, {}, {NotRegularFile, EINVAL}, {}},
     {"LinkToADevice", LinkToADevice, "link", 5, {}, {NotRegularFile, EINVAL}, {}},
-    {"Directory", Directory, "dir", 5, {}, {NotRegularFile, EISDIR}, {}},
     {"MissingDirectory", OldFile, "missing/file", 5, {}, {NoDirectory, ENOENT}, {}},
 };
 

@@ -2,9 +2,9 @@
 
 #include "tests/support/TempDir.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 
 FileTree DescribeFileTree(const std::string& directory) {
@@ -40,11 +40,6 @@ FileTree DescribeFileTree(const std::string& directory) {
 std::string DescribeFileBytes(const std::string& bytes) {
     if (bytes.size() <= 64)
         return bytes;
-    std::uint32_t sum = 2166136261u; // FNV-1a
-    for (unsigned char c : bytes)
-        sum = (sum ^ c) * 16777619u;
-    char tail[64];
-    std::snprintf(tail, sizeof tail, "... (%zu bytes, FNV %08x)", bytes.size(),
-                  static_cast<unsigned>(sum));
-    return bytes.substr(0, 16) + tail;
+    return bytes.substr(0, 16) + "... (" + std::to_string(bytes.size()) + " bytes, hash " +
+           std::to_string(std::hash<std::string>{}(bytes)) + ")";
 }

@@ -3,7 +3,7 @@
 // after a step: each path (relative to the directory) with its kind, mode,
 // owner and link count, and the bytes of a file or the target of a link.
 // FIFOs and devices are only looked at, never opened. Long contents are
-// shown by their length, start and a checksum, so that a failing comparison
+// shown by their length, start and a hash, so that a failing comparison
 // stays readable.
 
 #include <map>
