@@ -1,20 +1,48 @@
 #include "platform/AtomicFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Links followed from a dangling link before giving up, as the kernel does.
-constexpr int kMaxLinkHops = 40;
 constexpr int kTempAttempts = 16;
 
 std::atomic<unsigned> g_tempCounter{0};
+
+// Owns one descriptor; closing it keeps errno, so that a failure can be
+// reported after the clean-up.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    // Closes now, for the caller to see a failed close.
+    int close() {
+        const int result = ::close(m_fd);
+        m_fd = -1;
+        return result;
+    }
+    void reset(int fd = -1) {
+        if (m_fd >= 0) {
+            const int saved = errno;
+            ::close(m_fd);
+            errno = saved;
+        }
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
 
 AtomicWriteResult Failure(int error) {
     return {AtomicWriteCauseOf(error), error};
@@ -24,14 +52,32 @@ AtomicWriteResult NotRegular(const struct stat& info) {
     return {AtomicWriteCause::NotRegularFile, S_ISDIR(info.st_mode) ? EISDIR : EINVAL};
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::string DirectoryOf(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
+std::string ProcName(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// Opened to be synced after a rename; a directory we may search but not
+// read is still usable for the names in it, only the sync is lost.
+int OpenDirectory(const std::string& directory) {
+    const char* name = directory.empty() ? "." : directory.c_str();
+    int fd = ::open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd;
+}
+
+bool WriteAll(int fd, std::string_view bytes, off_t offset) {
     while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), offset);
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
@@ -41,20 +87,75 @@ bool WriteAll(int fd, std::string_view bytes) {
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
+        offset += written;
     }
     return true;
 }
 
-AtomicWriteResult WriteInPlace(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
+bool ReadAll(int fd, std::string& bytes) {
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// Takes the room for `size` bytes before anything is overwritten, so that
+// a full disk or a size limit shows up while the old bytes are still whole.
+int Reserve(int fd, off_t oldSize, off_t size) {
+    if (size == 0)
+        return 0;
+    int result;
+    do
+        result = ::fallocate(fd, 0, 0, size);
+    while (result != 0 && errno == EINTR);
+    if (result == 0)
+        return 0;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        return errno;
+    // Without fallocate, zeros written past the old end take the room.
+    static const char zeros[65536] = {};
+    for (off_t at = oldSize; at < size;) {
+        const std::size_t chunk =
+            static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(sizeof zeros), size - at));
+        if (!WriteAll(fd, std::string_view(zeros, chunk), at))
+            return errno;
+        at += static_cast<off_t>(chunk);
+    }
+    return 0;
+}
+
+// Writes `bytes` over the open file. The old contents stay in memory until
+// the new ones are complete and synced; if a step fails they are put back
+// (into room already taken) with the old length.
+AtomicWriteResult WriteInPlace(int fd, bool readable, std::string_view bytes) {
+    if (!readable)
+        return Failure(EACCES); // the old bytes could not be put back
+    std::string old;
+    if (!ReadAll(fd, old))
         return Failure(errno);
-    int error = 0;
-    if (::ftruncate(fd, 0) != 0 || !WriteAll(fd, bytes))
+    const off_t oldSize = static_cast<off_t>(old.size());
+    const off_t size = static_cast<off_t>(bytes.size());
+    int error = Reserve(fd, oldSize, size);
+    if (!error && !WriteAll(fd, bytes, 0))
         error = errno;
-    if (::close(fd) != 0 && error == 0)
+    if (!error && size < oldSize && ::ftruncate(fd, size) != 0)
         error = errno;
-    return error ? Failure(error) : AtomicWriteResult{};
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (!error)
+        return {};
+    WriteAll(fd, old, 0);
+    ::ftruncate(fd, oldSize);
+    ::fsync(fd);
+    return Failure(error);
 }
 
 enum class Step { Done, Failed, NotPossible };
@@ -68,101 +169,132 @@ Replaced NotPossible(int error) {
     return {Step::NotPossible, Failure(error)};
 }
 
-// Writes the bytes to a new file beside `target` and renames it over
-// `target`. `existing` is the file being replaced (its owner and permissions
-// carry over), or null. NotPossible: nothing was changed, and writing in place
+// Writes the bytes to a new file in `dir` and renames it to `name` there.
+// `existing` is the file being replaced (its owner and permissions carry
+// over), or null. NotPossible: nothing was changed, and writing in place
 // could still work; Failed: the bytes could not be written.
-Replaced WriteAndRename(const std::string& target, std::string_view bytes,
+Replaced WriteAndRename(int dir, const std::string& name, std::string_view bytes,
                         const struct stat* existing, mode_t newFileMode) {
-    const std::string directory = DirectoryOf(target);
-    const std::string name = target.substr(directory.size());
-
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < kTempAttempts && fd < 0; ++attempt) {
-        temp = directory + "." + name + ".tmp" + std::to_string(::getpid()) + "-" +
+    Descriptor fd;
+    for (int attempt = 0; attempt < kTempAttempts && !fd; ++attempt) {
+        temp = "." + name + ".tmp" + std::to_string(::getpid()) + "-" +
                std::to_string(g_tempCounter++);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                    existing ? 0600 : newFileMode);
-        if (fd < 0 && errno != EEXIST)
+        fd.reset(::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                          existing ? 0600 : newFileMode));
+        if (!fd && errno != EEXIST)
             return NotPossible(errno);
     }
-    if (fd < 0)
+    if (!fd)
         return NotPossible(EEXIST);
 
     if (existing) {
         struct stat mine;
-        int error = ::fstat(fd, &mine) == 0 ? 0 : errno;
+        int error = ::fstat(fd.get(), &mine) == 0 ? 0 : errno;
         if (!error && (mine.st_uid != existing->st_uid || mine.st_gid != existing->st_gid) &&
-            ::fchown(fd, existing->st_uid, existing->st_gid) != 0)
+            ::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0)
             error = errno;
-        if (!error && ::fchmod(fd, existing->st_mode & 07777) != 0)
+        if (!error && ::fchmod(fd.get(), existing->st_mode & 07777) != 0)
             error = errno;
         if (error) {
-            ::close(fd);
-            ::unlink(temp.c_str());
+            fd.reset();
+            ::unlinkat(dir, temp.c_str(), 0);
             return NotPossible(error);
         }
     }
 
     int error = 0;
-    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0)
+    if (!WriteAll(fd.get(), bytes, 0) || ::fsync(fd.get()) != 0)
         error = errno;
-    if (::close(fd) != 0 && error == 0)
+    if (fd.close() != 0 && error == 0)
         error = errno;
     if (error) {
-        ::unlink(temp.c_str());
+        ::unlinkat(dir, temp.c_str(), 0);
         return {Step::Failed, Failure(error)};
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (::renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
         error = errno;
-        ::unlink(temp.c_str());
+        ::unlinkat(dir, temp.c_str(), 0);
         return NotPossible(error);
     }
-    int dir =
-        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir); // the rename is done; a failed sync only weakens durability
-        ::close(dir);
-    }
+    ::fsync(dir); // the rename is done; a failed sync only weakens durability
     return {};
 }
 
-// The name a dangling link finally points to (which does not exist yet).
-bool DanglingTarget(const std::string& link, std::string& target, int& error) {
-    std::string path = link;
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        char buffer[PATH_MAX];
-        ssize_t length = ::readlink(path.c_str(), buffer, sizeof buffer);
-        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
-            error = length < 0 ? errno : length == 0 ? ENOENT : ENAMETOOLONG;
-            return false;
-        }
-        std::string next(buffer, static_cast<std::size_t>(length));
-        path = next.front() == '/' ? next : DirectoryOf(path) + next;
-        struct stat info;
-        if (::lstat(path.c_str(), &info) != 0) {
-            if (errno != ENOENT) {
-                error = errno;
-                return false;
-            }
-            target = path;
-            return true;
-        }
-        if (!S_ISLNK(info.st_mode)) {
-            error = EEXIST; // appeared meanwhile; the caller's view is out of date
-            return false;
-        }
-    }
-    error = ELOOP;
-    return false;
+// A link that another user left in a world-writable sticky directory (such
+// as /tmp) lets them choose which file we overwrite. The kernel refuses to
+// follow such links when fs.protected_symlinks is set; the same rule holds
+// here whatever that setting is.
+bool PlantedLink(const std::string& path, const struct stat& link) {
+    if (link.st_uid == ::geteuid())
+        return false;
+    const std::string directory = DirectoryOf(path);
+    struct stat parent;
+    if (::stat(directory.empty() ? "." : directory.c_str(), &parent) != 0)
+        return true; // cannot tell who may plant links there: do not follow
+    const mode_t open = S_ISVTX | S_IWOTH;
+    return (parent.st_mode & open) == open && link.st_uid != parent.st_uid;
 }
 
-AtomicWriteResult Finish(const Replaced& replaced, const std::string& path, std::string_view bytes,
-                         bool inPlaceFallback) {
-    if (replaced.step == Step::NotPossible && inPlaceFallback)
-        return WriteInPlace(path, bytes);
-    return replaced.result;
+// The directory the open file is in, and its name there, as the kernel
+// knows them for the descriptor: the links on the way were followed by the
+// kernel under its own rules when the file was opened. 0 when that name
+// still leads to this very file.
+int LocateOpenFile(int fd, const struct stat& info, Descriptor& dir, std::string& name) {
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink(ProcName(fd).c_str(), buffer, sizeof buffer);
+    if (length < 0)
+        return errno;
+    if (static_cast<std::size_t>(length) >= sizeof buffer)
+        return ENAMETOOLONG;
+    const std::string real(buffer, static_cast<std::size_t>(length));
+    if (real.empty() || real.front() != '/')
+        return ENOENT;
+    const std::size_t slash = real.rfind('/');
+    name = real.substr(slash + 1);
+    dir.reset(OpenDirectory(real.substr(0, slash + 1)));
+    if (!dir)
+        return errno;
+    struct stat there;
+    if (::fstatat(dir.get(), name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno;
+    return SameFile(there, info) ? 0 : ENOENT; // deleted or renamed meanwhile
+}
+
+// Removes the empty file this call created, unless someone has put another
+// file at its name or written into it since.
+void RemoveCreated(int dir, const std::string& name, const struct stat& created) {
+    struct stat now;
+    if (::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(now, created) &&
+        now.st_size == 0)
+        ::unlinkat(dir, name.c_str(), 0);
+}
+
+// A path where nothing is yet: the new file appears complete or not at all.
+AtomicWriteResult WriteNewFile(const std::string& path, std::string_view bytes,
+                               const AtomicWriteOptions& options) {
+    const std::string directory = DirectoryOf(path);
+    const std::string name = path.substr(directory.size());
+    if (name.empty())
+        return Failure(ENOENT);
+    Descriptor dir(OpenDirectory(directory));
+    if (!dir)
+        return Failure(errno);
+    const Replaced replaced = WriteAndRename(dir.get(), name, bytes, nullptr, options.newFileMode);
+    if (replaced.step != Step::NotPossible || !options.inPlaceFallback)
+        return replaced.result;
+    // No second file fits beside it (e.g. a name too long for the temporary
+    // one): the file itself is made and written.
+    Descriptor file(::openat(dir.get(), name.c_str(),
+                             O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                             options.newFileMode));
+    struct stat info;
+    if (!file || ::fstat(file.get(), &info) != 0)
+        return Failure(errno);
+    const AtomicWriteResult result = WriteInPlace(file.get(), true, bytes);
+    if (!result.ok())
+        RemoveCreated(dir.get(), name, info);
+    return result;
 }
 
 } // namespace
@@ -193,42 +325,77 @@ AtomicWriteResult WriteFileAtomically(const std::string& path, std::string_view 
                                       const AtomicWriteOptions& options) {
     if (path.empty())
         return Failure(ENOENT);
-    const bool fallback = options.inPlaceFallback;
+    // The entry itself first: a link is looked at before it is followed, and
+    // nothing at the path is opened for I/O before it is known to be a file
+    // (opening a FIFO to write waits for a reader, opening a device acts).
+    Descriptor entry(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!entry)
+        return errno == ENOENT ? WriteNewFile(path, bytes, options) : Failure(errno);
     struct stat info;
-    if (::stat(path.c_str(), &info) == 0) {
+    if (::fstat(entry.get(), &info) != 0)
+        return Failure(errno);
+
+    Descriptor file;
+    bool created = false;
+    if (S_ISLNK(info.st_mode)) {
+        if (PlantedLink(path, info))
+            return Failure(EACCES);
+        entry.reset(::open(path.c_str(), O_PATH | O_CLOEXEC));
+        if (!entry) {
+            if (errno != ENOENT)
+                return Failure(errno);
+            // A dangling link: its file is made where it points, by the
+            // kernel, as any program writing through the link would.
+            file.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                              options.newFileMode));
+            if (!file)
+                return Failure(errno);
+            created = true;
+        } else if (::fstat(entry.get(), &info) != 0) {
+            return Failure(errno);
+        }
+    }
+    bool readable = true;
+    if (!file) {
         if (!S_ISREG(info.st_mode))
-            return fallback ? WriteInPlace(path, bytes) : NotRegular(info);
+            return NotRegular(info);
+        // Opened again through the descriptor: the very file looked at, and
+        // with the permission checks of an open. A read-only file stays
+        // read-only even though it would be replaced rather than written.
+        const std::string again = ProcName(entry.get());
+        file.reset(::open(again.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        if (!file && errno == EACCES) {
+            readable = false;
+            file.reset(::open(again.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        }
+        if (!file)
+            return errno == ENOENT ? AtomicWriteResult{AtomicWriteCause::Failed, ENOENT}
+                                   : Failure(errno); // ENOENT: no /proc
+    }
+    if (::fstat(file.get(), &info) != 0)
+        return Failure(errno);
+    if (!S_ISREG(info.st_mode))
+        return NotRegular(info); // put there after the link was found dangling
+
+    const bool fallback = options.inPlaceFallback;
+    Descriptor dir;
+    std::string name;
+    AtomicWriteResult result;
+    if (const int error = LocateOpenFile(file.get(), info, dir, name); error != 0) {
+        dir.reset();
+        result = fallback ? WriteInPlace(file.get(), readable, bytes) : Failure(error);
+    } else if (info.st_nlink != 1 && fallback) {
         // Replacing one name of a hard-linked file would part it from the
         // others; where in-place writing is allowed, all names get the bytes.
-        if (info.st_nlink != 1 && fallback)
-            return WriteInPlace(path, bytes);
-        // The file itself must be writable, even though it is replaced
-        // rather than written: a read-only file stays read-only.
-        int probe = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (probe < 0)
-            return Failure(errno);
-        ::close(probe);
-        char* real = ::realpath(path.c_str(), nullptr);
-        if (!real)
-            return fallback ? WriteInPlace(path, bytes) : Failure(errno);
-        const std::string target = real;
-        std::free(real);
-        return Finish(WriteAndRename(target, bytes, &info, options.newFileMode), path, bytes,
-                      fallback);
+        result = WriteInPlace(file.get(), readable, bytes);
+    } else {
+        const Replaced replaced =
+            WriteAndRename(dir.get(), name, bytes, &info, options.newFileMode);
+        result = replaced.step == Step::NotPossible && fallback
+                     ? WriteInPlace(file.get(), readable, bytes)
+                     : replaced.result;
     }
-    const int error = errno;
-    struct stat link;
-    const bool dangling = error == ENOENT && ::lstat(path.c_str(), &link) == 0;
-    if (fallback && (error != ENOENT || dangling))
-        return WriteInPlace(path, bytes); // open follows a dangling link and creates its file
-    if (error != ENOENT)
-        return Failure(error);
-    std::string target = path;
-    if (dangling) {
-        int linkError = 0;
-        if (!DanglingTarget(path, target, linkError))
-            return Failure(linkError);
-    }
-    return Finish(WriteAndRename(target, bytes, nullptr, options.newFileMode), path, bytes,
-                  fallback);
+    if (!result.ok() && created && dir)
+        RemoveCreated(dir.get(), name, info);
+    return result;
 }

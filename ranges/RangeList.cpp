@@ -83,8 +83,8 @@ std::string FormatRangeListBytes(const RangeListRows& rows) {
 
 bool SaveRangeList(const RangeListRows& rows, const std::string& path, void* owner) {
     // Earlier versions wrote the list in place; where the file cannot be
-    // replaced (a device, a hard-linked file, a directory we may not create
-    // in), it still is.
+    // replaced (a hard-linked file, a directory we may not create in), it
+    // still is, keeping the old list if that fails.
     AtomicWriteOptions options;
     options.inPlaceFallback = true;
     if (WriteFileAtomically(path, FormatRangeListBytes(rows), options).ok())

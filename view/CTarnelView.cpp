@@ -53,7 +53,6 @@ void FillMenu(QMenu* menu, std::span<const MenuEntry> entries) {
     }
 }
 
-
 } // namespace
 
 const int CTarnelView::kColumnMargins[] = {70, 20, 70, 70, 70, 125, 125};
@@ -213,7 +212,7 @@ void CTarnelView::OnSaveResults() {
         return;
     const AtomicWriteResult written = WriteExportFile(*this, path);
     if (!written.ok()) {
-        const std::string text = FileErrorText(written.error, path);
+        const std::string text = FileErrorText(written, path);
         MessageBoxA(BoxOwner(window()), text.c_str(), nullptr, MB_OK | MB_ICONSTOP);
     }
 }

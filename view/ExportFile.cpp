@@ -11,8 +11,9 @@ AtomicWriteResult WriteExportFile(ResultList& list, const std::string& path) {
     Utf8ToCp932(FormatExportText(list), bytes);
     AtomicWriteOptions options;
     // Where the file cannot be replaced by a new one (another owner's file
-    // we may write, a directory we may not create in, a device), it is
-    // written in place, as the export always was.
+    // we may write, a directory we may not create in, a hard-linked file), it
+    // is written in place, as the export always was; a failure there still
+    // keeps the old file.
     options.inPlaceFallback = true;
     return WriteFileAtomically(path, bytes, options);
 }

@@ -16,6 +16,15 @@ const char* const kHardIo = "%1 へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/
 const char* const kSharingViolation = "%1 へのｱｸｾｽ中に共有違反が発生しました。";
 const char* const kLockViolation = "%1 へのｱｸｾｽ中にﾛｯｸ違反が発生しました。";
 const char* const kDiskFull = "%1 へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。";
+const char* const kNotRegularFile = "%1 は通常のﾌｧｲﾙではないため、書き込めませんでした。";
+
+std::string WithPath(const char* message, const std::string& path) {
+    std::string text = message;
+    const std::size_t at = text.find("%1");
+    if (at != std::string::npos)
+        text.replace(at, 2, path);
+    return text;
+}
 
 } // namespace
 
@@ -66,9 +75,11 @@ const char* FileErrorMessage(int error) {
 }
 
 std::string FileErrorText(int error, const std::string& path) {
-    std::string text = FileErrorMessage(error);
-    const std::size_t at = text.find("%1");
-    if (at != std::string::npos)
-        text.replace(at, 2, path);
-    return text;
+    return WithPath(FileErrorMessage(error), path);
+}
+
+std::string FileErrorText(const AtomicWriteResult& result, const std::string& path) {
+    if (result.cause == AtomicWriteCause::NotRegularFile)
+        return WithPath(kNotRegularFile, path);
+    return FileErrorText(result.error, path);
 }

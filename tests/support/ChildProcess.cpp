@@ -8,6 +8,7 @@
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,4 +47,12 @@ bool ChildProcess::EnterFreshNetwork() {
     up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
     close(fd);
     return up;
+}
+
+bool ChildProcess::MountPrivate(const std::string& dir, const char* type,
+                                const std::string& options) {
+    // Private first, so that the mount is not passed on to the parent's namespace.
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(type, dir.c_str(), type, MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // Runs a piece of a test in a forked child, for what a test must not do to
 // its own process: try a lock that the test holds, give up a resource limit,
-// move into a network namespace of its own.
+// move into a network or mount namespace of its own.
 
 #include <functional>
+#include <string>
 
 class ChildProcess {
 public:
@@ -20,4 +21,10 @@ public:
     // its own whose only interface is `lo`, brought up (127.0.0.1). False when
     // the namespace cannot be made (needs root) or `lo` cannot be brought up.
     static bool EnterFreshNetwork();
+
+    // For use inside a child: moves the process into a mount namespace of its
+    // own and mounts a memory file system of `type` ("tmpfs", "ramfs") with
+    // `options` (e.g. "size=64k") on `dir` there, so the mount goes away with
+    // the child whatever happens. False when that cannot be done (needs root).
+    static bool MountPrivate(const std::string& dir, const char* type, const std::string& options);
 };

@@ -29,6 +29,14 @@ TEST(FileErrorMessage, EachCauseHasItsMessageWithThePathAndTheRestTheGenericOne)
         EXPECT_EQ(FileErrorText(error, "/d/a.lst"), text) << error;
     // A path that holds the placeholder itself is shown as it is.
     EXPECT_EQ(FileErrorText(EACCES, "/d/%1"), "/d/%1 へのｱｸｾｽは拒否されました。");
+
+    // A failed write names a path that is no regular file as such, whatever
+    // its errno; other causes say what their errno says.
+    using enum AtomicWriteCause;
+    EXPECT_EQ(FileErrorText({NotRegularFile, EISDIR}, "/d/a.lst"),
+              "/d/a.lst は通常のﾌｧｲﾙではないため、書き込めませんでした。");
+    EXPECT_EQ(FileErrorText({DiskFull, EFBIG}, "/d/a.lst"),
+              "/d/a.lst へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。");
 }
 
 } // namespace
