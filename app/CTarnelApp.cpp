@@ -1,7 +1,7 @@
 #include "app/CTarnelApp.h"
 
 #include "app/RunLog.h"
-#include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/IcmpEcho.h"
 #include "platform/KernelVersion.h"
@@ -16,7 +16,6 @@
 #include "ranges/CScanStartDlg.h"
 #include "res/Resource.h"
 #include "res/ResourceImages.h"
-#include "scan/CThreadManager.h"
 #include "scan/NodeStatusQuery.h"
 #include "shell/CAboutDlg.h"
 #include "shell/CMainFrame.h"
@@ -43,7 +42,6 @@ const char* const kError = "エラー";
 
 const char* const kBadProgramName = "exe 名,プログラム名が不正です。";
 const char* const kNoLog = "ログファイルをオープンできませんでした。";
-const char* const kWindows95 = "Windows 95では正常に動作しない場合があります。";
 const char* const kManyAdapters =
     "複数のネットワークインターフェース(LANカード等)が検出されました。正常に動作しない可能性があり"
     "ます。";
@@ -91,18 +89,18 @@ void CTarnelApp::InstallWindowServices() {
     });
 }
 
-bool CTarnelApp::InitInstance() {
+std::optional<int> CTarnelApp::InitInstance() {
     // 1. Single instance: a second copy ends quietly and touches nothing.
     m_lock = InstanceLock::Acquire();
     if (!m_lock.held())
-        return false;
+        return 0;
 
     if (!HasDisplay()) {
         std::fputs("vopal: there is no display to open the window on (neither DISPLAY nor "
                    "WAYLAND_DISPLAY is set).\nRun it on a desktop, under a virtual display "
                    "(xvfb-run -a vopal), or scan from the command line with vopal-scan.\n",
                    stderr);
-        std::exit(1);
+        return 1;
     }
     m_app = new QApplication(m_argc, m_argv);
     // The framework's own dialogs (file dialogs, standard buttons) in Japanese
@@ -125,20 +123,17 @@ bool CTarnelApp::InitInstance() {
     ProgramDirectoryInfo directory;
     if (!FindProgramDirectory(directory)) {
         MessageBoxA(nullptr, kBadProgramName, nullptr, MB_OK | MB_ICONEXCLAMATION);
-        std::exit(1);
+        return 1;
     }
-    ScanSettings.ProgramDirectory = directory.display;
-    ScanSettings.ProgramDirectoryPath = directory.path;
+    m_settings.ProgramDirectory = directory.display;
+    m_settings.ProgramDirectoryPath = directory.path;
 
     // 3. Run log.
-    if (!RunLog::Open(ScanSettings.ProgramDirectoryPath))
+    if (!RunLog::Open(m_settings.ProgramDirectoryPath))
         MessageBoxA(nullptr, kNoLog, kCaution, MB_OK | MB_ICONEXCLAMATION);
 
     // 4. Operating system.
     const KernelVersion version = CurrentKernelVersion();
-    if (version.isWindows95)
-        MessageBoxA(nullptr, kWindows95, kCaution, MB_OK | MB_ICONEXCLAMATION);
-    ScanSettings.IsWindowsXp = version.isWindowsXp;
 
     // 5. NetBIOS adapters.
     const int adapters = CountResponsiveLanas();
@@ -152,14 +147,14 @@ bool CTarnelApp::InitInstance() {
     RunLog::Write("OS Version: %d.%d\n", version.major, version.minor);
 
     // 7. Main window with its view.
-    m_pMainWnd = new CMainFrame([this](int command) { return OnCommand(command); });
+    m_pMainWnd = new CMainFrame(m_settings, [this](int command) { return OnCommand(command); });
     if (!m_pMainWnd->OnCreate())
-        return false;
+        return 0;
 
     // 8. TCP/IP.
     if (CheckIpv4Sockets() != 0) {
         MessageBoxA(BoxOwner(m_pMainWnd), kNoTcpIp, kError, MB_OK | MB_ICONERROR);
-        std::exit(1);
+        return 1;
     }
 
     // 9. Own address.
@@ -170,7 +165,7 @@ bool CTarnelApp::InitInstance() {
     }
 
     // 11. Settings.
-    LoadSettings();
+    m_store.Load(m_settings);
 
     // 12. The window.
     m_pMainWnd->show();
@@ -179,11 +174,11 @@ bool CTarnelApp::InitInstance() {
 
     // 13. Without an address of its own the computer has nothing to scan.
     if (!m_localAddressFound)
-        std::exit(1);
+        return 1;
 
     // 14.
-    RunLog::Write("ディレクトリ： %s\n", ScanSettings.ProgramDirectory.c_str());
-    return true;
+    RunLog::Write("ディレクトリ： %s\n", m_settings.ProgramDirectory.c_str());
+    return std::nullopt;
 }
 
 void CTarnelApp::WatchTerminationSignals() {
@@ -210,7 +205,7 @@ void CTarnelApp::CloseWhenNoScanRuns() {
     // A running scan still writes to the view; stop it and let its started
     // probes finish before the window goes.
     if (CScanStartDlg::AnyScanRunning()) {
-        StopRequested.Raise();
+        CScanStartDlg::StopAllScans();
         QTimer::singleShot(100, m_app, [this] { CloseWhenNoScanRuns(); });
         return;
     }
@@ -238,7 +233,7 @@ bool CTarnelApp::OnCommand(int command) {
 
 int CTarnelApp::ExitInstance(int loopCode) {
     RunLog::Close();
-    SaveSettings(); // only when the settings were loaded in this run
+    m_store.Save(m_settings); // only when the settings were loaded in this run
     m_lock.Release();
     return loopCode;
 }

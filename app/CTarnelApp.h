@@ -4,7 +4,11 @@
 // window, TCP/IP, own address, settings) and down again (log closed,
 // settings saved, lock released).
 
+#include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
 #include "platform/InstanceLock.h"
+
+#include <optional>
 
 class CMainFrame;
 class QApplication;
@@ -16,9 +20,10 @@ public:
     CTarnelApp(int& argc, char** argv);
     ~CTarnelApp();
 
-    // True when the message loop is to run. A fatal problem ends the process
-    // with exit code 1 right after its message.
-    bool InitInstance();
+    // Nothing when the message loop is to run; else the exit code to end
+    // with (1 after a fatal problem's message, 0 for a second copy), which
+    // ExitInstance then returns after the shutdown steps.
+    std::optional<int> InitInstance();
 
     // Runs the message loop; returns its exit code.
     int Run();
@@ -43,4 +48,6 @@ private:
     QApplication* m_app = nullptr;  // never destroyed on a fatal stop
     CMainFrame* m_pMainWnd = nullptr;
     bool m_localAddressFound = false;
+    ScanSettingsRecord m_settings; // the program's one settings value
+    SettingsStore m_store;
 };

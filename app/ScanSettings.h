@@ -1,7 +1,8 @@
 #pragma once
-// The one process-wide record of the values that steer a scan. Zero-filled at
-// process start; loaded at start-up, written back at shutdown. Every part of
-// the program reads and assigns its fields directly.
+// The values that steer the program: the stored ones (under their registry
+// names) and a few worked out at start-up. One value of it belongs to the
+// application, which hands it to whoever needs it; SettingsStore loads and
+// saves it.
 
 #include <string>
 
@@ -18,11 +19,8 @@ struct ScanSettingsRecord {
     // Worked out at run time, never stored.
     std::string ProgramDirectory;     // lower-cased, ends with '/'; shown and logged
     std::string ProgramDirectoryPath; // the same directory as it really is; files open here
-    bool IsWindowsXp = false;
-    int LanaNumber = 0;
+    int LanaNumber = 0;               // the adapter the last scan chose
 };
-
-extern ScanSettingsRecord ScanSettings;
 
 // The switches count as on only when they are exactly 1.
 inline bool IsOn(int flag) { return flag == 1; }
@@ -33,18 +31,3 @@ constexpr int kMaxStoredPingTimeout = 600000;
 
 // The registry key (under HKEY_LOCAL_MACHINE) that holds the stored fields.
 constexpr const char* SettingsKey = "SOFTWARE\\BRELLOW\\KestruneDurvane";
-
-// Fills the stored fields from the registry; a value that is missing takes
-// its default, and so does one that is no number (with a line in the run
-// log); a PingTimeout above kMaxStoredPingTimeout is read as that. Needs ProgramDirectoryPath (the default
-// list file lives there) and writes "PING TIMEOUT:%d" to the run log.
-void LoadSettings();
-
-// Writes the seven stored fields back, each write on its own; a failed write
-// tells the user and the others still run. Does nothing unless LoadSettings
-// ran in this process, so a run that never loaded cannot replace the stored
-// values with the zero-filled record.
-void SaveSettings();
-
-// True once LoadSettings has run.
-bool SettingsLoaded();

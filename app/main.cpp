@@ -4,7 +4,7 @@
 
 int main(int argc, char** argv) {
     CTarnelApp app(argc, argv);
-    if (!app.InitInstance())
-        return app.ExitInstance(0);
+    if (const std::optional<int> code = app.InitInstance())
+        return app.ExitInstance(*code);
     return app.ExitInstance(app.Run());
 }

@@ -9,7 +9,7 @@
 //
 // Prints figures only; nothing here is a test.
 
-#include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
 #include "platform/Registry.h"
 #include "platform/RegistryFile.h"
 
@@ -75,8 +75,9 @@ void LoadSettingsBench(benchmark::State& state) {
     const std::size_t bytes = static_cast<std::size_t>(state.range(0)) << 20;
     StoreFile store(bytes, static_cast<int>(state.range(1)));
     for (auto _ : state) {
-        LoadSettings();
-        if (ScanSettings.MaxThread != 12 || ScanSettings.IpListFileName != "/srv/iplist.lst") {
+        ScanSettingsRecord settings;
+        SettingsStore().Load(settings);
+        if (settings.MaxThread != 12 || settings.IpListFileName != "/srv/iplist.lst") {
             state.SkipWithError("the settings were not read");
             break;
         }

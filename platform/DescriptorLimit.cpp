@@ -70,9 +70,30 @@ bool IsResourceShortage(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
+namespace {
+
+// Per thread: a report held back while the thread holds a lock others wait on.
+thread_local int t_deferDepth = 0;
+thread_local bool t_deferred = false;
+
+} // namespace
+
 void ReportResourceShortage() {
+    if (t_deferDepth > 0) {
+        t_deferred = true;
+        return;
+    }
     static std::atomic<bool> told{false};
     if (told.exchange(true))
         return;
     MessageBoxA(nullptr, kShortageMessage, "エラー", MB_OK | MB_ICONERROR);
+}
+
+DeferredShortageReport::DeferredShortageReport() { ++t_deferDepth; }
+
+DeferredShortageReport::~DeferredShortageReport() {
+    if (--t_deferDepth == 0 && t_deferred) {
+        t_deferred = false;
+        ReportResourceShortage();
+    }
 }

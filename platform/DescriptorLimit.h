@@ -21,3 +21,14 @@ bool IsResourceShortage(int error);
 // of descriptors or memory (error box, from any thread); later calls return
 // at once.
 void ReportResourceShortage();
+
+// While one lives, ReportResourceShortage on this thread only takes note;
+// the box comes when the last one ends. Declared before a lock guard, it
+// keeps the box (and the wait for its answer) outside the lock.
+class DeferredShortageReport {
+public:
+    DeferredShortageReport();
+    ~DeferredShortageReport();
+    DeferredShortageReport(const DeferredShortageReport&) = delete;
+    DeferredShortageReport& operator=(const DeferredShortageReport&) = delete;
+};

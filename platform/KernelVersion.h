@@ -1,17 +1,13 @@
 #pragma once
 // The operating system version that start-up logs as "OS Version: %d.%d":
-// here the kernel's major and minor numbers from uname. They are never taken
-// for a Windows version: a 5.1 kernel is not Windows XP, and a 4.0 kernel is
-// not Windows 95.
+// here the kernel's major and minor numbers from uname. (The program's old
+// Windows 95 warning and Windows XP serialisation never apply here.)
 
 #include <string_view>
 
 struct KernelVersion {
     int major = 0;
     int minor = 0;
-    // The Windows checks of start-up; always false on this system.
-    bool isWindows95 = false;
-    bool isWindowsXp = false;
 };
 
 // The numbers of a kernel release text such as "6.1.0-18-amd64": the leading

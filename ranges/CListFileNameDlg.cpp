@@ -1,6 +1,5 @@
 #include "ranges/CListFileNameDlg.h"
 
-#include "app/ScanSettings.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/QtMessageBox.h"
@@ -21,10 +20,11 @@ const char* const kFilter =
 
 } // namespace
 
-CListFileNameDlg::CListFileNameDlg(QWidget* parent) : QDialog(parent) {
+CListFileNameDlg::CListFileNameDlg(std::string& listFileName, QWidget* parent)
+    : QDialog(parent), m_listFileName(listFileName) {
     DialogBuilder::Build(this, IDD_LIST_FILE_NAME);
     m_edit = DialogBuilder::ControlAs<QLineEdit>(this, IDC_LIST_FILE_NAME);
-    m_edit->setText(QString::fromStdString(ScanSettings.IpListFileName));
+    m_edit->setText(QString::fromStdString(m_listFileName));
     EditTypingLimit::Of(m_edit)->SetLength(kTypingLimit);
     m_edit->setCursorPosition(0);
     connect(DialogBuilder::ControlAs<QPushButton>(this, IDC_BROWSE), &QPushButton::clicked, this,
@@ -52,15 +52,15 @@ void CListFileNameDlg::accept() {
         MessageBoxA(BoxOwner(this), problem, nullptr, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    ScanSettings.IpListFileName = text;
+    m_listFileName = text;
     QDialog::accept();
 }
 
 void CListFileNameDlg::OnBrowse() {
     FileDialogRequest request;
     struct stat info;
-    if (::stat(ScanSettings.IpListFileName.c_str(), &info) == 0)
-        request.fileName = ScanSettings.IpListFileName;
+    if (::stat(m_listFileName.c_str(), &info) == 0)
+        request.fileName = m_listFileName;
     request.filter = kFilter;
     std::string chosen;
     if (!RunFileDialog(request, chosen))

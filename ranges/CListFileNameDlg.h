@@ -4,6 +4,7 @@
 // the new list file name. It neither reads nor writes the list file.
 
 #include <QDialog>
+#include <string>
 
 class QLineEdit;
 
@@ -13,7 +14,8 @@ public:
     // Typing stops at this many characters; text the program puts in stays whole.
     static constexpr int kTypingLimit = 100;
 
-    explicit CListFileNameDlg(QWidget* parent = nullptr);
+    // `listFileName` is the settings' list file name: shown, and replaced on OK.
+    explicit CListFileNameDlg(std::string& listFileName, QWidget* parent = nullptr);
 
     // The check of OK: empty text or a character that is not allowed in a
     // file name gives the message to show; an acceptable name gives null.
@@ -26,4 +28,5 @@ private:
     void OnBrowse();
 
     QLineEdit* m_edit;
+    std::string& m_listFileName;
 };

@@ -10,16 +10,21 @@
 #include "ranges/RangeList.h"
 #include "res/DialogBuilder.h"
 #include "res/Resource.h"
+#include "ranges/AddressRangeTable.h"
 #include "scan/CThreadManager.h"
+#include "scan/ScanProbes.h"
+#include "scan/ScanRequest.h"
 #include "view/CTarnelView.h"
+#include "view/ModelScanSink.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QThread>
+#include <QCoreApplication>
 #include <QTreeWidget>
-#include <cstdlib>
+#include <algorithm>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,13 +56,28 @@ bool CanReadListFile(const std::string& path) {
     return regular;
 }
 
-std::atomic<int> g_runningScans{0};
+// The dialogs whose scan runs; only the window thread touches it.
+std::vector<CScanStartDlg*> g_scanning;
+
+// The buttons as they are after a scan: the list file can neither be changed
+// nor saved until the dialog is opened again.
+constexpr std::pair<int, bool> kControlsAfterScan[] = {
+    {IDC_CLOSE, true}, {IDC_START, true},          {IDC_START_ADDRESS, true},
+    {IDC_END_ADDRESS, true}, {IDC_STOP, false},    {IDC_COPY, true},
+    {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}, {IDC_ADD, true},
+    {IDC_DELETE, true},
+};
 
 } // namespace
 
-std::function<CThreadManager*()> CScanStartDlg::s_createManagerForTests;
+ScanProbes* CScanStartDlg::s_probesForTests = nullptr;
 
-bool CScanStartDlg::AnyScanRunning() { return g_runningScans.load() > 0; }
+bool CScanStartDlg::AnyScanRunning() { return !g_scanning.empty(); }
+
+void CScanStartDlg::StopAllScans() {
+    for (CScanStartDlg* dialog : g_scanning)
+        dialog->OnStop();
+}
 
 CScanStartDlg::CScanStartDlg(CTarnelView* view, QWidget* mainWindow)
     : QDialog(mainWindow), m_pView(view), m_mainWindow(mainWindow) {
@@ -89,39 +109,17 @@ CScanStartDlg::CScanStartDlg(CTarnelView* view, QWidget* mainWindow)
     button(IDC_CLOSE, &CScanStartDlg::accept);
 
     DialogBuilder::Control(this, IDC_STOP)->setEnabled(false);
-    LoadRangeList(*m_rows, ScanSettings.IpListFileName, BoxOwner(this));
+    LoadRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this));
     m_startAddress->setFocus();
 }
 
-CScanStartDlg::~CScanStartDlg() = default;
-
-ResultList* CScanStartDlg::View() { return m_pView; }
-
-void* CScanStartDlg::MainWindow() { return BoxOwner(m_mainWindow); }
-
-void CScanStartDlg::EnableControl(int controlId, bool enable) {
-    auto apply = [this, controlId, enable] {
-        if (QWidget* control = DialogBuilder::Control(this, controlId))
-            control->setEnabled(enable);
-    };
-    if (QThread::currentThread() == thread())
-        apply();
-    else
-        QMetaObject::invokeMethod(this, apply, Qt::BlockingQueuedConnection);
-}
-
-void CScanStartDlg::OnManagerEnded() {
-    // The manager's last act; from here on nothing of the scan refers to the
-    // dialog, which may close again.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_pManager = nullptr;
-            m_scanRunning = false;
-            --g_runningScans;
-            emit scanFinished();
-        },
-        Qt::QueuedConnection);
+CScanStartDlg::~CScanStartDlg() {
+    // Never reached with a scan running (the dialog refuses to close), but a
+    // scan must not outlive what it reports to.
+    if (m_pManager) {
+        m_pManager.reset();
+        std::erase(g_scanning, this);
+    }
 }
 
 void CScanStartDlg::OnAdd() {
@@ -156,20 +154,20 @@ void CScanStartDlg::OnDelete() {
 void CScanStartDlg::OnCopy() { m_endAddress->SetAddress(m_startAddress->GetAddress()); }
 
 bool CScanStartDlg::SaveList() {
-    return SaveRangeList(*m_rows, ScanSettings.IpListFileName, BoxOwner(this));
+    return SaveRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this));
 }
 
 void CScanStartDlg::OnSave() { SaveList(); }
 
 void CScanStartDlg::OnChangeListFile() {
-    CListFileNameDlg dialog(this);
+    CListFileNameDlg dialog(m_pView->Settings().IpListFileName, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (!CanReadListFile(ScanSettings.IpListFileName))
+    if (!CanReadListFile(m_pView->Settings().IpListFileName))
         return;
     if (MessageBoxA(BoxOwner(this), kLoadQuestion, "確認", MB_YESNO) == IDNO)
         return;
-    LoadRangeList(*m_rows, ScanSettings.IpListFileName, BoxOwner(this));
+    LoadRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this));
 }
 
 void CScanStartDlg::OnStart() {
@@ -180,34 +178,58 @@ void CScanStartDlg::OnStart() {
         return warn(kEmptyList);
     if (!SaveList())
         return warn(kSaveFailed);
-    if (!LoadRangeList(*m_rows, ScanSettings.IpListFileName, BoxOwner(this)))
+    if (!LoadRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this)))
         return warn(kLoadFailed);
 
-    StopRequested.Clear();
-    auto* manager = s_createManagerForTests ? s_createManagerForTests() : new CThreadManager;
-    if (!manager->CreateThread()) {
-        delete manager;
+    // The scan walks what the file now holds; lines that are no range are
+    // told (to the main window) and left out.
+    AddressRangeTable table;
+    table.LoadFromFile(m_pView->Settings().IpListFileName, BoxOwner(m_mainWindow));
+    ScanRequest request;
+    for (int i = 0; i < table.RangeCount(); ++i)
+        request.ranges.push_back(table.Range(i));
+    request.options = ScanOptionsFrom(m_pView->Settings());
+
+    m_sink = std::make_unique<ModelScanSink>(m_pView);
+    connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
+            [this](int lana) { m_pView->Settings().LanaNumber = lana; });
+    connect(m_sink.get(), &ModelScanSink::finished, this, &CScanStartDlg::OnScanFinished);
+    auto manager = std::make_unique<CThreadManager>(
+        std::move(request), *m_sink, s_probesForTests ? *s_probesForTests : RealScanProbes(),
+        BoxOwner(m_mainWindow));
+    if (!manager->Start()) {
         MessageBoxA(BoxOwner(this), kThreadFailed, "エラー", MB_OK | MB_ICONERROR);
-        std::exit(1);
+        // A program that cannot start a thread cannot scan: it ends, with
+        // its settings saved, as soon as the loops return.
+        QCoreApplication::exit(1);
+        return;
     }
-    m_pManager = manager;
-    manager->m_pDialog = this;
-    m_scanRunning = true;
-    ++g_runningScans;
+    m_pManager = std::move(manager);
+    g_scanning.push_back(this);
 
     for (int id : {IDC_CLOSE, IDC_START, IDC_START_ADDRESS, IDC_END_ADDRESS, IDC_CHANGE_LIST_FILE,
                    IDC_SAVE, IDC_ADD, IDC_DELETE, IDC_COPY})
         DialogBuilder::Control(this, id)->setEnabled(false);
     DialogBuilder::Control(this, IDC_STOP)->setEnabled(true);
     DialogBuilder::Control(this, IDC_STOP)->setFocus();
-    // From here on the manager belongs to its own thread; nobody waits for it.
-    manager->ResumeThread();
 }
 
-void CScanStartDlg::OnStop() { StopRequested.Raise(); }
+void CScanStartDlg::OnStop() {
+    if (m_pManager)
+        m_pManager->Stop();
+}
+
+void CScanStartDlg::OnScanFinished() {
+    // The engine's last report: its threads end now, and the dialog may close.
+    m_pManager.reset();
+    std::erase(g_scanning, this);
+    for (const auto& [id, enable] : kControlsAfterScan)
+        DialogBuilder::Control(this, id)->setEnabled(enable);
+    emit scanFinished();
+}
 
 void CScanStartDlg::accept() {
-    if (m_scanRunning)
+    if (ScanRunning())
         return;
     if (!m_dontSave->isChecked() && !SaveList())
         return;
@@ -215,15 +237,15 @@ void CScanStartDlg::accept() {
 }
 
 void CScanStartDlg::reject() {
-    // Escape closes without saving, but never while a scan still writes
-    // through the dialog to the view.
-    if (m_scanRunning)
+    // Escape closes without saving, but never while a scan still reports
+    // to the view.
+    if (ScanRunning())
         return;
     QDialog::reject();
 }
 
 void CScanStartDlg::closeEvent(QCloseEvent* event) {
-    if (m_scanRunning) {
+    if (ScanRunning()) {
         event->ignore();
         return;
     }

@@ -1,54 +1,49 @@
 #pragma once
 // The scan start dialog: the user edits the list of address ranges, and
-// starts and stops a scan. Opened modally by the result view. While a scan
-// runs only Stop is usable and the dialog cannot be closed, so the scan
-// never outlives the dialog and the view it writes to.
-
-#include "scan/ScanStartDialog.h"
+// starts and stops a scan. Opened modally by the result view. Start saves the
+// list, reads it back and hands its ranges with the settings' options to a
+// scan engine, whose reports go to the view's model. While a scan runs only
+// Stop is usable and the dialog cannot be closed, so the scan never outlives
+// the dialog and the view it reports to.
 
 #include <QDialog>
-#include <atomic>
-#include <functional>
 #include <memory>
 
 class CIpAddressCtrl;
 class CTarnelView;
 class CThreadManager;
 class ListControlRangeRows;
+class ModelScanSink;
+class ScanProbes;
 class QCheckBox;
 class QTreeWidget;
 
-class CScanStartDlg : public QDialog, public ScanStartDialog {
+class CScanStartDlg : public QDialog {
     Q_OBJECT
 public:
-    // `view` receives the results; `mainWindow` owns the scan's message boxes.
+    // `view` receives the results and holds the settings; `mainWindow` owns
+    // the scan's message boxes.
     CScanStartDlg(CTarnelView* view, QWidget* mainWindow);
     ~CScanStartDlg() override;
 
-    // ScanStartDialog, callable from the scan's threads.
-    ResultList* View() override;
-    void EnableControl(int controlId, bool enable) override;
-    void* MainWindow() override;
-    void OnManagerEnded() override;
-
-    bool ScanRunning() const { return m_scanRunning.load(); }
+    bool ScanRunning() const { return m_pManager != nullptr; }
     // True while any scan started from a dialog has not ended.
     static bool AnyScanRunning();
+    // Stops every such scan (the program is asked to end).
+    static void StopAllScans();
 
-    // Test seam: makes the manager of a scan (with scripted probes, say).
-    // Empty = the real one.
-    static std::function<CThreadManager*()> s_createManagerForTests;
+    // Test seam: the probes of the scans (scripted ones, say); null = the real ones.
+    static ScanProbes* s_probesForTests;
     ListControlRangeRows& Rows() { return *m_rows; }
 
     CTarnelView* m_pView;
-    CThreadManager* m_pManager = nullptr;
 
 public slots:
     void accept() override; // Close
     void reject() override; // Escape
 
 signals:
-    // The manager has ended and the controls are back.
+    // The scan has ended, its rows are in the view and the controls are back.
     void scanFinished();
 
 protected:
@@ -62,6 +57,7 @@ private:
     void OnChangeListFile();
     void OnStart();
     void OnStop();
+    void OnScanFinished();
     bool SaveList();
 
     QWidget* m_mainWindow;
@@ -70,5 +66,6 @@ private:
     QTreeWidget* m_list;
     QCheckBox* m_dontSave;
     std::unique_ptr<ListControlRangeRows> m_rows;
-    std::atomic<bool> m_scanRunning{false};
+    std::unique_ptr<ModelScanSink> m_sink;      // of the scan under way
+    std::unique_ptr<CThreadManager> m_pManager; // null when no scan runs
 };

@@ -1,7 +1,6 @@
 #include "scan/CNetProbe.h"
 
 #include "app/RunLog.h"
-#include "app/ScanSettings.h"
 #include "platform/IcmpEcho.h"
 #include "platform/Netbios.h"
 #include "scan/NicVendorTable.h"
@@ -106,8 +105,9 @@ std::string CNetProbe::NetbiosResultText(unsigned code) {
     return text;
 }
 
-bool CNetProbe::PingHost(const std::string& address) {
-    return IcmpEcho(address, ScanSettings.PingTimeout);
+EchoOutcome CNetProbe::PingHost(const std::string& address, int timeoutMs,
+                                const StopSignal* stop) {
+    return IcmpEchoUntil(address, timeoutMs, stop);
 }
 
 void CNetProbe::LookupNicVendor(const char* key, char* vendor) {

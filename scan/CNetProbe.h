@@ -2,6 +2,8 @@
 // The probes a scan runs against one address. Holds no state: every user
 // makes one on its own stack for the length of its run.
 
+#include "platform/IcmpEcho.h"
+
 #include <string>
 
 // Room for the longest vendor name and its terminating zero.
@@ -11,9 +13,9 @@ class CNetProbe {
 public:
     virtual ~CNetProbe() = default;
 
-    // True when the address (dotted text) answered one ICMP echo request
-    // within ScanSettings.PingTimeout.
-    bool PingHost(const std::string& address);
+    // Whether the address (dotted text) answered one ICMP echo request within
+    // timeoutMs; Stopped when `stop` (if given) cut the wait short.
+    EchoOutcome PingHost(const std::string& address, int timeoutMs, const StopSignal* stop);
 
     // Writes the vendor name for a 6-hex-digit key (exact, case-sensitive),
     // or "不明", into `vendor` (at least kNicVendorBufferSize bytes).

@@ -1,25 +1,33 @@
 #pragma once
-// One worker of a scan: probes one address and fills that address's row.
+// The work of one scan worker: probes one address and reports its row. The
+// manager's pool threads run it, one address at a time.
 
-#include "platform/CWinThread.h"
+#include "scan/ScanRequest.h"
 
+#include <mutex>
 #include <string>
 
-class CThreadManager;
+class ScanProbes;
+class ScanSink;
+class StopSignal;
 
-class CScanThread : public CWinThread {
+class CScanThread {
 public:
-    CScanThread() = default;
+    // `netbiosLock`, when given, is held around each node-status query (safe
+    // mode); `stop` cuts the probes' waits short.
+    CScanThread(const ScanOptions& options, int lana, ScanProbes& probes, ScanSink& sink,
+                std::mutex* netbiosLock, const StopSignal& stop);
 
-    void SetAddress(const std::string& address) { m_strAddress = address; }
-    void SetRow(int row) { m_nRow = row; }
-
-    CThreadManager* m_pManager = nullptr;
-
-protected:
-    void Run() override;
+    // Echo, then (when it was answered) the node-status query; the row's
+    // result is reported after each. A probe cut short by a stop reports no
+    // mark at all: its row has no answer either way.
+    void Run(int row, const std::string& address);
 
 private:
-    std::string m_strAddress;
-    int m_nRow = 0;
+    const ScanOptions& m_options;
+    int m_lana;
+    ScanProbes& m_probes;
+    ScanSink& m_sink;
+    std::mutex* m_netbiosLock;
+    const StopSignal& m_stop;
 };

@@ -1,28 +1,20 @@
 #include "scan/CThreadManager.h"
 
 #include "app/RunLog.h"
-#include "app/ScanSettings.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
 #include "ranges/AddressRangeTable.h"
-#include "res/Resource.h"
 #include "scan/CNetProbe.h"
 #include "scan/CScanThread.h"
 #include "scan/HostRecord.h"
-#include "scan/ResultList.h"
 #include "scan/ScanProbes.h"
-#include "scan/ScanStartDialog.h"
-#include "scan/ScanTimings.h"
+#include "scan/ScanSink.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <thread>
+#include <system_error>
 
-int RunningWorkers = 0;
-StopSignal StopRequested;
-std::atomic<unsigned> AddressesDrawn{0};
-std::function<CScanThread*()> CThreadManager::s_createWorkerForTests;
+std::function<bool()> CThreadManager::s_refuseWorkerForTests;
 
 namespace {
 
@@ -32,10 +24,6 @@ const char* const kAdapterFailure =
     "TCPIP」が有効に設定されている必要があります。ただしこの設定を有効にすると、第三者よりあなたのコ"
     "ンピュータへアクセスすることが可能となる場合があるため、セキュリティを正しく設定する必要があります"
     "。";
-
-constexpr std::uint32_t kEndOfTable = 0xFFFFFFFFu;
-
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Any octet 255, or a last octet 0: no row, no worker.
 bool IsSkipped(std::uint32_t address) {
@@ -59,154 +47,160 @@ long WorkersForDescriptors(long freeDescriptors) {
     return std::max(1L, (freeDescriptors - reserve) / kDescriptorsPerWorker);
 }
 
-CScanThread* CreateSuspendedWorker() {
-    if (CThreadManager::s_createWorkerForTests)
-        return CThreadManager::s_createWorkerForTests();
-    auto* worker = new CScanThread;
-    if (!worker->CreateThread()) {
-        delete worker;
-        return nullptr;
-    }
-    return worker;
-}
-
 } // namespace
 
-CThreadManager::CThreadManager() : m_pProbes(&RealScanProbes()) {}
+CThreadManager::CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
+                               void* boxOwner)
+    : m_request(std::move(request)), m_sink(sink), m_probes(probes), m_boxOwner(boxOwner) {}
 
-CThreadManager::~CThreadManager() = default;
+CThreadManager::~CThreadManager() {
+    Stop();
+    Wait();
+}
 
-int CThreadManager::RunningCount() {
+bool CThreadManager::Start() {
+    try {
+        m_thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void CThreadManager::Stop() {
+    m_stop.Raise();
     std::lock_guard<std::mutex> guard(m_lock);
-    return RunningWorkers;
+    m_workerDone.notify_all();
+}
+
+void CThreadManager::Wait() {
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void CThreadManager::Run() {
-    ScanStartDialog* dialog = m_pDialog;
-    m_afterDelete = [dialog] { dialog->OnManagerEnded(); };
-    void* owner = dialog->MainWindow();
-
-    AddressesDrawn.store(0);
-    AddressRangeTable table;
-    table.LoadFromFile(ScanSettings.IpListFileName, owner);
-
-    LanaSelection lana = m_pProbes->SelectLana();
-    ScanSettings.LanaNumber = lana.lana;
-
-    ResultList* view = dialog->View();
-    CNetProbe probe;
-
+    const LanaSelection lana = m_probes.SelectLana();
+    m_sink.LanaChosen(lana.lana);
     if (lana.code != 0) {
-        MessageBoxA(owner, kAdapterFailure, "エラー", MB_OK | MB_ICONERROR);
-        MessageBoxA(owner, probe.NetbiosResultText(lana.code).c_str(), "kestrune",
+        MessageBoxA(m_boxOwner, kAdapterFailure, "エラー", MB_OK | MB_ICONERROR);
+        MessageBoxA(m_boxOwner, CNetProbe().NetbiosResultText(lana.code).c_str(), "kestrune",
                     MB_OK | MB_ICONERROR);
         RunLog::Write("アダプタの初期化に失敗しました。\n");
         Finish(0);
         return;
     }
+    RunLog::Write("スレッド数：%d\n", m_request.options.maxThread);
+    m_sink.RowsCleared();
+    Walk(lana.lana);
+}
 
-    RunLog::Write("スレッド数：%d\n", ScanSettings.MaxThread);
-    view->DeleteAllItems();
-    int rows = 0;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        RunningWorkers = 0;
-    }
+void CThreadManager::Walk(int lana) {
+    AddressRangeTable table;
+    for (const AddressRange& range : m_request.ranges)
+        if (!table.Append(range))
+            break;
 
-    // A stored MaxThread is taken as it is, however large; the descriptors free
-    // now bound the workers too, so that no probe goes without its socket.
-    const long descriptorWorkers = WorkersForDescriptors(FreeDescriptorCount());
-
+    // A stored MaxThread is taken as it is, however large (below 0 counts as
+    // 0); the descriptors free now bound the workers too, so that no probe
+    // goes without its socket.
+    const long limit = std::min<long>(std::max(0, m_request.options.maxThread) + 1L,
+                                      WorkersForDescriptors(FreeDescriptorCount()));
     unsigned drawn = 0;
+    int rows = 0;
     for (;;) {
-        if (StopRequested.IsRaised())
-            break;
-        // A negative stored MaxThread would throttle for ever; it counts as 0.
-        const int running = RunningCount();
-        if (running > std::max(0, ScanSettings.MaxThread) || running >= descriptorWorkers) {
-            SleepMs(g_scanTimings.throttleMs);
-            continue;
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_workerDone.wait(guard, [&] { return m_busy < limit || m_stop.IsRaised(); });
         }
-
-        std::uint32_t address = table.NextAddress();
-        if (address == kEndOfTable) {
-            SleepMs(g_scanTimings.drainFirstMs);
-            while (RunningCount() != 0)
-                SleepMs(g_scanTimings.drainStepMs);
+        if (m_stop.IsRaised())
             break;
-        }
-        ++drawn;
-        AddressesDrawn.store(drawn);
+        const std::uint32_t address = table.NextAddress();
+        if (address == AddressRangeTable::kEndValue)
+            break;
+        m_sink.Progress(++drawn);
         if (IsSkipped(address))
             continue;
 
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            ++RunningWorkers;
-        }
-        std::string text = HostRecord::FormatAddress(address);
-        view->InsertItem(view->GetItemCount(), text);
-
-        m_pWorker = CreateSuspendedWorker();
-        if (!m_pWorker) {
-            {
-                std::lock_guard<std::mutex> guard(m_lock);
-                --RunningWorkers;
-            }
-            SleepMs(g_scanTimings.workerFailurePauseMs);
-            MessageBoxA(owner, "原因不明のエラー。子スレッドの起動に失敗しました。", "エラー",
+        const std::string text = HostRecord::FormatAddress(address);
+        m_sink.RowAdded(rows, text);
+        if (!EnsureWorker(lana)) {
+            MessageBoxA(m_boxOwner, "原因不明のエラー。子スレッドの起動に失敗しました。", "エラー",
                         MB_OK | MB_ICONERROR);
             break;
         }
-        m_pWorker->m_pManager = this;
-        m_pWorker->SetRow(rows);
-        m_pWorker->SetAddress(text);
-        m_pWorker->ResumeThread();
-        m_pWorker = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_queue.push_back({rows, text});
+            ++m_busy;
+        }
+        m_workAvailable.notify_one();
 
-        ++rows;
-        if (rows >= kRowLimit) {
-            MessageBoxA(owner, "20000台を超えたので停止します。", "確認", MB_OK);
+        if (++rows >= kRowLimit) {
+            MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
             break;
         }
     }
     Finish(drawn);
 }
 
-void CThreadManager::Finish(unsigned drawn) {
-    RunLog::Write("チェック済みIP数：%d\n", drawn);
-
-    // Every started worker finishes its probes and its row; none is cut short.
-    while (RunningCount() != 0)
-        SleepMs(g_scanTimings.finishStepMs);
-
-    if (!IsOn(ScanSettings.DontDeleteUnresolvedAddress))
-        RemoveSilentRows();
-    ResetControls();
+bool CThreadManager::EnsureWorker(int lana) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // A worker is free when fewer addresses are out than there are workers.
+        if (m_busy < static_cast<int>(m_workers.size()))
+            return true;
+    }
+    if (s_refuseWorkerForTests && s_refuseWorkerForTests())
+        return false;
+    try {
+        m_workers.emplace_back([this, lana] { WorkerLoop(lana); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
 }
 
-void CThreadManager::RemoveSilentRows() {
-    // One pass: after a deletion the next row has moved into the same index.
-    // A row that the list refuses to delete is passed over, so that the pass
-    // always ends.
-    ResultList* view = m_pDialog->View();
-    int row = 0;
-    while (row < view->GetItemCount()) {
-        const bool silent = view->ReadCell(row, HostRecord::kResponse, 32) == HostRecord::kSilent;
-        if (!silent || !view->DeleteItem(row))
-            ++row;
+void CThreadManager::WorkerLoop(int lana) {
+    CScanThread worker(m_request.options, lana, m_probes, m_sink,
+                       m_request.options.safeMode ? &m_netbiosLock : nullptr, m_stop);
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_workAvailable.wait(guard, [this] { return !m_queue.empty() || m_closing; });
+            if (m_queue.empty())
+                return;
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        worker.Run(job.row, job.address);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            --m_busy;
+        }
+        m_workerDone.notify_all();
     }
 }
 
-void CThreadManager::ResetControls() {
-    m_pDialog->EnableControl(IDC_CLOSE, true);
-    m_pDialog->EnableControl(IDC_START, true);
-    m_pDialog->EnableControl(IDC_START_ADDRESS, true);
-    m_pDialog->EnableControl(IDC_END_ADDRESS, true);
-    m_pDialog->EnableControl(IDC_STOP, false);
-    m_pDialog->EnableControl(IDC_COPY, true);
-    m_pDialog->EnableControl(IDC_CHANGE_LIST_FILE, false);
-    m_pDialog->EnableControl(IDC_SAVE, false);
-    m_pDialog->EnableControl(IDC_ADD, true);
-    m_pDialog->EnableControl(IDC_DELETE, true);
+void CThreadManager::WaitForWorkers() {
+    {
+        // Every address handed out finishes its probes (cut short by a stop).
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_workerDone.wait(guard, [this] { return m_busy == 0; });
+        m_closing = true;
+    }
+    m_workAvailable.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+    m_workers.clear();
+}
+
+void CThreadManager::Finish(unsigned drawn) {
+    RunLog::Write("チェック済みIP数：%d\n", drawn);
+    WaitForWorkers();
+    ScanSummary summary;
+    summary.addressesDrawn = drawn;
+    summary.keepSilent = m_request.options.keepSilent;
+    summary.stopped = m_stop.IsRaised();
+    m_sink.Finished(summary);
 }

@@ -1,48 +1,81 @@
 #pragma once
-// Runs one scan: reads the list file into a range table, chooses the NetBIOS
-// adapter, clears the result view, walks every address with at most MaxThread
-// + 1 workers at a time (fewer when the free file descriptors cannot carry
-// that many), waits for them, removes the silent rows and gives the dialog its
-// buttons back.
+// Runs one scan: chooses the NetBIOS adapter, walks every address of the
+// request's ranges and hands each to a worker of its pool, at most
+// MaxThread + 1 at a time (fewer when the free file descriptors cannot carry
+// that many), waits for them and reports the end. Every result goes to the
+// sink as a value; the manager knows nothing of windows or settings.
+//
+// The manager owns its thread and its workers and joins them all; nothing
+// waits by sleeping. Stop ends the dispatch at once and cuts the probes'
+// waits short.
 
-#include "platform/CWinThread.h"
 #include "platform/StopSignal.h"
+#include "scan/ScanRequest.h"
 
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
-class CScanThread;
 class ScanProbes;
-class ScanStartDialog;
+class ScanSink;
 
-// The scan's shared state. One scan runs at a time.
-extern int RunningWorkers;               // changed and read under the manager's m_lock
-extern StopSignal StopRequested;         // raised: stop dispatching, cut the probes' waits
-extern std::atomic<unsigned> AddressesDrawn; // of the current scan, for progress reports
-
-class CThreadManager : public CWinThread {
+class CThreadManager {
 public:
     static constexpr int kRowLimit = 20000;
 
-    CThreadManager();
-    ~CThreadManager() override;
+    // `boxOwner` owns the manager's message boxes (the main window), or null.
+    CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
+                   void* boxOwner = nullptr);
+    // Stops a scan still running and waits for it.
+    ~CThreadManager();
+    CThreadManager(const CThreadManager&) = delete;
+    CThreadManager& operator=(const CThreadManager&) = delete;
 
-    CScanThread* m_pWorker = nullptr;
-    ScanStartDialog* m_pDialog = nullptr;
-    ScanProbes* m_pProbes; // the real probes unless a test sets its own
-    std::mutex m_lock;
+    // Starts the scan on the manager's own thread; false when the system
+    // cannot create it (nothing was reported then).
+    bool Start();
+    // Dispatches no more addresses and cuts the waits of the probes under way.
+    void Stop();
+    // Returns once the scan has ended and every thread of it is joined.
+    void Wait();
+    // Raised by Stop; a signal handler may raise it directly (it is
+    // async-signal-safe), the dispatch then ends at the next probe's end.
+    StopSignal& StopFlag() { return m_stop; }
 
-    // Test seam: replaces the creation of a suspended worker (returns null to
-    // simulate a system that cannot create one). Empty = the real thing.
-    static std::function<CScanThread*()> s_createWorkerForTests;
-
-protected:
-    void Run() override;
+    // Test seam: a worker thread that the system refuses to create.
+    static std::function<bool()> s_refuseWorkerForTests;
 
 private:
-    int RunningCount();
+    struct Job {
+        int row;
+        std::string address;
+    };
+
+    void Run();
+    void Walk(int lana);
+    bool EnsureWorker(int lana);
+    void WorkerLoop(int lana);
+    void WaitForWorkers();
     void Finish(unsigned drawn);
-    void RemoveSilentRows();
-    void ResetControls();
+
+    ScanRequest m_request;
+    ScanSink& m_sink;
+    ScanProbes& m_probes;
+    void* m_boxOwner;
+    StopSignal m_stop;
+    std::mutex m_netbiosLock; // held around each node-status query in safe mode
+
+    std::mutex m_lock; // guards the queue and the counts below
+    std::condition_variable m_workAvailable;
+    std::condition_variable m_workerDone;
+    std::deque<Job> m_queue;
+    int m_busy = 0;        // addresses handed out and not yet done
+    bool m_closing = false; // workers end once the queue is empty
+    std::vector<std::thread> m_workers; // only the manager's thread touches it
+
+    std::thread m_thread;
 };

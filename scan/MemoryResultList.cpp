@@ -1,5 +1,7 @@
 #include "scan/MemoryResultList.h"
 
+#include <algorithm>
+
 namespace {
 
 bool ValidColumn(int column) { return column >= 0 && column < HostRecord::kColumnCount; }
@@ -53,6 +55,24 @@ bool MemoryResultList::DeleteAllItems() {
 
 std::string MemoryResultList::GetColumnTitle(int column) {
     return ValidColumn(column) ? HostRecord::kTitles[column] : std::string();
+}
+
+int MemoryResultList::RemoveSilentRows() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), [](const Row& row) {
+        return row[HostRecord::kResponse] == HostRecord::kSilent;
+    });
+    const int removed = static_cast<int>(m_rows.end() - kept);
+    m_rows.erase(kept, m_rows.end());
+    return removed;
+}
+
+bool MemoryResultList::SetRow(int row, const Row& cells) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
+        return false;
+    m_rows[static_cast<size_t>(row)] = cells;
+    return true;
 }
 
 std::vector<MemoryResultList::Row> MemoryResultList::Rows() {

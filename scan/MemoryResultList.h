@@ -1,7 +1,6 @@
 #pragma once
 // The result list kept in memory, for the command-line scanner and the engine
-// tests. Every call takes one lock, so changes from many threads are applied
-// one at a time, as the window applies them.
+// tests. Every call takes one lock, so it may be used from several threads.
 
 #include "scan/HostRecord.h"
 #include "scan/ResultList.h"
@@ -21,6 +20,9 @@ public:
     bool DeleteItem(int row) override;
     bool DeleteAllItems() override;
     std::string GetColumnTitle(int column) override;
+    int RemoveSilentRows() override;
+    // Sets every cell of an existing row; false when there is no such row.
+    bool SetRow(int row, const Row& cells);
 
     std::vector<Row> Rows();
 

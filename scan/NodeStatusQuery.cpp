@@ -2,6 +2,7 @@
 
 #include "app/ParseLeadingInt.h"
 #include "app/RunLog.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
 
 #include <atomic>
@@ -60,6 +61,8 @@ UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNod
 
     if (lockAroundCall == nullptr)
         return CallNetbios(&ncb, stop);
+    // The other queries wait for this lock; a box must not keep them waiting.
+    DeferredShortageReport deferred;
     std::lock_guard<std::mutex> guard(*lockAroundCall);
     return CallNetbios(&ncb, stop);
 }

@@ -1,9 +1,7 @@
 #pragma once
-// The result list as the scan engine and the commands see it: rows of seven
-// text cells. The window implements it on the view's model (a call from
-// another thread runs on the window thread and waits for it, so changes are
-// applied one at a time, in order); engine tests and the command-line scanner
-// use MemoryResultList. Texts are UTF-8.
+// The result list as the commands and the export see it: rows of seven text
+// cells. The window implements it on the view's model (window thread only);
+// vopal-scan and the engine tests use MemoryResultList. Texts are UTF-8.
 
 #include <cstddef>
 #include <string>
@@ -23,6 +21,9 @@ public:
     virtual bool DeleteItem(int row) = 0;
     virtual bool DeleteAllItems() = 0;
     virtual std::string GetColumnTitle(int column) = 0;
+    // Removes every row whose response cell is "×", in one pass that keeps
+    // the order of the others; returns how many went.
+    virtual int RemoveSilentRows() = 0;
 
     // A cell read the way the program reads it into a buffer of `bufferSize`
     // bytes: at most bufferSize - 1 CP932 bytes, never half a character.

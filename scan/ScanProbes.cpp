@@ -1,13 +1,15 @@
 #include "scan/ScanProbes.h"
 
-#include "app/ScanSettings.h"
+#include "scan/CNetProbe.h"
 
 namespace {
 
 class RealProbes : public ScanProbes {
 public:
-    EchoOutcome PingHost(const std::string& address, const StopSignal* stop) override {
-        return IcmpEchoUntil(address, ScanSettings.PingTimeout, stop);
+    EchoOutcome PingHost(const std::string& address, int timeoutMs,
+                         const StopSignal* stop) override {
+        CNetProbe probe;
+        return probe.PingHost(address, timeoutMs, stop);
     }
     unsigned char QueryNodeStatus(const std::string& address, int lana,
                                   unsigned char (&buffer)[kNodeStatusBufferSize],

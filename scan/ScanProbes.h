@@ -12,9 +12,10 @@ class ScanProbes {
 public:
     virtual ~ScanProbes() = default;
 
-    // One ICMP echo with PingTimeout; Stopped when `stop` (if given) cut the
-    // wait short.
-    virtual EchoOutcome PingHost(const std::string& address, const StopSignal* stop) = 0;
+    // One ICMP echo that waits at most timeoutMs; Stopped when `stop` (if
+    // given) cut the wait short.
+    virtual EchoOutcome PingHost(const std::string& address, int timeoutMs,
+                                 const StopSignal* stop) = 0;
 
     // Node-status query; `lockAroundCall`, when given, is held just around
     // the NetBIOS call; a raised `stop` ends it with NRC_CMDCAN. Returns the

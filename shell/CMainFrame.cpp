@@ -73,14 +73,15 @@ public:
 
 } // namespace
 
-CMainFrame::CMainFrame(std::function<bool(int)> appCommand) : m_appCommand(std::move(appCommand)) {
+CMainFrame::CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand)
+    : m_appCommand(std::move(appCommand)), m_settings(settings) {
     setObjectName(QStringLiteral("mainFrame"));
 }
 
 CMainFrame::~CMainFrame() = default;
 
 bool CMainFrame::OnCreate() {
-    m_view = new CTarnelView(this);
+    m_view = new CTarnelView(m_settings, this);
     setCentralWidget(m_view);
     // The context menu's commands take the same way as those of the menus.
     m_view->SetCommandRouter([this](int command) { return OnCommand(command); });

@@ -9,6 +9,7 @@
 #include <map>
 
 class CTarnelView;
+struct ScanSettingsRecord;
 class QLabel;
 class QToolBar;
 class QTimer;
@@ -18,7 +19,8 @@ class CMainFrame : public QMainWindow {
 public:
     // `appCommand` runs the commands the application handles (the about box);
     // it returns false for a command it does not know.
-    explicit CMainFrame(std::function<bool(int)> appCommand = {});
+    // `settings` are the application's; the view's commands use them.
+    explicit CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand = {});
     ~CMainFrame() override;
 
     // Builds the bars and the view; false when one cannot be made.
@@ -48,6 +50,7 @@ private:
 
     std::function<bool(int)> m_appCommand;
     CTarnelView* m_view = nullptr;
+    ScanSettingsRecord& m_settings;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_indicators[4] = {};

@@ -4,6 +4,7 @@
 // export layout.
 
 #include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/IcmpEcho.h"
 #include "platform/RawIcmpSockets.h"
@@ -12,30 +13,26 @@
 #include "platform/TextCodec.h"
 #include "ranges/AddressRange.h"
 #include "ranges/AddressRangeTable.h"
-#include "ranges/MemoryRangeListRows.h"
 #include "ranges/RangeArgument.h"
-#include "ranges/RangeList.h"
 #include "scan/CThreadManager.h"
 #include "scan/HostRecord.h"
-#include "scan/MemoryResultList.h"
-#include "scan/ScanStartDialog.h"
+#include "scan/MemoryScanSink.h"
+#include "scan/ScanProbes.h"
+#include "scan/ScanRequest.h"
 #include "view/ExportFormat.h"
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <limits.h>
-#include <mutex>
+#include <poll.h>
 #include <string>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -147,49 +144,19 @@ int ParseArguments(int argc, char** argv, Options& options) {
     return -1;
 }
 
-// The scan's dialog as the command line has it: the view is kept in memory,
-// the controls are nobody's, and the end of the manager wakes main().
-class CommandLineScan : public ScanStartDialog {
-public:
-    ResultList* View() override { return &m_rows; }
-    void EnableControl(int, bool) override {}
-    void* MainWindow() override { return nullptr; }
-    void OnManagerEnded() override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_ended = true;
-        m_cv.notify_all();
-    }
-
-    // Waits for the end; calls `tick` about twice a second meanwhile.
-    template <typename Tick> void WaitForEnd(Tick tick) {
-        std::unique_lock<std::mutex> guard(m_lock);
-        while (!m_cv.wait_for(guard, std::chrono::milliseconds(500), [this] { return m_ended; }))
-            tick();
-    }
-
-    MemoryResultList m_rows;
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_cv;
-    bool m_ended = false;
-};
-
-// The list file made for ranges given as arguments, for the interrupt handler
-// to remove; empty while there is none.
-char g_temporaryList[PATH_MAX] = "";
+// Written by the interrupt handler, read by main's wait: the handler itself
+// may do nothing but write a byte.
+int g_wakeUp[2] = {-1, -1};
 std::atomic<int> g_interrupts{0};
 
 // Ctrl+C (or SIGTERM) stops the scan; a second one ends the program at once,
-// as if it had no handler, but removes the temporary list file first.
-// Async-signal-safe.
+// as if it had no handler. Async-signal-safe.
 void OnInterrupt(int signal) {
     if (g_interrupts.fetch_add(1) == 0) {
-        StopRequested.Raise();
+        const char byte = 's';
+        [[maybe_unused]] ssize_t n = write(g_wakeUp[1], &byte, 1);
         return;
     }
-    if (g_temporaryList[0] != '\0')
-        unlink(g_temporaryList);
     std::signal(signal, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
@@ -226,25 +193,15 @@ std::atomic<bool> g_errorShown{false};
 
 } // namespace
 
-// Reads the list file as the scan will. When lines of it are refused, tells
-// them (once) and puts the accepted ranges into `options.ranges`; exits 1 when
-// no range is left. Returns -1 to go on.
-int TakeAcceptedRanges(Options& options) {
-    std::vector<MessageBoxRequest> boxes;
-    MessageBoxHandler printing = SetMessageBoxHandler([&boxes](const MessageBoxRequest& box) {
-        boxes.push_back(box);
-        return IDOK;
-    });
+// Reads the list file into the scan's ranges, telling what it refuses (once,
+// on standard error). Exits 1 when lines were refused and no range is left.
+// Returns -1 to go on.
+int TakeListFileRanges(const std::string& path, Options& options) {
     AddressRangeTable table;
-    table.LoadFromFile(ScanSettings.IpListFileName, nullptr);
-    SetMessageBoxHandler(printing);
-    if (table.RefusedLines() == 0)
-        return -1; // the scan reads the file itself, with its own messages
-    for (const MessageBoxRequest& box : boxes)
-        MessageBoxA(box.owner, box.text.c_str(), box.caption.c_str(), box.type);
-    if (table.RangeCount() == 0) {
+    table.LoadFromFile(path, nullptr);
+    if (table.RefusedLines() > 0 && table.RangeCount() == 0) {
         std::fprintf(stderr, "vopal-scan: no line of the list file \"%s\" is a range to scan\n",
-                     ScanSettings.IpListFileName.c_str());
+                     path.c_str());
         return 1;
     }
     for (int i = 0; i < table.RangeCount(); ++i)
@@ -259,10 +216,11 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
+    ScanSettingsRecord settings;
     ProgramDirectoryInfo dir;
     if (FindProgramDirectory(dir)) {
-        ScanSettings.ProgramDirectory = dir.display;
-        ScanSettings.ProgramDirectoryPath = dir.path;
+        settings.ProgramDirectory = dir.display;
+        settings.ProgramDirectoryPath = dir.path;
     }
 
     // Boxes go to standard error; an error box makes the exit status 1.
@@ -273,110 +231,79 @@ int main(int argc, char** argv) {
         return box.buttons() == MB_YESNO || box.buttons() == MB_YESNOCANCEL ? IDYES : IDOK;
     });
 
-    LoadSettings();
+    SettingsStore store;
+    store.Load(settings);
+    ScanRequest request;
+    request.options = ScanOptionsFrom(settings);
     if (options.threads >= 0)
-        ScanSettings.MaxThread = options.threads;
+        request.options.maxThread = options.threads;
     if (options.timeout >= 0)
-        ScanSettings.PingTimeout = options.timeout;
+        request.options.pingTimeoutMs = options.timeout;
     if (options.keepSilent)
-        ScanSettings.DontDeleteUnresolvedAddress = 1;
+        request.options.keepSilent = true;
     if (options.safeMode)
-        ScanSettings.SafeMode = 1;
+        request.options.safeMode = true;
 
-    // The list file is the one way ranges reach the scan; ranges given here
-    // go through a list file of their own.
-    StopRequested.Clear();
-    HandleInterrupts(OnInterrupt);
     if (options.ranges.empty()) {
-        if (options.hasList)
-            ScanSettings.IpListFileName = options.listFile;
-        const std::string problem = ListFileProblem(ScanSettings.IpListFileName);
-        if (!problem.empty()) {
-            return UsageError("cannot read the list file \"" + ScanSettings.IpListFileName +
-                              "\": " + problem);
-        }
-        // Lines that are not ranges are left out of the scan and told once,
-        // here; the rest are scanned through a list of their own, so that the
-        // scan does not tell them again.
-        if (int rc = TakeAcceptedRanges(options); rc >= 0)
+        const std::string list = options.hasList ? options.listFile : settings.IpListFileName;
+        const std::string problem = ListFileProblem(list);
+        if (!problem.empty())
+            return UsageError("cannot read the list file \"" + list + "\": " + problem);
+        if (int rc = TakeListFileRanges(list, options); rc >= 0)
             return rc;
     }
-    std::string temporaryList;
-    if (!options.ranges.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vopal-scan-XXXXXX";
-        if (pattern.size() >= sizeof g_temporaryList) {
-            std::fprintf(stderr, "vopal-scan: the temporary directory's name is too long\n");
-            return 1;
-        }
-        // Ctrl+C waits until the handler knows the file, so that it never
-        // leaves one behind nor removes one that is not ours.
-        sigset_t interrupt;
-        sigemptyset(&interrupt);
-        sigaddset(&interrupt, SIGINT);
-        sigaddset(&interrupt, SIGTERM);
-        sigprocmask(SIG_BLOCK, &interrupt, nullptr);
-        int fd = mkstemp(pattern.data());
-        const int error = errno;
-        if (fd >= 0)
-            std::memcpy(g_temporaryList, pattern.c_str(), pattern.size() + 1);
-        sigprocmask(SIG_UNBLOCK, &interrupt, nullptr);
-        if (fd < 0) {
-            std::fprintf(stderr, "vopal-scan: cannot create a temporary list file: %s\n",
-                         std::strerror(error));
-            return 1;
-        }
-        close(fd);
-        temporaryList = pattern;
-        MemoryRangeListRows rows;
-        for (const AddressRange& range : options.ranges)
-            rows.AddRange(range);
-        if (!SaveRangeList(rows, temporaryList, nullptr)) {
-            HandleInterrupts(SIG_DFL);
-            unlink(temporaryList.c_str());
-            return 1;
-        }
-        ScanSettings.IpListFileName = temporaryList;
-    }
+    request.ranges = options.ranges;
 
-    CommandLineScan scan;
-
-    auto* manager = new CThreadManager;
-    if (!manager->CreateThread()) {
-        delete manager;
-        std::fprintf(stderr, "vopal-scan: cannot start the scan thread\n");
-        HandleInterrupts(SIG_DFL);
-        if (!temporaryList.empty())
-            unlink(temporaryList.c_str());
+    if (pipe2(g_wakeUp, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "vopal-scan: %s\n", std::strerror(errno));
         return 1;
     }
-    manager->m_pDialog = &scan;
-    manager->ResumeThread();
+    MemoryScanSink sink;
+    sink.SetOnFinished([] {
+        const char byte = 'e';
+        [[maybe_unused]] ssize_t n = write(g_wakeUp[1], &byte, 1);
+    });
+    CThreadManager manager(std::move(request), sink, RealScanProbes());
+    HandleInterrupts(OnInterrupt);
+    if (!manager.Start()) {
+        HandleInterrupts(SIG_DFL);
+        std::fprintf(stderr, "vopal-scan: cannot start the scan thread\n");
+        return 1;
+    }
 
     const bool progress = isatty(STDERR_FILENO);
     auto report = [&] {
         if (!progress)
             return;
         int rows = 0, answered = 0;
-        for (const auto& row : scan.m_rows.Rows()) {
+        for (const auto& row : sink.rows.Rows()) {
             ++rows;
             if (row[HostRecord::kResponse] == HostRecord::kAnswered)
                 ++answered;
         }
-        std::fprintf(stderr, "\rdrawn %u  rows %d  answered %d%s   ", AddressesDrawn.load(), rows,
-                     answered, StopRequested.IsRaised() ? "  (stopping)" : "");
+        std::fprintf(stderr, "\rdrawn %u  rows %d  answered %d%s   ", sink.Drawn(), rows,
+                     answered, g_interrupts.load() ? "  (stopping)" : "");
     };
-    scan.WaitForEnd(report);
+    // Wakes for the end of the scan, for a signal, and twice a second for
+    // the progress line.
+    while (!sink.Ended()) {
+        pollfd wake{g_wakeUp[0], POLLIN, 0};
+        if (poll(&wake, 1, 500) > 0) {
+            char bytes[16];
+            const ssize_t n = read(g_wakeUp[0], bytes, sizeof bytes);
+            if (n > 0 && std::memchr(bytes, 's', static_cast<size_t>(n)))
+                manager.Stop();
+        }
+        report();
+    }
+    manager.Wait();
     if (progress) {
         report();
         std::fputc('\n', stderr);
     }
     HandleInterrupts(SIG_DFL);
 
-    if (!temporaryList.empty())
-        unlink(temporaryList.c_str());
-
-    std::string text = FormatExportText(scan.m_rows);
+    std::string text = FormatExportText(sink.rows);
     if (options.cp932) {
         std::string bytes;
         Utf8ToCp932(text, bytes);

@@ -27,11 +27,13 @@ void ShowValue(QLineEdit* field, const std::string& text) {
 
 } // namespace
 
-CDiagnoseDlg::CDiagnoseDlg(const std::string& address, QWidget* parent)
-    : CDiagnoseDlg(address, RealScanProbes(), parent) {}
+CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
+                           QWidget* parent)
+    : CDiagnoseDlg(address, settings, RealScanProbes(), parent) {}
 
-CDiagnoseDlg::CDiagnoseDlg(const std::string& address, ScanProbes& probes, QWidget* parent)
-    : QDialog(parent), m_strAddress(address), m_probes(probes) {
+CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
+                           ScanProbes& probes, QWidget* parent)
+    : QDialog(parent), m_strAddress(address), m_settings(settings), m_probes(probes) {
     DialogBuilder::Build(this, IDD_DIAGNOSE);
     m_address = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_ADDRESS);
     m_run = DialogBuilder::ControlAs<QPushButton>(this, IDC_DIAGNOSE_RUN);
@@ -61,7 +63,7 @@ void CDiagnoseDlg::Open(CTarnelView* view) {
     // A row index that names no row reads as an empty cell.
     const std::string address =
         view->ReadCell(view->m_nContextRow, HostRecord::kAddress, kCellBuffer);
-    CDiagnoseDlg dialog(address, view->window());
+    CDiagnoseDlg dialog(address, view->Settings(), view->window());
     dialog.exec();
 }
 
@@ -79,16 +81,18 @@ void CDiagnoseDlg::OnRun() {
 
     // Both probes of this run use the text as it stands now.
     const std::string address = m_address->text().toStdString();
-    const int lana = ScanSettings.LanaNumber;
+    const int lana = m_settings.LanaNumber;
+    const int timeout = m_settings.PingTimeout;
     ScanProbes* probes = &m_probes;
     m_stop = std::make_shared<StopSignal>();
     QPromise<DiagnoseResult> promise;
     m_watcher.setFuture(promise.future());
     // The thread owns only copies and the promise; if the dialog went away
     // first, its result has nobody to reach and is dropped.
-    std::thread([promise = std::move(promise), probes, address, lana, stop = m_stop]() mutable {
+    std::thread([promise = std::move(promise), probes, address, lana, timeout,
+                 stop = m_stop]() mutable {
         promise.start();
-        promise.addResult(RunDiagnosis(*probes, address, lana, stop.get()));
+        promise.addResult(RunDiagnosis(*probes, address, lana, timeout, stop.get()));
         promise.finish();
     }).detach();
 }

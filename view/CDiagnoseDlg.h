@@ -21,6 +21,7 @@ class QPlainTextEdit;
 class QPushButton;
 class ScanProbes;
 class StopSignal;
+struct ScanSettingsRecord;
 
 class CDiagnoseDlg : public QDialog {
     Q_OBJECT
@@ -29,8 +30,12 @@ public:
     static constexpr int kAddressLimit = 15;
 
     // `probes` must outlive every run the dialog starts.
-    explicit CDiagnoseDlg(const std::string& address, QWidget* parent = nullptr);
-    CDiagnoseDlg(const std::string& address, ScanProbes& probes, QWidget* parent = nullptr);
+    // `settings` gives each run its adapter and echo time-out; it must
+    // outlive the dialog.
+    CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
+                 QWidget* parent = nullptr);
+    CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
+                 ScanProbes& probes, QWidget* parent = nullptr);
 
     // The diagnose command: opens the dialog on the address of the view's
     // last right-clicked row (empty when that names no row) and runs it
@@ -62,6 +67,7 @@ private:
     void OnRunDone();
     void SetRunControlsEnabled(bool enabled);
 
+    const ScanSettingsRecord& m_settings;
     ScanProbes& m_probes;
     bool m_running = false;
     std::shared_ptr<StopSignal> m_stop; // of the run under way, shared with its thread

@@ -34,7 +34,8 @@ void ShowNumber(QLineEdit* edit, int value) {
 
 } // namespace
 
-COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent) {
+COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent)
+    : QDialog(parent), m_edited(settings) {
     DialogBuilder::Build(this, IDD_OPTIONS);
     m_dontDelete = DialogBuilder::ControlAs<QCheckBox>(this, IDC_DONT_DELETE_UNRESOLVED);
     m_ignoreWorkstation = DialogBuilder::ControlAs<QCheckBox>(this, IDC_IGNORE_WORKSTATION_SERVICE);
@@ -44,15 +45,15 @@ COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent) {
     m_timeout = DialogBuilder::ControlAs<QLineEdit>(this, IDC_PING_TIMEOUT);
     m_lana = DialogBuilder::ControlAs<QLineEdit>(this, IDC_LANA_NUMBER);
 
-    m_dontDelete->setChecked(IsOn(ScanSettings.DontDeleteUnresolvedAddress));
-    m_ignoreWorkstation->setChecked(IsOn(ScanSettings.IgnoreWorkstationService));
-    m_ignoreVendor->setChecked(IsOn(ScanSettings.IgnoreNicVendorId));
-    m_safeMode->setChecked(IsOn(ScanSettings.SafeMode));
+    m_dontDelete->setChecked(IsOn(m_edited.DontDeleteUnresolvedAddress));
+    m_ignoreWorkstation->setChecked(IsOn(m_edited.IgnoreWorkstationService));
+    m_ignoreVendor->setChecked(IsOn(m_edited.IgnoreNicVendorId));
+    m_safeMode->setChecked(IsOn(m_edited.SafeMode));
     // Stored values outside the limits show as they are (the store loads
     // them unchecked); only typing is limited.
-    ShowNumber(m_lana, ScanSettings.LanaNumber);
-    ShowNumber(m_threads, ScanSettings.MaxThread);
-    ShowNumber(m_timeout, ScanSettings.PingTimeout);
+    ShowNumber(m_lana, m_edited.LanaNumber);
+    ShowNumber(m_threads, m_edited.MaxThread);
+    ShowNumber(m_timeout, m_edited.PingTimeout);
     EditTypingLimit::Of(m_lana)->SetLength(kLanaDigits);
     EditTypingLimit::Of(m_threads)->SetLength(kThreadDigits);
     EditTypingLimit::Of(m_timeout)->SetLength(kTimeoutCharacters);
@@ -66,9 +67,10 @@ COptionsDlg::COptionsDlg(QWidget* parent) : QDialog(parent) {
     m_dontDelete->setFocus();
 }
 
-void COptionsDlg::Open(QWidget* owner) {
-    COptionsDlg dialog(owner);
-    dialog.exec();
+void COptionsDlg::Open(QWidget* owner, ScanSettingsRecord& settings) {
+    COptionsDlg dialog(settings, owner);
+    if (dialog.exec() == QDialog::Accepted)
+        settings = dialog.Edited();
 }
 
 const char* COptionsDlg::CheckThreadCount(const std::string& text) {
@@ -93,12 +95,12 @@ void COptionsDlg::accept() {
             return;
         }
     }
-    ScanSettings.DontDeleteUnresolvedAddress = m_dontDelete->isChecked() ? 1 : 0;
-    ScanSettings.IgnoreWorkstationService = m_ignoreWorkstation->isChecked() ? 1 : 0;
-    ScanSettings.IgnoreNicVendorId = m_ignoreVendor->isChecked() ? 1 : 0;
-    ScanSettings.SafeMode = m_safeMode->isChecked() ? 1 : 0;
-    ScanSettings.MaxThread = ParseLeadingInt(threads);
-    ScanSettings.PingTimeout = ParseLeadingInt(timeout);
+    m_edited.DontDeleteUnresolvedAddress = m_dontDelete->isChecked() ? 1 : 0;
+    m_edited.IgnoreWorkstationService = m_ignoreWorkstation->isChecked() ? 1 : 0;
+    m_edited.IgnoreNicVendorId = m_ignoreVendor->isChecked() ? 1 : 0;
+    m_edited.SafeMode = m_safeMode->isChecked() ? 1 : 0;
+    m_edited.MaxThread = ParseLeadingInt(threads);
+    m_edited.PingTimeout = ParseLeadingInt(timeout);
     QDialog::accept();
 }
 

@@ -1,8 +1,11 @@
 #pragma once
 // The options dialog: the number of scan workers, the echo time-out and the
 // four switches of the settings, the LANA of the last scan and a test of any
-// LANA number. Values reach the settings only when OK passes both checks;
-// they are written to the store at shutdown.
+// LANA number. It edits a copy of the settings; the copy replaces the
+// application's settings only when OK passes both checks (Open), and the
+// store writes them at shutdown.
+
+#include "app/ScanSettings.h"
 
 #include <QDialog>
 #include <string>
@@ -18,11 +21,14 @@ public:
     static constexpr int kTimeoutCharacters = 4;
     static constexpr int kLanaDigits = 2;
 
-    explicit COptionsDlg(QWidget* parent = nullptr);
+    explicit COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent = nullptr);
 
-    // The options command: runs the dialog over `owner`; its result is not
-    // looked at.
-    static void Open(QWidget* owner);
+    // The options command: runs the dialog over `owner` and, on OK, commits
+    // its copy to `settings`.
+    static void Open(QWidget* owner, ScanSettingsRecord& settings);
+
+    // The settings as the dialog has them: as given, with the edits once OK passed.
+    const ScanSettingsRecord& Edited() const { return m_edited; }
 
     // The checks of OK, on the edits' texts: the message to show, or null
     // when the value is accepted.
@@ -42,4 +48,5 @@ private:
     QLineEdit* m_threads;
     QLineEdit* m_timeout;
     QLineEdit* m_lana;
+    ScanSettingsRecord m_edited;
 };

@@ -1,5 +1,6 @@
 #include "view/CTarnelView.h"
 
+#include "app/ScanSettings.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/QtMessageBox.h"
@@ -21,16 +22,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QThread>
-#include <QTimer>
-#include <type_traits>
 
 namespace {
-
-// How often the list repaints while scan threads write to it. Each write
-// waits for the window thread; painting after every one of them would cost
-// more than the writes themselves.
-constexpr int kScanRepaintMs = 100;
 
 // Cells are copied as they are read into a 256-byte buffer.
 constexpr std::size_t kCellBuffer = 256;
@@ -57,7 +50,8 @@ void FillMenu(QMenu* menu, std::span<const MenuEntry> entries) {
 
 const int CTarnelView::kColumnMargins[] = {70, 20, 70, 70, 70, 125, 125};
 
-CTarnelView::CTarnelView(QWidget* parent) : QTableView(parent), m_model(new ResultModel(this)) {
+CTarnelView::CTarnelView(ScanSettingsRecord& settings, QWidget* parent)
+    : QTableView(parent), m_settings(settings), m_model(new ResultModel(this)) {
     setModel(m_model);
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -106,7 +100,7 @@ bool CTarnelView::OnCommand(int command) {
         OnCopyCell(CopyCommandColumn(command));
         return true;
     case ID_DELETE_SILENT_ROWS:
-        DeleteNonRespondingRows(*this);
+        RemoveSilentRows();
         return true;
     case ID_SEARCH:
         OnSearch();
@@ -115,7 +109,7 @@ bool CTarnelView::OnCommand(int command) {
         CDiagnoseDlg::Open(this);
         return true;
     case ID_NET_COMMAND:
-        RunNetCommand(*this, m_nContextRow);
+        RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath);
         return true;
     case ID_HELP_TOPICS:
         OpenHelpFile();
@@ -124,7 +118,7 @@ bool CTarnelView::OnCommand(int command) {
         OpenHomePage();
         return true;
     case ID_OPTIONS:
-        COptionsDlg::Open(window());
+        COptionsDlg::Open(window(), m_settings);
         return true;
     default:
         return false;
@@ -235,62 +229,28 @@ void CTarnelView::keyPressEvent(QKeyEvent* event) {
     QTableView::keyPressEvent(event);
 }
 
-template <typename Work> auto CTarnelView::OnWindowThread(Work work) {
-    using Result = std::invoke_result_t<Work>;
-    if (QThread::currentThread() == thread())
-        return work();
-    Result result{};
-    QMetaObject::invokeMethod(
-        this,
-        [&] {
-            DeferRepaint();
-            result = work();
-        },
-        Qt::BlockingQueuedConnection);
-    return result;
-}
-
-void CTarnelView::DeferRepaint() {
-    if (m_repaintDeferred)
-        return;
-    m_repaintDeferred = true;
-    viewport()->setUpdatesEnabled(false);
-    QTimer::singleShot(kScanRepaintMs, this, [this] {
-        m_repaintDeferred = false;
-        viewport()->setUpdatesEnabled(true); // repaints what changed meanwhile
-    });
-}
-
-int CTarnelView::GetItemCount() {
-    return OnWindowThread([this] { return m_model->Count(); });
-}
+int CTarnelView::GetItemCount() { return m_model->Count(); }
 
 int CTarnelView::InsertItem(int index, const std::string& text) {
-    return OnWindowThread([&] { return m_model->InsertRow(index, text); });
+    return m_model->InsertRow(index, text);
 }
 
 bool CTarnelView::SetItemText(int row, int column, const std::string& text) {
-    return OnWindowThread([&] { return m_model->SetCell(row, column, text); });
+    return m_model->SetCell(row, column, text);
 }
 
-std::string CTarnelView::GetItemText(int row, int column) {
-    return OnWindowThread([&] { return m_model->Cell(row, column); });
-}
+std::string CTarnelView::GetItemText(int row, int column) { return m_model->Cell(row, column); }
 
-bool CTarnelView::DeleteItem(int row) {
-    return OnWindowThread([&] { return m_model->RemoveRow(row); });
-}
+bool CTarnelView::DeleteItem(int row) { return m_model->RemoveRow(row); }
 
 bool CTarnelView::DeleteAllItems() {
-    return OnWindowThread([&] {
-        m_model->RemoveAll();
-        return true;
-    });
+    m_model->RemoveAll();
+    return true;
 }
 
 std::string CTarnelView::GetColumnTitle(int column) {
-    return OnWindowThread([&] {
-        QVariant title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole);
-        return title.toString().toStdString();
-    });
+    const QVariant title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole);
+    return title.toString().toStdString();
 }
+
+int CTarnelView::RemoveSilentRows() { return m_model->RemoveSilentRows(); }

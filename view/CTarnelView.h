@@ -1,8 +1,8 @@
 #pragma once
 // The result view: the main window's one report-style list of scan results.
-// Its model is the only store of results. The scan engine and the commands
-// reach it as a ResultList; a call from another thread runs on the window
-// thread and waits for it, so row changes are applied one at a time, in order.
+// Its model is the only store of results. The commands reach it as a
+// ResultList, on the window thread; a scan's reports reach the model through
+// a ModelScanSink.
 
 #include "scan/ResultList.h"
 
@@ -10,11 +10,14 @@
 #include <functional>
 
 class ResultModel;
+struct ScanSettingsRecord;
 
 class CTarnelView : public QTableView, public ResultList {
     Q_OBJECT
 public:
-    explicit CTarnelView(QWidget* parent = nullptr);
+    // `settings` is the application's, used by the commands (scan, options,
+    // diagnose, Net command); it must outlive the view.
+    explicit CTarnelView(ScanSettingsRecord& settings, QWidget* parent = nullptr);
     ~CTarnelView() override;
 
     // Creates the seven columns with their widths (title width plus the
@@ -33,7 +36,7 @@ public:
     // the row under it in m_nContextRow and, over a row, shows the menu there.
     void OnContextMenu(const QPoint& screenPos);
 
-    // ResultList, callable from any thread.
+    // ResultList, on the window thread.
     int GetItemCount() override;
     int InsertItem(int index, const std::string& text) override;
     bool SetItemText(int row, int column, const std::string& text) override;
@@ -41,8 +44,10 @@ public:
     bool DeleteItem(int row) override;
     bool DeleteAllItems() override;
     std::string GetColumnTitle(int column) override;
+    int RemoveSilentRows() override;
 
     ResultModel* Model() const { return m_model; }
+    ScanSettingsRecord& Settings() const { return m_settings; }
 
     // Last right-clicked row and last search hit; -1 means no row.
     int m_nContextRow = -1;
@@ -64,13 +69,8 @@ private:
     void OnSaveResults();
     void OnCopyCell(int column);
     void OnSearch();
-    // Runs `work` on the window thread and returns its result; from the
-    // window thread itself it runs at once.
-    template <typename Work> auto OnWindowThread(Work work);
-    void DeferRepaint();
-
-    bool m_repaintDeferred = false;
     std::function<bool(int)> m_commandRouter;
+    ScanSettingsRecord& m_settings;
 
     ResultModel* m_model;
 };

@@ -9,11 +9,11 @@
 #include <cstring>
 
 DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int lana,
-                            const StopSignal* stop) {
+                            int pingTimeoutMs, const StopSignal* stop) {
     DiagnoseResult result;
     CNetProbe probe;
 
-    result.text = probes.PingHost(address, stop) == EchoOutcome::Answered ? "PING応答あり\r\n"
+    result.text = probes.PingHost(address, pingTimeoutMs, stop) == EchoOutcome::Answered ? "PING応答あり\r\n"
                                                                               : "PING応答なし\r\n";
 
     unsigned char buffer[kNodeStatusBufferSize];

@@ -30,4 +30,4 @@ struct DiagnoseResult {
 // text also goes to the run log.
 // A raised `stop` (when given) cuts both waits short.
 DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int lana,
-                            const StopSignal* stop = nullptr);
+                            int pingTimeoutMs, const StopSignal* stop = nullptr);

@@ -76,6 +76,56 @@ bool ResultModel::RemoveRow(int row) {
     return true;
 }
 
+void ResultModel::AppendRows(const std::vector<std::string>& firstCells) {
+    if (firstCells.empty())
+        return;
+    const int first = Count();
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(firstCells.size()) - 1);
+    m_rows.reserve(m_rows.size() + firstCells.size());
+    for (const std::string& text : firstCells) {
+        Row row;
+        row[0] = text;
+        m_rows.push_back(std::move(row));
+    }
+    endInsertRows();
+}
+
+bool ResultModel::SetRowQuietly(int row, const Row& cells) {
+    if (row < 0 || row >= Count())
+        return false;
+    m_rows[row] = cells;
+    return true;
+}
+
+void ResultModel::RowsChanged(int first, int last) {
+    if (first < 0 || last < first || last >= Count())
+        return;
+    emit dataChanged(index(first, 0), index(last, HostRecord::kColumnCount - 1),
+                     {Qt::DisplayRole});
+}
+
+int ResultModel::RemoveSilentRows() {
+    // Each run of neighbouring silent rows goes in one removal, from the end
+    // so that the indexes before it stay valid.
+    int removed = 0;
+    int row = Count() - 1;
+    while (row >= 0) {
+        if (m_rows[row][HostRecord::kResponse] != HostRecord::kSilent) {
+            --row;
+            continue;
+        }
+        int first = row;
+        while (first > 0 && m_rows[first - 1][HostRecord::kResponse] == HostRecord::kSilent)
+            --first;
+        beginRemoveRows(QModelIndex(), first, row);
+        m_rows.erase(m_rows.begin() + first, m_rows.begin() + row + 1);
+        endRemoveRows();
+        removed += row - first + 1;
+        row = first - 1;
+    }
+    return removed;
+}
+
 void ResultModel::RemoveAll() {
     beginResetModel();
     m_rows.clear();

@@ -1,8 +1,8 @@
 #pragma once
 // The rows of the result list, the only store of scan results: seven text
 // cells per row (UTF-8, kept as std::string so that 20000 rows stay small),
-// shown by the result view. Lives on the window thread; the view hands calls
-// of other threads over to it.
+// shown by the result view. Lives on the window thread; a scan's reports
+// reach it in batches (ModelScanSink).
 
 #include "scan/HostRecord.h"
 
@@ -31,6 +31,15 @@ public:
     const std::string& Cell(int row, int column) const;
     bool RemoveRow(int row);
     void RemoveAll();
+
+    // Rows whose cell 0 are these texts, after the last row, in one insertion.
+    void AppendRows(const std::vector<std::string>& firstCells);
+    // Replaces every cell of a row without telling the views; RowsChanged
+    // tells them afterwards for a whole batch. False when there is no row.
+    bool SetRowQuietly(int row, const Row& cells);
+    void RowsChanged(int first, int last);
+    // Removes the rows marked "×" in one pass, keeping the others' order.
+    int RemoveSilentRows();
     int Count() const { return static_cast<int>(m_rows.size()); }
 
 private:

@@ -1,13 +1,7 @@
 #pragma once
 // What the list's row commands do to the result list, apart from the
-// clipboard and the menu: which column each copy command takes, and the
-// deletion of the rows of addresses that did not answer.
-
-class ResultList;
+// clipboard and the menu: which column each copy command takes. (Deleting
+// the silent rows is the list's own operation, ResultList::RemoveSilentRows.)
 
 // The column that a copy command copies; -1 for any other command.
 int CopyCommandColumn(int command);
-
-// Deletes every row whose response cell reads exactly "×". Rows marked "○"
-// and rows whose mark is not written yet stay, in their order.
-void DeleteNonRespondingRows(ResultList& list);

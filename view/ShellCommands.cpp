@@ -1,6 +1,5 @@
 #include "view/ShellCommands.h"
 
-#include "app/ScanSettings.h"
 #include "platform/MessageBox.h"
 #include "platform/ShellOpen.h"
 #include "res/StringTable.h"
@@ -44,11 +43,11 @@ DetachedStarter SetDetachedStarter(DetachedStarter starter) {
     return previous;
 }
 
-void RunNetCommand(ResultList& list, int row) {
+void RunNetCommand(ResultList& list, int row, const std::string& programDirectory) {
     if (row < 0 || row >= list.GetItemCount())
         return;
     const std::string address = list.ReadCell(row, 0, kCellBuffer);
-    const std::string& directory = ScanSettings.ProgramDirectoryPath;
+    const std::string& directory = programDirectory;
     const std::string batchPath = directory + kNameTableBatchName;
 
     NameTableBatchStatus status = NameTableBatchStatus::WriteFailed;

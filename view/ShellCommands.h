@@ -5,6 +5,7 @@
 
 #include <QStringList>
 #include <functional>
+#include <string>
 
 class ResultList;
 
@@ -17,10 +18,11 @@ using DetachedStarter = std::function<bool(const QString& program, const QString
 DetachedStarter SetDetachedStarter(DetachedStarter starter);
 
 // Net command: writes the name-table batch for the address in column 0 of
-// `row` into the program directory and runs it with sh in a terminal. A row
-// that does not exist does nothing; a cell that is not an address, or a file
-// that cannot be written, is told in a box and nothing runs.
-void RunNetCommand(ResultList& list, int row);
+// `row` into the program directory (`programDirectory`, ending with '/') and
+// runs it with sh in a terminal. A row that does not exist does nothing; a
+// cell that is not an address, or a file that cannot be written, is told in a
+// box and nothing runs.
+void RunNetCommand(ResultList& list, int row, const std::string& programDirectory);
 
 // Help: opens the program's help file with the desktop's viewer.
 void OpenHelpFile();

@@ -1,6 +1,7 @@
 #include "app/RegistryValue.h"
 #include "app/RunLog.h"
 #include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -34,18 +36,23 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RegistrySetStorePath(store);
-        ScanSettings = ScanSettingsRecord{};
+        settings = ScanSettingsRecord{};
         // Letter case matters here: the default list file must use the real
         // directory, not the lower-cased text.
-        ScanSettings.ProgramDirectoryPath = dir.file("Prog/");
-        ScanSettings.ProgramDirectory = dir.file("prog/");
+        settings.ProgramDirectoryPath = dir.file("Prog/");
+        settings.ProgramDirectory = dir.file("prog/");
         ASSERT_TRUE(RunLog::Open(dir.path()));
     }
     void TearDown() override {
         RunLog::Close();
         RegistrySetStorePath("");
-        ScanSettings = ScanSettingsRecord{};
+        settings = ScanSettingsRecord{};
     }
+
+    // The store as the application uses it, on the fixture's settings.
+    void LoadSettings() { m_store.Load(settings); }
+    void SaveSettings() { m_store.Save(settings); }
+    bool SettingsLoaded() const { return m_store.Loaded(); }
 
     void StoreValues(const std::string& lines) {
         TempDir::WriteFile(store, "REGEDIT4\n\n" + kSection + lines + "\n");
@@ -60,6 +67,8 @@ protected:
     TempDir dir;
     std::string store = dir.file("registry.reg");
     MessageBoxRecorder boxes;
+    ScanSettingsRecord settings;
+    SettingsStore m_store;
 };
 
 TEST_F(SettingsTest, NothingStoredGivesTheDefaults) {
@@ -73,11 +82,11 @@ TEST_F(SettingsTest, NothingStoredGivesTheDefaults) {
     };
     std::string expectedLog;
     for (const auto& [what, text] : cases) {
-        ScanSettings.PingTimeout = ScanSettings.MaxThread = 99;
+        settings.PingTimeout = settings.MaxThread = 99;
         if (text)
             TempDir::WriteFile(store, *text);
         LoadSettings();
-        EXPECT_EQ(Stored(Fields(ScanSettings)), Defaults()) << what;
+        EXPECT_EQ(Stored(Fields(settings)), Defaults()) << what;
         expectedLog += "PING TIMEOUT:7000\n";
     }
     EXPECT_TRUE(SettingsLoaded());
@@ -89,17 +98,17 @@ TEST_F(SettingsTest, ACorruptFileGivesDefaultsAndIsKeptAsideAtSave) {
     const std::string original = "\x89PNG\r\n\x1a\n not settings at all";
     TempDir::WriteFile(store, original);
     LoadSettings();
-    EXPECT_EQ(Stored(Fields(ScanSettings)), Defaults());
+    EXPECT_EQ(Stored(Fields(settings)), Defaults());
     EXPECT_EQ(TempDir::ReadFile(store), original);
 
-    ScanSettings.MaxThread = 12;
+    settings.MaxThread = 12;
     SaveSettings();
     EXPECT_EQ(boxes.count(), 0u);
     EXPECT_EQ(TempDir::ReadFile(store + ".bad"), original);
-    ScanSettings = ScanSettingsRecord{};
+    settings = ScanSettingsRecord{};
     LoadSettings();
-    EXPECT_EQ(ScanSettings.MaxThread, 12);
-    EXPECT_EQ(ScanSettings.PingTimeout, 7000);
+    EXPECT_EQ(settings.MaxThread, 12);
+    EXPECT_EQ(settings.PingTimeout, 7000);
 }
 
 TEST_F(SettingsTest, StoredValuesAreUsedWithoutLimitsAndWrittenBackUnchanged) {
@@ -111,8 +120,8 @@ TEST_F(SettingsTest, StoredValuesAreUsedWithoutLimitsAndWrittenBackUnchanged) {
                 "\"DontDeleteUnresolvedAddress\"=dword:ffffffff\n"
                 "\"IpListFileName\"=\"/srv/レンジ/ranges.lst\"\n");
     LoadSettings();
-    EXPECT_EQ(Stored(Fields(ScanSettings)), Stored(50, 40, 2, 1, 1, -1, "/srv/レンジ/ranges.lst"));
-    EXPECT_FALSE(IsOn(ScanSettings.SafeMode));
+    EXPECT_EQ(Stored(Fields(settings)), Stored(50, 40, 2, 1, 1, -1, "/srv/レンジ/ranges.lst"));
+    EXPECT_FALSE(IsOn(settings.SafeMode));
     EXPECT_EQ(LogAfterHeader(), "PING TIMEOUT:50\n");
 
     const std::string before = TempDir::ReadFile(store);
@@ -138,7 +147,7 @@ TEST_F(SettingsTest, StoredTextIsReadUpToItsLimitAndWhatIsNoNumberTakesTheDefaul
         StoreValues("\"MaxThread\"=" + stored + "\n");
         ASSERT_TRUE(RunLog::Open(dir.path()));
         LoadSettings();
-        EXPECT_EQ(ScanSettings.MaxThread, expected) << stored;
+        EXPECT_EQ(settings.MaxThread, expected) << stored;
         EXPECT_EQ(LogAfterHeader(), (logged ? kNoNumber : "") + std::string("PING TIMEOUT:7000\n"))
             << stored;
     }
@@ -154,7 +163,7 @@ TEST_F(SettingsTest, StoredTextIsReadUpToItsLimitAndWhatIsNoNumberTakesTheDefaul
         StoreValues("\"PingTimeout\"=" + stored + "\n");
         ASSERT_TRUE(RunLog::Open(dir.path()));
         LoadSettings();
-        EXPECT_EQ(ScanSettings.PingTimeout, expected) << stored;
+        EXPECT_EQ(settings.PingTimeout, expected) << stored;
         EXPECT_EQ(LogAfterHeader(), logged + "PING TIMEOUT:600000\n") << stored;
     }
     // A list file name of up to 255 characters is read; an empty one stays empty.
@@ -164,7 +173,7 @@ TEST_F(SettingsTest, StoredTextIsReadUpToItsLimitAndWhatIsNoNumberTakesTheDefaul
     for (const auto& [stored, expected] : names) {
         StoreValues("\"IpListFileName\"=\"" + stored + "\"\n");
         LoadSettings();
-        EXPECT_EQ(ScanSettings.IpListFileName, expected) << stored.size();
+        EXPECT_EQ(settings.IpListFileName, expected) << stored.size();
     }
     SaveSettings();
     EXPECT_NE(TempDir::ReadFile(store).find("\"IpListFileName\"=\"\"\n"), std::string::npos);
@@ -173,7 +182,7 @@ TEST_F(SettingsTest, StoredTextIsReadUpToItsLimitAndWhatIsNoNumberTakesTheDefaul
 TEST_F(SettingsTest, SaveWritesTheSevenValuesInItsOrderAndLoadReadsThemBack) {
     LoadSettings();
     const Stored saved(1500, 15, 1, 0, 1, 1, "/home/a \"b\"\\c.lst");
-    Fields(ScanSettings) = saved;
+    Fields(settings) = saved;
     SaveSettings();
     EXPECT_EQ(boxes.count(), 0u);
     EXPECT_EQ(TempDir::ReadFile(store), "REGEDIT4\n\n" + kSection +
@@ -185,10 +194,10 @@ TEST_F(SettingsTest, SaveWritesTheSevenValuesInItsOrderAndLoadReadsThemBack) {
                                             "\"PingTimeout\"=dword:000005dc\n"
                                             "\"IpListFileName\"=\"/home/a \\\"b\\\"\\\\c.lst\"\n"
                                             "\n");
-    ScanSettings = ScanSettingsRecord{};
-    ScanSettings.ProgramDirectoryPath = dir.file("Prog/");
+    settings = ScanSettingsRecord{};
+    settings.ProgramDirectoryPath = dir.file("Prog/");
     LoadSettings();
-    EXPECT_EQ(Stored(Fields(ScanSettings)), saved);
+    EXPECT_EQ(Stored(Fields(settings)), saved);
 }
 
 // Every box is the access failure, unowned; gives their captions.
@@ -215,7 +224,7 @@ TEST_F(SettingsTest, WithoutAWritableStoreEachOfTheSevenWritesTellsTheUser) {
 
 // Runs `step` on a thread of its own. Should it wait on the FIFO at `fifo`,
 // that counts as a failure, and writers that come and go let it through.
-void RunWithoutWaitingOn(const std::string& fifo, void (*step)()) {
+void RunWithoutWaitingOn(const std::string& fifo, std::function<void()> step) {
     auto running = std::async(std::launch::async, step);
     if (running.wait_for(std::chrono::seconds(30)) == std::future_status::ready)
         return;
@@ -227,9 +236,9 @@ void RunWithoutWaitingOn(const std::string& fifo, void (*step)()) {
 TEST_F(SettingsTest, AnUnreadableStoreIsLoggedAtStartUpGivesTheDefaultsAndIsNeverReplaced) {
     // A FIFO: opening it to read would wait for a writer for ever.
     ASSERT_EQ(mkfifo(store.c_str(), 0600), 0);
-    RunWithoutWaitingOn(store, LoadSettings);
-    EXPECT_EQ(Stored(Fields(ScanSettings)), Defaults());
-    RunWithoutWaitingOn(store, SaveSettings);
+    RunWithoutWaitingOn(store, [this] { LoadSettings(); });
+    EXPECT_EQ(Stored(Fields(settings)), Defaults());
+    RunWithoutWaitingOn(store, [this] { SaveSettings(); });
     EXPECT_EQ(Captions(boxes), std::vector<std::string>(7, "注意 A01"));
     struct stat st;
     ASSERT_EQ(lstat(store.c_str(), &st), 0);
@@ -243,7 +252,7 @@ TEST_F(SettingsTest, AnUnreadableStoreIsLoggedAtStartUpGivesTheDefaultsAndIsNeve
     const bool switched = geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
     LoadSettings();
     ASSERT_TRUE(!switched || (seteuid(0) == 0 && setegid(0) == 0));
-    EXPECT_EQ(ScanSettings.MaxThread, 10);
+    EXPECT_EQ(settings.MaxThread, 10);
     const std::string notRegular =
         "」は通常のファイルではありません(名前付きパイプ)。既定の設定を使います。\n";
     const std::string denied = "」を読む権限がありません。既定の設定を使います。\n";
@@ -256,8 +265,8 @@ TEST_F(SettingsTest, WhenTheKeyExistsButValuesCannotBeWrittenTheCaptionsNameTheK
     SaveSettings();
     const std::string before = TempDir::ReadFile(store);
     ASSERT_FALSE(before.empty());
-    ScanSettings.MaxThread = 3;
-    ScanSettings.IpListFileName = std::string(200, 'z');
+    settings.MaxThread = 3;
+    settings.IpListFileName = std::string(200, 'z');
     {
         FileSizeLimit limit(before.size() / 2);
         SaveSettings();

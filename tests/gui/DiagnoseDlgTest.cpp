@@ -59,15 +59,15 @@ protected:
 
 TEST_F(DiagnoseDlgTest, FailedRunsAndAbsentNamesLeaveTheFieldsTheResultShowsTheLastRunOnly) {
     // Both switches say the opposite of what the dialog does.
-    ScanSettings.IgnoreNicVendorId = 1;
-    ScanSettings.IgnoreWorkstationService = 0;
-    ScanSettings.LanaNumber = 2;
+    sandbox.settings.IgnoreNicVendorId = 1;
+    sandbox.settings.IgnoreWorkstationService = 0;
+    sandbox.settings.LanaNumber = 2;
     const std::vector<ScriptedHost::Name> names = {
         {"PC01", 0x00}, {"PC01", 0x03}, {"OFFICE", 0x00, true}, {"ADMIN", 0x03}};
     probes.hosts["10.0.0.1"] = {true, 0, {0x00, 0x00, 0x0C, 1, 2, 3}, names};
     probes.hosts["10.0.0.3"] = {false, 0, {0x08, 0x00, 0x09, 0xAA, 0xBB, 0xCC}, {{"PRN", 0x20}}};
 
-    CDiagnoseDlg dialog("10.0.0.1", probes);
+    CDiagnoseDlg dialog("10.0.0.1", sandbox.settings, probes);
     dialog.show();
     for (int id : kFields)
         EXPECT_FALSE(Control(&dialog, id)->isEnabled()) << id;
@@ -98,7 +98,7 @@ TEST_F(DiagnoseDlgTest, ATextThatIsNoAddressEndsWithItsResultAndTheControlsBack)
     // The real probes: none of these is an address, so nothing is sent.
     for (const char* text : {"", "PC01", "999.1.1.1", "1.2.3.4.5", "ｱﾄﾞﾚｽ"}) {
         SCOPED_TRACE(text);
-        CDiagnoseDlg dialog(text);
+        CDiagnoseDlg dialog(text, sandbox.settings);
         dialog.show();
         Run(dialog);
         EXPECT_EQ(dialog.ResultText(), "PING応答なし\r\n失敗：エラーコード：20\r\n"
@@ -107,7 +107,7 @@ TEST_F(DiagnoseDlgTest, ATextThatIsNoAddressEndsWithItsResultAndTheControlsBack)
 }
 
 TEST_F(DiagnoseDlgTest, WhileTheProbesAreOutTheDialogServesEventsButCannotBeClosed) {
-    CDiagnoseDlg dialog("10.0.0.7", probes);
+    CDiagnoseDlg dialog("10.0.0.7", sandbox.settings, probes);
     dialog.show();
     probes.Hold(true);
     gui::Click(&dialog, IDC_DIAGNOSE_RUN);
@@ -129,7 +129,7 @@ TEST_F(DiagnoseDlgTest, WhileTheProbesAreOutTheDialogServesEventsButCannotBeClos
 }
 
 TEST_F(DiagnoseDlgTest, TheCommandOpensOnTheAddressOfTheLastRightClickedRow) {
-    CTarnelView view;
+    CTarnelView view(sandbox.settings);
     view.InsertItem(0, "192.168.1.10");
     view.InsertItem(1, "192.168.1.11");
     for (auto [row, address] :

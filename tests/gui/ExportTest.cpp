@@ -48,7 +48,8 @@ protected:
     }
 
     TempDir dir;
-    CMainFrame frame;
+    gui::SettingsSandbox sandbox;
+    CMainFrame frame{sandbox.settings};
     MessageBoxRecorder boxes;
     std::vector<FileDialogRequest> requests;
 };

@@ -19,7 +19,7 @@ using gui::Control;
 class ListFileNameDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ScanSettings.IpListFileName = "/old/iplist.lst";
+        sandbox.settings.IpListFileName = "/old/iplist.lst";
         m_previous =
             SetFileDialogHandler([this](const FileDialogRequest& request, std::string& chosen) {
                 requests.push_back(request);
@@ -55,9 +55,9 @@ TEST_F(ListFileNameDlgTest, OkChecksTheNameBeforeItIsStored) {
         {"ポ表\\C:\"x y.lst", nullptr}, // CP932 second bytes 0x7C and 0x5C are not '|' or '\'
     };
     for (const Case& c : cases) {
-        ScanSettings.IpListFileName = "/old/iplist.lst";
+        sandbox.settings.IpListFileName = "/old/iplist.lst";
         boxes.clear();
-        CListFileNameDlg dialog;
+        CListFileNameDlg dialog(sandbox.settings.IpListFileName);
         dialog.show();
         Edit(&dialog)->setText(QString::fromUtf8(c.text));
         Click(&dialog, IDOK_BUTTON);
@@ -68,17 +68,17 @@ TEST_F(ListFileNameDlgTest, OkChecksTheNameBeforeItIsStored) {
             EXPECT_EQ(boxes.boxes()[0].type, MB_OK | MB_ICONEXCLAMATION);
             EXPECT_EQ(boxes.boxes()[0].owner, static_cast<void*>(static_cast<QWidget*>(&dialog)));
             EXPECT_TRUE(dialog.isVisible());
-            EXPECT_EQ(ScanSettings.IpListFileName, "/old/iplist.lst");
+            EXPECT_EQ(sandbox.settings.IpListFileName, "/old/iplist.lst");
         } else {
             EXPECT_EQ(boxes.count(), 0u) << c.text;
             EXPECT_EQ(dialog.result(), QDialog::Accepted);
-            EXPECT_EQ(ScanSettings.IpListFileName, c.text);
+            EXPECT_EQ(sandbox.settings.IpListFileName, c.text);
         }
     }
 }
 
 TEST_F(ListFileNameDlgTest, TypingStopsAtAHundredCharactersButChosenPathsStayWhole) {
-    CListFileNameDlg dialog;
+    CListFileNameDlg dialog(sandbox.settings.IpListFileName);
     dialog.show();
     QLineEdit* edit = Edit(&dialog);
     edit->clear();
@@ -94,18 +94,18 @@ TEST_F(ListFileNameDlgTest, TypingStopsAtAHundredCharactersButChosenPathsStayWho
     EXPECT_EQ(edit->text().size(), static_cast<int>(answer.size()) - 1);
     // Cancel after Browse keeps the stored name.
     Click(&dialog, IDCANCEL_BUTTON);
-    EXPECT_EQ(ScanSettings.IpListFileName, "/old/iplist.lst");
+    EXPECT_EQ(sandbox.settings.IpListFileName, "/old/iplist.lst");
 }
 
 TEST_F(ListFileNameDlgTest, BrowseStartsFromAnExistingFileAndACancelChangesNothing) {
-    CListFileNameDlg dialog;
+    CListFileNameDlg dialog(sandbox.settings.IpListFileName);
     Click(&dialog, IDC_BROWSE); // the stored file does not exist
-    ScanSettings.IpListFileName = sandbox.dir.file("iplist.lst");
-    TempDir::WriteFile(ScanSettings.IpListFileName, "");
+    sandbox.settings.IpListFileName = sandbox.dir.file("iplist.lst");
+    TempDir::WriteFile(sandbox.settings.IpListFileName, "");
     Click(&dialog, IDC_BROWSE);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].fileName, "");
-    EXPECT_EQ(requests[1].fileName, ScanSettings.IpListFileName);
+    EXPECT_EQ(requests[1].fileName, sandbox.settings.IpListFileName);
     EXPECT_FALSE(requests[1].save);
     EXPECT_EQ(Edit(&dialog)->text().toStdString(), "/old/iplist.lst");
 }

@@ -30,7 +30,8 @@ protected:
         frame.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
     }
-    CMainFrame frame;
+    gui::SettingsSandbox sandbox;
+    CMainFrame frame{sandbox.settings};
 };
 
 TEST_F(MainFrameTest, EachKeyGivesTheFirstCommandOfItsTableRow) {

@@ -6,6 +6,7 @@
 #include "scan/NodeStatusQuery.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/ModalScript.h"
 #include "view/COptionsDlg.h"
 
 #include <QCheckBox>
@@ -52,17 +53,19 @@ TEST_F(OptionsDlgTest, OkStoresOnlyValuesThatPassBothChecks) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.threads) + " / " + c.timeout);
-        ScanSettings.MaxThread = 4;
-        ScanSettings.PingTimeout = 7000;
+        sandbox.settings.MaxThread = 4;
+        sandbox.settings.PingTimeout = 7000;
         boxes.clear();
-        COptionsDlg dialog;
+        COptionsDlg dialog(sandbox.settings);
         dialog.show();
         Edit(&dialog, IDC_MAX_THREAD)->setText(c.threads);
         Edit(&dialog, IDC_PING_TIMEOUT)->setText(c.timeout);
         Click(&dialog, IDOK_BUTTON);
         EXPECT_EQ(dialog.isVisible(), c.message != nullptr);
-        EXPECT_EQ(ScanSettings.MaxThread, c.message ? 4 : c.storedThreads);
-        EXPECT_EQ(ScanSettings.PingTimeout, c.message ? 7000 : c.storedTimeout);
+        EXPECT_EQ(dialog.Edited().MaxThread, c.message ? 4 : c.storedThreads);
+        EXPECT_EQ(dialog.Edited().PingTimeout, c.message ? 7000 : c.storedTimeout);
+        // The dialog edits a copy; the settings change only when Open commits it.
+        EXPECT_EQ(sandbox.settings.MaxThread, 4);
         EXPECT_EQ(Edit(&dialog, IDC_PING_TIMEOUT)->text().toStdString(), c.timeout);
         if (c.message)
             EXPECT_EQ(OnlyBox(boxes), std::tuple(c.message, "注意", MB_ICONWARNING, &dialog));
@@ -72,31 +75,33 @@ TEST_F(OptionsDlgTest, OkStoresOnlyValuesThatPassBothChecks) {
 }
 
 TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
-    ScanSettings.DontDeleteUnresolvedAddress = ScanSettings.IgnoreNicVendorId = 1;
-    ScanSettings.IgnoreWorkstationService = ScanSettings.SafeMode = 0;
-    ScanSettings.MaxThread = 40;      // loaded unchecked from the store
-    ScanSettings.PingTimeout = 12000; // longer than one can type
-    ScanSettings.LanaNumber = 3;
+    sandbox.settings.DontDeleteUnresolvedAddress = sandbox.settings.IgnoreNicVendorId = 1;
+    sandbox.settings.IgnoreWorkstationService = sandbox.settings.SafeMode = 0;
+    sandbox.settings.MaxThread = 40;      // loaded unchecked from the store
+    sandbox.settings.PingTimeout = 12000; // longer than one can type
+    sandbox.settings.LanaNumber = 3;
     const int switches[] = {IDC_DONT_DELETE_UNRESOLVED, IDC_IGNORE_WORKSTATION_SERVICE,
                             IDC_IGNORE_NIC_VENDOR, IDC_SAFE_MODE};
     // Cancel first: the second opening still shows the values from before.
+    QWidget owner;
     for (int button : {IDCANCEL_BUTTON, IDOK_BUTTON}) {
-        COptionsDlg dialog;
-        dialog.show();
-        std::vector<bool> checked;
-        for (int id : switches)
-            checked.push_back(gui::Control<QCheckBox>(&dialog, id)->isChecked());
-        EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false}));
-        EXPECT_EQ(Edit(&dialog, IDC_LANA_NUMBER)->text(), "3");
-        EXPECT_EQ(Edit(&dialog, IDC_MAX_THREAD)->text(), "40");
-        EXPECT_EQ(Edit(&dialog, IDC_PING_TIMEOUT)->text(), "12000");
-        for (int id : switches)
-            Click(&dialog, id);
-        Edit(&dialog, IDC_MAX_THREAD)->setText("8");
-        Click(&dialog, button);
-        EXPECT_FALSE(dialog.isVisible());
+        ModalScript script(false, [&](QWidget* dialog) {
+            std::vector<bool> checked;
+            for (int id : switches)
+                checked.push_back(gui::Control<QCheckBox>(dialog, id)->isChecked());
+            EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false}));
+            EXPECT_EQ(Edit(dialog, IDC_LANA_NUMBER)->text(), "3");
+            EXPECT_EQ(Edit(dialog, IDC_MAX_THREAD)->text(), "40");
+            EXPECT_EQ(Edit(dialog, IDC_PING_TIMEOUT)->text(), "12000");
+            for (int id : switches)
+                Click(dialog, id);
+            Edit(dialog, IDC_MAX_THREAD)->setText("8");
+            Click(dialog, button);
+        });
+        COptionsDlg::Open(&owner, sandbox.settings);
+        EXPECT_TRUE(script.ran());
     }
-    const ScanSettingsRecord& s = ScanSettings;
+    const ScanSettingsRecord& s = sandbox.settings;
     EXPECT_EQ(
         (std::vector{s.DontDeleteUnresolvedAddress, s.IgnoreWorkstationService, s.IgnoreNicVendorId,
                      s.SafeMode, s.MaxThread, s.PingTimeout, s.LanaNumber}),
@@ -104,8 +109,8 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
 }
 
 TEST_F(OptionsDlgTest, TypingStopsAtTheLimitAndTheNumberEditsTakeOnlyDigits) {
-    ScanSettings.MaxThread = 40;
-    COptionsDlg dialog;
+    sandbox.settings.MaxThread = 40;
+    COptionsDlg dialog(sandbox.settings);
     dialog.show();
     // A stored 40 must be corrected: deleting a digit of it is allowed.
     QLineEdit* threads = Edit(&dialog, IDC_MAX_THREAD);
@@ -131,7 +136,7 @@ UCHAR FakeReset(NCB* ncb) {
 
 TEST_F(OptionsDlgTest, TheLanaTestTellsTheResultAndStoresNothing) {
     const NetbiosFunction previous = SetNetbiosFunction(FakeReset);
-    COptionsDlg dialog;
+    COptionsDlg dialog(sandbox.settings);
     dialog.show();
     for (auto [typed, lana, text, icon] :
          {std::tuple{"7", 7, "この番号は使用できません。", MB_ICONWARNING},
@@ -146,7 +151,7 @@ TEST_F(OptionsDlgTest, TheLanaTestTellsTheResultAndStoresNothing) {
     Edit(&dialog, IDC_LANA_NUMBER)->setText("7");
     Click(&dialog, IDOK_BUTTON);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(ScanSettings.LanaNumber, 0);
+    EXPECT_EQ(dialog.Edited().LanaNumber, 0);
     SetNetbiosFunction(previous);
 }
 

@@ -1,9 +1,10 @@
-// The result view: its columns, and the result list reached from other
-// threads the way the scan reaches it.
+// The result view: its columns, and a scan's reports reaching its model
+// from the scan's threads.
 
 #include "scan/HostRecord.h"
 #include "tests/support/GuiHarness.h"
 #include "view/CTarnelView.h"
+#include "view/ModelScanSink.h"
 
 #include <QHeaderView>
 #include <thread>
@@ -13,7 +14,8 @@
 namespace {
 
 TEST(ResultViewTest, ShowsTheSevenColumnsWithTheirMarginsAndNoRows) {
-    CTarnelView view;
+    gui::SettingsSandbox sandbox;
+    CTarnelView view(sandbox.settings);
     // The widths follow the list's font even where the header shows another.
     QFont listFont = view.font();
     listFont.setPointSize(14);
@@ -41,39 +43,64 @@ TEST(ResultViewTest, ShowsTheSevenColumnsWithTheirMarginsAndNoRows) {
     EXPECT_EQ(view.editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
-TEST(ResultViewTest, CallsFromScanThreadsAreAppliedOnTheWindowThreadInOrder) {
-    CTarnelView view;
-    constexpr int kThreads = 4, kRows = 50;
-    std::atomic<int> done{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kRows; ++i) {
-                const int row = view.InsertItem(view.GetItemCount(), "t" + std::to_string(t));
-                // A cell written right after its row's insert is always there.
-                EXPECT_TRUE(view.SetItemText(row, 1, std::to_string(i)));
-            }
-            ++done;
+// A scan's reports from its threads reach the model on the window thread, in
+// order: a row is there before its results, the last results win, and the
+// end removes the silent rows unless they are kept.
+TEST(ResultViewTest, AScansReportsReachTheModelInOrder) {
+    for (const bool keepSilent : {false, true}) {
+        gui::SettingsSandbox sandbox;
+        CTarnelView view(sandbox.settings);
+        view.InsertItem(0, "a row of an earlier scan");
+        ModelScanSink sink(&view);
+        std::vector<std::string> reported;
+        QObject::connect(&sink, &ModelScanSink::lanaChosen,
+                         [&](int lana) { reported.push_back("lana " + std::to_string(lana)); });
+        QObject::connect(&sink, &ModelScanSink::finished, [&](bool stopped) {
+            reported.push_back(stopped ? "stopped" : "finished");
         });
-    }
-    ASSERT_TRUE(gui::WaitFor([&] { return done == kThreads; }));
-    for (std::thread& thread : threads)
-        thread.join();
-    ASSERT_EQ(view.GetItemCount(), kThreads * kRows);
+        constexpr int kWorkers = 4, kRows = 200;
+        std::thread manager([&] {
+            sink.LanaChosen(3);
+            sink.RowsCleared();
+            for (int row = 0; row < kRows; ++row)
+                sink.RowAdded(row, "10.0." + std::to_string(row / 250) + "." +
+                                       std::to_string(row % 250 + 1));
+        });
+        manager.join();
+        std::vector<std::thread> workers;
+        for (int w = 0; w < kWorkers; ++w) {
+            workers.emplace_back([&, w] {
+                for (int row = w; row < kRows; row += kWorkers) {
+                    HostRecord record;
+                    record.cells[0] = "ignored: the address stays as added";
+                    record.cells[HostRecord::kResponse] = row % 3 ? "○" : "×";
+                    sink.RowResult(row, record);
+                    record.cells[HostRecord::kComputer] = "PC" + std::to_string(row);
+                    sink.RowResult(row, record);
+                }
+            });
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+        ScanSummary summary;
+        summary.keepSilent = keepSilent;
+        sink.Finished(summary);
+        ASSERT_TRUE(gui::WaitFor([&] { return reported.size() == 2; }));
+        EXPECT_EQ(reported, (std::vector<std::string>{"lana 3", "finished"}));
 
-    // Deleting rows that exist never fails; one that does not exist does.
-    std::thread remover([&] {
-        for (int i = 0; i < kThreads * kRows; i += 2)
-            EXPECT_TRUE(view.DeleteItem(0));
-        EXPECT_FALSE(view.DeleteItem(kThreads * kRows));
-        ++done;
-    });
-    ASSERT_TRUE(gui::WaitFor([&] { return done == kThreads + 1; }));
-    remover.join();
-    EXPECT_EQ(view.GetItemCount(), kThreads * kRows / 2);
-    EXPECT_EQ(view.ReadCell(0, 5, 256), "");
-    EXPECT_TRUE(view.DeleteAllItems());
-    EXPECT_EQ(view.GetItemCount(), 0);
+        int expectedRow = 0;
+        for (int row = 0; row < kRows; ++row) {
+            if (!keepSilent && row % 3 == 0)
+                continue;
+            ASSERT_LT(expectedRow, view.GetItemCount());
+            EXPECT_EQ(view.GetItemText(expectedRow, HostRecord::kComputer),
+                      "PC" + std::to_string(row));
+            EXPECT_EQ(view.GetItemText(expectedRow, HostRecord::kResponse),
+                      row % 3 ? "○" : "×");
+            ++expectedRow;
+        }
+        EXPECT_EQ(view.GetItemCount(), expectedRow);
+    }
 }
 
 } // namespace

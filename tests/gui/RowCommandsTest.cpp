@@ -76,7 +76,7 @@ protected:
 
     gui::SettingsSandbox sandbox;
     MessageBoxRecorder boxes;
-    CMainFrame frame;
+    CMainFrame frame{sandbox.settings};
     CTarnelView* view = nullptr;
     QStringList menuEntries;
 };
@@ -122,7 +122,7 @@ TEST_F(RowCommandsTest, CopyCommandsTakeTheCellOfTheLastRightClickedRow) {
 
 TEST_F(RowCommandsTest, DeleteKeepsAnsweringAndUnmarkedRowsWhateverTheSetting) {
     for (int dontDelete : {0, 1}) {
-        ScanSettings.DontDeleteUnresolvedAddress = dontDelete;
+        sandbox.settings.DontDeleteUnresolvedAddress = dontDelete;
         view->DeleteAllItems();
         for (const char* mark : {"×", "○", "×", "×", "", "×"}) // first, last, in a row
             gui::AddRows(*view, {{"10.0.0." + std::to_string(view->GetItemCount() + 1), mark}});

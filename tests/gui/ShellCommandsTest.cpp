@@ -48,7 +48,7 @@ protected:
     TempDir bin;
     ScopedEnv path{"PATH", bin.path()};
     MessageBoxRecorder boxes;
-    CTarnelView view;
+    CTarnelView view{sandbox.settings};
     std::vector<Strings> started;
     Strings opened;
 
@@ -81,7 +81,7 @@ TEST_F(ShellCommandsTest, NoRowACellThatIsNoAddressOrAFileThatCannotBeWrittenRun
           {0, dir + "missing/", "batファイルの作成に失敗"},
           {0, std::string(), "batファイルの作成に失敗"}}) {
         boxes.clear();
-        ScanSettings.ProgramDirectoryPath = directory;
+        sandbox.settings.ProgramDirectoryPath = directory;
         view.m_nContextRow = row;
         EXPECT_TRUE(view.OnCommand(ID_NET_COMMAND));
         EXPECT_TRUE(started.empty());

@@ -19,8 +19,8 @@ class DiagnoseLanTest : public LanTest {};
 
 TEST_F(DiagnoseLanTest, AnNmbdHostFillsTheFieldsAndFailuresLeaveThem) {
     gui::SettingsSandbox sandbox;
-    ScanSettings.PingTimeout = 1000;
-    ScanSettings.LanaNumber = SelectLana().lana;
+    sandbox.settings.PingTimeout = 1000;
+    sandbox.settings.LanaNumber = SelectLana().lana;
     MessageBoxRecorder boxes;
     const TestLanHost nmbd = lan().WithRole(Role::Nmbd).front();
     ASSERT_TRUE(nmbd.aliases.empty()) << "the first nmbd host has one name of its own";
@@ -29,7 +29,7 @@ TEST_F(DiagnoseLanTest, AnNmbdHostFillsTheFieldsAndFailuresLeaveThem) {
     const std::vector<std::string> filled{nmbd.workgroup, nmbd.name, nmbd.MacHex(), "不明", ""};
     const std::string timedOut = "失敗：エラーコード：5\r\nnetbios:タイムアウト\r\n";
 
-    CDiagnoseDlg dialog("");
+    CDiagnoseDlg dialog("", sandbox.settings);
     dialog.show();
     for (auto [role, text] : {std::pair{Role::Nmbd, std::string("PING応答あり\r\n完了")},
                               {Role::PingOnly, "PING応答あり\r\n" + timedOut},

@@ -42,13 +42,13 @@ class WindowScanLanTest : public LanTest {};
 
 TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
     gui::SettingsSandbox sandbox;
-    ScanSettings.PingTimeout = 1000;
-    ScanSettings.MaxThread = 15;
-    TempDir::WriteFile(ScanSettings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
+    sandbox.settings.PingTimeout = 1000;
+    sandbox.settings.MaxThread = 15;
+    TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
     MessageBoxRecorder boxes;
 
     QWidget window;
-    CTarnelView view;
+    CTarnelView view(sandbox.settings);
     view.InsertItem(0, "a row of an earlier scan");
     CScanStartDlg dialog(&view, &window);
     dialog.show();
@@ -58,7 +58,7 @@ TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
     EXPECT_EQ(boxes.count(), 0u);
 
     const std::string config = sandbox.dir.path();
-    const std::string expected = RunCommandLineScan(ScanSettings.IpListFileName, config, "utf8");
+    const std::string expected = RunCommandLineScan(sandbox.settings.IpListFileName, config, "utf8");
     ASSERT_NE(expected.find("198.18.0.10,○,KDALPHA,KDWORK"), std::string::npos) << expected;
     EXPECT_EQ(FormatExportText(view), expected);
 
@@ -74,7 +74,7 @@ TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
     SetFileDialogHandler(previous);
     EXPECT_EQ(boxes.count(), 0u);
     EXPECT_EQ(TempDir::ReadFile(exported),
-              RunCommandLineScan(ScanSettings.IpListFileName, config, "cp932"));
+              RunCommandLineScan(sandbox.settings.IpListFileName, config, "cp932"));
 }
 
 // Run by tests/lan/unprivileged_test.sh only: as a normal user, in a
@@ -93,12 +93,12 @@ TEST_F(WindowScanLanTest, TheWindowsEngineScansAsANormalUserThroughTheHelper) {
     ResetSocketKind();
 
     gui::SettingsSandbox sandbox;
-    ScanSettings.PingTimeout = 1000;
-    ScanSettings.MaxThread = 15;
-    TempDir::WriteFile(ScanSettings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
+    sandbox.settings.PingTimeout = 1000;
+    sandbox.settings.MaxThread = 15;
+    TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
     MessageBoxRecorder boxes;
     QWidget window;
-    CTarnelView view;
+    CTarnelView view(sandbox.settings);
     CScanStartDlg dialog(&view, &window);
     dialog.show();
     gui::Click(&dialog, IDC_START);

@@ -1,21 +1,21 @@
-// Whole scans against scripted hosts: the manager, its workers, the range
-// table and the list file are real; only the probes are fakes.
+// Whole scans against scripted hosts: the manager, its pool of workers and
+// the range walk are real; only the probes are fakes, and the reports go to
+// an in-memory sink.
 
 #include "app/RunLog.h"
-#include "app/ScanSettings.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/Netbios.h"
-#include "res/Resource.h"
-#include "scan/CScanThread.h"
+#include "platform/StopSignal.h"
+#include "ranges/AddressRange.h"
 #include "scan/CThreadManager.h"
 #include "scan/HostRecord.h"
-#include "scan/MemoryResultList.h"
+#include "scan/MemoryScanSink.h"
 #include "scan/ScanProbes.h"
-#include "scan/ScanStartDialog.h"
-#include "scan/ScanTimings.h"
+#include "scan/ScanRequest.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
+#include "app/ScanSettings.h"
 #include "view/ExportFormat.h"
 
 #include <gtest/gtest.h>
@@ -60,7 +60,7 @@ public:
     std::condition_variable gate;
     bool holdPings = false;
 
-    EchoOutcome PingHost(const std::string& address, const StopSignal* stop) override {
+    EchoOutcome PingHost(const std::string& address, int, const StopSignal* stop) override {
         Enter(pingsNow, maxPingsNow);
         ++pings;
         std::vector<int> held;
@@ -133,102 +133,65 @@ private:
     }
 };
 
-// Records every cell write in order, on top of the in-memory list.
-class RecordingList : public MemoryResultList {
+// Keeps every report of each row, on top of the in-memory sink.
+class RecordingSink : public MemoryScanSink {
 public:
-    std::atomic<bool> refuseDeletes{false};
-    bool DeleteItem(int row) override {
-        return !refuseDeletes && MemoryResultList::DeleteItem(row);
-    }
-    bool SetItemText(int row, int column, const std::string& text) override {
+    void RowResult(int row, const HostRecord& record) override {
         {
-            std::lock_guard<std::mutex> guard(m_writesLock);
-            m_writes[row].push_back(column);
+            std::lock_guard<std::mutex> guard(m_reportsLock);
+            m_reports[row].push_back(record);
         }
-        return MemoryResultList::SetItemText(row, column, text);
+        MemoryScanSink::RowResult(row, record);
     }
-    std::vector<int> WritesOf(int row) {
-        std::lock_guard<std::mutex> guard(m_writesLock);
-        return m_writes[row];
-    }
-
-private:
-    std::mutex m_writesLock;
-    std::map<int, std::vector<int>> m_writes;
-};
-
-class TestDialog : public ScanStartDialog {
-public:
-    RecordingList list;
-    std::vector<std::pair<int, bool>> controls;
-
-    ResultList* View() override { return &list; }
-    void EnableControl(int id, bool enable) override { controls.emplace_back(id, enable); }
-    void* MainWindow() override { return &list; } // any distinct pointer
-    void OnManagerEnded() override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_ended = true;
-        m_cv.notify_all();
-    }
-    bool WaitForEnd(std::chrono::seconds limit = 120s) {
-        std::unique_lock<std::mutex> guard(m_lock);
-        return m_cv.wait_for(guard, limit, [this] { return m_ended; });
+    std::vector<HostRecord> ReportsOf(int row) {
+        std::lock_guard<std::mutex> guard(m_reportsLock);
+        return m_reports[row];
     }
 
 private:
-    std::mutex m_lock;
-    std::condition_variable m_cv;
-    bool m_ended = false;
+    std::mutex m_reportsLock;
+    std::map<int, std::vector<HostRecord>> m_reports;
 };
 
 class ScanEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_savedTimings = g_scanTimings;
-        g_scanTimings = ScanTimings{2, 10, 5, 5, 5};
-        m_savedSettings = ScanSettings;
-        ScanSettings.PingTimeout = 1000;
-        ScanSettings.MaxThread = 10;
-        ScanSettings.SafeMode = 0;
-        ScanSettings.IgnoreNicVendorId = 0;
-        ScanSettings.IgnoreWorkstationService = 0;
-        ScanSettings.DontDeleteUnresolvedAddress = 0;
-        ScanSettings.IsWindowsXp = false;
-        ScanSettings.IpListFileName = dir.file("iplist.lst");
-        StopRequested.Clear();
+        options.pingTimeoutMs = 1000;
+        options.maxThread = 10;
         ASSERT_TRUE(RunLog::Open(dir.path()));
     }
     void TearDown() override {
         RunLog::Close();
-        g_scanTimings = m_savedTimings;
-        ScanSettings = m_savedSettings;
-        CThreadManager::s_createWorkerForTests = nullptr;
+        CThreadManager::s_refuseWorkerForTests = nullptr;
     }
 
-    void WriteList(const std::string& lines) { TempDir::WriteFile(ScanSettings.IpListFileName, lines); }
+    void Range(const char* start, const char* end) {
+        ranges.push_back({AddressFromText(start), AddressFromText(end)});
+    }
 
-    // Starts a manager the way the scan start dialog does and waits for its end.
-    void RunScan(std::function<void()> whileRunning = nullptr) {
-        auto* manager = new CThreadManager;
-        manager->m_pProbes = &probes;
-        ASSERT_TRUE(manager->CreateThread());
-        manager->m_pDialog = &dialog;
-        manager->ResumeThread();
+    // Runs one scan of `ranges` with `options` to its end; `whileRunning`
+    // gets the manager while the scan runs.
+    void RunScan(std::function<void(CThreadManager&)> whileRunning = nullptr) {
+        CThreadManager manager({ranges, options}, sink, probes, &sink);
+        ASSERT_TRUE(manager.Start());
         if (whileRunning)
-            whileRunning();
-        ASSERT_TRUE(dialog.WaitForEnd()) << "scan did not finish";
+            whileRunning(manager);
+        ASSERT_TRUE(sink.WaitForEnd(120s)) << "scan did not finish";
+        manager.Wait();
     }
 
     // Hosts 10.0.0.1 to 10.0.0.n answer the echo and the node-status query;
-    // the list file holds exactly that range.
+    // the scan walks exactly that range.
     void AddAnsweringHosts(int n) {
         FakeHost up;
         up.answersPing = true;
         up.queryCode = 0;
         for (int i = 1; i <= n; ++i)
             probes.hosts["10.0.0." + std::to_string(i)] = up;
-        WriteList("10.0.0.1,10.0.0." + std::to_string(n) + "\r\n");
+        Range("10.0.0.1", ("10.0.0." + std::to_string(n)).c_str());
     }
+
+    std::vector<MemoryResultList::Row> Rows() { return sink.rows.Rows(); }
 
     std::string Log() {
         RunLog::Close();
@@ -237,19 +200,17 @@ protected:
 
     TempDir dir;
     FakeProbes probes;
-    TestDialog dialog;
+    RecordingSink sink;
     MessageBoxRecorder boxes;
-
-private:
-    ScanTimings m_savedTimings;
-    ScanSettingsRecord m_savedSettings;
+    std::vector<AddressRange> ranges;
+    ScanOptions options;
 };
 
 TEST_F(ScanEngineTest, SkipsAddressesWithOctet255OrLastOctet0AndCountsEveryAddressDrawn) {
-    ScanSettings.DontDeleteUnresolvedAddress = 1;
-    WriteList("10.0.0.0,10.0.1.255\r\n");
+    options.keepSilent = true;
+    Range("10.0.0.0", "10.0.1.255");
     RunScan();
-    auto rows = dialog.list.Rows();
+    auto rows = Rows();
     ASSERT_EQ(rows.size(), 508u);
     std::set<std::string> addresses;
     for (const auto& row : rows) {
@@ -266,13 +227,13 @@ TEST_F(ScanEngineTest, SkipsAddressesWithOctet255OrLastOctet0AndCountsEveryAddre
 }
 
 TEST_F(ScanEngineTest, RangeWithOnlySkippedAddressesGivesNoRowButIsCounted) {
-    WriteList("10.0.0.255,10.0.1.0\r\n");
+    Range("10.0.0.255", "10.0.1.0");
     RunScan();
-    EXPECT_EQ(dialog.list.GetItemCount(), 0);
+    EXPECT_EQ(static_cast<int>(Rows().size()), 0);
     EXPECT_NE(Log().find("チェック済みIP数：2\n"), std::string::npos);
 }
 
-TEST_F(ScanEngineTest, HostRecordColumnsAndWriteOrder) {
+TEST_F(ScanEngineTest, HostRecordColumnsAndReportOrder) {
     FakeHost pc;
     pc.answersPing = true;
     pc.queryCode = 0;
@@ -284,19 +245,24 @@ TEST_F(ScanEngineTest, HostRecordColumnsAndWriteOrder) {
     noNetbios.queryCode = NRC_CMDTMO;
     probes.hosts["10.0.0.1"] = pc;
     probes.hosts["10.0.0.2"] = noNetbios;
-    ScanSettings.DontDeleteUnresolvedAddress = 1;
-    ScanSettings.IgnoreWorkstationService = 1;
-    WriteList("10.0.0.1,10.0.0.3\r\n");
+    options.keepSilent = true;
+    options.ignoreWorkstation = true;
+    Range("10.0.0.1", "10.0.0.3");
     RunScan();
 
-    auto rows = dialog.list.Rows();
+    auto rows = Rows();
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0], (MemoryResultList::Row{"10.0.0.1", "○", "PC1", "WORKGROUP", "00000C010203",
                                               "CISCO", "USER"}));
     EXPECT_EQ(rows[1], (MemoryResultList::Row{"10.0.0.2", "○", "", "", "", "", ""}));
     EXPECT_EQ(rows[2], (MemoryResultList::Row{"10.0.0.3", "×", "", "", "", "", ""}));
-    EXPECT_EQ(dialog.list.WritesOf(0), (std::vector<int>{1, 4, 5, 2, 3, 6}));
-    EXPECT_EQ(dialog.list.WritesOf(1), (std::vector<int>{1}));
+    // The mark is reported as soon as the echo ends, the rest with the names.
+    const std::vector<HostRecord> reports = sink.ReportsOf(0);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].cells, (MemoryResultList::Row{"10.0.0.1", "○", "", "", "", "", ""}));
+    EXPECT_EQ(reports[1].cells, rows[0]);
+    EXPECT_EQ(sink.ReportsOf(1).size(), 1u);
+    EXPECT_EQ(sink.ReportsOf(2).size(), 1u);
     EXPECT_EQ(probes.queries.load(), 2) << "no node-status query for a silent address";
 }
 
@@ -309,9 +275,9 @@ TEST_F(ScanEngineTest, NamesFromTheNetworkReachTheExportAsText) {
     // A row of its own, a formula, a terminal title and a bell.
     pc.names = {{"X\r\n6.6.6.6,\x81\x9B", 0x00}, {"+=1+2", 0x00}, {"\x1B]0;pwn\x07", 0x03}};
     probes.hosts["10.0.0.1"] = pc;
-    WriteList("10.0.0.1,10.0.0.1\r\n");
+    Range("10.0.0.1", "10.0.0.1");
     RunScan();
-    EXPECT_EQ(FormatExportText(dialog.list),
+    EXPECT_EQ(FormatExportText(sink.rows),
               "IPアドレス,応答,コンピュータ名,ドメイン名,MACアドレス,NICベンダー名,メッセンジャ\r\n"
               "10.0.0.1,○,\"X..6.6.6.6,○\",'=1+2,00000C010203,CISCO,.]0;pwn.\r\n");
 }
@@ -322,50 +288,48 @@ TEST_F(ScanEngineTest, IgnoreNicVendorIdLeavesTheVendorColumnUnwritten) {
     pc.queryCode = 0;
     pc.names = {{"PC1", 0x03}};
     probes.hosts["10.0.0.1"] = pc;
-    ScanSettings.IgnoreNicVendorId = 1;
-    WriteList("10.0.0.1,10.0.0.1\r\n");
+    options.ignoreNicVendor = true;
+    Range("10.0.0.1", "10.0.0.1");
     RunScan();
-    auto rows = dialog.list.Rows();
+    auto rows = Rows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][HostRecord::kVendor], "");
     EXPECT_EQ(rows[0][HostRecord::kMessenger], "PC1");
-    EXPECT_EQ(dialog.list.WritesOf(0), (std::vector<int>{1, 4, 6}));
 }
 
-TEST_F(ScanEngineTest, SilentRowsAreRemovedUnlessKeptAndControlsAreResetInOrder) {
+TEST_F(ScanEngineTest, SilentRowsAreRemovedAtTheEndUnlessKept) {
     FakeHost up;
     up.answersPing = true;
     for (const char* a : {"10.0.0.2", "10.0.0.5"})
         probes.hosts[a] = up;
-    WriteList("10.0.0.1,10.0.0.6\r\n");
-    RunScan();
-    auto rows = dialog.list.Rows();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0][0], "10.0.0.2");
-    EXPECT_EQ(rows[1][0], "10.0.0.5");
-
-    std::vector<std::pair<int, bool>> expected = {
-        {IDC_CLOSE, true}, {IDC_START, true},  {IDC_START_ADDRESS, true},
-        {IDC_END_ADDRESS, true}, {IDC_STOP, false}, {IDC_COPY, true},
-        {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}, {IDC_ADD, true},
-        {IDC_DELETE, true}};
-    EXPECT_EQ(dialog.controls, expected);
-}
-
-TEST_F(ScanEngineTest, TheSilentRowPassEndsWhenTheListRefusesADelete) {
-    dialog.list.refuseDeletes = true;
-    WriteList("10.0.0.1,10.0.0.3\r\n");
-    RunScan(); // fails when the pass never ends
-    EXPECT_EQ(dialog.list.Rows().size(), 3u);
+    Range("10.0.0.1", "10.0.0.6");
+    for (const bool keep : {false, true}) {
+        options.keepSilent = keep;
+        RecordingSink fresh;
+        CThreadManager manager({ranges, options}, fresh, probes);
+        ASSERT_TRUE(manager.Start());
+        ASSERT_TRUE(fresh.WaitForEnd(120s));
+        manager.Wait();
+        std::vector<std::string> kept;
+        for (const auto& row : fresh.rows.Rows())
+            kept.push_back(row[0] + row[1]);
+        const std::vector<std::string> all = {"10.0.0.1×", "10.0.0.2○", "10.0.0.3×",
+                                              "10.0.0.4×", "10.0.0.5○", "10.0.0.6×"};
+        const std::vector<std::string> answered = {"10.0.0.2○", "10.0.0.5○"};
+        EXPECT_EQ(kept, keep ? all : answered);
+        EXPECT_EQ(fresh.Summary().keepSilent, keep);
+        EXPECT_FALSE(fresh.Summary().stopped);
+        EXPECT_EQ(fresh.Summary().addressesDrawn, 6u);
+    }
 }
 
 TEST_F(ScanEngineTest, ConcurrencyNeverExceedsMaxThreadPlusOne) {
     probes.pingDelay = 3ms;
-    ScanSettings.DontDeleteUnresolvedAddress = 1;
-    WriteList("10.0.0.1,10.0.0.120\r\n");
-    ScanSettings.MaxThread = 3;
+    options.keepSilent = true;
+    Range("10.0.0.1", "10.0.0.120");
+    options.maxThread = 3;
     RunScan();
-    EXPECT_EQ(dialog.list.GetItemCount(), 120);
+    EXPECT_EQ(static_cast<int>(Rows().size()), 120);
     EXPECT_LE(probes.maxPingsNow.load(), 4);
     EXPECT_GE(probes.maxPingsNow.load(), 2) << "workers should overlap";
 }
@@ -376,7 +340,7 @@ TEST_F(ScanEngineTest, WorkersStayWithinTheFreeDescriptors) {
     AddAnsweringHosts(80);
     probes.pingDelay = 5ms;
     probes.pingDescriptors = 2;
-    ScanSettings.MaxThread = 1500;
+    options.maxThread = 1500;
     const int code = ChildProcess::Run([&] {
         rlimit limit{};
         getrlimit(RLIMIT_NOFILE, &limit);
@@ -388,7 +352,7 @@ TEST_F(ScanEngineTest, WorkersStayWithinTheFreeDescriptors) {
         RunScan();
         EXPECT_EQ(probes.descriptorFailures.load(), 0);
         EXPECT_GE(probes.maxPingsNow.load(), 2) << "workers should still overlap";
-        auto rows = dialog.list.Rows();
+        auto rows = Rows();
         EXPECT_EQ(rows.size(), 80u);
         for (const auto& row : rows)
             EXPECT_EQ(row[HostRecord::kResponse], "○") << row[0];
@@ -399,8 +363,8 @@ TEST_F(ScanEngineTest, WorkersStayWithinTheFreeDescriptors) {
 
 TEST_F(ScanEngineTest, MaxThreadZeroRunsOneWorkerAtATime) {
     probes.pingDelay = 1ms;
-    ScanSettings.MaxThread = 0;
-    WriteList("10.0.0.1,10.0.0.40\r\n");
+    options.maxThread = 0;
+    Range("10.0.0.1", "10.0.0.40");
     RunScan();
     EXPECT_EQ(probes.pings.load(), 40);
     EXPECT_EQ(probes.maxPingsNow.load(), 1);
@@ -409,7 +373,7 @@ TEST_F(ScanEngineTest, MaxThreadZeroRunsOneWorkerAtATime) {
 TEST_F(ScanEngineTest, SafeModeSerialisesNodeStatusQueries) {
     AddAnsweringHosts(30);
     probes.queryDelay = 5ms;
-    ScanSettings.SafeMode = 1;
+    options.safeMode = true;
     RunScan();
     EXPECT_EQ(probes.queries.load(), 30);
     EXPECT_EQ(probes.maxQueriesNow.load(), 1);
@@ -425,29 +389,30 @@ TEST_F(ScanEngineTest, WithoutSafeModeNodeStatusQueriesOverlap) {
 
 TEST_F(ScanEngineTest, StopCutsStartedProbesAndDispatchesNoMore) {
     probes.holdPings = true;
-    ScanSettings.MaxThread = 4;
-    WriteList("10.0.0.1,10.0.0.200\r\n");
-    RunScan([&] {
+    options.maxThread = 4;
+    Range("10.0.0.1", "10.0.0.200");
+    RunScan([&](CThreadManager& manager) {
         // Five workers start and block in their echo; the sixth is throttled.
         for (int i = 0; i < 2000 && probes.pings.load() < 5; ++i)
             std::this_thread::sleep_for(1ms);
-        StopRequested.Raise();
+        manager.Stop();
         std::this_thread::sleep_for(20ms);
         probes.Release();
     });
+    EXPECT_TRUE(sink.Summary().stopped);
     // The cut probes' rows keep an empty mark, so the silent-row pass leaves them.
-    auto rows = dialog.list.Rows();
+    auto rows = Rows();
     ASSERT_EQ(rows.size(), 5u);
     for (const auto& row : rows)
         EXPECT_EQ(row[1], "") << row[0] << " was cut short and has no answer either way";
 }
 
 TEST_F(ScanEngineTest, StopsAfterExactly20000Rows) {
-    ScanSettings.DontDeleteUnresolvedAddress = 1;
-    ScanSettings.MaxThread = 30;
-    WriteList("10.1.0.1,10.1.200.200\r\n");
+    options.keepSilent = true;
+    options.maxThread = 30;
+    Range("10.1.0.1", "10.1.200.200");
     RunScan();
-    EXPECT_EQ(dialog.list.GetItemCount(), 20000);
+    EXPECT_EQ(static_cast<int>(Rows().size()), 20000);
     auto shown = boxes.boxes();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "20000台を超えたので停止します。");
@@ -458,16 +423,16 @@ TEST_F(ScanEngineTest, StopsAfterExactly20000Rows) {
 }
 
 TEST_F(ScanEngineTest, AdapterFailureKeepsEarlierRowsExceptSilentOnes) {
-    dialog.list.InsertItem(0, "10.9.9.1");
-    dialog.list.SetItemText(0, 1, "○");
-    dialog.list.InsertItem(1, "10.9.9.2");
-    dialog.list.SetItemText(1, 1, "×");
+    sink.rows.InsertItem(0, "10.9.9.1");
+    sink.rows.SetItemText(0, 1, "○");
+    sink.rows.InsertItem(1, "10.9.9.2");
+    sink.rows.SetItemText(1, 1, "×");
     probes.lana = {10, NRC_BRIDGE};
-    WriteList("10.0.0.1,10.0.0.5\r\n");
+    Range("10.0.0.1", "10.0.0.5");
     RunScan();
 
-    EXPECT_EQ(ScanSettings.LanaNumber, 10);
-    auto rows = dialog.list.Rows();
+    EXPECT_EQ(sink.Lana(), 10);
+    auto rows = Rows();
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0], "10.9.9.1");
     EXPECT_EQ(probes.pings.load(), 0);
@@ -477,10 +442,9 @@ TEST_F(ScanEngineTest, AdapterFailureKeepsEarlierRowsExceptSilentOnes) {
     EXPECT_EQ(shown[0].text.rfind("アダプタの初期化に失敗しました。(注)", 0), 0u);
     EXPECT_EQ(shown[0].caption, "エラー");
     EXPECT_EQ(shown[0].icon(), MB_ICONERROR);
-    EXPECT_EQ(shown[0].owner, dialog.MainWindow());
+    EXPECT_EQ(shown[0].owner, &sink);
     EXPECT_EQ(shown[1].text, "netbios:ncb_lana_numが正しいネットワーク番号を指定していません");
     EXPECT_EQ(shown[1].caption, "kestrune");
-    EXPECT_EQ(dialog.controls.size(), 10u);
 
     std::string log = Log();
     EXPECT_NE(log.find("アダプタの初期化に失敗しました。\n"), std::string::npos);
@@ -490,34 +454,51 @@ TEST_F(ScanEngineTest, AdapterFailureKeepsEarlierRowsExceptSilentOnes) {
 
 TEST_F(ScanEngineTest, WorkerThatCannotBeCreatedEndsTheScanAfterItsMessage) {
     std::atomic<int> created{0};
-    CThreadManager::s_createWorkerForTests = [&]() -> CScanThread* {
-        if (++created > 3)
-            return nullptr;
-        auto* worker = new CScanThread;
-        if (!worker->CreateThread()) {
-            delete worker;
-            return nullptr;
-        }
-        return worker;
-    };
-    ScanSettings.DontDeleteUnresolvedAddress = 1;
-    WriteList("10.0.0.1,10.0.0.50\r\n");
-    RunScan();
+    CThreadManager::s_refuseWorkerForTests = [&] { return ++created > 3; };
+    probes.holdPings = true;
+    options.keepSilent = true;
+    Range("10.0.0.1", "10.0.0.50");
+    RunScan([&](CThreadManager&) {
+        // Three workers hold their echo; the fourth address needs a fourth.
+        for (int i = 0; i < 2000 && boxes.count() == 0; ++i)
+            std::this_thread::sleep_for(1ms);
+        probes.Release();
+    });
     auto shown = boxes.boxes();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "原因不明のエラー。子スレッドの起動に失敗しました。");
     EXPECT_EQ(shown[0].caption, "エラー");
-    // Three workers ran; the fourth row was appended but never got a worker.
-    auto rows = dialog.list.Rows();
+    // Three workers ran; the fourth row was added but never got a worker.
+    auto rows = Rows();
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[3][1], "");
-    EXPECT_EQ(RunningWorkers, 0);
+    EXPECT_EQ(probes.pings.load(), 3);
 }
 
-TEST_F(ScanEngineTest, MissingListFileScansNothing) {
+TEST_F(ScanEngineTest, NoRangesScanNothing) {
     RunScan();
-    EXPECT_EQ(dialog.list.GetItemCount(), 0);
+    EXPECT_TRUE(Rows().empty());
     EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_NE(Log().find("チェック済みIP数：0\n"), std::string::npos);
+}
+
+// The window's options become the scan's: a switch counts only when it is 1.
+TEST(ScanRequest, OptionsComeFromTheSettings) {
+    ScanSettingsRecord settings;
+    settings.MaxThread = 40;
+    settings.PingTimeout = 1500;
+    settings.SafeMode = 2;
+    settings.IgnoreNicVendorId = 1;
+    settings.IgnoreWorkstationService = 0;
+    settings.DontDeleteUnresolvedAddress = 1;
+    ScanOptions expected;
+    expected.maxThread = 40;
+    expected.pingTimeoutMs = 1500;
+    expected.safeMode = false;
+    expected.ignoreNicVendor = true;
+    expected.ignoreWorkstation = false;
+    expected.keepSilent = true;
+    EXPECT_EQ(ScanOptionsFrom(settings), expected);
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "tests/support/GuiHarness.h"
 
-#include "scan/ScanTimings.h"
-
 #include <QAbstractButton>
 #include <QTest>
 
@@ -23,18 +21,11 @@ void AddRows(ResultList& list, const std::vector<std::vector<std::string>>& rows
     }
 }
 
-SettingsSandbox::SettingsSandbox() : m_config("XDG_CONFIG_HOME", dir.path()), m_saved(ScanSettings), m_savedTimings(g_scanTimings) {
-    ScanSettings = ScanSettingsRecord();
-    ScanSettings.ProgramDirectory = ScanSettings.ProgramDirectoryPath = dir.path();
-    ScanSettings.PingTimeout = 1000;
-    ScanSettings.MaxThread = 4;
-    ScanSettings.IpListFileName = dir.file("iplist.lst");
-    g_scanTimings = ScanTimings{2, 10, 5, 5, 5};
-}
-
-SettingsSandbox::~SettingsSandbox() {
-    ScanSettings = m_saved;
-    g_scanTimings = m_savedTimings;
+SettingsSandbox::SettingsSandbox() : m_config("XDG_CONFIG_HOME", dir.path()) {
+    settings.ProgramDirectory = settings.ProgramDirectoryPath = dir.path();
+    settings.PingTimeout = 1000;
+    settings.MaxThread = 4;
+    settings.IpListFileName = dir.file("iplist.lst");
 }
 
 } // namespace gui

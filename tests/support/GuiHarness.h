@@ -6,7 +6,6 @@
 #include "app/ScanSettings.h"
 #include "res/DialogBuilder.h"
 #include "scan/ResultList.h"
-#include "scan/ScanTimings.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
@@ -30,18 +29,16 @@ bool WaitFor(const std::function<bool()>& done, int ms = 20000);
 // Appends rows to a result list, each given by its first cells.
 void AddRows(ResultList& list, const std::vector<std::vector<std::string>>& rows);
 
-// ScanSettings and the settings store kept in a temporary directory for one
-// test, restored afterwards; the list file is "iplist.lst" there.
+// Settings for one test, with the settings store and the program directory
+// in a temporary directory; the list file is "iplist.lst" there.
 class SettingsSandbox {
 public:
     SettingsSandbox();
-    ~SettingsSandbox();
     TempDir dir;
+    ScanSettingsRecord settings;
 
 private:
     ScopedEnv m_config;
-    ScanSettingsRecord m_saved;
-    ScanTimings m_savedTimings;
 };
 
 } // namespace gui

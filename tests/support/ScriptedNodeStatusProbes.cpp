@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-EchoOutcome ScriptedNodeStatusProbes::PingHost(const std::string& address, const StopSignal*) {
+EchoOutcome ScriptedNodeStatusProbes::PingHost(const std::string& address, int,
+                                               const StopSignal*) {
     std::unique_lock<std::mutex> guard(m_lock);
     m_calls.push_back("ping " + address);
     ++m_waiting;

@@ -26,7 +26,8 @@ class ScriptedNodeStatusProbes : public ScanProbes {
 public:
     std::map<std::string, ScriptedHost> hosts; // others are silent and time out
 
-    EchoOutcome PingHost(const std::string& address, const StopSignal* stop) override;
+    EchoOutcome PingHost(const std::string& address, int timeoutMs,
+                         const StopSignal* stop) override;
     unsigned char QueryNodeStatus(const std::string& address, int lana,
                                   unsigned char (&buffer)[kNodeStatusBufferSize],
                                   std::mutex* lockAroundCall, const StopSignal* stop) override;

@@ -1,20 +1,15 @@
-#include "app/ScanSettings.h"
+#include "app/SettingsStore.h"
 
 #include "app/ParseLeadingInt.h"
 #include "app/RegistryValue.h"
 #include "app/RunLog.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <string>
 #include <string_view>
 
-ScanSettingsRecord ScanSettings;
-
 namespace {
-
-std::atomic<bool> g_loaded{false};
 
 // Whether the value is in the store at all, whatever its type; and which.
 bool StoredType(const char* name, DWORD& type) {
@@ -53,7 +48,7 @@ int ReadNumber(const char* name, int defaultValue) {
 
 } // namespace
 
-void LoadSettings() {
+void SettingsStore::Load(ScanSettingsRecord& settings) {
     // One parse of the store for all seven reads.
     RegistryReadSession session;
     // An unreadable store (permissions, a FIFO, a directory) gives the
@@ -64,48 +59,44 @@ void LoadSettings() {
 
     // The real directory, not the lower-cased text: that one may not exist
     // on a file system that tells letter case apart.
-    ScanSettings.IpListFileName = ScanSettings.ProgramDirectoryPath + "iplist.lst";
+    settings.IpListFileName = settings.ProgramDirectoryPath + "iplist.lst";
     char buffer[kRegistryValueBufferSize];
     if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, "IpListFileName", kRegistryKindText,
                           buffer))
-        ScanSettings.IpListFileName = buffer; // an empty text stays empty
+        settings.IpListFileName = buffer; // an empty text stays empty
 
     // Stored values are used as they are, without the options dialog's
     // limits: an administrator may set them on purpose.
-    ScanSettings.DontDeleteUnresolvedAddress = ReadNumber("DontDeleteUnresolvedAddress", 0);
-    ScanSettings.IgnoreWorkstationService = ReadNumber("IgnoreWorkstationService", 0);
-    ScanSettings.IgnoreNicVendorId = ReadNumber("IgnoreNicVendorId", 0);
-    ScanSettings.SafeMode = ReadNumber("SafeMode", 0);
-    ScanSettings.MaxThread = ReadNumber("MaxThread", 10);
-    ScanSettings.PingTimeout = ReadNumber("PingTimeout", 7000);
+    settings.DontDeleteUnresolvedAddress = ReadNumber("DontDeleteUnresolvedAddress", 0);
+    settings.IgnoreWorkstationService = ReadNumber("IgnoreWorkstationService", 0);
+    settings.IgnoreNicVendorId = ReadNumber("IgnoreNicVendorId", 0);
+    settings.SafeMode = ReadNumber("SafeMode", 0);
+    settings.MaxThread = ReadNumber("MaxThread", 10);
+    settings.PingTimeout = ReadNumber("PingTimeout", 7000);
     // A wait of days would keep every probe (and the end of a scan) for days.
-    if (ScanSettings.PingTimeout > kMaxStoredPingTimeout) {
+    if (settings.PingTimeout > kMaxStoredPingTimeout) {
         RunLog::Write("PingTimeout %d は長すぎるため、%d ミリ秒として使います。\n",
-                      ScanSettings.PingTimeout, kMaxStoredPingTimeout);
-        ScanSettings.PingTimeout = kMaxStoredPingTimeout;
+                      settings.PingTimeout, kMaxStoredPingTimeout);
+        settings.PingTimeout = kMaxStoredPingTimeout;
     }
 
-    RunLog::Write("PING TIMEOUT:%d\n", ScanSettings.PingTimeout);
-    g_loaded = true;
+    RunLog::Write("PING TIMEOUT:%d\n", settings.PingTimeout);
+    m_loaded = true;
 }
 
-void SaveSettings() {
-    if (!g_loaded)
+void SettingsStore::Save(const ScanSettingsRecord& settings) const {
+    if (!m_loaded)
         return;
     RegistryReadSession session;
     WriteRegistryValue(SettingsKey, "DontDeleteUnresolvedAddress", kRegistryKindNumber,
-                       ScanSettings.DontDeleteUnresolvedAddress);
+                       settings.DontDeleteUnresolvedAddress);
     WriteRegistryValue(SettingsKey, "IgnoreWorkstationService", kRegistryKindNumber,
-                       ScanSettings.IgnoreWorkstationService);
+                       settings.IgnoreWorkstationService);
     WriteRegistryValue(SettingsKey, "IgnoreNicVendorId", kRegistryKindNumber,
-                       ScanSettings.IgnoreNicVendorId);
-    WriteRegistryValue(SettingsKey, "SafeMode", kRegistryKindNumber, ScanSettings.SafeMode);
-    WriteRegistryValue(SettingsKey, "MaxThread", kRegistryKindNumber, ScanSettings.MaxThread);
-    WriteRegistryValue(SettingsKey, "PingTimeout", kRegistryKindNumber, ScanSettings.PingTimeout);
+                       settings.IgnoreNicVendorId);
+    WriteRegistryValue(SettingsKey, "SafeMode", kRegistryKindNumber, settings.SafeMode);
+    WriteRegistryValue(SettingsKey, "MaxThread", kRegistryKindNumber, settings.MaxThread);
+    WriteRegistryValue(SettingsKey, "PingTimeout", kRegistryKindNumber, settings.PingTimeout);
     WriteRegistryValue(SettingsKey, "IpListFileName", kRegistryKindText,
-                       ScanSettings.IpListFileName.c_str());
-}
-
-bool SettingsLoaded() {
-    return g_loaded;
+                       settings.IpListFileName.c_str());
 }

@@ -1,3 +1,0 @@
-#include "scan/ScanTimings.h"
-
-ScanTimings g_scanTimings;

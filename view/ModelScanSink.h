@@ -1,0 +1,56 @@
+#pragma once
+// The window's end of a scan: the engine's threads report to it without
+// waiting; the reports are queued and applied to the result view's model on
+// the window thread, in order and in batches (one insertion for a run of new
+// rows, one change notice for a run of results).
+
+#include "scan/ScanSink.h"
+
+#include <QObject>
+#include <mutex>
+#include <variant>
+#include <vector>
+
+class CTarnelView;
+
+class ModelScanSink : public QObject, public ScanSink {
+    Q_OBJECT
+public:
+    explicit ModelScanSink(CTarnelView* view, QObject* parent = nullptr);
+
+    // ScanSink, from any thread.
+    void LanaChosen(int lana) override;
+    void RowsCleared() override;
+    void RowAdded(int row, const std::string& address) override;
+    void RowResult(int row, const HostRecord& record) override;
+    void Finished(const ScanSummary& summary) override;
+
+    // Applies what has been queued so far; the window thread calls it by
+    // itself soon after each report.
+    void Drain();
+
+signals:
+    // On the window thread, in report order.
+    void lanaChosen(int lana);
+    // The last rows are in the model and the silent ones are gone (unless kept).
+    void finished(bool stopped);
+
+private:
+    struct Cleared {};
+    struct Added {
+        int row;
+        std::string address;
+    };
+    struct Result {
+        int row;
+        HostRecord record;
+    };
+    using Report = std::variant<int, Cleared, Added, Result, ScanSummary>;
+
+    void Post(Report report);
+
+    CTarnelView* m_view;
+    std::mutex m_lock;
+    std::vector<Report> m_queue;
+    bool m_drainPosted = false;
+};
