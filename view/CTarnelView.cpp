@@ -239,7 +239,9 @@ bool CTarnelView::SetItemText(int row, int column, const std::string& text) {
     return m_model->SetCell(row, column, text);
 }
 
-std::string CTarnelView::GetItemText(int row, int column) { return m_model->Cell(row, column); }
+std::string CTarnelView::GetItemText(int row, int column) {
+    return std::string(m_model->Cell(row, column));
+}
 
 bool CTarnelView::DeleteItem(int row) { return m_model->RemoveRow(row); }
 

@@ -1,10 +1,12 @@
 #include "view/ModelScanSink.h"
 
 #include "view/CTarnelView.h"
+#include "view/PackedCells.h"
 #include "view/ResultModel.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 ModelScanSink::ModelScanSink(CTarnelView* view, QObject* parent) : QObject(parent), m_view(view) {}
 
@@ -14,7 +16,10 @@ void ModelScanSink::RowsCleared() { Post(Cleared{}); }
 
 void ModelScanSink::RowAdded(int row, const std::string& address) { Post(Added{row, address}); }
 
-void ModelScanSink::RowResult(int row, const HostRecord& record) { Post(Result{row, record}); }
+
+void ModelScanSink::RowResult(int row, const HostRecord& record) {
+    Post(Result{row, PackedCells::Of(record)});
+}
 
 void ModelScanSink::Finished(const ScanSummary& summary) { Post(summary); }
 
@@ -57,7 +62,7 @@ void ModelScanSink::Drain() {
         } else if (auto* result = std::get_if<Result>(&report)) {
             if (!added.empty())
                 flush();
-            if (model.SetRowQuietly(result->row, result->record.cells)) {
+            if (model.SetRowQuietly(result->row, std::move(result->packed))) {
                 changedFirst = std::min(changedFirst, result->row);
                 changedLast = std::max(changedLast, result->row);
             }

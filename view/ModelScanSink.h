@@ -41,9 +41,12 @@ private:
         int row;
         std::string address;
     };
+    // The cells packed into one string (PackedCells.h), as the model keeps
+    // them: a scan can queue thousands of these before the window thread
+    // takes them.
     struct Result {
         int row;
-        HostRecord record;
+        std::string packed;
     };
     using Report = std::variant<int, Cleared, Added, Result, ScanSummary>;
 

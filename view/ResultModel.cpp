@@ -1,8 +1,6 @@
 #include "view/ResultModel.h"
 
-namespace {
-const std::string kEmpty;
-}
+#include "view/PackedCells.h"
 
 ResultModel::ResultModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -17,10 +15,10 @@ int ResultModel::columnCount(const QModelIndex& parent) const {
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
-    const std::string& text = Cell(index.row(), index.column());
+    const std::string_view text = Cell(index.row(), index.column());
     if (role == Qt::ToolTipRole && text.empty())
         return {};
-    return QString::fromStdString(text);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -45,9 +43,7 @@ int ResultModel::InsertRow(int index, const std::string& text) {
     if (index > Count())
         index = Count();
     beginInsertRows(QModelIndex(), index, index);
-    Row row;
-    row[0] = text;
-    m_rows.insert(m_rows.begin() + index, std::move(row));
+    m_rows.insert(m_rows.begin() + index, PackedCells::WithFirst(text));
     endInsertRows();
     return index;
 }
@@ -55,16 +51,16 @@ int ResultModel::InsertRow(int index, const std::string& text) {
 bool ResultModel::SetCell(int row, int column, const std::string& text) {
     if (row < 0 || row >= Count() || column < 0 || column >= HostRecord::kColumnCount)
         return false;
-    m_rows[row][column] = text;
+    m_rows[row] = PackedCells::WithCell(m_rows[row], column, text);
     const QModelIndex at = index(row, column);
     emit dataChanged(at, at, {Qt::DisplayRole});
     return true;
 }
 
-const std::string& ResultModel::Cell(int row, int column) const {
-    if (row < 0 || row >= Count() || column < 0 || column >= HostRecord::kColumnCount)
-        return kEmpty;
-    return m_rows[row][column];
+std::string_view ResultModel::Cell(int row, int column) const {
+    if (row < 0 || row >= Count())
+        return {};
+    return PackedCells::Cell(m_rows[row], column);
 }
 
 bool ResultModel::RemoveRow(int row) {
@@ -81,19 +77,15 @@ void ResultModel::AppendRows(const std::vector<std::string>& firstCells) {
         return;
     const int first = Count();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(firstCells.size()) - 1);
-    m_rows.reserve(m_rows.size() + firstCells.size());
-    for (const std::string& text : firstCells) {
-        Row row;
-        row[0] = text;
-        m_rows.push_back(std::move(row));
-    }
+    for (const std::string& text : firstCells)
+        m_rows.push_back(PackedCells::WithFirst(text));
     endInsertRows();
 }
 
-bool ResultModel::SetRowQuietly(int row, const Row& cells) {
+bool ResultModel::SetRowQuietly(int row, std::string packedCells) {
     if (row < 0 || row >= Count())
         return false;
-    m_rows[row] = cells;
+    m_rows[row] = std::move(packedCells);
     return true;
 }
 
@@ -110,12 +102,12 @@ int ResultModel::RemoveSilentRows() {
     int removed = 0;
     int row = Count() - 1;
     while (row >= 0) {
-        if (m_rows[row][HostRecord::kResponse] != HostRecord::kSilent) {
+        if (Cell(row, HostRecord::kResponse) != HostRecord::kSilent) {
             --row;
             continue;
         }
         int first = row;
-        while (first > 0 && m_rows[first - 1][HostRecord::kResponse] == HostRecord::kSilent)
+        while (first > 0 && Cell(first - 1, HostRecord::kResponse) == HostRecord::kSilent)
             --first;
         beginRemoveRows(QModelIndex(), first, row);
         m_rows.erase(m_rows.begin() + first, m_rows.begin() + row + 1);

@@ -7,15 +7,13 @@
 #include "scan/HostRecord.h"
 
 #include <QAbstractTableModel>
-#include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class ResultModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    using Row = std::array<std::string, HostRecord::kColumnCount>;
-
     explicit ResultModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -27,21 +25,22 @@ public:
     // A row whose cell 0 is `text` at `index`, clamped to the end; returns its index.
     int InsertRow(int index, const std::string& text);
     bool SetCell(int row, int column, const std::string& text);
-    // Empty for a row or column that does not exist.
-    const std::string& Cell(int row, int column) const;
+    // Empty for a row or column that does not exist; valid until the row changes.
+    std::string_view Cell(int row, int column) const;
     bool RemoveRow(int row);
     void RemoveAll();
 
     // Rows whose cell 0 are these texts, after the last row, in one insertion.
     void AppendRows(const std::vector<std::string>& firstCells);
-    // Replaces every cell of a row without telling the views; RowsChanged
-    // tells them afterwards for a whole batch. False when there is no row.
-    bool SetRowQuietly(int row, const Row& cells);
+    // Replaces every cell of a row (packed, PackedCells.h) without telling
+    // the views; RowsChanged tells them afterwards for a whole batch. False
+    // when there is no row.
+    bool SetRowQuietly(int row, std::string packedCells);
     void RowsChanged(int first, int last);
     // Removes the rows marked "×" in one pass, keeping the others' order.
     int RemoveSilentRows();
     int Count() const { return static_cast<int>(m_rows.size()); }
 
 private:
-    std::vector<Row> m_rows;
+    std::vector<std::string> m_rows; // each row's cells packed (PackedCells.h)
 };
