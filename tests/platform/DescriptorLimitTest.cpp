@@ -73,3 +73,28 @@ TEST(DescriptorLimit, ProbesWithoutADescriptorTellTheUserOnceUntilTheLimitIsRais
 }
 
 } // namespace
+
+namespace {
+
+// A shortage met while a lock is held (safe mode's node-status lock) is told
+// only when the lock is given up, so that no other thread waits on the box.
+TEST(DescriptorLimit, AShortageMetUnderALockIsToldAfterIt) {
+    EXPECT_EQ(ChildProcess::Run([] {
+                  MessageBoxRecorder boxes;
+                  {
+                      DeferredShortageReport outer;
+                      {
+                          DeferredShortageReport inner;
+                          ReportResourceShortage();
+                      }
+                      EXPECT_EQ(boxes.count(), 0u) << "told inside the outer scope";
+                  }
+                  EXPECT_EQ(boxes.count(), 1u);
+                  ReportResourceShortage(); // once per process
+                  EXPECT_EQ(boxes.count(), 1u);
+                  return 0;
+              }),
+              0);
+}
+
+} // namespace
