@@ -112,7 +112,6 @@ void CDiagnoseDlg::OnRunDone() {
     SetRunControlsEnabled(true);
     m_running = false;
     m_run->setFocus();
-    emit runFinished();
 }
 
 void CDiagnoseDlg::Abandon() {

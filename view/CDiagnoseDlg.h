@@ -50,10 +50,6 @@ public:
 public slots:
     void reject() override;
 
-signals:
-    // A run has ended and its result is shown.
-    void runFinished();
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 
