@@ -14,7 +14,6 @@
 #include "view/CTarnelView.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QThread>
@@ -60,7 +59,7 @@ std::function<CThreadManager*()> CScanStartDlg::s_createManagerForTests;
 bool CScanStartDlg::AnyScanRunning() { return g_runningScans.load() > 0; }
 
 CScanStartDlg::CScanStartDlg(CTarnelView* view, QWidget* mainWindow)
-    : QDialog(mainWindow), m_pView(view), m_mainWindow(mainWindow) {
+    : CBusyDialog(mainWindow), m_pView(view), m_mainWindow(mainWindow) {
     setModal(true);
     DialogBuilder::Build(this, IDD_SCAN_START, [](const ControlTemplate& control, QWidget* parent) {
         return control.kind == ControlKind::IpAddress ? new CIpAddressCtrl(parent) : nullptr;
@@ -207,25 +206,10 @@ void CScanStartDlg::OnStart() {
 void CScanStartDlg::OnStop() { StopRequested.Raise(); }
 
 void CScanStartDlg::accept() {
-    if (m_scanRunning)
+    // Nothing is saved while the scan still writes through the dialog.
+    if (Busy())
         return;
     if (!m_dontSave->isChecked() && !SaveList())
         return;
-    QDialog::accept();
-}
-
-void CScanStartDlg::reject() {
-    // Escape closes without saving, but never while a scan still writes
-    // through the dialog to the view.
-    if (m_scanRunning)
-        return;
-    QDialog::reject();
-}
-
-void CScanStartDlg::closeEvent(QCloseEvent* event) {
-    if (m_scanRunning) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
+    CBusyDialog::accept();
 }

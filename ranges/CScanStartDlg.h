@@ -4,9 +4,9 @@
 // runs only Stop is usable and the dialog cannot be closed, so the scan
 // never outlives the dialog and the view it writes to.
 
+#include "res/CBusyDialog.h"
 #include "scan/ScanStartDialog.h"
 
-#include <QDialog>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -18,7 +18,7 @@ class ListControlRangeRows;
 class QCheckBox;
 class QTreeWidget;
 
-class CScanStartDlg : public QDialog, public ScanStartDialog {
+class CScanStartDlg : public CBusyDialog, public ScanStartDialog {
     Q_OBJECT
 public:
     // `view` receives the results; `mainWindow` owns the scan's message boxes.
@@ -32,6 +32,7 @@ public:
     void OnManagerEnded() override;
 
     bool ScanRunning() const { return m_scanRunning.load(); }
+    bool Busy() const override { return ScanRunning(); }
     // True while any scan started from a dialog has not ended.
     static bool AnyScanRunning();
 
@@ -44,15 +45,11 @@ public:
     CThreadManager* m_pManager = nullptr;
 
 public slots:
-    void accept() override; // Close
-    void reject() override; // Escape
+    void accept() override; // Close: saves the list first
 
 signals:
     // The manager has ended and the controls are back.
     void scanFinished();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void OnAdd();
