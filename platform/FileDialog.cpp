@@ -1,25 +1,17 @@
 #include "platform/FileDialog.h"
 
-#include <mutex>
+#include "platform/ReplaceableHandler.h"
 
 namespace {
-std::mutex g_lock;
-FileDialogHandler g_handler;
+ReplaceableHandler<FileDialogHandler> g_handler;
 } // namespace
 
 FileDialogHandler SetFileDialogHandler(FileDialogHandler handler) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    FileDialogHandler previous = std::move(g_handler);
-    g_handler = std::move(handler);
-    return previous;
+    return g_handler.Set(std::move(handler));
 }
 
 bool RunFileDialog(const FileDialogRequest& request, std::string& chosen) {
-    FileDialogHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_lock);
-        handler = g_handler;
-    }
+    const FileDialogHandler handler = g_handler.Get();
     chosen.clear();
     return handler ? handler(request, chosen) : false;
 }

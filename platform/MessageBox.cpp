@@ -1,14 +1,14 @@
 #include "platform/MessageBox.h"
 
+#include "platform/ReplaceableHandler.h"
+
 #include <cstdio>
-#include <mutex>
 
 const char* const kApplicationTitle = "Kestrune.A";
 
 namespace {
 
-std::mutex g_handlerLock;
-MessageBoxHandler g_handler;
+ReplaceableHandler<MessageBoxHandler> g_handler;
 
 int DefaultAnswer(unsigned buttons) {
     switch (buttons) {
@@ -29,10 +29,7 @@ int WriteToStandardError(const MessageBoxRequest& box) {
 } // namespace
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
-    std::lock_guard<std::mutex> guard(g_handlerLock);
-    MessageBoxHandler previous = std::move(g_handler);
-    g_handler = std::move(handler);
-    return previous;
+    return g_handler.Set(std::move(handler));
 }
 
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned type) {
@@ -42,13 +39,9 @@ int MessageBoxA(void* owner, const char* text, const char* caption, unsigned typ
     box.type = type;
     box.owner = owner;
 
-    MessageBoxHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_handlerLock);
-        handler = g_handler;
-    }
     // The lock is not held while the box is open: a modal box may run for a
     // long time, and its handler may show another one.
+    const MessageBoxHandler handler = g_handler.Get();
     if (handler)
         return handler(box);
     return WriteToStandardError(box);

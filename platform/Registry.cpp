@@ -378,6 +378,21 @@ bool SubKeyPath(HKEY key, const char* subKey, std::string& out) {
     return RegistryFile::IsValidKeyPath(out);
 }
 
+// The checks that opening and creating a key start with, in this order:
+// somewhere to put the handle (cleared at once), a live parent, and a
+// sub-key path the store can hold. The caller holds the store's lock.
+LONG CheckSubKey(const Store& store, HKEY hKey, const char* lpSubKey, HKEY* phkResult,
+                 std::string& path) {
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    if (!IsLive(store, hKey))
+        return ERROR_INVALID_HANDLE;
+    if (!SubKeyPath(hKey, lpSubKey, path))
+        return ERROR_BAD_PATHNAME;
+    return ERROR_SUCCESS;
+}
+
 HKEY NewHandle(Store& store, const std::string& path, REGSAM access) {
     HKEY key = new RegistryKeyHandle{path, access};
     store.handles.insert(key);
@@ -390,16 +405,11 @@ HKEY const HKEY_LOCAL_MACHINE = &g_localMachineRoot;
 
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    HKEY* phkResult) {
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
-    if (!IsLive(store, hKey))
-        return ERROR_INVALID_HANDLE;
     std::string path;
-    if (!SubKeyPath(hKey, lpSubKey, path))
-        return ERROR_BAD_PATHNAME;
+    if (LONG code = CheckSubKey(store, hKey, lpSubKey, phkResult, path); code != ERROR_SUCCESS)
+        return code;
     SnapshotPtr snapshot;
     if (LONG code = Load(store, CurrentPath(store), snapshot); code != ERROR_SUCCESS)
         return code;
@@ -412,16 +422,11 @@ LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samD
 LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved, char* lpClass,
                      DWORD dwOptions, REGSAM samDesired, void* lpSecurityAttributes,
                      HKEY* phkResult, DWORD* lpdwDisposition) {
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
     Store& store = TheStore();
     std::lock_guard<std::mutex> guard(store.lock);
-    if (!IsLive(store, hKey))
-        return ERROR_INVALID_HANDLE;
     std::string path;
-    if (!SubKeyPath(hKey, lpSubKey, path))
-        return ERROR_BAD_PATHNAME;
+    if (LONG code = CheckSubKey(store, hKey, lpSubKey, phkResult, path); code != ERROR_SUCCESS)
+        return code;
     std::string file = CurrentPath(store);
     SnapshotPtr snapshot;
     if (LONG code = Load(store, file, snapshot); code != ERROR_SUCCESS)

@@ -1,24 +1,16 @@
 #include "platform/ShellOpen.h"
 
-#include <mutex>
+#include "platform/ReplaceableHandler.h"
 
 namespace {
-std::mutex g_lock;
-ShellOpenHandler g_handler;
+ReplaceableHandler<ShellOpenHandler> g_handler;
 } // namespace
 
 ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    ShellOpenHandler previous = std::move(g_handler);
-    g_handler = std::move(handler);
-    return previous;
+    return g_handler.Set(std::move(handler));
 }
 
 bool ShellOpen(const std::string& target) {
-    ShellOpenHandler handler;
-    {
-        std::lock_guard<std::mutex> guard(g_lock);
-        handler = g_handler;
-    }
+    const ShellOpenHandler handler = g_handler.Get();
     return handler && !target.empty() && handler(target);
 }

@@ -18,7 +18,6 @@
 #include "view/ModelScanSink.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QCoreApplication>
@@ -80,7 +79,7 @@ void CScanStartDlg::StopAllScans() {
 }
 
 CScanStartDlg::CScanStartDlg(CTarnelView* view, QWidget* mainWindow)
-    : QDialog(mainWindow), m_pView(view), m_mainWindow(mainWindow) {
+    : CBusyDialog(mainWindow), m_pView(view), m_mainWindow(mainWindow) {
     setModal(true);
     DialogBuilder::Build(this, IDD_SCAN_START, [](const ControlTemplate& control, QWidget* parent) {
         return control.kind == ControlKind::IpAddress ? new CIpAddressCtrl(parent) : nullptr;
@@ -229,25 +228,10 @@ void CScanStartDlg::OnScanFinished() {
 }
 
 void CScanStartDlg::accept() {
-    if (ScanRunning())
+    // Nothing is saved while a scan still reports to the view.
+    if (Busy())
         return;
     if (!m_dontSave->isChecked() && !SaveList())
         return;
-    QDialog::accept();
-}
-
-void CScanStartDlg::reject() {
-    // Escape closes without saving, but never while a scan still reports
-    // to the view.
-    if (ScanRunning())
-        return;
-    QDialog::reject();
-}
-
-void CScanStartDlg::closeEvent(QCloseEvent* event) {
-    if (ScanRunning()) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
+    CBusyDialog::accept();
 }

@@ -6,7 +6,7 @@
 // Stop is usable and the dialog cannot be closed, so the scan never outlives
 // the dialog and the view it reports to.
 
-#include <QDialog>
+#include "res/CBusyDialog.h"
 #include <memory>
 
 class CIpAddressCtrl;
@@ -18,7 +18,7 @@ class ScanProbes;
 class QCheckBox;
 class QTreeWidget;
 
-class CScanStartDlg : public QDialog {
+class CScanStartDlg : public CBusyDialog {
     Q_OBJECT
 public:
     // `view` receives the results and holds the settings; `mainWindow` owns
@@ -27,6 +27,7 @@ public:
     ~CScanStartDlg() override;
 
     bool ScanRunning() const { return m_pManager != nullptr; }
+    bool Busy() const override { return ScanRunning(); }
     // True while any scan started from a dialog has not ended.
     static bool AnyScanRunning();
     // Stops every such scan (the program is asked to end).
@@ -39,15 +40,11 @@ public:
     CTarnelView* m_pView;
 
 public slots:
-    void accept() override; // Close
-    void reject() override; // Escape
+    void accept() override; // Close: saves the list first
 
 signals:
     // The scan has ended, its rows are in the view and the controls are back.
     void scanFinished();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void OnAdd();

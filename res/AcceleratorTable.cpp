@@ -35,10 +35,3 @@ const Accelerator kTable[] = {
 } // namespace
 
 std::span<const Accelerator> MainAccelerators() { return kTable; }
-
-int FindAcceleratorCommand(int key, unsigned modifiers) {
-    for (const Accelerator& a : kTable)
-        if (a.key == key && a.modifiers == modifiers)
-            return a.command;
-    return 0;
-}

@@ -25,6 +25,3 @@ struct Accelerator {
 };
 
 std::span<const Accelerator> MainAccelerators();
-
-// The command that a key with modifiers gives (the first matching row), or 0.
-int FindAcceleratorCommand(int key, unsigned modifiers);

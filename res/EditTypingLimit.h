@@ -21,8 +21,6 @@ public:
 
     void SetLength(int limit) { m_limit = limit; }
     void SetDigitsOnly(bool digitsOnly) { m_digitsOnly = digitsOnly; }
-    int Length() const { return m_limit; }
-    bool DigitsOnly() const { return m_digitsOnly; }
 
     State validate(QString& input, int& position) const override;
 

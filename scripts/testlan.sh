@@ -146,11 +146,26 @@ cmd_down() {
     return 0
 }
 
+# Each Samba instance keeps its files in a directory of its own: makes the
+# directories and prints the smb.conf lines that name them.
+samba_dirs() { # directory
+    local dir=$1
+    mkdir -p "$dir"/{lock,state,cache,pid,private,ncalrpc,log} || return
+    cat <<EOF
+    lock directory = $dir/lock
+    state directory = $dir/state
+    cache directory = $dir/cache
+    pid directory = $dir/pid
+    private dir = $dir/private
+    ncalrpc dir = $dir/ncalrpc
+EOF
+}
+
 write_nmbd_conf() { # index directory
     local i=$1 dir=$2
-    local alias_line=""
+    local alias_line="" dirs
     [ "${aliases[$i]}" = - ] || alias_line="netbios aliases = ${aliases[$i]//,/ }"
-    mkdir -p "$dir"/{lock,state,cache,pid,private,ncalrpc,log}
+    dirs=$(samba_dirs "$dir") || return
     cat >"$dir/smb.conf" <<EOF
 [global]
     netbios name = ${names[$i]}
@@ -169,20 +184,15 @@ write_nmbd_conf() { # index directory
     dns proxy = no
     load printers = no
     printcap name = /dev/null
-    lock directory = $dir/lock
-    state directory = $dir/state
-    cache directory = $dir/cache
-    pid directory = $dir/pid
-    private dir = $dir/private
-    ncalrpc dir = $dir/ncalrpc
+$dirs
     log file = $dir/log/nmbd.log
     log level = 1
 EOF
 }
 
 write_client_conf() {
-    local dir=$run/client
-    mkdir -p "$dir"/{lock,state,cache,pid,private,ncalrpc,log}
+    local dir=$run/client dirs
+    dirs=$(samba_dirs "$dir") || return
     cat >"$dir/smb.conf" <<EOF
 [global]
     netbios name = KDCLIENT
@@ -190,12 +200,7 @@ write_client_conf() {
     interfaces = $(client_addr)/24
     bind interfaces only = yes
     disable netbios = no
-    lock directory = $dir/lock
-    state directory = $dir/state
-    cache directory = $dir/cache
-    pid directory = $dir/pid
-    private dir = $dir/private
-    ncalrpc dir = $dir/ncalrpc
+$dirs
     log file = $dir/log/client.log
 EOF
 }

@@ -1,6 +1,7 @@
 #include "shell/CMainFrame.h"
 
 #include "res/AcceleratorTable.h"
+#include "res/MenuBuilder.h"
 #include "res/MenuResource.h"
 #include "res/Resource.h"
 #include "res/ResourceImages.h"
@@ -22,8 +23,12 @@
 
 namespace {
 
-QString Text(const char* utf8) { return QString::fromUtf8(utf8 ? utf8 : ""); }
-QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString Text(const char* utf8) {
+    return QString::fromUtf8(utf8 ? utf8 : "");
+}
+QString Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
 
 constexpr int kIndicatorIds[4] = {ID_INDICATOR_KANA, ID_INDICATOR_CAPS, ID_INDICATOR_NUM,
                                   ID_INDICATOR_SCRL};
@@ -110,24 +115,11 @@ QAction* CMainFrame::CommandAction(int command) const {
 }
 
 void CMainFrame::CreateMenus() {
-    std::function<void(QMenu*, std::span<const MenuEntry>)> fill = [&](QMenu* menu,
-                                                                    std::span<const MenuEntry> entries) {
-        for (const MenuEntry& entry : entries) {
-            if (entry.isSeparator()) {
-                menu->addSeparator();
-            } else if (entry.isPopup()) {
-                fill(menu->addMenu(Text(entry.text)), entry.children);
-            } else {
-                QAction* action = MakeAction(entry.command, Text(entry.text));
-                m_actions.emplace(entry.command, action);
-                menu->addAction(action);
-            }
-        }
-    };
-    for (const MenuEntry& top : FindMenu(IDR_MAINFRAME)) {
-        QMenu* menu = menuBar()->addMenu(Text(top.text));
-        fill(menu, top.children);
-    }
+    MenuBuilder::Fill(menuBar(), FindMenu(IDR_MAINFRAME), [this](int command, const QString& text) {
+        QAction* action = MakeAction(command, text);
+        m_actions.emplace(command, action);
+        return action;
+    });
     for (int toggle : {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}) {
         QAction* action = CommandAction(toggle);
         action->setCheckable(true);

@@ -9,7 +9,6 @@
 #include "scan/ScanProbes.h"
 #include "view/CTarnelView.h"
 
-#include <QCloseEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPromise>
@@ -33,7 +32,7 @@ CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord&
 
 CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
                            ScanProbes& probes, QWidget* parent)
-    : QDialog(parent), m_strAddress(address), m_settings(settings), m_probes(probes) {
+    : CBusyDialog(parent), m_strAddress(address), m_settings(settings), m_probes(probes) {
     DialogBuilder::Build(this, IDD_DIAGNOSE);
     m_address = DialogBuilder::ControlAs<QLineEdit>(this, IDC_DIAGNOSE_ADDRESS);
     m_run = DialogBuilder::ControlAs<QPushButton>(this, IDC_DIAGNOSE_RUN);
@@ -116,25 +115,9 @@ void CDiagnoseDlg::OnRunDone() {
     SetRunControlsEnabled(true);
     m_running = false;
     m_run->setFocus();
-    emit runFinished();
 }
 
 void CDiagnoseDlg::Abandon() {
     if (m_running && m_stop)
         m_stop->Raise();
-}
-
-void CDiagnoseDlg::reject() {
-    // Escape, the close box and the close button all end here.
-    if (m_running)
-        return;
-    QDialog::reject();
-}
-
-void CDiagnoseDlg::closeEvent(QCloseEvent* event) {
-    if (m_running) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
 }

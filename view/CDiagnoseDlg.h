@@ -8,9 +8,9 @@
 // button, the address field and the close button are disabled, and the
 // dialog refuses to close, until the result is back on the window thread.
 
+#include "res/CBusyDialog.h"
 #include "view/DiagnoseResult.h"
 
-#include <QDialog>
 #include <QFutureWatcher>
 #include <memory>
 #include <string>
@@ -23,7 +23,7 @@ class ScanProbes;
 class StopSignal;
 struct ScanSettingsRecord;
 
-class CDiagnoseDlg : public QDialog {
+class CDiagnoseDlg : public CBusyDialog {
     Q_OBJECT
 public:
     // Typing into the address field stops at this many characters.
@@ -46,21 +46,12 @@ public:
     const std::string m_strAddress;
 
     bool Running() const { return m_running; }
+    bool Busy() const override { return Running(); }
     // Cuts a running diagnosis short, for a program that must end now; its
     // result comes back at once and the dialog may close then.
     void Abandon();
     // The last run's report with its "\r\n" line ends.
     const std::string& ResultText() const { return m_resultText; }
-
-public slots:
-    void reject() override;
-
-signals:
-    // A run has ended and its result is shown.
-    void runFinished();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     void OnRun();

@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "platform/QtMessageBox.h"
 #include "ranges/CScanStartDlg.h"
+#include "res/MenuBuilder.h"
 #include "res/MenuResource.h"
 #include "res/Resource.h"
 #include "view/CDiagnoseDlg.h"
@@ -29,22 +30,6 @@ namespace {
 constexpr std::size_t kCellBuffer = 256;
 
 const char* const kExportFilter = "テキストファイル(*.txt)|*.txt|すべてのファイル(*.*)|*.*||";
-
-void FillMenu(QMenu* menu, std::span<const MenuEntry> entries) {
-    for (const MenuEntry& entry : entries) {
-        if (entry.isSeparator()) {
-            menu->addSeparator();
-        } else if (entry.isPopup()) {
-            QMenu* popup = menu->addMenu(QString::fromUtf8(entry.text));
-            popup->setObjectName(QString::fromUtf8(entry.text));
-            FillMenu(popup, entry.children);
-        } else {
-            QAction* action = menu->addAction(QString::fromUtf8(entry.text));
-            action->setObjectName(QString::number(entry.command));
-            action->setData(entry.command);
-        }
-    }
-}
 
 } // namespace
 
@@ -155,7 +140,7 @@ void CTarnelView::OnContextMenu(const QPoint& screenPos) {
     // Owned by the main window; gone when the command has been chosen.
     QMenu menu(window());
     menu.setObjectName(QStringLiteral("contextMenu"));
-    FillMenu(&menu, menus.front().children);
+    MenuBuilder::Fill(&menu, menus.front().children);
     QAction* chosen = menu.exec(screenPos);
     if (!chosen)
         return;

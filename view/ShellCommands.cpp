@@ -1,6 +1,7 @@
 #include "view/ShellCommands.h"
 
 #include "platform/MessageBox.h"
+#include "platform/ReplaceableHandler.h"
 #include "platform/ShellOpen.h"
 #include "res/StringTable.h"
 #include "scan/ResultList.h"
@@ -9,21 +10,15 @@
 
 #include <QProcess>
 #include <cstdlib>
-#include <mutex>
 
 namespace {
 
 constexpr std::size_t kCellBuffer = 256;
 
-std::mutex g_lock;
-DetachedStarter g_starter;
+ReplaceableHandler<DetachedStarter> g_starter;
 
 bool StartDetached(const QString& program, const QStringList& arguments) {
-    DetachedStarter starter;
-    {
-        std::lock_guard<std::mutex> guard(g_lock);
-        starter = g_starter;
-    }
+    const DetachedStarter starter = g_starter.Get();
     if (starter)
         return starter(program, arguments);
     return QProcess::startDetached(program, arguments);
@@ -37,10 +32,7 @@ std::string FindProgram(const std::string& name) {
 } // namespace
 
 DetachedStarter SetDetachedStarter(DetachedStarter starter) {
-    std::lock_guard<std::mutex> guard(g_lock);
-    DetachedStarter previous = std::move(g_starter);
-    g_starter = std::move(starter);
-    return previous;
+    return g_starter.Set(std::move(starter));
 }
 
 void RunNetCommand(ResultList& list, int row, const std::string& programDirectory) {

@@ -38,24 +38,31 @@ std::string RunCommandLineScan(const std::string& listFile, const std::string& c
     return output;
 }
 
-class WindowScanLanTest : public LanTest {};
+class WindowScanLanTest : public LanTest {
+protected:
+    // Scans 198.18.0.2 to .40 from the scan start dialog into `view`, with
+    // the thread count and time-out that the command-line scan is given.
+    void ScanFromTheDialog(CTarnelView& view) {
+        sandbox.settings.PingTimeout = 1000;
+        sandbox.settings.MaxThread = 15;
+        TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
+        QWidget window;
+        CScanStartDlg dialog(&view, &window);
+        dialog.show();
+        gui::Click(&dialog, IDC_START);
+        ASSERT_TRUE(dialog.ScanRunning());
+        ASSERT_TRUE(gui::WaitFor([&] { return !dialog.ScanRunning(); }, 120000));
+        EXPECT_EQ(boxes.count(), 0u);
+    }
+
+    gui::SettingsSandbox sandbox;
+    MessageBoxRecorder boxes;
+};
 
 TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
-    gui::SettingsSandbox sandbox;
-    sandbox.settings.PingTimeout = 1000;
-    sandbox.settings.MaxThread = 15;
-    TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
-    MessageBoxRecorder boxes;
-
-    QWidget window;
     CTarnelView view(sandbox.settings);
     view.InsertItem(0, "a row of an earlier scan");
-    CScanStartDlg dialog(&view, &window);
-    dialog.show();
-    gui::Click(&dialog, IDC_START);
-    ASSERT_TRUE(dialog.ScanRunning());
-    ASSERT_TRUE(gui::WaitFor([&] { return !dialog.ScanRunning(); }, 120000));
-    EXPECT_EQ(boxes.count(), 0u);
+    ASSERT_NO_FATAL_FAILURE(ScanFromTheDialog(view));
 
     const std::string config = sandbox.dir.path();
     const std::string expected = RunCommandLineScan(sandbox.settings.IpListFileName, config, "utf8");
@@ -92,18 +99,8 @@ TEST_F(WindowScanLanTest, TheWindowsEngineScansAsANormalUserThroughTheHelper) {
     IcmpEchoUseHelper(helper);
     ResetSocketKind();
 
-    gui::SettingsSandbox sandbox;
-    sandbox.settings.PingTimeout = 1000;
-    sandbox.settings.MaxThread = 15;
-    TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
-    MessageBoxRecorder boxes;
-    QWidget window;
     CTarnelView view(sandbox.settings);
-    CScanStartDlg dialog(&view, &window);
-    dialog.show();
-    gui::Click(&dialog, IDC_START);
-    ASSERT_TRUE(gui::WaitFor([&] { return !dialog.ScanRunning(); }, 120000));
-    EXPECT_EQ(boxes.count(), 0u);
+    ASSERT_NO_FATAL_FAILURE(ScanFromTheDialog(view));
     const std::string expected = TempDir::ReadFile(expectedFile);
     ASSERT_NE(expected.find("198.18.0.10,○,KDALPHA,KDWORK"), std::string::npos) << expected;
     EXPECT_EQ(FormatExportText(view), expected);

@@ -6,24 +6,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-std::vector<std::string> Names(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 mode_t ModeOf(const std::string& path) {
     struct stat info {};
@@ -54,8 +44,9 @@ TEST(AtomicFileTest, ReplacesKeepingTheModeCreatesWithTheGivenModeAndWritesThrou
     EXPECT_TRUE(WriteFileAtomically(link, "created through the link").ok());
     EXPECT_EQ(TempDir::ReadFile(target), "created through the link");
     EXPECT_TRUE(S_ISLNK(ModeOf(link)));
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link", "new", "old", "real"}));
-    EXPECT_EQ(Names(dir.file("real")), std::vector<std::string>{"file"});
+    EXPECT_EQ(TempDir::EntryNames(dir.path()),
+              (std::vector<std::string>{"link", "new", "old", "real"}));
+    EXPECT_EQ(TempDir::EntryNames(dir.file("real")), std::vector<std::string>{"file"});
 }
 
 // Each case makes a situation in `work` (a directory of its own, or a memory

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,14 +21,6 @@ const std::string kHead = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\BRELLOW\\K
 
 std::string Dword(DWORD value) {
     return std::string(reinterpret_cast<const char*>(&value), 4);
-}
-
-std::vector<std::string> FileNames(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 LONG CreateKey(const char* sub, HKEY* key, DWORD* disposition = nullptr,
@@ -222,7 +213,7 @@ TEST_F(RegistryTest, AnUnusableFileIsEmptyAndKeptAsideBeforeTheFirstWrite) {
 
     // Once the new file is good, later writes keep nothing aside.
     ASSERT_EQ(Set("MaxThread", REG_DWORD, Dword(10)), ERROR_SUCCESS);
-    EXPECT_EQ(FileNames(dir.file("BRELLOW")),
+    EXPECT_EQ(TempDir::EntryNames(dir.file("BRELLOW")),
               (std::vector<std::string>{"registry.reg", "registry.reg.bad", "registry.reg.bad.1"}));
 }
 
@@ -312,8 +303,8 @@ TEST_F(RegistryTest, ALinkedStoreIsWrittenThroughItsLink) {
     EXPECT_EQ(Get("SafeMode").data, Dword(0));
     ASSERT_EQ(lstat(store.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(FileNames(dir.file("shared")), std::vector<std::string>{"settings.reg"});
-    EXPECT_EQ(FileNames(dir.file("BRELLOW")), std::vector<std::string>{"registry.reg"});
+    EXPECT_EQ(TempDir::EntryNames(dir.file("shared")), std::vector<std::string>{"settings.reg"});
+    EXPECT_EQ(TempDir::EntryNames(dir.file("BRELLOW")), std::vector<std::string>{"registry.reg"});
 }
 
 TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileAsItWas) {
@@ -333,7 +324,7 @@ TEST_F(RegistryTest, AFailedWriteLeavesTheOldFileAsItWas) {
     EXPECT_NE(code, ERROR_FILE_NOT_FOUND);
     EXPECT_NE(code, ERROR_INVALID_HANDLE);
     EXPECT_EQ(TempDir::ReadFile(store), before);
-    EXPECT_EQ(FileNames(dir.file("BRELLOW")), std::vector<std::string>{"registry.reg"});
+    EXPECT_EQ(TempDir::EntryNames(dir.file("BRELLOW")), std::vector<std::string>{"registry.reg"});
 }
 
 TEST_F(RegistryTest, AStoreThatCannotBeWrittenReportsFailureNeverSuccess) {

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,15 +24,6 @@ MemoryRangeListRows Make(const Rows& rows) {
     for (const auto& [start, end] : rows)
         list.AddRow(start, end);
     return list;
-}
-
-// The names in a directory, sorted.
-std::vector<std::string> Entries(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // The one box shown: `text` as a warning owned by `owner`.
@@ -211,7 +200,7 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(SaveRangeList(rows, dir.file("new.lst"), nullptr));
     EXPECT_EQ(TempDir::ReadFile(dir.file("new.lst")), expected);
 
-    EXPECT_EQ(Entries(dir.path()),
+    EXPECT_EQ(TempDir::EntryNames(dir.path()),
               (std::vector<std::string>{"first.lst", "link.lst", "new.lst", "plain.lst",
                                         "second.lst", "target.lst"}));
     EXPECT_EQ(boxes.count(), 0u);
@@ -233,7 +222,7 @@ TEST_F(RangeListTest, WriteFailureHalfWayKeepsTheOldList) {
     }());
     ExpectWarning(boxes, kWriteFailed);
     EXPECT_EQ(TempDir::ReadFile(path), old);
-    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"iplist.lst"});
+    EXPECT_EQ(TempDir::EntryNames(dir.path()), std::vector<std::string>{"iplist.lst"});
 }
 
 TEST_F(RangeListTest, ReadOnlyListFailsAndAWritableListInAFixedDirectoryIsWrittenInPlace) {
@@ -262,7 +251,7 @@ TEST_F(RangeListTest, ReadOnlyListFailsAndAWritableListInAFixedDirectoryIsWritte
     ASSERT_TRUE(!switched || (seteuid(0) == 0 && setegid(0) == 0));
     EXPECT_FALSE(readOnlySaved);
     EXPECT_EQ(TempDir::ReadFile(readOnly), "1.1.1.1,1.1.1.2\r\n");
-    EXPECT_EQ(Entries(open), std::vector<std::string>{"readonly.lst"});
+    EXPECT_EQ(TempDir::EntryNames(open), std::vector<std::string>{"readonly.lst"});
     EXPECT_TRUE(writableSaved);
     EXPECT_EQ(TempDir::ReadFile(writable), "10.0.0.1,10.0.0.9\r\n");
     ExpectWarning(boxes, kWriteFailed);

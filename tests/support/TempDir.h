@@ -3,6 +3,7 @@
 // when the object goes away.
 
 #include <string>
+#include <vector>
 
 class TempDir {
 public:
@@ -18,6 +19,8 @@ public:
     static std::string ReadFile(const std::string& path);
     static void WriteFile(const std::string& path, const std::string& bytes);
     static bool Exists(const std::string& path);
+    // The names in a directory, sorted.
+    static std::vector<std::string> EntryNames(const std::string& directory);
 
 private:
     std::string m_path;
