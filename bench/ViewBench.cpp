@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     const long empty = ResidentKiB();
 
     const int rows = CThreadManager::kRowLimit;
-    ModelScanSink sink(&view);
+    ModelScanSink sink(view.Model());
     QEventLoop loop;
     QObject::connect(&sink, &ModelScanSink::finished, &loop, &QEventLoop::quit);
     const auto start = std::chrono::steady_clock::now();

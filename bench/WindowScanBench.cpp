@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
 
     QWidget window;
     CTarnelView view(settings, &window);
-    CScanStartDlg dialog(&view, &window);
+    CScanStartDlg dialog(view.Model(), settings, &window);
     dialog.show();
     QEventLoop loop;
     QObject::connect(&dialog, &CScanStartDlg::scanFinished, &loop, &QEventLoop::quit);

@@ -14,7 +14,6 @@
 #include "scan/CThreadManager.h"
 #include "scan/ScanProbes.h"
 #include "scan/ScanRequest.h"
-#include "view/CTarnelView.h"
 #include "view/ModelScanSink.h"
 
 #include <QCheckBox>
@@ -78,8 +77,10 @@ void CScanStartDlg::StopAllScans() {
         dialog->OnStop();
 }
 
-CScanStartDlg::CScanStartDlg(CTarnelView* view, QWidget* mainWindow)
-    : CBusyDialog(mainWindow), m_pView(view), m_mainWindow(mainWindow) {
+CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
+                             QWidget* mainWindow)
+    : CBusyDialog(mainWindow), m_results(results), m_settings(settings),
+      m_mainWindow(mainWindow) {
     setModal(true);
     DialogBuilder::Build(this, IDD_SCAN_START, [](const ControlTemplate& control, QWidget* parent) {
         return control.kind == ControlKind::IpAddress ? new CIpAddressCtrl(parent) : nullptr;
@@ -108,7 +109,7 @@ CScanStartDlg::CScanStartDlg(CTarnelView* view, QWidget* mainWindow)
     button(IDC_CLOSE, &CScanStartDlg::accept);
 
     DialogBuilder::Control(this, IDC_STOP)->setEnabled(false);
-    LoadRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this));
+    LoadRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this));
     m_startAddress->setFocus();
 }
 
@@ -153,20 +154,20 @@ void CScanStartDlg::OnDelete() {
 void CScanStartDlg::OnCopy() { m_endAddress->SetAddress(m_startAddress->GetAddress()); }
 
 bool CScanStartDlg::SaveList() {
-    return SaveRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this));
+    return SaveRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this));
 }
 
 void CScanStartDlg::OnSave() { SaveList(); }
 
 void CScanStartDlg::OnChangeListFile() {
-    CListFileNameDlg dialog(m_pView->Settings().IpListFileName, this);
+    CListFileNameDlg dialog(m_settings.IpListFileName, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (!CanReadListFile(m_pView->Settings().IpListFileName))
+    if (!CanReadListFile(m_settings.IpListFileName))
         return;
     if (MessageBoxA(BoxOwner(this), kLoadQuestion, "確認", MB_YESNO) == IDNO)
         return;
-    LoadRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this));
+    LoadRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this));
 }
 
 void CScanStartDlg::OnStart() {
@@ -177,21 +178,21 @@ void CScanStartDlg::OnStart() {
         return warn(kEmptyList);
     if (!SaveList())
         return warn(kSaveFailed);
-    if (!LoadRangeList(*m_rows, m_pView->Settings().IpListFileName, BoxOwner(this)))
+    if (!LoadRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this)))
         return warn(kLoadFailed);
 
     // The scan walks what the file now holds; lines that are no range are
     // told (to the main window) and left out.
     AddressRangeTable table;
-    table.LoadFromFile(m_pView->Settings().IpListFileName, BoxOwner(m_mainWindow));
+    table.LoadFromFile(m_settings.IpListFileName, BoxOwner(m_mainWindow));
     ScanRequest request;
     for (int i = 0; i < table.RangeCount(); ++i)
         request.ranges.push_back(table.Range(i));
-    request.options = ScanOptionsFrom(m_pView->Settings());
+    request.options = ScanOptionsFrom(m_settings);
 
-    m_sink = std::make_unique<ModelScanSink>(m_pView);
+    m_sink = std::make_unique<ModelScanSink>(m_results);
     connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
-            [this](int lana) { m_pView->Settings().LanaNumber = lana; });
+            [this](int lana) { m_settings.LanaNumber = lana; });
     connect(m_sink.get(), &ModelScanSink::finished, this, &CScanStartDlg::OnScanFinished);
     auto manager = std::make_unique<CThreadManager>(
         std::move(request), *m_sink, s_probesForTests ? *s_probesForTests : RealScanProbes(),

@@ -10,10 +10,11 @@
 #include <memory>
 
 class CIpAddressCtrl;
-class CTarnelView;
 class CThreadManager;
 class ListControlRangeRows;
 class ModelScanSink;
+class ResultModel;
+struct ScanSettingsRecord;
 class ScanProbes;
 class QCheckBox;
 class QTreeWidget;
@@ -21,9 +22,10 @@ class QTreeWidget;
 class CScanStartDlg : public CBusyDialog {
     Q_OBJECT
 public:
-    // `view` receives the results and holds the settings; `mainWindow` owns
-    // the scan's message boxes.
-    CScanStartDlg(CTarnelView* view, QWidget* mainWindow);
+    // `results` receives the scans' rows; `settings` (the application's) give
+    // the list file and the scans' options; `mainWindow` owns the scans'
+    // message boxes.
+    CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings, QWidget* mainWindow);
     ~CScanStartDlg() override;
 
     bool ScanRunning() const { return m_pManager != nullptr; }
@@ -36,8 +38,6 @@ public:
     // Test seam: the probes of the scans (scripted ones, say); null = the real ones.
     static ScanProbes* s_probesForTests;
     ListControlRangeRows& Rows() { return *m_rows; }
-
-    CTarnelView* m_pView;
 
 public slots:
     void accept() override; // Close: saves the list first
@@ -57,6 +57,8 @@ private:
     void OnScanFinished();
     bool SaveList();
 
+    ResultModel* m_results;
+    ScanSettingsRecord& m_settings;
     QWidget* m_mainWindow;
     CIpAddressCtrl* m_startAddress;
     CIpAddressCtrl* m_endAddress;

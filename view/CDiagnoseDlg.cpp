@@ -7,7 +7,7 @@
 #include "res/Resource.h"
 #include "scan/HostRecord.h"
 #include "scan/ScanProbes.h"
-#include "view/CTarnelView.h"
+#include "scan/ResultList.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -58,11 +58,11 @@ CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord&
     m_address->setFocus();
 }
 
-void CDiagnoseDlg::Open(CTarnelView* view) {
+void CDiagnoseDlg::Open(ResultList& list, int row, const ScanSettingsRecord& settings,
+                        QWidget* owner) {
     // A row index that names no row reads as an empty cell.
-    const std::string address =
-        view->ReadCell(view->m_nContextRow, HostRecord::kAddress, kCellBuffer);
-    CDiagnoseDlg dialog(address, view->Settings(), view->window());
+    const std::string address = list.ReadCell(row, HostRecord::kAddress, kCellBuffer);
+    CDiagnoseDlg dialog(address, settings, owner);
     dialog.exec();
 }
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-class CTarnelView;
+class ResultList;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -37,10 +37,11 @@ public:
     CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
                  ScanProbes& probes, QWidget* parent = nullptr);
 
-    // The diagnose command: opens the dialog on the address of the view's
-    // last right-clicked row (empty when that names no row) and runs it
-    // modally.
-    static void Open(CTarnelView* view);
+    // The diagnose command: opens the dialog on the address of `row` of the
+    // list (the view's last right-clicked row; empty when that names no row)
+    // and runs it modally over `owner`.
+    static void Open(ResultList& list, int row, const ScanSettingsRecord& settings,
+                     QWidget* owner);
 
     // The opening address; only fills the address field.
     const std::string m_strAddress;

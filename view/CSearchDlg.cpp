@@ -4,7 +4,7 @@
 #include "platform/QtMessageBox.h"
 #include "res/DialogBuilder.h"
 #include "res/Resource.h"
-#include "view/CTarnelView.h"
+#include "scan/ResultList.h"
 #include "view/CellSearch.h"
 
 #include <QLineEdit>
@@ -30,7 +30,7 @@ void CSearchDlg::OnSearch() {
         return;
     const int row = FindMatchingRow(*m_pView, m_edit->text().toStdString());
     if (row >= 0) {
-        m_pView->m_nFoundRow = row;
+        m_nFoundRow = row;
         reject(); // the view selects the row after every close, whatever the way
         return;
     }

@@ -1,11 +1,11 @@
 #pragma once
 // The search dialog: asks for a text and finds the first row of the result
-// list that holds it in any cell. On a hit it writes the row to the view's
-// m_nFoundRow and closes; otherwise it says so and stays open.
+// list that holds it in any cell. On a hit it keeps the row in m_nFoundRow
+// (which the view takes over) and closes; otherwise it says so and stays open.
 
 #include <QDialog>
 
-class CTarnelView;
+class ResultList;
 class QLineEdit;
 
 class CSearchDlg : public QDialog {
@@ -13,8 +13,10 @@ class CSearchDlg : public QDialog {
 public:
     explicit CSearchDlg(QWidget* parent = nullptr);
 
-    // The view whose list is searched; set before the dialog runs.
-    CTarnelView* m_pView = nullptr;
+    // The list searched; set before the dialog runs.
+    ResultList* m_pView = nullptr;
+    // The row of the hit; -1 until there is one.
+    int m_nFoundRow = -1;
 
 private:
     void OnSearch();

@@ -91,7 +91,7 @@ bool CTarnelView::OnCommand(int command) {
         OnSearch();
         return true;
     case ID_DIAGNOSE:
-        CDiagnoseDlg::Open(this);
+        CDiagnoseDlg::Open(*this, m_nContextRow, m_settings, window());
         return true;
     case ID_NET_COMMAND:
         RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath);
@@ -111,7 +111,7 @@ bool CTarnelView::OnCommand(int command) {
 }
 
 void CTarnelView::OnScanStart() {
-    CScanStartDlg dialog(this, window());
+    CScanStartDlg dialog(m_model, m_settings, window());
     dialog.exec();
     emit scanDialogClosed();
 }
@@ -164,6 +164,8 @@ void CTarnelView::OnSearch() {
     CSearchDlg dialog(window());
     dialog.m_pView = this;
     dialog.exec();
+    if (dialog.m_nFoundRow >= 0)
+        m_nFoundRow = dialog.m_nFoundRow;
     // After a hit and after Cancel alike: the row of the last hit, if it
     // still exists.
     setFocus();

@@ -1,6 +1,5 @@
 #include "view/ModelScanSink.h"
 
-#include "view/CTarnelView.h"
 #include "view/PackedCells.h"
 #include "view/ResultModel.h"
 
@@ -8,7 +7,8 @@
 #include <climits>
 #include <cstdint>
 
-ModelScanSink::ModelScanSink(CTarnelView* view, QObject* parent) : QObject(parent), m_view(view) {}
+ModelScanSink::ModelScanSink(ResultModel* model, QObject* parent)
+    : QObject(parent), m_model(model) {}
 
 void ModelScanSink::LanaChosen(int lana) { Post(lana); }
 
@@ -43,7 +43,7 @@ void ModelScanSink::Drain() {
         reports.swap(m_queue);
         m_drainPosted = false;
     }
-    ResultModel& model = *m_view->Model();
+    ResultModel& model = *m_model;
     std::vector<std::string> added;
     int changedFirst = INT_MAX;
     int changedLast = -1;
@@ -75,7 +75,7 @@ void ModelScanSink::Drain() {
         } else if (auto* summary = std::get_if<ScanSummary>(&report)) {
             flush();
             if (!summary->keepSilent)
-                m_view->RemoveSilentRows();
+                model.RemoveSilentRows();
             emit finished(summary->stopped);
         }
     }

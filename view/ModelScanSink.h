@@ -1,6 +1,6 @@
 #pragma once
 // The window's end of a scan: the engine's threads report to it without
-// waiting; the reports are queued and applied to the result view's model on
+// waiting; the reports are queued and applied to the result list's model on
 // the window thread, in order and in batches (one insertion for a run of new
 // rows, one change notice for a run of results).
 
@@ -11,12 +11,12 @@
 #include <variant>
 #include <vector>
 
-class CTarnelView;
+class ResultModel;
 
 class ModelScanSink : public QObject, public ScanSink {
     Q_OBJECT
 public:
-    explicit ModelScanSink(CTarnelView* view, QObject* parent = nullptr);
+    explicit ModelScanSink(ResultModel* model, QObject* parent = nullptr);
 
     // ScanSink, from any thread.
     void LanaChosen(int lana) override;
@@ -52,7 +52,7 @@ private:
 
     void Post(Report report);
 
-    CTarnelView* m_view;
+    ResultModel* m_model;
     std::mutex m_lock;
     std::vector<Report> m_queue;
     bool m_drainPosted = false;

@@ -51,7 +51,7 @@ TEST(ResultViewTest, AScansReportsReachTheModelInOrder) {
         gui::SettingsSandbox sandbox;
         CTarnelView view(sandbox.settings);
         view.InsertItem(0, "a row of an earlier scan");
-        ModelScanSink sink(&view);
+        ModelScanSink sink(view.Model());
         std::vector<std::string> reported;
         QObject::connect(&sink, &ModelScanSink::lanaChosen,
                          [&](int lana) { reported.push_back("lana " + std::to_string(lana)); });

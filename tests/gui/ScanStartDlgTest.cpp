@@ -42,7 +42,7 @@ protected:
     }
 
     CScanStartDlg& Open() {
-        dialog = std::make_unique<CScanStartDlg>(&view, &window);
+        dialog = std::make_unique<CScanStartDlg>(view.Model(), sandbox.settings, &window);
         dialog->show();
         return *dialog;
     }

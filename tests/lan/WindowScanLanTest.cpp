@@ -47,7 +47,7 @@ protected:
         sandbox.settings.MaxThread = 15;
         TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
         QWidget window;
-        CScanStartDlg dialog(&view, &window);
+        CScanStartDlg dialog(view.Model(), sandbox.settings, &window);
         dialog.show();
         gui::Click(&dialog, IDC_START);
         ASSERT_TRUE(dialog.ScanRunning());
