@@ -4,8 +4,8 @@
 // window, TCP/IP, own address, settings) and down again (log closed,
 // settings saved, lock released).
 
-#include "app/ScanSettings.h"
-#include "app/SettingsStore.h"
+#include "core/settings/ScanSettings.h"
+#include "core/settings/SettingsStore.h"
 #include "platform/InstanceLock.h"
 
 #include <optional>

@@ -9,7 +9,7 @@
 //
 // Prints figures only; nothing here is a test.
 
-#include "app/SettingsStore.h"
+#include "core/settings/SettingsStore.h"
 #include "platform/Registry.h"
 #include "platform/RegistryFile.h"
 

@@ -4,11 +4,11 @@
 //
 // usage: window_scan_bench LIST_FILE THREADS TIMEOUT_MS
 
-#include "app/ScanSettings.h"
-#include "ranges/CScanStartDlg.h"
-#include "res/DialogBuilder.h"
-#include "res/Resource.h"
-#include "view/CTarnelView.h"
+#include "core/settings/ScanSettings.h"
+#include "gui/dialogs/CScanStartDlg.h"
+#include "gui/res/DialogBuilder.h"
+#include "core/res/Resource.h"
+#include "gui/view/CTarnelView.h"
 
 #include <QAbstractButton>
 #include <QApplication>

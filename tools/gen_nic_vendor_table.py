@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes scan/NicVendorTableData.cpp, the compiled-in NIC vendor table.
+"""Writes core/scan/NicVendorTableData.cpp, the compiled-in NIC vendor table.
 
 The rows come from the IEEE MA-L (OUI) registry as Debian's ieee-data package
 installs it (/usr/share/ieee-data/oui.csv, or oui.txt when the CSV is missing).
@@ -347,7 +347,7 @@ def render(table, source, stamp):
         "//     python3 tools/gen_nic_vendor_table.py",
         "// then commit the script and this file together.",
         "",
-        '#include "scan/NicVendorTable.h"',
+        '#include "core/scan/NicVendorTable.h"',
         "",
         "#include <iterator>",
         "",
@@ -381,7 +381,7 @@ def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--registry", help="oui.csv or oui.txt (default: ieee-data's)")
-    parser.add_argument("--output", default=os.path.join(root, "scan", "NicVendorTableData.cpp"))
+    parser.add_argument("--output", default=os.path.join(root, "core", "scan", "NicVendorTableData.cpp"))
     parser.add_argument("--check", action="store_true",
                         help="compare with the output file instead of writing it")
     parser.add_argument("--verbose", action="store_true", help="print how each stretch was filled")

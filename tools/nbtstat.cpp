@@ -9,9 +9,9 @@
 #include "platform/DottedQuad.h"
 #include "platform/Netbios.h"
 #include "platform/TextCodec.h"
-#include "scan/CNetProbe.h"
-#include "scan/NodeStatus.h"
-#include "scan/NodeStatusQuery.h"
+#include "core/scan/CNetProbe.h"
+#include "core/scan/NodeStatus.h"
+#include "core/scan/NodeStatusQuery.h"
 
 #include <cstdint>
 #include <cstdio>

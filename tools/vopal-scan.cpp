@@ -3,23 +3,23 @@
 // (overridable for this run only), and prints the remaining rows as CSV in the
 // export layout.
 
-#include "app/ScanSettings.h"
-#include "app/SettingsStore.h"
+#include "core/settings/ScanSettings.h"
+#include "core/settings/SettingsStore.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/IcmpEcho.h"
 #include "platform/RawIcmpSockets.h"
 #include "platform/MessageBox.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/TextCodec.h"
-#include "ranges/AddressRange.h"
-#include "ranges/AddressRangeTable.h"
-#include "ranges/RangeArgument.h"
-#include "scan/CThreadManager.h"
-#include "scan/HostRecord.h"
-#include "scan/MemoryScanSink.h"
-#include "scan/ScanProbes.h"
-#include "scan/ScanRequest.h"
-#include "view/ExportFormat.h"
+#include "core/ranges/AddressRange.h"
+#include "core/ranges/AddressRangeTable.h"
+#include "core/ranges/RangeArgument.h"
+#include "core/scan/CThreadManager.h"
+#include "core/scan/HostRecord.h"
+#include "core/scan/MemoryScanSink.h"
+#include "core/scan/ScanProbes.h"
+#include "core/scan/ScanRequest.h"
+#include "core/commands/ExportFormat.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "app/ParseLeadingInt.h"
+#include "core/settings/ParseLeadingInt.h"
 
 #include <climits>
 #include <gtest/gtest.h>

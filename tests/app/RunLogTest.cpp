@@ -1,4 +1,4 @@
-#include "app/RunLog.h"
+#include "core/settings/RunLog.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

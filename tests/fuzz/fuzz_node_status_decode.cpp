@@ -2,7 +2,7 @@
 // block of exactly its size so that any read past it is caught, and checks
 // the invariants the scan worker relies on.
 
-#include "scan/NodeStatus.h"
+#include "core/scan/NodeStatus.h"
 
 #include <cstdint>
 #include <cstring>

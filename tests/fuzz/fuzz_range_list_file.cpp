@@ -5,10 +5,10 @@
 // table walk always ends and stays ended.
 
 #include "platform/MessageBox.h"
-#include "ranges/AddressRangeTable.h"
-#include "ranges/MemoryRangeListRows.h"
-#include "ranges/RangeList.h"
-#include "ranges/RangeListTokenizer.h"
+#include "core/ranges/AddressRangeTable.h"
+#include "core/ranges/MemoryRangeListRows.h"
+#include "core/ranges/RangeList.h"
+#include "core/ranges/RangeListTokenizer.h"
 
 #include <cstdint>
 #include <string_view>

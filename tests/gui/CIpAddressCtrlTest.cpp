@@ -1,6 +1,6 @@
 // The IP address control driven by keys and the clipboard as a user drives it.
 
-#include "ranges/CIpAddressCtrl.h"
+#include "gui/dialogs/CIpAddressCtrl.h"
 
 #include <QApplication>
 #include <QClipboard>

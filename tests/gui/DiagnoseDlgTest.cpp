@@ -1,13 +1,13 @@
 // The diagnose dialog: what runs leave in the fields, texts that are no
 // address, the dialog while its probes are out, and the command that opens it.
 
-#include "res/Resource.h"
+#include "core/res/Resource.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"
 #include "tests/support/ScriptedNodeStatusProbes.h"
-#include "view/CDiagnoseDlg.h"
-#include "view/CTarnelView.h"
+#include "gui/dialogs/CDiagnoseDlg.h"
+#include "gui/view/CTarnelView.h"
 
 #include <QApplication>
 #include <QLineEdit>

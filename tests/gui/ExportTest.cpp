@@ -3,13 +3,13 @@
 
 #include "platform/FileDialog.h"
 #include "platform/TextCodec.h"
-#include "res/Resource.h"
-#include "shell/CMainFrame.h"
+#include "core/res/Resource.h"
+#include "gui/shell/CMainFrame.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/FileTree.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
-#include "view/CTarnelView.h"
+#include "gui/view/CTarnelView.h"
 
 #include <filesystem>
 #include <optional>

@@ -1,8 +1,8 @@
 // The list file name dialog: the checks of OK, the typing limit, Browse.
 
 #include "platform/FileDialog.h"
-#include "ranges/CListFileNameDlg.h"
-#include "res/Resource.h"
+#include "gui/dialogs/CListFileNameDlg.h"
+#include "core/res/Resource.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
 

@@ -2,12 +2,12 @@
 // the status bar, and the about box's link.
 
 #include "platform/ShellOpen.h"
-#include "res/Resource.h"
-#include "shell/CAboutDlg.h"
-#include "shell/CMainFrame.h"
-#include "shell/CStaticLink.h"
+#include "core/res/Resource.h"
+#include "gui/shell/CAboutDlg.h"
+#include "gui/shell/CMainFrame.h"
+#include "gui/shell/CStaticLink.h"
 #include "tests/support/GuiHarness.h"
-#include "view/CTarnelView.h"
+#include "gui/view/CTarnelView.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -2,12 +2,12 @@
 // opens with, the typing limits, and the LANA test.
 
 #include "platform/Netbios.h"
-#include "res/Resource.h"
-#include "scan/NodeStatusQuery.h"
+#include "core/res/Resource.h"
+#include "core/scan/NodeStatusQuery.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"
-#include "view/COptionsDlg.h"
+#include "gui/dialogs/COptionsDlg.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // The compiled-in images: each toolbar button and icon has its sizes, drawn,
 // and each picture differs from the others.
 
-#include "res/ResourceImages.h"
+#include "gui/res/ResourceImages.h"
 
 #include <QIcon>
 #include <QImage>

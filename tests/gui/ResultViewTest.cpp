@@ -1,10 +1,10 @@
 // The result view: its columns, and a scan's reports reaching its model
 // from the scan's threads.
 
-#include "scan/HostRecord.h"
+#include "core/scan/HostRecord.h"
 #include "tests/support/GuiHarness.h"
-#include "view/CTarnelView.h"
-#include "view/ModelScanSink.h"
+#include "gui/view/CTarnelView.h"
+#include "gui/model/ModelScanSink.h"
 
 #include <QHeaderView>
 #include <thread>

@@ -1,13 +1,13 @@
 // The list's row commands in the main window: the context menu, copying a
 // cell, deleting the rows of silent addresses, and the search dialog.
 
-#include "app/ScanSettings.h"
-#include "res/Resource.h"
-#include "shell/CMainFrame.h"
+#include "core/settings/ScanSettings.h"
+#include "core/res/Resource.h"
+#include "gui/shell/CMainFrame.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"
-#include "view/CTarnelView.h"
+#include "gui/view/CTarnelView.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,18 +1,18 @@
 // The scan start dialog driven through its controls: Add's checks, Delete,
 // Start, Stop, Close and Escape, and whole scans with scripted probes.
 
-#include "ranges/AddressRange.h"
-#include "ranges/CIpAddressCtrl.h"
-#include "ranges/CScanStartDlg.h"
-#include "ranges/ListControlRangeRows.h"
-#include "res/Resource.h"
-#include "scan/CThreadManager.h"
-#include "scan/HostRecord.h"
+#include "core/ranges/AddressRange.h"
+#include "gui/dialogs/CIpAddressCtrl.h"
+#include "gui/dialogs/CScanStartDlg.h"
+#include "gui/dialogs/ListControlRangeRows.h"
+#include "core/res/Resource.h"
+#include "core/scan/CThreadManager.h"
+#include "core/scan/HostRecord.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ScriptedNodeStatusProbes.h"
-#include "view/CTarnelView.h"
-#include "view/ResultModel.h"
+#include "gui/view/CTarnelView.h"
+#include "gui/model/ResultModel.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,15 +1,15 @@
 // The commands that hand work to other programs, reached through the view:
 // the Net command's script and terminal, its refusals, help and home page.
 
-#include "view/ShellCommands.h"
+#include "gui/view/ShellCommands.h"
 #include "platform/ShellOpen.h"
-#include "res/Resource.h"
-#include "res/StringTable.h"
+#include "core/res/Resource.h"
+#include "core/res/StringTable.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
-#include "view/CTarnelView.h"
-#include "view/NameTableBatch.h"
-#include "view/ProgramFiles.h"
+#include "gui/view/CTarnelView.h"
+#include "core/commands/NameTableBatch.h"
+#include "core/commands/ProgramFiles.h"
 
 #include <filesystem>
 #include <sys/stat.h>

@@ -2,12 +2,12 @@
 // host fills every field; a ping-only host and a silent address fail in the
 // result box and leave the fields as they were.
 
-#include "res/Resource.h"
-#include "scan/NodeStatusQuery.h"
+#include "core/res/Resource.h"
+#include "core/scan/NodeStatusQuery.h"
 #include "tests/lan/LanTest.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
-#include "view/CDiagnoseDlg.h"
+#include "gui/dialogs/CDiagnoseDlg.h"
 
 #include <QLineEdit>
 

@@ -1,8 +1,8 @@
 // The node-status probe and the nbtstat tool against the nmbd hosts of the
 // test LAN, from inside the client namespace.
 
-#include "scan/NodeStatus.h"
-#include "scan/NodeStatusQuery.h"
+#include "core/scan/NodeStatus.h"
+#include "core/scan/NodeStatusQuery.h"
 #include "tests/lan/LanTest.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Whole scans of the test LAN with vopal-scan, from inside the client
 // namespace: the rows must be exactly what the LAN's layout implies.
 
-#include "scan/NicVendorTable.h"
+#include "core/scan/NicVendorTable.h"
 #include "tests/lan/LanTest.h"
 #include "tests/support/TempDir.h"
 

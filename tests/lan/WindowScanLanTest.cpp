@@ -4,13 +4,13 @@
 
 #include "platform/FileDialog.h"
 #include "platform/IcmpEcho.h"
-#include "ranges/CScanStartDlg.h"
-#include "res/Resource.h"
+#include "gui/dialogs/CScanStartDlg.h"
+#include "core/res/Resource.h"
 #include "tests/lan/LanTest.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
-#include "view/CTarnelView.h"
-#include "view/ExportFormat.h"
+#include "gui/view/CTarnelView.h"
+#include "core/commands/ExportFormat.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "ranges/AddressRangeTable.h"
+#include "core/ranges/AddressRangeTable.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "ranges/RangeArgument.h"
+#include "core/ranges/RangeArgument.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ranges/RangeListTokenizer.h"
+#include "core/ranges/RangeListTokenizer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "scan/CNetProbe.h"
-#include "app/RunLog.h"
+#include "core/scan/CNetProbe.h"
+#include "core/settings/RunLog.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "scan/CNetProbe.h"
+#include "core/scan/CNetProbe.h"
 #include <cstring>
 
 #include <gtest/gtest.h>

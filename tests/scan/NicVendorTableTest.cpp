@@ -1,4 +1,4 @@
-#include "scan/NicVendorTable.h"
+#include "core/scan/NicVendorTable.h"
 
 #include <gtest/gtest.h>
 

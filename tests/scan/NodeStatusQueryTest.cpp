@@ -1,5 +1,5 @@
-#include "scan/NodeStatusQuery.h"
-#include "app/RunLog.h"
+#include "core/scan/NodeStatusQuery.h"
+#include "core/settings/RunLog.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
 

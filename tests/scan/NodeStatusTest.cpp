@@ -1,4 +1,4 @@
-#include "scan/NodeStatus.h"
+#include "core/scan/NodeStatus.h"
 
 #include <gtest/gtest.h>
 

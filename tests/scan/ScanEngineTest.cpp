@@ -2,21 +2,21 @@
 // the range walk are real; only the probes are fakes, and the reports go to
 // an in-memory sink.
 
-#include "app/RunLog.h"
+#include "core/settings/RunLog.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/Netbios.h"
 #include "platform/StopSignal.h"
-#include "ranges/AddressRange.h"
-#include "scan/CThreadManager.h"
-#include "scan/HostRecord.h"
-#include "scan/MemoryScanSink.h"
-#include "scan/ScanProbes.h"
-#include "scan/ScanRequest.h"
+#include "core/ranges/AddressRange.h"
+#include "core/scan/CThreadManager.h"
+#include "core/scan/HostRecord.h"
+#include "core/scan/MemoryScanSink.h"
+#include "core/scan/ScanProbes.h"
+#include "core/scan/ScanRequest.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"
-#include "app/ScanSettings.h"
-#include "view/ExportFormat.h"
+#include "core/settings/ScanSettings.h"
+#include "core/commands/ExportFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // waiting while the window thread serves events, and a sandbox for the
 // settings and the list file.
 
-#include "app/ScanSettings.h"
-#include "res/DialogBuilder.h"
-#include "scan/ResultList.h"
+#include "core/settings/ScanSettings.h"
+#include "gui/res/DialogBuilder.h"
+#include "core/scan/ResultList.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 

@@ -2,7 +2,7 @@
 // Probes that answer per address from `hosts` and record every call; pings
 // can be held at a gate to look at a caller while its probe is out.
 
-#include "scan/ScanProbes.h"
+#include "core/scan/ScanProbes.h"
 
 #include <array>
 #include <condition_variable>

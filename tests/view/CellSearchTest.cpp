@@ -1,7 +1,7 @@
 // The search's comparison on CP932 bytes, and the row it finds in a list.
 
-#include "view/CellSearch.h"
-#include "scan/MemoryResultList.h"
+#include "core/commands/CellSearch.h"
+#include "core/scan/MemoryResultList.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "scan/MemoryResultList.h"
-#include "view/ExportFormat.h"
+#include "core/scan/MemoryResultList.h"
+#include "core/commands/ExportFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "view/FileErrorMessage.h"
+#include "core/commands/FileErrorMessage.h"
 
 #include <cerrno>
 

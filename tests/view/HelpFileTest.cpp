@@ -1,9 +1,9 @@
 // The help file names every dialog caption and control, menu item and column.
 
-#include "res/DialogTemplate.h"
-#include "res/MenuResource.h"
-#include "res/Resource.h"
-#include "scan/HostRecord.h"
+#include "core/res/DialogTemplate.h"
+#include "core/res/MenuResource.h"
+#include "core/res/Resource.h"
+#include "core/scan/HostRecord.h"
 #include "tests/support/TempDir.h"
 
 #include <functional>

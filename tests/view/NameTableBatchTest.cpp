@@ -1,9 +1,9 @@
 // The name-table batch's bytes, refusals and failed writes, and how the
 // terminal, nbtstat and the help file are found.
 
-#include "view/NameTableBatch.h"
+#include "core/commands/NameTableBatch.h"
 #include "tests/support/TempDir.h"
-#include "view/ProgramFiles.h"
+#include "core/commands/ProgramFiles.h"
 
 #include <filesystem>
 #include <sys/stat.h>

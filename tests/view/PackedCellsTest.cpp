@@ -1,4 +1,4 @@
-#include "view/PackedCells.h"
+#include "core/commands/PackedCells.h"
 
 #include <gtest/gtest.h>
 

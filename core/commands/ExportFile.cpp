@@ -1,0 +1,19 @@
+#include "core/commands/ExportFile.h"
+
+#include "platform/TextCodec.h"
+#include "core/commands/ExportFormat.h"
+
+AtomicWriteResult WriteExportFile(ResultList& list, const std::string& path) {
+    // The list's texts all come from CP932 (names from the network, the
+    // program's own marks and titles); a character without a CP932 form
+    // becomes '?' rather than failing the whole file.
+    std::string bytes;
+    Utf8ToCp932(FormatExportText(list), bytes);
+    AtomicWriteOptions options;
+    // Where the file cannot be replaced by a new one (another owner's file
+    // we may write, a directory we may not create in, a hard-linked file), it
+    // is written in place, as the export always was; a failure there still
+    // keeps the old file.
+    options.inPlaceFallback = true;
+    return WriteFileAtomically(path, bytes, options);
+}

@@ -1,0 +1,206 @@
+#include "core/scan/CThreadManager.h"
+
+#include "core/settings/RunLog.h"
+#include "platform/DescriptorLimit.h"
+#include "platform/MessageBox.h"
+#include "core/ranges/AddressRangeTable.h"
+#include "core/scan/CNetProbe.h"
+#include "core/scan/CScanThread.h"
+#include "core/scan/HostRecord.h"
+#include "core/scan/ScanProbes.h"
+#include "core/scan/ScanSink.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <system_error>
+
+std::function<bool()> CThreadManager::s_refuseWorkerForTests;
+
+namespace {
+
+const char* const kAdapterFailure =
+    "アダプタの初期化に失敗しました。(注)Windows "
+    "2000で本ツールを使用する場合には、「Netbios over "
+    "TCPIP」が有効に設定されている必要があります。ただしこの設定を有効にすると、第三者よりあなたのコ"
+    "ンピュータへアクセスすることが可能となる場合があるため、セキュリティを正しく設定する必要があります"
+    "。";
+
+// Any octet 255, or a last octet 0: no row, no worker.
+bool IsSkipped(std::uint32_t address) {
+    for (int shift = 0; shift < 32; shift += 8)
+        if (((address >> shift) & 0xFF) == 0xFF)
+            return true;
+    return (address & 0xFF) == 0;
+}
+
+// A worker holds at most two descriptors at a time: its echo socket, then its
+// node-status socket together with the neighbour table (the interface list's
+// netlink socket is closed before the node-status socket opens).
+constexpr long kDescriptorsPerWorker = 2;
+// Left to the rest of the program while a scan runs: the window, the run log,
+// file dialogs.
+constexpr long kDescriptorReserve = 32;
+
+// How many workers the free descriptors carry at once; never less than one.
+long WorkersForDescriptors(long freeDescriptors) {
+    const long reserve = std::min(kDescriptorReserve, freeDescriptors / 2);
+    return std::max(1L, (freeDescriptors - reserve) / kDescriptorsPerWorker);
+}
+
+} // namespace
+
+CThreadManager::CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
+                               void* boxOwner)
+    : m_request(std::move(request)), m_sink(sink), m_probes(probes), m_boxOwner(boxOwner) {}
+
+CThreadManager::~CThreadManager() {
+    Stop();
+    Wait();
+}
+
+bool CThreadManager::Start() {
+    try {
+        m_thread = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void CThreadManager::Stop() {
+    m_stop.Raise();
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_workerDone.notify_all();
+}
+
+void CThreadManager::Wait() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CThreadManager::Run() {
+    const LanaSelection lana = m_probes.SelectLana();
+    m_sink.LanaChosen(lana.lana);
+    if (lana.code != 0) {
+        MessageBoxA(m_boxOwner, kAdapterFailure, "エラー", MB_OK | MB_ICONERROR);
+        MessageBoxA(m_boxOwner, CNetProbe().NetbiosResultText(lana.code).c_str(), "kestrune",
+                    MB_OK | MB_ICONERROR);
+        RunLog::Write("アダプタの初期化に失敗しました。\n");
+        Finish(0);
+        return;
+    }
+    RunLog::Write("スレッド数：%d\n", m_request.options.maxThread);
+    m_sink.RowsCleared();
+    Walk(lana.lana);
+}
+
+void CThreadManager::Walk(int lana) {
+    AddressRangeTable table;
+    for (const AddressRange& range : m_request.ranges)
+        if (!table.Append(range))
+            break;
+
+    // A stored MaxThread is taken as it is, however large (below 0 counts as
+    // 0); the descriptors free now bound the workers too, so that no probe
+    // goes without its socket.
+    const long limit = std::min<long>(std::max(0, m_request.options.maxThread) + 1L,
+                                      WorkersForDescriptors(FreeDescriptorCount()));
+    unsigned drawn = 0;
+    int rows = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_workerDone.wait(guard, [&] { return m_busy < limit || m_stop.IsRaised(); });
+        }
+        if (m_stop.IsRaised())
+            break;
+        const std::uint32_t address = table.NextAddress();
+        if (address == AddressRangeTable::kEndValue)
+            break;
+        m_sink.Progress(++drawn);
+        if (IsSkipped(address))
+            continue;
+
+        const std::string text = HostRecord::FormatAddress(address);
+        m_sink.RowAdded(rows, text);
+        if (!EnsureWorker(lana)) {
+            MessageBoxA(m_boxOwner, "原因不明のエラー。子スレッドの起動に失敗しました。", "エラー",
+                        MB_OK | MB_ICONERROR);
+            break;
+        }
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_queue.push_back({rows, text});
+            ++m_busy;
+        }
+        m_workAvailable.notify_one();
+
+        if (++rows >= kRowLimit) {
+            MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
+            break;
+        }
+    }
+    Finish(drawn);
+}
+
+bool CThreadManager::EnsureWorker(int lana) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // A worker is free when fewer addresses are out than there are workers.
+        if (m_busy < static_cast<int>(m_workers.size()))
+            return true;
+    }
+    if (s_refuseWorkerForTests && s_refuseWorkerForTests())
+        return false;
+    try {
+        m_workers.emplace_back([this, lana] { WorkerLoop(lana); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void CThreadManager::WorkerLoop(int lana) {
+    CScanThread worker(m_request.options, lana, m_probes, m_sink,
+                       m_request.options.safeMode ? &m_netbiosLock : nullptr, m_stop);
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> guard(m_lock);
+            m_workAvailable.wait(guard, [this] { return !m_queue.empty() || m_closing; });
+            if (m_queue.empty())
+                return;
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        worker.Run(job.row, job.address);
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            --m_busy;
+        }
+        m_workerDone.notify_all();
+    }
+}
+
+void CThreadManager::WaitForWorkers() {
+    {
+        // Every address handed out finishes its probes (cut short by a stop).
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_workerDone.wait(guard, [this] { return m_busy == 0; });
+        m_closing = true;
+    }
+    m_workAvailable.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+    m_workers.clear();
+}
+
+void CThreadManager::Finish(unsigned drawn) {
+    RunLog::Write("チェック済みIP数：%d\n", drawn);
+    WaitForWorkers();
+    ScanSummary summary;
+    summary.addressesDrawn = drawn;
+    summary.keepSilent = m_request.options.keepSilent;
+    summary.stopped = m_stop.IsRaised();
+    m_sink.Finished(summary);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// Runs one scan: chooses the NetBIOS adapter, walks every address of the
+// request's ranges and hands each to a worker of its pool, at most
+// MaxThread + 1 at a time (fewer when the free file descriptors cannot carry
+// that many), waits for them and reports the end. Every result goes to the
+// sink as a value; the manager knows nothing of windows or settings.
+//
+// The manager owns its thread and its workers and joins them all; nothing
+// waits by sleeping. Stop ends the dispatch at once and cuts the probes'
+// waits short.
+
+#include "platform/StopSignal.h"
+#include "core/scan/ScanRequest.h"
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class ScanProbes;
+class ScanSink;
+
+class CThreadManager {
+public:
+    static constexpr int kRowLimit = 20000;
+
+    // `boxOwner` owns the manager's message boxes (the main window), or null.
+    CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
+                   void* boxOwner = nullptr);
+    // Stops a scan still running and waits for it.
+    ~CThreadManager();
+    CThreadManager(const CThreadManager&) = delete;
+    CThreadManager& operator=(const CThreadManager&) = delete;
+
+    // Starts the scan on the manager's own thread; false when the system
+    // cannot create it (nothing was reported then).
+    bool Start();
+    // Dispatches no more addresses and cuts the waits of the probes under way.
+    void Stop();
+    // Returns once the scan has ended and every thread of it is joined.
+    void Wait();
+    // Raised by Stop; a signal handler may raise it directly (it is
+    // async-signal-safe), the dispatch then ends at the next probe's end.
+    StopSignal& StopFlag() { return m_stop; }
+
+    // Test seam: a worker thread that the system refuses to create.
+    static std::function<bool()> s_refuseWorkerForTests;
+
+private:
+    struct Job {
+        int row;
+        std::string address;
+    };
+
+    void Run();
+    void Walk(int lana);
+    bool EnsureWorker(int lana);
+    void WorkerLoop(int lana);
+    void WaitForWorkers();
+    void Finish(unsigned drawn);
+
+    ScanRequest m_request;
+    ScanSink& m_sink;
+    ScanProbes& m_probes;
+    void* m_boxOwner;
+    StopSignal m_stop;
+    std::mutex m_netbiosLock; // held around each node-status query in safe mode
+
+    std::mutex m_lock; // guards the queue and the counts below
+    std::condition_variable m_workAvailable;
+    std::condition_variable m_workerDone;
+    std::deque<Job> m_queue;
+    int m_busy = 0;        // addresses handed out and not yet done
+    bool m_closing = false; // workers end once the queue is empty
+    std::vector<std::thread> m_workers; // only the manager's thread touches it
+
+    std::thread m_thread;
+};

@@ -1,0 +1,81 @@
+#include "core/scan/MemoryResultList.h"
+
+#include <algorithm>
+
+namespace {
+
+bool ValidColumn(int column) { return column >= 0 && column < HostRecord::kColumnCount; }
+
+} // namespace
+
+int MemoryResultList::GetItemCount() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return static_cast<int>(m_rows.size());
+}
+
+int MemoryResultList::InsertItem(int index, const std::string& text) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (index < 0)
+        return -1;
+    size_t at = std::min(static_cast<size_t>(index), m_rows.size());
+    Row row;
+    row[0] = text;
+    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), row);
+    return static_cast<int>(at);
+}
+
+bool MemoryResultList::SetItemText(int row, int column, const std::string& text) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
+        return false;
+    m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
+    return true;
+}
+
+std::string MemoryResultList::GetItemText(int row, int column) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
+        return {};
+    return m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
+}
+
+bool MemoryResultList::DeleteItem(int row) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
+        return false;
+    m_rows.erase(m_rows.begin() + row);
+    return true;
+}
+
+bool MemoryResultList::DeleteAllItems() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_rows.clear();
+    return true;
+}
+
+std::string MemoryResultList::GetColumnTitle(int column) {
+    return ValidColumn(column) ? HostRecord::kTitles[column] : std::string();
+}
+
+int MemoryResultList::RemoveSilentRows() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), [](const Row& row) {
+        return row[HostRecord::kResponse] == HostRecord::kSilent;
+    });
+    const int removed = static_cast<int>(m_rows.end() - kept);
+    m_rows.erase(kept, m_rows.end());
+    return removed;
+}
+
+bool MemoryResultList::SetRow(int row, const Row& cells) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
+        return false;
+    m_rows[static_cast<size_t>(row)] = cells;
+    return true;
+}
+
+std::vector<MemoryResultList::Row> MemoryResultList::Rows() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_rows;
+}

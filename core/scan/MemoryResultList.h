@@ -1,0 +1,32 @@
+#pragma once
+// The result list kept in memory, for the command-line scanner and the engine
+// tests. Every call takes one lock, so it may be used from several threads.
+
+#include "core/scan/HostRecord.h"
+#include "core/scan/ResultList.h"
+
+#include <array>
+#include <mutex>
+#include <vector>
+
+class MemoryResultList : public ResultList {
+public:
+    using Row = std::array<std::string, HostRecord::kColumnCount>;
+
+    int GetItemCount() override;
+    int InsertItem(int index, const std::string& text) override;
+    bool SetItemText(int row, int column, const std::string& text) override;
+    std::string GetItemText(int row, int column) override;
+    bool DeleteItem(int row) override;
+    bool DeleteAllItems() override;
+    std::string GetColumnTitle(int column) override;
+    int RemoveSilentRows() override;
+    // Sets every cell of an existing row; false when there is no such row.
+    bool SetRow(int row, const Row& cells);
+
+    std::vector<Row> Rows();
+
+private:
+    std::mutex m_lock;
+    std::vector<Row> m_rows;
+};

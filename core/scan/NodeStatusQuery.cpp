@@ -1,0 +1,115 @@
+#include "core/scan/NodeStatusQuery.h"
+
+#include "core/settings/ParseLeadingInt.h"
+#include "core/settings/RunLog.h"
+#include "platform/DescriptorLimit.h"
+#include "platform/MessageBox.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+const NetbiosFunction kPlatformNetbios = static_cast<NetbiosFunction>(&Netbios);
+std::atomic<NetbiosFunction> g_netbios{kPlatformNetbios};
+
+UCHAR CallNetbios(NCB* ncb, const StopSignal* stop = nullptr) {
+    const NetbiosFunction function = g_netbios.load();
+    // A test's replacement knows nothing of stopping.
+    return function == kPlatformNetbios ? Netbios(ncb, stop) : function(ncb);
+}
+
+constexpr std::size_t kResetBufferSize = 256;
+constexpr int kSelectLanaLast = 10; // LANA 0..10 are tried at scan start
+constexpr int kCountLanaLast = 9;   // LANA 0..9 are counted at start-up
+
+// A reset NCB that asks for the default resource limits (lsn and callname 0).
+void PrepareReset(NCB& ncb, UCHAR (&buffer)[kResetBufferSize]) {
+    std::memset(&ncb, 0, sizeof ncb);
+    ncb.ncb_command = NCBRESET;
+    ncb.ncb_buffer = buffer;
+    ncb.ncb_length = static_cast<WORD>(kResetBufferSize);
+}
+
+} // namespace
+
+NetbiosFunction SetNetbiosFunction(NetbiosFunction function) {
+    return g_netbios.exchange(function ? function : kPlatformNetbios);
+}
+
+bool MakeCallName(const std::string& address, UCHAR (&callName)[NCBNAMSZ]) {
+    std::memset(callName, ' ', sizeof callName);
+    // Byte 16 must stay a blank, and a zero byte would end the name early:
+    // either way the query could reach some other host than the one meant.
+    if (address.size() >= sizeof callName || address.find('\0') != std::string::npos)
+        return false;
+    std::memcpy(callName, address.data(), address.size());
+    return true;
+}
+
+UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
+                      std::mutex* lockAroundCall, const StopSignal* stop) {
+    std::memset(buffer, 0, sizeof buffer);
+    NCB ncb;
+    std::memset(&ncb, 0, sizeof ncb);
+    if (!MakeCallName(address, ncb.ncb_callname))
+        return NRC_NOCALL;
+    ncb.ncb_command = NCBASTAT;
+    ncb.ncb_buffer = buffer;
+    ncb.ncb_length = static_cast<WORD>(sizeof buffer);
+    ncb.ncb_lana_num = static_cast<UCHAR>(lana & 0xFF);
+
+    if (lockAroundCall == nullptr)
+        return CallNetbios(&ncb, stop);
+    // The other queries wait for this lock; a box must not keep them waiting.
+    DeferredShortageReport deferred;
+    std::lock_guard<std::mutex> guard(*lockAroundCall);
+    return CallNetbios(&ncb, stop);
+}
+
+LanaSelection SelectLana() {
+    UCHAR buffer[kResetBufferSize];
+    NCB ncb;
+    PrepareReset(ncb, buffer);
+
+    LanaSelection selection;
+    for (selection.lana = 0; selection.lana <= kSelectLanaLast; ++selection.lana) {
+        ncb.ncb_lana_num = static_cast<UCHAR>(selection.lana);
+        selection.code = CallNetbios(&ncb);
+        if (selection.code == NRC_GOODRET)
+            break;
+    }
+    if (selection.lana > kSelectLanaLast)
+        selection.lana = kSelectLanaLast;
+    return selection;
+}
+
+int CountResponsiveLanas() {
+    UCHAR buffer[kResetBufferSize];
+    NCB ncb;
+    PrepareReset(ncb, buffer);
+
+    int count = 0;
+    for (int lana = 0; lana <= kCountLanaLast; ++lana) {
+        ncb.ncb_lana_num = static_cast<UCHAR>(lana);
+        if (CallNetbios(&ncb) == NRC_GOODRET) {
+            RunLog::Write("%d番のスロットが応答しました。\n", lana);
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool TestLana(const std::string& fieldText, void* owner) {
+    UCHAR buffer[kResetBufferSize];
+    NCB ncb;
+    PrepareReset(ncb, buffer);
+    ncb.ncb_lana_num = static_cast<UCHAR>(ParseLeadingInt(fieldText) & 0xFF);
+
+    if (CallNetbios(&ncb) == NRC_GOODRET) {
+        MessageBoxA(owner, "テストは成功しました。", "テスト結果", MB_OK);
+        return true;
+    }
+    MessageBoxA(owner, "この番号は使用できません。", "テスト結果", MB_OK | MB_ICONWARNING);
+    return false;
+}

@@ -1,0 +1,9 @@
+#include "core/scan/ResultList.h"
+
+#include "platform/TextCodec.h"
+
+std::string ResultList::ReadCell(int row, int column, std::size_t bufferSize) {
+    if (bufferSize == 0)
+        return {};
+    return TruncateToCp932Bytes(GetItemText(row, column), bufferSize - 1);
+}

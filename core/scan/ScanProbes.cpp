@@ -1,0 +1,27 @@
+#include "core/scan/ScanProbes.h"
+
+#include "core/scan/CNetProbe.h"
+
+namespace {
+
+class RealProbes : public ScanProbes {
+public:
+    EchoOutcome PingHost(const std::string& address, int timeoutMs,
+                         const StopSignal* stop) override {
+        CNetProbe probe;
+        return probe.PingHost(address, timeoutMs, stop);
+    }
+    unsigned char QueryNodeStatus(const std::string& address, int lana,
+                                  unsigned char (&buffer)[kNodeStatusBufferSize],
+                                  std::mutex* lockAroundCall, const StopSignal* stop) override {
+        return ::QueryNodeStatus(address, lana, buffer, lockAroundCall, stop);
+    }
+    LanaSelection SelectLana() override { return ::SelectLana(); }
+};
+
+} // namespace
+
+ScanProbes& RealScanProbes() {
+    static RealProbes probes;
+    return probes;
+}

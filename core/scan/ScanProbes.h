@@ -1,0 +1,31 @@
+#pragma once
+// The probes a scan uses, behind one interface so that engine tests can run a
+// whole scan against scripted hosts. The program always uses RealScanProbes().
+
+#include "platform/IcmpEcho.h"
+#include "core/scan/NodeStatusQuery.h"
+
+#include <mutex>
+#include <string>
+
+class ScanProbes {
+public:
+    virtual ~ScanProbes() = default;
+
+    // One ICMP echo that waits at most timeoutMs; Stopped when `stop` (if
+    // given) cut the wait short.
+    virtual EchoOutcome PingHost(const std::string& address, int timeoutMs,
+                                 const StopSignal* stop) = 0;
+
+    // Node-status query; `lockAroundCall`, when given, is held just around
+    // the NetBIOS call; a raised `stop` ends it with NRC_CMDCAN. Returns the
+    // NetBIOS return code.
+    virtual unsigned char QueryNodeStatus(const std::string& address, int lana,
+                                          unsigned char (&buffer)[kNodeStatusBufferSize],
+                                          std::mutex* lockAroundCall, const StopSignal* stop) = 0;
+
+    virtual LanaSelection SelectLana() = 0;
+};
+
+// The real echo, node-status query and adapter reset.
+ScanProbes& RealScanProbes();

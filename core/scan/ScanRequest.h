@@ -1,0 +1,30 @@
+#pragma once
+// One scan as a value: the ranges to walk, already read and checked, and the
+// options the scan runs with. Whoever starts a scan builds it (the scan start
+// dialog from its list, vopal-scan from its arguments); the engine reads
+// nothing else.
+
+#include "core/ranges/AddressRange.h"
+
+#include <vector>
+
+struct ScanSettingsRecord;
+
+struct ScanOptions {
+    int maxThread = 10;       // at most maxThread + 1 probes at once; below 0 counts as 0
+    int pingTimeoutMs = 7000; // one echo's wait
+    bool safeMode = false;    // node-status queries one at a time
+    bool ignoreNicVendor = false;
+    bool ignoreWorkstation = false; // leave the host's own name out of the messenger names
+    bool keepSilent = false;        // rows without an answer stay after the scan
+
+    bool operator==(const ScanOptions&) const = default;
+};
+
+struct ScanRequest {
+    std::vector<AddressRange> ranges; // walked in this order
+    ScanOptions options;
+};
+
+// The options the stored settings give; a switch counts only when it is 1.
+ScanOptions ScanOptionsFrom(const ScanSettingsRecord& settings);

@@ -1,0 +1,102 @@
+#include "core/settings/SettingsStore.h"
+
+#include "core/settings/ParseLeadingInt.h"
+#include "core/settings/RegistryValue.h"
+#include "core/settings/RunLog.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// Whether the value is in the store at all, whatever its type; and which.
+bool StoredType(const char* name, DWORD& type) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    const bool found = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return found;
+}
+
+// Text that is a count or a time: decimal digits and nothing else.
+bool IsPlainNumber(std::string_view text) {
+    return !text.empty() && text.size() <= 9 &&
+           std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// A stored number, or its default when the value is not stored. A value that
+// is stored but is no number (text such as "x" or "-1", or one too long to
+// read) also takes the default, and the log says so: guessing 0 from it would
+// be written back at shutdown as if the user had chosen it.
+int ReadNumber(const char* name, int defaultValue) {
+    DWORD type = REG_NONE;
+    if (!StoredType(name, type))
+        return defaultValue;
+    char buffer[kRegistryValueBufferSize];
+    if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, name, kRegistryKindNumber, buffer) &&
+        (type == REG_DWORD || IsPlainNumber(buffer)))
+        return ParseLeadingInt(buffer);
+    RunLog::Write("設定値 %s は数値として読めないため、既定値 %d を使います。\n", name,
+                  defaultValue);
+    return defaultValue;
+}
+
+} // namespace
+
+void SettingsStore::Load(ScanSettingsRecord& settings) {
+    // One parse of the store for all seven reads.
+    RegistryReadSession session;
+    // An unreadable store (permissions, a FIFO, a directory) gives the
+    // defaults like an empty one, but the user should learn why now, not
+    // from the failure boxes at the next save.
+    if (std::string problem = RegistryStoreProblem(); !problem.empty())
+        RunLog::Write("%s既定の設定を使います。\n", problem.c_str());
+
+    // The real directory, not the lower-cased text: that one may not exist
+    // on a file system that tells letter case apart.
+    settings.IpListFileName = settings.ProgramDirectoryPath + "iplist.lst";
+    char buffer[kRegistryValueBufferSize];
+    if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, "IpListFileName", kRegistryKindText,
+                          buffer))
+        settings.IpListFileName = buffer; // an empty text stays empty
+
+    // Stored values are used as they are, without the options dialog's
+    // limits: an administrator may set them on purpose.
+    settings.DontDeleteUnresolvedAddress = ReadNumber("DontDeleteUnresolvedAddress", 0);
+    settings.IgnoreWorkstationService = ReadNumber("IgnoreWorkstationService", 0);
+    settings.IgnoreNicVendorId = ReadNumber("IgnoreNicVendorId", 0);
+    settings.SafeMode = ReadNumber("SafeMode", 0);
+    settings.MaxThread = ReadNumber("MaxThread", 10);
+    settings.PingTimeout = ReadNumber("PingTimeout", 7000);
+    // A wait of days would keep every probe (and the end of a scan) for days.
+    if (settings.PingTimeout > kMaxStoredPingTimeout) {
+        RunLog::Write("PingTimeout %d は長すぎるため、%d ミリ秒として使います。\n",
+                      settings.PingTimeout, kMaxStoredPingTimeout);
+        settings.PingTimeout = kMaxStoredPingTimeout;
+    }
+
+    RunLog::Write("PING TIMEOUT:%d\n", settings.PingTimeout);
+    m_loaded = true;
+}
+
+void SettingsStore::Save(const ScanSettingsRecord& settings) const {
+    if (!m_loaded)
+        return;
+    RegistryReadSession session;
+    WriteRegistryValue(SettingsKey, "DontDeleteUnresolvedAddress", kRegistryKindNumber,
+                       settings.DontDeleteUnresolvedAddress);
+    WriteRegistryValue(SettingsKey, "IgnoreWorkstationService", kRegistryKindNumber,
+                       settings.IgnoreWorkstationService);
+    WriteRegistryValue(SettingsKey, "IgnoreNicVendorId", kRegistryKindNumber,
+                       settings.IgnoreNicVendorId);
+    WriteRegistryValue(SettingsKey, "SafeMode", kRegistryKindNumber, settings.SafeMode);
+    WriteRegistryValue(SettingsKey, "MaxThread", kRegistryKindNumber, settings.MaxThread);
+    WriteRegistryValue(SettingsKey, "PingTimeout", kRegistryKindNumber, settings.PingTimeout);
+    WriteRegistryValue(SettingsKey, "IpListFileName", kRegistryKindText,
+                       settings.IpListFileName.c_str());
+}

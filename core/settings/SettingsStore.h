@@ -1,0 +1,26 @@
+#pragma once
+// Loads the stored settings from the registry and writes them back, the one
+// object that touches the settings key.
+
+#include "core/settings/ScanSettings.h"
+
+class SettingsStore {
+public:
+    // Fills the stored fields of `settings`: a value that is missing takes
+    // its default, and so does one that is no number (with a line in the run
+    // log); a PingTimeout above kMaxStoredPingTimeout is read as that. Needs
+    // ProgramDirectoryPath (the default list file lives there) and writes
+    // "PING TIMEOUT:%d" to the run log.
+    void Load(ScanSettingsRecord& settings);
+
+    // Writes the seven stored fields back, each write on its own; a failed
+    // write tells the user and the others still run. Does nothing unless Load
+    // ran on this store, so a run that never loaded cannot replace the stored
+    // values with an empty record.
+    void Save(const ScanSettingsRecord& settings) const;
+
+    bool Loaded() const { return m_loaded; }
+
+private:
+    bool m_loaded = false;
+};

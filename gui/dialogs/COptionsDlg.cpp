@@ -1,0 +1,110 @@
+#include "gui/dialogs/COptionsDlg.h"
+
+#include "core/settings/ParseLeadingInt.h"
+#include "core/settings/ScanSettings.h"
+#include "platform/MessageBox.h"
+#include "gui/platform/QtMessageBox.h"
+#include "gui/res/DialogBuilder.h"
+#include "gui/res/EditTypingLimit.h"
+#include "core/res/Resource.h"
+#include "core/scan/NodeStatusQuery.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// The message names 0, but a scan needs at least one worker: 1 to 15 pass.
+const char* const kThreadMessage = "スレッド数には 0 から15 の間の数字を指定してください。";
+const char* const kTimeoutMessage = "PING タイムアウト値(ms)は1000以上の値を指定してください。";
+
+constexpr int kMinThreads = 1;
+constexpr int kMaxThreads = 15;
+constexpr int kMinTimeout = 1000;
+
+std::string TextOf(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+void ShowNumber(QLineEdit* edit, int value) {
+    edit->setText(QString::number(value));
+    edit->setCursorPosition(0);
+}
+
+} // namespace
+
+COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent)
+    : QDialog(parent), m_edited(settings) {
+    DialogBuilder::Build(this, IDD_OPTIONS);
+    m_dontDelete = DialogBuilder::ControlAs<QCheckBox>(this, IDC_DONT_DELETE_UNRESOLVED);
+    m_ignoreWorkstation = DialogBuilder::ControlAs<QCheckBox>(this, IDC_IGNORE_WORKSTATION_SERVICE);
+    m_ignoreVendor = DialogBuilder::ControlAs<QCheckBox>(this, IDC_IGNORE_NIC_VENDOR);
+    m_safeMode = DialogBuilder::ControlAs<QCheckBox>(this, IDC_SAFE_MODE);
+    m_threads = DialogBuilder::ControlAs<QLineEdit>(this, IDC_MAX_THREAD);
+    m_timeout = DialogBuilder::ControlAs<QLineEdit>(this, IDC_PING_TIMEOUT);
+    m_lana = DialogBuilder::ControlAs<QLineEdit>(this, IDC_LANA_NUMBER);
+
+    m_dontDelete->setChecked(IsOn(m_edited.DontDeleteUnresolvedAddress));
+    m_ignoreWorkstation->setChecked(IsOn(m_edited.IgnoreWorkstationService));
+    m_ignoreVendor->setChecked(IsOn(m_edited.IgnoreNicVendorId));
+    m_safeMode->setChecked(IsOn(m_edited.SafeMode));
+    // Stored values outside the limits show as they are (the store loads
+    // them unchecked); only typing is limited.
+    ShowNumber(m_lana, m_edited.LanaNumber);
+    ShowNumber(m_threads, m_edited.MaxThread);
+    ShowNumber(m_timeout, m_edited.PingTimeout);
+    EditTypingLimit::Of(m_lana)->SetLength(kLanaDigits);
+    EditTypingLimit::Of(m_threads)->SetLength(kThreadDigits);
+    EditTypingLimit::Of(m_timeout)->SetLength(kTimeoutCharacters);
+
+    connect(DialogBuilder::ControlAs<QPushButton>(this, IDC_TEST_LANA), &QPushButton::clicked, this,
+            &COptionsDlg::OnTestLana);
+    connect(DialogBuilder::ControlAs<QPushButton>(this, IDOK_BUTTON), &QPushButton::clicked, this,
+            &COptionsDlg::accept);
+    connect(DialogBuilder::ControlAs<QPushButton>(this, IDCANCEL_BUTTON), &QPushButton::clicked,
+            this, &COptionsDlg::reject);
+    m_dontDelete->setFocus();
+}
+
+void COptionsDlg::Open(QWidget* owner, ScanSettingsRecord& settings) {
+    COptionsDlg dialog(settings, owner);
+    if (dialog.exec() == QDialog::Accepted)
+        settings = dialog.Edited();
+}
+
+const char* COptionsDlg::CheckThreadCount(const std::string& text) {
+    const int value = ParseLeadingInt(text);
+    if (text.empty() || value > kMaxThreads || value < kMinThreads)
+        return kThreadMessage;
+    return nullptr;
+}
+
+const char* COptionsDlg::CheckPingTimeout(const std::string& text) {
+    if (text.empty() || ParseLeadingInt(text) < kMinTimeout)
+        return kTimeoutMessage;
+    return nullptr;
+}
+
+void COptionsDlg::accept() {
+    const std::string threads = TextOf(m_threads);
+    const std::string timeout = TextOf(m_timeout);
+    for (const char* problem : {CheckThreadCount(threads), CheckPingTimeout(timeout)}) {
+        if (problem) {
+            MessageBoxA(BoxOwner(this), problem, "注意", MB_OK | MB_ICONWARNING);
+            return;
+        }
+    }
+    m_edited.DontDeleteUnresolvedAddress = m_dontDelete->isChecked() ? 1 : 0;
+    m_edited.IgnoreWorkstationService = m_ignoreWorkstation->isChecked() ? 1 : 0;
+    m_edited.IgnoreNicVendorId = m_ignoreVendor->isChecked() ? 1 : 0;
+    m_edited.SafeMode = m_safeMode->isChecked() ? 1 : 0;
+    m_edited.MaxThread = ParseLeadingInt(threads);
+    m_edited.PingTimeout = ParseLeadingInt(timeout);
+    QDialog::accept();
+}
+
+void COptionsDlg::OnTestLana() {
+    // Only tells whether the number can be used; LanaNumber stays as it is.
+    TestLana(TextOf(m_lana), BoxOwner(this));
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The options dialog: the number of scan workers, the echo time-out and the
+// four switches of the settings, the LANA of the last scan and a test of any
+// LANA number. It edits a copy of the settings; the copy replaces the
+// application's settings only when OK passes both checks (Open), and the
+// store writes them at shutdown.
+
+#include "core/settings/ScanSettings.h"
+
+#include <QDialog>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+
+class COptionsDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Typing limits of the three edits.
+    static constexpr int kThreadDigits = 2;
+    static constexpr int kTimeoutCharacters = 4;
+    static constexpr int kLanaDigits = 2;
+
+    explicit COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent = nullptr);
+
+    // The options command: runs the dialog over `owner` and, on OK, commits
+    // its copy to `settings`.
+    static void Open(QWidget* owner, ScanSettingsRecord& settings);
+
+    // The settings as the dialog has them: as given, with the edits once OK passed.
+    const ScanSettingsRecord& Edited() const { return m_edited; }
+
+    // The checks of OK, on the edits' texts: the message to show, or null
+    // when the value is accepted.
+    static const char* CheckThreadCount(const std::string& text);
+    static const char* CheckPingTimeout(const std::string& text);
+
+public slots:
+    void accept() override;
+
+private:
+    void OnTestLana();
+
+    QCheckBox* m_dontDelete;
+    QCheckBox* m_ignoreWorkstation;
+    QCheckBox* m_ignoreVendor;
+    QCheckBox* m_safeMode;
+    QLineEdit* m_threads;
+    QLineEdit* m_timeout;
+    QLineEdit* m_lana;
+    ScanSettingsRecord m_edited;
+};

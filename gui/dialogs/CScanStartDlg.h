@@ -1,0 +1,70 @@
+#pragma once
+// The scan start dialog: the user edits the list of address ranges, and
+// starts and stops a scan. Opened modally by the result view. Start saves the
+// list, reads it back and hands its ranges with the settings' options to a
+// scan engine, whose reports go to the view's model. While a scan runs only
+// Stop is usable and the dialog cannot be closed, so the scan never outlives
+// the dialog and the view it reports to.
+
+#include "gui/res/CBusyDialog.h"
+#include <memory>
+
+class CIpAddressCtrl;
+class CThreadManager;
+class ListControlRangeRows;
+class ModelScanSink;
+class ResultModel;
+struct ScanSettingsRecord;
+class ScanProbes;
+class QCheckBox;
+class QTreeWidget;
+
+class CScanStartDlg : public CBusyDialog {
+    Q_OBJECT
+public:
+    // `results` receives the scans' rows; `settings` (the application's) give
+    // the list file and the scans' options; `mainWindow` owns the scans'
+    // message boxes.
+    CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings, QWidget* mainWindow);
+    ~CScanStartDlg() override;
+
+    bool ScanRunning() const { return m_pManager != nullptr; }
+    bool Busy() const override { return ScanRunning(); }
+    // True while any scan started from a dialog has not ended.
+    static bool AnyScanRunning();
+    // Stops every such scan (the program is asked to end).
+    static void StopAllScans();
+
+    // Test seam: the probes of the scans (scripted ones, say); null = the real ones.
+    static ScanProbes* s_probesForTests;
+    ListControlRangeRows& Rows() { return *m_rows; }
+
+public slots:
+    void accept() override; // Close: saves the list first
+
+signals:
+    // The scan has ended, its rows are in the view and the controls are back.
+    void scanFinished();
+
+private:
+    void OnAdd();
+    void OnDelete();
+    void OnCopy();
+    void OnSave();
+    void OnChangeListFile();
+    void OnStart();
+    void OnStop();
+    void OnScanFinished();
+    bool SaveList();
+
+    ResultModel* m_results;
+    ScanSettingsRecord& m_settings;
+    QWidget* m_mainWindow;
+    CIpAddressCtrl* m_startAddress;
+    CIpAddressCtrl* m_endAddress;
+    QTreeWidget* m_list;
+    QCheckBox* m_dontSave;
+    std::unique_ptr<ListControlRangeRows> m_rows;
+    std::unique_ptr<ModelScanSink> m_sink;      // of the scan under way
+    std::unique_ptr<CThreadManager> m_pManager; // null when no scan runs
+};

@@ -1,0 +1,83 @@
+#include "gui/model/ModelScanSink.h"
+
+#include "core/commands/PackedCells.h"
+#include "gui/model/ResultModel.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+ModelScanSink::ModelScanSink(ResultModel* model, QObject* parent)
+    : QObject(parent), m_model(model) {}
+
+void ModelScanSink::LanaChosen(int lana) { Post(lana); }
+
+void ModelScanSink::RowsCleared() { Post(Cleared{}); }
+
+void ModelScanSink::RowAdded(int row, const std::string& address) { Post(Added{row, address}); }
+
+
+void ModelScanSink::RowResult(int row, const HostRecord& record) {
+    Post(Result{row, PackedCells::Of(record)});
+}
+
+void ModelScanSink::Finished(const ScanSummary& summary) { Post(summary); }
+
+void ModelScanSink::Post(Report report) {
+    bool post = false;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_queue.push_back(std::move(report));
+        post = !m_drainPosted;
+        m_drainPosted = true;
+    }
+    // One wake-up for everything queued until the window thread gets to it.
+    if (post)
+        QMetaObject::invokeMethod(this, [this] { Drain(); }, Qt::QueuedConnection);
+}
+
+void ModelScanSink::Drain() {
+    std::vector<Report> reports;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        reports.swap(m_queue);
+        m_drainPosted = false;
+    }
+    ResultModel& model = *m_model;
+    std::vector<std::string> added;
+    int changedFirst = INT_MAX;
+    int changedLast = -1;
+    auto flush = [&] {
+        model.AppendRows(added);
+        added.clear();
+        model.RowsChanged(changedFirst, changedLast);
+        changedFirst = INT_MAX;
+        changedLast = -1;
+    };
+    for (Report& report : reports) {
+        if (auto* row = std::get_if<Added>(&report)) {
+            // The scan's rows follow one another from the first after the
+            // clearing, so a new row is always the next one at the end.
+            added.push_back(std::move(row->address));
+        } else if (auto* result = std::get_if<Result>(&report)) {
+            if (!added.empty())
+                flush();
+            if (model.SetRowQuietly(result->row, std::move(result->packed))) {
+                changedFirst = std::min(changedFirst, result->row);
+                changedLast = std::max(changedLast, result->row);
+            }
+        } else if (std::holds_alternative<Cleared>(report)) {
+            flush();
+            model.RemoveAll();
+        } else if (auto* lana = std::get_if<int>(&report)) {
+            flush();
+            emit lanaChosen(*lana);
+        } else if (auto* summary = std::get_if<ScanSummary>(&report)) {
+            flush();
+            if (!summary->keepSilent)
+                model.RemoveSilentRows();
+            emit finished(summary->stopped);
+        }
+    }
+    flush();
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The window's end of a scan: the engine's threads report to it without
+// waiting; the reports are queued and applied to the result list's model on
+// the window thread, in order and in batches (one insertion for a run of new
+// rows, one change notice for a run of results).
+
+#include "core/scan/ScanSink.h"
+
+#include <QObject>
+#include <mutex>
+#include <variant>
+#include <vector>
+
+class ResultModel;
+
+class ModelScanSink : public QObject, public ScanSink {
+    Q_OBJECT
+public:
+    explicit ModelScanSink(ResultModel* model, QObject* parent = nullptr);
+
+    // ScanSink, from any thread.
+    void LanaChosen(int lana) override;
+    void RowsCleared() override;
+    void RowAdded(int row, const std::string& address) override;
+    void RowResult(int row, const HostRecord& record) override;
+    void Finished(const ScanSummary& summary) override;
+
+    // Applies what has been queued so far; the window thread calls it by
+    // itself soon after each report.
+    void Drain();
+
+signals:
+    // On the window thread, in report order.
+    void lanaChosen(int lana);
+    // The last rows are in the model and the silent ones are gone (unless kept).
+    void finished(bool stopped);
+
+private:
+    struct Cleared {};
+    struct Added {
+        int row;
+        std::string address;
+    };
+    // The cells packed into one string (PackedCells.h), as the model keeps
+    // them: a scan can queue thousands of these before the window thread
+    // takes them.
+    struct Result {
+        int row;
+        std::string packed;
+    };
+    using Report = std::variant<int, Cleared, Added, Result, ScanSummary>;
+
+    void Post(Report report);
+
+    ResultModel* m_model;
+    std::mutex m_lock;
+    std::vector<Report> m_queue;
+    bool m_drainPosted = false;
+};

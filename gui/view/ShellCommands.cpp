@@ -1,0 +1,77 @@
+#include "gui/view/ShellCommands.h"
+
+#include "platform/MessageBox.h"
+#include "platform/ReplaceableHandler.h"
+#include "platform/ShellOpen.h"
+#include "core/res/StringTable.h"
+#include "core/scan/ResultList.h"
+#include "core/commands/NameTableBatch.h"
+#include "core/commands/ProgramFiles.h"
+
+#include <QProcess>
+#include <cstdlib>
+
+namespace {
+
+constexpr std::size_t kCellBuffer = 256;
+
+ReplaceableHandler<DetachedStarter> g_starter;
+
+bool StartDetached(const QString& program, const QStringList& arguments) {
+    const DetachedStarter starter = g_starter.Get();
+    if (starter)
+        return starter(program, arguments);
+    return QProcess::startDetached(program, arguments);
+}
+
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    return FindOnPath(name, path ? path : "/usr/local/bin:/usr/bin:/bin");
+}
+
+} // namespace
+
+DetachedStarter SetDetachedStarter(DetachedStarter starter) {
+    return g_starter.Set(std::move(starter));
+}
+
+void RunNetCommand(ResultList& list, int row, const std::string& programDirectory) {
+    if (row < 0 || row >= list.GetItemCount())
+        return;
+    const std::string address = list.ReadCell(row, 0, kCellBuffer);
+    const std::string& directory = programDirectory;
+    const std::string batchPath = directory + kNameTableBatchName;
+
+    NameTableBatchStatus status = NameTableBatchStatus::WriteFailed;
+    // Without a program directory the file would land wherever the process
+    // happens to stand.
+    if (!directory.empty())
+        status = WriteNameTableBatch(batchPath, NbtstatPath(ExecutableDirectory()), address);
+    if (status == NameTableBatchStatus::NotAnAddress) {
+        MessageBoxA(nullptr, "IPアドレスが正しくないため、batファイルを作成しませんでした。",
+                    "注意", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    if (status != NameTableBatchStatus::Written) {
+        MessageBoxA(nullptr, "batファイルの作成に失敗", "注意", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+
+    const std::vector<std::string> command = TerminalCommandLine(batchPath, FindProgram);
+    if (command.empty())
+        return;
+    QStringList arguments;
+    for (std::size_t i = 1; i < command.size(); ++i)
+        arguments << QString::fromStdString(command[i]);
+    StartDetached(QString::fromStdString(command[0]), arguments);
+}
+
+void OpenHelpFile() {
+    const std::string path = FindHelpFile(ExecutableDirectory());
+    if (!path.empty())
+        ShellOpen(path);
+}
+
+void OpenHomePage() {
+    ShellOpen(kHomePageAddress);
+}
