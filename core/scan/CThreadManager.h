@@ -9,6 +9,7 @@
 // waits by sleeping. Stop ends the dispatch at once and cuts the probes'
 // waits short.
 
+#include "core/scan/ScanEngine.h"
 #include "platform/StopSignal.h"
 #include "core/scan/ScanRequest.h"
 
@@ -23,7 +24,7 @@
 class ScanProbes;
 class ScanSink;
 
-class CThreadManager {
+class CThreadManager : public ScanEngine {
 public:
     static constexpr int kRowLimit = 20000;
 
@@ -31,17 +32,17 @@ public:
     CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
                    void* boxOwner = nullptr);
     // Stops a scan still running and waits for it.
-    ~CThreadManager();
+    ~CThreadManager() override;
     CThreadManager(const CThreadManager&) = delete;
     CThreadManager& operator=(const CThreadManager&) = delete;
 
     // Starts the scan on the manager's own thread; false when the system
     // cannot create it (nothing was reported then).
-    bool Start();
+    bool Start() override;
     // Dispatches no more addresses and cuts the waits of the probes under way.
-    void Stop();
+    void Stop() override;
     // Returns once the scan has ended and every thread of it is joined.
-    void Wait();
+    void Wait() override;
     // Raised by Stop; a signal handler may raise it directly (it is
     // async-signal-safe), the dispatch then ends at the next probe's end.
     StopSignal& StopFlag() { return m_stop; }
