@@ -10,5 +10,6 @@ ScanOptions ScanOptionsFrom(const ScanSettingsRecord& settings) {
     options.ignoreNicVendor = IsOn(settings.IgnoreNicVendorId);
     options.ignoreWorkstation = IsOn(settings.IgnoreWorkstationService);
     options.keepSilent = IsOn(settings.DontDeleteUnresolvedAddress);
+    options.fastScan = IsOn(settings.FastScan);
     return options;
 }

@@ -17,6 +17,8 @@ struct ScanOptions {
     bool ignoreNicVendor = false;
     bool ignoreWorkstation = false; // leave the host's own name out of the messenger names
     bool keepSilent = false;        // rows without an answer stay after the scan
+    bool fastScan = false;          // the event-driven engine instead of a thread per probe
+    int rate = 2000;                // the event-driven engine's echo requests per second
 
     bool operator==(const ScanOptions&) const = default;
 };

@@ -15,6 +15,7 @@ struct ScanSettingsRecord {
     int IgnoreWorkstationService = 0;    // 1: host's own messenger name left out
     int DontDeleteUnresolvedAddress = 0; // 1: silent rows stay after a scan
     std::string IpListFileName;          // path of the address range list file
+    int FastScan = 0;                    // 1: the event-driven scan engine
 
     // Worked out at run time, never stored.
     std::string ProgramDirectory;     // lower-cased, ends with '/'; shown and logged
