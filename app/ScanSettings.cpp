@@ -34,7 +34,7 @@ void LoadSettings() {
 
     // The real directory, not the lower-cased text: that one may not exist
     // on a file system that tells letter case apart.
-    ScanSettings.IpListFileName = ScanSettings.ProgramDirectoryPath + "iplist.lst";
+    ScanSettings.IpListFileName = ScanSettings.ProgramDirectoryPath + kDefaultListFileName;
     char buffer[kRegistryValueBufferSize];
     if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, "IpListFileName", kRegistryKindText,
                           buffer))

@@ -30,6 +30,9 @@ inline bool IsOn(int flag) { return flag == 1; }
 // The registry key (under HKEY_LOCAL_MACHINE) that holds the stored fields.
 constexpr const char* SettingsKey = "SOFTWARE\\BRELLOW\\KestruneDurvane";
 
+// The list file's name in the program directory when none is stored.
+constexpr const char* kDefaultListFileName = "iplist.lst";
+
 // Fills the stored fields from the registry; a value that is missing or
 // cannot be read takes its default. Needs ProgramDirectoryPath (the default
 // list file lives there) and writes "PING TIMEOUT:%d" to the run log.

@@ -250,8 +250,10 @@ int main(int argc, char** argv) {
         return rc;
     RaiseDescriptorLimit();
 
+    // The directory of the default list file, the same one the window uses.
     ProgramDirectoryInfo dir;
-    if (FindProgramDirectory(dir)) {
+    const ProgramDirectoryResult found = FindProgramDirectory(dir);
+    if (found == ProgramDirectoryResult::Found) {
         ScanSettings.ProgramDirectory = dir.display;
         ScanSettings.ProgramDirectoryPath = dir.path;
     }
@@ -281,6 +283,13 @@ int main(int argc, char** argv) {
     if (options.ranges.empty()) {
         if (options.hasList)
             ScanSettings.IpListFileName = options.listFile;
+        else if (found != ProgramDirectoryResult::Found &&
+                 ScanSettings.IpListFileName == kDefaultListFileName)
+            // The default list would otherwise be read from the current
+            // directory, which is not where the window keeps it.
+            return UsageError("no program directory for the default list file" +
+                              (dir.path.empty() ? std::string() : " (" + dir.path + ")") +
+                              "; give ranges or --list");
         const std::string problem = ListFileProblem(ScanSettings.IpListFileName);
         if (!problem.empty()) {
             return UsageError("cannot read the list file \"" + ScanSettings.IpListFileName +
