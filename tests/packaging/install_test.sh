@@ -4,6 +4,11 @@
 # postinst on that tree (through DPKG_ROOT, as dpkg does for another root)
 # with a setcap that only records its arguments, one that fails, and none.
 #
+# The installed programs are run (as root, the scans on loopback addresses
+# only) to see that they write nothing beside themselves. Last, where lintian
+# is installed, the Debian package is built and must pass it without any error
+# or warning.
+#
 # usage: install_test.sh <build dir> <postinst> <1 when the window is built>
 set -euo pipefail
 build=$1
@@ -11,7 +16,9 @@ postinst=$2
 with_window=$3
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+vopal_pid=
+# A vopal left running by a failed check must not outlive the test.
+trap '[ -z "$vopal_pid" ] || kill -KILL "$vopal_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
 status=0
 fail() {
   echo "FAIL: $*" >&2
@@ -21,7 +28,9 @@ fail() {
 cmake --install "$build" --prefix "$scratch/usr" >/dev/null
 bin=$scratch/usr/bin
 
-for program in vopal-scan nbtstat; do
+programs=(vopal-scan nbtstat)
+[ "$with_window" = 1 ] && programs+=(vopal)
+for program in "${programs[@]}"; do
   [ -x "$bin/$program" ] || fail "$program is not installed in bin"
   page=$scratch/usr/share/man/man1/$program.1.gz
   gzip -dc "$page" 2>/dev/null | grep -q "^\.TH" || fail "no manual page $page"
@@ -100,8 +109,9 @@ rm -f "$data/iplist.lst"
 # from before it opens its log, so the log's appearance is the moment to send
 # it; the settings it saves at the end name the data directory's list file.
 if [ "$with_window" = 1 ]; then
-  "${installed_env[@]}" "$bin/vopal" 2>"$scratch/err" &
+  "${installed_env[@]}" "$bin/vopal" >/dev/null 2>"$scratch/err" &
   pid=$!
+  vopal_pid=$pid
   for _ in $(seq 600); do
     [ -e "$data/vopal.log" ] && break
     kill -0 "$pid" 2>/dev/null || break
@@ -118,6 +128,7 @@ if [ "$with_window" = 1 ]; then
   fi
   code=0
   wait "$pid" || code=$?
+  vopal_pid=
   shown=$(printf '%s' "$data/" | tr 'A-Z' 'a-z')
   if grep -qxF "ディレクトリ： $shown" "$data/vopal.log" 2>/dev/null; then
     [ "$code" = 0 ] || fail "vopal ended with $code after SIGTERM: $(cat "$scratch/err")"
@@ -140,8 +151,10 @@ code=0
 [ "$code" = 2 ] && grep -q "no program directory" "$scratch/err" ||
   fail "vopal-scan without a data directory: exit $code, $(cat "$scratch/err")"
 if [ "$with_window" = 1 ]; then
+  # It should stop at once; one that runs on is ended (exit 124) by timeout.
   code=0
-  "${installed_env[@]}" "${no_data_dir[@]}" "$bin/vopal" 2>"$scratch/err" || code=$?
+  timeout 60 "${installed_env[@]}" "${no_data_dir[@]}" "$bin/vopal" >/dev/null 2>"$scratch/err" ||
+    code=$?
   [ "$code" = 1 ] && grep -q "データを保存するディレクトリを作成できませんでした。" "$scratch/err" ||
     fail "vopal without a data directory: exit $code, $(cat "$scratch/err")"
 fi
@@ -192,6 +205,30 @@ else
   fi
   grep -q "libcap2-bin" "$scratch/err" || fail "no note naming libcap2-bin without setcap"
   grep -q "ping_group_range" "$scratch/err" || fail "the note does not tell of ping_group_range"
+fi
+
+# The Debian package, as `cpack -G DEB` makes it, into the scratch directory.
+if ! command -v lintian >/dev/null; then
+  echo "lintian is not installed (scripts/setup --test installs it): the package is not checked"
+elif ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >"$scratch/cpack.log" 2>&1; then
+  fail "cpack could not build the package: $(tail -n 20 "$scratch/cpack.log")"
+else
+  deb=$(find "$scratch/deb" -maxdepth 1 -name '*.deb' | head -n 1)
+  # The changelog's latest entry is of the package's version.
+  version=$(dpkg-deb -f "$deb" Version)
+  entry=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kestrune-durvane/changelog.gz |
+    gzip -dc | head -n 1)
+  [[ "$entry" == "kestrune-durvane ($version) "* ]] ||
+    fail "the changelog's latest entry is not of version $version: $entry"
+  # Exit 2: an error or warning was found; 1: lintian itself failed.
+  code=0
+  lintian --fail-on error,warning --no-tag-display-limit "$deb" >"$scratch/lintian.log" \
+    2>"$scratch/lintian.err" || code=$?
+  case $code in
+    0) ;;
+    2) fail "lintian: $(grep -E '^[EW]: ' "$scratch/lintian.log")" ;;
+    *) fail "lintian did not run (exit $code): $(cat "$scratch/lintian.err")" ;;
+  esac
 fi
 
 exit $status
