@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -54,11 +55,22 @@ protected:
                 ::execl(program.c_str(), program.c_str(), nullptr);
             ::_exit(127);
         }
+        m_running.push_back(pid);
         return pid;
     }
 
+    // A copy that a failed assertion left running would hold the test's
+    // output open and the instance lock.
+    void TearDown() override {
+        for (pid_t pid : m_running) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
     // The exit code, or -1 when the process did not end within the time.
-    static int WaitExit(pid_t pid, std::chrono::seconds limit = 30s) {
+    int WaitExit(pid_t pid, std::chrono::seconds limit = 30s) {
+        std::erase(m_running, pid);
         const auto end = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < end) {
             int status = 0;
@@ -92,6 +104,7 @@ protected:
 
 private:
     int m_started = 0;
+    std::vector<pid_t> m_running;
 };
 
 TEST_F(StartupTest, ANormalRunLogsItsStartAndSavesTheSettingsWhenItEnds) {
