@@ -41,6 +41,7 @@ const char* const kCaution = "注意";
 const char* const kError = "エラー";
 
 const char* const kBadProgramName = "exe 名,プログラム名が不正です。";
+const char* const kNoDataDirectory = "データを保存するディレクトリを作成できませんでした。";
 const char* const kNoLog = "ログファイルをオープンできませんでした。";
 const char* const kManyAdapters =
     "複数のネットワークインターフェース(LANカード等)が検出されました。正常に動作しない可能性があり"
@@ -121,9 +122,20 @@ std::optional<int> CTarnelApp::InitInstance() {
 
     // 2. Program directory.
     ProgramDirectoryInfo directory;
-    if (!FindProgramDirectory(directory)) {
+    switch (FindProgramDirectory(directory)) {
+    case ProgramDirectoryResult::Found:
+        break;
+    case ProgramDirectoryResult::UnknownExecutable:
         MessageBoxA(nullptr, kBadProgramName, nullptr, MB_OK | MB_ICONEXCLAMATION);
         return 1;
+    case ProgramDirectoryResult::NoDataDirectory: {
+        // An installed copy without a data directory has nowhere to keep its
+        // log and list file; its own directory is never the answer.
+        const std::string text =
+            std::string(kNoDataDirectory) + (directory.path.empty() ? "" : "\n" + directory.path);
+        MessageBoxA(nullptr, text.c_str(), kError, MB_OK | MB_ICONERROR);
+        return 1;
+    }
     }
     m_settings.ProgramDirectory = directory.display;
     m_settings.ProgramDirectoryPath = directory.path;

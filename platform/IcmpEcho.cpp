@@ -416,6 +416,17 @@ void ResetSocketKind() {
     g_choice = std::move(choice);
 }
 
+int OpenScanSocket(IcmpSocketKind& kind) {
+    kind = SocketKind();
+    if (kind == IcmpSocketKind::Unavailable)
+        return -1;
+    if (CurrentChoice()->viaHelper) {
+        const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool();
+        return pool ? pool->Take() : -1;
+    }
+    return OpenSocket(kind);
+}
+
 bool CanOpenSocket(IcmpSocketKind kind) {
     const int fd = OpenSocket(kind);
     if (fd < 0)

@@ -53,6 +53,10 @@ void ForceSocketKind(IcmpSocketKind kind);
 // Forgets the choice: the next probe chooses again and may tell the user again.
 void ResetSocketKind();
 
+// A socket of the kind probes use, for a caller that keeps it for a whole
+// scan (the event-driven engine); -1 when none can be had. `kind` tells which.
+int OpenScanSocket(IcmpSocketKind& kind);
+
 // Whether a socket of this kind can be opened right now.
 bool CanOpenSocket(IcmpSocketKind kind);
 

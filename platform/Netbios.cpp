@@ -243,13 +243,8 @@ UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view ta
             break;
     }
 
-    // Samba sends an all-zero unit id; the neighbour table knows better for a
-    // host on the local segment.
-    if (verdict.retcode != NRC_BUFLEN &&
-        std::all_of(buffer, buffer + 6, [](unsigned char b) { return b == 0; })) {
-        if (const auto mac = LookupArpEntry(targetText, ArpTablePath()))
-            std::memcpy(buffer, mac->data(), mac->size());
-    }
+    if (verdict.retcode != NRC_BUFLEN)
+        NetbiosTakeZeroUnitIdFromNeighbours(targetText, buffer);
     return verdict.retcode;
 }
 
@@ -294,6 +289,25 @@ UCHAR Netbios(NCB* ncb, const StopSignal* stop) {
     ncb->ncb_retcode = rc;
     ncb->ncb_cmd_cplt = rc;
     return rc;
+}
+
+bool NetbiosLanaAddress(int lana, std::uint32_t& address) {
+    const std::vector<in_addr_t> lanas = LanaAddresses();
+    if (lana < 0 || static_cast<std::size_t>(lana) >= lanas.size())
+        return false;
+    address = lanas[static_cast<std::size_t>(lana)];
+    return true;
+}
+
+std::uint16_t NetbiosDestinationPort() { return DestinationPort(); }
+
+void NetbiosTakeZeroUnitIdFromNeighbours(std::string_view target, unsigned char* buffer) {
+    // Samba sends an all-zero unit id; the neighbour table knows better for a
+    // host on the local segment.
+    if (!std::all_of(buffer, buffer + 6, [](unsigned char b) { return b == 0; }))
+        return;
+    if (const auto mac = LookupArpEntry(target, ArpTablePath()))
+        std::memcpy(buffer, mac->data(), mac->size());
 }
 
 void NetbiosSetDestinationPortForTest(std::uint16_t port) {

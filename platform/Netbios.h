@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using UCHAR = unsigned char;
@@ -145,6 +146,17 @@ UCHAR Netbios(NCB* ncb, const StopSignal* stop);
 // NRC_NORESOURCES, a LANA address that cannot be bound NRC_SYSTEM. A socket
 // (or the neighbour table) that cannot be opened for want of descriptors or
 // memory is also told to the user, once per process (DescriptorLimit.h).
+
+// The IPv4 address (network byte order) of LANA `lana`: what NCBASTAT sends
+// from. False when there is no such LANA.
+bool NetbiosLanaAddress(int lana, std::uint32_t& address);
+
+// The port node-status queries go to (137 unless a test moved it).
+std::uint16_t NetbiosDestinationPort();
+
+// An answer whose unit id is all zeros (Samba's) gets the MAC address of the
+// neighbour table's entry for `target` (dotted text), as NCBASTAT does.
+void NetbiosTakeZeroUnitIdFromNeighbours(std::string_view target, unsigned char* buffer);
 
 // Test hooks; the program itself never calls them and has no option for
 // them. Tests call NetbiosResetTestHooks() when they are done.

@@ -7,6 +7,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The build directory this file was compiled in, set by CMake for this one
+// source. Telling the build tree by this compiled-in path rather than by a
+// marker file (CMakeCache.txt) beside the executable means that no file a
+// user happens to leave next to an installed copy can turn it into a "build
+// tree" copy writing into a system directory; a build tree that was moved
+// away counts as installed, which errs on the side of the data directory.
+#ifndef KD_BUILD_DIRECTORY
+#define KD_BUILD_DIRECTORY ""
+#endif
+
 namespace {
 
 std::string HomeDirectory() {
@@ -32,6 +42,23 @@ bool MakeDirectories(const std::string& path) {
     return true;
 }
 
+std::string WithoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+// The real path of the compiled-in build directory, "" when it is gone.
+std::string RealBuildDirectory() {
+    const char* compiled = KD_BUILD_DIRECTORY;
+    if (*compiled != '/')
+        return {};
+    char buffer[PATH_MAX];
+    if (!realpath(compiled, buffer))
+        return {};
+    return buffer;
+}
+
 } // namespace
 
 std::string DirectoryOf(const std::string& filePath) {
@@ -48,37 +75,68 @@ std::string LowerCaseAscii(std::string text) {
     return text;
 }
 
-std::string UserDataDirectory() {
+bool IsWithinDirectory(const std::string& path, const std::string& directory) {
+    if (path.empty() || directory.empty() || path[0] != '/' || directory[0] != '/')
+        return false;
+    const std::string base = WithoutTrailingSlashes(directory);
+    const std::string inner = WithoutTrailingSlashes(path);
+    if (base == "/")
+        return true;
+    // "/work/build2" is not inside "/work/build".
+    return inner == base || inner.compare(0, base.size() + 1, base + "/") == 0;
+}
+
+ProgramFilesPlace ChooseProgramFilesPlace(const std::string& executableDirectory,
+                                          const std::string& buildDirectory,
+                                          bool executableDirectoryWritable) {
+    // Even root, who can write anywhere, must not leave files in the
+    // directory of an installed copy: the package manager knows nothing of
+    // them. A build tree is the developer's own, so its copy keeps the files
+    // at hand beside itself.
+    if (executableDirectoryWritable && IsWithinDirectory(executableDirectory, buildDirectory))
+        return ProgramFilesPlace::BesideExecutable;
+    return ProgramFilesPlace::UserData;
+}
+
+std::string UserDataDirectoryPath(const char* xdgDataHome, const std::string& home) {
     std::string base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
-        base = xdg;
-    else {
-        std::string home = HomeDirectory();
-        if (home.empty())
-            return {};
+    if (xdgDataHome && *xdgDataHome == '/')
+        base = xdgDataHome;
+    else if (!home.empty())
         base = home + "/.local/share";
-    }
-    std::string dir = base + "/kestrune-durvane/";
-    if (!MakeDirectories(dir))
+    else
+        return {};
+    return WithoutTrailingSlashes(base) + "/kestrune-durvane/";
+}
+
+std::string UserDataDirectory() {
+    std::string dir = UserDataDirectoryPath(std::getenv("XDG_DATA_HOME"), HomeDirectory());
+    if (dir.empty() || !MakeDirectories(dir))
         return {};
     return dir;
 }
 
-bool FindProgramDirectory(ProgramDirectoryInfo& out) {
+ProgramDirectoryResult FindProgramDirectory(ProgramDirectoryInfo& out) {
     char buffer[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (n <= 0)
-        return false;
+        return ProgramDirectoryResult::UnknownExecutable;
     buffer[n] = '\0';
     std::string dir = DirectoryOf(buffer);
     if (dir.empty())
-        return false;
-    if (access(dir.c_str(), W_OK) != 0) {
-        std::string data = UserDataDirectory();
-        if (!data.empty())
-            dir = data;
+        return ProgramDirectoryResult::UnknownExecutable;
+    const bool writable = access(dir.c_str(), W_OK) == 0;
+    if (ChooseProgramFilesPlace(dir, RealBuildDirectory(), writable) ==
+        ProgramFilesPlace::UserData) {
+        dir = UserDataDirectory();
+        if (dir.empty()) {
+            // Never the executable's directory instead: tell the caller.
+            out.path = UserDataDirectoryPath(std::getenv("XDG_DATA_HOME"), HomeDirectory());
+            out.display = LowerCaseAscii(out.path);
+            return ProgramDirectoryResult::NoDataDirectory;
+        }
     }
     out.path = dir;
     out.display = LowerCaseAscii(dir);
-    return true;
+    return ProgramDirectoryResult::Found;
 }

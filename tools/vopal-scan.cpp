@@ -14,7 +14,7 @@
 #include "core/ranges/AddressRange.h"
 #include "core/ranges/AddressRangeTable.h"
 #include "core/ranges/RangeArgument.h"
-#include "core/scan/CThreadManager.h"
+#include "core/scan/ScanEngine.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/MemoryScanSink.h"
 #include "core/scan/ScanProbes.h"
@@ -23,7 +23,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -52,13 +54,19 @@ const char* const kUsage =
     "\n"
     "options (for this run only; the stored settings are never changed):\n"
     "  --list FILE          scan the ranges of this list file\n"
-    "  --threads N          at most N + 1 workers at once (0..1000)\n"
+    "  --engine ENGINE      fast (default): one thread, paced echo requests, each\n"
+    "                       answer's node-status query at once; threads: a thread\n"
+    "                       per probe, as the window scans by default\n"
+    "  --rate N             fast engine: echo requests per second (1..1000000,\n"
+    "                       default 2000)\n"
+    "  --threads N          threads engine: at most N + 1 workers at once (0..1000)\n"
     "  --timeout MS         echo time-out in milliseconds (1..600000)\n"
     "  --keep-silent        keep the rows of addresses that did not answer\n"
-    "  --safe-mode          node-status queries one at a time\n"
+    "  --safe-mode          threads engine: node-status queries one at a time\n"
     "  --encoding ENC       utf8 (default) or cp932\n"
     "  -h, --help           this text\n"
     "\n"
+    "On a terminal, standard error shows the progress.\n"
     "Ctrl+C (or SIGTERM) stops the scan at once; the rows found so far are printed.\n"
     "A second Ctrl+C ends the program at once, without printing.\n"
     "Exit status: 0 done, 1 the scan reported an error, 2 bad arguments.\n";
@@ -68,6 +76,8 @@ struct Options {
     std::string listFile;
     bool hasList = false;
     int threads = -1;
+    int rate = -1;
+    bool threadEngine = false;
     int timeout = -1;
     bool keepSilent = false;
     bool safeMode = false;
@@ -110,6 +120,15 @@ int ParseArguments(int argc, char** argv, Options& options) {
                 return UsageError("--list needs a file name");
             options.listFile = v;
             options.hasList = true;
+        } else if (arg == "--engine") {
+            const char* v = value("--engine");
+            const std::string engine = v ? v : "";
+            if (engine != "fast" && engine != "threads")
+                return UsageError("--engine must be fast or threads");
+            options.threadEngine = engine == "threads";
+        } else if (arg == "--rate") {
+            if (!ParseNumber(value("--rate"), 1, 1000000, options.rate))
+                return UsageError("--rate needs echo requests per second from 1 to 1000000");
         } else if (arg == "--threads") {
             if (!ParseNumber(value("--threads"), 0, 1000, options.threads))
                 return UsageError("--threads needs a number from 0 to 1000");
@@ -193,6 +212,14 @@ std::atomic<bool> g_errorShown{false};
 
 } // namespace
 
+// How many addresses the ranges hold (each range's own count, as it walks).
+double AddressCount(const std::vector<AddressRange>& ranges) {
+    double count = 0;
+    for (const AddressRange& range : ranges)
+        count += static_cast<double>(static_cast<std::uint32_t>(range.end - range.start)) + 1;
+    return count;
+}
+
 // Reads the list file into the scan's ranges, telling what it refuses (once,
 // on standard error). Exits 1 when lines were refused and no range is left.
 // Returns -1 to go on.
@@ -216,9 +243,11 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
+    // The directory of the default list file, the same one the window uses.
     ScanSettingsRecord settings;
     ProgramDirectoryInfo dir;
-    if (FindProgramDirectory(dir)) {
+    const ProgramDirectoryResult found = FindProgramDirectory(dir);
+    if (found == ProgramDirectoryResult::Found) {
         settings.ProgramDirectory = dir.display;
         settings.ProgramDirectoryPath = dir.path;
     }
@@ -235,6 +264,9 @@ int main(int argc, char** argv) {
     store.Load(settings);
     ScanRequest request;
     request.options = ScanOptionsFrom(settings);
+    request.options.fastScan = !options.threadEngine;
+    if (options.rate > 0)
+        request.options.rate = options.rate;
     if (options.threads >= 0)
         request.options.maxThread = options.threads;
     if (options.timeout >= 0)
@@ -245,6 +277,13 @@ int main(int argc, char** argv) {
         request.options.safeMode = true;
 
     if (options.ranges.empty()) {
+        if (!options.hasList && found != ProgramDirectoryResult::Found &&
+            settings.IpListFileName == kDefaultListFileName)
+            // The default list would otherwise be read from the current
+            // directory, which is not where the window keeps it.
+            return UsageError("no program directory for the default list file" +
+                              (dir.path.empty() ? std::string() : " (" + dir.path + ")") +
+                              "; give ranges or --list");
         const std::string list = options.hasList ? options.listFile : settings.IpListFileName;
         const std::string problem = ListFileProblem(list);
         if (!problem.empty())
@@ -263,9 +302,13 @@ int main(int argc, char** argv) {
         const char byte = 'e';
         [[maybe_unused]] ssize_t n = write(g_wakeUp[1], &byte, 1);
     });
-    CThreadManager manager(std::move(request), sink, RealScanProbes());
+    const ScanOptions scanOptions = request.options;
+    const double total = AddressCount(request.ranges);
+    const std::unique_ptr<ScanEngine> engine =
+        MakeScanEngine(std::move(request), sink, RealScanProbes());
     HandleInterrupts(OnInterrupt);
-    if (!manager.Start()) {
+    const auto started = std::chrono::steady_clock::now();
+    if (!engine->Start()) {
         HandleInterrupts(SIG_DFL);
         std::fprintf(stderr, "vopal-scan: cannot start the scan thread\n");
         return 1;
@@ -275,14 +318,21 @@ int main(int argc, char** argv) {
     auto report = [&] {
         if (!progress)
             return;
-        int rows = 0, answered = 0;
+        int answered = 0, named = 0;
         for (const auto& row : sink.rows.Rows()) {
-            ++rows;
-            if (row[HostRecord::kResponse] == HostRecord::kAnswered)
-                ++answered;
+            answered += row[HostRecord::kResponse] == HostRecord::kAnswered;
+            named += !row[HostRecord::kMac].empty();
         }
-        std::fprintf(stderr, "\rdrawn %u  rows %d  answered %d%s   ", sink.Drawn(), rows,
-                     answered, g_interrupts.load() ? "  (stopping)" : "");
+        const unsigned sent = sink.Drawn();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        const double rate = seconds > 0 ? sent / seconds : 0;
+        // The addresses left at today's rate, then the last echo's wait.
+        const double left = (rate > 0 ? (total - sent) / rate : 0) +
+                            (sent < total ? scanOptions.pingTimeoutMs / 1000.0 : 0);
+        std::fprintf(stderr, "\rsent %u/%.0f  answered %d  names %d  %.0f/s  left %.0f s%s   ",
+                     sent, total, answered, named, rate, std::max(0.0, left),
+                     g_interrupts.load() ? "  (stopping)" : "");
     };
     // Wakes for the end of the scan, for a signal, and twice a second for
     // the progress line.
@@ -292,11 +342,11 @@ int main(int argc, char** argv) {
             char bytes[16];
             const ssize_t n = read(g_wakeUp[0], bytes, sizeof bytes);
             if (n > 0 && std::memchr(bytes, 's', static_cast<size_t>(n)))
-                manager.Stop();
+                engine->Stop();
         }
         report();
     }
-    manager.Wait();
+    engine->Wait();
     if (progress) {
         report();
         std::fputc('\n', stderr);

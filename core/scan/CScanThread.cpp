@@ -1,13 +1,11 @@
 #include "core/scan/CScanThread.h"
 
 #include "platform/StopSignal.h"
-#include "platform/TextCodec.h"
-#include "core/scan/CNetProbe.h"
-#include "core/scan/NodeStatus.h"
+#include "core/scan/NodeStatusCells.h"
+#include "core/scan/NodeStatusQuery.h"
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
 
-#include <cstring>
 
 CScanThread::CScanThread(const ScanOptions& options, int lana, ScanProbes& probes, ScanSink& sink,
                          std::mutex* netbiosLock, const StopSignal& stop)
@@ -32,21 +30,6 @@ void CScanThread::Run(int row, const std::string& address) {
         m_probes.QueryNodeStatus(address, m_lana, buffer, m_netbiosLock, &m_stop);
     if (code != 0)
         return;
-    const NodeStatus status = DecodeNodeStatus(buffer, sizeof buffer, m_options.ignoreWorkstation);
-    record.cells[HostRecord::kMac] = status.macAddress;
-    if (!m_options.ignoreNicVendor) {
-        char key[7];
-        std::memcpy(key, status.macAddress.c_str(), 6);
-        key[6] = '\0';
-        char vendor[kNicVendorBufferSize];
-        CNetProbe().LookupNicVendor(key, vendor);
-        record.cells[HostRecord::kVendor] = vendor;
-    }
-    // Names are CP932 bytes on the wire; the list holds UTF-8.
-    if (status.computerName)
-        record.cells[HostRecord::kComputer] = Cp932ToUtf8(*status.computerName);
-    if (status.domainName)
-        record.cells[HostRecord::kDomain] = Cp932ToUtf8(*status.domainName);
-    record.cells[HostRecord::kMessenger] = Cp932ToUtf8(status.messengerNames);
+    FillNodeStatusCells(record, buffer, sizeof buffer, m_options);
     m_sink.RowResult(row, record);
 }

@@ -3,7 +3,7 @@
 #include "core/settings/RunLog.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
-#include "core/ranges/AddressRangeTable.h"
+#include "core/scan/AddressWalk.h"
 #include "core/scan/CNetProbe.h"
 #include "core/scan/CScanThread.h"
 #include "core/scan/HostRecord.h"
@@ -24,14 +24,6 @@ const char* const kAdapterFailure =
     "TCPIP」が有効に設定されている必要があります。ただしこの設定を有効にすると、第三者よりあなたのコ"
     "ンピュータへアクセスすることが可能となる場合があるため、セキュリティを正しく設定する必要があります"
     "。";
-
-// Any octet 255, or a last octet 0: no row, no worker.
-bool IsSkipped(std::uint32_t address) {
-    for (int shift = 0; shift < 32; shift += 8)
-        if (((address >> shift) & 0xFF) == 0xFF)
-            return true;
-    return (address & 0xFF) == 0;
-}
 
 // A worker holds at most two descriptors at a time: its echo socket, then its
 // node-status socket together with the neighbour table (the interface list's
@@ -95,17 +87,13 @@ void CThreadManager::Run() {
 }
 
 void CThreadManager::Walk(int lana) {
-    AddressRangeTable table;
-    for (const AddressRange& range : m_request.ranges)
-        if (!table.Append(range))
-            break;
+    AddressWalk walk(m_request.ranges);
 
     // A stored MaxThread is taken as it is, however large (below 0 counts as
     // 0); the descriptors free now bound the workers too, so that no probe
     // goes without its socket.
     const long limit = std::min<long>(std::max(0, m_request.options.maxThread) + 1L,
                                       WorkersForDescriptors(FreeDescriptorCount()));
-    unsigned drawn = 0;
     int rows = 0;
     for (;;) {
         {
@@ -114,11 +102,12 @@ void CThreadManager::Walk(int lana) {
         }
         if (m_stop.IsRaised())
             break;
-        const std::uint32_t address = table.NextAddress();
-        if (address == AddressRangeTable::kEndValue)
+        std::uint32_t address = 0;
+        bool skipped = false;
+        if (!walk.Next(address, skipped))
             break;
-        m_sink.Progress(++drawn);
-        if (IsSkipped(address))
+        m_sink.Progress(walk.Drawn());
+        if (skipped)
             continue;
 
         const std::string text = HostRecord::FormatAddress(address);
@@ -140,7 +129,7 @@ void CThreadManager::Walk(int lana) {
             break;
         }
     }
-    Finish(drawn);
+    Finish(walk.Drawn());
 }
 
 bool CThreadManager::EnsureWorker(int lana) {

@@ -4,6 +4,13 @@
 // default) and the event-driven one (FastScanEngine). MakeScanEngine picks by
 // the request's options.
 
+#include "core/scan/ScanRequest.h"
+
+#include <memory>
+
+class ScanProbes;
+class ScanSink;
+
 class ScanEngine {
 public:
     virtual ~ScanEngine() = default;
@@ -17,3 +24,8 @@ public:
     // Returns once the scan has ended and every thread of it is joined.
     virtual void Wait() = 0;
 };
+
+// The engine the request asks for (options.fastScan); `boxOwner` owns its
+// message boxes.
+std::unique_ptr<ScanEngine> MakeScanEngine(ScanRequest request, ScanSink& sink,
+                                           ScanProbes& probes, void* boxOwner = nullptr);

@@ -32,3 +32,6 @@ constexpr int kMaxStoredPingTimeout = 600000;
 
 // The registry key (under HKEY_LOCAL_MACHINE) that holds the stored fields.
 constexpr const char* SettingsKey = "SOFTWARE\\BRELLOW\\KestruneDurvane";
+
+// The list file's name in the program directory when none is stored.
+constexpr const char* kDefaultListFileName = "iplist.lst";

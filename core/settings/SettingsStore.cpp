@@ -59,7 +59,7 @@ void SettingsStore::Load(ScanSettingsRecord& settings) {
 
     // The real directory, not the lower-cased text: that one may not exist
     // on a file system that tells letter case apart.
-    settings.IpListFileName = settings.ProgramDirectoryPath + "iplist.lst";
+    settings.IpListFileName = settings.ProgramDirectoryPath + kDefaultListFileName;
     char buffer[kRegistryValueBufferSize];
     if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, "IpListFileName", kRegistryKindText,
                           buffer))

@@ -1,8 +1,10 @@
 // The program started as a user starts it: a copy of vopal in a directory of
-// its own (its log goes there), on the offscreen platform, with its boxes on
-// standard error, the settings store and the instance lock in the test's
-// directories.
+// its own outside the build tree, which makes it an installed copy (its log
+// goes to the data directory, never beside it), on the offscreen platform,
+// with its boxes on standard error, the settings store, the data directory and
+// the instance lock in the test's directories.
 
+#include "platform/ProgramDirectory.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,17 +48,29 @@ protected:
             ::setenv("VOPAL_BOXES_ON_STDERR", "1", 1);
             ::setenv("XDG_RUNTIME_DIR", dir.file("run").c_str(), 1);
             ::setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+            ::setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
             if (withoutNetwork)
                 ::execlp("unshare", "unshare", "-n", program.c_str(), nullptr);
             else
                 ::execl(program.c_str(), program.c_str(), nullptr);
             ::_exit(127);
         }
+        m_running.push_back(pid);
         return pid;
     }
 
+    // A copy that a failed assertion left running would hold the test's
+    // output open and the instance lock.
+    void TearDown() override {
+        for (pid_t pid : m_running) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+
     // The exit code, or -1 when the process did not end within the time.
-    static int WaitExit(pid_t pid, std::chrono::seconds limit = 30s) {
+    int WaitExit(pid_t pid, std::chrono::seconds limit = 30s) {
+        std::erase(m_running, pid);
         const auto end = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < end) {
             int status = 0;
@@ -78,7 +93,10 @@ protected:
         ASSERT_EQ(::waitpid(pid, nullptr, WNOHANG), 0) << "the program ended early";
     }
 
-    std::string Log() const { return TempDir::ReadFile(dir.file("vopal.log")); }
+    std::string DataFile(const std::string& name) const {
+        return dir.file("data/kestrune-durvane/" + name);
+    }
+    std::string Log() const { return TempDir::ReadFile(DataFile("vopal.log")); }
     std::string Store() const { return dir.file("config/BRELLOW/registry.reg"); }
 
     TempDir dir;
@@ -86,6 +104,7 @@ protected:
 
 private:
     int m_started = 0;
+    std::vector<pid_t> m_running;
 };
 
 TEST_F(StartupTest, ANormalRunLogsItsStartAndSavesTheSettingsWhenItEnds) {
@@ -93,12 +112,12 @@ TEST_F(StartupTest, ANormalRunLogsItsStartAndSavesTheSettingsWhenItEnds) {
     WaitUntilRunning(first);
     // A second copy ends at once, shows nothing and touches nothing.
     struct stat before {};
-    ASSERT_EQ(::stat(dir.file("vopal.log").c_str(), &before), 0);
+    ASSERT_EQ(::stat(DataFile("vopal.log").c_str(), &before), 0);
     pid_t second = Start();
     EXPECT_EQ(WaitExit(second, 20s), 0);
     EXPECT_EQ(TempDir::ReadFile(dir.file("stderr1")), "");
     struct stat after {};
-    ASSERT_EQ(::stat(dir.file("vopal.log").c_str(), &after), 0);
+    ASSERT_EQ(::stat(DataFile("vopal.log").c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_FALSE(TempDir::Exists(Store()));
@@ -113,10 +132,16 @@ TEST_F(StartupTest, ANormalRunLogsItsStartAndSavesTheSettingsWhenItEnds) {
                            "PING TIMEOUT:7000\n"
                            "ディレクトリ： .*/\n");
     EXPECT_TRUE(std::regex_match(Log(), order)) << Log();
+    const std::string shown = "ディレクトリ： " + LowerCaseAscii(DataFile("")) + "\n";
+    EXPECT_TRUE(Log().ends_with(shown)) << Log();
     const std::string store = TempDir::ReadFile(Store());
-    for (const char* value : {"\"PingTimeout\"=dword:00001b58", "\"MaxThread\"=dword:0000000a",
-                              "\"IpListFileName\"="})
+    for (const char* value : {"\"PingTimeout\"=dword:00001b58", "\"MaxThread\"=dword:0000000a"})
         EXPECT_NE(store.find(value), std::string::npos) << value << "\n" << store;
+    // Nothing beside the copy: its list file, too, is in the data directory.
+    EXPECT_FALSE(TempDir::Exists(dir.file("vopal.log")));
+    EXPECT_NE(store.find("\"IpListFileName\"=\"" + DataFile("iplist.lst") + "\""),
+              std::string::npos)
+        << store;
 }
 
 TEST_F(StartupTest, WithoutAnAddressOfItsOwnItEndsWithCodeOneAfterTheShutdownSteps) {

@@ -4,6 +4,11 @@
 # postinst on that tree (through DPKG_ROOT, as dpkg does for another root)
 # with a setcap that only records its arguments, one that fails, and none.
 #
+# The installed programs are run (as root, the scans on loopback addresses
+# only) to see that they write nothing beside themselves. Last, where lintian
+# is installed, the Debian package is built and must pass it without any error
+# or warning.
+#
 # usage: install_test.sh <build dir> <postinst> <1 when the window is built>
 set -euo pipefail
 build=$1
@@ -11,7 +16,9 @@ postinst=$2
 with_window=$3
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+vopal_pid=
+# A vopal left running by a failed check must not outlive the test.
+trap '[ -z "$vopal_pid" ] || kill -KILL "$vopal_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
 status=0
 fail() {
   echo "FAIL: $*" >&2
@@ -21,7 +28,9 @@ fail() {
 cmake --install "$build" --prefix "$scratch/usr" >/dev/null
 bin=$scratch/usr/bin
 
-for program in vopal-scan nbtstat; do
+programs=(vopal-scan nbtstat)
+[ "$with_window" = 1 ] && programs+=(vopal)
+for program in "${programs[@]}"; do
   [ -x "$bin/$program" ] || fail "$program is not installed in bin"
   page=$scratch/usr/share/man/man1/$program.1.gz
   gzip -dc "$page" 2>/dev/null | grep -q "^\.TH" || fail "no manual page $page"
@@ -62,6 +71,94 @@ else
   [ ! -e "$scratch/usr/share/applications/kestrune-durvane.desktop" ] ||
     fail "a desktop entry is installed without the window program"
 fi
+
+# The installed copy writes nothing beside itself, whoever runs it: the test
+# runs as root, and the scratch bin is writable by whoever runs the test, just
+# as /usr/bin is by root. Everything goes to the XDG_DATA_HOME it is given.
+# Scans go to loopback addresses only.
+run_home=$scratch/home
+data=$run_home/data/kestrune-durvane
+mkdir -p "$run_home/run"
+chmod 700 "$run_home/run"
+bin_before=$(ls -A "$bin")
+installed_env=(env -u DISPLAY -u WAYLAND_DISPLAY HOME="$run_home" XDG_DATA_HOME="$run_home/data"
+  XDG_CONFIG_HOME="$run_home/config" XDG_RUNTIME_DIR="$run_home/run" TMPDIR="$run_home"
+  QT_QPA_PLATFORM=offscreen VOPAL_BOXES_ON_STDERR=1)
+no_data_dir=(HOME="$run_home/file" XDG_DATA_HOME="$run_home/file/data"
+  XDG_CONFIG_HOME="$run_home/config-without-data")
+wrote_nothing_beside() {
+  [ "$(ls -A "$bin")" = "$bin_before" ] ||
+    fail "the installed programs wrote beside themselves: $(ls -A "$bin" | tr '\n' ' ')"
+}
+
+# vopal-scan takes its default list file from the data directory.
+mkdir -p "$data"
+printf '127.0.0.1,127.0.0.2\r\n' >"$data/iplist.lst"
+if "${installed_env[@]}" "$bin/vopal-scan" --keep-silent --timeout 1000 >"$scratch/scan.csv" \
+  2>"$scratch/err"; then
+  for address in 127.0.0.1 127.0.0.2; do
+    grep -q "^$address," "$scratch/scan.csv" ||
+      fail "vopal-scan did not scan $address of the data directory's list file: $(cat "$scratch/scan.csv" "$scratch/err")"
+  done
+else
+  fail "the installed vopal-scan failed on the data directory's list file: $(cat "$scratch/err")"
+fi
+rm -f "$data/iplist.lst"
+
+# vopal started, then ended by the session (SIGTERM). It handles the signal
+# from before it opens its log, so the log's appearance is the moment to send
+# it; the settings it saves at the end name the data directory's list file.
+if [ "$with_window" = 1 ]; then
+  "${installed_env[@]}" "$bin/vopal" >/dev/null 2>"$scratch/err" &
+  pid=$!
+  vopal_pid=$pid
+  for _ in $(seq 600); do
+    [ -e "$data/vopal.log" ] && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -TERM "$pid" 2>/dev/null || true
+  for _ in $(seq 600); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -KILL "$pid"
+    fail "vopal did not end after SIGTERM"
+  fi
+  code=0
+  wait "$pid" || code=$?
+  vopal_pid=
+  shown=$(printf '%s' "$data/" | tr 'A-Z' 'a-z')
+  if grep -qxF "ディレクトリ： $shown" "$data/vopal.log" 2>/dev/null; then
+    [ "$code" = 0 ] || fail "vopal ended with $code after SIGTERM: $(cat "$scratch/err")"
+    store=$run_home/config/BRELLOW/registry.reg
+    grep -qxF "\"IpListFileName\"=\"$data/iplist.lst\"" "$store" 2>/dev/null ||
+      fail "vopal's stored list file is not in the data directory: $(cat "$store" 2>/dev/null)"
+  elif grep -q "IPアドレスを取得できません" "$data/vopal.log" 2>/dev/null; then
+    echo "this machine has no address but 127.0.0.1: vopal ended at start-up, as it should"
+  else
+    fail "the installed vopal kept no full log in $data (exit $code): $(cat "$scratch/err")"
+  fi
+fi
+wrote_nothing_beside
+
+# Without a data directory (a plain file in its way) an installed copy stops
+# rather than falling back to its own directory.
+touch "$run_home/file"
+code=0
+"${installed_env[@]}" "${no_data_dir[@]}" "$bin/vopal-scan" >/dev/null 2>"$scratch/err" || code=$?
+[ "$code" = 2 ] && grep -q "no program directory" "$scratch/err" ||
+  fail "vopal-scan without a data directory: exit $code, $(cat "$scratch/err")"
+if [ "$with_window" = 1 ]; then
+  # It should stop at once; one that runs on is ended (exit 124) by timeout.
+  code=0
+  timeout 60 "${installed_env[@]}" "${no_data_dir[@]}" "$bin/vopal" >/dev/null 2>"$scratch/err" ||
+    code=$?
+  [ "$code" = 1 ] && grep -q "データを保存するディレクトリを作成できませんでした。" "$scratch/err" ||
+    fail "vopal without a data directory: exit $code, $(cat "$scratch/err")"
+fi
+wrote_nothing_beside
 
 # The postinst, with a setcap that records its arguments and exits with
 # $SETCAP_STATUS.
@@ -113,6 +210,30 @@ else
   fi
   grep -q "libcap2-bin" "$scratch/err" || fail "no note naming libcap2-bin without setcap"
   grep -q "ping_group_range" "$scratch/err" || fail "the note does not tell of ping_group_range"
+fi
+
+# The Debian package, as `cpack -G DEB` makes it, into the scratch directory.
+if ! command -v lintian >/dev/null; then
+  echo "lintian is not installed (scripts/setup --test installs it): the package is not checked"
+elif ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/deb" >"$scratch/cpack.log" 2>&1; then
+  fail "cpack could not build the package: $(tail -n 20 "$scratch/cpack.log")"
+else
+  deb=$(find "$scratch/deb" -maxdepth 1 -name '*.deb' | head -n 1)
+  # The changelog's latest entry is of the package's version.
+  version=$(dpkg-deb -f "$deb" Version)
+  entry=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kestrune-durvane/changelog.gz |
+    gzip -dc | head -n 1)
+  [[ "$entry" == "kestrune-durvane ($version) "* ]] ||
+    fail "the changelog's latest entry is not of version $version: $entry"
+  # Exit 2: an error or warning was found; 1: lintian itself failed.
+  code=0
+  lintian --fail-on error,warning --no-tag-display-limit "$deb" >"$scratch/lintian.log" \
+    2>"$scratch/lintian.err" || code=$?
+  case $code in
+    0) ;;
+    2) fail "lintian: $(grep -E '^[EW]: ' "$scratch/lintian.log")" ;;
+    *) fail "lintian did not run (exit $code): $(cat "$scratch/lintian.err")" ;;
+  esac
 fi
 
 exit $status

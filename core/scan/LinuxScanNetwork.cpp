@@ -1,0 +1,356 @@
+#include "core/scan/LinuxScanNetwork.h"
+
+#include "core/scan/EchoPackets.h"
+#include "platform/IcmpEcho.h"
+#include "platform/Netbios.h"
+#include "platform/StopSignal.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <ifaddrs.h>
+#include <linux/errqueue.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <random>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// After <netinet/in.h>, whose definitions it then leaves alone.
+#include <linux/icmp.h>
+
+namespace {
+
+// Enough for the replies of a whole /20 arriving at once.
+constexpr int kReceiveBuffer = 8 << 20;
+constexpr int kSendBuffer = 4 << 20;
+constexpr std::size_t kDatagram = 2048;
+
+void Close(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+void SetBuffers(int fd) {
+    const int receive = kReceiveBuffer, send = kSendBuffer, on = 1;
+    // Beyond net.core.rmem_max the kernel keeps its own maximum; that is fine.
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive, sizeof receive);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send, sizeof send);
+    ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+}
+
+int ReadNeighbourLimit() {
+    std::ifstream file("/proc/sys/net/ipv4/neigh/default/gc_thresh3");
+    int limit = 0;
+    return file >> limit && limit > 0 ? limit : 1024;
+}
+
+// The drop counter that SO_RXQ_OVFL attaches to a datagram, if any.
+bool DropCounter(msghdr& message, std::uint32_t& counter) {
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level == SOL_SOCKET && item->cmsg_type == SO_RXQ_OVFL) {
+            std::memcpy(&counter, CMSG_DATA(item), sizeof counter);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The target an error-queue entry is about, when it says the target cannot
+// be reached (ICMP unreachable or time exceeded, or a local failure).
+bool UnreachableTarget(msghdr& message, const sockaddr_in& offended, std::uint32_t& target) {
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+        if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_RECVERR)
+            continue;
+        sock_extended_err error;
+        std::memcpy(&error, CMSG_DATA(item), sizeof error);
+        const bool fatal = error.ee_origin == SO_EE_ORIGIN_LOCAL ||
+                           (error.ee_origin == SO_EE_ORIGIN_ICMP &&
+                            (error.ee_type == 3 || error.ee_type == 11 || error.ee_type == 12));
+        if (!fatal || message.msg_namelen < sizeof offended)
+            return false;
+        target = ntohl(offended.sin_addr.s_addr);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+LinuxScanNetwork::~LinuxScanNetwork() {
+    Close(m_epoll);
+    Close(m_icmp);
+    Close(m_udp);
+}
+
+int LinuxScanNetwork::Open(std::uint32_t localAddress) {
+    IcmpSocketKind kind;
+    m_icmp = IcmpEchoInternal::OpenScanSocket(kind);
+    if (m_icmp < 0)
+        return errno ? errno : EPERM;
+    m_raw = kind == IcmpSocketKind::Raw;
+    SetBuffers(m_icmp);
+    const int ttl = 255;
+    ::setsockopt(m_icmp, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+    if (m_raw) {
+        icmp_filter filter{};
+        filter.data = ~((1u << 0) | (1u << 3) | (1u << 11) | (1u << 12));
+        ::setsockopt(m_icmp, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+        std::random_device device;
+        m_echoId = static_cast<std::uint16_t>(device());
+    } else {
+        // A datagram socket's identifier is its port, which the kernel picks.
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        socklen_t length = sizeof any;
+        if (::bind(m_icmp, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0 ||
+            ::getsockname(m_icmp, reinterpret_cast<sockaddr*>(&any), &length) != 0)
+            return errno;
+        m_echoId = ntohs(any.sin_port);
+    }
+
+    m_udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_udp < 0)
+        return errno;
+    SetBuffers(m_udp);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = localAddress;
+    if (::bind(m_udp, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        return errno;
+    m_namePort = NetbiosDestinationPort();
+
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0)
+        return errno;
+    for (int fd : {m_icmp, m_udp}) {
+        epoll_event event{};
+        event.events = EPOLLIN; // EPOLLERR comes unasked
+        event.data.fd = fd;
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
+            return errno;
+    }
+
+    m_neighbourLimit = ReadNeighbourLimit();
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) == 0) {
+        for (const ifaddrs* item = list; item; item = item->ifa_next) {
+            if (!item->ifa_addr || !item->ifa_netmask || item->ifa_addr->sa_family != AF_INET ||
+                !(item->ifa_flags & IFF_UP) || (item->ifa_flags & IFF_LOOPBACK))
+                continue;
+            const std::uint32_t address =
+                ntohl(reinterpret_cast<const sockaddr_in*>(item->ifa_addr)->sin_addr.s_addr);
+            const std::uint32_t mask =
+                ntohl(reinterpret_cast<const sockaddr_in*>(item->ifa_netmask)->sin_addr.s_addr);
+            m_networks.emplace_back(address & mask, mask);
+        }
+        ::freeifaddrs(list);
+    }
+    return 0;
+}
+
+int LinuxScanNetwork::SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(target);
+    for (;;) {
+        if (::sendto(m_icmp, request.data(), request.size(), MSG_DONTWAIT,
+                     reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+int LinuxScanNetwork::SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(target);
+    to.sin_port = htons(m_namePort);
+    for (;;) {
+        if (::sendto(m_udp, datagram.data(), datagram.size(), MSG_DONTWAIT,
+                     reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+void LinuxScanNetwork::Wait(int timeoutMs, const StopSignal& stop,
+                            std::vector<NetworkEvent>& events) {
+    if (stop.Fd() >= 0 && m_watchedStop != stop.Fd()) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = stop.Fd();
+        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, stop.Fd(), &event);
+        m_watchedStop = stop.Fd();
+    }
+    epoll_event ready[4];
+    const int count = ::epoll_wait(m_epoll, ready, 4, StopAwarePollMs(&stop, timeoutMs));
+    for (int i = 0; i < count; ++i) {
+        const int fd = ready[i].data.fd;
+        const bool error = ready[i].events & EPOLLERR;
+        if (fd == m_icmp) {
+            if (error)
+                ReadIcmpErrors(events);
+            ReadIcmp(events);
+        } else if (fd == m_udp) {
+            if (error)
+                ReadNameErrors(events);
+            ReadNames(events);
+        }
+    }
+}
+
+void LinuxScanNetwork::NoteDrops(std::uint32_t& last, std::uint32_t now,
+                                 std::vector<NetworkEvent>& events) {
+    if (now == last)
+        return;
+    NetworkEvent event;
+    event.kind = NetworkEvent::Kind::Dropped;
+    event.count = now - last;
+    last = now;
+    events.push_back(std::move(event));
+}
+
+void LinuxScanNetwork::ReadIcmp(std::vector<NetworkEvent>& events) {
+    std::uint8_t buffer[kDatagram];
+    alignas(cmsghdr) char control[256];
+    for (;;) {
+        sockaddr_in from{};
+        iovec io{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(m_icmp, &message, MSG_DONTWAIT);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        std::uint32_t counter;
+        if (DropCounter(message, counter))
+            NoteDrops(m_icmpDrops, counter, events);
+        const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(got));
+        const EchoPackets::Message parsed =
+            m_raw ? EchoPackets::ParseRaw(bytes)
+                  : EchoPackets::ParseDatagram(bytes, ntohl(from.sin_addr.s_addr));
+        if (parsed.kind == EchoPackets::Message::Kind::Unrelated)
+            continue;
+        NetworkEvent event;
+        event.kind = parsed.kind == EchoPackets::Message::Kind::Reply
+                         ? NetworkEvent::Kind::EchoReply
+                         : NetworkEvent::Kind::EchoUnreachable;
+        event.address = parsed.address;
+        event.id = parsed.id;
+        event.sequence = parsed.sequence;
+        event.bytes.assign(parsed.payload.begin(), parsed.payload.end());
+        events.push_back(std::move(event));
+    }
+}
+
+void LinuxScanNetwork::ReadIcmpErrors(std::vector<NetworkEvent>& events) {
+    for (;;) {
+        std::uint8_t quoted[64];
+        alignas(cmsghdr) char control[512];
+        sockaddr_in offended{};
+        iovec io{quoted, sizeof quoted};
+        msghdr message{};
+        message.msg_name = &offended;
+        message.msg_namelen = sizeof offended;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(m_icmp, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        NetworkEvent event;
+        event.kind = NetworkEvent::Kind::EchoUnreachable;
+        // The kernel quotes our request's header: the id and sequence tell
+        // which request it was.
+        if (got >= 8) {
+            event.id = static_cast<std::uint16_t>(quoted[4] << 8 | quoted[5]);
+            event.sequence = static_cast<std::uint16_t>(quoted[6] << 8 | quoted[7]);
+        }
+        if (UnreachableTarget(message, offended, event.address))
+            events.push_back(std::move(event));
+    }
+}
+
+void LinuxScanNetwork::ReadNames(std::vector<NetworkEvent>& events) {
+    std::uint8_t buffer[kDatagram];
+    alignas(cmsghdr) char control[256];
+    for (;;) {
+        sockaddr_in from{};
+        iovec io{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(m_udp, &message, MSG_DONTWAIT);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            // A pending error (ECONNREFUSED of an earlier datagram) is read
+            // from the error queue; nothing more waits here.
+            return;
+        }
+        std::uint32_t counter;
+        if (DropCounter(message, counter))
+            NoteDrops(m_udpDrops, counter, events);
+        NetworkEvent event;
+        event.kind = NetworkEvent::Kind::NameReply;
+        event.address = ntohl(from.sin_addr.s_addr);
+        event.port = ntohs(from.sin_port);
+        event.bytes.assign(buffer, buffer + got);
+        events.push_back(std::move(event));
+    }
+}
+
+void LinuxScanNetwork::ReadNameErrors(std::vector<NetworkEvent>& events) {
+    for (;;) {
+        std::uint8_t quoted[64];
+        alignas(cmsghdr) char control[512];
+        sockaddr_in offended{};
+        iovec io{quoted, sizeof quoted};
+        msghdr message{};
+        message.msg_name = &offended;
+        message.msg_namelen = sizeof offended;
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(m_udp, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        NetworkEvent event;
+        event.kind = NetworkEvent::Kind::NameUnreachable;
+        if (UnreachableTarget(message, offended, event.address))
+            events.push_back(std::move(event));
+    }
+}
+
+bool LinuxScanNetwork::OnLink(std::uint32_t target) const {
+    for (const auto& [network, mask] : m_networks)
+        if ((target & mask) == network)
+            return true;
+    return false;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The event-driven engine's sockets on Linux: an ICMP socket (datagram where
+// allowed, else raw, as the echo probe chooses) and a UDP socket bound to the
+// adapter's address, both non-blocking with large buffers, IP_RECVERR for
+// unreachable targets and SO_RXQ_OVFL to count what the kernel drops, and one
+// epoll over them and the stop signal.
+
+#include "core/scan/ScanNetwork.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+enum class IcmpSocketKind;
+
+class LinuxScanNetwork : public ScanNetwork {
+public:
+    LinuxScanNetwork() = default;
+    ~LinuxScanNetwork() override;
+    LinuxScanNetwork(const LinuxScanNetwork&) = delete;
+    LinuxScanNetwork& operator=(const LinuxScanNetwork&) = delete;
+
+    int Open(std::uint32_t localAddress) override;
+    std::uint16_t EchoId() const override { return m_echoId; }
+    int SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) override;
+    int SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) override;
+    void Wait(int timeoutMs, const StopSignal& stop, std::vector<NetworkEvent>& events) override;
+    bool OnLink(std::uint32_t target) const override;
+    int NeighbourLimit() const override { return m_neighbourLimit; }
+
+private:
+    void ReadIcmp(std::vector<NetworkEvent>& events);
+    void ReadIcmpErrors(std::vector<NetworkEvent>& events);
+    void ReadNames(std::vector<NetworkEvent>& events);
+    void ReadNameErrors(std::vector<NetworkEvent>& events);
+    void NoteDrops(std::uint32_t& last, std::uint32_t now, std::vector<NetworkEvent>& events);
+
+    int m_icmp = -1;
+    int m_udp = -1;
+    int m_epoll = -1;
+    int m_watchedStop = -1;
+    bool m_raw = false;
+    std::uint16_t m_echoId = 0;
+    std::uint16_t m_namePort = 137;
+    std::uint32_t m_icmpDrops = 0;
+    std::uint32_t m_udpDrops = 0;
+    int m_neighbourLimit = 1024;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_networks; // address & mask, mask (host order)
+};

@@ -1,0 +1,52 @@
+#pragma once
+// What the event-driven engine needs of the network: one socket for echo
+// requests and one for node-status queries, both non-blocking, and a wait for
+// whatever arrives. LinuxScanNetwork is the real one; engine tests script
+// their own.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+class StopSignal;
+
+struct NetworkEvent {
+    enum class Kind {
+        EchoReply,       // address, id, sequence, bytes = payload
+        EchoUnreachable, // address = the target; the request will not be answered
+        NameReply,       // address, port, bytes = the datagram
+        NameUnreachable, // address = the target; no node-status answer will come
+        Dropped,         // count = datagrams the kernel dropped for want of buffer
+    };
+    Kind kind = Kind::EchoReply;
+    std::uint32_t address = 0; // host byte order
+    std::uint16_t id = 0;
+    std::uint16_t sequence = 0;
+    std::uint16_t port = 0;
+    std::uint32_t count = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+class ScanNetwork {
+public:
+    virtual ~ScanNetwork() = default;
+
+    // Opens the sockets; node-status queries go out from `localAddress`
+    // (network byte order). 0, or the errno of what failed.
+    virtual int Open(std::uint32_t localAddress) = 0;
+    // The identifier our echo requests carry.
+    virtual std::uint16_t EchoId() const = 0;
+    // 0 when sent; EAGAIN/EWOULDBLOCK/ENOBUFS when the send buffer or the
+    // neighbour queue is full (send again later); any other errno: this
+    // target cannot be reached.
+    virtual int SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) = 0;
+    virtual int SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) = 0;
+    // Waits at most timeoutMs, or until `stop` is raised, and appends what
+    // has arrived to `events`.
+    virtual void Wait(int timeoutMs, const StopSignal& stop, std::vector<NetworkEvent>& events) = 0;
+    // Whether the target is on a network of our own interfaces: its echo
+    // takes a neighbour-table entry until it is resolved or fails.
+    virtual bool OnLink(std::uint32_t target) const = 0;
+    // How many neighbour-table entries the system keeps at most.
+    virtual int NeighbourLimit() const = 0;
+};
