@@ -11,7 +11,7 @@
 #include "gui/res/DialogBuilder.h"
 #include "core/res/Resource.h"
 #include "core/ranges/AddressRangeTable.h"
-#include "core/scan/CThreadManager.h"
+#include "core/scan/ScanEngine.h"
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanRequest.h"
 #include "gui/model/ModelScanSink.h"
@@ -194,7 +194,9 @@ void CScanStartDlg::OnStart() {
     connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
             [this](int lana) { m_settings.LanaNumber = lana; });
     connect(m_sink.get(), &ModelScanSink::finished, this, &CScanStartDlg::OnScanFinished);
-    auto manager = std::make_unique<CThreadManager>(
+    // The thread-per-probe engine, or the event-driven one when the options
+    // ask for it.
+    std::unique_ptr<ScanEngine> manager = MakeScanEngine(
         std::move(request), *m_sink, s_probesForTests ? *s_probesForTests : RealScanProbes(),
         BoxOwner(m_mainWindow));
     if (!manager->Start()) {

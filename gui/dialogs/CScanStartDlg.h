@@ -10,7 +10,7 @@
 #include <memory>
 
 class CIpAddressCtrl;
-class CThreadManager;
+class ScanEngine;
 class ListControlRangeRows;
 class ModelScanSink;
 class ResultModel;
@@ -66,5 +66,5 @@ private:
     QCheckBox* m_dontSave;
     std::unique_ptr<ListControlRangeRows> m_rows;
     std::unique_ptr<ModelScanSink> m_sink;      // of the scan under way
-    std::unique_ptr<CThreadManager> m_pManager; // null when no scan runs
+    std::unique_ptr<ScanEngine> m_pManager; // the scan's engine; null when no scan runs
 };
