@@ -1,0 +1,363 @@
+// The event-driven engine against a scripted network: which replies it takes
+// and which it drops, what it does when sends are refused, the retry of a
+// node-status query, the neighbour table's share and Stop. The packet codec
+// with tables of bytes.
+
+#include "core/scan/EchoPackets.h"
+#include "core/scan/FastScanEngine.h"
+#include "core/scan/MemoryScanSink.h"
+#include "core/scan/ScanProbes.h"
+#include "core/settings/RunLog.h"
+#include "platform/NodeStatusPacket.h"
+#include "platform/StopSignal.h"
+#include "tests/platform/NodeStatusReplyBuilder.h"
+#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Kind = NetworkEvent::Kind;
+
+std::uint32_t Ip(int last) { return 0x0A000000u | static_cast<std::uint32_t>(last); } // 10.0.0.last
+
+// What each scripted host does.
+struct Host {
+    bool echo = false;         // answers the echo
+    bool unreachable = false;  // an ICMP error comes back instead
+    int namesOnQuery = 0;      // answers the n-th node-status query (0: never)
+    bool nameRefused = false;  // port unreachable for the query
+};
+
+// The network as a script: every send is recorded; replies are queued and
+// delivered by the next Wait. Hooks let a test add foreign datagrams.
+class ScriptedNetwork : public ScanNetwork {
+public:
+    std::map<std::uint32_t, Host> hosts;
+    int refuseEchoSends = 0;  // the first n echo sends fail with EAGAIN or ENOBUFS
+    int refuseNameSends = 0;
+    bool onLink = false;
+    int neighbourLimit = 1024;
+    // Called with each echo reply before it is queued; may queue more.
+    std::function<void(const NetworkEvent&, std::vector<NetworkEvent>&)> extra;
+
+    struct Sent {
+        bool echo;
+        std::uint32_t target;
+        Clock::time_point at;
+    };
+    std::vector<Sent> sent;
+
+    int Open(std::uint32_t) override { return 0; }
+    std::uint16_t EchoId() const override { return 0x4B44; }
+    bool OnLink(std::uint32_t) const override { return onLink; }
+    int NeighbourLimit() const override { return neighbourLimit; }
+
+    int SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) override {
+        if (refuseEchoSends > 0)
+            return refuseEchoSends-- % 2 ? EAGAIN : ENOBUFS;
+        sent.push_back({true, target, Clock::now()});
+        const Host& host = hosts[target];
+        if (!host.echo && !host.unreachable)
+            return 0;
+        NetworkEvent event;
+        event.kind = host.echo ? Kind::EchoReply : Kind::EchoUnreachable;
+        event.address = target;
+        event.id = static_cast<std::uint16_t>(request[4] << 8 | request[5]);
+        event.sequence = static_cast<std::uint16_t>(request[6] << 8 | request[7]);
+        event.bytes.assign(request.begin() + 8, request.end());
+        if (extra)
+            extra(event, m_queue);
+        m_queue.push_back(std::move(event));
+        return 0;
+    }
+
+    int SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) override {
+        if (refuseNameSends > 0)
+            return refuseNameSends-- % 2 ? ENOBUFS : EAGAIN;
+        sent.push_back({false, target, Clock::now()});
+        Host& host = hosts[target];
+        ++m_queries[target];
+        NetworkEvent event;
+        event.address = target;
+        if (host.nameRefused) {
+            event.kind = Kind::NameUnreachable;
+        } else if (host.namesOnQuery == m_queries[target]) {
+            event.kind = Kind::NameReply;
+            event.port = 137;
+            const std::uint16_t id = static_cast<std::uint16_t>(datagram[0] << 8 | datagram[1]);
+            event.bytes = NodeStatusReplyBuilder::WorkstationBytes(id);
+        } else {
+            return 0;
+        }
+        m_queue.push_back(std::move(event));
+        return 0;
+    }
+
+    void Wait(int timeoutMs, const StopSignal& stop, std::vector<NetworkEvent>& events) override {
+        if (m_queue.empty()) {
+            // Nothing will come: sleep as the real wait would, but wake for a stop.
+            const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+            while (Clock::now() < until && !stop.IsRaised())
+                std::this_thread::sleep_for(1ms);
+            return;
+        }
+        for (NetworkEvent& event : m_queue)
+            events.push_back(std::move(event));
+        m_queue.clear();
+    }
+
+    int QueriesOf(std::uint32_t target) { return m_queries[target]; }
+
+private:
+    std::vector<NetworkEvent> m_queue;
+    std::map<std::uint32_t, int> m_queries;
+};
+
+class NoProbes : public ScanProbes {
+public:
+    EchoOutcome PingHost(const std::string&, int, const StopSignal*) override {
+        ADD_FAILURE() << "the event-driven engine never pings through the probes";
+        return EchoOutcome::NoAnswer;
+    }
+    unsigned char QueryNodeStatus(const std::string&, int, unsigned char (&)[600], std::mutex*,
+                                  const StopSignal*) override {
+        ADD_FAILURE() << "the event-driven engine never queries through the probes";
+        return 5;
+    }
+    LanaSelection SelectLana() override { return {0, 0}; }
+};
+
+class FastScanEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        options.fastScan = true;
+        options.keepSilent = true;
+        options.pingTimeoutMs = 100;
+        options.rate = 100000;
+        ASSERT_TRUE(RunLog::Open(dir.path()));
+    }
+    void TearDown() override { RunLog::Close(); }
+
+    // Scans 10.0.0.1 to 10.0.0.last and returns "address mark names" per row.
+    std::vector<std::string> Scan(int last, std::function<void(FastScanEngine&)> whileRunning = {}) {
+        auto owned = std::make_unique<ScriptedNetwork>(std::move(network));
+        ScriptedNetwork* net = owned.get();
+        FastScanEngine engine({{{Ip(1), Ip(last)}}, options}, sink, probes, nullptr,
+                              std::move(owned));
+        EXPECT_TRUE(engine.Start());
+        if (whileRunning)
+            whileRunning(engine);
+        EXPECT_TRUE(sink.WaitForEnd(60s));
+        engine.Wait();
+        ignored = engine.Counts().ignored;
+        retries = engine.Counts().sendRetries;
+        sentLog = net->sent;
+        queries.clear();
+        for (int i = 1; i <= last; ++i)
+            queries[Ip(i)] = net->QueriesOf(Ip(i));
+        std::vector<std::string> rows;
+        for (const auto& row : sink.rows.Rows())
+            rows.push_back(row[0] + " " + row[1] + " " + row[2]);
+        return rows;
+    }
+
+    TempDir dir;
+    ScanOptions options;
+    ScriptedNetwork network;
+    MemoryScanSink sink;
+    NoProbes probes;
+    MessageBoxRecorder boxes;
+    unsigned ignored = 0, retries = 0;
+    std::vector<ScriptedNetwork::Sent> sentLog;
+    std::map<std::uint32_t, int> queries;
+};
+
+TEST_F(FastScanEngineTest, EachKindOfHostGetsTheRowOfTheOtherEngine) {
+    network.hosts[Ip(1)] = {true, false, 1};        // names at once
+    network.hosts[Ip(2)] = {true, false, 2};        // names for the retry only
+    network.hosts[Ip(3)] = {true, false, 0, true};  // port unreachable: no names
+    network.hosts[Ip(4)] = {true};                  // names never come
+    network.hosts[Ip(5)] = {false, true};           // unreachable
+    // 10.0.0.6 is silent
+    EXPECT_EQ(Scan(6), (std::vector<std::string>{"10.0.0.1 ○ PC-01", "10.0.0.2 ○ PC-01",
+                                                 "10.0.0.3 ○ ", "10.0.0.4 ○ ",
+                                                 "10.0.0.5 × ", "10.0.0.6 × "}));
+    EXPECT_EQ(queries[Ip(1)], 1);
+    EXPECT_EQ(queries[Ip(2)], 2);
+    EXPECT_EQ(queries[Ip(4)], 2) << "one retry, no more";
+    EXPECT_EQ(queries[Ip(5)] + queries[Ip(6)], 0);
+    EXPECT_EQ(ignored, 0u);
+    const auto full = sink.rows.Rows()[0];
+    EXPECT_EQ(full[3], "WORKGROUP");
+    EXPECT_EQ(full[4], "001B213C4D5E");
+    EXPECT_EQ(full[6], "PC-01/ADMIN");
+}
+
+// Replies that are not the answer to our own request are dropped and counted:
+// from an address not scanned, with another id, sequence or token, a copy of
+// one already taken, and node-status replies from another port or with
+// another transaction id.
+TEST_F(FastScanEngineTest, ForeignLateAndDuplicatedRepliesAreDroppedAndCounted) {
+    network.hosts[Ip(1)] = {true, false, 1};
+    network.hosts[Ip(2)] = {true};
+    const std::vector<std::function<void(NetworkEvent&)>> forgeries = {
+        [](NetworkEvent& e) { e.address = Ip(200); },
+        [](NetworkEvent& e) { e.id ^= 1; },
+        [](NetworkEvent& e) { e.sequence ^= 1; },
+        [](NetworkEvent& e) { e.bytes[3] ^= 1; },
+        [](NetworkEvent& e) { e.bytes.resize(4); },
+        [](NetworkEvent& e) { e.kind = Kind::EchoUnreachable; e.sequence ^= 1; },
+        [](NetworkEvent& e) {
+            e.kind = Kind::NameReply;
+            e.port = 138;
+            e.bytes = NodeStatusReplyBuilder::WorkstationBytes(
+                EchoPackets::TransactionId(0, e.address));
+        },
+        [](NetworkEvent& e) {
+            e.kind = Kind::NameReply;
+            e.port = 137;
+            e.bytes = {0x12, 0x34, 0x84};
+        },
+    };
+    network.extra = [&](const NetworkEvent& reply, std::vector<NetworkEvent>& queue) {
+        if (reply.address != Ip(2))
+            return;
+        for (const auto& forge : forgeries) {
+            NetworkEvent copy = reply;
+            forge(copy);
+            queue.push_back(copy);
+        }
+        queue.push_back(reply); // taken; the script's own copy then comes again
+    };
+    EXPECT_EQ(Scan(2), (std::vector<std::string>{"10.0.0.1 ○ PC-01", "10.0.0.2 ○ "}));
+    EXPECT_EQ(ignored, forgeries.size() + 1);
+}
+
+TEST_F(FastScanEngineTest, SendsRefusedForWantOfBufferAreRetriedNeverDropped) {
+    for (int i = 1; i <= 20; ++i)
+        network.hosts[Ip(i)] = {true, false, 1};
+    network.refuseEchoSends = 5;
+    network.refuseNameSends = 3;
+    const std::vector<std::string> rows = Scan(20);
+    ASSERT_EQ(rows.size(), 20u);
+    for (const std::string& row : rows)
+        EXPECT_NE(row.find(" ○ PC-01"), std::string::npos) << row;
+    EXPECT_EQ(retries, 8u);
+}
+
+// Silent on-link addresses each hold a neighbour entry until they fail: never
+// more than half the table's size wait at once.
+TEST_F(FastScanEngineTest, OnLinkAddressesInFlightStayBelowTheNeighbourTable) {
+    network.onLink = true;
+    network.neighbourLimit = 32;
+    options.pingTimeoutMs = 200;
+    const std::vector<std::string> rows = Scan(40);
+    ASSERT_EQ(rows.size(), 40u);
+    ASSERT_EQ(sentLog.size(), 40u);
+    // The 17th echo goes out only once the first has timed out.
+    EXPECT_GE(sentLog[16].at - sentLog[0].at, 200ms);
+    EXPECT_LT(sentLog[15].at - sentLog[0].at, 200ms);
+}
+
+TEST_F(FastScanEngineTest, StopEndsAtOnceAndLeavesTheRowsUnderWayUnmarked) {
+    options.pingTimeoutMs = 600000;
+    options.rate = 50;
+    network.hosts[Ip(1)] = {true, false, 1};
+    const std::vector<std::string> rows = Scan(250, [](FastScanEngine& engine) {
+        std::this_thread::sleep_for(100ms);
+        engine.Stop();
+    });
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_LT(rows.size(), 250u);
+    EXPECT_EQ(rows[0], "10.0.0.1 ○ PC-01");
+    EXPECT_EQ(rows[1], "10.0.0.2  ");
+    EXPECT_TRUE(sink.Summary().stopped);
+}
+
+// The Internet checksum over an ICMP message, written into its bytes 2 and 3.
+void SetChecksum(std::vector<std::uint8_t>& icmp) {
+    icmp[2] = icmp[3] = 0;
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0; i < icmp.size(); i += 2)
+        sum += std::uint32_t(icmp[i]) << 8 | (i + 1 < icmp.size() ? icmp[i + 1] : 0);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    icmp[2] = static_cast<std::uint8_t>(~sum >> 8);
+    icmp[3] = static_cast<std::uint8_t>(~sum);
+}
+
+// The codec: a request's bytes, and what each received message says.
+TEST(EchoPackets, RequestsCarryTheTokenAndRepliesAreReadOnlyWhenWhole) {
+    const std::uint8_t payload[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const std::vector<std::uint8_t> request = EchoPackets::Request(0x4B44, 0x0102, payload);
+    ASSERT_EQ(request.size(), 16u);
+    EXPECT_EQ(request[0], 8);
+    EXPECT_EQ(std::vector<std::uint8_t>(request.begin() + 4, request.begin() + 8),
+              (std::vector<std::uint8_t>{0x4B, 0x44, 0x01, 0x02}));
+
+    // A raw datagram: IPv4 header from 10.0.0.7, then the reply (type 0).
+    std::vector<std::uint8_t> reply = request;
+    reply[0] = 0;
+    reply[2] = reply[3] = 0;
+    const std::vector<std::uint8_t> checked = EchoPackets::Request(0x4B44, 0x0102, payload);
+    EXPECT_EQ(std::vector<std::uint8_t>(checked.begin(), checked.begin() + 4),
+              std::vector<std::uint8_t>(request.begin(), request.begin() + 4));
+    SetChecksum(reply);
+    std::vector<std::uint8_t> ip = {0x45, 0, 0, 36, 0, 0, 0, 0, 64, 1, 0, 0, 10, 0, 0, 7, 10, 0, 0, 1};
+    std::vector<std::uint8_t> raw = ip;
+    raw.insert(raw.end(), reply.begin(), reply.end());
+
+    const EchoPackets::Message parsed = EchoPackets::ParseRaw(raw);
+    EXPECT_EQ(parsed.kind, EchoPackets::Message::Kind::Reply);
+    EXPECT_EQ(parsed.address, Ip(7));
+    EXPECT_EQ(parsed.id, 0x4B44);
+    EXPECT_EQ(parsed.sequence, 0x0102);
+    EXPECT_EQ(std::vector<std::uint8_t>(parsed.payload.begin(), parsed.payload.end()),
+              std::vector<std::uint8_t>(payload, payload + 8));
+    // Every truncation short of the ICMP header, and a broken checksum, say nothing.
+    for (std::size_t length = 0; length < 28; ++length)
+        EXPECT_EQ(EchoPackets::ParseRaw(std::span(raw).first(length)).kind,
+                  EchoPackets::Message::Kind::Unrelated)
+            << length;
+    std::vector<std::uint8_t> broken = raw;
+    broken.back() ^= 1;
+    EXPECT_EQ(EchoPackets::ParseRaw(broken).kind, EchoPackets::Message::Kind::Unrelated);
+
+    // An unreachable error quotes our request's IP header and first 8 bytes.
+    std::vector<std::uint8_t> error = {3, 1, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> quotedIp = ip;
+    quotedIp[12] = 10, quotedIp[15] = 1, quotedIp[16] = 10, quotedIp[19] = 9; // to 10.0.0.9
+    error.insert(error.end(), quotedIp.begin(), quotedIp.end());
+    error.insert(error.end(), request.begin(), request.begin() + 8);
+    SetChecksum(error);
+    std::vector<std::uint8_t> rawError = ip;
+    rawError.insert(rawError.end(), error.begin(), error.end());
+    const EchoPackets::Message unreachable = EchoPackets::ParseRaw(rawError);
+    EXPECT_EQ(unreachable.kind, EchoPackets::Message::Kind::Unreachable);
+    EXPECT_EQ(unreachable.address, Ip(9)) << "the target of the quoted request";
+    EXPECT_EQ(unreachable.sequence, 0x0102);
+    const EchoPackets::Message datagramError = EchoPackets::ParseDatagram(error, Ip(1));
+    EXPECT_EQ(datagramError.kind, EchoPackets::Message::Kind::Unrelated)
+        << "a datagram socket's errors come through its error queue";
+    const EchoPackets::Message datagramReply = EchoPackets::ParseDatagram(reply, Ip(7));
+    EXPECT_EQ(datagramReply.kind, EchoPackets::Message::Kind::Reply);
+    EXPECT_EQ(datagramReply.address, Ip(7));
+
+    // Tokens differ by address and by scan.
+    EXPECT_NE(EchoPackets::Token(1, Ip(1)), EchoPackets::Token(1, Ip(2)));
+    EXPECT_NE(EchoPackets::Token(1, Ip(1)), EchoPackets::Token(2, Ip(1)));
+    EXPECT_NE(EchoPackets::Sequence(1, Ip(1)), EchoPackets::Sequence(1, Ip(2)));
+}
+
+} // namespace
