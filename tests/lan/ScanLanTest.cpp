@@ -47,7 +47,7 @@ struct ScanSetup {
     // The signals then sent; more than one arrive together (sent while the
     // program is stopped, delivered when it goes on).
     std::vector<int> signals = {SIGINT};
-    std::string store; // the settings store's text; empty: none at all
+    std::string store;  // the settings store's text; empty: none at all
     std::string nofile; // descriptor limit ("soft[:hard]"), set by prlimit
     std::string tmpdir;
 };
@@ -152,7 +152,6 @@ ScanRun RunScan(const std::vector<std::string>& args, const ScanSetup& setup = {
 
 class ScanLanTest : public LanTest {
 protected:
-
     // The row the scan must give an nmbd host, worked out from what it registers.
     static Row ExpectedRow(const TestLanHost& host) {
         std::string computer, domain, messengers;
@@ -164,51 +163,65 @@ protected:
         }
         std::string mac = host.MacHex();
         const char* vendor = FindNicVendor(mac.substr(0, 6));
-        return {host.address, "○",  computer, domain, mac, vendor ? vendor : "不明",
+        return {host.address,
+                "○",
+                computer,
+                domain,
+                mac,
+                vendor ? vendor : "不明",
                 messengers.empty() ? "-" : messengers};
     }
-
 };
 
-TEST_F(ScanLanTest, ScanGivesExactlyTheAnsweringHostsWithTheirNameTables) {
-    ScanRun run = RunScan({"--threads", "15", "--timeout", "1000", kRange});
-    ASSERT_EQ(run.exitCode, 0) << run.output;
+// Both engines: the event-driven one (vopal-scan's default) and the thread
+// per probe one give exactly the rows the LAN's layout implies.
+const char* const kEngines[] = {"fast", "threads"};
 
+TEST_F(ScanLanTest, ScanGivesExactlyTheAnsweringHostsWithTheirNameTables) {
     std::map<std::string, Row> expected;
     for (const TestLanHost& host : lan().WithRole(Role::Nmbd))
         expected[host.address] = ExpectedRow(host);
     for (const TestLanHost& host : lan().WithRole(Role::PingOnly))
         expected[host.address] = {host.address, "○", "-", "-", "-", "-", "-"};
     ASSERT_GE(expected.size(), 6u);
-
-    EXPECT_EQ(run.rows, expected) << run.output;
-    // Rows stay in address order, the order of dispatch.
-    EXPECT_TRUE(std::is_sorted(run.order.begin(), run.order.end(), [](auto& a, auto& b) {
-        return std::stoi(a.substr(a.rfind('.') + 1)) < std::stoi(b.substr(b.rfind('.') + 1));
-    }));
+    for (const char* engine : kEngines) {
+        SCOPED_TRACE(engine);
+        ScanRun run = RunScan({"--engine", engine, "--threads", "15", "--timeout", "1000", kRange});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_EQ(run.rows, expected) << run.output;
+        // Rows stay in address order, the order of dispatch.
+        EXPECT_TRUE(std::is_sorted(run.order.begin(), run.order.end(), [](auto& a, auto& b) {
+            return std::stoi(a.substr(a.rfind('.') + 1)) < std::stoi(b.substr(b.rfind('.') + 1));
+        }));
+    }
 }
 
 TEST_F(ScanLanTest, KeepSilentLeavesEveryProbedAddressWithItsMark) {
-    ScanRun run = RunScan({"--threads", "15", "--timeout", "1000", "--keep-silent", kRange});
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    ASSERT_EQ(run.order.size(), 39u) << run.output;
-    EXPECT_EQ(run.order.front(), kRangeStart);
+    for (const char* engine : kEngines) {
+        SCOPED_TRACE(engine);
+        ScanRun run = RunScan(
+            {"--engine", engine, "--threads", "15", "--timeout", "1000", "--keep-silent", kRange});
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        ASSERT_EQ(run.order.size(), 39u) << run.output;
+        EXPECT_EQ(run.order.front(), kRangeStart);
 
-    for (const TestLanHost& host : lan().WithRole(Role::Silent)) {
-        ASSERT_EQ(run.rows.count(host.address), 1u) << host.address;
-        EXPECT_EQ(run.rows[host.address], (Row{host.address, "×", "-", "-", "-", "-", "-"}));
+        for (const TestLanHost& host : lan().WithRole(Role::Silent)) {
+            ASSERT_EQ(run.rows.count(host.address), 1u) << host.address;
+            EXPECT_EQ(run.rows[host.address], (Row{host.address, "×", "-", "-", "-", "-", "-"}));
+        }
+        int answered = 0;
+        for (const auto& [address, row] : run.rows)
+            answered += row[1] == "○";
+        EXPECT_EQ(answered, static_cast<int>(lan().WithRole(Role::Nmbd).size() +
+                                             lan().WithRole(Role::PingOnly).size()));
     }
-    int answered = 0;
-    for (const auto& [address, row] : run.rows)
-        answered += row[1] == "○";
-    EXPECT_EQ(answered, static_cast<int>(lan().WithRole(Role::Nmbd).size() +
-                                         lan().WithRole(Role::PingOnly).size()));
 }
 
 TEST_F(ScanLanTest, SafeModeGivesTheSameRows) {
     // Serialised node-status queries change nothing but the timing.
-    ScanRun plain = RunScan({"--threads", "15", "--timeout", "500", kRange});
-    ScanRun safe = RunScan({"--threads", "15", "--timeout", "500", "--safe-mode", kRange});
+    ScanRun plain = RunScan({"--engine", "threads", "--threads", "15", "--timeout", "500", kRange});
+    ScanRun safe = RunScan(
+        {"--engine", "threads", "--threads", "15", "--timeout", "500", "--safe-mode", kRange});
     ASSERT_EQ(plain.exitCode, 0);
     ASSERT_EQ(safe.exitCode, 0);
     EXPECT_EQ(plain.rows, safe.rows);
@@ -228,7 +241,8 @@ TEST_F(ScanLanTest, AStopEndsAScanAtOnceWhateverTheStoredTimeOut) {
                       "\"PingTimeout\"=dword:7fffffff\n";
         setup.interruptAfter = std::chrono::milliseconds(1500);
         setup.signals = {signal};
-        ScanRun run = RunScan({"--threads", "3", "--keep-silent", range}, setup);
+        ScanRun run =
+            RunScan({"--engine", "threads", "--threads", "3", "--keep-silent", range}, setup);
         const auto tookMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(run.stopTook).count();
         std::printf("stopped after the signal in %lld ms\n", static_cast<long long>(tookMs));
@@ -255,8 +269,9 @@ TEST_F(ScanLanTest, ASecondInterruptEndsAtOnceWithoutPrinting) {
     setup.interruptAfter = std::chrono::milliseconds(1000);
     setup.signals = {SIGINT, SIGTERM};
     setup.tmpdir = tmp.path();
-    ScanRun run =
-        RunScan({"--threads", "3", "--timeout", "3000", "198.18.0.2-198.18.0.254"}, setup);
+    ScanRun run = RunScan(
+        {"--engine", "threads", "--threads", "3", "--timeout", "3000", "198.18.0.2-198.18.0.254"},
+        setup);
     // Ended by whichever of the two was handled second.
     EXPECT_TRUE(run.exitCode == 128 + SIGINT || run.exitCode == 128 + SIGTERM) << run.exitCode;
     EXPECT_EQ(run.output, "");
@@ -298,10 +313,12 @@ TEST_F(ScanLanTest, RefusedListLinesAreToldAndSkipped) {
 // MaxThread 1000 with 24 descriptors: as many workers as the descriptors
 // carry, and the same rows.
 TEST_F(ScanLanTest, ALowDescriptorLimitGivesTheSameRows) {
-    ScanRun plain = RunScan({"--threads", "15", "--timeout", "1000", kRange});
+    ScanRun plain =
+        RunScan({"--engine", "threads", "--threads", "15", "--timeout", "1000", kRange});
     ScanSetup setup;
     setup.nofile = "24";
-    ScanRun low = RunScan({"--threads", "1000", "--timeout", "1000", kRange}, setup);
+    ScanRun low =
+        RunScan({"--engine", "threads", "--threads", "1000", "--timeout", "1000", kRange}, setup);
     EXPECT_EQ(low.exitCode, 0) << low.errors;
     EXPECT_EQ(low.rows, plain.rows);
 }
