@@ -36,9 +36,12 @@ void Close(int& fd) {
 
 void SetBuffers(int fd) {
     const int receive = kReceiveBuffer, send = kSendBuffer, on = 1;
-    // Beyond net.core.rmem_max the kernel keeps its own maximum; that is fine.
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive, sizeof receive);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send, sizeof send);
+    // Past net.core.rmem_max only with CAP_NET_ADMIN (root); otherwise the
+    // kernel keeps its own maximum, which is fine.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receive, sizeof receive) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive, sizeof receive);
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &send, sizeof send) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send, sizeof send);
     ::setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
 }
