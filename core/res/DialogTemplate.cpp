@@ -63,6 +63,8 @@ const ControlTemplate kOptionsControls[] = {
     {IDC_LANA_NUMBER, K::Edit, "", 35, 115, 30, 15, ES_NUMBER_STYLE},
     {IDC_TEST_LANA, K::PushButton, "テスト(&T)", 80, 110, 50, 20},
     {IDC_SAFE_MODE, K::CheckBox, "セーフモード", 15, 140, 53, 10},
+    // Below the LANA frame, and in the tab order after the last switch above it.
+    {IDC_FAST_SCAN, K::CheckBox, "高速スキャン(&F)", 5, 172, 70, 10},
     {IDOK_BUTTON, K::DefaultPushButton, "OK", 180, 5, 50, 14},
     {IDCANCEL_BUTTON, K::PushButton, "ｷｬﾝｾﾙ", 180, 25, 50, 14},
 };
@@ -86,7 +88,7 @@ const ControlTemplate kDiagnoseControls[] = {
 };
 
 const DialogTemplate kTemplates[] = {
-    {IDD_OPTIONS, "オプション", 235, 170, kDialogFont, 9, true, kOptionsControls},
+    {IDD_OPTIONS, "オプション", 235, 187, kDialogFont, 9, true, kOptionsControls},
     {IDD_DIAGNOSE, "診断", 235, 239, kDialogFont, 9, true, kDiagnoseControls},
     {IDD_ABOUTBOX, "Kestrune DURVANE のバージョン情報", 223, 66, kDialogFont, 9, true,
      kAboutControls},

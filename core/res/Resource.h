@@ -54,6 +54,7 @@ constexpr int IDC_TEST_LANA = 1015;
 constexpr int IDC_MAX_THREAD = 1018;
 constexpr int IDC_PING_TIMEOUT = 1027;
 constexpr int IDC_SAFE_MODE = 1028;
+constexpr int IDC_FAST_SCAN = 1034;
 
 // Diagnose dialog (136).
 constexpr int IDC_DIAGNOSE_RUN = 1016;

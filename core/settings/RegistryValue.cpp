@@ -24,14 +24,16 @@ void ShowFailure(const char* caption) {
     MessageBoxA(nullptr, kFailureText, caption, MB_OK | MB_ICONERROR);
 }
 
+// `tell` false: a failure is only returned, never shown.
 bool WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE* data,
-                DWORD size) {
+                DWORD size, bool tell) {
     HKEY key = nullptr;
     DWORD disposition = 0;
     LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                 KEY_WRITE, nullptr, &key, &disposition);
     if (!Accepted(code)) {
-        ShowFailure("注意 A01");
+        if (tell)
+            ShowFailure("注意 A01");
         return false;
     }
     const char* caption = nullptr;
@@ -55,7 +57,8 @@ bool WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE
     }
     code = RegSetValueExA(key, valueName, 0, type, data, size);
     if (!Accepted(code)) {
-        ShowFailure(caption);
+        if (tell)
+            ShowFailure(caption);
         RegCloseKey(key);
         return false;
     }
@@ -63,17 +66,18 @@ bool WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE
     return true;
 }
 
-bool WriteNumber(const char* keyPath, const char* valueName, std::int32_t number) {
+bool WriteNumber(const char* keyPath, const char* valueName, std::int32_t number,
+                 bool tell = true) {
     // REG_DWORD is little-endian whatever the machine.
     BYTE bytes[kNumberBytes];
     for (DWORD i = 0; i < kNumberBytes; ++i)
         bytes[i] = static_cast<BYTE>((static_cast<std::uint32_t>(number) >> (8 * i)) & 0xFF);
-    return WriteBytes(keyPath, valueName, kRegistryKindNumber, bytes, kNumberBytes);
+    return WriteBytes(keyPath, valueName, kRegistryKindNumber, bytes, kNumberBytes, tell);
 }
 
 bool WriteText(const char* keyPath, const char* valueName, int kind, const char* text) {
     return WriteBytes(keyPath, valueName, kind, reinterpret_cast<const BYTE*>(text),
-                      static_cast<DWORD>(std::strlen(text) + 1));
+                      static_cast<DWORD>(std::strlen(text) + 1), true);
 }
 
 } // namespace
@@ -144,4 +148,8 @@ bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, co
     if (kind == kRegistryKindNumber)
         return WriteNumber(keyPath, valueName, ParseLeadingInt(text));
     return WriteText(keyPath, valueName, kind, text);
+}
+
+bool WriteRegistryNumberQuietly(const char* keyPath, const char* valueName, std::int32_t number) {
+    return WriteNumber(keyPath, valueName, number, false);
 }

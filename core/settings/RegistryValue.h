@@ -42,3 +42,7 @@ bool ReadRegistryValue(HKEY root, const char* keyPath, const char* valueName, in
 // decimal text; a text given for kind 4 as its ParseLeadingInt value.
 bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, std::int32_t number);
 bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, const char* text);
+
+// Writes a REG_DWORD as WriteRegistryValue does with kind 4, but a failure is
+// only returned: for values whose loss the caller reports in its own way.
+bool WriteRegistryNumberQuietly(const char* keyPath, const char* valueName, std::int32_t number);

@@ -29,27 +29,53 @@ bool IsPlainNumber(std::string_view text) {
                        [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
+enum class StoredNumber { Missing, Number, NoNumber };
+
+// What the store holds under `name`; `value` is set for a Number.
+StoredNumber ReadStoredNumber(const char* name, int& value) {
+    DWORD type = REG_NONE;
+    if (!StoredType(name, type))
+        return StoredNumber::Missing;
+    char buffer[kRegistryValueBufferSize];
+    if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, name, kRegistryKindNumber, buffer) &&
+        (type == REG_DWORD || IsPlainNumber(buffer))) {
+        value = ParseLeadingInt(buffer);
+        return StoredNumber::Number;
+    }
+    return StoredNumber::NoNumber;
+}
+
 // A stored number, or its default when the value is not stored. A value that
 // is stored but is no number (text such as "x" or "-1", or one too long to
 // read) also takes the default, and the log says so: guessing 0 from it would
 // be written back at shutdown as if the user had chosen it.
 int ReadNumber(const char* name, int defaultValue) {
-    DWORD type = REG_NONE;
-    if (!StoredType(name, type))
+    int value = defaultValue;
+    switch (ReadStoredNumber(name, value)) {
+    case StoredNumber::Missing:
         return defaultValue;
-    char buffer[kRegistryValueBufferSize];
-    if (ReadRegistryValue(HKEY_LOCAL_MACHINE, SettingsKey, name, kRegistryKindNumber, buffer) &&
-        (type == REG_DWORD || IsPlainNumber(buffer)))
-        return ParseLeadingInt(buffer);
+    case StoredNumber::Number:
+        return value;
+    case StoredNumber::NoNumber:
+        break;
+    }
     RunLog::Write("設定値 %s は数値として読めないため、既定値 %d を使います。\n", name,
                   defaultValue);
     return defaultValue;
 }
 
+// Whether the store already gives `value` for `name` as Load reads it back;
+// a value never stored gives its default.
+bool StoreGives(const char* name, int value, int defaultValue) {
+    int stored = defaultValue;
+    const StoredNumber found = ReadStoredNumber(name, stored);
+    return found != StoredNumber::NoNumber && stored == value;
+}
+
 } // namespace
 
 void SettingsStore::Load(ScanSettingsRecord& settings) {
-    // One parse of the store for all seven reads.
+    // One parse of the store for all the reads.
     RegistryReadSession session;
     // An unreadable store (permissions, a FIFO, a directory) gives the
     // defaults like an empty one, but the user should learn why now, not
@@ -73,6 +99,7 @@ void SettingsStore::Load(ScanSettingsRecord& settings) {
     settings.SafeMode = ReadNumber("SafeMode", 0);
     settings.MaxThread = ReadNumber("MaxThread", 10);
     settings.PingTimeout = ReadNumber("PingTimeout", 7000);
+    settings.FastScan = ReadNumber("FastScan", 0);
     // A wait of days would keep every probe (and the end of a scan) for days.
     if (settings.PingTimeout > kMaxStoredPingTimeout) {
         RunLog::Write("PingTimeout %d は長すぎるため、%d ミリ秒として使います。\n",
@@ -99,4 +126,9 @@ void SettingsStore::Save(const ScanSettingsRecord& settings) const {
     WriteRegistryValue(SettingsKey, "PingTimeout", kRegistryKindNumber, settings.PingTimeout);
     WriteRegistryValue(SettingsKey, "IpListFileName", kRegistryKindText,
                        settings.IpListFileName.c_str());
+    // The engine choice came after the seven values: a store whose user never
+    // chose it keeps exactly those. A failed write shows no box of its own: a
+    // store that cannot be written has just said so seven times.
+    if (settings.FastScan == 1 || !StoreGives("FastScan", settings.FastScan, 0))
+        WriteRegistryNumberQuietly(SettingsKey, "FastScan", settings.FastScan);
 }

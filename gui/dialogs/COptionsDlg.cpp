@@ -41,6 +41,7 @@ COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent)
     m_ignoreWorkstation = DialogBuilder::ControlAs<QCheckBox>(this, IDC_IGNORE_WORKSTATION_SERVICE);
     m_ignoreVendor = DialogBuilder::ControlAs<QCheckBox>(this, IDC_IGNORE_NIC_VENDOR);
     m_safeMode = DialogBuilder::ControlAs<QCheckBox>(this, IDC_SAFE_MODE);
+    m_fastScan = DialogBuilder::ControlAs<QCheckBox>(this, IDC_FAST_SCAN);
     m_threads = DialogBuilder::ControlAs<QLineEdit>(this, IDC_MAX_THREAD);
     m_timeout = DialogBuilder::ControlAs<QLineEdit>(this, IDC_PING_TIMEOUT);
     m_lana = DialogBuilder::ControlAs<QLineEdit>(this, IDC_LANA_NUMBER);
@@ -49,6 +50,7 @@ COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent)
     m_ignoreWorkstation->setChecked(IsOn(m_edited.IgnoreWorkstationService));
     m_ignoreVendor->setChecked(IsOn(m_edited.IgnoreNicVendorId));
     m_safeMode->setChecked(IsOn(m_edited.SafeMode));
+    m_fastScan->setChecked(IsOn(m_edited.FastScan));
     // Stored values outside the limits show as they are (the store loads
     // them unchecked); only typing is limited.
     ShowNumber(m_lana, m_edited.LanaNumber);
@@ -99,6 +101,9 @@ void COptionsDlg::accept() {
     m_edited.IgnoreWorkstationService = m_ignoreWorkstation->isChecked() ? 1 : 0;
     m_edited.IgnoreNicVendorId = m_ignoreVendor->isChecked() ? 1 : 0;
     m_edited.SafeMode = m_safeMode->isChecked() ? 1 : 0;
+    // The thread count is still checked and kept with the fast engine on: it
+    // counts again as soon as the box is cleared.
+    m_edited.FastScan = m_fastScan->isChecked() ? 1 : 0;
     m_edited.MaxThread = ParseLeadingInt(threads);
     m_edited.PingTimeout = ParseLeadingInt(timeout);
     QDialog::accept();

@@ -1,9 +1,9 @@
 #pragma once
 // The options dialog: the number of scan workers, the echo time-out and the
 // four switches of the settings, the LANA of the last scan and a test of any
-// LANA number. It edits a copy of the settings; the copy replaces the
-// application's settings only when OK passes both checks (Open), and the
-// store writes them at shutdown.
+// LANA number, and the choice of the event-driven scan engine. It edits a
+// copy of the settings; the copy replaces the application's settings only
+// when OK passes both checks (Open), and the store writes them at shutdown.
 
 #include "core/settings/ScanSettings.h"
 
@@ -45,6 +45,7 @@ private:
     QCheckBox* m_ignoreWorkstation;
     QCheckBox* m_ignoreVendor;
     QCheckBox* m_safeMode;
+    QCheckBox* m_fastScan;
     QLineEdit* m_threads;
     QLineEdit* m_timeout;
     QLineEdit* m_lana;
