@@ -9,6 +9,8 @@
 #include "tests/support/ModalScript.h"
 #include "gui/dialogs/COptionsDlg.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QTest>
@@ -80,8 +82,9 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
     sandbox.settings.MaxThread = 40;      // loaded unchecked from the store
     sandbox.settings.PingTimeout = 12000; // longer than one can type
     sandbox.settings.LanaNumber = 3;
+    sandbox.settings.FastScan = 1;
     const int switches[] = {IDC_DONT_DELETE_UNRESOLVED, IDC_IGNORE_WORKSTATION_SERVICE,
-                            IDC_IGNORE_NIC_VENDOR, IDC_SAFE_MODE};
+                            IDC_IGNORE_NIC_VENDOR, IDC_SAFE_MODE, IDC_FAST_SCAN};
     // Cancel first: the second opening still shows the values from before.
     QWidget owner;
     for (int button : {IDCANCEL_BUTTON, IDOK_BUTTON}) {
@@ -89,7 +92,7 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
             std::vector<bool> checked;
             for (int id : switches)
                 checked.push_back(gui::Control<QCheckBox>(dialog, id)->isChecked());
-            EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false}));
+            EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false, true}));
             EXPECT_EQ(Edit(dialog, IDC_LANA_NUMBER)->text(), "3");
             EXPECT_EQ(Edit(dialog, IDC_MAX_THREAD)->text(), "40");
             EXPECT_EQ(Edit(dialog, IDC_PING_TIMEOUT)->text(), "12000");
@@ -104,8 +107,82 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
     const ScanSettingsRecord& s = sandbox.settings;
     EXPECT_EQ(
         (std::vector{s.DontDeleteUnresolvedAddress, s.IgnoreWorkstationService, s.IgnoreNicVendorId,
-                     s.SafeMode, s.MaxThread, s.PingTimeout, s.LanaNumber}),
-        (std::vector{0, 1, 0, 1, 8, 12000, 3}));
+                     s.SafeMode, s.MaxThread, s.PingTimeout, s.LanaNumber, s.FastScan}),
+        (std::vector{0, 1, 0, 1, 8, 12000, 3, 0}));
+}
+
+TEST_F(OptionsDlgTest, TheFastScanBoxShowsTheStoredValueAndOkStoresItWithTheUsualChecks) {
+    const struct {
+        int stored;
+        bool shown;
+        const char* threads; // the thread count is still checked with the box on
+        bool click;
+        int afterOk; // -1: OK refused, the dialog stays
+    } cases[] = {
+        {0, false, "4", true, 1}, {0, false, "4", false, 0},  {1, true, "4", true, 0},
+        {1, true, "4", false, 1}, {2, false, "4", false, 0}, // only 1 shows as on
+        {0, false, "0", true, -1}, {1, true, "16", false, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.stored) + " / " + c.threads);
+        boxes.clear();
+        sandbox.settings.FastScan = c.stored;
+        COptionsDlg dialog(sandbox.settings);
+        dialog.show();
+        auto* box = gui::Control<QCheckBox>(&dialog, IDC_FAST_SCAN);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), "高速スキャン(&F)");
+        EXPECT_EQ(box->isChecked(), c.shown);
+        // The thread count stays editable: it counts again once the box is cleared.
+        if (c.click)
+            Click(&dialog, IDC_FAST_SCAN);
+        EXPECT_TRUE(Edit(&dialog, IDC_MAX_THREAD)->isEnabled());
+        Edit(&dialog, IDC_MAX_THREAD)->setText(c.threads);
+        Click(&dialog, IDOK_BUTTON);
+        EXPECT_EQ(dialog.isVisible(), c.afterOk < 0);
+        EXPECT_EQ(dialog.Edited().FastScan, c.afterOk < 0 ? c.stored : c.afterOk);
+        EXPECT_EQ(boxes.count(), c.afterOk < 0 ? 1u : 0u);
+    }
+}
+
+TEST_F(OptionsDlgTest, TheFastScanBoxSitsBelowTheOthersAndComesLastBeforeTheButtons) {
+    COptionsDlg dialog(sandbox.settings);
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QWidget* box = gui::Control(&dialog, IDC_FAST_SCAN);
+    ASSERT_NE(box, nullptr);
+    // Aligned with the switches at the top, below everything else, whole.
+    EXPECT_EQ(box->x(), gui::Control(&dialog, IDC_DONT_DELETE_UNRESOLVED)->x());
+    for (QWidget* other : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (other == box)
+            continue;
+        EXPECT_GT(box->y(), other->geometry().bottom()) << other->objectName().toStdString();
+    }
+    EXPECT_TRUE(dialog.rect().contains(box->geometry()));
+    EXPECT_GE(box->width(), box->sizeHint().width());
+
+    // Tab walks the controls as before, with the new box after the safe mode.
+    QStringList order;
+    for (int i = 0; i < 12; ++i) {
+        order << QApplication::focusWidget()->objectName();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(order.join(' ').toStdString(), "1010 1009 1012 1018 1027 1011 1015 1028 1034 1 2 1010");
+
+    // Its mnemonic is the dialog's only F and toggles it from anywhere.
+    QStringList mnemonics;
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>())
+        if (int at = button->text().indexOf("(&"); at >= 0)
+            mnemonics << button->text().mid(at + 2, 1);
+    mnemonics.sort();
+    EXPECT_EQ(mnemonics.join(' ').toStdString(), "F T");
+    Edit(&dialog, IDC_MAX_THREAD)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
+    // A mnemonic clicks the way a button shows it, after a short press.
+    auto* check = gui::Control<QCheckBox>(&dialog, IDC_FAST_SCAN);
+    EXPECT_TRUE(gui::WaitFor([check] { return check->isChecked(); }));
+    EXPECT_EQ(QApplication::focusWidget(), check);
 }
 
 TEST_F(OptionsDlgTest, TypingStopsAtTheLimitAndTheNumberEditsTakeOnlyDigits) {

@@ -302,4 +302,36 @@ TEST_F(ScanStartDlgTest, StopEndsTheScanWithTheStartedProbes) {
     EXPECT_LT(probes.Calls().size(), 100u);
 }
 
+TEST_F(ScanStartDlgTest, TheFastScanSettingPicksTheEventDrivenEngine) {
+    // The scripted probes serve only the thread-per-probe engine; the
+    // event-driven one sends on its own sockets, here to loopback only, and
+    // never calls them, so neither the script's calls nor its name appear.
+    TempDir::WriteFile(sandbox.settings.IpListFileName, "127.0.0.1,127.0.0.1\r\n");
+    const std::vector<std::string> threadCalls = {"ping 127.0.0.1", "query 127.0.0.1 lana 0"};
+    const struct {
+        int fastScan;
+        bool threadEngine;
+    } cases[] = {{0, true}, {1, false}, {2, true}}; // only 1 counts as on
+    ScriptedHost& host = probes.hosts["127.0.0.1"];
+    host.echo = true;
+    host.code = 0;
+    host.names.push_back({"SCRIPTED", 0x00, false});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fastScan);
+        const std::size_t before = probes.Calls().size();
+        sandbox.settings.FastScan = c.fastScan;
+        Open();
+        Click(dialog.get(), IDC_START);
+        ASSERT_TRUE(dialog->ScanRunning());
+        ASSERT_TRUE(gui::WaitFor([this] { return !dialog->ScanRunning(); }));
+        const std::vector<std::string> calls = probes.Calls();
+        EXPECT_EQ(std::vector<std::string>(calls.begin() + before, calls.end()),
+                  c.threadEngine ? threadCalls : std::vector<std::string>{});
+        bool scriptedRow = false;
+        for (int i = 0; i < view.GetItemCount(); ++i)
+            scriptedRow = scriptedRow || view.GetItemText(i, HostRecord::kComputer) == "SCRIPTED";
+        EXPECT_EQ(scriptedRow, c.threadEngine);
+    }
+}
+
 } // namespace

@@ -213,13 +213,20 @@ std::vector<std::string> Captions(const MessageBoxRecorder& boxes) {
 }
 
 TEST_F(SettingsTest, WithoutAWritableStoreEachOfTheSevenWritesTellsTheUser) {
-    LoadSettings();
-    // Inside a regular file: no directory can be made there, even by root.
-    TempDir::WriteFile(dir.file("plain"), "x");
-    RegistrySetStorePath(dir.file("plain/registry.reg"));
-    SaveSettings();
-    EXPECT_EQ(Captions(boxes), std::vector<std::string>(7, "注意 A01"));
-    EXPECT_EQ(TempDir::ReadFile(dir.file("plain")), "x");
+    // The engine choice, written too when it is on, adds no box of its own.
+    for (int fastScan : {0, 1}) {
+        SCOPED_TRACE(fastScan);
+        boxes.clear();
+        RegistrySetStorePath(store);
+        LoadSettings();
+        settings.FastScan = fastScan;
+        // Inside a regular file: no directory can be made there, even by root.
+        TempDir::WriteFile(dir.file("plain"), "x");
+        RegistrySetStorePath(dir.file("plain/registry.reg"));
+        SaveSettings();
+        EXPECT_EQ(Captions(boxes), std::vector<std::string>(7, "注意 A01"));
+        EXPECT_EQ(TempDir::ReadFile(dir.file("plain")), "x");
+    }
 }
 
 // Runs `step` on a thread of its own. Should it wait on the FIFO at `fifo`,
@@ -267,6 +274,7 @@ TEST_F(SettingsTest, WhenTheKeyExistsButValuesCannotBeWrittenTheCaptionsNameTheK
     ASSERT_FALSE(before.empty());
     settings.MaxThread = 3;
     settings.IpListFileName = std::string(200, 'z');
+    settings.FastScan = 1; // its failed write shows no eighth box
     {
         FileSizeLimit limit(before.size() / 2);
         SaveSettings();
@@ -275,6 +283,60 @@ TEST_F(SettingsTest, WhenTheKeyExistsButValuesCannotBeWrittenTheCaptionsNameTheK
     expected.push_back("注意 A03");
     EXPECT_EQ(Captions(boxes), expected);
     EXPECT_EQ(TempDir::ReadFile(store), before); // nothing half-written
+}
+
+// The FastScan line of the store file, or empty when it has none.
+std::string FastScanLine(const std::string& file) {
+    const std::string text = TempDir::ReadFile(file);
+    const std::size_t at = text.find("\"FastScan\"=");
+    return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+}
+
+TEST_F(SettingsTest, FastScanIsReadLikeTheSwitchesAndWrittenOnlyWhenChosenOrChanged) {
+    const char* const kNoNumber = "設定値 FastScan は数値として読めないため、既定値 0 を使います。\n";
+    const struct Case {
+        const char* stored; // the FastScan line before; null: none
+        int loaded;
+        bool logged;
+        int saved;         // the value at shutdown
+        const char* after; // the FastScan line after Save; "": none
+    } cases[] = {
+        {nullptr, 0, false, 0, ""}, // never chosen: the store keeps its seven values
+        {nullptr, 0, false, 1, "\"FastScan\"=dword:00000001"},
+        {"\"FastScan\"=dword:00000001", 1, false, 1, "\"FastScan\"=dword:00000001"},
+        {"\"FastScan\"=dword:00000001", 1, false, 0, "\"FastScan\"=dword:00000000"},
+        {"\"FastScan\"=dword:00000000", 0, false, 0, "\"FastScan\"=dword:00000000"},
+        // An administrator's value that the dialog never touched stays as it is.
+        {"\"FastScan\"=dword:00000002", 2, false, 2, "\"FastScan\"=dword:00000002"},
+        {"\"FastScan\"=\"0\"", 0, false, 0, "\"FastScan\"=\"0\""},
+        {"\"FastScan\"=\"1\"", 1, false, 1, "\"FastScan\"=dword:00000001"},
+        // No number: the default, and the stored text is replaced by it.
+        {"\"FastScan\"=\"x\"", 0, true, 0, "\"FastScan\"=dword:00000000"},
+        {"\"FastScan\"=\"-1\"", 0, true, 1, "\"FastScan\"=dword:00000001"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stored ? c.stored : "(none)") + " saved " +
+                     std::to_string(c.saved));
+        StoreValues(c.stored ? c.stored + std::string("\n") : "");
+        ASSERT_TRUE(RunLog::Open(dir.path()));
+        settings.FastScan = 7;
+        LoadSettings();
+        EXPECT_EQ(settings.FastScan, c.loaded);
+        EXPECT_EQ(LogAfterHeader(), (c.logged ? kNoNumber : "") + std::string("PING TIMEOUT:7000\n"));
+
+        settings.FastScan = c.saved;
+        SaveSettings();
+        EXPECT_EQ(boxes.count(), 0u);
+        EXPECT_EQ(FastScanLine(store), c.after);
+        // After the seven values, which keep their place and order.
+        const std::string text = TempDir::ReadFile(store);
+        if (*c.after && !c.stored) {
+            EXPECT_GT(text.find("\"FastScan\""), text.find("\"IpListFileName\""));
+        }
+        settings.FastScan = 7;
+        LoadSettings();
+        EXPECT_EQ(settings.FastScan, c.saved);
+    }
 }
 
 TEST_F(SettingsTest, ReadRegistryValueKeepsToItsLimitsAndAlwaysEndsTheText) {
@@ -324,13 +386,22 @@ TEST_F(SettingsTest, WriteRegistryValueStoresEachKindAsItsType) {
     // Kinds without a write of their own write nothing and succeed.
     EXPECT_TRUE(WriteRegistryValue(key, "Expand", kRegistryKindExpandText, "x"));
     EXPECT_TRUE(WriteRegistryValue(key, "Other", 9, "x"));
+    EXPECT_TRUE(WriteRegistryNumberQuietly(key, "Quiet", 0x01020304));
     EXPECT_EQ(boxes.count(), 0u);
     EXPECT_EQ(TempDir::ReadFile(store), "REGEDIT4\n\n" + kSection +
                                             "\"Num\"=dword:fffffffe\n"
                                             "\"Text\"=\"ab\"\n"
                                             "\"Bin\"=hex:61,62,00\n"
                                             "\"NumAsText\"=\"42\"\n"
+                                            "\"Quiet\"=dword:01020304\n"
                                             "\n");
+    // Where the loud write shows a box, the quiet one only fails.
+    TempDir::WriteFile(dir.file("plain"), "x");
+    RegistrySetStorePath(dir.file("plain/registry.reg"));
+    EXPECT_FALSE(WriteRegistryNumberQuietly(key, "Quiet", 1));
+    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_FALSE(WriteRegistryValue(key, "Loud", kRegistryKindNumber, 1));
+    EXPECT_EQ(Captions(boxes), std::vector<std::string>{"注意 A01"});
 }
 
 } // namespace
