@@ -25,8 +25,8 @@ void ShowFailure(const char* caption) {
 }
 
 // `tell` false: a failure is only returned, never shown.
-bool WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE* data,
-                DWORD size, bool tell) {
+bool WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE* data, DWORD size,
+                bool tell) {
     HKEY key = nullptr;
     DWORD disposition = 0;
     LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,

@@ -119,8 +119,8 @@ TEST_F(OptionsDlgTest, TheFastScanBoxShowsTheStoredValueAndOkStoresItWithTheUsua
         bool click;
         int afterOk; // -1: OK refused, the dialog stays
     } cases[] = {
-        {0, false, "4", true, 1}, {0, false, "4", false, 0},  {1, true, "4", true, 0},
-        {1, true, "4", false, 1}, {2, false, "4", false, 0}, // only 1 shows as on
+        {0, false, "4", true, 1},  {0, false, "4", false, 0},  {1, true, "4", true, 0},
+        {1, true, "4", false, 1},  {2, false, "4", false, 0}, // only 1 shows as on
         {0, false, "0", true, -1}, {1, true, "16", false, -1},
     };
     for (const auto& c : cases) {
@@ -168,7 +168,8 @@ TEST_F(OptionsDlgTest, TheFastScanBoxSitsBelowTheOthersAndComesLastBeforeTheButt
         order << QApplication::focusWidget()->objectName();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    EXPECT_EQ(order.join(' ').toStdString(), "1010 1009 1012 1018 1027 1011 1015 1028 1034 1 2 1010");
+    EXPECT_EQ(order.join(' ').toStdString(),
+              "1010 1009 1012 1018 1027 1011 1015 1028 1034 1 2 1010");
 
     // Its mnemonic is the dialog's only F and toggles it from anywhere.
     QStringList mnemonics;

@@ -293,7 +293,8 @@ std::string FastScanLine(const std::string& file) {
 }
 
 TEST_F(SettingsTest, FastScanIsReadLikeTheSwitchesAndWrittenOnlyWhenChosenOrChanged) {
-    const char* const kNoNumber = "設定値 FastScan は数値として読めないため、既定値 0 を使います。\n";
+    const char* const kNoNumber =
+        "設定値 FastScan は数値として読めないため、既定値 0 を使います。\n";
     const struct Case {
         const char* stored; // the FastScan line before; null: none
         int loaded;
@@ -322,7 +323,8 @@ TEST_F(SettingsTest, FastScanIsReadLikeTheSwitchesAndWrittenOnlyWhenChosenOrChan
         settings.FastScan = 7;
         LoadSettings();
         EXPECT_EQ(settings.FastScan, c.loaded);
-        EXPECT_EQ(LogAfterHeader(), (c.logged ? kNoNumber : "") + std::string("PING TIMEOUT:7000\n"));
+        EXPECT_EQ(LogAfterHeader(),
+                  (c.logged ? kNoNumber : "") + std::string("PING TIMEOUT:7000\n"));
 
         settings.FastScan = c.saved;
         SaveSettings();
