@@ -43,6 +43,6 @@ bool ReadRegistryValue(HKEY root, const char* keyPath, const char* valueName, in
 bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, std::int32_t number);
 bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, const char* text);
 
-// Writes a REG_DWORD as WriteRegistryValue does with kind 4, but a failure is
-// only returned: for values whose loss the caller reports in its own way.
+// Writes a REG_DWORD as WriteRegistryValue does with kind 4, but never shows
+// a box: a failure is only returned, for a caller that has told enough.
 bool WriteRegistryNumberQuietly(const char* keyPath, const char* valueName, std::int32_t number);

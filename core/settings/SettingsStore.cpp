@@ -99,13 +99,13 @@ void SettingsStore::Load(ScanSettingsRecord& settings) {
     settings.SafeMode = ReadNumber("SafeMode", 0);
     settings.MaxThread = ReadNumber("MaxThread", 10);
     settings.PingTimeout = ReadNumber("PingTimeout", 7000);
-    settings.FastScan = ReadNumber("FastScan", 0);
     // A wait of days would keep every probe (and the end of a scan) for days.
     if (settings.PingTimeout > kMaxStoredPingTimeout) {
         RunLog::Write("PingTimeout %d は長すぎるため、%d ミリ秒として使います。\n",
                       settings.PingTimeout, kMaxStoredPingTimeout);
         settings.PingTimeout = kMaxStoredPingTimeout;
     }
+    settings.FastScan = ReadNumber("FastScan", 0);
 
     RunLog::Write("PING TIMEOUT:%d\n", settings.PingTimeout);
     m_loaded = true;
