@@ -52,24 +52,11 @@ TEST(HelpFileTest, ExplainsEveryDialogMenuItemAndColumn) {
         EXPECT_NE(help.find(text), std::string::npos) << text;
 }
 
-TEST(HelpFileTest, ListsEveryStoredSettingAndTheEngineOptionsOfVopalScan) {
+TEST(HelpFileTest, NamesTheStoredEngineChoiceAndTheEngineOptionsOfVopalScan) {
     const std::string help = Unescaped(TempDir::ReadFile(KD_HELP_FILE));
-    const std::size_t files = help.find("<h2 id=\"files\">");
-    const std::size_t tool = help.find("<h3 id=\"vopal-scan\">");
-    ASSERT_NE(files, std::string::npos);
-    ASSERT_NE(tool, std::string::npos);
-    const std::string settings = help.substr(files);
-    for (const char* name :
-         {"PingTimeout", "MaxThread", "SafeMode", "IgnoreNicVendorId", "IgnoreWorkstationService",
-          "DontDeleteUnresolvedAddress", "IpListFileName", "FastScan"})
-        EXPECT_NE(settings.find("<tr><td>" + std::string(name) + "</td>"), std::string::npos)
-            << name;
-    const std::string tools = help.substr(tool);
-    for (const char* option : {"--engine", "--rate", "--threads", "--safe-mode"})
-        EXPECT_NE(tools.find("<tr><td><code>" + std::string(option)), std::string::npos) << option;
-    // The options and the tool's text point to where the engine is explained.
-    EXPECT_NE(help.find("<h3 id=\"fastscan\">"), std::string::npos);
-    EXPECT_NE(help.find("<a href=\"#fastscan\">"), std::string::npos);
+    for (const char* text : {"<tr><td>FastScan</td>", "<h3 id=\"fastscan\">",
+                             "<tr><td><code>--engine", "<tr><td><code>--rate"})
+        EXPECT_NE(help.find(text), std::string::npos) << text;
 }
 
 } // namespace
