@@ -2,7 +2,8 @@
 // timed from Start to the end of the scan: the figure beside vopal-scan's for
 // the same list (bench/window-vs-cli.sh). Prints figures; not a test.
 //
-// usage: window_scan_bench LIST_FILE THREADS TIMEOUT_MS
+// usage: window_scan_bench LIST_FILE THREADS TIMEOUT_MS [fast]
+//   fast: with 高速スキャン on (the event-driven engine)
 
 #include "core/settings/ScanSettings.h"
 #include "gui/dialogs/CScanStartDlg.h"
@@ -20,8 +21,8 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: window_scan_bench LIST_FILE THREADS TIMEOUT_MS\n");
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "fast")) {
+        std::fprintf(stderr, "usage: window_scan_bench LIST_FILE THREADS TIMEOUT_MS [fast]\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
     settings.MaxThread = std::atoi(argv[2]);
     settings.PingTimeout = std::atoi(argv[3]);
     settings.DontDeleteUnresolvedAddress = 1;
+    settings.FastScan = argc == 5 ? 1 : 0;
 
     QWidget window;
     CTarnelView view(settings, &window);

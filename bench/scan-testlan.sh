@@ -26,7 +26,7 @@ out=$(mktemp)
 for run in $(seq 1 "$runs"); do
   ip neigh flush all >/dev/null 2>&1 || true
   start=$(date +%s%N)
-  build/vopal-scan --threads "$threads" --timeout "$timeout_ms" \
+  build/vopal-scan --engine threads --threads "$threads" --timeout "$timeout_ms" \
     --keep-silent "$range" >"$out" 2>/dev/null
   end=$(date +%s%N)
   wall_ms=$(( (end - start) / 1000000 ))
