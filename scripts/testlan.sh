@@ -9,7 +9,8 @@
 # Layout: a switch namespace holds a bridge; every host (the client included)
 # has its own namespace with one veth whose other end is a bridge port. The
 # root namespace has no leg in the LAN, and the client namespace has no route
-# but the connected 198.18.0.0/24, so nothing can leave.
+# but the connected 198.18.0.0/24 and the routed prefix below, so nothing can
+# leave.
 #
 # The wide host (kd-wide) holds a whole prefix of the test range (e.g.
 # 198.18.16.0/20) as a local route, so every address of it answers ping, and
@@ -289,13 +290,15 @@ nmbd_answers() { # index
     done
 }
 
-# True when the responder answers for the prefix: a node-status answer
-# with the first address's workstation name, active.
+# True when the responder answers for the prefix: the first address that
+# has names answers with the computer name that the rule gives it, active.
 responder_answers() {
-    local out
+    local out name
+    name=$("$responder" --conf "$conf" --print-truth "$(wide_probe)" 2>/dev/null | sed -n 2p | cut -d, -f3)
+    [ -n "$name" ] || return 1
     out=$(in_ns "$client_ns" timeout 5 nmblookup -s "$run/client/smb.conf" -A "$(wide_probe)" 2>/dev/null) ||
         return 1
-    grep -Eq "^[[:space:]]+W[0-9A-F]{4}[[:space:]]+<00> - .*<ACTIVE>" <<<"$out"
+    grep -Eq "^[[:space:]]+$name[[:space:]]+<00> - .*<ACTIVE>" <<<"$out"
 }
 
 # The prefix as a local route of the wide host, the client's route to it, and
