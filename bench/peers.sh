@@ -17,13 +17,14 @@
 # down, holding its lock like the LAN tests do.
 #
 # usage: bench/peers.sh [runs]
+# KD_BENCH_VOPAL_SCAN names another vopal-scan (default: build/vopal-scan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 responder=$PWD/build/tests/lan/nbns_responder
 if [ "${1:-}" != --inside ]; then
   [ "$(id -u)" -eq 0 ] || { echo "bench: needs root (network namespaces)" >&2; exit 1; }
-  [ -x build/vopal-scan ] && [ -x "$responder" ] || scripts/build
+  [ -x "${KD_BENCH_VOPAL_SCAN:-build/vopal-scan}" ] && [ -x "$responder" ] || scripts/build
   export KD_TESTLAN_RESPONDER=$responder
   exec tests/lan/run-in-testlan.sh "$PWD/bench/peers.sh" --inside "$@"
 fi
@@ -46,7 +47,7 @@ mkdir "$scratch/config" # an empty settings store: the stored defaults apply
 "$responder" --print-truth "$lan" >"$scratch/truth-lan"
 "$responder" --print-truth "$wide" >"$scratch/truth-wide"
 
-scan=(env "XDG_CONFIG_HOME=$scratch/config" build/vopal-scan)
+scan=(env "XDG_CONFIG_HOME=$scratch/config" "${KD_BENCH_VOPAL_SCAN:-build/vopal-scan}")
 # vopal-scan exits 2 on an option it does not know.
 engines=1
 "${scan[@]}" --engine threads --rate 10000 --help >/dev/null 2>&1 || engines=0
@@ -101,7 +102,7 @@ measure() { # key truth command
     else
       echo no >>"$scratch/$key.truth"
       diff <(sort "$truth") <(sort "$scratch/out") | grep '^[<>]' >"$scratch/$key.diff" || true
-      wc -l <"$scratch/$key.diff" >>"$scratch/$key.off"
+      grep -c '^<' "$scratch/$key.diff" >>"$scratch/$key.off" || true
     fi
   fi
 }
@@ -145,7 +146,7 @@ for target in "$lan" "$wide"; do
     if [ "$truth" != - ]; then
       good=$(grep -c yes "$scratch/$key.truth" || true)
       verdict="yes ($good of $runs)"
-      [ "$good" -eq "$runs" ] || verdict="NO ($good of $runs; up to $(largest "$scratch/$key.off") rows differ)"
+      [ "$good" -eq "$runs" ] || verdict="NO ($good of $runs; up to $(largest "$scratch/$key.off") rows missed)"
     fi
     [ ! -f "$scratch/$key.failed" ] || verdict="$verdict, FAILED $(wc -l <"$scratch/$key.failed") runs"
     printf '%-16s %-28s %10d %8s %12d  %s\n' "$target" "$label" "$m" \
@@ -159,7 +160,7 @@ for entry in "${plan[@]}"; do
   echo "  $label, $target: ${command#env XDG_CONFIG_HOME=$scratch/config }"
   [ ! -f "$scratch/$key.failed" ] || sed 's/^/    /' "$scratch/$key.failed" | head -n 3
   [ ! -s "$scratch/$key.diff" ] || {
-    echo "    last run's first differences (< truth, > vopal-scan):"
+    echo "    first differences in the last run that differed (< truth, > vopal-scan):"
     head -n 5 "$scratch/$key.diff" | sed 's/^/    /'
   }
 done
