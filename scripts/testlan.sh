@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The test LAN: hosts in network namespaces on 198.18.0.0/24, laid out by
-# tests/lan/testlan.conf.
+# The test LAN: hosts in network namespaces on 198.18.0.0/24, and a prefix
+# routed beside it, laid out by tests/lan/testlan.conf.
 #
 #   testlan.sh up       build it (again) and wait until every nmbd host answers
 #   testlan.sh down     remove everything, also what a failed `up` left behind
@@ -9,23 +9,32 @@
 # Layout: a switch namespace holds a bridge; every host (the client included)
 # has its own namespace with one veth whose other end is a bridge port. The
 # root namespace has no leg in the LAN, and the client namespace has no route
-# but the connected 198.18.0.0/24, so nothing can leave.
+# but the connected 198.18.0.0/24 and the routed prefix below, so nothing can
+# leave.
+#
+# The wide host (kd-wide) holds a whole prefix of the test range (e.g.
+# 198.18.16.0/20) as a local route, so every address of it answers ping, and
+# runs our node-status responder for it; the client's one other route is that
+# prefix through the wide host. Thousands of hosts for the price of one.
 #
 # Needs root. KD_TESTLAN_CONF names another layout file, KD_TESTLAN_RUN another
-# run directory (nmbd's configuration, state and logs).
+# run directory (nmbd's configuration, state and logs), KD_TESTLAN_RESPONDER
+# the responder (default: build/tests/lan/nbns_responder of this tree).
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 conf=${KD_TESTLAN_CONF:-$here/../tests/lan/testlan.conf}
 run=${KD_TESTLAN_RUN:-/run/kd-testlan}
+responder=${KD_TESTLAN_RESPONDER:-$here/../build/tests/lan/nbns_responder}
 lockfile=/run/kd-testlan.lock
 
 switch_ns=kd-switch
 bridge=kd-br
 client_ns=kd-client
+wide_ns=kd-wide
 subnet_prefix=198.18.0
 # Every namespace of ours matches this; `down` removes exactly these.
-ours='^kd-(client|switch|h[0-9]{1,3})$'
+ours='^kd-(client|switch|wide|h[0-9]{1,3})$'
 # nmbd registers its names by broadcast and answers only when that is done.
 ready_timeout=${KD_TESTLAN_READY_TIMEOUT:-60}
 
@@ -44,8 +53,30 @@ die() {
 }
 
 roles=() addrs=() macs=() names=() groups=() aliases=()
+wide_index= wide_network=0 wide_length=0
 
 valid_name() { [[ $1 =~ ^[A-Z0-9][A-Z0-9_-]{0,14}$ ]]; }
+
+dotted() { # number
+    printf '%d.%d.%d.%d' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255))
+}
+
+# A routed prefix: inside 198.18.0.0/15, /16 to /30, no host bits, beside
+# (not over or inside) the LAN's /24. Sets wide_network and wide_length.
+parse_prefix() { # text
+    [[ $1 =~ ^198\.(18|19)\.(0|[1-9][0-9]{0,2})\.(0|[1-9][0-9]{0,2})/([0-9]{2})$ ]] || return 1
+    local b=${BASH_REMATCH[1]} c=${BASH_REMATCH[2]} d=${BASH_REMATCH[3]} len=$((10#${BASH_REMATCH[4]}))
+    ((c <= 255 && d <= 255 && len >= 16 && len <= 30)) || return 1
+    local net=$((198 << 24 | b << 16 | c << 8 | d)) host=$(((1 << (32 - len)) - 1))
+    local lan=$((198 << 24 | 18 << 16))
+    ((net & host)) && return 1
+    ((lan >= net && lan <= net + host)) && return 1
+    ((net >= lan && net <= lan + 255)) && return 1
+    wide_network=$net wide_length=$len
+}
+wide_prefix() { echo "$(dotted "$wide_network")/$wide_length"; }
+# The first address of the prefix that the responder answers for.
+wide_probe() { dotted $((wide_network + 2)); }
 
 read_conf() {
     [ -r "$conf" ] || die "cannot read the layout file $conf"
@@ -63,7 +94,7 @@ read_conf() {
         ((10#$octet >= 1 && 10#$octet <= 254)) && [ "$octet" = "$((10#$octet))" ] ||
             die "$where: $addr is not a host address"
         case $role in
-        client | nmbd | ping | silent) ;;
+        client | nmbd | ping | silent | wide) ;;
         *) die "$where: unknown role $role" ;;
         esac
         if [ "$role" = silent ]; then
@@ -82,6 +113,12 @@ read_conf() {
                 done
             fi
         fi
+        if [ "$role" = wide ]; then
+            [ -z "$wide_index" ] || die "$where: a second wide host"
+            parse_prefix "$name" || die "$where: $name is no prefix of 198.18.0.0/15 beside $subnet_prefix.0/24"
+            [ "$group" = - ] && [ "$alias" = - ] || die "$where: a wide host has no workgroup or aliases"
+            wide_index=${#roles[@]}
+        fi
         local i
         for i in "${!addrs[@]}"; do
             [ "${addrs[$i]}" != "$addr" ] || die "$where: $addr is listed twice"
@@ -96,7 +133,11 @@ read_conf() {
 
 octet_of() { echo "${1##*.}"; }
 ns_of() { # role address
-    if [ "$1" = client ]; then echo "$client_ns"; else echo "kd-h$(octet_of "$2")"; fi
+    case $1 in
+    client) echo "$client_ns" ;;
+    wide) echo "$wide_ns" ;;
+    *) echo "kd-h$(octet_of "$2")" ;;
+    esac
 }
 client_addr() {
     local i
@@ -249,6 +290,54 @@ nmbd_answers() { # index
     done
 }
 
+# True when the responder answers for the prefix: the first address that
+# has names answers with the computer name that the rule gives it, active.
+responder_answers() {
+    local out name
+    name=$("$responder" --conf "$conf" --print-truth "$(wide_probe)" 2>/dev/null | sed -n 2p | cut -d, -f3)
+    [ -n "$name" ] || return 1
+    out=$(in_ns "$client_ns" timeout 5 nmblookup -s "$run/client/smb.conf" -A "$(wide_probe)" 2>/dev/null) ||
+        return 1
+    grep -Eq "^[[:space:]]+$name[[:space:]]+<00> - .*<ACTIVE>" <<<"$out"
+}
+
+# The prefix as a local route of the wide host, the client's route to it, and
+# the responder. The responder binds its socket before it goes to the
+# background, so it answers once the command is back.
+add_wide() {
+    local addr=${addrs[$wide_index]} prefix
+    prefix=$(wide_prefix)
+    in_ns "$wide_ns" ip route add local "$prefix" dev lo || return 1
+    in_ns "$client_ns" ip route add "$prefix" via "$addr" || return 1
+    [ -x "$responder" ] || {
+        say "the node-status responder $responder is missing (build the tests, or set KD_TESTLAN_RESPONDER)"
+        return 1
+    }
+    # fd 9 is the LAN lock: the responder must not keep it.
+    in_ns "$wide_ns" "$responder" --conf "$conf" --daemon 9>&- </dev/null >>"$run/$wide_ns.log" 2>&1 ||
+        return 1
+    local tries
+    for tries in 1 2 3; do
+        responder_answers && return 0
+    done
+    say "the responder does not answer for $prefix (log in $run/$wide_ns.log)"
+    return 1
+}
+
+# The client reaches the LAN and, when there is one, the routed prefix:
+# nothing else.
+client_routes_closed() {
+    local route allowed=("$subnet_prefix.0/24")
+    [ -n "$wide_index" ] && allowed+=("$(wide_prefix)")
+    while read -r route _; do
+        [ -n "$route" ] || continue
+        [[ " ${allowed[*]} " == *" $route "* ]] || {
+            say "the client namespace has a route to $route"
+            return 1
+        }
+    done < <(in_ns "$client_ns" ip -4 route show)
+}
+
 wait_for_nmbd() {
     local deadline=$((SECONDS + ready_timeout)) i pending
     while :; do
@@ -280,12 +369,12 @@ build_lan() {
             return 1
         }
     done
-    # The client keeps only the connected route; make sure nothing else crept in.
-    if [ -n "$(in_ns "$client_ns" ip -4 route show default)" ]; then
-        say "the client namespace has a default route"
-        return 1
-    fi
     write_client_conf || return 1
+    if [ -n "$wide_index" ]; then
+        add_wide || return 1
+    fi
+    # The client keeps only its own routes; make sure nothing else crept in.
+    client_routes_closed || return 1
     for i in "${!roles[@]}"; do
         [ "${roles[$i]}" = nmbd ] || continue
         command -v nmbd >/dev/null || {
@@ -313,6 +402,8 @@ lan_ready() {
         [ "${roles[$i]}" = nmbd ] || continue
         nmbd_answers "$i" || return 1
     done
+    [ -z "$wide_index" ] || responder_answers || return 1
+    client_routes_closed 2>/dev/null
 }
 
 cmd_up() {
@@ -328,7 +419,9 @@ cmd_up() {
         cmd_down
         return 1
     fi
-    say "up: $(grep -c '^nmbd' <(printf '%s\n' "${roles[@]}")) nmbd hosts answer"
+    local routed=""
+    [ -z "$wide_index" ] || routed="; $(wide_prefix) is routed through ${addrs[$wide_index]}"
+    say "up: $(grep -c '^nmbd' <(printf '%s\n' "${roles[@]}")) nmbd hosts answer$routed"
     return 0
 }
 
@@ -348,6 +441,12 @@ cmd_status() {
                         state="present, nmbd answers"
                     else
                         state="present, nmbd silent"
+                    fi
+                elif [ "${roles[$i]}" = wide ]; then
+                    if [ -f "$run/client/smb.conf" ] && responder_answers; then
+                        state="present, answers for $(wide_prefix)"
+                    else
+                        state="present, silent for $(wide_prefix)"
                     fi
                 fi
             fi

@@ -1,177 +1,34 @@
 // Whole scans of the test LAN with vopal-scan, from inside the client
 // namespace: the rows must be exactly what the LAN's layout implies.
 
-#include "core/scan/NicVendorTable.h"
 #include "tests/lan/LanTest.h"
+#include "tests/lan/ScanRun.h"
+#include "tests/lan/TestLanTruth.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <optional>
-#include <spawn.h>
-#include <sstream>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
+#include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
 using Role = TestLanHost::Role;
-using Row = std::vector<std::string>;
+using Row = ScanRow;
 
 // The scanned range: the whole LAN but the client itself.
 const char* const kRangeStart = "198.18.0.2";
+const char* const kRangeEnd = "198.18.0.40";
 const char* const kRange = "198.18.0.2-198.18.0.40";
 
-struct ScanRun {
-    int exitCode = -1;
-    std::string output;
-    std::string errors;              // standard error
-    std::map<std::string, Row> rows; // by address
-    std::vector<std::string> order;
-    std::chrono::steady_clock::duration stopTook{}; // from the first signal to the end
-};
-
-struct ScanSetup {
-    std::optional<std::chrono::milliseconds> interruptAfter; // SIGINT after that long,
-    // The signals then sent; more than one arrive together (sent while the
-    // program is stopped, delivered when it goes on).
-    std::vector<int> signals = {SIGINT};
-    std::string store;  // the settings store's text; empty: none at all
-    std::string nofile; // descriptor limit ("soft[:hard]"), set by prlimit
-    std::string tmpdir;
-};
-
-// Runs vopal-scan with its own empty settings store (so the stored defaults
-// apply), as the setup says.
-ScanRun RunScan(const std::vector<std::string>& args, const ScanSetup& setup = {}) {
-    static TempDir emptyConfig;
-    TempDir ownConfig;
-    if (!setup.store.empty()) {
-        std::filesystem::create_directories(ownConfig.file("BRELLOW"));
-        TempDir::WriteFile(ownConfig.file("BRELLOW/registry.reg"), setup.store);
-    }
-    const TempDir& config = setup.store.empty() ? emptyConfig : ownConfig;
-    TempDir errors;
-    ScanRun run;
-    std::vector<std::string> argv = {KD_VOPAL_SCAN_PATH};
-    if (!setup.nofile.empty())
-        argv = {"/usr/bin/prlimit", "--nofile=" + setup.nofile, KD_VOPAL_SCAN_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-
-    std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.path(), "PATH=/usr/bin:/bin"};
-    if (!setup.tmpdir.empty())
-        env.push_back("TMPDIR=" + setup.tmpdir);
-    std::vector<char*> cenv;
-    for (auto& e : env)
-        cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-
-    int out[2];
-    if (pipe(out) != 0)
-        return run;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, out[1]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.file("stderr").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
-        close(out[0]);
-        return run;
-    }
-    std::thread interrupter;
-    std::chrono::steady_clock::time_point interrupted;
-    if (setup.interruptAfter)
-        interrupter = std::thread([&, pid, after = *setup.interruptAfter] {
-            std::this_thread::sleep_for(after);
-            interrupted = std::chrono::steady_clock::now();
-            const bool together = setup.signals.size() > 1;
-            if (together)
-                kill(pid, SIGSTOP);
-            for (int signal : setup.signals)
-                kill(pid, signal);
-            if (together)
-                kill(pid, SIGCONT);
-        });
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-        run.output.append(buffer, static_cast<size_t>(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (interrupter.joinable()) {
-        interrupter.join();
-        run.stopTook = std::chrono::steady_clock::now() - interrupted;
-    }
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.errors = TempDir::ReadFile(errors.file("stderr"));
-
-    std::istringstream lines(run.output);
-    std::string line;
-    bool title = true;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (title) {
-            title = false;
-            continue;
-        }
-        Row row;
-        std::istringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, ','))
-            row.push_back(field);
-        if (!row.empty()) {
-            run.order.push_back(row[0]);
-            run.rows[row[0]] = row;
-        }
-    }
-    return run;
-}
-
-class ScanLanTest : public LanTest {
-protected:
-    // The row the scan must give an nmbd host, worked out from what it registers.
-    static Row ExpectedRow(const TestLanHost& host) {
-        std::string computer, domain, messengers;
-        for (const TestLanName& name : host.RegisteredNames()) {
-            if (name.suffix == 0x00)
-                (name.group ? domain : computer) = name.name; // the last one wins
-            if (name.suffix == 0x03)
-                messengers += (messengers.empty() ? "" : "/") + name.name;
-        }
-        std::string mac = host.MacHex();
-        const char* vendor = FindNicVendor(mac.substr(0, 6));
-        return {host.address,
-                "○",
-                computer,
-                domain,
-                mac,
-                vendor ? vendor : "不明",
-                messengers.empty() ? "-" : messengers};
-    }
-};
+class ScanLanTest : public LanTest {};
 
 // Both engines: the event-driven one (vopal-scan's default) and the thread
 // per probe one give exactly the rows the LAN's layout implies.
@@ -179,10 +36,11 @@ const char* const kEngines[] = {"fast", "threads"};
 
 TEST_F(ScanLanTest, ScanGivesExactlyTheAnsweringHostsWithTheirNameTables) {
     std::map<std::string, Row> expected;
-    for (const TestLanHost& host : lan().WithRole(Role::Nmbd))
-        expected[host.address] = ExpectedRow(host);
-    for (const TestLanHost& host : lan().WithRole(Role::PingOnly))
-        expected[host.address] = {host.address, "○", "-", "-", "-", "-", "-"};
+    const AddressRange range{AddressFromText(kRangeStart), AddressFromText(kRangeEnd)};
+    for (const HostRecord& row : TestLanTruth(lan()).Rows(range, false))
+        expected[row.cells[HostRecord::kAddress]] = TestLanTruth::Printed(row);
+    ASSERT_EQ(expected.size(),
+              lan().WithRole(Role::Nmbd).size() + lan().WithRole(Role::PingOnly).size());
     ASSERT_GE(expected.size(), 6u);
     for (const char* engine : kEngines) {
         SCOPED_TRACE(engine);

@@ -19,6 +19,8 @@ bool ParseRole(const std::string& text, TestLanHost::Role& role) {
         role = TestLanHost::Role::PingOnly;
     else if (text == "silent")
         role = TestLanHost::Role::Silent;
+    else if (text == "wide")
+        role = TestLanHost::Role::Wide;
     else
         return false;
     return true;
@@ -33,6 +35,18 @@ bool InTestRange(const std::string& text) {
     return (host & 0xFFFFFF00u) == 0xC6120000u && (host & 0xFFu) != 0 && (host & 0xFFu) != 255;
 }
 
+std::uint32_t HostBits(int length) {
+    return length >= 32 ? 0u : 0xFFFFFFFFu >> length;
+}
+
+// A routed prefix must lie in 198.18.0.0/15 beside the LAN's own /24.
+bool RoutedPrefixAllowed(const TestLanPrefix& prefix) {
+    const TestLanPrefix testRange{0xC6120000u, 15};
+    const TestLanPrefix lan{0xC6120000u, 24};
+    return prefix.length >= 16 && prefix.length <= 30 && testRange.Contains(prefix.network) &&
+           !prefix.Contains(lan.network) && !lan.Contains(prefix.network);
+}
+
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> parts;
     std::stringstream stream(text);
@@ -44,6 +58,38 @@ std::vector<std::string> SplitCommas(const std::string& text) {
 }
 
 } // namespace
+
+bool TestLanPrefix::Contains(std::uint32_t address) const {
+    return address >= network && address <= Last();
+}
+
+std::uint32_t TestLanPrefix::Last() const {
+    return network | HostBits(length);
+}
+
+std::string TestLanPrefix::Text() const {
+    in_addr address{htonl(network)};
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return std::string(text) + "/" + std::to_string(length);
+}
+
+std::optional<TestLanPrefix> TestLanPrefix::Parse(const std::string& text) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    in_addr address;
+    if (inet_pton(AF_INET, text.substr(0, slash).c_str(), &address) != 1)
+        return std::nullopt;
+    const std::string bits = text.substr(slash + 1);
+    if (bits.empty() || bits.size() > 2 ||
+        bits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    TestLanPrefix prefix{ntohl(address.s_addr), std::stoi(bits)};
+    if (prefix.length > 32 || (prefix.network & HostBits(prefix.length)) != 0)
+        return std::nullopt;
+    return prefix;
+}
 
 std::string TestLanHost::MacHex() const {
     std::string hex;
@@ -104,6 +150,18 @@ std::optional<TestLan> TestLan::Load(const std::string& path, std::string& error
             if (aliases != "-")
                 host.aliases = SplitCommas(aliases);
         }
+        if (host.role == TestLanHost::Role::Wide) {
+            const auto routed = TestLanPrefix::Parse(name);
+            if (!routed || !RoutedPrefixAllowed(*routed)) {
+                error = where + name + " is no prefix of 198.18.0.0/15 beside 198.18.0.0/24";
+                return std::nullopt;
+            }
+            if (lan.wide()) {
+                error = where + "a second wide host";
+                return std::nullopt;
+            }
+            host.routed = *routed;
+        }
         if (host.role == TestLanHost::Role::Client)
             ++clients;
         lan.m_hosts.push_back(host);
@@ -134,6 +192,13 @@ const TestLanHost& TestLan::client() const {
         if (host.role == TestLanHost::Role::Client)
             return host;
     return m_hosts.front(); // Load guarantees one client
+}
+
+const TestLanHost* TestLan::wide() const {
+    for (const TestLanHost& host : m_hosts)
+        if (host.role == TestLanHost::Role::Wide)
+            return &host;
+    return nullptr;
 }
 
 bool TestLan::InClientNamespace() const {

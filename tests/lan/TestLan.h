@@ -3,6 +3,7 @@
 // which scripts/testlan.sh builds it, and what its hosts are expected to
 // answer. LAN tests compute every expectation from here.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +17,20 @@ struct TestLanName {
     auto operator<=>(const TestLanName&) const = default;
 };
 
+// An IPv4 prefix, addresses in host byte order.
+struct TestLanPrefix {
+    std::uint32_t network = 0;
+    int length = 32;
+
+    bool Contains(std::uint32_t address) const;
+    std::uint32_t Last() const;
+    std::string Text() const; // "198.18.16.0/20"
+    // "a.b.c.d/n" with no host bits set; nullopt otherwise.
+    static std::optional<TestLanPrefix> Parse(const std::string& text);
+};
+
 struct TestLanHost {
-    enum class Role { Client, Nmbd, PingOnly, Silent };
+    enum class Role { Client, Nmbd, PingOnly, Silent, Wide };
 
     Role role = Role::Silent;
     std::string address;   // dotted text
@@ -25,6 +38,7 @@ struct TestLanHost {
     std::string name;      // NetBIOS name of an nmbd host
     std::string workgroup; // of an nmbd host
     std::vector<std::string> aliases;
+    TestLanPrefix routed; // of the wide host: the prefix it answers for
 
     // The MAC as the program shows it: 12 upper-case hex digits.
     std::string MacHex() const;
@@ -46,6 +60,8 @@ public:
     const std::vector<TestLanHost>& hosts() const { return m_hosts; }
     std::vector<TestLanHost> WithRole(TestLanHost::Role role) const;
     const TestLanHost& client() const;
+    // The host that holds the routed prefix; null when the layout has none.
+    const TestLanHost* wide() const;
 
     // True when this process runs where the client's address is configured,
     // i.e. inside the client namespace; tests send nothing anywhere else.

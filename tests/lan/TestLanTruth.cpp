@@ -1,0 +1,81 @@
+#include "tests/lan/TestLanTruth.h"
+
+#include "core/commands/ExportFormat.h"
+#include "core/scan/NicVendorTable.h"
+#include "tests/lan/WideLan.h"
+
+#include <utility>
+
+namespace {
+
+using Role = TestLanHost::Role;
+
+// The addresses a scan walks past without a row.
+bool Skipped(std::uint32_t address) {
+    for (int shift = 0; shift < 32; shift += 8)
+        if (((address >> shift) & 0xFFu) == 0xFFu)
+            return true;
+    return (address & 0xFFu) == 0;
+}
+
+} // namespace
+
+TestLanTruth::TestLanTruth(TestLan lan) : m_lan(std::move(lan)) {}
+
+HostRecord TestLanTruth::AnsweredRow(std::uint32_t address, const std::string& macHex,
+                                     const std::vector<TestLanName>& names) {
+    HostRecord row;
+    row.cells[HostRecord::kAddress] = AddressToText(address);
+    row.cells[HostRecord::kResponse] = HostRecord::kAnswered;
+    if (names.empty())
+        return row;
+    std::string messengers;
+    for (const TestLanName& name : names) {
+        if (name.suffix == 0x00) // the last one of each kind wins
+            row.cells[name.group ? HostRecord::kDomain : HostRecord::kComputer] = name.name;
+        if (name.suffix == 0x03)
+            messengers += (messengers.empty() ? "" : "/") + name.name;
+    }
+    row.cells[HostRecord::kMessenger] = messengers;
+    row.cells[HostRecord::kMac] = macHex;
+    const char* vendor = FindNicVendor(macHex.substr(0, 6));
+    row.cells[HostRecord::kVendor] = vendor ? vendor : "不明";
+    return row;
+}
+
+std::optional<HostRecord> TestLanTruth::RowFor(std::uint32_t address, bool keepSilent) const {
+    if (Skipped(address))
+        return std::nullopt;
+    if (const TestLanHost* wide = m_lan.wide(); wide && wide->routed.Contains(address))
+        return AnsweredRow(address, WideLan::MacHex(address), WideLan::Names(address));
+    for (const TestLanHost& host : m_lan.hosts()) {
+        if (host.address != AddressToText(address))
+            continue;
+        if (host.role == Role::Nmbd)
+            return AnsweredRow(address, host.MacHex(), host.RegisteredNames());
+        if (host.role != Role::Silent) // the client and the wide host answer no query either
+            return AnsweredRow(address, "", {});
+        break;
+    }
+    if (!keepSilent)
+        return std::nullopt;
+    HostRecord row;
+    row.cells[HostRecord::kAddress] = AddressToText(address);
+    row.cells[HostRecord::kResponse] = HostRecord::kSilent;
+    return row;
+}
+
+std::vector<HostRecord> TestLanTruth::Rows(const AddressRange& range, bool keepSilent) const {
+    std::vector<HostRecord> rows;
+    for (std::uint64_t address = range.start; address <= range.end; ++address)
+        if (auto row = RowFor(static_cast<std::uint32_t>(address), keepSilent))
+            rows.push_back(*row);
+    return rows;
+}
+
+std::vector<std::string> TestLanTruth::Printed(const HostRecord& row) {
+    std::vector<std::string> cells;
+    for (const std::string& cell : row.cells)
+        cells.push_back(ExportCell(cell));
+    return cells;
+}
