@@ -40,7 +40,7 @@ class FastScanEngine : public ScanEngine {
 public:
     static constexpr int kRowLimit = 20000;
     // The wait for each of the two node-status queries of a host.
-    static constexpr int kNameWaitMs = 500;
+    static constexpr int kNameWaitMs = 400;
 
     // `network` null: the real sockets. `boxOwner` owns the message boxes.
     FastScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,
