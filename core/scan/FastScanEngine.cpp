@@ -261,7 +261,19 @@ struct FastScanEngine::Scan {
         }
     }
 
-    bool Busy() const {
+    // Deadlines of hosts that have moved on are of no more use; dropping
+    // them from the front keeps the next wake-up and the end of the scan
+    // from waiting for them.
+    void DropSettled() {
+        while (!echoDeadlines.empty() && hosts[echoDeadlines.front().second].state != State::Echo)
+            echoDeadlines.pop_front();
+        while (!nameDeadlines.empty() &&
+               hosts[nameDeadlines.front().second].state != State::Names)
+            nameDeadlines.pop_front();
+    }
+
+    bool Busy() {
+        DropSettled();
         return echoRetry >= 0 || !nameRetries.empty() || !echoDeadlines.empty() ||
                !nameDeadlines.empty();
     }
@@ -380,6 +392,7 @@ void FastScanEngine::Run() {
                                                      scan.Rate()))));
         if (!scan.nameRetries.empty())
             wake = std::min(wake, scan.backoffUntil);
+        scan.DropSettled();
         if (!scan.echoDeadlines.empty())
             wake = std::min(wake, scan.echoDeadlines.front().first);
         if (!scan.nameDeadlines.empty())
