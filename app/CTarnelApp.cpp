@@ -1,33 +1,33 @@
 #include "app/CTarnelApp.h"
 
+#include "core/res/Resource.h"
+#include "core/scan/NodeStatusQuery.h"
 #include "core/settings/RunLog.h"
 #include "core/settings/SettingsStore.h"
+#include "gui/dialogs/CDiagnoseDlg.h"
+#include "gui/dialogs/CScanStartDlg.h"
+#include "gui/platform/QtFileDialog.h"
+#include "gui/platform/QtMessageBox.h"
+#include "gui/res/ResourceImages.h"
+#include "gui/shell/CAboutDlg.h"
+#include "gui/shell/CMainFrame.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/IcmpEcho.h"
 #include "platform/KernelVersion.h"
 #include "platform/MessageBox.h"
 #include "platform/OwnAddress.h"
 #include "platform/ProgramDirectory.h"
-#include "gui/platform/QtFileDialog.h"
-#include "gui/platform/QtMessageBox.h"
 #include "platform/RawIcmpSockets.h"
 #include "platform/ShellOpen.h"
 #include "platform/SocketStartup.h"
-#include "gui/dialogs/CScanStartDlg.h"
-#include "core/res/Resource.h"
-#include "gui/res/ResourceImages.h"
-#include "core/scan/NodeStatusQuery.h"
-#include "gui/shell/CAboutDlg.h"
-#include "gui/shell/CMainFrame.h"
-#include "gui/dialogs/CDiagnoseDlg.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 #include <csignal>
 #include <cstdio>
@@ -233,7 +233,9 @@ void CTarnelApp::CloseWhenNoScanRuns() {
     QTimer::singleShot(200, m_app, [this] { CloseWhenNoScanRuns(); });
 }
 
-int CTarnelApp::Run() { return m_app ? m_app->exec() : 0; }
+int CTarnelApp::Run() {
+    return m_app ? m_app->exec() : 0;
+}
 
 bool CTarnelApp::OnCommand(int command) {
     if (command != ID_APP_ABOUT)

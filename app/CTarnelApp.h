@@ -45,7 +45,7 @@ private:
     int& m_argc;
     char** m_argv;
     InstanceLock m_lock;
-    QApplication* m_app = nullptr;  // never destroyed on a fatal stop
+    QApplication* m_app = nullptr; // never destroyed on a fatal stop
     CMainFrame* m_pMainWnd = nullptr;
     bool m_localAddressFound = false;
     ScanSettingsRecord m_settings; // the program's one settings value

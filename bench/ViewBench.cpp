@@ -3,11 +3,11 @@
 // is in the model), and the program's resident memory with the view empty and
 // with 20000 rows. Prints figures; not a test.
 
-#include "core/settings/ScanSettings.h"
 #include "core/scan/CThreadManager.h"
-#include "gui/view/CTarnelView.h"
+#include "core/settings/ScanSettings.h"
 #include "gui/model/ModelScanSink.h"
 #include "gui/model/ResultModel.h"
+#include "gui/view/CTarnelView.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -5,10 +5,10 @@
 // usage: window_scan_bench LIST_FILE THREADS TIMEOUT_MS [fast]
 //   fast: with 高速スキャン on (the event-driven engine)
 
+#include "core/res/Resource.h"
 #include "core/settings/ScanSettings.h"
 #include "gui/dialogs/CScanStartDlg.h"
 #include "gui/res/DialogBuilder.h"
-#include "core/res/Resource.h"
 #include "gui/view/CTarnelView.h"
 
 #include <QAbstractButton>

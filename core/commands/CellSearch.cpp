@@ -1,8 +1,8 @@
 #include "core/commands/CellSearch.h"
 
-#include "platform/TextCodec.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/ResultList.h"
+#include "platform/TextCodec.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "core/commands/DiagnoseResult.h"
 
-#include "platform/TextCodec.h"
 #include "core/scan/CNetProbe.h"
 #include "core/scan/NodeStatus.h"
 #include "core/scan/ScanProbes.h"
+#include "platform/TextCodec.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,8 +13,9 @@ DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int 
     DiagnoseResult result;
     CNetProbe probe;
 
-    result.text = probes.PingHost(address, pingTimeoutMs, stop) == EchoOutcome::Answered ? "PING応答あり\r\n"
-                                                                              : "PING応答なし\r\n";
+    result.text = probes.PingHost(address, pingTimeoutMs, stop) == EchoOutcome::Answered
+                      ? "PING応答あり\r\n"
+                      : "PING応答なし\r\n";
 
     unsigned char buffer[kNodeStatusBufferSize];
     const unsigned char code = probes.QueryNodeStatus(address, lana, buffer, nullptr, stop);

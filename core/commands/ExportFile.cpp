@@ -1,7 +1,7 @@
 #include "core/commands/ExportFile.h"
 
-#include "platform/TextCodec.h"
 #include "core/commands/ExportFormat.h"
+#include "platform/TextCodec.h"
 
 AtomicWriteResult WriteExportFile(ResultList& list, const std::string& path) {
     // The list's texts all come from CP932 (names from the network, the

@@ -1,11 +1,11 @@
 #include "core/ranges/RangeList.h"
 
+#include "core/ranges/AddressRange.h"
+#include "core/ranges/RangeListTokenizer.h"
 #include "core/settings/RunLog.h"
 #include "platform/AtomicFile.h"
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
-#include "core/ranges/AddressRange.h"
-#include "core/ranges/RangeListTokenizer.h"
 
 #include <algorithm>
 #include <cstdint>

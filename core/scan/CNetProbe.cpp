@@ -1,9 +1,9 @@
 #include "core/scan/CNetProbe.h"
 
+#include "core/scan/NicVendorTable.h"
 #include "core/settings/RunLog.h"
 #include "platform/IcmpEcho.h"
 #include "platform/Netbios.h"
-#include "core/scan/NicVendorTable.h"
 
 #include <cstring>
 
@@ -105,8 +105,7 @@ std::string CNetProbe::NetbiosResultText(unsigned code) {
     return text;
 }
 
-EchoOutcome CNetProbe::PingHost(const std::string& address, int timeoutMs,
-                                const StopSignal* stop) {
+EchoOutcome CNetProbe::PingHost(const std::string& address, int timeoutMs, const StopSignal* stop) {
     return IcmpEchoUntil(address, timeoutMs, stop);
 }
 

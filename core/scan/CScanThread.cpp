@@ -1,16 +1,15 @@
 #include "core/scan/CScanThread.h"
 
-#include "platform/StopSignal.h"
 #include "core/scan/NodeStatusCells.h"
 #include "core/scan/NodeStatusQuery.h"
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
-
+#include "platform/StopSignal.h"
 
 CScanThread::CScanThread(const ScanOptions& options, int lana, ScanProbes& probes, ScanSink& sink,
                          std::mutex* netbiosLock, const StopSignal& stop)
-    : m_options(options), m_lana(lana), m_probes(probes), m_sink(sink),
-      m_netbiosLock(netbiosLock), m_stop(stop) {}
+    : m_options(options), m_lana(lana), m_probes(probes), m_sink(sink), m_netbiosLock(netbiosLock),
+      m_stop(stop) {}
 
 void CScanThread::Run(int row, const std::string& address) {
     HostRecord record;

@@ -1,14 +1,14 @@
 #include "core/scan/CThreadManager.h"
 
-#include "core/settings/RunLog.h"
-#include "platform/DescriptorLimit.h"
-#include "platform/MessageBox.h"
 #include "core/scan/AddressWalk.h"
 #include "core/scan/CNetProbe.h"
 #include "core/scan/CScanThread.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
+#include "core/settings/RunLog.h"
+#include "platform/DescriptorLimit.h"
+#include "platform/MessageBox.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,12 +18,13 @@ std::function<bool()> CThreadManager::s_refuseWorkerForTests;
 
 namespace {
 
-const char* const kAdapterFailure =
-    "アダプタの初期化に失敗しました。(注)Windows "
-    "2000で本ツールを使用する場合には、「Netbios over "
-    "TCPIP」が有効に設定されている必要があります。ただしこの設定を有効にすると、第三者よりあなたのコ"
-    "ンピュータへアクセスすることが可能となる場合があるため、セキュリティを正しく設定する必要があります"
-    "。";
+const char* const kAdapterFailure = "アダプタの初期化に失敗しました。(注)Windows "
+                                    "2000で本ツールを使用する場合には、「Netbios over "
+                                    "TCPIP」が有効に設定されている必要があります。ただしこの設定を"
+                                    "有効にすると、第三者よりあなたのコ"
+                                    "ンピュータへアクセスすることが可能となる場合があるため、セキュ"
+                                    "リティを正しく設定する必要があります"
+                                    "。";
 
 // A worker holds at most two descriptors at a time: its echo socket, then its
 // node-status socket together with the neighbour table (the interface list's

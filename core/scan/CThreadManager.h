@@ -10,8 +10,8 @@
 // waits short.
 
 #include "core/scan/ScanEngine.h"
-#include "platform/StopSignal.h"
 #include "core/scan/ScanRequest.h"
+#include "platform/StopSignal.h"
 
 #include <condition_variable>
 #include <deque>
@@ -74,8 +74,8 @@ private:
     std::condition_variable m_workAvailable;
     std::condition_variable m_workerDone;
     std::deque<Job> m_queue;
-    int m_busy = 0;        // addresses handed out and not yet done
-    bool m_closing = false; // workers end once the queue is empty
+    int m_busy = 0;                     // addresses handed out and not yet done
+    bool m_closing = false;             // workers end once the queue is empty
     std::vector<std::thread> m_workers; // only the manager's thread touches it
 
     std::thread m_thread;

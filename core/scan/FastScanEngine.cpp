@@ -28,12 +28,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char* const kAdapterFailure =
-    "アダプタの初期化に失敗しました。(注)Windows "
-    "2000で本ツールを使用する場合には、「Netbios over "
-    "TCPIP」が有効に設定されている必要があります。ただしこの設定を有効にすると、第三者よりあなたのコ"
-    "ンピュータへアクセスすることが可能となる場合があるため、セキュリティを正しく設定する必要があります"
-    "。";
+const char* const kAdapterFailure = "アダプタの初期化に失敗しました。(注)Windows "
+                                    "2000で本ツールを使用する場合には、「Netbios over "
+                                    "TCPIP」が有効に設定されている必要があります。ただしこの設定を"
+                                    "有効にすると、第三者よりあなたのコ"
+                                    "ンピュータへアクセスすることが可能となる場合があるため、セキュ"
+                                    "リティを正しく設定する必要があります"
+                                    "。";
 
 constexpr int kMaxBackoffMs = 32;
 // Never more on-link addresses waiting for their neighbour entry than this
@@ -92,8 +93,7 @@ struct FastScanEngine::Scan {
     double tokens = 1;
     Clock::time_point tokensAt = Clock::now();
 
-    Scan(FastScanEngine& e, ScanNetwork& n)
-        : engine(e), network(n), options(e.m_request.options) {}
+    Scan(FastScanEngine& e, ScanNetwork& n) : engine(e), network(n), options(e.m_request.options) {}
 
     double Rate() const { return std::max(1, options.rate); }
     double Burst() const { return std::max(1.0, Rate() / 200.0); }
@@ -130,9 +130,9 @@ struct FastScanEngine::Scan {
         const std::uint64_t token = EchoPackets::Token(secret, host.address);
         const auto payload = TokenBytes(token);
         const int error = network.SendEcho(
-            host.address, EchoPackets::Request(network.EchoId(),
-                                               EchoPackets::Sequence(secret, host.address),
-                                               payload));
+            host.address,
+            EchoPackets::Request(network.EchoId(), EchoPackets::Sequence(secret, host.address),
+                                 payload));
         if (IsBufferShortage(error)) {
             Backoff(now);
             return false;
@@ -267,8 +267,7 @@ struct FastScanEngine::Scan {
     void DropSettled() {
         while (!echoDeadlines.empty() && hosts[echoDeadlines.front().second].state != State::Echo)
             echoDeadlines.pop_front();
-        while (!nameDeadlines.empty() &&
-               hosts[nameDeadlines.front().second].state != State::Names)
+        while (!nameDeadlines.empty() && hosts[nameDeadlines.front().second].state != State::Names)
             nameDeadlines.pop_front();
     }
 
@@ -298,7 +297,9 @@ bool FastScanEngine::Start() {
     return true;
 }
 
-void FastScanEngine::Stop() { m_stop.Raise(); }
+void FastScanEngine::Stop() {
+    m_stop.Raise();
+}
 
 void FastScanEngine::Wait() {
     if (m_thread.joinable())
@@ -386,10 +387,10 @@ void FastScanEngine::Run() {
         // Sleep until the next token, deadline or pause, or until something comes.
         Clock::time_point wake = now + std::chrono::seconds(1);
         if ((dispatching || scan.echoRetry >= 0) && scan.onLinkWaiting < onLinkLimit)
-            wake = std::min(wake, std::max(scan.backoffUntil,
-                                           now + std::chrono::microseconds(static_cast<long long>(
-                                                     (1 - std::min(scan.tokens, 1.0)) * 1e6 /
-                                                     scan.Rate()))));
+            wake = std::min(
+                wake, std::max(scan.backoffUntil,
+                               now + std::chrono::microseconds(static_cast<long long>(
+                                         (1 - std::min(scan.tokens, 1.0)) * 1e6 / scan.Rate()))));
         if (!scan.nameRetries.empty())
             wake = std::min(wake, scan.backoffUntil);
         scan.DropSettled();

@@ -29,11 +29,11 @@ class ScanSink;
 // What a scan met, for progress displays and benchmarks.
 struct FastScanCounts {
     std::atomic<unsigned> echoesSent{0};
-    std::atomic<unsigned> answered{0};      // echo replies taken
-    std::atomic<unsigned> named{0};         // node-status answers taken
-    std::atomic<unsigned> ignored{0};       // datagrams matched to nothing of ours
-    std::atomic<unsigned> kernelDrops{0};   // dropped by the kernel (SO_RXQ_OVFL)
-    std::atomic<unsigned> sendRetries{0};   // sends refused for want of buffer, retried
+    std::atomic<unsigned> answered{0};    // echo replies taken
+    std::atomic<unsigned> named{0};       // node-status answers taken
+    std::atomic<unsigned> ignored{0};     // datagrams matched to nothing of ours
+    std::atomic<unsigned> kernelDrops{0}; // dropped by the kernel (SO_RXQ_OVFL)
+    std::atomic<unsigned> sendRetries{0}; // sends refused for want of buffer, retried
 };
 
 class FastScanEngine : public ScanEngine {

@@ -5,7 +5,8 @@
 const char* const HostRecord::kAnswered = "○";
 const char* const HostRecord::kSilent = "×";
 const char* const HostRecord::kTitles[kColumnCount] = {
-    "IPアドレス", "応答", "コンピュータ名", "ドメイン名", "MACアドレス", "NICベンダー名", "メッセンジャ",
+    "IPアドレス",  "応答",          "コンピュータ名", "ドメイン名",
+    "MACアドレス", "NICベンダー名", "メッセンジャ",
 };
 
 std::string HostRecord::FormatAddress(std::uint32_t address) {

@@ -45,5 +45,6 @@ private:
     std::uint32_t m_icmpDrops = 0;
     std::uint32_t m_udpDrops = 0;
     int m_neighbourLimit = 1024;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_networks; // address & mask, mask (host order)
+    std::vector<std::pair<std::uint32_t, std::uint32_t>>
+        m_networks; // address & mask, mask (host order)
 };

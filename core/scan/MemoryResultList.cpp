@@ -4,7 +4,9 @@
 
 namespace {
 
-bool ValidColumn(int column) { return column >= 0 && column < HostRecord::kColumnCount; }
+bool ValidColumn(int column) {
+    return column >= 0 && column < HostRecord::kColumnCount;
+}
 
 } // namespace
 

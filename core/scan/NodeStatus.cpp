@@ -1,7 +1,7 @@
 #include "core/scan/NodeStatus.h"
 
-#include "platform/TextCodec.h"
 #include "core/scan/HostRecord.h"
+#include "platform/TextCodec.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // the LANA test of the options dialog. All of them go through one Netbios
 // function, which tests may replace.
 
-#include "platform/Netbios.h"
 #include "core/scan/NodeStatus.h"
+#include "platform/Netbios.h"
 
 #include <mutex>
 #include <string>

@@ -27,5 +27,5 @@ public:
 
 // The engine the request asks for (options.fastScan); `boxOwner` owns its
 // message boxes.
-std::unique_ptr<ScanEngine> MakeScanEngine(ScanRequest request, ScanSink& sink,
-                                           ScanProbes& probes, void* boxOwner = nullptr);
+std::unique_ptr<ScanEngine> MakeScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,
+                                           void* boxOwner = nullptr);

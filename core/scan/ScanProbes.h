@@ -2,8 +2,8 @@
 // The probes a scan uses, behind one interface so that engine tests can run a
 // whole scan against scripted hosts. The program always uses RealScanProbes().
 
-#include "platform/IcmpEcho.h"
 #include "core/scan/NodeStatusQuery.h"
+#include "platform/IcmpEcho.h"
 
 #include <mutex>
 #include <string>

@@ -10,8 +10,7 @@ class RunLog {
 public:
     // The file name inside the program directory.
     static constexpr const char* kFileName = "vopal.log";
-    static constexpr const char* kHeader =
-        "********** Kestrune 030128 ログファイル **********\n";
+    static constexpr const char* kHeader = "********** Kestrune 030128 ログファイル **********\n";
 
     // Opens `directory` (ends with '/') + "vopal.log", emptying it, and writes
     // the header. False when the file cannot be opened, or `directory` is

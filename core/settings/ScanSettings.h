@@ -24,7 +24,9 @@ struct ScanSettingsRecord {
 };
 
 // The switches count as on only when they are exactly 1.
-inline bool IsOn(int flag) { return flag == 1; }
+inline bool IsOn(int flag) {
+    return flag == 1;
+}
 
 // The longest echo time-out taken from the store (ten minutes); a longer one
 // is read as this.

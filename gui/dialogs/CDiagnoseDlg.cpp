@@ -1,13 +1,13 @@
 #include "gui/dialogs/CDiagnoseDlg.h"
 
-#include "core/settings/ScanSettings.h"
-#include "platform/StopSignal.h"
-#include "gui/res/DialogBuilder.h"
-#include "gui/res/EditTypingLimit.h"
 #include "core/res/Resource.h"
 #include "core/scan/HostRecord.h"
-#include "core/scan/ScanProbes.h"
 #include "core/scan/ResultList.h"
+#include "core/scan/ScanProbes.h"
+#include "core/settings/ScanSettings.h"
+#include "gui/res/DialogBuilder.h"
+#include "gui/res/EditTypingLimit.h"
+#include "platform/StopSignal.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

@@ -8,8 +8,8 @@
 // button, the address field and the close button are disabled, and the
 // dialog refuses to close, until the result is back on the window thread.
 
-#include "gui/res/CBusyDialog.h"
 #include "core/commands/DiagnoseResult.h"
+#include "gui/res/CBusyDialog.h"
 
 #include <QFutureWatcher>
 #include <memory>
@@ -34,14 +34,13 @@ public:
     // outlive the dialog.
     CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
                  QWidget* parent = nullptr);
-    CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
-                 ScanProbes& probes, QWidget* parent = nullptr);
+    CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings, ScanProbes& probes,
+                 QWidget* parent = nullptr);
 
     // The diagnose command: opens the dialog on the address of `row` of the
     // list (the view's last right-clicked row; empty when that names no row)
     // and runs it modally over `owner`.
-    static void Open(ResultList& list, int row, const ScanSettingsRecord& settings,
-                     QWidget* owner);
+    static void Open(ResultList& list, int row, const ScanSettingsRecord& settings, QWidget* owner);
 
     // The opening address; only fills the address field.
     const std::string m_strAddress;

@@ -1,11 +1,11 @@
 #include "gui/dialogs/CListFileNameDlg.h"
 
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
+#include "core/res/Resource.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/DialogBuilder.h"
 #include "gui/res/EditTypingLimit.h"
-#include "core/res/Resource.h"
+#include "platform/FileDialog.h"
+#include "platform/MessageBox.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,13 +1,13 @@
 #include "gui/dialogs/COptionsDlg.h"
 
+#include "core/res/Resource.h"
+#include "core/scan/NodeStatusQuery.h"
 #include "core/settings/ParseLeadingInt.h"
 #include "core/settings/ScanSettings.h"
-#include "platform/MessageBox.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/DialogBuilder.h"
 #include "gui/res/EditTypingLimit.h"
-#include "core/res/Resource.h"
-#include "core/scan/NodeStatusQuery.h"
+#include "platform/MessageBox.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

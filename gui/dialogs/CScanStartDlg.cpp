@@ -1,31 +1,31 @@
 #include "gui/dialogs/CScanStartDlg.h"
 
-#include "core/settings/ScanSettings.h"
-#include "platform/MessageBox.h"
-#include "gui/platform/QtMessageBox.h"
 #include "core/ranges/AddressRange.h"
-#include "gui/dialogs/CIpAddressCtrl.h"
-#include "gui/dialogs/CListFileNameDlg.h"
-#include "gui/dialogs/ListControlRangeRows.h"
-#include "core/ranges/RangeList.h"
-#include "gui/res/DialogBuilder.h"
-#include "core/res/Resource.h"
 #include "core/ranges/AddressRangeTable.h"
+#include "core/ranges/RangeList.h"
+#include "core/res/Resource.h"
 #include "core/scan/ScanEngine.h"
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanRequest.h"
+#include "core/settings/ScanSettings.h"
+#include "gui/dialogs/CIpAddressCtrl.h"
+#include "gui/dialogs/CListFileNameDlg.h"
+#include "gui/dialogs/ListControlRangeRows.h"
 #include "gui/model/ModelScanSink.h"
+#include "gui/platform/QtMessageBox.h"
+#include "gui/res/DialogBuilder.h"
+#include "platform/MessageBox.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QCoreApplication>
 #include <QTreeWidget>
 #include <algorithm>
-#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -60,17 +60,18 @@ std::vector<CScanStartDlg*> g_scanning;
 // The buttons as they are after a scan: the list file can neither be changed
 // nor saved until the dialog is opened again.
 constexpr std::pair<int, bool> kControlsAfterScan[] = {
-    {IDC_CLOSE, true}, {IDC_START, true},          {IDC_START_ADDRESS, true},
-    {IDC_END_ADDRESS, true}, {IDC_STOP, false},    {IDC_COPY, true},
-    {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false}, {IDC_ADD, true},
-    {IDC_DELETE, true},
+    {IDC_CLOSE, true}, {IDC_START, true},  {IDC_START_ADDRESS, true},     {IDC_END_ADDRESS, true},
+    {IDC_STOP, false}, {IDC_COPY, true},   {IDC_CHANGE_LIST_FILE, false}, {IDC_SAVE, false},
+    {IDC_ADD, true},   {IDC_DELETE, true},
 };
 
 } // namespace
 
 ScanProbes* CScanStartDlg::s_probesForTests = nullptr;
 
-bool CScanStartDlg::AnyScanRunning() { return !g_scanning.empty(); }
+bool CScanStartDlg::AnyScanRunning() {
+    return !g_scanning.empty();
+}
 
 void CScanStartDlg::StopAllScans() {
     for (CScanStartDlg* dialog : g_scanning)
@@ -79,8 +80,7 @@ void CScanStartDlg::StopAllScans() {
 
 CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
                              QWidget* mainWindow)
-    : CBusyDialog(mainWindow), m_results(results), m_settings(settings),
-      m_mainWindow(mainWindow) {
+    : CBusyDialog(mainWindow), m_results(results), m_settings(settings), m_mainWindow(mainWindow) {
     setModal(true);
     DialogBuilder::Build(this, IDD_SCAN_START, [](const ControlTemplate& control, QWidget* parent) {
         return control.kind == ControlKind::IpAddress ? new CIpAddressCtrl(parent) : nullptr;
@@ -151,13 +151,17 @@ void CScanStartDlg::OnDelete() {
     m_rows->SelectRow(0);
 }
 
-void CScanStartDlg::OnCopy() { m_endAddress->SetAddress(m_startAddress->GetAddress()); }
+void CScanStartDlg::OnCopy() {
+    m_endAddress->SetAddress(m_startAddress->GetAddress());
+}
 
 bool CScanStartDlg::SaveList() {
     return SaveRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this));
 }
 
-void CScanStartDlg::OnSave() { SaveList(); }
+void CScanStartDlg::OnSave() {
+    SaveList();
+}
 
 void CScanStartDlg::OnChangeListFile() {
     CListFileNameDlg dialog(m_settings.IpListFileName, this);

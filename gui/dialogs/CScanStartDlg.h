@@ -65,6 +65,6 @@ private:
     QTreeWidget* m_list;
     QCheckBox* m_dontSave;
     std::unique_ptr<ListControlRangeRows> m_rows;
-    std::unique_ptr<ModelScanSink> m_sink;      // of the scan under way
+    std::unique_ptr<ModelScanSink> m_sink;  // of the scan under way
     std::unique_ptr<ScanEngine> m_pManager; // the scan's engine; null when no scan runs
 };

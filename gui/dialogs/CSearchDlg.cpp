@@ -1,11 +1,11 @@
 #include "gui/dialogs/CSearchDlg.h"
 
-#include "platform/MessageBox.h"
-#include "gui/platform/QtMessageBox.h"
-#include "gui/res/DialogBuilder.h"
+#include "core/commands/CellSearch.h"
 #include "core/res/Resource.h"
 #include "core/scan/ResultList.h"
-#include "core/commands/CellSearch.h"
+#include "gui/platform/QtMessageBox.h"
+#include "gui/res/DialogBuilder.h"
+#include "platform/MessageBox.h"
 
 #include <QLineEdit>
 #include <QPushButton>

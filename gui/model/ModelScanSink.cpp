@@ -10,18 +10,25 @@
 ModelScanSink::ModelScanSink(ResultModel* model, QObject* parent)
     : QObject(parent), m_model(model) {}
 
-void ModelScanSink::LanaChosen(int lana) { Post(lana); }
+void ModelScanSink::LanaChosen(int lana) {
+    Post(lana);
+}
 
-void ModelScanSink::RowsCleared() { Post(Cleared{}); }
+void ModelScanSink::RowsCleared() {
+    Post(Cleared{});
+}
 
-void ModelScanSink::RowAdded(int row, const std::string& address) { Post(Added{row, address}); }
-
+void ModelScanSink::RowAdded(int row, const std::string& address) {
+    Post(Added{row, address});
+}
 
 void ModelScanSink::RowResult(int row, const HostRecord& record) {
     Post(Result{row, PackedCells::Of(record)});
 }
 
-void ModelScanSink::Finished(const ScanSummary& summary) { Post(summary); }
+void ModelScanSink::Finished(const ScanSummary& summary) {
+    Post(summary);
+}
 
 void ModelScanSink::Post(Report report) {
     bool post = false;
@@ -33,7 +40,8 @@ void ModelScanSink::Post(Report report) {
     }
     // One wake-up for everything queued until the window thread gets to it.
     if (post)
-        QMetaObject::invokeMethod(this, [this] { Drain(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Drain(); }, Qt::QueuedConnection);
 }
 
 void ModelScanSink::Drain() {

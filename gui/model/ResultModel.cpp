@@ -92,8 +92,7 @@ bool ResultModel::SetRowQuietly(int row, std::string packedCells) {
 void ResultModel::RowsChanged(int first, int last) {
     if (first < 0 || last < first || last >= Count())
         return;
-    emit dataChanged(index(first, 0), index(last, HostRecord::kColumnCount - 1),
-                     {Qt::DisplayRole});
+    emit dataChanged(index(first, 0), index(last, HostRecord::kColumnCount - 1), {Qt::DisplayRole});
 }
 
 int ResultModel::RemoveSilentRows() {

@@ -10,4 +10,6 @@ class QWidget;
 void InstallQtMessageBoxes();
 
 // The owner argument of MessageBoxA for a window.
-inline void* BoxOwner(QWidget* window) { return static_cast<void*>(window); }
+inline void* BoxOwner(QWidget* window) {
+    return static_cast<void*>(window);
+}
