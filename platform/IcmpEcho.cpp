@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstring>
 #include <limits.h>
+#include <iterator>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
@@ -151,6 +153,7 @@ public:
     // The errno of a socket that could not be opened, else 0.
     int OpenError() const { return m_openError; }
     bool Prepare();
+    void KeepOnly(uint16_t id);
     bool Send(uint32_t target, uint16_t id, uint16_t sequence);
     EchoOutcome Wait(uint32_t target, uint16_t id, uint16_t sequence, int timeoutMs,
                      const StopSignal* stop);
@@ -186,6 +189,31 @@ bool EchoSocket::Prepare() {
                     (1u << kParameterProblem));
     ::setsockopt(m_fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
     return true;
+}
+
+// A raw socket gets a copy of every echo reply of the host. With many probes
+// at once, each socket's buffer filled with the others' replies until the
+// kernel dropped its own; a socket filter keeps only the echo replies with
+// our identifier and the error messages (rare, and told apart by reading).
+void EchoSocket::KeepOnly(uint16_t id) {
+    if (m_kind != IcmpSocketKind::Raw)
+        return;
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                  // X = IP header length
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                   // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoReply, 4, 0),   // a reply: look at its id
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kDestinationUnreachable, 5, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTimeExceeded, 4, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kParameterProblem, 3, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),                            // anything else: drop
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                   // the reply's identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFF),                       // keep
+        BPF_STMT(BPF_RET | BPF_K, 0),                            // drop
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    // Without the filter the probe still works; it only reads more.
+    ::setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
 }
 
 bool EchoSocket::Send(uint32_t target, uint16_t id, uint16_t sequence) {
@@ -370,6 +398,7 @@ EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopS
     uint16_t id;
     uint16_t sequence;
     NextIdentifiers(id, sequence);
+    socket.KeepOnly(id);
     if (!socket.Send(target, id, sequence))
         return EchoOutcome::NoAnswer;
     return socket.Wait(target, id, sequence, timeoutMs, stop);
