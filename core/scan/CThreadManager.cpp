@@ -1,7 +1,7 @@
 #include "core/scan/CThreadManager.h"
 
+#include "core/scan/AdapterChoice.h"
 #include "core/scan/AddressWalk.h"
-#include "core/scan/CNetProbe.h"
 #include "core/scan/CScanThread.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/ScanProbes.h"
@@ -17,14 +17,6 @@
 std::function<bool()> CThreadManager::s_refuseWorkerForTests;
 
 namespace {
-
-const char* const kAdapterFailure = "アダプタの初期化に失敗しました。(注)Windows "
-                                    "2000で本ツールを使用する場合には、「Netbios over "
-                                    "TCPIP」が有効に設定されている必要があります。ただしこの設定を"
-                                    "有効にすると、第三者よりあなたのコ"
-                                    "ンピュータへアクセスすることが可能となる場合があるため、セキュ"
-                                    "リティを正しく設定する必要があります"
-                                    "。";
 
 // A worker holds at most two descriptors at a time: its echo socket, then its
 // node-status socket together with the neighbour table (the interface list's
@@ -72,19 +64,14 @@ void CThreadManager::Wait() {
 }
 
 void CThreadManager::Run() {
-    const LanaSelection lana = m_probes.SelectLana();
-    m_sink.LanaChosen(lana.lana);
-    if (lana.code != 0) {
-        MessageBoxA(m_boxOwner, kAdapterFailure, "エラー", MB_OK | MB_ICONERROR);
-        MessageBoxA(m_boxOwner, CNetProbe().NetbiosResultText(lana.code).c_str(), "kestrune",
-                    MB_OK | MB_ICONERROR);
-        RunLog::Write("アダプタの初期化に失敗しました。\n");
+    int lana = 0;
+    if (!ChooseScanAdapter(m_probes, m_sink, m_boxOwner, lana)) {
         Finish(0);
         return;
     }
     RunLog::Write("スレッド数：%d\n", m_request.options.maxThread);
     m_sink.RowsCleared();
-    Walk(lana.lana);
+    Walk(lana);
 }
 
 void CThreadManager::Walk(int lana) {

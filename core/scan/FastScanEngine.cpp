@@ -1,7 +1,7 @@
 #include "core/scan/FastScanEngine.h"
 
+#include "core/scan/AdapterChoice.h"
 #include "core/scan/AddressWalk.h"
-#include "core/scan/CNetProbe.h"
 #include "core/scan/EchoPackets.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/LinuxScanNetwork.h"
@@ -27,14 +27,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-const char* const kAdapterFailure = "アダプタの初期化に失敗しました。(注)Windows "
-                                    "2000で本ツールを使用する場合には、「Netbios over "
-                                    "TCPIP」が有効に設定されている必要があります。ただしこの設定を"
-                                    "有効にすると、第三者よりあなたのコ"
-                                    "ンピュータへアクセスすることが可能となる場合があるため、セキュ"
-                                    "リティを正しく設定する必要があります"
-                                    "。";
 
 constexpr int kMaxBackoffMs = 32;
 // Never more on-link addresses waiting for their neighbour entry than this
@@ -309,13 +301,8 @@ void FastScanEngine::Wait() {
 void FastScanEngine::Run() {
     ScanSummary summary;
     summary.keepSilent = m_request.options.keepSilent;
-    const LanaSelection lana = m_probes.SelectLana();
-    m_sink.LanaChosen(lana.lana);
-    if (lana.code != 0) {
-        MessageBoxA(m_boxOwner, kAdapterFailure, "エラー", MB_OK | MB_ICONERROR);
-        MessageBoxA(m_boxOwner, CNetProbe().NetbiosResultText(lana.code).c_str(), "kestrune",
-                    MB_OK | MB_ICONERROR);
-        RunLog::Write("アダプタの初期化に失敗しました。\n");
+    int lana = 0;
+    if (!ChooseScanAdapter(m_probes, m_sink, m_boxOwner, lana)) {
         RunLog::Write("チェック済みIP数：%d\n", 0);
         summary.stopped = m_stop.IsRaised();
         m_sink.Finished(summary);
@@ -324,7 +311,7 @@ void FastScanEngine::Run() {
     m_sink.RowsCleared();
 
     std::uint32_t local = 0;
-    NetbiosLanaAddress(lana.lana, local);
+    NetbiosLanaAddress(lana, local);
     // Without an ICMP socket (the user has been told how to allow one) no
     // host can answer: every row is silent, as with the other engine.
     const bool open = m_network->Open(local) == 0;

@@ -220,32 +220,55 @@ void LinuxScanNetwork::NoteDrops(std::uint32_t& last, std::uint32_t now,
     events.push_back(std::move(event));
 }
 
-void LinuxScanNetwork::ReadIcmp(std::vector<NetworkEvent>& events) {
-    std::uint8_t buffer[kDatagram];
-    alignas(cmsghdr) char control[256];
-    for (;;) {
-        sockaddr_in from{};
-        iovec io{buffer, sizeof buffer};
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(m_icmp, &message, MSG_DONTWAIT);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
+namespace {
+
+// One datagram read without waiting, with its sender (or, from the error
+// queue, the address it was sent to) and its control messages.
+struct Received {
+    std::uint8_t bytes[kDatagram];
+    std::size_t length = 0;
+    sockaddr_in address{};
+    alignas(cmsghdr) char control[512];
+    msghdr message{};
+
+    // False once nothing more is queued.
+    bool From(int fd, int flags) {
+        for (;;) {
+            iovec io{bytes, sizeof bytes};
+            message = msghdr{};
+            address = sockaddr_in{};
+            message.msg_name = &address;
+            message.msg_namelen = sizeof address;
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            const ssize_t got = ::recvmsg(fd, &message, flags | MSG_DONTWAIT);
+            message.msg_iov = nullptr; // `io` ends here; the rest of the header stays valid
+            if (got >= 0) {
+                length = static_cast<std::size_t>(got);
+                return true;
+            }
+            // A pending socket error (ECONNREFUSED of an earlier datagram)
+            // is read from the error queue; nothing more waits here.
+            if (errno != EINTR)
+                return false;
         }
+    }
+};
+
+} // namespace
+
+void LinuxScanNetwork::ReadIcmp(std::vector<NetworkEvent>& events) {
+    Received received;
+    while (received.From(m_icmp, 0)) {
         std::uint32_t counter;
-        if (DropCounter(message, counter))
+        if (DropCounter(received.message, counter))
             NoteDrops(m_icmpDrops, counter, events);
-        const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(got));
+        const std::span<const std::uint8_t> bytes(received.bytes, received.length);
         const EchoPackets::Message parsed =
             m_raw ? EchoPackets::ParseRaw(bytes)
-                  : EchoPackets::ParseDatagram(bytes, ntohl(from.sin_addr.s_addr));
+                  : EchoPackets::ParseDatagram(bytes, ntohl(received.address.sin_addr.s_addr));
         if (parsed.kind == EchoPackets::Message::Kind::Unrelated)
             continue;
         NetworkEvent event;
@@ -261,92 +284,42 @@ void LinuxScanNetwork::ReadIcmp(std::vector<NetworkEvent>& events) {
 }
 
 void LinuxScanNetwork::ReadIcmpErrors(std::vector<NetworkEvent>& events) {
-    for (;;) {
-        std::uint8_t quoted[64];
-        alignas(cmsghdr) char control[512];
-        sockaddr_in offended{};
-        iovec io{quoted, sizeof quoted};
-        msghdr message{};
-        message.msg_name = &offended;
-        message.msg_namelen = sizeof offended;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(m_icmp, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
+    Received received;
+    while (received.From(m_icmp, MSG_ERRQUEUE)) {
         NetworkEvent event;
         event.kind = NetworkEvent::Kind::EchoUnreachable;
         // The kernel quotes our request's header: the id and sequence tell
         // which request it was.
-        if (got >= 8) {
-            event.id = static_cast<std::uint16_t>(quoted[4] << 8 | quoted[5]);
-            event.sequence = static_cast<std::uint16_t>(quoted[6] << 8 | quoted[7]);
+        if (received.length >= 8) {
+            event.id = static_cast<std::uint16_t>(received.bytes[4] << 8 | received.bytes[5]);
+            event.sequence = static_cast<std::uint16_t>(received.bytes[6] << 8 | received.bytes[7]);
         }
-        if (UnreachableTarget(message, offended, event.address))
+        if (UnreachableTarget(received.message, received.address, event.address))
             events.push_back(std::move(event));
     }
 }
 
 void LinuxScanNetwork::ReadNames(std::vector<NetworkEvent>& events) {
-    std::uint8_t buffer[kDatagram];
-    alignas(cmsghdr) char control[256];
-    for (;;) {
-        sockaddr_in from{};
-        iovec io{buffer, sizeof buffer};
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(m_udp, &message, MSG_DONTWAIT);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            // A pending error (ECONNREFUSED of an earlier datagram) is read
-            // from the error queue; nothing more waits here.
-            return;
-        }
+    Received received;
+    while (received.From(m_udp, 0)) {
         std::uint32_t counter;
-        if (DropCounter(message, counter))
+        if (DropCounter(received.message, counter))
             NoteDrops(m_udpDrops, counter, events);
         NetworkEvent event;
         event.kind = NetworkEvent::Kind::NameReply;
-        event.address = ntohl(from.sin_addr.s_addr);
-        event.port = ntohs(from.sin_port);
-        event.bytes.assign(buffer, buffer + got);
+        event.address = ntohl(received.address.sin_addr.s_addr);
+        event.port = ntohs(received.address.sin_port);
+        event.bytes.assign(received.bytes, received.bytes + received.length);
         events.push_back(std::move(event));
     }
 }
 
 void LinuxScanNetwork::ReadNameErrors(std::vector<NetworkEvent>& events) {
-    for (;;) {
-        std::uint8_t quoted[64];
-        alignas(cmsghdr) char control[512];
-        sockaddr_in offended{};
-        iovec io{quoted, sizeof quoted};
-        msghdr message{};
-        message.msg_name = &offended;
-        message.msg_namelen = sizeof offended;
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(m_udp, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
+    Received received;
+    while (received.From(m_udp, MSG_ERRQUEUE)) {
         NetworkEvent event;
         event.kind = NetworkEvent::Kind::NameUnreachable;
-        if (UnreachableTarget(message, offended, event.address))
+        if (UnreachableTarget(received.message, received.address, event.address))
             events.push_back(std::move(event));
     }
 }
