@@ -1,0 +1,53 @@
+#include "core/inventory/HostIdentity.h"
+
+#include <cctype>
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// The first octet of a 12-digit MAC, or -1.
+int FirstOctet(const std::string& mac) {
+    if (mac.size() != 12)
+        return -1;
+    for (char c : mac)
+        if (HexValue(c) < 0)
+            return -1;
+    return HexValue(mac[0]) * 16 + HexValue(mac[1]);
+}
+
+} // namespace
+
+bool IsUsableMac(const std::string& mac) {
+    const int first = FirstOctet(mac);
+    if (first < 0 || (first & 0x01)) // multicast (and all ones) names no one machine
+        return false;
+    return mac.find_first_not_of('0') != std::string::npos;
+}
+
+HostIdentity IdentityOf(const HostRecord& row) {
+    HostIdentity identity;
+    const std::string& mac = row.cells[HostRecord::kMac];
+    if (IsUsableMac(mac)) {
+        identity.kind = HostIdentity::Kind::Mac;
+        std::string upper = mac;
+        for (char& c : upper)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        identity.key = "mac:" + upper;
+        identity.randomisedMac = (FirstOctet(mac) & 0x02) != 0;
+        return identity;
+    }
+    const std::string& computer = row.cells[HostRecord::kComputer];
+    if (!computer.empty()) {
+        identity.kind = HostIdentity::Kind::Name;
+        identity.key = "name:" + computer + "/" + row.cells[HostRecord::kDomain];
+        return identity;
+    }
+    identity.key = "ip:" + row.cells[HostRecord::kAddress];
+    return identity;
+}

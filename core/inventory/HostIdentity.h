@@ -1,0 +1,23 @@
+#pragma once
+// What identifies a machine across scans: a usable MAC address first (present,
+// not all zeros or all ones, not multicast); else its NetBIOS computer name
+// with its workgroup; else the address alone. A locally administered MAC is
+// kept as the identity but marked, since a machine may randomise it.
+
+#include "core/scan/HostRecord.h"
+
+#include <string>
+
+struct HostIdentity {
+    enum class Kind { Mac = 0, Name = 1, Address = 2 };
+    Kind kind = Kind::Address;
+    std::string key; // "mac:001122334455", "name:PC01/WORKGROUP", "ip:10.0.0.1"
+    bool randomisedMac = false;
+
+    bool operator==(const HostIdentity&) const = default;
+};
+
+HostIdentity IdentityOf(const HostRecord& row);
+
+// Whether the 12 hex digits are a MAC address that names one machine.
+bool IsUsableMac(const std::string& mac);

@@ -1,0 +1,57 @@
+#pragma once
+// The memory of past scans, in one SQLite database: every scan (when it
+// started and ended, its ranges, whether it completed, the settings it ran
+// with) and, per answering address, the row as found and the host it belongs
+// to (HostIdentity). The window and vopal-scan may record at the same time:
+// the database is in WAL mode with a busy time-out, and a scan is written in
+// one transaction. A file that is no such database, or is damaged, is never
+// overwritten: it is kept aside under another name and a new one is started.
+
+#include "core/ranges/AddressRange.h"
+#include "core/scan/HostRecord.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+struct RecordedScan {
+    std::int64_t startedMs = 0; // Unix time in milliseconds
+    std::int64_t endedMs = 0;
+    std::vector<AddressRange> ranges;
+    bool complete = true;         // false: stopped before the end of its ranges
+    std::string settings;         // the options it ran with, as text
+    std::vector<HostRecord> rows; // the answering addresses
+};
+
+class InventoryStore {
+public:
+    static constexpr int kSchemaVersion = 1;
+
+    struct Opened {
+        std::unique_ptr<InventoryStore> store; // null when it could not be opened
+        std::string error;                     // why not, or empty
+        std::string keptAside;                 // where a damaged file went, or empty
+    };
+
+    // Opens the database at `path`, creating it (and no directory) when missing.
+    static Opened Open(const std::string& path);
+
+    ~InventoryStore();
+    InventoryStore(const InventoryStore&) = delete;
+    InventoryStore& operator=(const InventoryStore&) = delete;
+
+    // Writes one scan with its rows in one transaction; its id, or -1 with
+    // the reason in `error`.
+    std::int64_t Record(const RecordedScan& scan, std::string& error);
+
+    // How many scans and sightings the store holds.
+    std::int64_t ScanCount() const;
+    std::int64_t SightingCount() const;
+
+private:
+    explicit InventoryStore(sqlite3* db) : m_db(db) {}
+    sqlite3* m_db;
+};
