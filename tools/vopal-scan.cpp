@@ -15,6 +15,7 @@
 #include "core/ranges/AddressRangeTable.h"
 #include "core/ranges/RangeArgument.h"
 #include "core/scan/ScanEngine.h"
+#include "core/inventory/InventoryStore.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/MemoryScanSink.h"
 #include "core/scan/ScanProbes.h"
@@ -64,6 +65,8 @@ const char* const kUsage =
     "  --keep-silent        keep the rows of addresses that did not answer\n"
     "  --safe-mode          threads engine: node-status queries one at a time\n"
     "  --encoding ENC       utf8 (default) or cp932\n"
+    "  --db FILE            also record the scan in this inventory database (SQLite;\n"
+    "                       created when missing)\n"
     "  -h, --help           this text\n"
     "\n"
     "On a terminal, standard error shows the progress.\n"
@@ -82,6 +85,7 @@ struct Options {
     bool keepSilent = false;
     bool safeMode = false;
     bool cp932 = false;
+    std::string database; // --db: where the scan is recorded
 };
 
 bool ParseNumber(const char* text, long low, long high, int& out) {
@@ -148,6 +152,11 @@ int ParseArguments(int argc, char** argv, Options& options) {
                 options.cp932 = true;
             else
                 return UsageError("--encoding must be utf8 or cp932");
+        } else if (arg == "--db") {
+            const char* v = value("--db");
+            if (!v || !*v)
+                return UsageError("--db needs a file name");
+            options.database = v;
         } else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
             return UsageError("unknown option " + arg);
         } else {
@@ -211,6 +220,37 @@ std::string ListFileProblem(const std::string& path) {
 std::atomic<bool> g_errorShown{false};
 
 } // namespace
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// The options a recorded scan ran with, as the inventory keeps them.
+std::string SettingsText(const ScanOptions& o) {
+    return std::string("engine=") + (o.fastScan ? "fast" : "threads") +
+           " rate=" + std::to_string(o.rate) + " threads=" + std::to_string(o.maxThread) +
+           " timeout=" + std::to_string(o.pingTimeoutMs) + " safe-mode=" + (o.safeMode ? "1" : "0") +
+           " keep-silent=" + (o.keepSilent ? "1" : "0");
+}
+
+// Writes the scan into the inventory; false (and why, on standard error) when
+// it could not be written.
+bool RecordScan(const std::string& path, const RecordedScan& scan) {
+    InventoryStore::Opened opened = InventoryStore::Open(path);
+    if (!opened.keptAside.empty())
+        std::fprintf(stderr,
+                     "vopal-scan: \"%s\" was no inventory database; it is kept as \"%s\" and a "
+                     "new one was started\n",
+                     path.c_str(), opened.keptAside.c_str());
+    std::string error = opened.error;
+    if (opened.store && opened.store->Record(scan, error) >= 0)
+        return true;
+    std::fprintf(stderr, "vopal-scan: cannot record the scan in \"%s\": %s\n", path.c_str(),
+                 error.c_str());
+    return false;
+}
 
 // How many addresses the ranges hold (each range's own count, as it walks).
 double AddressCount(const std::vector<AddressRange>& ranges) {
@@ -303,6 +343,9 @@ int main(int argc, char** argv) {
         [[maybe_unused]] ssize_t n = write(g_wakeUp[1], &byte, 1);
     });
     const ScanOptions scanOptions = request.options;
+    RecordedScan recorded;
+    recorded.ranges = request.ranges;
+    recorded.startedMs = NowMs();
     const double total = AddressCount(request.ranges);
     const std::unique_ptr<ScanEngine> engine =
         MakeScanEngine(std::move(request), sink, RealScanProbes());
@@ -352,6 +395,21 @@ int main(int argc, char** argv) {
         std::fputc('\n', stderr);
     }
     HandleInterrupts(SIG_DFL);
+
+    if (!options.database.empty()) {
+        recorded.endedMs = NowMs();
+        recorded.complete = !sink.Summary().stopped;
+        recorded.settings = SettingsText(scanOptions);
+        for (const auto& row : sink.rows.Rows()) {
+            if (row[HostRecord::kResponse] != HostRecord::kAnswered)
+                continue;
+            HostRecord record;
+            record.cells = row;
+            recorded.rows.push_back(std::move(record));
+        }
+        if (!RecordScan(options.database, recorded))
+            g_errorShown = true;
+    }
 
     std::string text = FormatExportText(sink.rows);
     if (options.cp932) {

@@ -1,6 +1,7 @@
 // Whole scans of the test LAN with vopal-scan, from inside the client
 // namespace: the rows must be exactly what the LAN's layout implies.
 
+#include "core/inventory/InventoryStore.h"
 #include "tests/lan/LanTest.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/lan/TestLanTruth.h"
@@ -179,6 +180,23 @@ TEST_F(ScanLanTest, ALowDescriptorLimitGivesTheSameRows) {
         RunScan({"--engine", "threads", "--threads", "1000", "--timeout", "1000", kRange}, setup);
     EXPECT_EQ(low.exitCode, 0) << low.errors;
     EXPECT_EQ(low.rows, plain.rows);
+}
+
+// With --db, each scan goes into the inventory: its answering rows, and the
+// hosts by their identity, once each however often they are seen.
+TEST_F(ScanLanTest, ScansAreRecordedInTheInventoryWhenADatabaseIsGiven) {
+    TempDir dir;
+    const std::string database = dir.file("inventory.sqlite");
+    for (int i = 0; i < 2; ++i) {
+        ScanRun run = RunScan({"--db", database, "--timeout", "1000", kRange});
+        ASSERT_EQ(run.exitCode, 0) << run.errors;
+    }
+    InventoryStore::Opened opened = InventoryStore::Open(database);
+    ASSERT_TRUE(opened.store) << opened.error;
+    const std::int64_t answering =
+        lan().WithRole(Role::Nmbd).size() + lan().WithRole(Role::PingOnly).size();
+    EXPECT_EQ(opened.store->ScanCount(), 2);
+    EXPECT_EQ(opened.store->SightingCount(), 2 * answering);
 }
 
 } // namespace
