@@ -3,6 +3,7 @@
 
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventoryStore.h"
+#include "core/inventory/ScanChanges.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -139,6 +140,103 @@ TEST(InventoryStore, AFileThatIsNotOursIsKeptAsideUntouched) {
     EXPECT_FALSE(opened.store);
     EXPECT_NE(opened.error.find("newer"), std::string::npos) << opened.error;
     EXPECT_EQ(TempDir::ReadFile(path), newer);
+}
+
+} // namespace
+
+namespace {
+
+std::uint32_t A(int last) {
+    return AddressFromText("10.0.0." + std::to_string(last));
+}
+
+Sighting Seen(int last, const std::string& mac, const std::string& computer = "PC",
+              const std::string& domain = "WG") {
+    HostRecord row;
+    row.cells = {"10.0.0." + std::to_string(last), "○", computer, domain, mac, "", ""};
+    return {A(last), IdentityOf(row).key, IsUsableMac(mac) ? mac : "", computer, domain};
+}
+
+ScanView View(std::int64_t id, std::vector<Sighting> sightings, bool complete = true,
+              std::vector<AddressRange> ranges = {{A(1), A(20)}}) {
+    return {id, complete, std::move(ranges), std::move(sightings)};
+}
+
+std::vector<std::string> Kinds(const std::vector<Change>& changes) {
+    std::vector<std::string> kinds;
+    for (const Change& change : changes)
+        kinds.push_back(std::string(ChangeKindText(change.kind)) + " " +
+                        AddressToText(change.address) + " " + change.before + ">" + change.after);
+    return kinds;
+}
+
+const std::string kMac1 = "00A0C9000001", kMac2 = "00A0C9000002";
+
+// Each kind of change, and what is not one: a stopped scan as baseline, an
+// address outside the baseline's ranges, a name that did not come back, a
+// host missing once.
+TEST(ScanChanges, EachKindAndTheCasesThatAreNone) {
+    const struct {
+        const char* what;
+        std::vector<ScanView> earlier;
+        ScanView current;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"first scan", {}, View(1, {Seen(1, kMac1)}), {"新規 10.0.0.1 >"}},
+        {"unchanged", {View(1, {Seen(1, kMac1)})}, View(2, {Seen(1, kMac1)}), {}},
+        {"returned",
+         {View(1, {Seen(1, kMac1)}), View(2, {})},
+         View(3, {Seen(1, kMac1)}),
+         {"復帰 10.0.0.1 >"}},
+        {"a stopped scan is no baseline",
+         {View(1, {Seen(1, kMac1)}), View(2, {}, false)},
+         View(3, {Seen(1, kMac1)}),
+         {}},
+        {"the baseline did not cover the address",
+         {View(1, {Seen(1, kMac1)}), View(2, {}, true, {{A(10), A(20)}})},
+         View(3, {Seen(1, kMac1)}),
+         {}},
+        {"renamed",
+         {View(1, {Seen(1, kMac1, "PC", "WG")})},
+         View(2, {Seen(1, kMac1, "PC2", "WG")}),
+         {"名前変更 10.0.0.1 PC/WG>PC2/WG"}},
+        {"a name that timed out is no rename",
+         {View(1, {Seen(1, kMac1, "PC", "WG")})},
+         View(2, {Seen(1, kMac1, "", "")}),
+         {}},
+        {"another MAC at the address",
+         {View(1, {Seen(1, kMac1)})},
+         View(2, {Seen(1, kMac2)}),
+         {"新規 10.0.0.1 >", "MAC変更 10.0.0.1 00A0C9000001>00A0C9000002"}},
+        {"moved",
+         {View(1, {Seen(1, kMac1)})},
+         View(2, {Seen(5, kMac1)}),
+         {"移動 10.0.0.5 10.0.0.1>10.0.0.5"}},
+        {"duplicate",
+         {View(1, {Seen(1, kMac1)})},
+         View(2, {Seen(1, kMac1), Seen(2, kMac1)}),
+         {"重複 10.0.0.2 10.0.0.1>10.0.0.2"}},
+        {"a randomised MAC is an identity too",
+         {View(1, {Seen(1, "024B44000001")})},
+         View(2, {Seen(1, "024B44000001")}),
+         {}},
+        {"missing once is not gone", {View(1, {Seen(1, kMac1)})}, View(2, {}), {}},
+        {"gone after two complete scans",
+         {View(1, {Seen(1, kMac1)}), View(2, {})},
+         View(3, {}),
+         {"消失 10.0.0.1 PC/WG>"}},
+        {"told once only", {View(1, {Seen(1, kMac1)}), View(2, {}), View(3, {})}, View(4, {}), {}},
+        {"stopped scans do not count",
+         {View(1, {Seen(1, kMac1)}), View(2, {}, false)},
+         View(3, {}),
+         {}},
+        {"a stopped current scan tells no departure",
+         {View(1, {Seen(1, kMac1)}), View(2, {})},
+         View(3, {}, false),
+         {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Kinds(FindChanges(c.current, c.earlier)), c.expected) << c.what;
 }
 
 } // namespace
