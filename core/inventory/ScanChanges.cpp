@@ -2,23 +2,33 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
-const Sighting* Find(const ScanView& scan, const std::string& identity) {
-    for (const Sighting& sighting : scan.sightings)
-        if (sighting.identity == identity)
-            return &sighting;
-    return nullptr;
-}
-
-const Sighting* At(const ScanView& scan, std::uint32_t address) {
-    for (const Sighting& sighting : scan.sightings)
-        if (sighting.address == address)
-            return &sighting;
-    return nullptr;
-}
+// One scan's sightings by identity and by address, built once rather than
+// searched for every row.
+struct Index {
+    explicit Index(const ScanView* scan) {
+        if (!scan)
+            return;
+        for (const Sighting& sighting : scan->sightings) {
+            byIdentity.emplace(sighting.identity, &sighting);
+            byAddress.emplace(sighting.address, &sighting);
+        }
+    }
+    const Sighting* Find(const std::string& identity) const {
+        const auto found = byIdentity.find(identity);
+        return found == byIdentity.end() ? nullptr : found->second;
+    }
+    const Sighting* At(std::uint32_t address) const {
+        const auto found = byAddress.find(address);
+        return found == byAddress.end() ? nullptr : found->second;
+    }
+    std::unordered_map<std::string, const Sighting*> byIdentity;
+    std::unordered_map<std::uint32_t, const Sighting*> byAddress;
+};
 
 bool Overlaps(const ScanView& a, const ScanView& b) {
     for (const AddressRange& x : a.ranges)
@@ -76,6 +86,8 @@ std::vector<Change> FindChanges(const ScanView& current, const std::vector<ScanV
         if (scan->complete && Overlaps(*scan, current))
             baseline = &*scan;
 
+    const Index now(&current);
+    const Index before(baseline);
     std::vector<Change> changes;
     auto add = [&](ChangeKind kind, const Sighting& sighting, std::string before,
                    std::string after) {
@@ -90,27 +102,27 @@ std::vector<Change> FindChanges(const ScanView& current, const std::vector<ScanV
         if (!firstSeen.count(sighting.identity)) {
             add(ChangeKind::New, sighting, "", "");
         } else if (baseline && baseline->Covers(sighting.address) &&
-                   !Find(*baseline, sighting.identity)) {
+                   !before.Find(sighting.identity)) {
             add(ChangeKind::Returned, sighting, "", "");
         }
         // A name is compared only when both scans learnt it: a node-status
         // time-out is no rename.
         if (const auto known = last.find(sighting.identity); known != last.end()) {
-            const Sighting& before = *known->second;
-            if (!before.computer.empty() && !sighting.computer.empty() &&
-                Names(before) != Names(sighting))
-                add(ChangeKind::Renamed, sighting, Names(before), Names(sighting));
+            const Sighting& previous = *known->second;
+            if (!previous.computer.empty() && !sighting.computer.empty() &&
+                Names(previous) != Names(sighting))
+                add(ChangeKind::Renamed, sighting, Names(previous), Names(sighting));
         }
         if (baseline && baseline->Covers(sighting.address) && !sighting.mac.empty()) {
-            const Sighting* there = At(*baseline, sighting.address);
+            const Sighting* there = before.At(sighting.address);
             if (there && !there->mac.empty() && there->mac != sighting.mac)
                 add(ChangeKind::MacChanged, sighting, there->mac, sighting.mac);
             // Still at its old address too, it has not moved: that is a duplicate.
-            const Sighting* before = Find(*baseline, sighting.identity);
-            const Sighting* stayed = before ? At(current, before->address) : nullptr;
-            if (before && before->address != sighting.address &&
+            const Sighting* was = before.Find(sighting.identity);
+            const Sighting* stayed = was ? now.At(was->address) : nullptr;
+            if (was && was->address != sighting.address &&
                 !(stayed && stayed->identity == sighting.identity))
-                add(ChangeKind::Moved, sighting, AddressToText(before->address),
+                add(ChangeKind::Moved, sighting, AddressToText(was->address),
                     AddressToText(sighting.address));
         }
         if (!sighting.mac.empty()) {
@@ -124,12 +136,17 @@ std::vector<Change> FindChanges(const ScanView& current, const std::vector<ScanV
     // Gone: absent from exactly `goneAfter` complete scans in a row that
     // covered its last address, the current one among them.
     if (current.complete) {
+        std::vector<std::unordered_set<std::string>> present(earlier.size());
+        for (std::size_t i = 0; i < earlier.size(); ++i)
+            for (const Sighting& sighting : earlier[i].sightings)
+                present[i].insert(sighting.identity);
         for (const auto& [identity, sighting] : last) {
-            if (Find(current, identity) || !current.Covers(sighting->address))
+            if (now.Find(identity) || !current.Covers(sighting->address))
                 continue;
             int absent = 1;
-            for (auto scan = earlier.rbegin(); scan != earlier.rend(); ++scan) {
-                if (Find(*scan, identity))
+            for (std::size_t i = earlier.size(); i-- > 0;) {
+                const ScanView* scan = &earlier[i];
+                if (present[i].count(identity))
                     break;
                 if (scan->complete && scan->Covers(sighting->address))
                     ++absent;

@@ -1,5 +1,9 @@
 #include "core/scan/EchoPackets.h"
 
+#include "platform/IcmpEcho.h"
+
+#include <algorithm>
+
 namespace EchoPackets {
 
 namespace {
@@ -19,18 +23,6 @@ std::uint16_t Read16(std::span<const std::uint8_t> bytes, std::size_t at) {
 std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) {
     return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 |
            std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
-}
-
-std::uint16_t Checksum(std::span<const std::uint8_t> bytes) {
-    std::uint32_t sum = 0;
-    std::size_t i = 0;
-    for (; i + 1 < bytes.size(); i += 2)
-        sum += Read16(bytes, i);
-    if (i < bytes.size())
-        sum += std::uint32_t(bytes[i]) << 8;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum);
 }
 
 // The length of a whole IPv4 header carrying ICMP at the start, else 0.
@@ -86,16 +78,14 @@ std::uint64_t Mix(std::uint64_t x) {
 
 std::vector<std::uint8_t> Request(std::uint16_t id, std::uint16_t sequence,
                                   std::span<const std::uint8_t> payload) {
-    std::vector<std::uint8_t> request = {kEchoRequest,
-                                         0,
-                                         0,
-                                         0,
-                                         static_cast<std::uint8_t>(id >> 8),
-                                         static_cast<std::uint8_t>(id),
-                                         static_cast<std::uint8_t>(sequence >> 8),
-                                         static_cast<std::uint8_t>(sequence)};
-    request.insert(request.end(), payload.begin(), payload.end());
-    const std::uint16_t checksum = Checksum(request);
+    std::vector<std::uint8_t> request(kHeader + payload.size());
+    request[0] = kEchoRequest;
+    request[4] = static_cast<std::uint8_t>(id >> 8);
+    request[5] = static_cast<std::uint8_t>(id);
+    request[6] = static_cast<std::uint8_t>(sequence >> 8);
+    request[7] = static_cast<std::uint8_t>(sequence);
+    std::copy(payload.begin(), payload.end(), request.begin() + kHeader);
+    const std::uint16_t checksum = IcmpEchoInternal::InternetChecksum(request);
     request[2] = static_cast<std::uint8_t>(checksum >> 8);
     request[3] = static_cast<std::uint8_t>(checksum);
     return request;
@@ -107,7 +97,7 @@ Message ParseRaw(std::span<const std::uint8_t> packet) {
         return {};
     const std::span<const std::uint8_t> icmp = packet.subspan(header);
     // A raw socket gets the message before the kernel checked it.
-    if (icmp.size() < kHeader || Checksum(icmp) != 0)
+    if (icmp.size() < kHeader || IcmpEchoInternal::InternetChecksum(icmp) != 0)
         return {};
     return Icmp(icmp, Read32(packet, 12));
 }
