@@ -2,16 +2,20 @@
 // The memory of past scans, in one SQLite database: every scan (when it
 // started and ended, its ranges, whether it completed, the settings it ran
 // with) and, per answering address, the row as found and the host it belongs
-// to (HostIdentity). The window and vopal-scan may record at the same time:
-// the database is in WAL mode with a busy time-out, and a scan is written in
-// one transaction. A file that is no such database, or is damaged, is never
-// overwritten: it is kept aside under another name and a new one is started.
+// to (HostIdentity). The changes each scan brought (ScanChanges) are found
+// while it is recorded and kept with it. The window and vopal-scan may record
+// at the same time: the database is in WAL mode with a busy time-out, and a
+// scan is written in one transaction. A file that is no such database, or is
+// damaged, is never overwritten: it is kept aside under another name and a
+// new one is started. A file of an older schema is brought forward.
 
+#include "core/inventory/ScanChanges.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/HostRecord.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,9 +30,38 @@ struct RecordedScan {
     std::vector<HostRecord> rows; // the answering addresses
 };
 
+struct StoredScan {
+    std::int64_t id = 0;
+    std::int64_t startedMs = 0;
+    std::int64_t endedMs = 0;
+    bool complete = true;
+    std::int64_t answered = 0; // rows recorded
+};
+
+struct ReportedChange {
+    Change change;
+    std::int64_t firstSeenMs = 0; // when the scan that first saw the host started
+};
+
+// One scan in a host's timeline: where it answered and as what, or (seen
+// false) a scan in which it was told gone; with that scan's changes of it.
+struct HistoryEntry {
+    std::int64_t scan = 0;
+    std::int64_t startedMs = 0;
+    bool seen = true;
+    HostRecord row;
+    std::vector<Change> changes;
+};
+
+struct HostHistory {
+    std::string identity; // empty: the store knows no such host
+    bool randomisedMac = false;
+    std::vector<HistoryEntry> entries; // oldest first
+};
+
 class InventoryStore {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     struct Opened {
         std::unique_ptr<InventoryStore> store; // null when it could not be opened
@@ -43,9 +76,17 @@ public:
     InventoryStore(const InventoryStore&) = delete;
     InventoryStore& operator=(const InventoryStore&) = delete;
 
-    // Writes one scan with its rows in one transaction; its id, or -1 with
-    // the reason in `error`.
+    // Writes one scan with its rows and its changes in one transaction; its
+    // id, or -1 with the reason in `error`.
     std::int64_t Record(const RecordedScan& scan, std::string& error);
+
+    // The newest scan, if any.
+    std::optional<StoredScan> LatestScan() const;
+    // The changes a scan brought, sorted by address.
+    std::vector<ReportedChange> ChangesOf(std::int64_t scan) const;
+    // The timeline of the host with this MAC (any notation), or of the host
+    // last seen at this address.
+    HostHistory History(const std::string& addressOrMac) const;
 
     // How many scans and sightings the store holds.
     std::int64_t ScanCount() const;
@@ -55,3 +96,6 @@ private:
     explicit InventoryStore(sqlite3* db) : m_db(db) {}
     sqlite3* m_db;
 };
+
+// The first schema, as files of the first version hold it.
+extern const char* const kInventorySchemaVersion1;

@@ -1,8 +1,7 @@
 #include "core/inventory/ScanChanges.h"
 
 #include <algorithm>
-#include <map>
-#include <unordered_map>
+#include <set>
 #include <unordered_set>
 
 namespace {
@@ -30,16 +29,8 @@ struct Index {
     std::unordered_map<std::uint32_t, const Sighting*> byAddress;
 };
 
-bool Overlaps(const ScanView& a, const ScanView& b) {
-    for (const AddressRange& x : a.ranges)
-        for (const AddressRange& y : b.ranges)
-            if (x.start <= y.end && y.start <= x.end)
-                return true;
-    return false;
-}
-
-std::string Names(const Sighting& sighting) {
-    return sighting.computer + "/" + sighting.domain;
+std::string Names(const std::string& computer, const std::string& domain) {
+    return computer + "/" + domain;
 }
 
 } // namespace
@@ -48,6 +39,38 @@ bool ScanView::Covers(std::uint32_t address) const {
     return std::any_of(ranges.begin(), ranges.end(), [address](const AddressRange& range) {
         return range.start <= address && address <= range.end;
     });
+}
+
+bool ScanView::Overlaps(const ScanView& other) const {
+    for (const AddressRange& x : ranges)
+        for (const AddressRange& y : other.ranges)
+            if (x.start <= y.end && y.start <= x.end)
+                return true;
+    return false;
+}
+
+const ScanView* PriorScans::FindBaseline(const ScanView& current) const {
+    for (auto scan = scans.rbegin(); scan != scans.rend(); ++scan)
+        if (scan->complete && scan->Overlaps(current))
+            return &*scan;
+    return nullptr;
+}
+
+void PriorScans::Remember(const ScanView& scan) {
+    for (const Sighting& sighting : scan.sightings) {
+        auto [known, inserted] = hosts.try_emplace(sighting.identity);
+        if (inserted)
+            known->second.firstScan = scan.id;
+        known->second.lastScan = scan.id;
+        known->second.lastAddress = sighting.address;
+        if (!sighting.computer.empty()) {
+            known->second.computer = sighting.computer;
+            known->second.domain = sighting.domain;
+        }
+    }
+    ScanView header = scan;
+    header.sightings.clear();
+    scans.push_back(std::move(header));
 }
 
 const char* ChangeKindText(ChangeKind kind) {
@@ -70,90 +93,115 @@ const char* ChangeKindText(ChangeKind kind) {
     return "";
 }
 
-std::vector<Change> FindChanges(const ScanView& current, const std::vector<ScanView>& earlier,
-                                int goneAfter) {
-    // What the earlier scans knew of each identity: where it was first seen,
-    // and its last sighting.
-    std::map<std::string, std::int64_t> firstSeen;
-    std::map<std::string, const Sighting*> last;
-    for (const ScanView& scan : earlier)
-        for (const Sighting& sighting : scan.sightings) {
-            firstSeen.emplace(sighting.identity, scan.id);
-            last[sighting.identity] = &sighting;
-        }
-    const ScanView* baseline = nullptr;
-    for (auto scan = earlier.rbegin(); scan != earlier.rend() && !baseline; ++scan)
-        if (scan->complete && Overlaps(*scan, current))
-            baseline = &*scan;
+ChangeCounts CountChanges(const std::vector<Change>& changes) {
+    ChangeCounts counts;
+    std::set<std::pair<std::uint32_t, std::string>> changed;
+    for (const Change& change : changes) {
+        if (change.kind == ChangeKind::New || change.kind == ChangeKind::Returned)
+            ++counts.appeared;
+        else if (change.kind == ChangeKind::Gone)
+            ++counts.gone;
+        else
+            changed.emplace(change.address, change.identity);
+    }
+    // A host that appeared is not counted again as changed.
+    for (const Change& change : changes)
+        if (change.kind == ChangeKind::New || change.kind == ChangeKind::Returned)
+            changed.erase({change.address, change.identity});
+    counts.changed = static_cast<int>(changed.size());
+    return counts;
+}
 
+std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior,
+                                int goneAfter) {
+    const ScanView* baseline = prior.baseline.id != 0 ? &prior.baseline : nullptr;
     const Index now(&current);
     const Index before(baseline);
     std::vector<Change> changes;
-    auto add = [&](ChangeKind kind, const Sighting& sighting, std::string before,
-                   std::string after) {
-        const auto first = firstSeen.find(sighting.identity);
-        changes.push_back({kind, sighting.address, sighting.identity, std::move(before),
-                           std::move(after),
-                           first == firstSeen.end() ? current.id : first->second});
+    auto add = [&](ChangeKind kind, std::uint32_t address, const std::string& identity,
+                   std::string was, std::string is) {
+        const auto known = prior.hosts.find(identity);
+        changes.push_back({kind, address, identity, std::move(was), std::move(is),
+                           known == prior.hosts.end() ? current.id : known->second.firstScan});
     };
 
-    std::map<std::string, const Sighting*> firstAtMac;
+    std::unordered_map<std::string, const Sighting*> firstAtMac;
     for (const Sighting& sighting : current.sightings) {
-        if (!firstSeen.count(sighting.identity)) {
-            add(ChangeKind::New, sighting, "", "");
-        } else if (baseline && baseline->Covers(sighting.address) &&
-                   !before.Find(sighting.identity)) {
-            add(ChangeKind::Returned, sighting, "", "");
+        const auto known = prior.hosts.find(sighting.identity);
+        const bool compared = baseline && baseline->Covers(sighting.address);
+        if (known == prior.hosts.end())
+            add(ChangeKind::New, sighting.address, sighting.identity, "", "");
+        else if (compared && !before.Find(sighting.identity))
+            add(ChangeKind::Returned, sighting.address, sighting.identity, "", "");
+        if (known != prior.hosts.end() && !known->second.computer.empty() &&
+            !sighting.computer.empty()) {
+            const std::string was = Names(known->second.computer, known->second.domain);
+            const std::string is = Names(sighting.computer, sighting.domain);
+            if (was != is)
+                add(ChangeKind::Renamed, sighting.address, sighting.identity, was, is);
         }
-        // A name is compared only when both scans learnt it: a node-status
-        // time-out is no rename.
-        if (const auto known = last.find(sighting.identity); known != last.end()) {
-            const Sighting& previous = *known->second;
-            if (!previous.computer.empty() && !sighting.computer.empty() &&
-                Names(previous) != Names(sighting))
-                add(ChangeKind::Renamed, sighting, Names(previous), Names(sighting));
-        }
-        if (baseline && baseline->Covers(sighting.address) && !sighting.mac.empty()) {
+        if (compared && !sighting.mac.empty()) {
             const Sighting* there = before.At(sighting.address);
             if (there && !there->mac.empty() && there->mac != sighting.mac)
-                add(ChangeKind::MacChanged, sighting, there->mac, sighting.mac);
+                add(ChangeKind::MacChanged, sighting.address, sighting.identity, there->mac,
+                    sighting.mac);
             // Still at its old address too, it has not moved: that is a duplicate.
             const Sighting* was = before.Find(sighting.identity);
             const Sighting* stayed = was ? now.At(was->address) : nullptr;
             if (was && was->address != sighting.address &&
                 !(stayed && stayed->identity == sighting.identity))
-                add(ChangeKind::Moved, sighting, AddressToText(was->address),
-                    AddressToText(sighting.address));
+                add(ChangeKind::Moved, sighting.address, sighting.identity,
+                    AddressToText(was->address), AddressToText(sighting.address));
         }
         if (!sighting.mac.empty()) {
             const auto [first, inserted] = firstAtMac.emplace(sighting.mac, &sighting);
             if (!inserted)
-                add(ChangeKind::Duplicate, sighting, AddressToText(first->second->address),
-                    AddressToText(sighting.address));
+                add(ChangeKind::Duplicate, sighting.address, sighting.identity,
+                    AddressToText(first->second->address), AddressToText(sighting.address));
         }
     }
 
     // Gone: absent from exactly `goneAfter` complete scans in a row that
     // covered its last address, the current one among them.
     if (current.complete) {
-        std::vector<std::unordered_set<std::string>> present(earlier.size());
-        for (std::size_t i = 0; i < earlier.size(); ++i)
-            for (const Sighting& sighting : earlier[i].sightings)
-                present[i].insert(sighting.identity);
-        for (const auto& [identity, sighting] : last) {
-            if (now.Find(identity) || !current.Covers(sighting->address))
+        for (const auto& [identity, known] : prior.hosts) {
+            if (now.Find(identity) || !current.Covers(known.lastAddress))
                 continue;
             int absent = 1;
-            for (std::size_t i = earlier.size(); i-- > 0;) {
-                const ScanView* scan = &earlier[i];
-                if (present[i].count(identity))
-                    break;
-                if (scan->complete && scan->Covers(sighting->address))
+            for (auto scan = prior.scans.rbegin();
+                 scan != prior.scans.rend() && scan->id > known.lastScan && absent <= goneAfter;
+                 ++scan)
+                if (scan->complete && scan->Covers(known.lastAddress))
                     ++absent;
-            }
             if (absent == goneAfter)
-                add(ChangeKind::Gone, *sighting, Names(*sighting), "");
+                add(ChangeKind::Gone, known.lastAddress, identity,
+                    known.computer.empty() ? "" : Names(known.computer, known.domain), "");
         }
     }
+    std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) {
+        if (a.address != b.address)
+            return a.address < b.address;
+        if (a.kind != b.kind)
+            return a.kind < b.kind;
+        return a.identity < b.identity;
+    });
     return changes;
+}
+
+std::vector<Change> FindChanges(const ScanView& current, const std::vector<ScanView>& earlier,
+                                int goneAfter) {
+    PriorScans prior;
+    for (const ScanView& scan : earlier)
+        prior.Remember(scan);
+    for (auto scan = earlier.rbegin(); scan != earlier.rend(); ++scan)
+        if (scan->complete && scan->Overlaps(current)) {
+            prior.baseline = *scan;
+            break;
+        }
+    return FindChanges(current, prior, goneAfter);
+}
+
+std::string IdentityText(const std::string& identity) {
+    const auto colon = identity.find(':');
+    return colon == std::string::npos ? identity : identity.substr(colon + 1);
 }

@@ -1,12 +1,14 @@
 #pragma once
 // What changed on the LAN between scans, as a pure function over the scans:
-// the current one against the earlier ones. A stopped scan is kept but is
-// never the baseline, and only addresses that both scans cover are compared.
+// the current one against what the earlier ones left. A stopped scan is kept
+// but is never the baseline, and only addresses that both scans cover are
+// compared.
 //
 //   新規     an identity never seen before
 //   復帰     seen before, absent from the baseline (which covered its address)
 //   消失     absent from the last N complete scans that covered its address
-//   名前変更 computer name or workgroup differs, both known
+//   名前変更 computer name or workgroup differs from the last names learnt,
+//            both known (a node-status time-out is no rename)
 //   MAC変更  the address now answers with another MAC
 //   移動     a known MAC at another address than in the baseline
 //   重複     one MAC at two addresses in the same scan
@@ -15,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct Sighting {
@@ -32,6 +35,30 @@ struct ScanView {
     std::vector<Sighting> sightings; // the answering addresses
 
     bool Covers(std::uint32_t address) const;
+    bool Overlaps(const ScanView& other) const;
+};
+
+// What the earlier scans knew of one identity.
+struct KnownHost {
+    std::int64_t firstScan = 0;
+    std::int64_t lastScan = 0;     // the last scan that saw it
+    std::uint32_t lastAddress = 0; // where that scan saw it
+    std::string computer;          // the last names learnt; empty: never learnt
+    std::string domain;
+};
+
+// Everything the changes of a scan are found from: each identity ever seen,
+// the earlier scans' ranges (their sightings are not needed), and the
+// baseline with its sightings.
+struct PriorScans {
+    std::unordered_map<std::string, KnownHost> hosts;
+    std::vector<ScanView> scans; // oldest first; sightings may be left empty
+    ScanView baseline;           // id 0: there is none
+
+    // The last complete scan among `scans` that overlaps `current`, or null.
+    const ScanView* FindBaseline(const ScanView& current) const;
+    // Takes in a scan that came after all of `scans`.
+    void Remember(const ScanView& scan);
 };
 
 enum class ChangeKind { New, Returned, Gone, Renamed, MacChanged, Moved, Duplicate };
@@ -50,7 +77,22 @@ struct Change {
     bool operator==(const Change&) const = default;
 };
 
-// `earlier` holds the scans before `current`, oldest first. A host is gone
+// How many hosts appeared (新規, 復帰), went (消失) and changed otherwise.
+struct ChangeCounts {
+    int appeared = 0;
+    int gone = 0;
+    int changed = 0;
+};
+ChangeCounts CountChanges(const std::vector<Change>& changes);
+
+// The changes of `current`, sorted by address, then kind. A host is gone
 // once it has been absent from `goneAfter` complete scans in a row.
+std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior,
+                                int goneAfter = 2);
+
+// The same from the earlier scans themselves, oldest first.
 std::vector<Change> FindChanges(const ScanView& current, const std::vector<ScanView>& earlier,
                                 int goneAfter = 2);
+
+// An identity as people read it: the MAC, "name/workgroup" or the address.
+std::string IdentityText(const std::string& identity);
