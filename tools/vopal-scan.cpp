@@ -16,6 +16,7 @@
 #include "core/ranges/RangeArgument.h"
 #include "core/scan/ScanEngine.h"
 #include "core/inventory/InventoryStore.h"
+#include "core/inventory/ScanRecording.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/MemoryScanSink.h"
 #include "core/scan/ScanProbes.h"
@@ -221,20 +222,6 @@ std::atomic<bool> g_errorShown{false};
 
 } // namespace
 
-std::int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-// The options a recorded scan ran with, as the inventory keeps them.
-std::string SettingsText(const ScanOptions& o) {
-    return std::string("engine=") + (o.fastScan ? "fast" : "threads") +
-           " rate=" + std::to_string(o.rate) + " threads=" + std::to_string(o.maxThread) +
-           " timeout=" + std::to_string(o.pingTimeoutMs) + " safe-mode=" + (o.safeMode ? "1" : "0") +
-           " keep-silent=" + (o.keepSilent ? "1" : "0");
-}
-
 // Writes the scan into the inventory; false (and why, on standard error) when
 // it could not be written.
 bool RecordScan(const std::string& path, const RecordedScan& scan) {
@@ -345,7 +332,7 @@ int main(int argc, char** argv) {
     const ScanOptions scanOptions = request.options;
     RecordedScan recorded;
     recorded.ranges = request.ranges;
-    recorded.startedMs = NowMs();
+    recorded.startedMs = UnixTimeMs();
     const double total = AddressCount(request.ranges);
     const std::unique_ptr<ScanEngine> engine =
         MakeScanEngine(std::move(request), sink, RealScanProbes());
@@ -397,16 +384,8 @@ int main(int argc, char** argv) {
     HandleInterrupts(SIG_DFL);
 
     if (!options.database.empty()) {
-        recorded.endedMs = NowMs();
-        recorded.complete = !sink.Summary().stopped;
-        recorded.settings = SettingsText(scanOptions);
-        for (const auto& row : sink.rows.Rows()) {
-            if (row[HostRecord::kResponse] != HostRecord::kAnswered)
-                continue;
-            HostRecord record;
-            record.cells = row;
-            recorded.rows.push_back(std::move(record));
-        }
+        recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
+                               UnixTimeMs(), !sink.Summary().stopped);
         if (!RecordScan(options.database, recorded))
             g_errorShown = true;
     }

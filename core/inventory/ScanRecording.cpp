@@ -1,0 +1,39 @@
+#include "core/inventory/ScanRecording.h"
+
+#include "core/scan/ResultList.h"
+
+#include <chrono>
+
+std::string ScanOptionsText(const ScanOptions& o) {
+    return std::string("engine=") + (o.fastScan ? "fast" : "threads") +
+           " rate=" + std::to_string(o.rate) + " threads=" + std::to_string(o.maxThread) +
+           " timeout=" + std::to_string(o.pingTimeoutMs) +
+           " safe-mode=" + (o.safeMode ? "1" : "0") + " keep-silent=" + (o.keepSilent ? "1" : "0");
+}
+
+std::int64_t UnixTimeMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+RecordedScan RecordingOf(ResultList& list, const std::vector<AddressRange>& ranges,
+                         const ScanOptions& options, std::int64_t startedMs,
+                         std::int64_t endedMs, bool complete) {
+    RecordedScan scan;
+    scan.startedMs = startedMs;
+    scan.endedMs = endedMs;
+    scan.ranges = ranges;
+    scan.complete = complete;
+    scan.settings = ScanOptionsText(options);
+    const int count = list.GetItemCount();
+    for (int row = 0; row < count; ++row) {
+        if (list.GetItemText(row, HostRecord::kResponse) != HostRecord::kAnswered)
+            continue;
+        HostRecord record;
+        for (int column = 0; column < HostRecord::kColumnCount; ++column)
+            record.cells[column] = list.GetItemText(row, column);
+        scan.rows.push_back(std::move(record));
+    }
+    return scan;
+}
