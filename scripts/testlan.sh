@@ -5,6 +5,9 @@
 #   testlan.sh up       build it (again) and wait until every nmbd host answers
 #   testlan.sh down     remove everything, also what a failed `up` left behind
 #   testlan.sh status   show what exists; exit 0 only when the LAN is fully up
+#   testlan.sh unplug ADDRESS       take a host off the LAN (its link goes down)
+#   testlan.sh rename ADDRESS NAME  restart an nmbd host under another name and
+#                                   wait until it answers with it
 #
 # Layout: a switch namespace holds a bridge; every host (the client included)
 # has its own namespace with one veth whose other end is a bridge port. The
@@ -463,6 +466,39 @@ cmd_status() {
     return 1
 }
 
+index_of() { # address
+    local i
+    for i in "${!addrs[@]}"; do
+        [ "${addrs[$i]}" = "$1" ] && { echo "$i"; return 0; }
+    done
+    die "no host $1 in $conf"
+}
+
+cmd_unplug() { # address
+    require_root
+    local i
+    i=$(index_of "$1") || return 1
+    [ "${roles[$i]}" != silent ] && [ "${roles[$i]}" != client ] || die "$1 is no host to unplug"
+    ip -n "$(ns_of "${roles[$i]}" "$1")" link set eth0 down
+}
+
+cmd_rename() { # address name
+    require_root
+    local i ns tries
+    i=$(index_of "$1") || return 1
+    [ "${roles[$i]}" = nmbd ] || die "$1 runs no nmbd"
+    valid_name "$2" || die "$2 is no NetBIOS name"
+    ns=$(ns_of nmbd "$1")
+    stop_processes_in "$ns"
+    names[$i]=$2
+    start_nmbd "$i" || die "nmbd for $1 did not start"
+    for ((tries = 0; tries < ready_timeout; tries++)); do
+        nmbd_answers "$i" && return 0
+        sleep 1
+    done
+    die "nmbd for $1 did not answer as $2 within ${ready_timeout}s"
+}
+
 # One change of the LAN at a time, also between separate callers; a caller
 # that already holds the lock (run-in-testlan.sh) says so in KD_TESTLAN_LOCKED.
 with_lock() {
@@ -488,8 +524,18 @@ status)
     read_conf
     cmd_status
     ;;
+unplug)
+    [ $# -eq 2 ] || die "usage: $0 unplug ADDRESS"
+    read_conf
+    with_lock cmd_unplug "$2"
+    ;;
+rename)
+    [ $# -eq 3 ] || die "usage: $0 rename ADDRESS NAME"
+    read_conf
+    with_lock cmd_rename "$2" "$3"
+    ;;
 *)
-    echo "usage: $0 up|down|status" >&2
+    echo "usage: $0 up|down|status|unplug ADDRESS|rename ADDRESS NAME" >&2
     exit 2
     ;;
 esac

@@ -16,6 +16,7 @@
 #include "core/ranges/RangeArgument.h"
 #include "core/scan/ScanEngine.h"
 #include "core/inventory/InventoryStore.h"
+#include "core/inventory/InventoryReport.h"
 #include "core/inventory/ScanRecording.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/MemoryScanSink.h"
@@ -43,6 +44,7 @@
 namespace {
 
 constexpr int kExitUsage = 2;
+constexpr int kExitChanges = 3;
 
 const char* const kUsage =
     "usage: vopal-scan [options] [RANGE ...]\n"
@@ -68,12 +70,19 @@ const char* const kUsage =
     "  --encoding ENC       utf8 (default) or cp932\n"
     "  --db FILE            also record the scan in this inventory database (SQLite;\n"
     "                       created when missing)\n"
+    "  --changes            record the scan (in --db FILE, else in the window's\n"
+    "                       inventory) and print after the rows what changed\n"
+    "                       since the last scan\n"
+    "  --history HOST       print one host's timeline (HOST: an address or a MAC)\n"
+    "                       from the inventory instead of scanning\n"
+    "  --format FORMAT      text (default) or csv: how --changes and --history print\n"
     "  -h, --help           this text\n"
     "\n"
     "On a terminal, standard error shows the progress.\n"
     "Ctrl+C (or SIGTERM) stops the scan at once; the rows found so far are printed.\n"
     "A second Ctrl+C ends the program at once, without printing.\n"
-    "Exit status: 0 done, 1 the scan reported an error, 2 bad arguments.\n";
+    "Exit status: 0 done (with --changes: and nothing changed), 1 the scan reported\n"
+    "an error, 2 bad arguments, 3 done and --changes found changes.\n";
 
 struct Options {
     std::vector<AddressRange> ranges;
@@ -87,6 +96,9 @@ struct Options {
     bool safeMode = false;
     bool cp932 = false;
     std::string database; // --db: where the scan is recorded
+    bool changes = false;  // --changes
+    std::string history;   // --history: the host whose timeline is printed
+    bool csv = false;      // --format csv
 };
 
 bool ParseNumber(const char* text, long low, long high, int& out) {
@@ -158,6 +170,19 @@ int ParseArguments(int argc, char** argv, Options& options) {
             if (!v || !*v)
                 return UsageError("--db needs a file name");
             options.database = v;
+        } else if (arg == "--changes") {
+            options.changes = true;
+        } else if (arg == "--history") {
+            const char* v = value("--history");
+            if (!v || !*v)
+                return UsageError("--history needs an address or a MAC address");
+            options.history = v;
+        } else if (arg == "--format") {
+            const char* v = value("--format");
+            const std::string format = v ? LowerCaseAscii(v) : "";
+            if (format != "text" && format != "csv")
+                return UsageError("--format must be text or csv");
+            options.csv = format == "csv";
         } else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
             return UsageError("unknown option " + arg);
         } else {
@@ -170,6 +195,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
     }
     if (options.hasList && !options.ranges.empty())
         return UsageError("give either ranges or --list, not both");
+    if (!options.history.empty() && (options.hasList || !options.ranges.empty() || options.changes))
+        return UsageError("--history prints from the inventory; give no ranges, --list or --changes");
     return -1;
 }
 
@@ -222,21 +249,49 @@ std::atomic<bool> g_errorShown{false};
 
 } // namespace
 
-// Writes the scan into the inventory; false (and why, on standard error) when
-// it could not be written.
-bool RecordScan(const std::string& path, const RecordedScan& scan) {
+// Opens the inventory, telling on standard error what went wrong and where
+// a file that was no inventory went; null when it cannot be used.
+std::unique_ptr<InventoryStore> OpenInventory(const std::string& path) {
     InventoryStore::Opened opened = InventoryStore::Open(path);
     if (!opened.keptAside.empty())
         std::fprintf(stderr,
                      "vopal-scan: \"%s\" was no inventory database; it is kept as \"%s\" and a "
                      "new one was started\n",
                      path.c_str(), opened.keptAside.c_str());
-    std::string error = opened.error;
-    if (opened.store && opened.store->Record(scan, error) >= 0)
-        return true;
-    std::fprintf(stderr, "vopal-scan: cannot record the scan in \"%s\": %s\n", path.c_str(),
-                 error.c_str());
-    return false;
+    if (!opened.store)
+        std::fprintf(stderr, "vopal-scan: cannot open the inventory \"%s\": %s\n", path.c_str(),
+                     opened.error.c_str());
+    return std::move(opened.store);
+}
+
+void WriteOut(std::string text, bool cp932) {
+    if (cp932) {
+        std::string bytes;
+        Utf8ToCp932(text, bytes);
+        text = bytes;
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// --history: one host's timeline. Exit 0 when the inventory knows the host.
+int PrintHistory(const Options& options) {
+    struct stat info {};
+    if (stat(options.database.c_str(), &info) != 0) {
+        std::fprintf(stderr, "vopal-scan: no inventory at \"%s\" yet\n", options.database.c_str());
+        return 1;
+    }
+    const std::unique_ptr<InventoryStore> store = OpenInventory(options.database);
+    if (!store)
+        return 1;
+    const HostHistory history = store->History(options.history);
+    if (history.identity.empty()) {
+        std::fprintf(stderr, "vopal-scan: the inventory knows no host \"%s\"\n",
+                     TerminalSafe(options.history).c_str());
+        return 1;
+    }
+    WriteOut(options.csv ? HistoryCsv(history) : HistoryText(history), options.cp932);
+    std::fflush(stdout);
+    return 0;
 }
 
 // How many addresses the ranges hold (each range's own count, as it walks).
@@ -278,6 +333,13 @@ int main(int argc, char** argv) {
         settings.ProgramDirectory = dir.display;
         settings.ProgramDirectoryPath = dir.path;
     }
+    if (options.database.empty() && (options.changes || !options.history.empty())) {
+        if (found != ProgramDirectoryResult::Found)
+            return UsageError("no program directory for the inventory; give --db FILE");
+        options.database = dir.path + kInventoryFileName;
+    }
+    if (!options.history.empty())
+        return PrintHistory(options);
 
     // Boxes go to standard error; an error box makes the exit status 1.
     SetMessageBoxHandler([](const MessageBoxRequest& box) {
@@ -383,20 +445,35 @@ int main(int argc, char** argv) {
     }
     HandleInterrupts(SIG_DFL);
 
+    std::vector<ReportedChange> changes;
     if (!options.database.empty()) {
         recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
                                UnixTimeMs(), !sink.Summary().stopped);
-        if (!RecordScan(options.database, recorded))
+        std::string error;
+        std::int64_t id = -1;
+        if (const auto inventory = OpenInventory(options.database)) {
+            id = inventory->Record(recorded, error);
+            if (id < 0)
+                std::fprintf(stderr, "vopal-scan: cannot record the scan in \"%s\": %s\n",
+                             options.database.c_str(), error.c_str());
+            else if (options.changes)
+                changes = inventory->ChangesOf(id);
+        }
+        if (id < 0)
             g_errorShown = true;
     }
 
-    std::string text = FormatExportText(sink.rows);
-    if (options.cp932) {
-        std::string bytes;
-        Utf8ToCp932(text, bytes);
-        text = bytes;
+    WriteOut(FormatExportText(sink.rows), options.cp932);
+    if (options.changes && !g_errorShown) {
+        if (options.csv)
+            WriteOut("\r\n" + ChangesCsv(changes), options.cp932);
+        else
+            WriteOut(changes.empty() ? "\nno change since the last scan\n"
+                                     : "\nchanges since the last scan:\n" + ChangesText(changes),
+                     options.cp932);
     }
-    std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
-    return g_errorShown ? 1 : 0;
+    if (g_errorShown)
+        return 1;
+    return changes.empty() ? 0 : kExitChanges;
 }

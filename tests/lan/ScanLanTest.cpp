@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -199,4 +200,72 @@ TEST_F(ScanLanTest, ScansAreRecordedInTheInventoryWhenADatabaseIsGiven) {
     EXPECT_EQ(opened.store->SightingCount(), 2 * answering);
 }
 
+// Changes the test LAN the way scripts/testlan.sh does; its exit status.
+int ChangeLan(const std::string& command) {
+    return std::system((std::string("'") + KD_TESTLAN_SCRIPT + "' " + command).c_str());
+}
+
+// Between scans one host is renamed and another leaves the LAN: the next scan
+// tells the rename, the departure waits for the second scan without the host,
+// and a scan that finds the LAN as before tells nothing (exit status 0).
+TEST_F(ScanLanTest, TheInventoryTellsARenameAtOnceAndADepartureAfterTwoScans) {
+    TempDir dir;
+    const std::string database = dir.file("inventory.sqlite");
+    const std::vector<TestLanHost> nmbd = lan().WithRole(Role::Nmbd);
+    ASSERT_GE(nmbd.size(), 2u);
+    const TestLanHost& renamed = nmbd[0];
+    const TestLanHost& leaving = nmbd[1];
+    auto scan = [&] {
+        return RunScan({"--db", database, "--changes", "--timeout", "1000", kRange});
+    };
+    const ScanRun first = scan();
+    EXPECT_EQ(first.exitCode, 3) << first.errors; // every host is new
+
+    ASSERT_EQ(ChangeLan("rename " + renamed.address + " KDRENAMED"), 0);
+    ASSERT_EQ(ChangeLan("unplug " + leaving.address), 0);
+    std::vector<ScanRun> runs;
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(scan());
+    EXPECT_EQ(runs[0].exitCode, 3) << runs[0].errors;
+    EXPECT_NE(runs[0].output.find("名前変更"), std::string::npos) << runs[0].output;
+    EXPECT_EQ(runs[1].exitCode, 3) << runs[1].errors;
+    EXPECT_EQ(runs[2].exitCode, 0) << runs[2].output;
+
+    InventoryStore::Opened opened = InventoryStore::Open(database);
+    ASSERT_TRUE(opened.store) << opened.error;
+    auto told = [&](std::int64_t scan) {
+        std::vector<std::string> kinds;
+        for (const ReportedChange& reported : opened.store->ChangesOf(scan))
+            kinds.push_back(std::string(ChangeKindText(reported.change.kind)) + " " +
+                            AddressToText(reported.change.address) + " " +
+                            reported.change.before + ">" + reported.change.after);
+        return kinds;
+    };
+    // The names as the first scan found them.
+    auto names = [&](const TestLanHost& host) {
+        const Row& row = first.rows.at(host.address);
+        return row[2] + "/" + row[3];
+    };
+    const std::string was = names(renamed);
+    EXPECT_EQ(told(2), (std::vector<std::string>{"名前変更 " + renamed.address + " " + was +
+                                                 ">KDRENAMED/" + renamed.workgroup}));
+    EXPECT_EQ(told(3),
+              (std::vector<std::string>{"消失 " + leaving.address + " " + names(leaving) + ">"}));
+    EXPECT_TRUE(told(4).empty());
+
+    // The host that left: seen once, then told gone; CSV with a title line.
+    const ScanRun history = RunScan({"--db", database, "--history", leaving.address, "--format",
+                                     "csv"});
+    EXPECT_EQ(history.exitCode, 0) << history.errors;
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = history.output.find("\r\n", start)) != std::string::npos;
+         start = end + 2)
+        lines.push_back(history.output.substr(start, end - start));
+    ASSERT_EQ(lines.size(), 3u) << history.output;
+    EXPECT_NE(lines[1].find(leaving.address + ",○," + first.rows.at(leaving.address)[2]),
+              std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find(leaving.address + ",-,-,-,-,-,-,消失"), std::string::npos) << lines[2];
+}
+
 } // namespace
+
