@@ -2,6 +2,7 @@
 // keeps every scan, with writers at once and files that are not ours.
 
 #include "core/inventory/HostIdentity.h"
+#include "core/inventory/InventoryReport.h"
 #include "core/inventory/InventoryStore.h"
 #include "core/inventory/ScanChanges.h"
 #include "tests/support/TempDir.h"
@@ -204,6 +205,15 @@ TEST(ScanChanges, EachKindAndTheCasesThatAreNone) {
          {View(1, {Seen(1, kMac1, "PC", "WG")})},
          View(2, {Seen(1, kMac1, "", "")}),
          {}},
+        {"a rename across a time-out is one",
+         {View(1, {Seen(1, kMac1, "PC", "WG")}), View(2, {Seen(1, kMac1, "", "")})},
+         View(3, {Seen(1, kMac1, "PC2", "WG")}),
+         {"名前変更 10.0.0.1 PC/WG>PC2/WG"}},
+        {"ranges that overlap in part compare only what both cover",
+         {View(1, {Seen(3, kMac1), Seen(8, kMac2)}, true, {{A(1), A(10)}}),
+          View(2, {Seen(3, kMac1)}, true, {{A(1), A(10)}})},
+         View(3, {Seen(12, "00A0C9000003")}, true, {{A(5), A(20)}}),
+         {"消失 10.0.0.8 PC/WG>", "新規 10.0.0.12 >"}},
         {"another MAC at the address",
          {View(1, {Seen(1, kMac1)})},
          View(2, {Seen(1, kMac2)}),
@@ -240,3 +250,118 @@ TEST(ScanChanges, EachKindAndTheCasesThatAreNone) {
 }
 
 } // namespace
+
+namespace {
+
+std::vector<std::string> Told(const InventoryStore& store, std::int64_t scan) {
+    std::vector<Change> changes;
+    for (const ReportedChange& reported : store.ChangesOf(scan))
+        changes.push_back(reported.change);
+    return Kinds(changes);
+}
+
+// A file of the first schema is brought forward: the changes of the scans it
+// holds are found as if each had just been recorded, and it goes on from
+// there; a host's timeline, found by its MAC or by an address, follows it
+// from address to address and shows its departure.
+TEST(InventoryStore, AFirstVersionFileIsBroughtForwardWithItsChangesAndHistory) {
+    TempDir dir;
+    const std::string path = dir.file("inventory.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    const std::string version1 = std::string(kInventorySchemaVersion1) + R"sql(
+        INSERT INTO scans VALUES (1, 1000, 2000, 1, ''), (2, 3000, 4000, 1, ''),
+                                 (3, 5000, 6000, 1, '');
+        INSERT INTO scan_ranges SELECT id, 167772161, 167772180 FROM scans;
+        INSERT INTO hosts VALUES (1, 'mac:00A0C9000001', 0, 0, 1), (2, 'mac:00A0C9000002', 0, 0, 1);
+        INSERT INTO sightings VALUES
+            (1, 167772161, 1, '○', 'PC', 'WG', '00A0C9000001', '', ''),
+            (1, 167772162, 2, '○', 'B', 'WG', '00A0C9000002', '', ''),
+            (2, 167772161, 1, '○', 'PC2', 'WG', '00A0C9000001', '', ''),
+            (3, 167772165, 1, '○', 'PC2', 'WG', '00A0C9000001', '', '');
+    )sql";
+    ASSERT_EQ(sqlite3_exec(db, version1.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    InventoryStore::Opened opened = InventoryStore::Open(path);
+    ASSERT_TRUE(opened.store) << opened.error;
+    InventoryStore& store = *opened.store;
+    EXPECT_TRUE(opened.keptAside.empty());
+    EXPECT_EQ(Told(store, 1), (std::vector<std::string>{"新規 10.0.0.1 >", "新規 10.0.0.2 >"}));
+    EXPECT_EQ(Told(store, 2), (std::vector<std::string>{"名前変更 10.0.0.1 PC/WG>PC2/WG"}));
+    EXPECT_EQ(Told(store, 3), (std::vector<std::string>{"消失 10.0.0.2 B/WG>",
+                                                        "移動 10.0.0.5 10.0.0.1>10.0.0.5"}));
+
+    RecordedScan next;
+    next.startedMs = 7000;
+    next.ranges = {{A(1), A(20)}};
+    next.rows = {Row("10.0.0.5", "00A0C9000001", "PC2", "WG")};
+    std::string error;
+    ASSERT_EQ(store.Record(next, error), 4) << error;
+    EXPECT_TRUE(Told(store, 4).empty());
+    EXPECT_EQ(store.LatestScan()->answered, 1);
+
+    const HostHistory moved = store.History("00:a0:c9:00:00:01");
+    EXPECT_EQ(moved.identity, "mac:00A0C9000001");
+    std::vector<std::string> timeline;
+    for (const HistoryEntry& entry : moved.entries)
+        timeline.push_back(std::to_string(entry.scan) + " " + entry.row.cells[0] + " " +
+                           entry.row.cells[2] + (entry.changes.empty() ? "" : " *"));
+    EXPECT_EQ(timeline, (std::vector<std::string>{"1 10.0.0.1 PC *", "2 10.0.0.1 PC2 *",
+                                                  "3 10.0.0.5 PC2 *", "4 10.0.0.5 PC2"}));
+    const HostHistory gone = store.History("10.0.0.2");
+    ASSERT_EQ(gone.entries.size(), 2u);
+    EXPECT_TRUE(gone.entries[0].seen);
+    EXPECT_FALSE(gone.entries[1].seen);
+    EXPECT_EQ(gone.entries[1].changes.at(0).kind, ChangeKind::Gone);
+    EXPECT_EQ(gone.entries[1].startedMs, 5000);
+    EXPECT_TRUE(store.History("10.0.0.9").identity.empty());
+    EXPECT_TRUE(store.History("00A0C9FFFFFE").identity.empty());
+}
+
+// Whatever the store holds leaves as plain text: no control character, no
+// formula, no extra row or line.
+TEST(InventoryReport, HostileTextsLeaveAsPlainText) {
+    const std::string hostile[] = {"=cmd|' /C calc'!A0", "a,b\"c", "x\r\ny", "\x1b[31mred",
+                                   "\xc2\x9b" "2J", "@SUM(1)"};
+    std::vector<ReportedChange> changes;
+    HostHistory history;
+    history.identity = "name:\x1b]0;title\x07/WG";
+    for (const std::string& text : hostile) {
+        Change change{ChangeKind::Renamed, A(1), "name:" + text + "/WG", text, text + "2", 1};
+        changes.push_back({change, 0});
+        HistoryEntry entry;
+        entry.row.cells = {"10.0.0.1", "○", text, text, "", "", text};
+        entry.changes = {change};
+        history.entries.push_back(entry);
+    }
+    const std::size_t n = std::size(hostile);
+    for (const std::string& csv : {ChangesCsv(changes), HistoryCsv(history)}) {
+        std::size_t lines = 0;
+        for (std::size_t at = 0; (at = csv.find("\r\n", at)) != std::string::npos; at += 2)
+            ++lines;
+        EXPECT_EQ(lines, n + 1) << csv;
+        EXPECT_EQ(csv.find('\n'), csv.find("\r\n") + 1);
+        for (const char* formula : {",=", ",@", ",+", ",-c"})
+            EXPECT_EQ(csv.find(formula), std::string::npos) << formula << " in " << csv;
+    }
+    for (const std::string& text : {ChangesCsv(changes), HistoryCsv(history), ChangesText(changes),
+                                    HistoryText(history)}) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            EXPECT_FALSE((byte < 0x20 && byte != '\r' && byte != '\n') || byte == 0x7F ||
+                         (byte == 0xC2 && i + 1 < text.size() &&
+                          static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                          static_cast<unsigned char>(text[i + 1]) <= 0x9F))
+                << "control byte at " << i << " of " << text;
+        }
+    }
+    std::size_t textLines = 0;
+    for (char c : ChangesText(changes))
+        textLines += c == '\n';
+    EXPECT_EQ(textLines, n);
+}
+
+} // namespace
+
