@@ -4,7 +4,8 @@
 // time, now and then one renamed, replaced or moved. Then it prints how long
 // one more scan takes to record (its changes found and kept with it), the
 // changes since the last scan take to read, and one host's history takes to
-// read, with the file's size per row.
+// read, and how long opening it (with its integrity check) takes, with the
+// file's size per row.
 //
 //   inventory_bench [SCANS [HOSTS [FILE]]]
 
@@ -146,6 +147,10 @@ int main(int argc, char** argv) {
           }),
           10);
 
+    Print("open the store (integrity check)", Times(3, [&] {
+              InventoryStore::Open(path);
+          }),
+          1000);
     const std::int64_t rows = store.SightingCount();
     struct stat info {};
     ::stat(path.c_str(), &info);

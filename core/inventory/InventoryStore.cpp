@@ -58,9 +58,11 @@ PRAGMA user_version = 1;
 namespace {
 
 // The second: each host's last sighting and names, the changes of each scan,
-// and the addresses each host was seen at. A host's timeline is read by
-// looking up, scan by scan, its addresses; an index of the sightings by host
-// would have every scan write to a page of every host.
+// and the addresses each host was seen at. The sightings are kept in the
+// order of scan and address, the one way they are looked up: a scan's rows
+// for the next scan's changes, and a host's timeline scan by scan at the
+// addresses it was seen at. An index of the sightings by host would have
+// every scan write to a page of every host.
 const char* const kVersion2 = R"sql(
 ALTER TABLE hosts ADD COLUMN last_scan INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE hosts ADD COLUMN last_address INTEGER NOT NULL DEFAULT 0;
@@ -82,7 +84,21 @@ CREATE TABLE host_addresses (
     PRIMARY KEY (host, address)
 ) WITHOUT ROWID;
 INSERT OR IGNORE INTO host_addresses SELECT DISTINCT host, address FROM sightings;
-DROP INDEX sightings_by_host;
+CREATE TABLE sightings2 (
+    scan INTEGER NOT NULL REFERENCES scans(id),
+    address INTEGER NOT NULL,
+    host INTEGER NOT NULL REFERENCES hosts(id),
+    response TEXT NOT NULL,
+    computer TEXT NOT NULL,
+    domain TEXT NOT NULL,
+    mac TEXT NOT NULL,
+    vendor TEXT NOT NULL,
+    messenger TEXT NOT NULL,
+    PRIMARY KEY (scan, address, host)
+) WITHOUT ROWID;
+INSERT OR IGNORE INTO sightings2 SELECT * FROM sightings ORDER BY rowid;
+DROP TABLE sightings;
+ALTER TABLE sightings2 RENAME TO sightings;
 PRAGMA user_version = 2;
 )sql";
 
@@ -185,7 +201,7 @@ bool LoadScanHeaders(sqlite3* db, std::int64_t before, std::vector<ScanView>& sc
 bool LoadSightings(sqlite3* db, ScanView& scan) {
     Statement select(db, "SELECT s.address, h.identity, s.mac, s.computer, s.domain "
                          "FROM sightings s JOIN hosts h ON h.id = s.host WHERE s.scan = ? "
-                         "ORDER BY s.rowid");
+                         "ORDER BY s.address");
     if (!select)
         return false;
     sqlite3_bind_int64(select.get(), 1, scan.id);
@@ -430,7 +446,7 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
     Statement insertHost(m_db, "INSERT INTO hosts(identity, kind, randomised_mac, first_scan) "
                                "VALUES(?, ?, ?, ?)");
     Statement insertSighting(
-        m_db, "INSERT INTO sightings(scan, address, host, response, computer, domain, mac, "
+        m_db, "INSERT OR IGNORE INTO sightings(scan, address, host, response, computer, domain, mac, "
               "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
     Statement insertAddress(
         m_db, "INSERT OR IGNORE INTO host_addresses(host, address) VALUES(?, ?)");

@@ -155,7 +155,8 @@ std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior
         }
         if (!sighting.mac.empty()) {
             const auto [first, inserted] = firstAtMac.emplace(sighting.mac, &sighting);
-            if (!inserted)
+            // Ranges that overlap list an address twice: that is no duplicate.
+            if (!inserted && first->second->address != sighting.address)
                 add(ChangeKind::Duplicate, sighting.address, sighting.identity,
                     AddressToText(first->second->address), AddressToText(sighting.address));
         }
