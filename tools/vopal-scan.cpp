@@ -286,10 +286,10 @@ int PrintHistory(const Options& options) {
     const HostHistory history = store->History(options.history);
     if (history.identity.empty()) {
         std::fprintf(stderr, "vopal-scan: the inventory knows no host \"%s\"\n",
-                     TerminalSafe(options.history).c_str());
+                     PlainText(options.history).c_str());
         return 1;
     }
-    WriteOut(options.csv ? HistoryCsv(history) : HistoryText(history), options.cp932);
+    WriteOut(options.csv ? FormatHistoryText(HistoryRows(history)) : HistoryTerminalText(history), options.cp932);
     std::fflush(stdout);
     return 0;
 }
@@ -466,10 +466,11 @@ int main(int argc, char** argv) {
     WriteOut(FormatExportText(sink.rows), options.cp932);
     if (options.changes && !g_errorShown) {
         if (options.csv)
-            WriteOut("\r\n" + ChangesCsv(changes), options.cp932);
+            WriteOut("\r\n" + FormatChangesText(ChangeRows(changes)), options.cp932);
         else
             WriteOut(changes.empty() ? "\nno change since the last scan\n"
-                                     : "\nchanges since the last scan:\n" + ChangesText(changes),
+                                     : "\nchanges since the last scan:\n" +
+                                           ChangesTerminalText(ChangeRows(changes)),
                      options.cp932);
     }
     std::fflush(stdout);

@@ -12,3 +12,7 @@ class ResultList;
 // `path`, creating or replacing it. On failure `error` of the result is the
 // errno of the step that failed.
 AtomicWriteResult WriteExportFile(ResultList& list, const std::string& path);
+
+// Writes export text (UTF-8, lines made with ExportCell) as the export file
+// is written: in CP932, replacing the file at `path` or keeping it whole.
+AtomicWriteResult WriteExportText(const std::string& utf8, const std::string& path);

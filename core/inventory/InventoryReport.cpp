@@ -1,130 +1,152 @@
 #include "core/inventory/InventoryReport.h"
 
 #include "core/commands/ExportFormat.h"
-#include "platform/TextCodec.h"
+#include "core/ranges/AddressRange.h"
 
+#include <cstdio>
 #include <ctime>
+
+const char* const kChangeTitles[kChangeColumnCount] = {"種類",   "アドレス", "識別",
+                                                       "変更前", "変更後",   "初回"};
+
+const char* const kHistoryTitles[kHistoryColumnCount] = {
+    "日時",       "IPアドレス",    "応答",         "コンピュータ名", "ドメイン名",
+    "MACアドレス", "NICベンダー名", "メッセンジャ", "変化"};
 
 namespace {
 
-std::string CsvLine(const std::vector<std::string>& cells) {
-    std::string line;
-    for (const std::string& cell : cells) {
-        if (!line.empty())
-            line += ',';
-        line += ExportCell(cell);
-    }
-    return line + "\r\n";
-}
-
-// Cells padded to a width in characters (a UTF-8 character counts as one,
-// which is near enough for the Japanese kinds).
-std::string Padded(const std::string& text, std::size_t width) {
-    std::size_t characters = 0;
-    for (unsigned char c : text)
-        characters += (c & 0xC0) != 0x80;
-    return text + std::string(characters < width ? width - characters : 1, ' ');
-}
-
-std::string EntryChanges(const HistoryEntry& entry) {
+template <std::size_t N>
+std::string CsvText(const char* const (&titles)[N], const std::vector<std::array<std::string, N>>& rows) {
     std::string text;
-    for (const Change& change : entry.changes) {
-        if (!text.empty())
-            text += "; ";
-        text += ChangeKindText(change.kind);
-        const std::string detail = ChangeDetail(change);
-        if (!detail.empty())
-            text += " " + detail;
+    for (std::size_t column = 0; column < N; ++column)
+        text += (column ? "," : "") + std::string(titles[column]);
+    text += "\r\n";
+    for (const auto& row : rows) {
+        for (std::size_t column = 0; column < N; ++column)
+            text += (column ? "," : "") + ExportCell(row[column]);
+        text += "\r\n";
     }
     return text;
 }
 
+// The cells padded to their column's width in characters (a UTF-8 character
+// counts as one, near enough for the Japanese kinds), trailing blanks cut.
+std::string TerminalLine(const std::vector<std::string>& cells, const std::vector<std::size_t>& widths) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const std::string& cell = cells[i].empty() ? std::string("-") : cells[i];
+        std::size_t characters = 0;
+        for (unsigned char c : cell)
+            characters += (c & 0xC0) != 0x80;
+        const std::size_t width = i < widths.size() ? widths[i] : 0;
+        line += cell + std::string(characters < width ? width - characters : 1, ' ');
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line + "\n";
+}
+
 } // namespace
 
-std::string LocalTimeText(std::int64_t unixMs) {
+std::string PlainText(std::string_view text) {
+    std::string plain;
+    plain.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            plain += '.';
+        } else if (byte == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            plain += '.';
+            ++i;
+        } else {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
+std::string KeptAsideMessage(const std::string& path, const std::string& keptAside) {
+    return "記録ファイル「" + PlainText(path) + "」は壊れているか記録ファイルではないため、「" +
+           PlainText(keptAside) + "」として残し、新しい記録ファイルを作りました。";
+}
+
+std::string LocalDateTimeText(std::int64_t unixMs) {
     const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
     std::tm local{};
-    localtime_r(&seconds, &local);
+    if (!localtime_r(&seconds, &local))
+        return {};
     char text[32];
     std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
     return text;
 }
 
-std::string ChangeDetail(const Change& change) {
-    if (change.before.empty() && change.after.empty())
-        return "";
-    if (change.after.empty())
-        return change.before;
-    return (change.before.empty() ? "" : change.before + " ") + "→ " + change.after;
+std::string ChangeCountsText(const ChangeCounts& counts) {
+    return "前回との比較: 新規 " + std::to_string(counts.appeared) + "・消失 " +
+           std::to_string(counts.gone) + "・変更 " + std::to_string(counts.changed);
 }
 
-std::string TerminalSafe(std::string_view text) {
-    std::string safe = ControlBytesAsDots(text);
-    // C1 controls are two bytes in UTF-8: C2 80 to C2 9F.
-    for (std::size_t i = 0; i + 1 < safe.size(); ++i)
-        if (static_cast<unsigned char>(safe[i]) == 0xC2 &&
-            static_cast<unsigned char>(safe[i + 1]) >= 0x80 &&
-            static_cast<unsigned char>(safe[i + 1]) <= 0x9F)
-            safe.replace(i, 2, ".");
-    return safe;
-}
-
-std::string ChangesCsv(const std::vector<ReportedChange>& changes) {
-    std::string text = CsvLine({"種類", "アドレス", "識別", "変更前", "変更後", "初回"});
-    for (const ReportedChange& reported : changes) {
-        const Change& change = reported.change;
-        text += CsvLine({ChangeKindText(change.kind), AddressToText(change.address),
-                         TerminalSafe(IdentityText(change.identity)), TerminalSafe(change.before),
-                         TerminalSafe(change.after), LocalTimeText(reported.firstSeenMs)});
-    }
+std::string ChangeText(const Change& change) {
+    std::string text = ChangeKindText(change.kind);
+    const std::string before = PlainText(change.before);
+    const std::string after = PlainText(change.after);
+    if (!before.empty() && !after.empty())
+        text += " " + before + "→" + after;
+    else if (!before.empty() || !after.empty())
+        text += " " + before + after;
     return text;
 }
 
-std::string ChangesText(const std::vector<ReportedChange>& changes) {
+std::vector<ChangeRow> ChangeRows(const std::vector<ReportedChange>& changes) {
+    std::vector<ChangeRow> rows;
+    rows.reserve(changes.size());
+    for (const ReportedChange& reported : changes) {
+        const Change& c = reported.change;
+        rows.push_back({ChangeKindText(c.kind), AddressToText(c.address),
+                        PlainText(IdentityText(c.identity)), PlainText(c.before),
+                        PlainText(c.after), LocalDateTimeText(reported.firstSeenMs)});
+    }
+    return rows;
+}
+
+std::string FormatChangesText(const std::vector<ChangeRow>& rows) {
+    return CsvText(kChangeTitles, rows);
+}
+
+std::string FormatHistoryText(const std::vector<HistoryRow>& rows) {
+    return CsvText(kHistoryTitles, rows);
+}
+
+std::string ChangesTerminalText(const std::vector<ChangeRow>& rows) {
     std::string text;
-    for (const ReportedChange& reported : changes) {
-        const Change& change = reported.change;
-        text += Padded(ChangeKindText(change.kind), 9) + Padded(AddressToText(change.address), 16) +
-                Padded(TerminalSafe(IdentityText(change.identity)), 22) +
-                Padded(TerminalSafe(ChangeDetail(change)), 24) + "初回 " +
-                LocalTimeText(reported.firstSeenMs) + "\n";
-    }
+    for (const ChangeRow& row : rows)
+        text += TerminalLine({row[0], row[1], row[2], row[3], row[4], "初回 " + row[5]},
+                             {9, 16, 22, 20, 20});
     return text;
 }
 
-std::string HistoryCsv(const HostHistory& history) {
-    std::vector<std::string> titles = {"日時"};
-    for (const char* title : HostRecord::kTitles)
-        titles.push_back(title);
-    titles.push_back("変化");
-    std::string text = CsvLine(titles);
-    for (const HistoryEntry& entry : history.entries) {
-        std::vector<std::string> cells = {LocalTimeText(entry.startedMs)};
-        for (const std::string& cell : entry.row.cells)
-            cells.push_back(TerminalSafe(cell));
-        cells.push_back(TerminalSafe(EntryChanges(entry)));
-        text += CsvLine(cells);
-    }
-    return text;
-}
-
-std::string HistoryText(const HostHistory& history) {
-    std::string text = TerminalSafe(IdentityText(history.identity)) +
+std::string HistoryTerminalText(const HostHistory& history) {
+    std::string text = PlainText(IdentityText(history.identity)) +
                        (history.randomisedMac ? " (ランダムなMACアドレス)" : "") + "\n";
-    for (const HistoryEntry& entry : history.entries) {
-        text += LocalTimeText(entry.startedMs) + "  " +
-                Padded(entry.row.cells[HostRecord::kAddress], 16);
-        if (entry.seen)
-            for (int column = 1; column < HostRecord::kColumnCount; ++column)
-                text += Padded(TerminalSafe(entry.row.cells[column].empty()
-                                                ? "-"
-                                                : entry.row.cells[column]),
-                               column == HostRecord::kResponse ? 3 : 14);
-        const std::string changes = EntryChanges(entry);
-        text += (changes.empty() ? "" : "[" + TerminalSafe(changes) + "]");
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        text += "\n";
-    }
+    for (const HistoryRow& row : HistoryRows(history))
+        text += TerminalLine({row.begin(), row.end()}, {21, 16, 5, 16, 16, 14, 14, 16});
     return text;
+}
+
+std::vector<HistoryRow> HistoryRows(const HostHistory& history) {
+    std::vector<HistoryRow> rows;
+    rows.reserve(history.entries.size());
+    for (const HistoryEntry& entry : history.entries) {
+        HistoryRow row;
+        row[0] = LocalDateTimeText(entry.startedMs);
+        for (int column = 0; column < HostRecord::kColumnCount; ++column)
+            row[column + 1] = PlainText(entry.row.cells[column]);
+        if (!entry.seen)
+            row[1 + HostRecord::kResponse] = ChangeKindText(ChangeKind::Gone);
+        for (const Change& change : entry.changes)
+            row[8] += (row[8].empty() ? "" : "、") + ChangeText(change);
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }

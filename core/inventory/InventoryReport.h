@@ -1,26 +1,59 @@
 #pragma once
-// The inventory's answers as text: a scan's changes and a host's timeline,
-// as CSV in the export's style (title line, ExportCell cells, CR LF) or as
-// lines for a terminal. Whatever the database holds reaches them as plain
-// text only: no control characters, no formulas, no extra rows.
+// The inventory as the window and vopal-scan show and save it: the changes of
+// a scan and a host's timeline as rows of plain-text cells, as export text
+// (CSV) and as lines for a terminal, and the counts line of the status bar.
+// Cells hold no control characters, so a name from the network or a
+// hand-edited store shows as one line of text and cannot steer a terminal.
 
 #include "core/inventory/InventoryStore.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// "2026/12/07 15:04:05" in local time.
-std::string LocalTimeText(std::int64_t unixMs);
+// 種類, アドレス, 識別, 変更前, 変更後, 初回.
+inline constexpr int kChangeColumnCount = 6;
+extern const char* const kChangeTitles[kChangeColumnCount];
+using ChangeRow = std::array<std::string, kChangeColumnCount>;
 
-std::string ChangesCsv(const std::vector<ReportedChange>& changes);
-std::string ChangesText(const std::vector<ReportedChange>& changes);
+// 日時, then the seven columns of the result list, then 変化.
+inline constexpr int kHistoryColumnCount = 9;
+extern const char* const kHistoryTitles[kHistoryColumnCount];
+using HistoryRow = std::array<std::string, kHistoryColumnCount>;
 
-std::string HistoryCsv(const HostHistory& history);
-std::string HistoryText(const HostHistory& history);
+// The text with every control character as '.': the bytes below 0x20 and
+// 0x7F, and the C1 controls (U+0080 to U+009F, two bytes in UTF-8).
+std::string PlainText(std::string_view text);
 
-// A change's before and after as one text: "A → B", "A", "→ B" or "".
-std::string ChangeDetail(const Change& change);
+// What the user is told when the store at `path` was damaged or no store
+// and was kept aside as `keptAside`.
+std::string KeptAsideMessage(const std::string& path, const std::string& keptAside);
 
-// The text with control characters (C0, DEL and C1) shown as '.'.
-std::string TerminalSafe(std::string_view text);
+// "YYYY/MM/DD hh:mm:ss" in local time.
+std::string LocalDateTimeText(std::int64_t unixMs);
+
+// "前回との比較: 新規 a・消失 g・変更 c".
+std::string ChangeCountsText(const ChangeCounts& counts);
+
+// One change as a line reads it: the kind, then "before→after" when both
+// are known, else whichever is.
+std::string ChangeText(const Change& change);
+
+std::vector<ChangeRow> ChangeRows(const std::vector<ReportedChange>& changes);
+
+// The titles, then one line per row, each cell written by ExportCell, each
+// line ended by CR LF: the export file's layout.
+std::string FormatChangesText(const std::vector<ChangeRow>& rows);
+
+// The same layout for a host's timeline.
+std::string FormatHistoryText(const std::vector<HistoryRow>& rows);
+
+// Lines for a terminal: the cells in padded columns, "-" for an empty one.
+std::string ChangesTerminalText(const std::vector<ChangeRow>& rows);
+std::string HistoryTerminalText(const HostHistory& history);
+
+// One row per entry, oldest first. A departure has its date, address and
+// "消失" in the response column; the changes of a scan are joined by "、".
+std::vector<HistoryRow> HistoryRows(const HostHistory& history);

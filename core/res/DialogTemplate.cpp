@@ -65,6 +65,7 @@ const ControlTemplate kOptionsControls[] = {
     {IDC_SAFE_MODE, K::CheckBox, "セーフモード", 15, 140, 53, 10},
     // Below the LANA frame, and in the tab order after the last switch above it.
     {IDC_FAST_SCAN, K::CheckBox, "高速スキャン(&F)", 5, 172, 70, 10},
+    {IDC_RECORD_SCANS, K::CheckBox, "スキャン結果を記録する(&R)", 5, 187, 110, 10},
     {IDOK_BUTTON, K::DefaultPushButton, "OK", 180, 5, 50, 14},
     {IDCANCEL_BUTTON, K::PushButton, "ｷｬﾝｾﾙ", 180, 25, 50, 14},
 };
@@ -87,8 +88,23 @@ const ControlTemplate kDiagnoseControls[] = {
     {IDC_DIAGNOSE_MESSENGER_LABEL, K::Label, "メッセンジャ", 5, 170, 50, 8},
 };
 
+// The changes of the newest recorded scan, and one host's recorded history:
+// a line that says what is shown, the list, and the buttons below it.
+const ControlTemplate kChangesControls[] = {
+    {IDC_INVENTORY_SUMMARY, K::Label, "", 5, 5, 430, 10},
+    {IDC_INVENTORY_LIST, K::ListControl, "", 5, 18, 430, 180},
+    {IDC_INVENTORY_SAVE, K::PushButton, "CSVで保存(&S)", 325, 203, 55, 14},
+    {IDCANCEL_BUTTON, K::PushButton, "閉じる(&C)", 385, 203, 50, 14},
+};
+
+const ControlTemplate kHistoryControls[] = {
+    {IDC_INVENTORY_SUMMARY, K::Label, "", 5, 5, 510, 10},
+    {IDC_INVENTORY_LIST, K::ListControl, "", 5, 18, 510, 180},
+    {IDCANCEL_BUTTON, K::PushButton, "閉じる(&C)", 465, 203, 50, 14},
+};
+
 const DialogTemplate kTemplates[] = {
-    {IDD_OPTIONS, "オプション", 235, 187, kDialogFont, 9, true, kOptionsControls},
+    {IDD_OPTIONS, "オプション", 235, 202, kDialogFont, 9, true, kOptionsControls},
     {IDD_DIAGNOSE, "診断", 235, 239, kDialogFont, 9, true, kDiagnoseControls},
     {IDD_ABOUTBOX, "Kestrune DURVANE のバージョン情報", 223, 66, kDialogFont, 9, true,
      kAboutControls},
@@ -96,6 +112,8 @@ const DialogTemplate kTemplates[] = {
     {IDD_SEARCH, "検索", 183, 65, kDialogFont, 9, true, kSearchControls},
     {IDD_LIST_FILE_NAME, "IPリストファイル名の指定", 231, 96, kDialogFont, 9, false,
      kListFileNameControls},
+    {IDD_CHANGES, "前回との比較", 440, 222, kDialogFont, 9, true, kChangesControls},
+    {IDD_HISTORY, "履歴", 520, 222, kDialogFont, 9, true, kHistoryControls},
 };
 
 } // namespace

@@ -13,6 +13,7 @@ const MenuEntry kFileMenu[] = {
 };
 const MenuEntry kOperationMenu[] = {
     {"実行(&E)", ID_SCAN_START, {}},
+    {"前回との比較(&D)", ID_SHOW_CHANGES, {}},
 };
 const MenuEntry kViewMenu[] = {
     {"ツールバー(&T)", ID_VIEW_TOOLBAR, {}},
@@ -47,6 +48,7 @@ const MenuEntry kContextPopup[] = {
     {"検索(&F)", ID_SEARCH, {}},
     {"診断(&A)", ID_DIAGNOSE, {}},
     {"Net コマンド発行(&N)", ID_NET_COMMAND, {}},
+    {"履歴(&H)", ID_HOST_HISTORY, {}},
 };
 const MenuEntry kContextMenu[] = {
     {"_Popup", 0, kContextPopup},

@@ -14,6 +14,8 @@ constexpr int IDD_OPTIONS = 131;
 constexpr int IDD_DIAGNOSE = 136;
 constexpr int IDD_SEARCH = 135;
 constexpr int IDD_LIST_FILE_NAME = 137;
+constexpr int IDD_CHANGES = 138;
+constexpr int IDD_HISTORY = 139;
 
 // Menus, accelerators, toolbar, icons and the document template.
 constexpr int IDR_MAINFRAME = 128;
@@ -55,6 +57,12 @@ constexpr int IDC_MAX_THREAD = 1018;
 constexpr int IDC_PING_TIMEOUT = 1027;
 constexpr int IDC_SAFE_MODE = 1028;
 constexpr int IDC_FAST_SCAN = 1034;
+constexpr int IDC_RECORD_SCANS = 1035;
+
+// Changes since the last scan (138) and a host's history (139).
+constexpr int IDC_INVENTORY_SUMMARY = 1036;
+constexpr int IDC_INVENTORY_LIST = 1037;
+constexpr int IDC_INVENTORY_SAVE = 1038;
 
 // Diagnose dialog (136).
 constexpr int IDC_DIAGNOSE_RUN = 1016;
@@ -83,6 +91,8 @@ constexpr int ID_SEARCH = 32791;
 constexpr int ID_DIAGNOSE = 32792;
 constexpr int ID_HELP_TOPICS = 32793;
 constexpr int ID_NET_COMMAND = 32794;
+constexpr int ID_SHOW_CHANGES = 32795;
+constexpr int ID_HOST_HISTORY = 32796;
 
 // The framework's standard commands.
 constexpr int ID_FILE_NEW = 57600;

@@ -42,6 +42,7 @@ COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent)
     m_ignoreVendor = DialogBuilder::ControlAs<QCheckBox>(this, IDC_IGNORE_NIC_VENDOR);
     m_safeMode = DialogBuilder::ControlAs<QCheckBox>(this, IDC_SAFE_MODE);
     m_fastScan = DialogBuilder::ControlAs<QCheckBox>(this, IDC_FAST_SCAN);
+    m_recordScans = DialogBuilder::ControlAs<QCheckBox>(this, IDC_RECORD_SCANS);
     m_threads = DialogBuilder::ControlAs<QLineEdit>(this, IDC_MAX_THREAD);
     m_timeout = DialogBuilder::ControlAs<QLineEdit>(this, IDC_PING_TIMEOUT);
     m_lana = DialogBuilder::ControlAs<QLineEdit>(this, IDC_LANA_NUMBER);
@@ -51,6 +52,7 @@ COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent)
     m_ignoreVendor->setChecked(IsOn(m_edited.IgnoreNicVendorId));
     m_safeMode->setChecked(IsOn(m_edited.SafeMode));
     m_fastScan->setChecked(IsOn(m_edited.FastScan));
+    m_recordScans->setChecked(IsOn(m_edited.RecordScans));
     // Stored values outside the limits show as they are (the store loads
     // them unchecked); only typing is limited.
     ShowNumber(m_lana, m_edited.LanaNumber);
@@ -104,6 +106,7 @@ void COptionsDlg::accept() {
     // The thread count is still checked and kept with the fast engine on: it
     // counts again as soon as the box is cleared.
     m_edited.FastScan = m_fastScan->isChecked() ? 1 : 0;
+    m_edited.RecordScans = m_recordScans->isChecked() ? 1 : 0;
     m_edited.MaxThread = ParseLeadingInt(threads);
     m_edited.PingTimeout = ParseLeadingInt(timeout);
     QDialog::accept();

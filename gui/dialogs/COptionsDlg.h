@@ -1,9 +1,10 @@
 #pragma once
 // The options dialog: the number of scan workers, the echo time-out and the
 // four switches of the settings, the LANA of the last scan and a test of any
-// LANA number, and the choice of the event-driven scan engine. It edits a
-// copy of the settings; the copy replaces the application's settings only
-// when OK passes both checks (Open), and the store writes them at shutdown.
+// LANA number, the choice of the event-driven scan engine, and whether the
+// window records its scans in the inventory. It edits a copy of the
+// settings; the copy replaces the application's settings only when OK
+// passes both checks (Open), and the store writes them at shutdown.
 
 #include "core/settings/ScanSettings.h"
 
@@ -46,6 +47,7 @@ private:
     QCheckBox* m_ignoreVendor;
     QCheckBox* m_safeMode;
     QCheckBox* m_fastScan;
+    QCheckBox* m_recordScans;
     QLineEdit* m_threads;
     QLineEdit* m_timeout;
     QLineEdit* m_lana;

@@ -1,5 +1,6 @@
 #include "gui/dialogs/CScanStartDlg.h"
 
+#include "core/inventory/ScanRecording.h"
 #include "core/ranges/AddressRange.h"
 #include "core/ranges/AddressRangeTable.h"
 #include "core/ranges/RangeList.h"
@@ -193,6 +194,9 @@ void CScanStartDlg::OnStart() {
     for (int i = 0; i < table.RangeCount(); ++i)
         request.ranges.push_back(table.Range(i));
     request.options = ScanOptionsFrom(m_settings);
+    std::vector<AddressRange> ranges = request.ranges;
+    const ScanOptions options = request.options;
+    const std::int64_t startedMs = UnixTimeMs();
 
     m_sink = std::make_unique<ModelScanSink>(m_results);
     connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
@@ -212,6 +216,7 @@ void CScanStartDlg::OnStart() {
     }
     m_pManager = std::move(manager);
     g_scanning.push_back(this);
+    m_run = ScanRun{std::move(ranges), options, startedMs, 0, false};
 
     for (int id : {IDC_CLOSE, IDC_START, IDC_START_ADDRESS, IDC_END_ADDRESS, IDC_CHANGE_LIST_FILE,
                    IDC_SAVE, IDC_ADD, IDC_DELETE, IDC_COPY})
@@ -225,9 +230,11 @@ void CScanStartDlg::OnStop() {
         m_pManager->Stop();
 }
 
-void CScanStartDlg::OnScanFinished() {
+void CScanStartDlg::OnScanFinished(bool stopped) {
     // The engine's last report: its threads end now, and the dialog may close.
     m_pManager.reset();
+    m_run.endedMs = UnixTimeMs();
+    m_run.complete = !stopped;
     std::erase(g_scanning, this);
     for (const auto& [id, enable] : kControlsAfterScan)
         DialogBuilder::Control(this, id)->setEnabled(enable);

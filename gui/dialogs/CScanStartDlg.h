@@ -6,8 +6,13 @@
 // Stop is usable and the dialog cannot be closed, so the scan never outlives
 // the dialog and the view it reports to.
 
+#include "core/ranges/AddressRange.h"
+#include "core/scan/ScanRequest.h"
 #include "gui/res/CBusyDialog.h"
+
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 class CIpAddressCtrl;
 class ScanEngine;
@@ -22,6 +27,15 @@ class QTreeWidget;
 class CScanStartDlg : public CBusyDialog {
     Q_OBJECT
 public:
+    // The last scan started from the dialog, as the inventory records it.
+    struct ScanRun {
+        std::vector<AddressRange> ranges;
+        ScanOptions options;
+        std::int64_t startedMs = 0; // Unix time
+        std::int64_t endedMs = 0;   // 0 while it runs
+        bool complete = false;      // walked all its ranges rather than stopped
+    };
+
     // `results` receives the scans' rows; `settings` (the application's) give
     // the list file and the scans' options; `mainWindow` owns the scans'
     // message boxes.
@@ -38,6 +52,7 @@ public:
     // Test seam: the probes of the scans (scripted ones, say); null = the real ones.
     static ScanProbes* s_probesForTests;
     ListControlRangeRows& Rows() { return *m_rows; }
+    const ScanRun& LastScan() const { return m_run; }
 
 public slots:
     void accept() override; // Close: saves the list first
@@ -54,7 +69,7 @@ private:
     void OnChangeListFile();
     void OnStart();
     void OnStop();
-    void OnScanFinished();
+    void OnScanFinished(bool stopped);
     bool SaveList();
 
     ResultModel* m_results;
@@ -67,4 +82,5 @@ private:
     std::unique_ptr<ListControlRangeRows> m_rows;
     std::unique_ptr<ModelScanSink> m_sink;  // of the scan under way
     std::unique_ptr<ScanEngine> m_pManager; // the scan's engine; null when no scan runs
+    ScanRun m_run;
 };

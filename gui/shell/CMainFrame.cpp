@@ -9,6 +9,7 @@
 #include "core/res/ToolbarResource.h"
 #include "gui/shell/LockKeyState.h"
 #include "gui/view/CTarnelView.h"
+#include "gui/view/ScanMemory.h"
 
 #include <QAction>
 #include <QEvent>
@@ -165,6 +166,14 @@ void CMainFrame::CreateStatusBar() {
     m_messagePane = new QLabel(Text(LoadResourceString(AFX_IDS_IDLEMESSAGE)), bar);
     m_messagePane->setObjectName(QStringLiteral("messagePane"));
     bar->addWidget(m_messagePane, 1);
+    // Beside the panes of its own, left of the indicators: what the last
+    // recorded scan changed, empty until a scan is recorded.
+    m_inventoryPane = new QLabel(bar);
+    m_inventoryPane->setObjectName(QStringLiteral("inventoryPane"));
+    m_inventoryPane->setTextFormat(Qt::PlainText);
+    bar->addPermanentWidget(m_inventoryPane);
+    connect(m_view->Memory(), &ScanMemory::recorded, m_inventoryPane, &QLabel::setText);
+    connect(m_view->Memory(), &ScanMemory::failed, m_inventoryPane, &QLabel::clear);
     const QFontMetrics metrics(bar->font());
     for (int i = 0; i < 4; ++i) {
         const QString text = Text(LoadResourceString(kIndicatorIds[i]));

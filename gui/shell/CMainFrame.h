@@ -54,6 +54,7 @@ private:
     QToolBar* m_toolBar = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_indicators[4] = {};
+    QLabel* m_inventoryPane = nullptr; // what the last recorded scan changed
     QTimer* m_indicatorTimer = nullptr;
     std::map<int, QAction*> m_actions;
 };

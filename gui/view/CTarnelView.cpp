@@ -1,5 +1,6 @@
 #include "gui/view/CTarnelView.h"
 
+#include "core/inventory/ScanRecording.h"
 #include "core/settings/ScanSettings.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
@@ -9,12 +10,14 @@
 #include "core/res/MenuResource.h"
 #include "core/res/Resource.h"
 #include "gui/dialogs/CDiagnoseDlg.h"
+#include "gui/dialogs/CInventoryDlg.h"
 #include "gui/dialogs/COptionsDlg.h"
 #include "gui/dialogs/CSearchDlg.h"
 #include "core/commands/ExportFile.h"
 #include "core/commands/FileErrorMessage.h"
 #include "gui/model/ResultModel.h"
 #include "core/commands/RowCommands.h"
+#include "gui/view/ScanMemory.h"
 #include "gui/view/ShellCommands.h"
 
 #include <QApplication>
@@ -36,7 +39,8 @@ const char* const kExportFilter = "テキストファイル(*.txt)|*.txt|すべ�
 const int CTarnelView::kColumnMargins[] = {70, 20, 70, 70, 70, 125, 125};
 
 CTarnelView::CTarnelView(ScanSettingsRecord& settings, QWidget* parent)
-    : QTableView(parent), m_settings(settings), m_model(new ResultModel(this)) {
+    : QTableView(parent), m_settings(settings), m_model(new ResultModel(this)),
+      m_memory(new ScanMemory(this)) {
     setModel(m_model);
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -105,13 +109,32 @@ bool CTarnelView::OnCommand(int command) {
     case ID_OPTIONS:
         COptionsDlg::Open(window(), m_settings);
         return true;
+    case ID_SHOW_CHANGES:
+        CInventoryDlg::OpenChanges(InventoryPath(), window());
+        return true;
+    case ID_HOST_HISTORY:
+        OnHostHistory();
+        return true;
     default:
         return false;
     }
 }
 
+std::string CTarnelView::InventoryPath() const {
+    return m_settings.ProgramDirectoryPath + kInventoryFileName;
+}
+
 void CTarnelView::OnScanStart() {
     CScanStartDlg dialog(m_model, m_settings, window());
+    // Each scan that ends, finished or stopped, goes into the inventory with
+    // its answering rows, unless the user turned that off.
+    connect(&dialog, &CScanStartDlg::scanFinished, this, [this, &dialog] {
+        if (!IsOn(m_settings.RecordScans))
+            return;
+        const CScanStartDlg::ScanRun& run = dialog.LastScan();
+        m_memory->Record(InventoryPath(), RecordingOf(*this, run.ranges, run.options,
+                                                      run.startedMs, run.endedMs, run.complete));
+    });
     dialog.exec();
     emit scanDialogClosed();
 }
@@ -175,6 +198,13 @@ void CTarnelView::OnSearch() {
     selectionModel()->setCurrentIndex(found, QItemSelectionModel::ClearAndSelect |
                                                  QItemSelectionModel::Rows);
     scrollTo(found, QAbstractItemView::EnsureVisible);
+}
+
+void CTarnelView::OnHostHistory() {
+    if (m_nContextRow < 0 || m_nContextRow >= GetItemCount())
+        return;
+    CInventoryDlg::OpenHistory(InventoryPath(), ReadCell(m_nContextRow, HostRecord::kAddress, kCellBuffer),
+                               window());
 }
 
 void CTarnelView::OnSaveResults() {

@@ -10,6 +10,7 @@
 #include <functional>
 
 class ResultModel;
+class ScanMemory;
 struct ScanSettingsRecord;
 
 class CTarnelView : public QTableView, public ResultList {
@@ -48,6 +49,9 @@ public:
 
     ResultModel* Model() const { return m_model; }
     ScanSettingsRecord& Settings() const { return m_settings; }
+    ScanMemory* Memory() const { return m_memory; }
+    // The inventory the window records its scans in.
+    std::string InventoryPath() const;
 
     // Last right-clicked row and last search hit; -1 means no row.
     int m_nContextRow = -1;
@@ -69,8 +73,10 @@ private:
     void OnSaveResults();
     void OnCopyCell(int column);
     void OnSearch();
+    void OnHostHistory();
     std::function<bool(int)> m_commandRouter;
     ScanSettingsRecord& m_settings;
 
     ResultModel* m_model;
+    ScanMemory* m_memory;
 };

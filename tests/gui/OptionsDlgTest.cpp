@@ -85,8 +85,10 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
     sandbox.settings.PingTimeout = 12000; // longer than one can type
     sandbox.settings.LanaNumber = 3;
     sandbox.settings.FastScan = 1;
+    sandbox.settings.RecordScans = 1;
     const int switches[] = {IDC_DONT_DELETE_UNRESOLVED, IDC_IGNORE_WORKSTATION_SERVICE,
-                            IDC_IGNORE_NIC_VENDOR, IDC_SAFE_MODE, IDC_FAST_SCAN};
+                            IDC_IGNORE_NIC_VENDOR, IDC_SAFE_MODE, IDC_FAST_SCAN,
+                            IDC_RECORD_SCANS};
     // Cancel first: the second opening still shows the values from before.
     QWidget owner;
     for (int button : {IDCANCEL_BUTTON, IDOK_BUTTON}) {
@@ -94,7 +96,7 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
             std::vector<bool> checked;
             for (int id : switches)
                 checked.push_back(gui::Control<QCheckBox>(dialog, id)->isChecked());
-            EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false, true}));
+            EXPECT_EQ(checked, (std::vector<bool>{true, false, true, false, true, true}));
             EXPECT_EQ(Edit(dialog, IDC_LANA_NUMBER)->text(), "3");
             EXPECT_EQ(Edit(dialog, IDC_MAX_THREAD)->text(), "40");
             EXPECT_EQ(Edit(dialog, IDC_PING_TIMEOUT)->text(), "12000");
@@ -109,43 +111,63 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
     const ScanSettingsRecord& s = sandbox.settings;
     EXPECT_EQ(
         (std::vector{s.DontDeleteUnresolvedAddress, s.IgnoreWorkstationService, s.IgnoreNicVendorId,
-                     s.SafeMode, s.MaxThread, s.PingTimeout, s.LanaNumber, s.FastScan}),
-        (std::vector{0, 1, 0, 1, 8, 12000, 3, 0}));
+                     s.SafeMode, s.MaxThread, s.PingTimeout, s.LanaNumber, s.FastScan,
+                     s.RecordScans}),
+        (std::vector{0, 1, 0, 1, 8, 12000, 3, 0, 0}));
 }
 
-TEST_F(OptionsDlgTest, TheFastScanBoxSitsBelowTheOthersAndComesLastBeforeTheButtons) {
+TEST_F(OptionsDlgTest, TheAddedBoxesSitBelowTheOthersInOrderAndComeLastBeforeTheButtons) {
+    sandbox.settings.RecordScans = 0;
     COptionsDlg dialog(sandbox.settings);
     dialog.show();
     dialog.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    auto* box = gui::Control<QCheckBox>(&dialog, IDC_FAST_SCAN);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "高速スキャン(&F)");
-    // Aligned with the switches at the top, below everything else, whole.
-    EXPECT_EQ(box->x(), gui::Control(&dialog, IDC_DONT_DELETE_UNRESOLVED)->x());
-    for (QWidget* other : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (other == box)
-            continue;
-        EXPECT_GT(box->y(), other->geometry().bottom()) << other->objectName().toStdString();
+    struct Case {
+        int id;
+        const char* text;
+        Qt::Key mnemonic;
+    } cases[] = {
+        {IDC_FAST_SCAN, "高速スキャン(&F)", Qt::Key_F},
+        {IDC_RECORD_SCANS, "スキャン結果を記録する(&R)", Qt::Key_R},
+    };
+    // Each added box lies below every control before it in the template,
+    // aligned with the switches at the top, and whole.
+    std::vector<QWidget*> above;
+    for (QWidget* other : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (other->objectName() != "1034" && other->objectName() != "1035")
+            above.push_back(other);
+    for (const Case& c : cases) {
+        auto* box = gui::Control<QCheckBox>(&dialog, c.id);
+        ASSERT_NE(box, nullptr) << c.id;
+        EXPECT_EQ(box->text(), c.text);
+        EXPECT_FALSE(box->isChecked()) << c.id;
+        EXPECT_EQ(box->x(), gui::Control(&dialog, IDC_DONT_DELETE_UNRESOLVED)->x());
+        for (QWidget* other : above)
+            EXPECT_GT(box->y(), other->geometry().bottom())
+                << c.id << " " << other->objectName().toStdString();
+        EXPECT_TRUE(dialog.rect().contains(box->geometry())) << c.id;
+        EXPECT_GE(box->width(), box->sizeHint().width()) << c.id;
+        above.push_back(box);
     }
-    EXPECT_TRUE(dialog.rect().contains(box->geometry()));
-    EXPECT_GE(box->width(), box->sizeHint().width());
 
-    // Tab walks the controls as before, with the new box after the safe mode.
+    // Tab walks the controls as before, with the new boxes after the safe mode.
     QStringList order;
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 13; ++i) {
         order << QApplication::focusWidget()->objectName();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
     EXPECT_EQ(order.join(' ').toStdString(),
-              "1010 1009 1012 1018 1027 1011 1015 1028 1034 1 2 1010");
+              "1010 1009 1012 1018 1027 1011 1015 1028 1034 1035 1 2 1010");
 
-    // Alt+F reaches it from anywhere (a clash would only move the focus);
-    // a mnemonic clicks the way a button shows it, after a short press.
-    Edit(&dialog, IDC_MAX_THREAD)->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
-    EXPECT_TRUE(gui::WaitFor([box] { return box->isChecked(); }));
-    EXPECT_EQ(QApplication::focusWidget(), box);
+    // Each mnemonic reaches its box from anywhere (a clash would only move
+    // the focus); a mnemonic clicks the way a button shows it, after a short press.
+    for (const Case& c : cases) {
+        auto* box = gui::Control<QCheckBox>(&dialog, c.id);
+        Edit(&dialog, IDC_MAX_THREAD)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), c.mnemonic, Qt::AltModifier);
+        EXPECT_TRUE(gui::WaitFor([box] { return box->isChecked(); })) << c.id;
+        EXPECT_EQ(QApplication::focusWidget(), box);
+    }
 }
 
 TEST_F(OptionsDlgTest, TypingStopsAtTheLimitAndTheNumberEditsTakeOnlyDigits) {

@@ -86,7 +86,7 @@ TEST_F(RowCommandsTest, CopyCommandsTakeTheCellOfTheLastRightClickedRow) {
     Clipboard("before");
     ASSERT_TRUE(RightClick(RowPoint(2), {"コピー", "IPアドレス(&I)"}));
     EXPECT_EQ(menuEntries, (QStringList{"コピー", "反応しないアドレスを削除(&D)", "検索(&F)",
-                                        "診断(&A)", "Net コマンド発行(&N)"}));
+                                        "診断(&A)", "Net コマンド発行(&N)", "履歴(&H)"}));
     EXPECT_EQ(issued, QList<QVariantList>{{ID_COPY_ADDRESS}}); // through the frame's routing
     EXPECT_EQ(Clipboard(), "192.168.1.12");
 

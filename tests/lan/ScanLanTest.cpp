@@ -264,7 +264,7 @@ TEST_F(ScanLanTest, TheInventoryTellsARenameAtOnceAndADepartureAfterTwoScans) {
     ASSERT_EQ(lines.size(), 3u) << history.output;
     EXPECT_NE(lines[1].find(leaving.address + ",○," + first.rows.at(leaving.address)[2]),
               std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find(leaving.address + ",-,-,-,-,-,-,消失"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find(leaving.address + ",消失,-,-,-,-,-,消失"), std::string::npos) << lines[2];
 }
 
 } // namespace

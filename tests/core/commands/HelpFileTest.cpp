@@ -1,5 +1,6 @@
 // The help file names every dialog caption and control, menu item and column.
 
+#include "core/inventory/InventoryReport.h"
 #include "core/res/DialogTemplate.h"
 #include "core/res/MenuResource.h"
 #include "core/res/Resource.h"
@@ -27,7 +28,7 @@ TEST(HelpFileTest, ExplainsEveryDialogMenuItemAndColumn) {
     ASSERT_NE(help.find("<html lang=\"ja\">"), std::string::npos);
 
     std::vector<std::string> texts;
-    for (int id = IDD_ABOUTBOX; id <= IDD_LIST_FILE_NAME; ++id) {
+    for (int id = IDD_ABOUTBOX; id <= IDD_HISTORY; ++id) {
         const DialogTemplate* dialog = FindDialogTemplate(id);
         if (!dialog)
             continue;
@@ -47,6 +48,13 @@ TEST(HelpFileTest, ExplainsEveryDialogMenuItemAndColumn) {
     collect(FindMenu(IDR_CONTEXT_MENU));
     for (const char* title : HostRecord::kTitles)
         texts.push_back(title);
+    // The columns of the inventory's two dialogs and the kinds of change.
+    texts.insert(texts.end(), std::begin(kChangeTitles), std::end(kChangeTitles));
+    texts.insert(texts.end(), std::begin(kHistoryTitles), std::end(kHistoryTitles));
+    for (ChangeKind kind : {ChangeKind::New, ChangeKind::Returned, ChangeKind::Gone,
+                            ChangeKind::Renamed, ChangeKind::MacChanged, ChangeKind::Moved,
+                            ChangeKind::Duplicate})
+        texts.push_back(ChangeKindText(kind));
 
     for (const std::string& text : texts)
         EXPECT_NE(help.find(text), std::string::npos) << text;
@@ -55,7 +63,8 @@ TEST(HelpFileTest, ExplainsEveryDialogMenuItemAndColumn) {
 TEST(HelpFileTest, NamesTheStoredEngineChoiceAndTheEngineOptionsOfVopalScan) {
     const std::string help = Unescaped(TempDir::ReadFile(KD_HELP_FILE));
     for (const char* text : {"<tr><td>FastScan</td>", "<h3 id=\"fastscan\">",
-                             "<tr><td><code>--engine", "<tr><td><code>--rate"})
+                             "<tr><td><code>--engine", "<tr><td><code>--rate",
+                             "<tr><td>RecordScans</td>", "<h2 id=\"memory\">"})
         EXPECT_NE(help.find(text), std::string::npos) << text;
 }
 

@@ -341,7 +341,7 @@ TEST(InventoryReport, HostileTextsLeaveAsPlainText) {
         history.entries.push_back(entry);
     }
     const std::size_t n = std::size(hostile);
-    for (const std::string& csv : {ChangesCsv(changes), HistoryCsv(history)}) {
+    for (const std::string& csv : {FormatChangesText(ChangeRows(changes)), FormatHistoryText(HistoryRows(history))}) {
         std::size_t lines = 0;
         for (std::size_t at = 0; (at = csv.find("\r\n", at)) != std::string::npos; at += 2)
             ++lines;
@@ -350,8 +350,9 @@ TEST(InventoryReport, HostileTextsLeaveAsPlainText) {
         for (const char* formula : {",=", ",@", ",+", ",-c"})
             EXPECT_EQ(csv.find(formula), std::string::npos) << formula << " in " << csv;
     }
-    for (const std::string& text : {ChangesCsv(changes), HistoryCsv(history), ChangesText(changes),
-                                    HistoryText(history)}) {
+    for (const std::string& text :
+         {FormatChangesText(ChangeRows(changes)), FormatHistoryText(HistoryRows(history)),
+          ChangesTerminalText(ChangeRows(changes)), HistoryTerminalText(history)}) {
         for (std::size_t i = 0; i < text.size(); ++i) {
             const auto byte = static_cast<unsigned char>(text[i]);
             EXPECT_FALSE((byte < 0x20 && byte != '\r' && byte != '\n') || byte == 0x7F ||
@@ -362,7 +363,7 @@ TEST(InventoryReport, HostileTextsLeaveAsPlainText) {
         }
     }
     std::size_t textLines = 0;
-    for (char c : ChangesText(changes))
+    for (char c : ChangesTerminalText(ChangeRows(changes)))
         textLines += c == '\n';
     EXPECT_EQ(textLines, n);
 }

@@ -328,6 +328,38 @@ TEST_F(SettingsTest, FastScanIsReadLikeTheSwitchesAndWrittenOnlyWhenChosenOrChan
     }
 }
 
+TEST_F(SettingsTest, RecordScansIsOnUnlessStoredOffAndWrittenOnlyWhenTurnedOffOrChanged) {
+    auto line = [this] {
+        const std::string text = TempDir::ReadFile(store);
+        const std::size_t at = text.find("\"RecordScans\"=");
+        return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+    };
+    const struct Case {
+        const char* stored; // the RecordScans line before; null: none
+        int loaded;
+        int saved;         // the value at shutdown
+        const char* after; // the RecordScans line after Save; "": none
+    } cases[] = {
+        {nullptr, 1, 1, ""}, // never turned off: the store gets no line
+        {nullptr, 1, 0, "\"RecordScans\"=dword:00000000"},
+        {"\"RecordScans\"=dword:00000000", 0, 0, "\"RecordScans\"=dword:00000000"},
+        {"\"RecordScans\"=dword:00000000", 0, 1, "\"RecordScans\"=dword:00000001"},
+        {"\"RecordScans\"=\"x\"", 1, 1, "\"RecordScans\"=dword:00000001"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stored ? c.stored : "(none)") + " saved " +
+                     std::to_string(c.saved));
+        StoreValues(c.stored ? c.stored + std::string("\n") : "");
+        settings.RecordScans = 7;
+        LoadSettings();
+        EXPECT_EQ(settings.RecordScans, c.loaded);
+        settings.RecordScans = c.saved;
+        SaveSettings();
+        EXPECT_EQ(boxes.count(), 0u);
+        EXPECT_EQ(line(), c.after);
+    }
+}
+
 TEST_F(SettingsTest, ReadRegistryValueKeepsToItsLimitsAndAlwaysEndsTheText) {
     auto bytesOfA = [](int count) {
         std::string list = "41";
