@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
               InventoryStore::Open(path);
           }),
           1000);
+    Print("open the store to read", Times(9, [&] { InventoryStore::OpenToRead(path); }), 10);
     const std::int64_t rows = store.SightingCount();
     struct stat info {};
     ::stat(path.c_str(), &info);

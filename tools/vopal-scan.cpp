@@ -251,8 +251,9 @@ std::atomic<bool> g_errorShown{false};
 
 // Opens the inventory, telling on standard error what went wrong and where
 // a file that was no inventory went; null when it cannot be used.
-std::unique_ptr<InventoryStore> OpenInventory(const std::string& path) {
-    InventoryStore::Opened opened = InventoryStore::Open(path);
+std::unique_ptr<InventoryStore> OpenInventory(const std::string& path, bool toRead = false) {
+    InventoryStore::Opened opened =
+        toRead ? InventoryStore::OpenToRead(path) : InventoryStore::Open(path);
     if (!opened.keptAside.empty())
         std::fprintf(stderr,
                      "vopal-scan: \"%s\" was no inventory database; it is kept as \"%s\" and a "
@@ -280,7 +281,7 @@ int PrintHistory(const Options& options) {
         std::fprintf(stderr, "vopal-scan: no inventory at \"%s\" yet\n", options.database.c_str());
         return 1;
     }
-    const std::unique_ptr<InventoryStore> store = OpenInventory(options.database);
+    const std::unique_ptr<InventoryStore> store = OpenInventory(options.database, true);
     if (!store)
         return 1;
     const HostHistory history = store->History(options.history);

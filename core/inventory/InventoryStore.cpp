@@ -427,6 +427,24 @@ InventoryStore::Opened InventoryStore::Open(const std::string& path) {
     return opened;
 }
 
+InventoryStore::Opened InventoryStore::OpenToRead(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        if (Count(db, "PRAGMA user_version") == kSchemaVersion &&
+            Count(db, "SELECT count(*) FROM sqlite_master WHERE name = 'changes'") == 1) {
+            std::string ignored;
+            Exec(db, "PRAGMA mmap_size = 1073741824", ignored);
+            Opened opened;
+            opened.store.reset(new InventoryStore(db));
+            return opened;
+        }
+    }
+    sqlite3_close_v2(db);
+    return Open(path);
+}
+
 InventoryStore::~InventoryStore() {
     sqlite3_close_v2(m_db);
 }

@@ -70,7 +70,14 @@ public:
     };
 
     // Opens the database at `path`, creating it (and no directory) when missing.
+    // Checks the whole file first (PRAGMA quick_check), which takes a while
+    // for a store of years of scans.
     static Opened Open(const std::string& path);
+
+    // The same for reading what is recorded, without the check of the whole
+    // file when it is of this version: damage then shows as failed reads.
+    // Anything else (an older version, no store at all) takes Open.
+    static Opened OpenToRead(const std::string& path);
 
     ~InventoryStore();
     InventoryStore(const InventoryStore&) = delete;

@@ -52,7 +52,7 @@ std::unique_ptr<InventoryStore> OpenForReading(const std::string& path, QWidget*
         MessageBoxA(BoxOwner(owner), kNoScan, kConfirm, MB_OK);
         return nullptr;
     }
-    InventoryStore::Opened opened = InventoryStore::Open(path);
+    InventoryStore::Opened opened = InventoryStore::OpenToRead(path);
     if (!opened.keptAside.empty()) {
         const std::string text = KeptAsideMessage(path, opened.keptAside);
         MessageBoxA(BoxOwner(owner), text.c_str(), kCaution, MB_OK | MB_ICONWARNING);

@@ -288,7 +288,8 @@ TEST(InventoryStore, AFirstVersionFileIsBroughtForwardWithItsChangesAndHistory) 
         << sqlite3_errmsg(db);
     sqlite3_close(db);
 
-    InventoryStore::Opened opened = InventoryStore::Open(path);
+    // Opened to read, it is brought forward all the same.
+    InventoryStore::Opened opened = InventoryStore::OpenToRead(path);
     ASSERT_TRUE(opened.store) << opened.error;
     InventoryStore& store = *opened.store;
     EXPECT_TRUE(opened.keptAside.empty());
