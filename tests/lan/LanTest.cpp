@@ -1,5 +1,7 @@
 #include "tests/lan/LanTest.h"
 
+#include <cstdlib>
+
 std::optional<TestLan> LanTest::s_lan;
 std::string LanTest::s_loadError;
 
@@ -13,4 +15,8 @@ void LanTest::SetUp() {
     ASSERT_TRUE(s_lan) << s_loadError;
     ASSERT_TRUE(s_lan->InClientNamespace())
         << "not inside the client namespace; run through tests/lan/run-in-testlan.sh";
+}
+
+int LanTest::ChangeLan(const std::string& command) {
+    return std::system((std::string("'") + KD_TESTLAN_SCRIPT + "' " + command).c_str());
 }

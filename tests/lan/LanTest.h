@@ -17,6 +17,11 @@ protected:
 
     static const TestLan& lan() { return *s_lan; }
 
+    // Changes the test LAN with scripts/testlan.sh (e.g. "unplug ADDRESS",
+    // "rename ADDRESS NAME"); its exit status. The LAN is built afresh for
+    // each test program.
+    static int ChangeLan(const std::string& command);
+
 private:
     static std::optional<TestLan> s_lan;
     static std::string s_loadError;

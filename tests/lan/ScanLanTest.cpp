@@ -200,11 +200,6 @@ TEST_F(ScanLanTest, ScansAreRecordedInTheInventoryWhenADatabaseIsGiven) {
     EXPECT_EQ(opened.store->SightingCount(), 2 * answering);
 }
 
-// Changes the test LAN the way scripts/testlan.sh does; its exit status.
-int ChangeLan(const std::string& command) {
-    return std::system((std::string("'") + KD_TESTLAN_SCRIPT + "' " + command).c_str());
-}
-
 // Between scans one host is renamed and another leaves the LAN: the next scan
 // tells the rename, the departure waits for the second scan without the host,
 // and a scan that finds the LAN as before tells nothing (exit status 0).
