@@ -7,6 +7,7 @@
 #include "core/inventory/InventoryStore.h"
 #include "core/res/Resource.h"
 #include "gui/platform/QtMessageBox.h"
+#include "gui/dialogs/SaveThroughDialog.h"
 #include "gui/res/DialogBuilder.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
@@ -146,27 +147,13 @@ void CInventoryDlg::OpenHistory(const std::string& storePath, const std::string&
 }
 
 void CInventoryDlg::OnSave() {
-    FileDialogRequest request;
-    request.save = true;
-    request.defaultExtension = "csv";
-    request.filter = kCsvFilter;
-    request.overwritePrompt = true;
-    request.owner = BoxOwner(this);
-    std::string path;
-    if (!RunFileDialog(request, path))
-        return;
-    const std::size_t slash = path.rfind('/');
-    if (path.empty() || slash == path.size() - 1)
-        return;
     std::vector<ChangeRow> rows;
     for (const std::vector<std::string>& cells : m_rows) {
         ChangeRow row;
         std::copy_n(cells.begin(), std::min<std::size_t>(cells.size(), row.size()), row.begin());
         rows.push_back(std::move(row));
     }
-    const AtomicWriteResult written = WriteExportText(FormatChangesText(rows), path);
-    if (!written.ok()) {
-        const std::string text = FileErrorText(written, path);
-        MessageBoxA(BoxOwner(this), text.c_str(), nullptr, MB_OK | MB_ICONSTOP);
-    }
+    SaveThroughDialog(this, "csv", kCsvFilter, [&](const std::string& path) {
+        return WriteExportText(FormatChangesText(rows), path);
+    });
 }

@@ -17,6 +17,7 @@
 #include "core/commands/FileErrorMessage.h"
 #include "gui/model/ResultModel.h"
 #include "core/commands/RowCommands.h"
+#include "gui/dialogs/SaveThroughDialog.h"
 #include "gui/view/ScanMemory.h"
 #include "gui/view/ShellCommands.h"
 
@@ -208,24 +209,8 @@ void CTarnelView::OnHostHistory() {
 }
 
 void CTarnelView::OnSaveResults() {
-    FileDialogRequest request;
-    request.save = true;
-    request.defaultExtension = "lst";
-    request.filter = kExportFilter;
-    request.overwritePrompt = true;
-    request.owner = BoxOwner(window());
-    std::string path;
-    if (!RunFileDialog(request, path))
-        return;
-    // A path without a name part is what a cancelled dialog gives.
-    const std::size_t slash = path.rfind('/');
-    if (path.empty() || slash == path.size() - 1)
-        return;
-    const AtomicWriteResult written = WriteExportFile(*this, path);
-    if (!written.ok()) {
-        const std::string text = FileErrorText(written, path);
-        MessageBoxA(BoxOwner(window()), text.c_str(), nullptr, MB_OK | MB_ICONSTOP);
-    }
+    SaveThroughDialog(window(), "lst", kExportFilter,
+                      [this](const std::string& path) { return WriteExportFile(*this, path); });
 }
 
 void CTarnelView::keyPressEvent(QKeyEvent* event) {
