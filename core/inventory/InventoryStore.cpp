@@ -58,7 +58,9 @@ PRAGMA user_version = 1;
 namespace {
 
 // The second: each host's last sighting and names, the changes of each scan,
-// and the addresses each host was seen at. The sightings are kept in the
+// and the addresses each host was seen at, each with the first and the last
+// scan that saw it there (at its last address the host's own last scan
+// counts, so that a host that stays puts nothing here). The sightings are kept in the
 // order of scan and address, the one way they are looked up: a scan's rows
 // for the next scan's changes, and a host's timeline scan by scan at the
 // addresses it was seen at. An index of the sightings by host would have
@@ -81,9 +83,12 @@ CREATE INDEX changes_by_host ON changes(host, scan);
 CREATE TABLE host_addresses (
     host INTEGER NOT NULL REFERENCES hosts(id),
     address INTEGER NOT NULL,
+    first_scan INTEGER NOT NULL,
+    last_scan INTEGER NOT NULL,
     PRIMARY KEY (host, address)
 ) WITHOUT ROWID;
-INSERT OR IGNORE INTO host_addresses SELECT DISTINCT host, address FROM sightings;
+INSERT INTO host_addresses
+    SELECT host, address, min(scan), max(scan) FROM sightings GROUP BY host, address;
 CREATE TABLE sightings2 (
     scan INTEGER NOT NULL REFERENCES scans(id),
     address INTEGER NOT NULL,
@@ -466,9 +471,12 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
     Statement insertSighting(
         m_db, "INSERT OR IGNORE INTO sightings(scan, address, host, response, computer, domain, mac, "
               "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    Statement insertAddress(
-        m_db, "INSERT OR IGNORE INTO host_addresses(host, address) VALUES(?, ?)");
-    if (!insertScan || !insertRange || !insertHost || !insertSighting || !insertAddress)
+    Statement seenAt(m_db, "INSERT INTO host_addresses(host, address, first_scan, last_scan) "
+                           "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(host, address) "
+                           "DO UPDATE SET last_scan = excluded.last_scan");
+    Statement leftAddress(m_db, "UPDATE host_addresses SET last_scan = max(last_scan, ?3) "
+                                "WHERE host = ?1 AND address = ?2");
+    if (!insertScan || !insertRange || !insertHost || !insertSighting || !seenAt || !leftAddress)
         return fail();
 
     sqlite3_bind_int64(insertScan.get(), 1, scan.startedMs);
@@ -510,6 +518,11 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
     }
     const std::vector<Change> changes = FindChanges(current, prior);
 
+    // Where each host is now: more than one address only with overlapping
+    // ranges or a duplicate MAC.
+    std::unordered_map<std::string, std::vector<std::uint32_t>> addressesNow;
+    for (const Sighting& sighting : current.sightings)
+        addressesNow[sighting.identity].push_back(sighting.address);
     std::vector<std::string> seen;
     for (std::size_t i = 0; i < scan.rows.size(); ++i) {
         const HostRecord& row = scan.rows[i];
@@ -524,15 +537,29 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
                 return fail();
             host->second = sqlite3_last_insert_rowid(m_db);
         }
+        // A host at its last address, and there only, changes nothing of its
+        // addresses; otherwise the address it is at now is noted, and the
+        // one it left gets its last scan there.
+        const std::uint32_t address = current.sightings[i].address;
+        const std::vector<std::uint32_t>& now = addressesNow[identity.key];
         const auto known = prior.hosts.find(identity.key);
-        if (known == prior.hosts.end() || known->second.lastAddress != current.sightings[i].address) {
-            sqlite3_bind_int64(insertAddress.get(), 1, host->second);
-            sqlite3_bind_int64(insertAddress.get(), 2, current.sightings[i].address);
-            if (!Step(insertAddress.get()))
+        const bool moved = known != prior.hosts.end() && known->second.lastAddress != address;
+        if (known == prior.hosts.end() || moved || now.size() > 1) {
+            sqlite3_bind_int64(seenAt.get(), 1, host->second);
+            sqlite3_bind_int64(seenAt.get(), 2, address);
+            sqlite3_bind_int64(seenAt.get(), 3, current.id);
+            if (!Step(seenAt.get()))
+                return fail();
+        }
+        if (moved && std::find(now.begin(), now.end(), known->second.lastAddress) == now.end()) {
+            sqlite3_bind_int64(leftAddress.get(), 1, host->second);
+            sqlite3_bind_int64(leftAddress.get(), 2, known->second.lastAddress);
+            sqlite3_bind_int64(leftAddress.get(), 3, known->second.lastScan);
+            if (!Step(leftAddress.get()))
                 return fail();
         }
         sqlite3_bind_int64(insertSighting.get(), 1, current.id);
-        sqlite3_bind_int64(insertSighting.get(), 2, current.sightings[i].address);
+        sqlite3_bind_int64(insertSighting.get(), 2, address);
         sqlite3_bind_int64(insertSighting.get(), 3, host->second);
         for (int column = 1; column < HostRecord::kColumnCount; ++column)
             BindText(insertSighting.get(), column + 3, row.cells[column]);
@@ -620,25 +647,34 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     }
     if (host < 0)
         return history;
-    Statement hostRow(m_db, "SELECT identity, randomised_mac FROM hosts WHERE id = ?");
+    Statement hostRow(m_db, "SELECT identity, randomised_mac, last_address, last_scan "
+                            "FROM hosts WHERE id = ?");
     sqlite3_bind_int64(hostRow.get(), 1, host);
     if (!hostRow || sqlite3_step(hostRow.get()) != SQLITE_ROW)
         return history;
     history.identity = ColumnText(hostRow.get(), 0);
     history.randomisedMac = sqlite3_column_int(hostRow.get(), 1) != 0;
 
-    // Scan by scan, at each address the host was ever seen at.
+    const std::int64_t lastAddress = sqlite3_column_int64(hostRow.get(), 2);
+    const std::int64_t lastScan = sqlite3_column_int64(hostRow.get(), 3);
+
+    // At each address the host was seen at, scan by scan from the first to
+    // the last that saw it there.
     Statement sightings(m_db, "SELECT s.scan, f.started_ms, s.address, s.response, s.computer, "
-                              "s.domain, s.mac, s.vendor, s.messenger FROM scans f "
-                              "CROSS JOIN host_addresses a CROSS JOIN sightings s "
-                              "ON s.scan = f.id AND s.address = a.address "
-                              "WHERE a.host = ?1 AND s.host = ?1 ORDER BY f.id, s.address");
+                              "s.domain, s.mac, s.vendor, s.messenger FROM host_addresses a "
+                              "CROSS JOIN scans f CROSS JOIN sightings s "
+                              "ON s.scan = f.id AND s.address = a.address AND s.host = a.host "
+                              "WHERE a.host = ?1 AND f.id BETWEEN a.first_scan AND "
+                              "CASE WHEN a.address = ?2 THEN max(a.last_scan, ?3) "
+                              "ELSE a.last_scan END ORDER BY f.id, s.address");
     Statement changes(m_db, "SELECT c.scan, f.started_ms, " KD_CHANGE_COLUMNS " FROM changes c "
                             "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
                             "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
     if (!sightings || !changes)
         return history;
     sqlite3_bind_int64(sightings.get(), 1, host);
+    sqlite3_bind_int64(sightings.get(), 2, lastAddress);
+    sqlite3_bind_int64(sightings.get(), 3, lastScan);
     while (sqlite3_step(sightings.get()) == SQLITE_ROW) {
         HistoryEntry entry;
         entry.scan = sqlite3_column_int64(sightings.get(), 0);

@@ -307,14 +307,25 @@ TEST(InventoryStore, AFirstVersionFileIsBroughtForwardWithItsChangesAndHistory) 
     EXPECT_TRUE(Told(store, 4).empty());
     EXPECT_EQ(store.LatestScan()->answered, 1);
 
+    // Then at two addresses at once, at the second alone, at a third.
+    for (const std::vector<const char*>& at :
+         {std::vector<const char*>{"10.0.0.5", "10.0.0.6"}, {"10.0.0.6"}, {"10.0.0.7"}}) {
+        next.rows.clear();
+        for (const char* address : at)
+            next.rows.push_back(Row(address, "00A0C9000001", "PC2", "WG"));
+        ASSERT_GT(store.Record(next, error), 0) << error;
+    }
+
     const HostHistory moved = store.History("00:a0:c9:00:00:01");
     EXPECT_EQ(moved.identity, "mac:00A0C9000001");
     std::vector<std::string> timeline;
     for (const HistoryEntry& entry : moved.entries)
         timeline.push_back(std::to_string(entry.scan) + " " + entry.row.cells[0] + " " +
                            entry.row.cells[2] + (entry.changes.empty() ? "" : " *"));
-    EXPECT_EQ(timeline, (std::vector<std::string>{"1 10.0.0.1 PC *", "2 10.0.0.1 PC2 *",
-                                                  "3 10.0.0.5 PC2 *", "4 10.0.0.5 PC2"}));
+    EXPECT_EQ(timeline, (std::vector<std::string>{
+                            "1 10.0.0.1 PC *", "2 10.0.0.1 PC2 *", "3 10.0.0.5 PC2 *",
+                            "4 10.0.0.5 PC2", "5 10.0.0.5 PC2", "5 10.0.0.6 PC2 *",
+                            "6 10.0.0.6 PC2 *", "7 10.0.0.7 PC2 *"}));
     const HostHistory gone = store.History("10.0.0.2");
     ASSERT_EQ(gone.entries.size(), 2u);
     EXPECT_TRUE(gone.entries[0].seen);
