@@ -103,6 +103,3 @@ private:
     explicit InventoryStore(sqlite3* db) : m_db(db) {}
     sqlite3* m_db;
 };
-
-// The first schema, as files of the first version hold it.
-extern const char* const kInventorySchemaVersion1;

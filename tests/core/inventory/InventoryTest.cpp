@@ -3,6 +3,7 @@
 
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventoryReport.h"
+#include "core/inventory/InventorySchema.h"
 #include "core/inventory/InventoryStore.h"
 #include "core/inventory/ScanChanges.h"
 #include "tests/support/TempDir.h"
