@@ -285,6 +285,11 @@ int PrintHistory(const Options& options) {
     if (!store)
         return 1;
     const HostHistory history = store->History(options.history);
+    if (!store->ReadError().empty()) {
+        std::fprintf(stderr, "vopal-scan: cannot read the inventory \"%s\": %s\n",
+                     options.database.c_str(), PlainText(store->ReadError()).c_str());
+        return 1;
+    }
     if (history.identity.empty()) {
         std::fprintf(stderr, "vopal-scan: the inventory knows no host \"%s\"\n",
                      PlainText(options.history).c_str());
@@ -459,6 +464,11 @@ int main(int argc, char** argv) {
                              options.database.c_str(), error.c_str());
             else if (options.changes)
                 changes = inventory->ChangesOf(id);
+            if (id >= 0 && !inventory->ReadError().empty()) {
+                std::fprintf(stderr, "vopal-scan: cannot read the changes from \"%s\": %s\n",
+                             options.database.c_str(), PlainText(inventory->ReadError()).c_str());
+                id = -1;
+            }
         }
         if (id < 0)
             g_errorShown = true;

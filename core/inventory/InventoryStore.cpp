@@ -258,11 +258,25 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
     return current.id;
 }
 
+int InventoryStore::Read(sqlite3_stmt* statement) const {
+    const int rc = sqlite3_step(statement);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE && m_readError.empty())
+        m_readError = sqlite3_errmsg(m_db);
+    return rc;
+}
+
+bool InventoryStore::Prepared(const SqlStatement& statement) const {
+    if (!statement && m_readError.empty())
+        m_readError = sqlite3_errmsg(m_db);
+    return static_cast<bool>(statement);
+}
+
 std::optional<StoredScan> InventoryStore::LatestScan() const {
+    m_readError.clear();
     SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, "
                            "(SELECT count(*) FROM sightings WHERE scan = scans.id) "
                            "FROM scans ORDER BY id DESC LIMIT 1");
-    if (!select || sqlite3_step(select.get()) != SQLITE_ROW)
+    if (!Prepared(select) || Read(select.get()) != SQLITE_ROW)
         return std::nullopt;
     StoredScan summary;
     summary.id = sqlite3_column_int64(select.get(), 0);
@@ -292,19 +306,21 @@ Change ChangeFrom(sqlite3_stmt* statement, int first) {
 } // namespace
 
 std::vector<ReportedChange> InventoryStore::ChangesOf(std::int64_t scan) const {
+    m_readError.clear();
     SqlStatement select(m_db, "SELECT " KD_CHANGE_COLUMNS ", f.started_ms FROM changes c "
                            "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = h.first_scan "
                            "WHERE c.scan = ? ORDER BY c.address, c.kind, h.identity");
     std::vector<ReportedChange> changes;
-    if (!select)
+    if (!Prepared(select))
         return changes;
     sqlite3_bind_int64(select.get(), 1, scan);
-    while (sqlite3_step(select.get()) == SQLITE_ROW)
+    while (Read(select.get()) == SQLITE_ROW)
         changes.push_back({ChangeFrom(select.get(), 0), sqlite3_column_int64(select.get(), 6)});
     return changes;
 }
 
 HostHistory InventoryStore::History(const std::string& addressOrMac) const {
+    m_readError.clear();
     HostHistory history;
     std::int64_t host = -1;
     std::string mac;
@@ -317,12 +333,12 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
         SqlStatement select(m_db, "SELECT s.host FROM scans f CROSS JOIN sightings s "
                                "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
         sqlite3_bind_int64(select.get(), 1, AddressFromText(addressOrMac));
-        if (select && sqlite3_step(select.get()) == SQLITE_ROW)
+        if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
     } else if (isMac) {
         SqlStatement select(m_db, "SELECT id FROM hosts WHERE identity = ?");
         SqlBindText(select.get(), 1, "mac:" + UpperCase(mac));
-        if (select && sqlite3_step(select.get()) == SQLITE_ROW)
+        if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
     }
     if (host < 0)
@@ -330,7 +346,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     SqlStatement hostRow(m_db, "SELECT identity, randomised_mac, last_address, last_scan "
                             "FROM hosts WHERE id = ?");
     sqlite3_bind_int64(hostRow.get(), 1, host);
-    if (!hostRow || sqlite3_step(hostRow.get()) != SQLITE_ROW)
+    if (!Prepared(hostRow) || Read(hostRow.get()) != SQLITE_ROW)
         return history;
     history.identity = SqlColumnText(hostRow.get(), 0);
     history.randomisedMac = sqlite3_column_int(hostRow.get(), 1) != 0;
@@ -350,12 +366,12 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     SqlStatement changes(m_db, "SELECT c.scan, f.started_ms, " KD_CHANGE_COLUMNS " FROM changes c "
                             "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
                             "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
-    if (!sightings || !changes)
+    if (!Prepared(sightings) || !Prepared(changes))
         return history;
     sqlite3_bind_int64(sightings.get(), 1, host);
     sqlite3_bind_int64(sightings.get(), 2, lastAddress);
     sqlite3_bind_int64(sightings.get(), 3, lastScan);
-    while (sqlite3_step(sightings.get()) == SQLITE_ROW) {
+    while (Read(sightings.get()) == SQLITE_ROW) {
         HistoryEntry entry;
         entry.scan = sqlite3_column_int64(sightings.get(), 0);
         entry.startedMs = sqlite3_column_int64(sightings.get(), 1);
@@ -368,7 +384,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     // Each change goes with its scan's sighting at its address; a departure
     // has none and gets an entry of its own.
     sqlite3_bind_int64(changes.get(), 1, host);
-    while (sqlite3_step(changes.get()) == SQLITE_ROW) {
+    while (Read(changes.get()) == SQLITE_ROW) {
         Change change = ChangeFrom(changes.get(), 2);
         const std::int64_t scan = sqlite3_column_int64(changes.get(), 0);
         const std::string address = AddressToText(change.address);

@@ -20,6 +20,8 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
+class SqlStatement;
 
 struct RecordedScan {
     std::int64_t startedMs = 0; // Unix time in milliseconds
@@ -95,11 +97,20 @@ public:
     // last seen at this address.
     HostHistory History(const std::string& addressOrMac) const;
 
+    // Why the last of LatestScan, ChangesOf and History could not read
+    // everything (a damaged file, say); empty when it could.
+    const std::string& ReadError() const { return m_readError; }
+
     // How many scans and sightings the store holds.
     std::int64_t ScanCount() const;
     std::int64_t SightingCount() const;
 
 private:
     explicit InventoryStore(sqlite3* db) : m_db(db) {}
+    // A step of a read, noting the first error.
+    int Read(sqlite3_stmt* statement) const;
+    bool Prepared(const SqlStatement& statement) const;
+
     sqlite3* m_db;
+    mutable std::string m_readError;
 };

@@ -66,6 +66,17 @@ std::unique_ptr<InventoryStore> OpenForReading(const std::string& path, QWidget*
     return std::move(opened.store);
 }
 
+// True, after telling the user, when the store's last read failed: a store
+// that cannot be read is not one without records.
+bool ToldReadError(const InventoryStore& store, const std::string& path, QWidget* owner) {
+    if (store.ReadError().empty())
+        return false;
+    const std::string text = "記録ファイル「" + path + "」を読めませんでした。\n理由: " +
+                             PlainText(store.ReadError());
+    MessageBoxA(BoxOwner(owner), text.c_str(), kCaution, MB_OK | MB_ICONWARNING);
+    return true;
+}
+
 } // namespace
 
 CInventoryDlg::CInventoryDlg(int templateId, const std::string& summary,
@@ -111,11 +122,15 @@ void CInventoryDlg::OpenChanges(const std::string& storePath, QWidget* owner) {
     if (!store)
         return;
     const std::optional<StoredScan> latest = store->LatestScan();
+    if (ToldReadError(*store, storePath, owner))
+        return;
     if (!latest) {
         MessageBoxA(BoxOwner(owner), kNoScan, kConfirm, MB_OK);
         return;
     }
     const std::vector<ChangeRow> rows = ChangeRows(store->ChangesOf(latest->id));
+    if (ToldReadError(*store, storePath, owner))
+        return;
     std::string summary = "最新のスキャン " + LocalDateTimeText(latest->startedMs) +
                           (latest->complete ? "" : " (中止)") + "  応答 " +
                           std::to_string(latest->answered) + " 台  ";
@@ -132,6 +147,8 @@ void CInventoryDlg::OpenHistory(const std::string& storePath, const std::string&
     if (!store)
         return;
     const HostHistory history = store->History(address);
+    if (ToldReadError(*store, storePath, owner))
+        return;
     if (history.identity.empty()) {
         const std::string text = PlainText(address) + " の記録はありません。";
         MessageBoxA(BoxOwner(owner), text.c_str(), kConfirm, MB_OK);

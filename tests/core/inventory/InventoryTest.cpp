@@ -144,6 +144,34 @@ TEST(InventoryStore, AFileThatIsNotOursIsKeptAsideUntouched) {
     EXPECT_EQ(TempDir::ReadFile(path), newer);
 }
 
+// A store damaged after it was written: opened to read, what cannot be read
+// is said rather than taken for an empty store; opened to write, the file is
+// kept aside.
+TEST(InventoryStore, ADamagedStoreIsNoEmptyOne) {
+    TempDir dir;
+    const std::string path = dir.file("inventory.sqlite");
+    {
+        InventoryStore::Opened opened = InventoryStore::Open(path);
+        ASSERT_TRUE(opened.store) << opened.error;
+        std::string error;
+        for (int i = 0; i < 20; ++i)
+            ASSERT_GT(opened.store->Record(Scan(200, i % 2), error), 0) << error;
+    }
+    std::string bytes = TempDir::ReadFile(path);
+    ASSERT_GT(bytes.size(), 100000u);
+    std::fill(bytes.begin() + static_cast<long>(bytes.size() / 2), bytes.end(), '\xff');
+    TempDir::WriteFile(path, bytes);
+
+    InventoryStore::Opened reading = InventoryStore::OpenToRead(path);
+    ASSERT_TRUE(reading.store) << reading.error;
+    reading.store->History("10.0.0.1");
+    EXPECT_NE(reading.store->ReadError(), "");
+    reading.store.reset();
+    InventoryStore::Opened writing = InventoryStore::Open(path);
+    EXPECT_TRUE(writing.store) << writing.error;
+    EXPECT_EQ(TempDir::ReadFile(writing.keptAside), bytes);
+}
+
 } // namespace
 
 namespace {
