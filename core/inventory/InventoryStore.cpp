@@ -19,43 +19,63 @@ namespace {
 // each other before giving up.
 constexpr int kBusyTimeoutMs = 10000;
 
+// Readers that find an older file bring it forward too, and wait less for
+// another writer: the window reads on its own thread.
+constexpr int kReadBusyTimeoutMs = 1000;
+
+enum class OpenResult {
+    Opened,
+    NotOurs, // no database, a damaged one, somebody else's: to be kept aside
+    Failed,  // anything else (busy, no permission, a newer version): left alone
+};
+
+// Whether SQLite's last error on `db` says the file itself is bad.
+OpenResult Failure(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xFF;
+    return code == SQLITE_NOTADB || code == SQLITE_CORRUPT ? OpenResult::NotOurs
+                                                           : OpenResult::Failed;
+}
+
 // Opens the file and checks that it is our database (or an empty file that
-// can become one), bringing it forward to this version. False with the
-// reason when it is not.
-bool OpenChecked(const std::string& path, sqlite3*& db, std::string& error) {
+// can become one), bringing it forward to this version. The reason in
+// `error` when it is not opened.
+OpenResult OpenChecked(const std::string& path, int busyTimeoutMs, sqlite3*& db,
+                       std::string& error) {
     db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db) : "out of memory";
-        return false;
+        return OpenResult::Failed;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, busyTimeoutMs);
     const std::int64_t version = SqlCount(db, "PRAGMA user_version");
     if (version < 0) {
         error = sqlite3_errmsg(db);
-        return false;
+        return Failure(db);
     }
     if (version > InventoryStore::kSchemaVersion) {
         error = "the database was written by a newer version of the program";
-        return false;
+        return OpenResult::Failed;
     }
     {
         SqlStatement check(db, "PRAGMA quick_check");
-        if (!check || sqlite3_step(check.get()) != SQLITE_ROW ||
-            SqlColumnText(check.get(), 0) != "ok") {
+        const int rc = check ? sqlite3_step(check.get()) : sqlite3_errcode(db);
+        if (rc == SQLITE_ROW && SqlColumnText(check.get(), 0) != "ok") {
             error = "the database is damaged";
-            return false;
+            return OpenResult::NotOurs;
+        }
+        if (rc != SQLITE_ROW) {
+            error = sqlite3_errmsg(db);
+            return Failure(db);
         }
     }
     if (version == 0 && SqlCount(db, "SELECT count(*) FROM sqlite_master") != 0) {
         error = "the file is a database of another program";
-        return false;
+        return OpenResult::NotOurs;
     }
-    if (version < InventoryStore::kSchemaVersion) {
-        if (!BringSchemaForward(db, error))
-            return false;
-    }
+    if (version < InventoryStore::kSchemaVersion && !BringSchemaForward(db, error))
+        return Failure(db);
     std::string ignored;
     SqlExec(db, "PRAGMA journal_mode = WAL", ignored);
     // In WAL mode this never damages the file; a power cut may only lose the
@@ -66,7 +86,8 @@ bool OpenChecked(const std::string& path, sqlite3*& db, std::string& error) {
     SqlExec(db, "PRAGMA mmap_size = 1073741824", ignored);
     SqlExec(db, "PRAGMA cache_size = -16384", ignored);
     SqlExec(db, "PRAGMA foreign_keys = ON", ignored);
-    return true;
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    return OpenResult::Opened;
 }
 
 bool NoSuchFile(const std::string& path) {
@@ -77,18 +98,23 @@ bool NoSuchFile(const std::string& path) {
 } // namespace
 
 InventoryStore::Opened InventoryStore::Open(const std::string& path) {
+    return OpenWaiting(path, kBusyTimeoutMs);
+}
+
+InventoryStore::Opened InventoryStore::OpenWaiting(const std::string& path, int busyTimeoutMs) {
     Opened opened;
     sqlite3* db = nullptr;
     std::string error;
-    if (OpenChecked(path, db, error)) {
+    const OpenResult result = OpenChecked(path, busyTimeoutMs, db, error);
+    if (result == OpenResult::Opened) {
         opened.store.reset(new InventoryStore(db));
         return opened;
     }
     sqlite3_close_v2(db);
     // A file that cannot be our database is kept aside, never overwritten,
-    // and a new one is started in its place.
-    const bool newerVersion = error.find("newer version") != std::string::npos;
-    if (NoSuchFile(path) || newerVersion) {
+    // and a new one is started in its place. One that is only busy, or not
+    // ours to open, is left as it is.
+    if (result == OpenResult::Failed || NoSuchFile(path)) {
         opened.error = error;
         return opened;
     }
@@ -103,7 +129,7 @@ InventoryStore::Opened InventoryStore::Open(const std::string& path) {
     for (const char* suffix : {"-wal", "-shm"})
         std::rename((path + suffix).c_str(), (aside + suffix).c_str());
     opened.keptAside = aside;
-    if (!OpenChecked(path, db, error)) {
+    if (OpenChecked(path, busyTimeoutMs, db, error) != OpenResult::Opened) {
         sqlite3_close_v2(db);
         opened.error = error;
         return opened;
@@ -116,7 +142,7 @@ InventoryStore::Opened InventoryStore::OpenToRead(const std::string& path) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db, kReadBusyTimeoutMs);
         if (SqlCount(db, "PRAGMA user_version") == kSchemaVersion &&
             SqlCount(db, "SELECT count(*) FROM sqlite_master WHERE name = 'changes'") == 1) {
             std::string ignored;
@@ -127,7 +153,7 @@ InventoryStore::Opened InventoryStore::OpenToRead(const std::string& path) {
         }
     }
     sqlite3_close_v2(db);
-    return Open(path);
+    return OpenWaiting(path, kReadBusyTimeoutMs);
 }
 
 InventoryStore::~InventoryStore() {

@@ -73,12 +73,15 @@ public:
 
     // Opens the database at `path`, creating it (and no directory) when missing.
     // Checks the whole file first (PRAGMA quick_check), which takes a while
-    // for a store of years of scans.
+    // for a store of years of scans. Only a file that is no such database,
+    // or is damaged, is kept aside: one that another writer holds past the
+    // busy time-out, or that cannot be opened at all, is left as it is.
     static Opened Open(const std::string& path);
 
     // The same for reading what is recorded, without the check of the whole
     // file when it is of this version: damage then shows as failed reads.
-    // Anything else (an older version, no store at all) takes Open.
+    // Anything else (an older version, no store at all) takes Open, waiting
+    // at most a second for another writer.
     static Opened OpenToRead(const std::string& path);
 
     ~InventoryStore();
@@ -107,6 +110,7 @@ public:
 
 private:
     explicit InventoryStore(sqlite3* db) : m_db(db) {}
+    static Opened OpenWaiting(const std::string& path, int busyTimeoutMs);
     // A step of a read, noting the first error.
     int Read(sqlite3_stmt* statement) const;
     bool Prepared(const SqlStatement& statement) const;

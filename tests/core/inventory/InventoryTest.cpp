@@ -144,6 +144,29 @@ TEST(InventoryStore, AFileThatIsNotOursIsKeptAsideUntouched) {
     EXPECT_EQ(TempDir::ReadFile(path), newer);
 }
 
+// A store that another writer holds is waited for, never taken for a damaged
+// one: it stays where it is, as it is, and is read once it is free.
+TEST(InventoryStore, AStoreHeldByAnotherWriterIsLeftAsItIs) {
+    TempDir dir;
+    const std::string path = dir.file("inventory.sqlite");
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+    const std::string hold = std::string(kInventorySchemaVersion1) +
+                             "BEGIN EXCLUSIVE; INSERT INTO scans VALUES (1, 0, 0, 1, '');";
+    ASSERT_EQ(sqlite3_exec(holder, hold.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+
+    InventoryStore::Opened held = InventoryStore::OpenToRead(path);
+    EXPECT_FALSE(held.store);
+    EXPECT_EQ(held.keptAside, "");
+    EXPECT_NE(held.error.find("locked"), std::string::npos) << held.error;
+
+    ASSERT_EQ(sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(holder);
+    InventoryStore::Opened free = InventoryStore::OpenToRead(path);
+    ASSERT_TRUE(free.store) << free.error;
+    EXPECT_EQ(free.store->ScanCount(), 1);
+}
+
 // A store damaged after it was written: opened to read, what cannot be read
 // is said rather than taken for an empty store; opened to write, the file is
 // kept aside.
