@@ -38,11 +38,6 @@ constexpr uint8_t kProtocolIcmp = 1;
 constexpr size_t kIcmpHeaderSize = 8;
 constexpr size_t kIpHeaderMinSize = 20;
 
-// The ICMP messages that say our request will never be answered.
-bool IsFatalError(uint8_t type) {
-    return type == kDestinationUnreachable || type == kTimeExceeded || type == kParameterProblem;
-}
-
 uint16_t Read16(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
 }
@@ -182,12 +177,7 @@ bool EchoSocket::Prepare() {
         const int on = 1;
         return ::setsockopt(m_fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0;
     }
-    // A raw socket sees every ICMP message of the host; let only the kinds we
-    // look at wake us. Without the filter we merely read more.
-    icmp_filter filter{};
-    filter.data = ~((1u << kEchoReply) | (1u << kDestinationUnreachable) | (1u << kTimeExceeded) |
-                    (1u << kParameterProblem));
-    ::setsockopt(m_fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    IcmpEchoInternal::FilterToRepliesAndErrors(m_fd);
     return true;
 }
 
@@ -292,7 +282,7 @@ EchoSocket::Outcome EchoSocket::ReadErrors(uint32_t target, uint16_t sequence) {
             std::memcpy(&error, CMSG_DATA(item), sizeof error);
             if (error.ee_origin == SO_EE_ORIGIN_LOCAL)
                 return Outcome::Failed;
-            if (error.ee_origin != SO_EE_ORIGIN_ICMP || !IsFatalError(error.ee_type))
+            if (error.ee_origin != SO_EE_ORIGIN_ICMP || !IcmpEchoInternal::IsFatalError(error.ee_type))
                 continue;
             const bool aboutTarget =
                 message.msg_namelen >= sizeof offended && offended.sin_addr.s_addr == target;
@@ -405,6 +395,19 @@ EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopS
 }
 
 namespace IcmpEchoInternal {
+
+bool IsFatalError(uint8_t type) {
+    return type == kDestinationUnreachable || type == kTimeExceeded || type == kParameterProblem;
+}
+
+void FilterToRepliesAndErrors(int fd) {
+    // A raw socket sees every ICMP message of the host; let only the kinds we
+    // look at wake us. Without the filter we merely read more.
+    icmp_filter filter{};
+    filter.data = ~((1u << kEchoReply) | (1u << kDestinationUnreachable) | (1u << kTimeExceeded) |
+                    (1u << kParameterProblem));
+    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+}
 
 IcmpSocketKind SocketKind() {
     const std::shared_ptr<SocketChoice> choice = CurrentChoice();

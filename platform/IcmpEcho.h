@@ -82,6 +82,13 @@ EchoAnswer ClassifyRawPacket(std::span<const uint8_t> packet, uint32_t target, u
 EchoAnswer ClassifyDatagramPacket(std::span<const uint8_t> message, uint32_t source,
                                   uint32_t target, uint16_t sequence);
 
+// Whether an ICMP message of this type says a request will never be
+// answered (destination unreachable, time exceeded, parameter problem).
+bool IsFatalError(uint8_t type);
+
+// Lets a raw ICMP socket wake only for echo replies and the fatal errors.
+void FilterToRepliesAndErrors(int fd);
+
 // The text shown when no ICMP socket can be opened, naming the helper that
 // may be given the capability (RawIcmpSockets.h).
 std::string NoSocketMessage(const std::string& helperPath);

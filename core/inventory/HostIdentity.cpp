@@ -1,27 +1,31 @@
 #include "core/inventory/HostIdentity.h"
 
+#include "platform/TextCodec.h"
+
 #include <cctype>
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
 
 // The first octet of a 12-digit MAC, or -1.
 int FirstOctet(const std::string& mac) {
     if (mac.size() != 12)
         return -1;
     for (char c : mac)
-        if (HexValue(c) < 0)
+        if (HexDigitValue(c) < 0)
             return -1;
-    return HexValue(mac[0]) * 16 + HexValue(mac[1]);
+    return HexDigitValue(mac[0]) * 16 + HexDigitValue(mac[1]);
 }
 
 } // namespace
+
+std::string CanonicalMac(const std::string& mac) {
+    if (FirstOctet(mac) < 0)
+        return {};
+    std::string upper = mac;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+}
 
 bool IsUsableMac(const std::string& mac) {
     const int first = FirstOctet(mac);
@@ -35,10 +39,7 @@ HostIdentity IdentityOf(const HostRecord& row) {
     const std::string& mac = row.cells[HostRecord::kMac];
     if (IsUsableMac(mac)) {
         identity.kind = HostIdentity::Kind::Mac;
-        std::string upper = mac;
-        for (char& c : upper)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        identity.key = "mac:" + upper;
+        identity.key = "mac:" + CanonicalMac(mac);
         identity.randomisedMac = (FirstOctet(mac) & 0x02) != 0;
         return identity;
     }

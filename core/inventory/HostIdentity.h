@@ -19,5 +19,8 @@ struct HostIdentity {
 
 HostIdentity IdentityOf(const HostRecord& row);
 
+// Twelve hex digits in upper case, or "" when `mac` is not twelve hex digits.
+std::string CanonicalMac(const std::string& mac);
+
 // Whether the 12 hex digits are a MAC address that names one machine.
 bool IsUsableMac(const std::string& mac);

@@ -2,6 +2,7 @@
 
 #include "core/commands/ExportFormat.h"
 #include "core/ranges/AddressRange.h"
+#include "platform/TextCodec.h"
 
 #include <cstdio>
 #include <ctime>
@@ -49,20 +50,16 @@ std::string TerminalLine(const std::vector<std::string>& cells, const std::vecto
 } // namespace
 
 std::string PlainText(std::string_view text) {
+    const std::string c0 = ControlBytesAsDots(text);
+    // The C1 controls are two bytes in UTF-8: C2 80 to C2 9F.
     std::string plain;
-    plain.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte == 0x7F) {
-            plain += '.';
-        } else if (byte == 0xC2 && i + 1 < text.size() &&
-                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            plain += '.';
-            ++i;
-        } else {
-            plain += text[i];
-        }
+    plain.reserve(c0.size());
+    for (std::size_t i = 0; i < c0.size(); ++i) {
+        const bool c1 = static_cast<unsigned char>(c0[i]) == 0xC2 && i + 1 < c0.size() &&
+                        static_cast<unsigned char>(c0[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(c0[i + 1]) <= 0x9F;
+        plain += c1 ? '.' : c0[i];
+        i += c1;
     }
     return plain;
 }

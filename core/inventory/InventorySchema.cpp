@@ -3,7 +3,6 @@
 #include "core/inventory/InventoryTables.h"
 #include "core/inventory/SqlStatement.h"
 
-#include <algorithm>
 #include <unordered_map>
 
 const char* const kInventorySchemaVersion1 = R"sql(
@@ -118,15 +117,10 @@ bool MigrateToVersion2(sqlite3* db, std::string& error) {
             error = sqlite3_errmsg(db);
             return false;
         }
-        if (const ScanView* baseline = prior.FindBaseline(scan)) {
-            prior.baseline = *baseline;
-            const auto full = std::find_if(scans.begin(), scans.end(), [&](const ScanView& s) {
-                return s.id == baseline->id;
-            });
-            prior.baseline.sightings = full->sightings;
-        } else {
-            prior.baseline = ScanView{};
-        }
+        // `prior.scans` holds the headers of the scans before this one, in order.
+        const ScanView* baseline = prior.FindBaseline(scan);
+        prior.baseline =
+            baseline ? scans[static_cast<std::size_t>(baseline - prior.scans.data())] : ScanView{};
         if (!InsertChanges(db, scan.id, FindChanges(scan, prior), ids)) {
             error = sqlite3_errmsg(db);
             return false;

@@ -353,17 +353,16 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     for (char c : addressOrMac)
         if (c != ':' && c != '-' && c != '.')
             mac += c;
-    const bool isMac =
-        mac.size() == 12 && mac.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    mac = CanonicalMac(mac);
     if (IsAddressText(addressOrMac)) {
         SqlStatement select(m_db, "SELECT s.host FROM scans f CROSS JOIN sightings s "
                                "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
         sqlite3_bind_int64(select.get(), 1, AddressFromText(addressOrMac));
         if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
-    } else if (isMac) {
+    } else if (!mac.empty()) {
         SqlStatement select(m_db, "SELECT id FROM hosts WHERE identity = ?");
-        SqlBindText(select.get(), 1, "mac:" + UpperCase(mac));
+        SqlBindText(select.get(), 1, "mac:" + mac);
         if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
     }

@@ -3,17 +3,9 @@
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/SqlStatement.h"
 
-#include <cctype>
-
-std::string UpperCase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
                     std::string computer, std::string domain) {
-    return {address, std::move(identity), IsUsableMac(mac) ? UpperCase(mac) : std::string(),
+    return {address, std::move(identity), IsUsableMac(mac) ? CanonicalMac(mac) : std::string(),
             std::move(computer), std::move(domain)};
 }
 

@@ -12,8 +12,6 @@
 #include <unordered_map>
 #include <vector>
 
-std::string UpperCase(std::string text);
-
 // A row's part in the changes: its MAC only when it is a usable one.
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
                     std::string computer, std::string domain);

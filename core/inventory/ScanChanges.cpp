@@ -194,11 +194,9 @@ std::vector<Change> FindChanges(const ScanView& current, const std::vector<ScanV
     PriorScans prior;
     for (const ScanView& scan : earlier)
         prior.Remember(scan);
-    for (auto scan = earlier.rbegin(); scan != earlier.rend(); ++scan)
-        if (scan->complete && scan->Overlaps(current)) {
-            prior.baseline = *scan;
-            break;
-        }
+    // `prior.scans` holds the earlier scans' headers in the same order.
+    if (const ScanView* baseline = prior.FindBaseline(current))
+        prior.baseline = earlier[static_cast<std::size_t>(baseline - prior.scans.data())];
     return FindChanges(current, prior, goneAfter);
 }
 

@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 // After <netinet/in.h>, whose definitions it then leaves alone.
-#include <linux/icmp.h>
 
 namespace {
 
@@ -73,7 +72,7 @@ bool UnreachableTarget(msghdr& message, const sockaddr_in& offended, std::uint32
         std::memcpy(&error, CMSG_DATA(item), sizeof error);
         const bool fatal = error.ee_origin == SO_EE_ORIGIN_LOCAL ||
                            (error.ee_origin == SO_EE_ORIGIN_ICMP &&
-                            (error.ee_type == 3 || error.ee_type == 11 || error.ee_type == 12));
+                            IcmpEchoInternal::IsFatalError(error.ee_type));
         if (!fatal || message.msg_namelen < sizeof offended)
             return false;
         target = ntohl(offended.sin_addr.s_addr);
@@ -100,9 +99,7 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
     const int ttl = 255;
     ::setsockopt(m_icmp, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
     if (m_raw) {
-        icmp_filter filter{};
-        filter.data = ~((1u << 0) | (1u << 3) | (1u << 11) | (1u << 12));
-        ::setsockopt(m_icmp, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+        IcmpEchoInternal::FilterToRepliesAndErrors(m_icmp);
         std::random_device device;
         m_echoId = static_cast<std::uint16_t>(device());
     } else {

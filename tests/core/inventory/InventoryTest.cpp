@@ -2,7 +2,6 @@
 // keeps every scan, with writers at once and files that are not ours.
 
 #include "core/inventory/HostIdentity.h"
-#include "core/inventory/InventoryReport.h"
 #include "core/inventory/InventorySchema.h"
 #include "core/inventory/InventoryStore.h"
 #include "core/inventory/ScanChanges.h"
@@ -386,50 +385,6 @@ TEST(InventoryStore, AFirstVersionFileIsBroughtForwardWithItsChangesAndHistory) 
     EXPECT_EQ(gone.entries[1].startedMs, 5000);
     EXPECT_TRUE(store.History("10.0.0.9").identity.empty());
     EXPECT_TRUE(store.History("00A0C9FFFFFE").identity.empty());
-}
-
-// Whatever the store holds leaves as plain text: no control character, no
-// formula, no extra row or line.
-TEST(InventoryReport, HostileTextsLeaveAsPlainText) {
-    const std::string hostile[] = {"=cmd|' /C calc'!A0", "a,b\"c", "x\r\ny", "\x1b[31mred",
-                                   "\xc2\x9b" "2J", "@SUM(1)"};
-    std::vector<ReportedChange> changes;
-    HostHistory history;
-    history.identity = "name:\x1b]0;title\x07/WG";
-    for (const std::string& text : hostile) {
-        Change change{ChangeKind::Renamed, A(1), "name:" + text + "/WG", text, text + "2", 1};
-        changes.push_back({change, 0});
-        HistoryEntry entry;
-        entry.row.cells = {"10.0.0.1", "○", text, text, "", "", text};
-        entry.changes = {change};
-        history.entries.push_back(entry);
-    }
-    const std::size_t n = std::size(hostile);
-    for (const std::string& csv : {FormatChangesText(ChangeRows(changes)), FormatHistoryText(HistoryRows(history))}) {
-        std::size_t lines = 0;
-        for (std::size_t at = 0; (at = csv.find("\r\n", at)) != std::string::npos; at += 2)
-            ++lines;
-        EXPECT_EQ(lines, n + 1) << csv;
-        EXPECT_EQ(csv.find('\n'), csv.find("\r\n") + 1);
-        for (const char* formula : {",=", ",@", ",+", ",-c"})
-            EXPECT_EQ(csv.find(formula), std::string::npos) << formula << " in " << csv;
-    }
-    for (const std::string& text :
-         {FormatChangesText(ChangeRows(changes)), FormatHistoryText(HistoryRows(history)),
-          ChangesTerminalText(ChangeRows(changes)), HistoryTerminalText(history)}) {
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const auto byte = static_cast<unsigned char>(text[i]);
-            EXPECT_FALSE((byte < 0x20 && byte != '\r' && byte != '\n') || byte == 0x7F ||
-                         (byte == 0xC2 && i + 1 < text.size() &&
-                          static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                          static_cast<unsigned char>(text[i + 1]) <= 0x9F))
-                << "control byte at " << i << " of " << text;
-        }
-    }
-    std::size_t textLines = 0;
-    for (char c : ChangesTerminalText(ChangeRows(changes)))
-        textLines += c == '\n';
-    EXPECT_EQ(textLines, n);
 }
 
 } // namespace
