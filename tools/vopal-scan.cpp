@@ -16,6 +16,7 @@
 #include "core/ranges/RangeArgument.h"
 #include "core/scan/ScanEngine.h"
 #include "core/inventory/InventoryStore.h"
+#include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventoryReport.h"
 #include "core/inventory/ScanRecording.h"
 #include "core/scan/HostRecord.h"
@@ -118,6 +119,15 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
+// An address, or a MAC with or without separators: what --history takes.
+bool IsHostText(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (c != ':' && c != '-' && c != '.')
+            digits += c;
+    return IsAddressText(text) || !CanonicalMac(digits).empty();
+}
+
 // Returns -1 to go on, else the exit code.
 int ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -174,8 +184,9 @@ int ParseArguments(int argc, char** argv, Options& options) {
             options.changes = true;
         } else if (arg == "--history") {
             const char* v = value("--history");
-            if (!v || !*v)
-                return UsageError("--history needs an address or a MAC address");
+            if (!v || !*v || !IsHostText(v))
+                return UsageError("--history needs an address or a MAC address (12 hex digits, "
+                                  "with or without ':' or '-')");
             options.history = v;
         } else if (arg == "--format") {
             const char* v = value("--format");

@@ -260,6 +260,9 @@ TEST_F(ScanLanTest, TheInventoryTellsARenameAtOnceAndADepartureAfterTwoScans) {
     EXPECT_NE(lines[1].find(leaving.address + ",○," + first.rows.at(leaving.address)[2]),
               std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find(leaving.address + ",消失,-,-,-,-,-,消失"), std::string::npos) << lines[2];
+    // Neither an address nor a MAC is a usage error; a host never seen, an error.
+    EXPECT_EQ(RunScan({"--db", database, "--history", "PC01"}).exitCode, 2);
+    EXPECT_EQ(RunScan({"--db", database, "--history", "02:00:00:00:00:99"}).exitCode, 1);
 }
 
 } // namespace
