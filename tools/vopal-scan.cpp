@@ -463,9 +463,11 @@ int main(int argc, char** argv) {
     HandleInterrupts(SIG_DFL);
 
     std::vector<ReportedChange> changes;
-    if (!options.database.empty()) {
+    // A scan that failed at its start (no adapter) walked nothing: there is
+    // nothing to record, and the error has been told.
+    if (!options.database.empty() && !sink.Summary().failed) {
         recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
-                               UnixTimeMs(), !sink.Summary().stopped);
+                               UnixTimeMs(), sink.Summary().Complete());
         std::string error;
         std::int64_t id = -1;
         if (const auto inventory = OpenInventory(options.database)) {

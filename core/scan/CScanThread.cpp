@@ -15,9 +15,9 @@ void CScanThread::Run(int row, const std::string& address) {
     HostRecord record;
     record.cells[HostRecord::kAddress] = address;
 
+    // An echo cut short by Stop has had no answer: the row is silent like any
+    // other, so that the end of the scan and Ctrl+B treat it as such.
     const EchoOutcome echo = m_probes.PingHost(address, m_options.pingTimeoutMs, &m_stop);
-    if (echo == EchoOutcome::Stopped)
-        return;
     const bool answered = echo == EchoOutcome::Answered;
     record.cells[HostRecord::kResponse] = answered ? HostRecord::kAnswered : HostRecord::kSilent;
     m_sink.RowResult(row, record);

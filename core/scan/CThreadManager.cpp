@@ -66,6 +66,7 @@ void CThreadManager::Wait() {
 void CThreadManager::Run() {
     int lana = 0;
     if (!ChooseScanAdapter(m_probes, m_sink, m_boxOwner, lana)) {
+        m_failed = true;
         Finish(0);
         return;
     }
@@ -101,8 +102,15 @@ void CThreadManager::Walk(int lana) {
         const std::string text = HostRecord::FormatAddress(address);
         m_sink.RowAdded(rows, text);
         if (!EnsureWorker(lana)) {
+            // The row has no probe to answer for it: it is silent, like a
+            // row whose probe was cut short.
+            HostRecord silent;
+            silent.cells[HostRecord::kAddress] = text;
+            silent.cells[HostRecord::kResponse] = HostRecord::kSilent;
+            m_sink.RowResult(rows, silent);
             MessageBoxA(m_boxOwner, "原因不明のエラー。子スレッドの起動に失敗しました。", "エラー",
                         MB_OK | MB_ICONERROR);
+            m_cut = true;
             break;
         }
         {
@@ -114,6 +122,7 @@ void CThreadManager::Walk(int lana) {
 
         if (++rows >= kRowLimit) {
             MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
+            m_cut = true;
             break;
         }
     }
@@ -179,5 +188,7 @@ void CThreadManager::Finish(unsigned drawn) {
     summary.addressesDrawn = drawn;
     summary.keepSilent = m_request.options.keepSilent;
     summary.stopped = m_stop.IsRaised();
+    summary.cut = m_cut;
+    summary.failed = m_failed;
     m_sink.Finished(summary);
 }

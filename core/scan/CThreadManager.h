@@ -69,6 +69,9 @@ private:
     void* m_boxOwner;
     StopSignal m_stop;
     std::mutex m_netbiosLock; // held around each node-status query in safe mode
+    // The manager's thread only.
+    bool m_cut = false;    // dispatching ended before the end of the ranges
+    bool m_failed = false; // no adapter could be reset
 
     std::mutex m_lock; // guards the queue and the counts below
     std::condition_variable m_workAvailable;

@@ -305,6 +305,7 @@ void FastScanEngine::Run() {
     if (!ChooseScanAdapter(m_probes, m_sink, m_boxOwner, lana)) {
         RunLog::Write("チェック済みIP数：%d\n", 0);
         summary.stopped = m_stop.IsRaised();
+        summary.failed = true;
         m_sink.Finished(summary);
         return;
     }
@@ -362,6 +363,7 @@ void FastScanEngine::Run() {
                 if (static_cast<int>(scan.hosts.size()) >= kRowLimit) {
                     MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
                     dispatching = false;
+                    summary.cut = true;
                 }
             } else if (scan.SendEcho(row, now)) {
                 scan.echoRetry = -1;
@@ -393,6 +395,10 @@ void FastScanEngine::Run() {
             scan.Take(event, now);
         scan.Expire(now);
     }
+    // Echoes cut short by Stop have had no answer: their rows are silent.
+    for (Scan::Host& host : scan.hosts)
+        if (host.state == Scan::State::Echo)
+            scan.Finish(host, HostRecord::kSilent);
     RunLog::Write("チェック済みIP数：%d\n", walk.Drawn());
     summary.addressesDrawn = walk.Drawn();
     summary.stopped = m_stop.IsRaised();

@@ -14,6 +14,11 @@ struct ScanSummary {
     unsigned addressesDrawn = 0; // taken from the ranges, skipped ones included
     bool keepSilent = false;     // the rows marked silent stay
     bool stopped = false;        // ended by Stop rather than by the end of the ranges
+    bool cut = false;            // ended early for another reason (row limit, no worker)
+    bool failed = false;         // no adapter: nothing was walked and no row is this scan's
+
+    // Walked every address of its ranges.
+    bool Complete() const { return !stopped && !cut && !failed; }
 };
 
 class ScanSink {

@@ -16,7 +16,7 @@ struct ScanSettingsRecord {
     int DontDeleteUnresolvedAddress = 0; // 1: silent rows stay after a scan
     std::string IpListFileName;          // path of the address range list file
     int FastScan = 0;                    // 1: the event-driven scan engine
-    int RecordScans = 1;                 // 1: each scan the window runs goes into the inventory
+    int RecordScans = 0;                 // 1: each scan the window runs goes into the inventory
 
     // Worked out at run time, never stored.
     std::string ProgramDirectory;     // lower-cased, ends with '/'; shown and logged

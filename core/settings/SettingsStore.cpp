@@ -106,7 +106,7 @@ void SettingsStore::Load(ScanSettingsRecord& settings) {
         settings.PingTimeout = kMaxStoredPingTimeout;
     }
     settings.FastScan = ReadNumber("FastScan", 0);
-    settings.RecordScans = ReadNumber("RecordScans", 1);
+    settings.RecordScans = ReadNumber("RecordScans", 0);
 
     RunLog::Write("PING TIMEOUT:%d\n", settings.PingTimeout);
     m_loaded = true;
@@ -132,8 +132,8 @@ void SettingsStore::Save(const ScanSettingsRecord& settings) const {
     // store that cannot be written has just said so seven times.
     if (settings.FastScan == 1 || !StoreGives("FastScan", settings.FastScan, 0))
         WriteRegistryNumberQuietly(SettingsKey, "FastScan", settings.FastScan);
-    // Recording is on unless turned off: a store that never held the value
-    // gets it only once the user turns recording off.
-    if (!StoreGives("RecordScans", settings.RecordScans, 1))
+    // Recording is off unless chosen, like the engine: a store whose user
+    // never chose it keeps no value for it.
+    if (settings.RecordScans == 1 || !StoreGives("RecordScans", settings.RecordScans, 0))
         WriteRegistryNumberQuietly(SettingsKey, "RecordScans", settings.RecordScans);
 }

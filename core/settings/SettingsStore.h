@@ -16,8 +16,7 @@ public:
     // Writes the seven stored fields back, each write on its own; a failed
     // write tells the user and the others still run. Then FastScan, only when
     // it is 1 or the store does not already give it, and without a box of
-    // its own. RecordScans the same way, only when the store does not
-    // already give it (a missing value gives 1). Does nothing unless Load ran
+    // its own. RecordScans the same way. Does nothing unless Load ran
     // on this store, so a run that never loaded cannot replace the stored
     // values with an empty record.
     void Save(const ScanSettingsRecord& settings) const;

@@ -99,14 +99,20 @@ void COptionsDlg::accept() {
             return;
         }
     }
-    m_edited.DontDeleteUnresolvedAddress = m_dontDelete->isChecked() ? 1 : 0;
-    m_edited.IgnoreWorkstationService = m_ignoreWorkstation->isChecked() ? 1 : 0;
-    m_edited.IgnoreNicVendorId = m_ignoreVendor->isChecked() ? 1 : 0;
-    m_edited.SafeMode = m_safeMode->isChecked() ? 1 : 0;
+    // A switch goes back as 0 or 1 only when the user changed its box: a
+    // stored value other than those (shown clear) stays as it was.
+    auto take = [](const QCheckBox* box, int& value) {
+        if (box->isChecked() != IsOn(value))
+            value = box->isChecked() ? 1 : 0;
+    };
+    take(m_dontDelete, m_edited.DontDeleteUnresolvedAddress);
+    take(m_ignoreWorkstation, m_edited.IgnoreWorkstationService);
+    take(m_ignoreVendor, m_edited.IgnoreNicVendorId);
+    take(m_safeMode, m_edited.SafeMode);
     // The thread count is still checked and kept with the fast engine on: it
     // counts again as soon as the box is cleared.
-    m_edited.FastScan = m_fastScan->isChecked() ? 1 : 0;
-    m_edited.RecordScans = m_recordScans->isChecked() ? 1 : 0;
+    take(m_fastScan, m_edited.FastScan);
+    take(m_recordScans, m_edited.RecordScans);
     m_edited.MaxThread = ParseLeadingInt(threads);
     m_edited.PingTimeout = ParseLeadingInt(timeout);
     QDialog::accept();

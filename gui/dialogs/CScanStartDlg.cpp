@@ -216,7 +216,7 @@ void CScanStartDlg::OnStart() {
     }
     m_pManager = std::move(manager);
     g_scanning.push_back(this);
-    m_run = ScanRun{std::move(ranges), options, startedMs, 0, false};
+    m_run = ScanRun{std::move(ranges), options, startedMs, false, {}};
 
     for (int id : {IDC_CLOSE, IDC_START, IDC_START_ADDRESS, IDC_END_ADDRESS, IDC_CHANGE_LIST_FILE,
                    IDC_SAVE, IDC_ADD, IDC_DELETE, IDC_COPY})
@@ -230,11 +230,14 @@ void CScanStartDlg::OnStop() {
         m_pManager->Stop();
 }
 
-void CScanStartDlg::OnScanFinished(bool stopped) {
+void CScanStartDlg::OnScanFinished(const ScanSummary& summary) {
     // The engine's last report: its threads end now, and the dialog may close.
     m_pManager.reset();
-    m_run.endedMs = UnixTimeMs();
-    m_run.complete = !stopped;
+    // A stopped or cut scan is recorded as partial; one that failed walked
+    // nothing and is no scan to record.
+    m_run.failed = summary.failed;
+    m_run.recording = RecordingOf(m_sink->ScanRows(), m_run.ranges, m_run.options, m_run.startedMs,
+                                  UnixTimeMs(), summary.Complete());
     std::erase(g_scanning, this);
     for (const auto& [id, enable] : kControlsAfterScan)
         DialogBuilder::Control(this, id)->setEnabled(enable);

@@ -6,6 +6,7 @@
 // Stop is usable and the dialog cannot be closed, so the scan never outlives
 // the dialog and the view it reports to.
 
+#include "core/inventory/ScanRecording.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/ScanRequest.h"
 #include "gui/res/CBusyDialog.h"
@@ -21,6 +22,7 @@ class ModelScanSink;
 class ResultModel;
 struct ScanSettingsRecord;
 class ScanProbes;
+struct ScanSummary;
 class QCheckBox;
 class QTreeWidget;
 
@@ -32,8 +34,8 @@ public:
         std::vector<AddressRange> ranges;
         ScanOptions options;
         std::int64_t startedMs = 0; // Unix time
-        std::int64_t endedMs = 0;   // 0 while it runs
-        bool complete = false;      // walked all its ranges rather than stopped
+        bool failed = false;        // no adapter: the scan walked nothing
+        RecordedScan recording;     // its own answering rows, once it has ended
     };
 
     // `results` receives the scans' rows; `settings` (the application's) give
@@ -69,7 +71,7 @@ private:
     void OnChangeListFile();
     void OnStart();
     void OnStop();
-    void OnScanFinished(bool stopped);
+    void OnScanFinished(const ScanSummary& summary);
     bool SaveList();
 
     ResultModel* m_results;

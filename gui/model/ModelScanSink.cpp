@@ -15,14 +15,17 @@ void ModelScanSink::LanaChosen(int lana) {
 }
 
 void ModelScanSink::RowsCleared() {
+    m_scanRows.DeleteAllItems();
     Post(Cleared{});
 }
 
 void ModelScanSink::RowAdded(int row, const std::string& address) {
+    m_scanRows.InsertItem(row, address);
     Post(Added{row, address});
 }
 
 void ModelScanSink::RowResult(int row, const HostRecord& record) {
+    m_scanRows.SetRow(row, record.cells);
     Post(Result{row, PackedCells::Of(record)});
 }
 
@@ -84,7 +87,7 @@ void ModelScanSink::Drain() {
             flush();
             if (!summary->keepSilent)
                 model.RemoveSilentRows();
-            emit finished(summary->stopped);
+            emit finished(*summary);
         }
     }
     flush();

@@ -4,6 +4,7 @@
 // the window thread, in order and in batches (one insertion for a run of new
 // rows, one change notice for a run of results).
 
+#include "core/scan/MemoryResultList.h"
 #include "core/scan/ScanSink.h"
 
 #include <QObject>
@@ -29,11 +30,15 @@ public:
     // itself soon after each report.
     void Drain();
 
+    // The scan's own rows as its engine reported them, whatever the view has
+    // done with its copies since (sorted, deleted, cleared by the next scan).
+    MemoryResultList& ScanRows() { return m_scanRows; }
+
 signals:
     // On the window thread, in report order.
     void lanaChosen(int lana);
     // The last rows are in the model and the silent ones are gone (unless kept).
-    void finished(bool stopped);
+    void finished(const ScanSummary& summary);
 
 private:
     struct Cleared {};
@@ -53,6 +58,7 @@ private:
     void Post(Report report);
 
     ResultModel* m_model;
+    MemoryResultList m_scanRows;
     std::mutex m_lock;
     std::vector<Report> m_queue;
     bool m_drainPosted = false;

@@ -7,6 +7,7 @@
 #include "gui/res/ResourceImages.h"
 #include "core/res/StringTable.h"
 #include "core/res/ToolbarResource.h"
+#include "core/settings/ScanSettings.h"
 #include "gui/shell/LockKeyState.h"
 #include "gui/view/CTarnelView.h"
 #include "gui/view/ScanMemory.h"
@@ -167,7 +168,8 @@ void CMainFrame::CreateStatusBar() {
     m_messagePane->setObjectName(QStringLiteral("messagePane"));
     bar->addWidget(m_messagePane, 1);
     // Beside the panes of its own, left of the indicators: what the last
-    // recorded scan changed, empty until a scan is recorded.
+    // recorded scan changed, empty until a scan is recorded. Shown only while
+    // scans are recorded; otherwise the bar has its five panes.
     m_inventoryPane = new QLabel(bar);
     m_inventoryPane->setObjectName(QStringLiteral("inventoryPane"));
     m_inventoryPane->setTextFormat(Qt::PlainText);
@@ -191,7 +193,15 @@ void CMainFrame::CreateStatusBar() {
     m_indicatorTimer->start(250);
 }
 
+void CMainFrame::UpdateInventoryPane() {
+    const bool recording = IsOn(m_settings.RecordScans);
+    if (m_inventoryPane->isHidden() == recording)
+        m_inventoryPane->setVisible(recording);
+}
+
 void CMainFrame::UpdateIndicators() {
+    // The settings are loaded after the frame is made: the pane follows them.
+    UpdateInventoryPane();
     const LockKeyState state = ReadLockKeyState();
     const bool on[4] = {state.kana, state.caps, state.num, state.scroll};
     for (int i = 0; i < 4; ++i) {
@@ -228,8 +238,10 @@ void CMainFrame::CreateAccelerators() {
 
 bool CMainFrame::OnCommand(int command) {
     emit commandIssued(command);
-    if (m_view && m_view->OnCommand(command))
+    if (m_view && m_view->OnCommand(command)) {
+        UpdateInventoryPane(); // the options may have changed
         return true;
+    }
     switch (command) {
     case ID_VIEW_TOOLBAR:
         m_toolBar->setVisible(!m_toolBar->isVisible());

@@ -46,6 +46,7 @@ private:
     void CreateStatusBar();
     void CreateAccelerators();
     void UpdateIndicators();
+    void UpdateInventoryPane();
     QAction* MakeAction(int command, const QString& text);
 
     std::function<bool(int)> m_appCommand;

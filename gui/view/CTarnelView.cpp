@@ -128,13 +128,13 @@ std::string CTarnelView::InventoryPath() const {
 void CTarnelView::OnScanStart() {
     CScanStartDlg dialog(m_model, m_settings, window());
     // Each scan that ends, finished or stopped, goes into the inventory with
-    // its answering rows, unless the user turned that off.
+    // its answering rows when the user asked for that; one that failed at
+    // its start walked nothing and is not recorded.
     connect(&dialog, &CScanStartDlg::scanFinished, this, [this, &dialog] {
-        if (!IsOn(m_settings.RecordScans))
-            return;
         const CScanStartDlg::ScanRun& run = dialog.LastScan();
-        m_memory->Record(InventoryPath(), RecordingOf(*this, run.ranges, run.options,
-                                                      run.startedMs, run.endedMs, run.complete));
+        if (!IsOn(m_settings.RecordScans) || run.failed)
+            return;
+        m_memory->Record(InventoryPath(), run.recording);
     });
     dialog.exec();
     emit scanDialogClosed();

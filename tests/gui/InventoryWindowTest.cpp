@@ -4,6 +4,7 @@
 // recording off, and a store that cannot be written.
 
 #include "core/inventory/InventoryStore.h"
+#include "core/settings/SettingsStore.h"
 #include "core/res/Resource.h"
 #include "gui/dialogs/CScanStartDlg.h"
 #include "gui/shell/CMainFrame.h"
@@ -21,6 +22,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidget>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +68,15 @@ protected:
         return frame.statusBar()->findChild<QLabel*>("inventoryPane")->text();
     }
 
+    // The status bar's panes that are not hidden.
+    int ShownPanes() {
+        int shown = 0;
+        for (QLabel* pane :
+             frame.statusBar()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+            shown += !pane->isHidden();
+        return shown;
+    }
+
     // One whole scan from the scan start dialog; then waits for its record.
     void Scan(const std::vector<Host>& hosts) {
         probes.hosts.clear();
@@ -105,6 +116,7 @@ protected:
 };
 
 TEST_F(InventoryWindowTest, EachScanIsRecordedAndItsChangesShownCountedListedAndSaved) {
+    sandbox.settings.RecordScans = 1;
     // No scan yet: said plainly, no dialog.
     EXPECT_FALSE(OpenDialog(ID_SHOW_CHANGES, [](QWidget*) {}));
     ASSERT_EQ(boxes.count(), 1u);
@@ -199,6 +211,43 @@ TEST_F(InventoryWindowTest, EachScanIsRecordedAndItsChangesShownCountedListedAnd
             EXPECT_EQ(boxes.boxes()[0].text, h.box);
         }
     }
+}
+
+// A fresh settings store scans without any inventory and with the five
+// panes; recording chosen in the options shows the sixth and records; a scan
+// that found no adapter records nothing (the rows still in the view are the
+// previous scan's).
+TEST_F(InventoryWindowTest, RecordingIsOffUntilChosenAndAFailedScanRecordsNothing) {
+    const std::string store = sandbox.dir.file("inventory.sqlite");
+    SettingsStore().Load(sandbox.settings);
+    ASSERT_EQ(sandbox.settings.RecordScans, 0);
+    sandbox.settings.DontDeleteUnresolvedAddress = 1;
+    sandbox.settings.PingTimeout = 1000;
+    sandbox.settings.MaxThread = 4;
+    gui::WaitFor([] { return false; }, 300); // the panes follow the loaded settings
+    Scan({{"127.0.0.1", 1, "PC01"}});
+    EXPECT_EQ(frame.View()->GetItemText(0, 2), "PC01");
+    EXPECT_FALSE(std::filesystem::exists(store));
+    EXPECT_EQ(ShownPanes(), 5);
+    EXPECT_EQ(boxes.count(), 0u);
+
+    ModalScript options(false, [](QWidget* dialog) {
+        gui::Click(dialog, IDC_RECORD_SCANS);
+        gui::Click(dialog, IDOK_BUTTON);
+    });
+    frame.OnCommand(ID_OPTIONS);
+    ASSERT_TRUE(options.ran());
+    EXPECT_EQ(sandbox.settings.RecordScans, 1);
+    EXPECT_EQ(ShownPanes(), 6);
+    Scan({{"127.0.0.1", 1, "PC01"}, {"127.0.0.2", 2, "PC02"}});
+    EXPECT_EQ(Pane().toStdString(), "前回との比較: 新規 2・消失 0・変更 0");
+    ASSERT_TRUE(std::filesystem::exists(store));
+
+    probes.lana = {10, 0x23}; // no adapter
+    Scan({{"127.0.0.3", 3, "PC03"}});
+    EXPECT_EQ(boxes.count(), 2u); // the adapter failure and its code
+    EXPECT_EQ(frame.View()->GetItemText(1, 2), "PC02");
+    EXPECT_EQ(InventoryStore::Open(store).store->ScanCount(), 1);
 }
 
 TEST_F(InventoryWindowTest, RecordingTurnedOffOrImpossibleKeepsTheScanAndTellsOnce) {

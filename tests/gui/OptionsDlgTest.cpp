@@ -116,6 +116,37 @@ TEST_F(OptionsDlgTest, OpensWithTheCurrentValuesAndOnlyOkStoresTheChanges) {
         (std::vector{0, 1, 0, 1, 8, 12000, 3, 0, 0}));
 }
 
+// A switch stored as something other than 0 or 1 shows clear and goes back
+// as it was unless its box was changed; a box clicked twice is unchanged.
+TEST_F(OptionsDlgTest, AStoredSwitchOtherThanZeroOrOneSurvivesOkUnlessChanged) {
+    const struct {
+        int clicks;
+        int after;
+    } cases[] = {{0, 2}, {2, 2}, {1, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.clicks) + " clicks");
+        for (int* field : {&sandbox.settings.DontDeleteUnresolvedAddress,
+                           &sandbox.settings.IgnoreWorkstationService,
+                           &sandbox.settings.IgnoreNicVendorId, &sandbox.settings.SafeMode,
+                           &sandbox.settings.FastScan, &sandbox.settings.RecordScans})
+            *field = 2;
+        COptionsDlg dialog(sandbox.settings);
+        dialog.show();
+        for (int id : {IDC_DONT_DELETE_UNRESOLVED, IDC_IGNORE_WORKSTATION_SERVICE,
+                       IDC_IGNORE_NIC_VENDOR, IDC_SAFE_MODE, IDC_FAST_SCAN, IDC_RECORD_SCANS}) {
+            EXPECT_FALSE(gui::Control<QCheckBox>(&dialog, id)->isChecked()) << id;
+            for (int i = 0; i < c.clicks; ++i)
+                Click(&dialog, id);
+        }
+        Click(&dialog, IDOK_BUTTON);
+        const ScanSettingsRecord& edited = dialog.Edited();
+        EXPECT_EQ(std::vector<int>({edited.DontDeleteUnresolvedAddress,
+                                    edited.IgnoreWorkstationService, edited.IgnoreNicVendorId,
+                                    edited.SafeMode, edited.FastScan, edited.RecordScans}),
+                  std::vector<int>(6, c.after));
+    }
+}
+
 TEST_F(OptionsDlgTest, TheAddedBoxesSitBelowTheOthersInOrderAndComeLastBeforeTheButtons) {
     sandbox.settings.RecordScans = 0;
     COptionsDlg dialog(sandbox.settings);

@@ -55,8 +55,8 @@ TEST(ResultViewTest, AScansReportsReachTheModelInOrder) {
         std::vector<std::string> reported;
         QObject::connect(&sink, &ModelScanSink::lanaChosen,
                          [&](int lana) { reported.push_back("lana " + std::to_string(lana)); });
-        QObject::connect(&sink, &ModelScanSink::finished, [&](bool stopped) {
-            reported.push_back(stopped ? "stopped" : "finished");
+        QObject::connect(&sink, &ModelScanSink::finished, [&](const ScanSummary& summary) {
+            reported.push_back(summary.stopped ? "stopped" : "finished");
         });
         constexpr int kWorkers = 4, kRows = 200;
         std::thread manager([&] {

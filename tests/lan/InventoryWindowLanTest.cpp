@@ -25,6 +25,7 @@ protected:
         LanTest::SetUp();
         sandbox.settings.PingTimeout = 1000;
         sandbox.settings.MaxThread = 15;
+        sandbox.settings.RecordScans = 1;
         TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
         ASSERT_TRUE(frame.OnCreate());
         frame.show();

@@ -84,6 +84,44 @@ TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
               RunCommandLineScan(sandbox.settings.IpListFileName, config, "cp932"));
 }
 
+// Stop in the dialog while a ten-minute echo wait is under way, in either
+// engine: every row the scan added ends as ○ or ×; the × rows go at the end
+// unless they are kept, as after any scan.
+TEST_F(WindowScanLanTest, StopLeavesNoRowWithoutItsMark) {
+    for (const int fastScan : {0, 1}) {
+        for (const int keep : {1, 0}) {
+            SCOPED_TRACE(std::string(fastScan ? "fast" : "threads") + (keep ? " kept" : ""));
+            sandbox.settings.PingTimeout = 600000;
+            sandbox.settings.MaxThread = 3;
+            sandbox.settings.FastScan = fastScan;
+            sandbox.settings.DontDeleteUnresolvedAddress = keep;
+            TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.10,198.18.0.254\r\n");
+            CTarnelView view(sandbox.settings);
+            QWidget window;
+            CScanStartDlg dialog(view.Model(), sandbox.settings, &window);
+            dialog.show();
+            gui::Click(&dialog, IDC_START);
+            ASSERT_TRUE(dialog.ScanRunning());
+            gui::WaitFor([] { return false; }, 1500);
+            gui::Click(&dialog, IDC_STOP);
+            ASSERT_TRUE(gui::WaitFor([&] { return !dialog.ScanRunning(); }, 10000));
+            int silent = 0, answered = 0;
+            for (int row = 0; row < view.GetItemCount(); ++row) {
+                const std::string mark = view.GetItemText(row, 1);
+                EXPECT_TRUE(mark == "○" || mark == "×") << view.GetItemText(row, 0);
+                silent += mark == "×";
+                answered += mark == "○";
+            }
+            EXPECT_GE(answered, 1);
+            if (keep)
+                EXPECT_GE(silent, 1);
+            else
+                EXPECT_EQ(silent, 0);
+            EXPECT_EQ(boxes.count(), 0u);
+        }
+    }
+}
+
 // Run by tests/lan/unprivileged_test.sh only: as a normal user, in a
 // namespace that refuses ping sockets, with the raw sockets coming from the
 // installed helper; the rows must be those that root's vopal-scan printed.

@@ -25,13 +25,14 @@ struct ScriptedHost {
 class ScriptedNodeStatusProbes : public ScanProbes {
 public:
     std::map<std::string, ScriptedHost> hosts; // others are silent and time out
+    LanaSelection lana{0, 0};                  // a code other than 0: no adapter
 
     EchoOutcome PingHost(const std::string& address, int timeoutMs,
                          const StopSignal* stop) override;
     unsigned char QueryNodeStatus(const std::string& address, int lana,
                                   unsigned char (&buffer)[kNodeStatusBufferSize],
                                   std::mutex* lockAroundCall, const StopSignal* stop) override;
-    LanaSelection SelectLana() override { return {0, 0}; }
+    LanaSelection SelectLana() override { return lana; }
 
     // "ping <address>" and "query <address> lana <n>[ locked]", in order.
     std::vector<std::string> Calls();

@@ -387,24 +387,34 @@ TEST_F(ScanEngineTest, WithoutSafeModeNodeStatusQueriesOverlap) {
     EXPECT_GT(probes.maxQueriesNow.load(), 1);
 }
 
-TEST_F(ScanEngineTest, StopCutsStartedProbesAndDispatchesNoMore) {
-    probes.holdPings = true;
-    options.maxThread = 4;
-    Range("10.0.0.1", "10.0.0.200");
-    RunScan([&](CThreadManager& manager) {
+TEST_F(ScanEngineTest, StopCutsStartedProbesShortAsSilentAndDispatchesNoMore) {
+    for (const bool keepSilent : {false, true}) {
+        SCOPED_TRACE(keepSilent ? "silent rows kept" : "silent rows removed");
+        MemoryScanSink fresh;
+        probes.pings = 0;
+        probes.holdPings = true;
+        options.maxThread = 4;
+        options.keepSilent = keepSilent;
+        ranges.clear();
+        Range("10.0.0.1", "10.0.0.200");
+        CThreadManager manager({ranges, options}, fresh, probes, &fresh);
+        ASSERT_TRUE(manager.Start());
         // Five workers start and block in their echo; the sixth is throttled.
         for (int i = 0; i < 2000 && probes.pings.load() < 5; ++i)
             std::this_thread::sleep_for(1ms);
         manager.Stop();
         std::this_thread::sleep_for(20ms);
         probes.Release();
-    });
-    EXPECT_TRUE(sink.Summary().stopped);
-    // The cut probes' rows keep an empty mark, so the silent-row pass leaves them.
-    auto rows = Rows();
-    ASSERT_EQ(rows.size(), 5u);
-    for (const auto& row : rows)
-        EXPECT_EQ(row[1], "") << row[0] << " was cut short and has no answer either way";
+        ASSERT_TRUE(fresh.WaitForEnd(120s));
+        manager.Wait();
+        EXPECT_TRUE(fresh.Summary().stopped);
+        EXPECT_FALSE(fresh.Summary().Complete());
+        // The cut probes had no answer: their rows are silent, and go unless kept.
+        const auto rows = fresh.rows.Rows();
+        ASSERT_EQ(rows.size(), keepSilent ? 5u : 0u);
+        for (const auto& row : rows)
+            EXPECT_EQ(row[1], "×") << row[0];
+    }
 }
 
 TEST_F(ScanEngineTest, StopsAfterExactly20000Rows) {
@@ -468,11 +478,14 @@ TEST_F(ScanEngineTest, WorkerThatCannotBeCreatedEndsTheScanAfterItsMessage) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "原因不明のエラー。子スレッドの起動に失敗しました。");
     EXPECT_EQ(shown[0].caption, "エラー");
-    // Three workers ran; the fourth row was added but never got a worker.
+    // Three workers ran; the fourth row was added but never got a worker, so
+    // nothing answered for it.
     auto rows = Rows();
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[3][1], "");
+    EXPECT_EQ(rows[3][1], "×");
     EXPECT_EQ(probes.pings.load(), 3);
+    EXPECT_TRUE(sink.Summary().cut);
+    EXPECT_FALSE(sink.Summary().Complete());
 }
 
 TEST_F(ScanEngineTest, NoRangesScanNothing) {

@@ -328,7 +328,7 @@ TEST_F(SettingsTest, FastScanIsReadLikeTheSwitchesAndWrittenOnlyWhenChosenOrChan
     }
 }
 
-TEST_F(SettingsTest, RecordScansIsOnUnlessStoredOffAndWrittenOnlyWhenTurnedOffOrChanged) {
+TEST_F(SettingsTest, RecordScansIsOffUnlessChosenAndWrittenOnlyWhenChosenOrChanged) {
     auto line = [this] {
         const std::string text = TempDir::ReadFile(store);
         const std::size_t at = text.find("\"RecordScans\"=");
@@ -340,11 +340,12 @@ TEST_F(SettingsTest, RecordScansIsOnUnlessStoredOffAndWrittenOnlyWhenTurnedOffOr
         int saved;         // the value at shutdown
         const char* after; // the RecordScans line after Save; "": none
     } cases[] = {
-        {nullptr, 1, 1, ""}, // never turned off: the store gets no line
-        {nullptr, 1, 0, "\"RecordScans\"=dword:00000000"},
-        {"\"RecordScans\"=dword:00000000", 0, 0, "\"RecordScans\"=dword:00000000"},
-        {"\"RecordScans\"=dword:00000000", 0, 1, "\"RecordScans\"=dword:00000001"},
-        {"\"RecordScans\"=\"x\"", 1, 1, "\"RecordScans\"=dword:00000001"},
+        {nullptr, 0, 0, ""}, // never chosen: the store gets no line
+        {nullptr, 0, 1, "\"RecordScans\"=dword:00000001"},
+        {"\"RecordScans\"=dword:00000001", 1, 1, "\"RecordScans\"=dword:00000001"},
+        {"\"RecordScans\"=dword:00000001", 1, 0, "\"RecordScans\"=dword:00000000"},
+        {"\"RecordScans\"=dword:00000002", 2, 2, "\"RecordScans\"=dword:00000002"},
+        {"\"RecordScans\"=\"x\"", 0, 0, "\"RecordScans\"=dword:00000000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.stored ? c.stored : "(none)") + " saved " +
