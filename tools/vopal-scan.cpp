@@ -377,6 +377,8 @@ int main(int argc, char** argv) {
         request.options.maxThread = options.threads;
     if (options.timeout >= 0)
         request.options.pingTimeoutMs = options.timeout;
+    // Without a time-out of its own, the event-driven engine learns its wait.
+    request.options.adaptiveWait = options.timeout < 0;
     if (options.keepSilent)
         request.options.keepSilent = true;
     if (options.safeMode)

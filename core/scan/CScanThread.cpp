@@ -20,6 +20,7 @@ void CScanThread::Run(int row, const std::string& address) {
     const EchoOutcome echo = m_probes.PingHost(address, m_options.pingTimeoutMs, &m_stop);
     const bool answered = echo == EchoOutcome::Answered;
     record.cells[HostRecord::kResponse] = answered ? HostRecord::kAnswered : HostRecord::kSilent;
+    record.reasons = answered ? HostRecord::kReasonEcho : 0;
     m_sink.RowResult(row, record);
     if (!answered)
         return;
@@ -30,5 +31,6 @@ void CScanThread::Run(int row, const std::string& address) {
     if (code != 0)
         return;
     FillNodeStatusCells(record, buffer, sizeof buffer, m_options);
+    record.reasons |= HostRecord::kReasonNbstat;
     m_sink.RowResult(row, record);
 }

@@ -29,7 +29,18 @@ struct HostRecord {
     // The six bytes as "%02X%02X%02X%02X%02X%02X".
     static std::string FormatMac(const unsigned char mac[6]);
 
+    // What showed the host to be there (the event-driven engine collects all
+    // four; the thread engine knows of echo and node status only).
+    enum Reason : unsigned {
+        kReasonEcho = 1u << 0,            // an echo reply
+        kReasonNbstat = 1u << 1,          // a node-status answer
+        kReasonArp = 1u << 2,             // its neighbour entry was resolved
+        kReasonPortUnreachable = 1u << 3, // it refused the node-status query itself
+    };
+
     std::array<std::string, kColumnCount> cells;
+    unsigned reasons = 0; // Reason bits; none for a silent host
+    int rttMs = -1;       // the echo's round trip, or the first answer's; -1: none
 
     bool operator==(const HostRecord&) const = default;
 };

@@ -19,6 +19,9 @@ struct ScanOptions {
     bool keepSilent = false;        // rows without an answer stay after the scan
     bool fastScan = false;          // the event-driven engine instead of a thread per probe
     int rate = 2000;                // the event-driven engine's echo requests per second
+    // The event-driven engine learns its wait from the round trips it sees
+    // (vopal-scan without --timeout) instead of waiting pingTimeoutMs.
+    bool adaptiveWait = false;
 
     bool operator==(const ScanOptions&) const = default;
 };
