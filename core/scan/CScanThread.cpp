@@ -20,7 +20,7 @@ void CScanThread::Run(int row, const std::string& address) {
     const EchoOutcome echo = m_probes.PingHost(address, m_options.pingTimeoutMs, &m_stop);
     const bool answered = echo == EchoOutcome::Answered;
     record.cells[HostRecord::kResponse] = answered ? HostRecord::kAnswered : HostRecord::kSilent;
-    record.reasons = answered ? HostRecord::kReasonEcho : 0;
+    record.reasons = answered ? unsigned(HostRecord::kReasonEcho) : 0u;
     m_sink.RowResult(row, record);
     if (!answered)
         return;
