@@ -15,10 +15,13 @@
 #include "platform/NodeStatusPacket.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <deque>
+#include <linux/neighbour.h>
 #include <random>
 #include <system_error>
 #include <unordered_map>
@@ -27,6 +30,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
 
 constexpr int kMaxBackoffMs = 32;
 // Never more on-link addresses waiting for their neighbour entry than this
@@ -52,21 +56,75 @@ std::array<std::uint8_t, 8> TokenBytes(std::uint64_t token) {
 int MillisecondsUntil(Clock::time_point when, Clock::time_point now) {
     if (when <= now)
         return 0;
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(when - now).count());
+    return static_cast<int>(std::chrono::ceil<Milliseconds>(when - now).count());
 }
+
+bool IsZeroMac(const unsigned char* mac) {
+    return std::all_of(mac, mac + 6, [](unsigned char b) { return b == 0; });
+}
+
+// The round-trip estimate of TCP's retransmission timer, in milliseconds.
+class RoundTrips {
+public:
+    void Add(double ms) {
+        if (m_samples++ == 0) {
+            m_smoothed = ms;
+            m_deviation = ms / 2;
+            return;
+        }
+        m_deviation = 0.75 * m_deviation + 0.25 * std::fabs(m_smoothed - ms);
+        m_smoothed = 0.875 * m_smoothed + 0.125 * ms;
+    }
+    int WaitMs() const {
+        if (m_samples == 0)
+            return FastScanEngine::kWaitInitialMs;
+        const double wait = std::ceil(m_smoothed + 4 * m_deviation);
+        return static_cast<int>(std::clamp(wait, double(FastScanEngine::kWaitFloorMs),
+                                           double(FastScanEngine::kWaitCeilingMs)));
+    }
+
+private:
+    unsigned m_samples = 0;
+    double m_smoothed = 0;
+    double m_deviation = 0;
+};
 
 } // namespace
 
 // One scan's state, on the engine's thread only.
 struct FastScanEngine::Scan {
-    enum class State : std::uint8_t { Echo, Names, Done };
+    // Probing: echo and query out, waiting for evidence. Names: known to be
+    // there, waiting for its names. Neighbour: nothing came but an old
+    // neighbour entry that the kernel is checking.
+    enum class Phase : std::uint8_t { Probing, Names, Neighbour, Done };
     struct Host {
-        std::uint32_t address;
-        State state = State::Echo;
+        std::uint32_t address = 0;
+        Phase phase = Phase::Probing;
         bool onLink = false;
+        bool holdsNeighbour = false; // counted in onLinkWaiting
+        bool echoDone = false;       // answered, or cannot be
+        bool namesDone = false;      // answered, refused, or cannot be
+        std::uint8_t tries = 0;      // echo and query pairs sent
         std::uint8_t nameQueries = 0;
+        int duplicateOf = -1; // the row of the same address listed earlier
+        Clock::time_point firstSent, lastSent, lastQuery;
         HostRecord record;
     };
+    // A send waiting for its token or for buffer: a probe (echo and query,
+    // either possibly sent already) or a query alone.
+    struct Pending {
+        int row;
+        bool echo;
+        bool query;
+        bool probe;
+    };
+    struct Neighbour {
+        std::uint16_t state = 0;
+        bool resolved = false; // reached by a reply, now or during the scan
+        bool hasMac = false;
+        unsigned char mac[6] = {};
+    };
+    using Queue = std::deque<std::pair<Clock::time_point, int>>;
 
     FastScanEngine& engine;
     ScanNetwork& network;
@@ -74,14 +132,18 @@ struct FastScanEngine::Scan {
     const std::uint64_t secret = NewSecret();
     const std::uint16_t namePort = NetbiosDestinationPort();
     std::vector<Host> hosts; // by row
-    std::unordered_map<std::uint32_t, int> rowOf;
-    std::deque<std::pair<Clock::time_point, int>> echoDeadlines;
-    std::deque<std::pair<Clock::time_point, int>> nameDeadlines;
-    std::deque<int> nameRetries; // queries refused for want of buffer
-    int echoRetry = -1;          // the row whose echo waits to be sent again
+    std::unordered_map<std::uint32_t, int> rowOf;     // the first row of each address
+    std::unordered_multimap<int, int> duplicates;     // first row -> later rows
+    std::unordered_map<std::uint32_t, Neighbour> neighbours;
+    std::deque<Pending> pending;
+    Queue probes;         // by the last probe's send: its deadline is that plus the wait
+    Queue nameWaits;      // by the last query's send
+    Queue neighbourWaits; // by the first send
+    RoundTrips roundTrips;
     Clock::time_point backoffUntil;
     int backoffMs = 0;
     int onLinkWaiting = 0;
+    int inFlight = 0;
     double tokens = 1;
     Clock::time_point tokensAt = Clock::now();
 
@@ -89,6 +151,15 @@ struct FastScanEngine::Scan {
 
     double Rate() const { return std::max(1, options.rate); }
     double Burst() const { return std::max(1.0, Rate() / 200.0); }
+    int Tries() const { return options.adaptiveWait ? 2 : 1; }
+    Milliseconds Wait() const {
+        return Milliseconds(options.adaptiveWait ? roundTrips.WaitMs()
+                                                 : std::max(1, options.pingTimeoutMs));
+    }
+    Milliseconds NameWait() const {
+        return options.adaptiveWait ? std::max(Milliseconds(kNameWaitMs), Wait())
+                                    : Milliseconds(kNameWaitMs);
+    }
 
     void Refill(Clock::time_point now) {
         const double seconds = std::chrono::duration<double>(now - tokensAt).count();
@@ -96,70 +167,140 @@ struct FastScanEngine::Scan {
         tokensAt = now;
     }
 
+    int RowOf(const Host& host) const { return static_cast<int>(&host - hosts.data()); }
+
     void Report(Host& host) {
-        engine.m_sink.RowResult(static_cast<int>(&host - hosts.data()), host.record);
+        const int row = RowOf(host);
+        engine.m_sink.RowResult(row, host.record);
+        const auto [first, last] = duplicates.equal_range(row);
+        for (auto it = first; it != last; ++it) {
+            HostRecord copy = host.record;
+            copy.cells[HostRecord::kAddress] = hosts[it->second].record.cells[HostRecord::kAddress];
+            engine.m_sink.RowResult(it->second, copy);
+        }
     }
 
-    void Finish(Host& host, const char* mark) {
-        if (host.state == State::Echo && host.onLink)
+    void Release(Host& host) {
+        if (host.holdsNeighbour) {
+            host.holdsNeighbour = false;
             --onLinkWaiting;
-        if (mark) {
-            host.record.cells[HostRecord::kResponse] = mark;
-            Report(host);
         }
-        host.state = State::Done;
+    }
+
+    // What the host gave, and its neighbour entry; then its row.
+    void Finish(Host& host) {
+        if (host.phase == Phase::Done)
+            return;
+        Release(host);
+        const auto found = host.onLink ? neighbours.find(host.address) : neighbours.end();
+        if (found != neighbours.end()) {
+            const Neighbour& entry = found->second;
+            if (entry.resolved && entry.hasMac)
+                host.record.reasons |= HostRecord::kReasonArp;
+            // A host that is there takes its MAC from its entry when node
+            // status gave none (or Samba's zeros).
+            const std::string& mac = host.record.cells[HostRecord::kMac];
+            if (host.record.reasons && entry.hasMac && !IsZeroMac(entry.mac) &&
+                (mac.empty() || mac == "000000000000"))
+                FillMacCells(host.record, entry.mac, options);
+        }
+        host.record.cells[HostRecord::kResponse] =
+            host.record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
+        host.phase = Phase::Done;
+        --inFlight;
+        Report(host);
+    }
+
+    void Evidence(Host& host, unsigned reason, Clock::time_point now) {
+        if (host.record.reasons == 0) {
+            const double ms = std::chrono::duration<double, std::milli>(now - host.lastSent).count();
+            host.record.rttMs = static_cast<int>(std::lround(ms));
+            // Only an echo that answers the one probe sent is a clean sample:
+            // a host may take its time to answer node status.
+            if (host.tries == 1 && reason == HostRecord::kReasonEcho)
+                roundTrips.Add(ms);
+        }
+        host.record.reasons |= reason;
+        // A host that answered holds its neighbour entry no longer.
+        Release(host);
     }
 
     void Backoff(Clock::time_point now) {
         ++engine.m_counts.sendRetries;
         backoffMs = std::clamp(backoffMs * 2, 1, kMaxBackoffMs);
-        backoffUntil = now + std::chrono::milliseconds(backoffMs);
+        backoffUntil = now + Milliseconds(backoffMs);
     }
 
-    // False when the send must wait for buffer.
-    bool SendEcho(int row, Clock::time_point now) {
-        Host& host = hosts[row];
-        const std::uint64_t token = EchoPackets::Token(secret, host.address);
-        const auto payload = TokenBytes(token);
-        const int error = network.SendEcho(
-            host.address,
-            EchoPackets::Request(network.EchoId(), EchoPackets::Sequence(secret, host.address),
-                                 payload));
-        if (IsBufferShortage(error)) {
-            Backoff(now);
-            return false;
+    // Sends what `p` still holds; false when the rest must wait for buffer.
+    bool Send(Pending& p, Clock::time_point now) {
+        Host& host = hosts[p.row];
+        if (host.phase == Phase::Done)
+            return true;
+        if (p.echo) {
+            const std::uint64_t token = EchoPackets::Token(secret, host.address);
+            const auto payload = TokenBytes(token);
+            const int error = network.SendEcho(
+                host.address,
+                EchoPackets::Request(network.EchoId(), EchoPackets::Sequence(secret, host.address),
+                                     payload));
+            if (IsBufferShortage(error)) {
+                Backoff(now);
+                return false;
+            }
+            p.echo = false;
+            ++engine.m_counts.echoesSent;
+            if (error != 0)
+                host.echoDone = true; // no route: no answer can come
+        }
+        if (p.query) {
+            const auto request =
+                BuildNodeStatusRequest(EchoPackets::TransactionId(secret, host.address));
+            const int error = network.SendNameQuery(host.address, request);
+            if (IsBufferShortage(error)) {
+                Backoff(now);
+                return false;
+            }
+            p.query = false;
+            if (error != 0) {
+                host.namesDone = true;
+            } else {
+                ++host.nameQueries;
+                host.lastQuery = now;
+            }
         }
         backoffMs = 0;
-        ++engine.m_counts.echoesSent;
-        if (error != 0) {
-            Finish(host, HostRecord::kSilent); // no route: no answer can come
-            return true;
+        if (p.probe) {
+            if (host.tries++ == 0)
+                host.firstSent = now;
+            else
+                ++engine.m_counts.resent;
+            host.lastSent = now;
+            probes.emplace_back(now, p.row);
+        } else {
+            nameWaits.emplace_back(host.lastQuery, p.row);
         }
-        echoDeadlines.emplace_back(now + std::chrono::milliseconds(options.pingTimeoutMs), row);
+        Settle(host);
         return true;
     }
 
-    void SendNames(int row, Clock::time_point now) {
-        Host& host = hosts[row];
-        const auto request =
-            BuildNodeStatusRequest(EchoPackets::TransactionId(secret, host.address));
-        const int error = network.SendNameQuery(host.address, request);
-        if (IsBufferShortage(error)) {
-            ++engine.m_counts.sendRetries;
-            nameRetries.push_back(row);
-            return;
-        }
-        if (error != 0) {
-            Finish(host, nullptr);
-            return;
-        }
-        ++host.nameQueries;
-        nameDeadlines.emplace_back(now + std::chrono::milliseconds(kNameWaitMs), row);
+    // Ends the host's wait once nothing more can come.
+    void Settle(Host& host) {
+        if (host.phase == Phase::Probing && host.echoDone && host.namesDone)
+            Finish(host);
+        else if (host.phase == Phase::Names && host.namesDone)
+            Finish(host);
     }
 
-    Host* Waiting(std::uint32_t address, State state) {
+    void WaitForNames(Host& host) {
+        if (host.namesDone || host.phase == Phase::Done)
+            return Settle(host);
+        host.phase = Phase::Names;
+        nameWaits.emplace_back(host.lastQuery, RowOf(host));
+    }
+
+    Host* InFlight(std::uint32_t address) {
         const auto found = rowOf.find(address);
-        if (found == rowOf.end() || hosts[found->second].state != state)
+        if (found == rowOf.end() || hosts[found->second].phase == Phase::Done)
             return nullptr;
         return &hosts[found->second];
     }
@@ -169,40 +310,57 @@ struct FastScanEngine::Scan {
                event.sequence == EchoPackets::Sequence(secret, host.address);
     }
 
+    void TakeNeighbour(const NetworkEvent& event) {
+        Neighbour& entry = neighbours[event.address];
+        entry.state = event.state;
+        if (event.state & NUD_REACHABLE)
+            entry.resolved = true;
+        if (event.state & (NUD_FAILED | NUD_INCOMPLETE))
+            entry.resolved = false;
+        entry.hasMac = event.bytes.size() == 6;
+        if (entry.hasMac)
+            std::memcpy(entry.mac, event.bytes.data(), 6);
+        Host* host = InFlight(event.address);
+        if (!host || host->phase != Phase::Neighbour)
+            return;
+        // The kernel's check of an old entry has ended, either way.
+        if (entry.resolved || (event.state & (NUD_FAILED | NUD_INCOMPLETE)))
+            Finish(*host);
+    }
+
     void Take(NetworkEvent& event, Clock::time_point now) {
         using Kind = NetworkEvent::Kind;
         switch (event.kind) {
         case Kind::EchoReply: {
-            Host* host = Waiting(event.address, State::Echo);
+            Host* host = InFlight(event.address);
             const auto token = TokenBytes(EchoPackets::Token(secret, event.address));
-            if (!host || !IsOurEcho(event, *host) || event.bytes.size() < token.size() ||
+            if (!host || host->echoDone || !IsOurEcho(event, *host) ||
+                event.bytes.size() < token.size() ||
                 !std::equal(token.begin(), token.end(), event.bytes.begin())) {
                 ++engine.m_counts.ignored;
                 return;
             }
             ++engine.m_counts.answered;
-            if (host->onLink)
-                --onLinkWaiting;
-            host->state = State::Names;
-            host->record.cells[HostRecord::kResponse] = HostRecord::kAnswered;
-            Report(*host);
-            SendNames(static_cast<int>(host - hosts.data()), now);
+            host->echoDone = true;
+            Evidence(*host, HostRecord::kReasonEcho, now);
+            WaitForNames(*host);
             return;
         }
         case Kind::EchoUnreachable: {
-            Host* host = Waiting(event.address, State::Echo);
-            if (!host || !IsOurEcho(event, *host)) {
+            Host* host = InFlight(event.address);
+            if (!host || host->echoDone || !IsOurEcho(event, *host)) {
                 ++engine.m_counts.ignored;
                 return;
             }
-            Finish(*host, HostRecord::kSilent);
+            host->echoDone = true;
+            Settle(*host);
             return;
         }
         case Kind::NameReply: {
-            Host* host = Waiting(event.address, State::Names);
+            Host* host = InFlight(event.address);
             unsigned char buffer[kNodeStatusBufferSize] = {};
             const NodeStatusVerdict verdict =
-                host && event.port == namePort
+                host && !host->namesDone && event.port == namePort
                     ? DecodeNodeStatusReply(event.bytes.data(), event.bytes.size(),
                                             EchoPackets::TransactionId(secret, event.address),
                                             buffer, sizeof buffer)
@@ -212,19 +370,36 @@ struct FastScanEngine::Scan {
                 return;
             }
             ++engine.m_counts.named;
+            host->namesDone = true;
+            Evidence(*host, HostRecord::kReasonNbstat, now);
             // As the other engine: only a complete answer fills the row.
             if (verdict.retcode == NRC_GOODRET) {
-                NetbiosTakeZeroUnitIdFromNeighbours(host->record.cells[HostRecord::kAddress],
-                                                    buffer);
+                const auto entry = neighbours.find(event.address);
+                if (IsZeroMac(buffer) && entry != neighbours.end() && entry->second.hasMac)
+                    std::memcpy(buffer, entry->second.mac, 6);
                 FillNodeStatusCells(host->record, buffer, sizeof buffer, options);
-                Report(*host);
             }
-            Finish(*host, nullptr);
+            if (host->phase == Phase::Probing && !host->echoDone)
+                return; // the echo may still come, for its round trip
+            Finish(*host);
             return;
         }
+        case Kind::NameRefused:
+            if (Host* host = InFlight(event.address); host && !host->namesDone) {
+                ++engine.m_counts.refused;
+                host->namesDone = true;
+                Evidence(*host, HostRecord::kReasonPortUnreachable, now);
+                Settle(*host);
+            }
+            return;
         case Kind::NameUnreachable:
-            if (Host* host = Waiting(event.address, State::Names))
-                Finish(*host, nullptr);
+            if (Host* host = InFlight(event.address); host && !host->namesDone) {
+                host->namesDone = true;
+                Settle(*host);
+            }
+            return;
+        case Kind::Neighbour:
+            TakeNeighbour(event);
             return;
         case Kind::Dropped:
             engine.m_counts.kernelDrops += event.count;
@@ -232,41 +407,117 @@ struct FastScanEngine::Scan {
         }
     }
 
+    // The kernel is still checking an old entry of the address.
+    bool NeighbourBeingChecked(std::uint32_t address) const {
+        const auto found = neighbours.find(address);
+        return found != neighbours.end() && !found->second.resolved &&
+               (found->second.state & (NUD_STALE | NUD_DELAY | NUD_PROBE));
+    }
+
+    void ProbeDeadline(Host& host, Clock::time_point now) {
+        if (host.record.reasons != 0) {
+            // There, but its names are still out: one more query if it may help.
+            if (!host.namesDone && host.nameQueries < 2) {
+                host.phase = Phase::Names;
+                pending.push_back({RowOf(host), false, true, false});
+            } else if (!host.namesDone && now < host.lastQuery + NameWait()) {
+                WaitForNames(host);
+            } else {
+                Finish(host);
+            }
+            return;
+        }
+        if (host.echoDone && host.namesDone)
+            return Finish(host);
+        if (host.tries < Tries()) {
+            pending.push_back({RowOf(host), !host.echoDone, !host.namesDone, true});
+            return;
+        }
+        if (host.onLink && NeighbourBeingChecked(host.address)) {
+            host.phase = Phase::Neighbour;
+            neighbourWaits.emplace_back(host.firstSent, RowOf(host));
+            return;
+        }
+        Finish(host);
+    }
+
+    void NameDeadline(Host& host) {
+        if (!host.namesDone && host.nameQueries < 2)
+            pending.push_back({RowOf(host), false, true, false});
+        else
+            Finish(host);
+    }
+
+    // Entries of hosts that have moved on are of no more use; dropping them
+    // from the front keeps the next wake-up from waiting for them.
+    void DropStale() {
+        while (!probes.empty()) {
+            const Host& host = hosts[probes.front().second];
+            if (host.phase == Phase::Probing && host.lastSent == probes.front().first)
+                break;
+            probes.pop_front();
+        }
+        while (!nameWaits.empty()) {
+            const Host& host = hosts[nameWaits.front().second];
+            if (host.phase == Phase::Names && host.lastQuery == nameWaits.front().first)
+                break;
+            nameWaits.pop_front();
+        }
+        while (!neighbourWaits.empty() &&
+               hosts[neighbourWaits.front().second].phase != Phase::Neighbour)
+            neighbourWaits.pop_front();
+    }
+
     void Expire(Clock::time_point now) {
-        while (!echoDeadlines.empty() && echoDeadlines.front().first <= now) {
-            Host& host = hosts[echoDeadlines.front().second];
-            echoDeadlines.pop_front();
-            if (host.state == State::Echo)
-                Finish(host, HostRecord::kSilent);
-        }
-        while (!nameDeadlines.empty() && nameDeadlines.front().first <= now) {
-            const int row = nameDeadlines.front().second;
-            nameDeadlines.pop_front();
-            Host& host = hosts[row];
-            if (host.state != State::Names)
-                continue;
-            // One more query for a host that did not answer the first.
-            if (host.nameQueries < 2)
-                SendNames(row, now);
-            else
-                Finish(host, nullptr);
+        // The waits are the same for every entry of a queue, so each queue
+        // is in deadline order.
+        for (;;) {
+            DropStale();
+            if (!probes.empty() && probes.front().first + Wait() <= now) {
+                const int row = probes.front().second;
+                probes.pop_front();
+                ProbeDeadline(hosts[row], now);
+            } else if (!nameWaits.empty() && nameWaits.front().first + NameWait() <= now) {
+                const int row = nameWaits.front().second;
+                nameWaits.pop_front();
+                NameDeadline(hosts[row]);
+            } else if (!neighbourWaits.empty() &&
+                       neighbourWaits.front().first + Milliseconds(kNeighbourCheckMs) <= now) {
+                const int row = neighbourWaits.front().second;
+                neighbourWaits.pop_front();
+                Finish(hosts[row]);
+            } else {
+                return;
+            }
         }
     }
 
-    // Deadlines of hosts that have moved on are of no more use; dropping
-    // them from the front keeps the next wake-up and the end of the scan
-    // from waiting for them.
-    void DropSettled() {
-        while (!echoDeadlines.empty() && hosts[echoDeadlines.front().second].state != State::Echo)
-            echoDeadlines.pop_front();
-        while (!nameDeadlines.empty() && hosts[nameDeadlines.front().second].state != State::Names)
-            nameDeadlines.pop_front();
+    Clock::time_point NextDeadline(Clock::time_point wake) {
+        DropStale();
+        if (!probes.empty())
+            wake = std::min(wake, probes.front().first + Wait());
+        if (!nameWaits.empty())
+            wake = std::min(wake, nameWaits.front().first + NameWait());
+        if (!neighbourWaits.empty())
+            wake = std::min(wake, neighbourWaits.front().first + Milliseconds(kNeighbourCheckMs));
+        return wake;
     }
 
-    bool Busy() {
-        DropSettled();
-        return echoRetry >= 0 || !nameRetries.empty() || !echoDeadlines.empty() ||
-               !nameDeadlines.empty();
+    // Sends what waits, in order, while tokens and buffer last.
+    void SendPending(Clock::time_point now) {
+        while (!pending.empty() && tokens >= 1 && now >= backoffUntil) {
+            if (!Send(pending.front(), now))
+                return;
+            pending.pop_front();
+            tokens -= 1;
+        }
+    }
+
+    // The scan is stopped: what is still out has had no answer.
+    void FinishAll() {
+        for (Host& host : hosts)
+            if (host.duplicateOf < 0)
+                Finish(host);
     }
 };
 
@@ -322,71 +573,79 @@ void FastScanEngine::Run() {
     bool dispatching = true;
     std::vector<NetworkEvent> events;
     const int onLinkLimit = std::max(16, m_network->NeighbourLimit() / kNeighbourShare);
-    while (!m_stop.IsRaised() && (dispatching || scan.Busy())) {
+    using Pending = Scan::Pending;
+    while (!m_stop.IsRaised() && (dispatching || scan.inFlight > 0)) {
         Clock::time_point now = Clock::now();
         scan.Refill(now);
-        // Refused sends go again first, each after its pause.
-        while (!scan.nameRetries.empty() && now >= scan.backoffUntil) {
-            const int row = scan.nameRetries.front();
-            scan.nameRetries.pop_front();
-            scan.SendNames(row, now);
-        }
-        while ((dispatching || scan.echoRetry >= 0) && scan.tokens >= 1 &&
+        // Sends that wait go first, then new addresses.
+        scan.SendPending(now);
+        while (dispatching && scan.pending.empty() && scan.tokens >= 1 &&
                now >= scan.backoffUntil && scan.onLinkWaiting < onLinkLimit) {
-            int row = scan.echoRetry;
-            if (row < 0) {
-                std::uint32_t address = 0;
-                bool skipped = false;
-                if (!walk.Next(address, skipped)) {
-                    dispatching = false;
-                    break;
-                }
-                m_sink.Progress(walk.Drawn());
-                if (skipped)
-                    continue;
-                row = static_cast<int>(scan.hosts.size());
-                Scan::Host host;
-                host.address = address;
-                host.onLink = open && m_network->OnLink(address);
-                host.record.cells[HostRecord::kAddress] = HostRecord::FormatAddress(address);
-                scan.hosts.push_back(std::move(host));
-                scan.rowOf.emplace(address, row);
-                m_sink.RowAdded(row, scan.hosts[row].record.cells[HostRecord::kAddress]);
-                if (scan.hosts[row].onLink)
-                    ++scan.onLinkWaiting;
-                if (!open) {
-                    scan.Finish(scan.hosts[row], HostRecord::kSilent);
-                } else if (!scan.SendEcho(row, now)) {
-                    scan.echoRetry = row;
-                    break;
-                }
-                if (static_cast<int>(scan.hosts.size()) >= kRowLimit) {
-                    MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
-                    dispatching = false;
-                    summary.cut = true;
-                }
-            } else if (scan.SendEcho(row, now)) {
-                scan.echoRetry = -1;
-            } else {
+            std::uint32_t address = 0;
+            bool skipped = false;
+            if (!walk.Next(address, skipped)) {
+                dispatching = false;
                 break;
             }
+            m_sink.Progress(walk.Drawn());
+            if (skipped)
+                continue;
+            const int row = static_cast<int>(scan.hosts.size());
+            Scan::Host host;
+            host.address = address;
+            host.record.cells[HostRecord::kAddress] = HostRecord::FormatAddress(address);
+            const auto [first, added] = scan.rowOf.emplace(address, row);
+            if (!added)
+                host.duplicateOf = first->second;
+            scan.hosts.push_back(std::move(host));
+            Scan::Host& added_ = scan.hosts[row];
+            m_sink.RowAdded(row, added_.record.cells[HostRecord::kAddress]);
+            if (static_cast<int>(scan.hosts.size()) >= kRowLimit) {
+                MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
+                dispatching = false;
+                summary.cut = true;
+            }
+            if (added_.duplicateOf >= 0) {
+                // An address listed again by overlapping ranges is probed
+                // once; its rows get the same answer.
+                Scan::Host& original = scan.hosts[added_.duplicateOf];
+                added_.phase = Scan::Phase::Done;
+                if (original.phase == Scan::Phase::Done) {
+                    HostRecord copy = original.record;
+                    copy.cells[HostRecord::kAddress] = added_.record.cells[HostRecord::kAddress];
+                    m_sink.RowResult(row, copy);
+                } else {
+                    scan.duplicates.emplace(added_.duplicateOf, row);
+                }
+                continue;
+            }
+            ++scan.inFlight;
+            if (!open) {
+                scan.Finish(added_);
+                continue;
+            }
+            added_.onLink = m_network->OnLink(address);
+            if (added_.onLink) {
+                added_.holdsNeighbour = true;
+                ++scan.onLinkWaiting;
+            }
+            scan.pending.push_back(Pending{row, true, true, true});
+            if (!scan.Send(scan.pending.front(), now))
+                break;
+            scan.pending.pop_front();
             scan.tokens -= 1;
         }
 
         // Sleep until the next token, deadline or pause, or until something comes.
         Clock::time_point wake = now + std::chrono::seconds(1);
-        if ((dispatching || scan.echoRetry >= 0) && scan.onLinkWaiting < onLinkLimit)
+        const bool sending = !scan.pending.empty() ||
+                             (dispatching && scan.onLinkWaiting < onLinkLimit);
+        if (sending)
             wake = std::min(
                 wake, std::max(scan.backoffUntil,
                                now + std::chrono::microseconds(static_cast<long long>(
                                          (1 - std::min(scan.tokens, 1.0)) * 1e6 / scan.Rate()))));
-        if (!scan.nameRetries.empty())
-            wake = std::min(wake, scan.backoffUntil);
-        scan.DropSettled();
-        if (!scan.echoDeadlines.empty())
-            wake = std::min(wake, scan.echoDeadlines.front().first);
-        if (!scan.nameDeadlines.empty())
-            wake = std::min(wake, scan.nameDeadlines.front().first);
+        wake = scan.NextDeadline(wake);
         events.clear();
         if (open)
             m_network->Wait(MillisecondsUntil(wake, now), m_stop, events);
@@ -395,10 +654,9 @@ void FastScanEngine::Run() {
             scan.Take(event, now);
         scan.Expire(now);
     }
-    // Echoes cut short by Stop have had no answer: their rows are silent.
-    for (Scan::Host& host : scan.hosts)
-        if (host.state == Scan::State::Echo)
-            scan.Finish(host, HostRecord::kSilent);
+    // Waits cut short by Stop have had no answer: those rows are silent,
+    // unless something else showed the host.
+    scan.FinishAll();
     RunLog::Write("チェック済みIP数：%d\n", walk.Drawn());
     summary.addressesDrawn = walk.Drawn();
     summary.stopped = m_stop.IsRaised();

@@ -1,17 +1,23 @@
 #pragma once
 // The event-driven scan engine: one thread, non-blocking sockets, and a wait
-// on whatever comes next. Every address gets its echo request at a paced rate
-// (a token bucket with no catch-up bursts); an echo reply starts that host's
-// node-status query at once; the rows are filled by the same decoders as the
-// thread-per-probe engine's, so a row is the row that engine writes.
+// on whatever comes next. Every address gets an echo request and a
+// node-status query at a paced rate (a token bucket with no catch-up
+// bursts), and the engine collects what shows a host to be there: an echo
+// reply, a node-status answer, the host itself refusing the query (port
+// unreachable), or, on a network of our own, its neighbour entry resolved.
+// A host is present when any of these holds; its row is filled by the same
+// decoders as the thread-per-probe engine's, and an on-link host takes its
+// MAC from its neighbour entry when node status gives none.
 //
-// Replies are matched, never trusted: an echo reply by its source, our
-// identifier, the sequence and the per-scan token derived from the address; a
-// node-status reply by its source address and port and the transaction id
-// derived from the address. A late, duplicated, foreign or malformed datagram
-// is dropped and counted. Sends refused for want of buffer are retried after
-// a pause, never dropped; on-link addresses in flight stay well below the
-// neighbour table's size.
+// The wait is the stored time-out, or (adaptiveWait) learnt from the round
+// trips seen so far, with one more echo and query for an address still
+// silent before it is given up. Replies are matched, never trusted: an echo
+// reply by its source, our identifier, the sequence and the per-scan token
+// derived from the address; a node-status reply by its source address and
+// port and the transaction id derived from the address. A late, duplicated,
+// foreign or malformed datagram is dropped and counted. Sends refused for
+// want of buffer wait for a pause and go again, never dropped; on-link
+// addresses in flight stay well below the neighbour table's size.
 
 #include "core/scan/ScanEngine.h"
 #include "core/scan/ScanNetwork.h"
@@ -31,6 +37,8 @@ struct FastScanCounts {
     std::atomic<unsigned> echoesSent{0};
     std::atomic<unsigned> answered{0};    // echo replies taken
     std::atomic<unsigned> named{0};       // node-status answers taken
+    std::atomic<unsigned> refused{0};     // node-status queries the host itself refused
+    std::atomic<unsigned> resent{0};      // second probes of addresses still silent
     std::atomic<unsigned> ignored{0};     // datagrams matched to nothing of ours
     std::atomic<unsigned> kernelDrops{0}; // dropped by the kernel (SO_RXQ_OVFL)
     std::atomic<unsigned> sendRetries{0}; // sends refused for want of buffer, retried
@@ -39,8 +47,19 @@ struct FastScanCounts {
 class FastScanEngine : public ScanEngine {
 public:
     static constexpr int kRowLimit = 20000;
-    // The wait for each of the two node-status queries of a host.
+    // The least wait for each of the two node-status queries of a host
+    // that is known to be there.
     static constexpr int kNameWaitMs = 400;
+    // The learnt wait: the smoothed round trip plus four deviations, never
+    // below the floor nor above the ceiling; the first addresses, sent before
+    // any answer, wait the initial value.
+    static constexpr int kWaitFloorMs = 250;
+    static constexpr int kWaitCeilingMs = 3000;
+    static constexpr int kWaitInitialMs = 1000;
+    // An old neighbour entry (stale) of a host that gave nothing else is
+    // checked by the kernel's own probes: the longest the engine waits for
+    // their outcome, from the first send.
+    static constexpr int kNeighbourCheckMs = 9000;
 
     // `network` null: the real sockets. `boxOwner` owns the message boxes.
     FastScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,

@@ -3,6 +3,7 @@
 #include "core/scan/EchoPackets.h"
 #include "platform/IcmpEcho.h"
 #include "platform/Netbios.h"
+#include "platform/SocketErrorQueue.h"
 #include "platform/StopSignal.h"
 
 #include <arpa/inet.h>
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <ifaddrs.h>
-#include <linux/errqueue.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <random>
@@ -18,7 +18,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// After <netinet/in.h>, whose definitions it then leaves alone.
 
 namespace {
 
@@ -62,23 +61,30 @@ bool DropCounter(msghdr& message, std::uint32_t& counter) {
     return false;
 }
 
-// The target an error-queue entry is about, when it says the target cannot
-// be reached (ICMP unreachable or time exceeded, or a local failure).
-bool UnreachableTarget(msghdr& message, const sockaddr_in& offended, std::uint32_t& target) {
-    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
-        if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_RECVERR)
+// Whether a queued error says the target cannot be reached (an ICMP
+// unreachable, time exceeded or parameter problem, or a local failure).
+bool IsFatal(const QueuedSocketError& error) {
+    return error.local || (error.icmp && IcmpEchoInternal::IsFatalError(error.type));
+}
+
+// Sends one datagram. An error the socket kept for an earlier datagram (an
+// ICMP error about another target, with IP_RECVERR) comes back from the
+// next send, which then sends nothing: that send goes again. An error that
+// stays is this target's own (no route, say).
+int SendTo(int fd, std::span<const std::uint8_t> bytes, const sockaddr_in& to) {
+    int error = 0;
+    for (int attempt = 0; attempt < 4;) {
+        if (::sendto(fd, bytes.data(), bytes.size(), MSG_DONTWAIT,
+                     reinterpret_cast<const sockaddr*>(&to), sizeof to) >= 0)
+            return 0;
+        error = errno;
+        if (error == EINTR)
             continue;
-        sock_extended_err error;
-        std::memcpy(&error, CMSG_DATA(item), sizeof error);
-        const bool fatal = error.ee_origin == SO_EE_ORIGIN_LOCAL ||
-                           (error.ee_origin == SO_EE_ORIGIN_ICMP &&
-                            IcmpEchoInternal::IsFatalError(error.ee_type));
-        if (!fatal || message.msg_namelen < sizeof offended)
-            return false;
-        target = ntohl(offended.sin_addr.s_addr);
-        return true;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS || error == ENOMEM)
+            return error;
+        ++attempt;
     }
-    return false;
+    return error;
 }
 
 } // namespace
@@ -157,13 +163,7 @@ int LinuxScanNetwork::SendEcho(std::uint32_t target, const std::vector<std::uint
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(target);
-    for (;;) {
-        if (::sendto(m_icmp, request.data(), request.size(), MSG_DONTWAIT,
-                     reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
+    return SendTo(m_icmp, request, to);
 }
 
 int LinuxScanNetwork::SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) {
@@ -171,13 +171,7 @@ int LinuxScanNetwork::SendNameQuery(std::uint32_t target, std::span<const std::u
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(target);
     to.sin_port = htons(m_namePort);
-    for (;;) {
-        if (::sendto(m_udp, datagram.data(), datagram.size(), MSG_DONTWAIT,
-                     reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
+    return SendTo(m_udp, datagram, to);
 }
 
 void LinuxScanNetwork::Wait(int timeoutMs, const StopSignal& stop,
@@ -283,16 +277,19 @@ void LinuxScanNetwork::ReadIcmp(std::vector<NetworkEvent>& events) {
 void LinuxScanNetwork::ReadIcmpErrors(std::vector<NetworkEvent>& events) {
     Received received;
     while (received.From(m_icmp, MSG_ERRQUEUE)) {
+        QueuedSocketError error;
+        if (!ReadQueuedError(received.message, error) || !IsFatal(error) || error.target == 0)
+            continue;
         NetworkEvent event;
         event.kind = NetworkEvent::Kind::EchoUnreachable;
+        event.address = error.target;
         // The kernel quotes our request's header: the id and sequence tell
         // which request it was.
         if (received.length >= 8) {
             event.id = static_cast<std::uint16_t>(received.bytes[4] << 8 | received.bytes[5]);
             event.sequence = static_cast<std::uint16_t>(received.bytes[6] << 8 | received.bytes[7]);
         }
-        if (UnreachableTarget(received.message, received.address, event.address))
-            events.push_back(std::move(event));
+        events.push_back(std::move(event));
     }
 }
 
@@ -314,10 +311,19 @@ void LinuxScanNetwork::ReadNames(std::vector<NetworkEvent>& events) {
 void LinuxScanNetwork::ReadNameErrors(std::vector<NetworkEvent>& events) {
     Received received;
     while (received.From(m_udp, MSG_ERRQUEUE)) {
+        QueuedSocketError error;
+        if (!ReadQueuedError(received.message, error) || error.target == 0)
+            continue;
         NetworkEvent event;
-        event.kind = NetworkEvent::Kind::NameUnreachable;
-        if (UnreachableTarget(received.message, received.address, event.address))
-            events.push_back(std::move(event));
+        event.address = error.target;
+        // The host itself refusing the query shows it is there.
+        if (error.PortClosedAtTarget())
+            event.kind = NetworkEvent::Kind::NameRefused;
+        else if (IsFatal(error))
+            event.kind = NetworkEvent::Kind::NameUnreachable;
+        else
+            continue;
+        events.push_back(std::move(event));
     }
 }
 

@@ -6,18 +6,30 @@
 
 #include <cstring>
 
-void FillNodeStatusCells(HostRecord& record, const unsigned char* buffer, std::size_t size,
-                         const ScanOptions& options) {
-    const NodeStatus status = DecodeNodeStatus(buffer, size, options.ignoreWorkstation);
-    record.cells[HostRecord::kMac] = status.macAddress;
+namespace {
+
+void SetMacCells(HostRecord& record, const std::string& macText, const ScanOptions& options) {
+    record.cells[HostRecord::kMac] = macText;
     if (!options.ignoreNicVendor) {
         char key[7];
-        std::memcpy(key, status.macAddress.c_str(), 6);
+        std::memcpy(key, macText.c_str(), 6);
         key[6] = '\0';
         char vendor[kNicVendorBufferSize];
         CNetProbe().LookupNicVendor(key, vendor);
         record.cells[HostRecord::kVendor] = vendor;
     }
+}
+
+} // namespace
+
+void FillMacCells(HostRecord& record, const unsigned char mac[6], const ScanOptions& options) {
+    SetMacCells(record, HostRecord::FormatMac(mac), options);
+}
+
+void FillNodeStatusCells(HostRecord& record, const unsigned char* buffer, std::size_t size,
+                         const ScanOptions& options) {
+    const NodeStatus status = DecodeNodeStatus(buffer, size, options.ignoreWorkstation);
+    SetMacCells(record, status.macAddress, options);
     // Names are CP932 bytes on the wire; the list holds UTF-8.
     if (status.computerName)
         record.cells[HostRecord::kComputer] = Cp932ToUtf8(*status.computerName);

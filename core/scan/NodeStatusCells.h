@@ -11,3 +11,6 @@
 // and its NAME_BUFFERs).
 void FillNodeStatusCells(HostRecord& record, const unsigned char* buffer, std::size_t size,
                          const ScanOptions& options);
+
+// The MAC address cell and, unless the options leave it out, the vendor cell.
+void FillMacCells(HostRecord& record, const unsigned char mac[6], const ScanOptions& options);

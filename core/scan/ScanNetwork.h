@@ -16,6 +16,8 @@ struct NetworkEvent {
         EchoUnreachable, // address = the target; the request will not be answered
         NameReply,       // address, port, bytes = the datagram
         NameUnreachable, // address = the target; no node-status answer will come
+        NameRefused,     // address = the target, which itself said its port is closed
+        Neighbour,       // address, state = NUD_* bits, bytes = the link-layer address (6) or none
         Dropped,         // count = datagrams the kernel dropped for want of buffer
     };
     Kind kind = Kind::EchoReply;
@@ -23,6 +25,7 @@ struct NetworkEvent {
     std::uint16_t id = 0;
     std::uint16_t sequence = 0;
     std::uint16_t port = 0;
+    std::uint16_t state = 0;
     std::uint32_t count = 0;
     std::vector<std::uint8_t> bytes;
 };
@@ -38,11 +41,15 @@ public:
     virtual std::uint16_t EchoId() const = 0;
     // 0 when sent; EAGAIN/EWOULDBLOCK/ENOBUFS when the send buffer or the
     // neighbour queue is full (send again later); any other errno: this
-    // target cannot be reached.
+    // target cannot be reached. An error the socket kept for an earlier
+    // datagram is never returned for this one: errors about other targets
+    // arrive as events naming them.
     virtual int SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) = 0;
     virtual int SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) = 0;
     // Waits at most timeoutMs, or until `stop` is raised, and appends what
-    // has arrived to `events`.
+    // has arrived to `events`: the neighbour entries first, so that a reply
+    // finds the entry its own resolution made. The first wait also brings the
+    // neighbour entries that existed before the scan.
     virtual void Wait(int timeoutMs, const StopSignal& stop, std::vector<NetworkEvent>& events) = 0;
     // Whether the target is on a network of our own interfaces: its echo
     // takes a neighbour-table entry until it is resolved or fails.
