@@ -199,6 +199,7 @@ void CScanStartDlg::OnStart() {
     const std::int64_t startedMs = UnixTimeMs();
 
     m_sink = std::make_unique<ModelScanSink>(m_results);
+    m_sink->ShowReasons(options.fastScan);
     connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
             [this](int lana) { m_settings.LanaNumber = lana; });
     connect(m_sink.get(), &ModelScanSink::finished, this, &CScanStartDlg::OnScanFinished);

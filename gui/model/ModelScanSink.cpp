@@ -26,7 +26,7 @@ void ModelScanSink::RowAdded(int row, const std::string& address) {
 
 void ModelScanSink::RowResult(int row, const HostRecord& record) {
     m_scanRows.SetRow(row, record.cells);
-    Post(Result{row, PackedCells::Of(record)});
+    Post(Result{row, PackedCells::Of(record), m_showReasons ? record.reasons : 0u});
 }
 
 void ModelScanSink::Finished(const ScanSummary& summary) {
@@ -73,7 +73,7 @@ void ModelScanSink::Drain() {
         } else if (auto* result = std::get_if<Result>(&report)) {
             if (!added.empty())
                 flush();
-            if (model.SetRowQuietly(result->row, std::move(result->packed))) {
+            if (model.SetRowQuietly(result->row, std::move(result->packed), result->reasons)) {
                 changedFirst = std::min(changedFirst, result->row);
                 changedLast = std::max(changedLast, result->row);
             }

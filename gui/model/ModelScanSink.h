@@ -26,6 +26,10 @@ public:
     void RowResult(int row, const HostRecord& record) override;
     void Finished(const ScanSummary& summary) override;
 
+    // The rows carry what showed each host to be there (the event-driven
+    // engine's evidence), for the response cell's tool tip.
+    void ShowReasons(bool show) { m_showReasons = show; }
+
     // Applies what has been queued so far; the window thread calls it by
     // itself soon after each report.
     void Drain();
@@ -52,6 +56,7 @@ private:
     struct Result {
         int row;
         std::string packed;
+        unsigned reasons;
     };
     using Report = std::variant<int, Cleared, Added, Result, ScanSummary>;
 
@@ -59,6 +64,7 @@ private:
 
     ResultModel* m_model;
     MemoryResultList m_scanRows;
+    bool m_showReasons = false; // set before the scan starts
     std::mutex m_lock;
     std::vector<Report> m_queue;
     bool m_drainPosted = false;

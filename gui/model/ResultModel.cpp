@@ -4,6 +4,25 @@
 
 ResultModel::ResultModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+std::string ResultModel::ReasonsTip(unsigned reasons) {
+    const std::pair<unsigned, const char*> names[] = {
+        {HostRecord::kReasonEcho, "ping"},
+        {HostRecord::kReasonArp, "ARP"},
+        {HostRecord::kReasonNbstat, "NetBIOS"},
+        {HostRecord::kReasonPortUnreachable, "ポート到達不能"},
+    };
+    std::string tip = "応答: ";
+    bool first = true;
+    for (const auto& [bit, name] : names) {
+        if (!(reasons & bit))
+            continue;
+        tip += first ? "" : ", ";
+        tip += name;
+        first = false;
+    }
+    return tip;
+}
+
 int ResultModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : Count();
 }
@@ -16,6 +35,10 @@ QVariant ResultModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
     const std::string_view text = Cell(index.row(), index.column());
+    if (role == Qt::ToolTipRole && index.column() == HostRecord::kResponse) {
+        if (const unsigned reasons = m_rows[index.row()].reasons)
+            return QString::fromUtf8(ReasonsTip(reasons).c_str());
+    }
     if (role == Qt::ToolTipRole && text.empty())
         return {};
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -43,7 +66,7 @@ int ResultModel::InsertRow(int index, const std::string& text) {
     if (index > Count())
         index = Count();
     beginInsertRows(QModelIndex(), index, index);
-    m_rows.insert(m_rows.begin() + index, PackedCells::WithFirst(text));
+    m_rows.insert(m_rows.begin() + index, Row{PackedCells::WithFirst(text)});
     endInsertRows();
     return index;
 }
@@ -51,7 +74,7 @@ int ResultModel::InsertRow(int index, const std::string& text) {
 bool ResultModel::SetCell(int row, int column, const std::string& text) {
     if (row < 0 || row >= Count() || column < 0 || column >= HostRecord::kColumnCount)
         return false;
-    m_rows[row] = PackedCells::WithCell(m_rows[row], column, text);
+    m_rows[row].packed = PackedCells::WithCell(m_rows[row].packed, column, text);
     const QModelIndex at = index(row, column);
     emit dataChanged(at, at, {Qt::DisplayRole});
     return true;
@@ -60,7 +83,7 @@ bool ResultModel::SetCell(int row, int column, const std::string& text) {
 std::string_view ResultModel::Cell(int row, int column) const {
     if (row < 0 || row >= Count())
         return {};
-    return PackedCells::Cell(m_rows[row], column);
+    return PackedCells::Cell(m_rows[row].packed, column);
 }
 
 bool ResultModel::RemoveRow(int row) {
@@ -78,14 +101,14 @@ void ResultModel::AppendRows(const std::vector<std::string>& firstCells) {
     const int first = Count();
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(firstCells.size()) - 1);
     for (const std::string& text : firstCells)
-        m_rows.push_back(PackedCells::WithFirst(text));
+        m_rows.push_back(Row{PackedCells::WithFirst(text)});
     endInsertRows();
 }
 
-bool ResultModel::SetRowQuietly(int row, std::string packedCells) {
+bool ResultModel::SetRowQuietly(int row, std::string packedCells, unsigned reasons) {
     if (row < 0 || row >= Count())
         return false;
-    m_rows[row] = std::move(packedCells);
+    m_rows[row] = Row{std::move(packedCells), reasons};
     return true;
 }
 

@@ -32,15 +32,23 @@ public:
 
     // Rows whose cell 0 are these texts, after the last row, in one insertion.
     void AppendRows(const std::vector<std::string>& firstCells);
-    // Replaces every cell of a row (packed, PackedCells.h) without telling
-    // the views; RowsChanged tells them afterwards for a whole batch. False
+    // Replaces every cell of a row (packed, PackedCells.h) and what showed
+    // the host to be there (HostRecord::Reason bits, shown as the response
+    // cell's tool tip) without telling the views; RowsChanged tells them afterwards for a whole batch. False
     // when there is no row.
-    bool SetRowQuietly(int row, std::string packedCells);
+    bool SetRowQuietly(int row, std::string packedCells, unsigned reasons = 0);
     void RowsChanged(int first, int last);
     // Removes the rows marked "×" in one pass, keeping the others' order.
     int RemoveSilentRows();
     int Count() const { return static_cast<int>(m_rows.size()); }
 
+    // "応答: ping, ARP, NetBIOS", the tool tip of a response cell.
+    static std::string ReasonsTip(unsigned reasons);
+
 private:
-    std::vector<std::string> m_rows; // each row's cells packed (PackedCells.h)
+    struct Row {
+        std::string packed;   // the cells (PackedCells.h)
+        unsigned reasons = 0; // HostRecord::Reason bits; 0: no tool tip of its own
+    };
+    std::vector<Row> m_rows;
 };

@@ -103,4 +103,38 @@ TEST(ResultViewTest, AScansReportsReachTheModelInOrder) {
     }
 }
 
+// With the event-driven engine, the response cell's tool tip names what
+// showed the host to be there; otherwise the cell's own text, as before.
+TEST(ResultViewTest, TheResponseTipNamesTheEvidenceOnlyWhenTheSinkShowsIt) {
+    const struct {
+        bool show;
+        unsigned reasons;
+        const char* tip;
+    } cases[] = {
+        {true, HostRecord::kReasonArp | HostRecord::kReasonNbstat, "応答: ARP, NetBIOS"},
+        {true, HostRecord::kReasonEcho | HostRecord::kReasonPortUnreachable,
+         "応答: ping, ポート到達不能"},
+        {true, 0, "○"},
+        {false, HostRecord::kReasonEcho, "○"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tip);
+        gui::SettingsSandbox sandbox;
+        CTarnelView view(sandbox.settings);
+        ModelScanSink sink(view.Model());
+        sink.ShowReasons(c.show);
+        sink.RowsCleared();
+        sink.RowAdded(0, "10.0.0.1");
+        HostRecord record;
+        record.cells[HostRecord::kAddress] = "10.0.0.1";
+        record.cells[HostRecord::kResponse] = HostRecord::kAnswered;
+        record.reasons = c.reasons;
+        sink.RowResult(0, record);
+        sink.Drain();
+        const QModelIndex cell = view.model()->index(0, HostRecord::kResponse);
+        EXPECT_EQ(view.model()->data(cell, Qt::ToolTipRole).toString().toStdString(), c.tip);
+        EXPECT_EQ(view.model()->data(cell, Qt::DisplayRole).toString().toStdString(), "○");
+    }
+}
+
 } // namespace
