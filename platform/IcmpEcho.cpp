@@ -1,5 +1,8 @@
 #include "platform/IcmpEcho.h"
 
+#include "platform/IcmpPackets.h"
+#include "platform/SocketErrorQueue.h"
+
 #include "platform/DescriptorLimit.h"
 #include "platform/MessageBox.h"
 #include "platform/RawIcmpSockets.h"
@@ -13,7 +16,6 @@
 #include <cstring>
 #include <limits.h>
 #include <iterator>
-#include <linux/errqueue.h>
 #include <linux/filter.h>
 #include <memory>
 #include <mutex>
@@ -29,35 +31,15 @@
 
 namespace {
 
-constexpr uint8_t kEchoReply = 0;
-constexpr uint8_t kDestinationUnreachable = 3;
-constexpr uint8_t kEchoRequest = 8;
-constexpr uint8_t kTimeExceeded = 11;
-constexpr uint8_t kParameterProblem = 12;
-constexpr uint8_t kProtocolIcmp = 1;
-constexpr size_t kIcmpHeaderSize = 8;
-constexpr size_t kIpHeaderMinSize = 20;
+using IcmpPackets::kDestinationUnreachable;
+using IcmpPackets::kEchoReply;
+using IcmpPackets::kEchoRequest;
+using IcmpPackets::kParameterProblem;
+using IcmpPackets::kTimeExceeded;
+constexpr size_t kIcmpHeaderSize = IcmpPackets::kHeaderSize;
 
 uint16_t Read16(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
-}
-
-// Kept in network byte order, as inet_addr gives it.
-uint32_t ReadAddress(std::span<const uint8_t> bytes, size_t offset) {
-    uint32_t value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-// The IPv4 header at the start of `bytes`: its length, or 0 when it is not a
-// whole IPv4 header carrying ICMP.
-size_t IcmpOverIpHeaderLength(std::span<const uint8_t> bytes) {
-    if (bytes.size() < kIpHeaderMinSize || (bytes[0] >> 4) != 4)
-        return 0;
-    const size_t length = static_cast<size_t>(bytes[0] & 0x0F) * 4;
-    if (length < kIpHeaderMinSize || length > bytes.size() || bytes[9] != kProtocolIcmp)
-        return 0;
-    return length;
 }
 
 // ---------------------------------------------------------------------------
@@ -275,25 +257,20 @@ EchoSocket::Outcome EchoSocket::ReadErrors(uint32_t target, uint16_t sequence) {
                 return Outcome::Failed;
             return error != 0 ? Outcome::Failed : Outcome::Pending;
         }
-        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
-            if (item->cmsg_level != IPPROTO_IP || item->cmsg_type != IP_RECVERR)
-                continue;
-            sock_extended_err error;
-            std::memcpy(&error, CMSG_DATA(item), sizeof error);
-            if (error.ee_origin == SO_EE_ORIGIN_LOCAL)
-                return Outcome::Failed;
-            if (error.ee_origin != SO_EE_ORIGIN_ICMP || !IcmpEchoInternal::IsFatalError(error.ee_type))
-                continue;
-            const bool aboutTarget =
-                message.msg_namelen >= sizeof offended && offended.sin_addr.s_addr == target;
-            // The kernel quotes our request's header when it has it.
-            const std::span<const uint8_t> request(quoted, static_cast<size_t>(length));
-            const bool aboutRequest =
-                request.size() < kIcmpHeaderSize ||
-                (request[0] == kEchoRequest && Read16(request, 6) == sequence);
-            if (aboutTarget && aboutRequest)
-                return Outcome::Failed;
-        }
+        QueuedSocketError error;
+        if (!ReadQueuedError(message, error))
+            continue;
+        if (error.local)
+            return Outcome::Failed;
+        if (!error.icmp || !IcmpPackets::IsFatalError(error.type))
+            continue;
+        const bool aboutTarget = error.target == ntohl(target);
+        // The kernel quotes our request's header when it has it.
+        const std::span<const uint8_t> request(quoted, static_cast<size_t>(length));
+        const bool aboutRequest = request.size() < kIcmpHeaderSize ||
+                                  (request[0] == kEchoRequest && Read16(request, 6) == sequence);
+        if (aboutTarget && aboutRequest)
+            return Outcome::Failed;
     }
 }
 
@@ -397,7 +374,7 @@ EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopS
 namespace IcmpEchoInternal {
 
 bool IsFatalError(uint8_t type) {
-    return type == kDestinationUnreachable || type == kTimeExceeded || type == kParameterProblem;
+    return IcmpPackets::IsFatalError(type);
 }
 
 void FilterToRepliesAndErrors(int fd) {
@@ -468,67 +445,30 @@ bool CanOpenSocket(IcmpSocketKind kind) {
 }
 
 uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
-    uint32_t sum = 0;
-    size_t i = 0;
-    for (; i + 1 < bytes.size(); i += 2)
-        sum += static_cast<uint32_t>(bytes[i] << 8 | bytes[i + 1]);
-    if (i < bytes.size())
-        sum += static_cast<uint32_t>(bytes[i] << 8);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint16_t>(~sum);
+    return IcmpPackets::InternetChecksum(bytes);
 }
 
 std::vector<uint8_t> EchoRequest(uint16_t id, uint16_t sequence) {
-    std::vector<uint8_t> request = {kEchoRequest,
-                                    0,
-                                    0,
-                                    0,
-                                    static_cast<uint8_t>(id >> 8),
-                                    static_cast<uint8_t>(id),
-                                    static_cast<uint8_t>(sequence >> 8),
-                                    static_cast<uint8_t>(sequence)};
-    const uint16_t checksum = InternetChecksum(request);
-    request[2] = static_cast<uint8_t>(checksum >> 8);
-    request[3] = static_cast<uint8_t>(checksum);
-    return request;
+    return IcmpPackets::Request(id, sequence);
 }
 
 EchoAnswer ClassifyRawPacket(std::span<const uint8_t> packet, uint32_t target, uint16_t id,
                              uint16_t sequence) {
-    const size_t headerLength = IcmpOverIpHeaderLength(packet);
-    if (headerLength == 0)
+    const IcmpPackets::Message message = IcmpPackets::ParseRaw(packet);
+    if (message.kind == IcmpPackets::Message::Kind::Unrelated || message.address != ntohl(target) ||
+        message.id != id || message.sequence != sequence)
         return EchoAnswer::Unrelated;
-    // Raw sockets get the message before the kernel has checked it.
-    const std::span<const uint8_t> icmp = packet.subspan(headerLength);
-    if (icmp.size() < kIcmpHeaderSize || InternetChecksum(icmp) != 0)
-        return EchoAnswer::Unrelated;
-
-    const uint8_t type = icmp[0];
-    if (type == kEchoReply) {
-        const bool ours = ReadAddress(packet, 12) == target && Read16(icmp, 4) == id &&
-                          Read16(icmp, 6) == sequence;
-        return ours ? EchoAnswer::Reply : EchoAnswer::Unrelated;
-    }
-    if (!IsFatalError(type))
-        return EchoAnswer::Unrelated;
-    // The error quotes the IP header of our request and its first 8 bytes.
-    const std::span<const uint8_t> quoted = icmp.subspan(kIcmpHeaderSize);
-    const size_t quotedHeaderLength = IcmpOverIpHeaderLength(quoted);
-    if (quotedHeaderLength == 0 || quoted.size() < quotedHeaderLength + kIcmpHeaderSize)
-        return EchoAnswer::Unrelated;
-    const std::span<const uint8_t> request = quoted.subspan(quotedHeaderLength);
-    const bool ours = ReadAddress(quoted, 16) == target && request[0] == kEchoRequest &&
-                      Read16(request, 4) == id && Read16(request, 6) == sequence;
-    return ours ? EchoAnswer::Unreachable : EchoAnswer::Unrelated;
+    return message.kind == IcmpPackets::Message::Kind::Reply ? EchoAnswer::Reply
+                                                             : EchoAnswer::Unreachable;
 }
 
 EchoAnswer ClassifyDatagramPacket(std::span<const uint8_t> message, uint32_t source,
                                   uint32_t target, uint16_t sequence) {
-    if (message.size() < kIcmpHeaderSize || message[0] != kEchoReply)
-        return EchoAnswer::Unrelated;
-    return source == target && Read16(message, 6) == sequence ? EchoAnswer::Reply
-                                                              : EchoAnswer::Unrelated;
+    const IcmpPackets::Message parsed = IcmpPackets::ParseDatagram(message, ntohl(source));
+    return parsed.kind == IcmpPackets::Message::Kind::Reply && source == target &&
+                   parsed.sequence == sequence
+               ? EchoAnswer::Reply
+               : EchoAnswer::Unrelated;
 }
 
 std::string NoSocketMessage(const std::string& helperPath) {

@@ -528,6 +528,28 @@ TEST(EchoPackets, RequestsCarryTheTokenAndRepliesAreReadOnlyWhenWhole) {
     EXPECT_EQ(unreachable.kind, EchoPackets::Message::Kind::Unreachable);
     EXPECT_EQ(unreachable.address, Ip(9)) << "the target of the quoted request";
     EXPECT_EQ(unreachable.sequence, 0x0102);
+    // Each error type that ends a request says so; a quote cut short of our
+    // request's header says nothing.
+    for (const std::uint8_t type : {3, 11, 12, 4, 5}) {
+        std::vector<std::uint8_t> other = rawError;
+        other[20] = type;
+        other[22] = other[23] = 0;
+        std::vector<std::uint8_t> icmp(other.begin() + 20, other.end());
+        SetChecksum(icmp);
+        std::copy(icmp.begin(), icmp.end(), other.begin() + 20);
+        const bool fatal = type == 3 || type == 11 || type == 12;
+        EXPECT_EQ(EchoPackets::ParseRaw(other).kind, fatal ? EchoPackets::Message::Kind::Unreachable
+                                                          : EchoPackets::Message::Kind::Unrelated)
+            << int(type);
+    }
+    for (std::size_t cut = 1; cut <= 8; ++cut) {
+        std::vector<std::uint8_t> icmp(error.begin(), error.end() - cut);
+        SetChecksum(icmp);
+        std::vector<std::uint8_t> shortened = ip;
+        shortened.insert(shortened.end(), icmp.begin(), icmp.end());
+        EXPECT_EQ(EchoPackets::ParseRaw(shortened).kind, EchoPackets::Message::Kind::Unrelated)
+            << "quote cut by " << cut;
+    }
     const EchoPackets::Message datagramError = EchoPackets::ParseDatagram(error, Ip(1));
     EXPECT_EQ(datagramError.kind, EchoPackets::Message::Kind::Unrelated)
         << "a datagram socket's errors come through its error queue";
