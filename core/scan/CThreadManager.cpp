@@ -43,24 +43,9 @@ CThreadManager::~CThreadManager() {
     Wait();
 }
 
-bool CThreadManager::Start() {
-    try {
-        m_thread = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
-}
-
-void CThreadManager::Stop() {
-    m_stop.Raise();
+void CThreadManager::OnStop() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_workerDone.notify_all();
-}
-
-void CThreadManager::Wait() {
-    if (m_thread.joinable())
-        m_thread.join();
 }
 
 void CThreadManager::Run() {

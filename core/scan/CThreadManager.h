@@ -9,7 +9,7 @@
 // waits by sleeping. Stop ends the dispatch at once and cuts the probes'
 // waits short.
 
-#include "core/scan/ScanEngine.h"
+#include "core/scan/ScanEngineThread.h"
 #include "core/scan/ScanRequest.h"
 #include "platform/StopSignal.h"
 
@@ -24,7 +24,7 @@
 class ScanProbes;
 class ScanSink;
 
-class CThreadManager : public ScanEngine {
+class CThreadManager : public ScanEngineThread {
 public:
     static constexpr int kRowLimit = 20000;
 
@@ -33,20 +33,6 @@ public:
                    void* boxOwner = nullptr);
     // Stops a scan still running and waits for it.
     ~CThreadManager() override;
-    CThreadManager(const CThreadManager&) = delete;
-    CThreadManager& operator=(const CThreadManager&) = delete;
-
-    // Starts the scan on the manager's own thread; false when the system
-    // cannot create it (nothing was reported then).
-    bool Start() override;
-    // Dispatches no more addresses and cuts the waits of the probes under way.
-    void Stop() override;
-    // Returns once the scan has ended and every thread of it is joined.
-    void Wait() override;
-    // Raised by Stop; a signal handler may raise it directly (it is
-    // async-signal-safe), the dispatch then ends at the next probe's end.
-    StopSignal& StopFlag() { return m_stop; }
-
     // Test seam: a worker thread that the system refuses to create.
     static std::function<bool()> s_refuseWorkerForTests;
 
@@ -56,7 +42,9 @@ private:
         std::string address;
     };
 
-    void Run();
+    void Run() override;
+    // Wakes the dispatch held back by the worker limit.
+    void OnStop() override;
     void Walk(int lana);
     bool EnsureWorker(int lana);
     void WorkerLoop(int lana);
@@ -67,7 +55,6 @@ private:
     ScanSink& m_sink;
     ScanProbes& m_probes;
     void* m_boxOwner;
-    StopSignal m_stop;
     std::mutex m_netbiosLock; // held around each node-status query in safe mode
     // The manager's thread only.
     bool m_cut = false;    // dispatching ended before the end of the ranges
@@ -81,5 +68,4 @@ private:
     bool m_closing = false;             // workers end once the queue is empty
     std::vector<std::thread> m_workers; // only the manager's thread touches it
 
-    std::thread m_thread;
 };

@@ -531,24 +531,6 @@ FastScanEngine::~FastScanEngine() {
     Wait();
 }
 
-bool FastScanEngine::Start() {
-    try {
-        m_thread = std::thread([this] { Run(); });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
-}
-
-void FastScanEngine::Stop() {
-    m_stop.Raise();
-}
-
-void FastScanEngine::Wait() {
-    if (m_thread.joinable())
-        m_thread.join();
-}
-
 void FastScanEngine::Run() {
     ScanSummary summary;
     summary.keepSilent = m_request.options.keepSilent;

@@ -19,7 +19,7 @@
 // want of buffer wait for a pause and go again, never dropped; on-link
 // addresses in flight stay well below the neighbour table's size.
 
-#include "core/scan/ScanEngine.h"
+#include "core/scan/ScanEngineThread.h"
 #include "core/scan/ScanNetwork.h"
 #include "core/scan/ScanRequest.h"
 #include "platform/StopSignal.h"
@@ -44,7 +44,7 @@ struct FastScanCounts {
     std::atomic<unsigned> sendRetries{0}; // sends refused for want of buffer, retried
 };
 
-class FastScanEngine : public ScanEngine {
+class FastScanEngine : public ScanEngineThread {
 public:
     static constexpr int kRowLimit = 20000;
     // The least wait for each of the two node-status queries of a host
@@ -66,22 +66,16 @@ public:
                    void* boxOwner = nullptr, std::unique_ptr<ScanNetwork> network = nullptr);
     ~FastScanEngine() override;
 
-    bool Start() override;
-    void Stop() override;
-    void Wait() override;
-
     const FastScanCounts& Counts() const { return m_counts; }
 
 private:
     struct Scan;
-    void Run();
+    void Run() override;
 
     ScanRequest m_request;
     ScanSink& m_sink;
     ScanProbes& m_probes;
     void* m_boxOwner;
     std::unique_ptr<ScanNetwork> m_network;
-    StopSignal m_stop;
     FastScanCounts m_counts;
-    std::thread m_thread;
 };
