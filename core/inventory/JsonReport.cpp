@@ -33,11 +33,10 @@ void AddRowFields(Json& line, const HostRecord& row, bool present) {
     line["address"] = PlainText(cells[HostRecord::kAddress]);
     line["present"] = present;
     Json reasons = Json::array();
-    for (const auto& [bit, key] : {std::pair{HostRecord::kReasonEcho, "echo"},
-                                   std::pair{HostRecord::kReasonNbstat, "nbstat"},
-                                   std::pair{HostRecord::kReasonArp, "arp"},
-                                   std::pair{HostRecord::kReasonPortUnreachable,
-                                             "port-unreachable"}})
+    for (const auto& [bit, key] :
+         {std::pair{HostRecord::kReasonEcho, "echo"},
+          std::pair{HostRecord::kReasonNbstat, "nbstat"}, std::pair{HostRecord::kReasonArp, "arp"},
+          std::pair{HostRecord::kReasonPortUnreachable, "port-unreachable"}})
         if (row.reasons & bit)
             reasons.push_back(key);
     line["reasons"] = std::move(reasons);

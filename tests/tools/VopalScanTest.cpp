@@ -70,7 +70,8 @@ std::string HostileStore(const TempDir& dir) {
     EXPECT_TRUE(opened.store) << opened.error;
     if (!opened.store)
         return path;
-    for (const std::string& name : {std::string("PC\"\\\x01\x1b[2J"), std::string("=cmd,\xff\xc3")}) {
+    for (const std::string& name :
+         {std::string("PC\"\\\x01\x1b[2J"), std::string("=cmd,\xff\xc3")}) {
         RecordedScan scan;
         scan.startedMs = 1700000000000;
         scan.endedMs = scan.startedMs + 1000;
@@ -101,19 +102,18 @@ TEST(VopalScan, HistoryTakesOnlyAStrictAddressOrAMac) {
         const char* host;
         int exitCode;
     } cases[] = {
-        {"198.18.0.5", 0},
-        {"001122334405", 0},
-        {"198.18.0.6", 1},     // well formed, never seen
-        {"198.18.0.05", 2},    // inet_addr would take it as .5
-        {"3321888773", 2},     // 198.18.0.5 as one number
-        {"198.18.5", 2},       // and as three
+        {"198.18.0.5", 0},       {"001122334405", 0}, {"198.18.0.6", 1}, // well formed, never seen
+        {"198.18.0.05", 2}, // inet_addr would take it as .5
+        {"3321888773", 2},  // 198.18.0.5 as one number
+        {"198.18.5", 2},    // and as three
         {"0x11.22.33.44.05", 2},
     };
     for (const auto& c : cases) {
         const Ran ran = RunVopalScan(dir, {"--db", store, "--history", c.host});
         EXPECT_EQ(ran.exitCode, c.exitCode) << c.host << ": " << ran.errors;
-        if (c.exitCode == 2)
+        if (c.exitCode == 2) {
             EXPECT_NE(ran.errors.find(c.host), std::string::npos) << ran.errors;
+        }
     }
 }
 
@@ -132,8 +132,8 @@ TEST(VopalScan, OutputThatCannotBeWrittenIsAnError) {
     for (const char* format : {"text", "csv", "json"}) {
         commands.push_back({"--db", store, "--history", "198.18.0.5", "--format", format});
         commands.push_back({"--list", list, "--format", format});
-        commands.push_back({"--list", list, "--db", dir.file("scans.sqlite"), "--changes",
-                            "--format", format});
+        commands.push_back(
+            {"--list", list, "--db", dir.file("scans.sqlite"), "--changes", "--format", format});
     }
     for (const auto& args : commands) {
         std::string shown;

@@ -12,8 +12,8 @@ namespace {
 
 using Json = nlohmann::json;
 
-HostRecord Row(std::array<std::string, HostRecord::kColumnCount> cells,
-               unsigned reasons = 0, int rttMs = -1) {
+HostRecord Row(std::array<std::string, HostRecord::kColumnCount> cells, unsigned reasons = 0,
+               int rttMs = -1) {
     HostRecord row;
     row.cells = std::move(cells);
     row.reasons = reasons;
@@ -77,9 +77,11 @@ TEST(JsonReport, BytesThatAreNoUtf8BecomeReplacementCharacters) {
         std::string shown;
     } cases[] = {
         {"\xff\xfe", kReplacement + kReplacement},
-        {"PC\xc3", "PC" + kReplacement},              // cut inside a character
-        {"\xc2\x85" "A", ".A"},                       // a C1 control
-        {"\xe3\x81\x82\x80", "あ" + kReplacement},    // a stray continuation byte
+        {"PC\xc3", "PC" + kReplacement}, // cut inside a character
+        {"\xc2\x85"
+         "A",
+         ".A"},                                                       // a C1 control
+        {"\xe3\x81\x82\x80", "あ" + kReplacement},                    // a stray continuation byte
         {"\xed\xa0\x80", kReplacement + kReplacement + kReplacement}, // a surrogate half
         {std::string("N\0L", 3), "N.L"},
     };
@@ -108,21 +110,49 @@ TEST(JsonReport, ChangesOfEveryKindWithTheirEnglishAndJapaneseNames) {
         const char* label;
         Json mac, before, after;
     } cases[] = {
-        {{ChangeKind::New, 0xC6120001, "mac:001122334401", "", "", 1}, "new", "新規",
-         "001122334401", nullptr, nullptr},
-        {{ChangeKind::Returned, 0xC6120002, "name:PC02/WG", "", "", 2}, "returned", "復帰",
-         nullptr, nullptr, nullptr},
-        {{ChangeKind::Gone, 0xC6120003, "ip:198.18.0.3", "PC\r\n03/WG", "", 3}, "gone", "消失",
-         nullptr, "PC..03/WG", nullptr},
+        {{ChangeKind::New, 0xC6120001, "mac:001122334401", "", "", 1},
+         "new",
+         "新規",
+         "001122334401",
+         nullptr,
+         nullptr},
+        {{ChangeKind::Returned, 0xC6120002, "name:PC02/WG", "", "", 2},
+         "returned",
+         "復帰",
+         nullptr,
+         nullptr,
+         nullptr},
+        {{ChangeKind::Gone, 0xC6120003, "ip:198.18.0.3", "PC\r\n03/WG", "", 3},
+         "gone",
+         "消失",
+         nullptr,
+         "PC..03/WG",
+         nullptr},
         {{ChangeKind::Renamed, 0xC6120004, "mac:001122334404", "=cmd/WG", "A,\"B\"/WG", 4},
-         "renamed", "名前変更", "001122334404", "=cmd/WG", "A,\"B\"/WG"},
-        {{ChangeKind::MacChanged, 0xC6120005, "mac:001122334405", "001122334499",
-          "001122334405", 5},
-         "mac-changed", "MAC変更", "001122334405", "001122334499", "001122334405"},
+         "renamed",
+         "名前変更",
+         "001122334404",
+         "=cmd/WG",
+         "A,\"B\"/WG"},
+        {{ChangeKind::MacChanged, 0xC6120005, "mac:001122334405", "001122334499", "001122334405",
+          5},
+         "mac-changed",
+         "MAC変更",
+         "001122334405",
+         "001122334499",
+         "001122334405"},
         {{ChangeKind::Moved, 0xC6120006, "mac:001122334406", "198.18.0.9", "198.18.0.6", 6},
-         "moved", "移動", "001122334406", "198.18.0.9", "198.18.0.6"},
+         "moved",
+         "移動",
+         "001122334406",
+         "198.18.0.9",
+         "198.18.0.6"},
         {{ChangeKind::Duplicate, 0xC6120007, "mac:001122334406", "198.18.0.6", "198.18.0.7", 6},
-         "duplicate", "重複", "001122334406", "198.18.0.6", "198.18.0.7"},
+         "duplicate",
+         "重複",
+         "001122334406",
+         "198.18.0.6",
+         "198.18.0.7"},
     };
     std::string lines;
     for (const auto& c : cases) {
@@ -152,7 +182,14 @@ TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
     HistoryEntry seen;
     seen.scan = 1;
     seen.startedMs = 1700000000000;
-    seen.row.cells = {"198.18.0.1", "○", "PC\x1b" "01", "W\xffG", "021122334401", "v", "M1/M2"};
+    seen.row.cells = {"198.18.0.1",
+                      "○",
+                      "PC\x1b"
+                      "01",
+                      "W\xffG",
+                      "021122334401",
+                      "v",
+                      "M1/M2"};
     seen.changes = {{ChangeKind::New, 0xC6120001, history.identity, "", "", 1},
                     {ChangeKind::Renamed, 0xC6120001, history.identity, "A/WG", "B/WG", 1}};
     HistoryEntry gone;
@@ -168,7 +205,8 @@ TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
     EXPECT_EQ(Parsed(first), Json::parse(R"({"type":"history","schema":1,"scan":1,
         "started":"2023-11-14T22:13:20.000Z","seen":true,"identity":"021122334401",
         "randomised_mac":true,"address":"198.18.0.1","present":true,"reasons":[],
-        "name":"PC.01","workgroup":"W)" + kReplacement + R"(G","mac":"021122334401",
+        "name":"PC.01","workgroup":"W)" + kReplacement +
+                                         R"(G","mac":"021122334401",
         "vendor":"v","messengers":["M1","M2"],"rtt_ms":null,"changes":["new","renamed"]})"));
     const Json parsed = Parsed(second);
     EXPECT_EQ(parsed["seen"], false);

@@ -9,8 +9,8 @@ namespace {
 
 HostRecord Record(const std::string& address, bool answered, unsigned reasons, int rttMs) {
     HostRecord record;
-    record.cells = {address, answered ? HostRecord::kAnswered : HostRecord::kSilent, "", "",
-                    "", "", ""};
+    record.cells = {address, answered ? HostRecord::kAnswered : HostRecord::kSilent, "", "", "", "",
+                    ""};
     record.reasons = reasons;
     record.rttMs = rttMs;
     return record;
