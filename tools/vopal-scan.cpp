@@ -1,7 +1,7 @@
 // vopal-scan: the scan engine on the command line. Runs the same manager,
 // workers, probes and range table as the window, with the stored settings
 // (overridable for this run only), and prints the remaining rows as CSV in the
-// export layout.
+// export layout, or as JSON Lines.
 
 #include "core/settings/ScanSettings.h"
 #include "core/settings/SettingsStore.h"
@@ -16,8 +16,10 @@
 #include "core/ranges/RangeArgument.h"
 #include "core/scan/ScanEngine.h"
 #include "core/inventory/InventoryStore.h"
+#include "core/inventory/HostArgument.h"
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventoryReport.h"
+#include "core/inventory/JsonReport.h"
 #include "core/inventory/ScanRecording.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/MemoryScanSink.h"
@@ -52,7 +54,8 @@ const char* const kUsage =
     "\n"
     "Pings every address of the ranges, asks each host that answers for its NetBIOS\n"
     "node status and prints one CSV line per host (export layout: title line, seven\n"
-    "fields, \"-\" for an empty cell, CR LF line ends).\n"
+    "fields, \"-\" for an empty cell, CR LF line ends), or with --format json one\n"
+    "JSON object per line.\n"
     "\n"
     "RANGE is a.b.c.d-e.f.g.h, a.b.c.d-h (last octet), a.b.c.d/n or a single address.\n"
     "Without ranges, the list file is scanned (--list, default: the stored list file).\n"
@@ -74,16 +77,26 @@ const char* const kUsage =
     "  --changes            record the scan (in --db FILE, else in the window's\n"
     "                       inventory) and print after the rows what changed\n"
     "                       since the last scan\n"
-    "  --history HOST       print one host's timeline (HOST: an address or a MAC)\n"
-    "                       from the inventory instead of scanning\n"
-    "  --format FORMAT      text (default) or csv: how --changes and --history print\n"
+    "  --history HOST       print one host's timeline (HOST: an address, or a MAC as\n"
+    "                       001122334455, 00:11:22:33:44:55, 00-11-22-33-44-55 or\n"
+    "                       0011.2233.4455) from the inventory instead of scanning\n"
+    "  --format FORMAT      text (default) or csv: how --changes and --history print;\n"
+    "                       json: JSON Lines (UTF-8, LF) for the rows, the changes\n"
+    "                       and the timeline alike, no title line. Each line has\n"
+    "                       \"type\" (row, change or history) and \"schema\" (1); a row\n"
+    "                       has address, present, reasons, name, workgroup, mac,\n"
+    "                       vendor, messengers, rtt_ms (null when unknown). The\n"
+    "                       JSON Schema: vopal-scan-json.schema.json in the docs\n"
     "  -h, --help           this text\n"
     "\n"
     "On a terminal, standard error shows the progress.\n"
     "Ctrl+C (or SIGTERM) stops the scan at once; the rows found so far are printed.\n"
     "A second Ctrl+C ends the program at once, without printing.\n"
     "Exit status: 0 done (with --changes: and nothing changed), 1 the scan reported\n"
-    "an error, 2 bad arguments, 3 done and --changes found changes.\n";
+    "an error or the output could not be written, 2 bad arguments, 3 done and\n"
+    "--changes found changes.\n";
+
+enum class Format { Text, Csv, Json };
 
 struct Options {
     std::vector<AddressRange> ranges;
@@ -99,7 +112,7 @@ struct Options {
     std::string database; // --db: where the scan is recorded
     bool changes = false;  // --changes
     std::string history;   // --history: the host whose timeline is printed
-    bool csv = false;      // --format csv
+    Format format = Format::Text; // --format
 };
 
 bool ParseNumber(const char* text, long low, long high, int& out) {
@@ -117,15 +130,6 @@ bool ParseNumber(const char* text, long low, long high, int& out) {
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "vopal-scan: %s\n(see vopal-scan --help)\n", message.c_str());
     return kExitUsage;
-}
-
-// An address, or a MAC with or without separators: what --history takes.
-bool IsHostText(const std::string& text) {
-    std::string digits;
-    for (char c : text)
-        if (c != ':' && c != '-' && c != '.')
-            digits += c;
-    return IsAddressText(text) || !CanonicalMac(digits).empty();
 }
 
 // Returns -1 to go on, else the exit code.
@@ -184,16 +188,22 @@ int ParseArguments(int argc, char** argv, Options& options) {
             options.changes = true;
         } else if (arg == "--history") {
             const char* v = value("--history");
-            if (!v || !*v || !IsHostText(v))
-                return UsageError("--history needs an address or a MAC address (12 hex digits, "
-                                  "with or without ':' or '-')");
-            options.history = v;
+            std::string error;
+            if (!v)
+                return UsageError("--history needs an address or a MAC address");
+            if (!ParseHostArgument(v, options.history, error))
+                return UsageError("--history: " + PlainText(error));
         } else if (arg == "--format") {
             const char* v = value("--format");
             const std::string format = v ? LowerCaseAscii(v) : "";
-            if (format != "text" && format != "csv")
-                return UsageError("--format must be text or csv");
-            options.csv = format == "csv";
+            if (format == "text")
+                options.format = Format::Text;
+            else if (format == "csv")
+                options.format = Format::Csv;
+            else if (format == "json")
+                options.format = Format::Json;
+            else
+                return UsageError("--format must be text, csv or json");
         } else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
             return UsageError("unknown option " + arg);
         } else {
@@ -208,6 +218,9 @@ int ParseArguments(int argc, char** argv, Options& options) {
         return UsageError("give either ranges or --list, not both");
     if (!options.history.empty() && (options.hasList || !options.ranges.empty() || options.changes))
         return UsageError("--history prints from the inventory; give no ranges, --list or --changes");
+    // JSON is UTF-8 by definition; a CP932 JSON file would be read wrong.
+    if (options.format == Format::Json && options.cp932)
+        return UsageError("--format json is always UTF-8; leave out --encoding cp932");
     return -1;
 }
 
@@ -276,13 +289,32 @@ std::unique_ptr<InventoryStore> OpenInventory(const std::string& path, bool toRe
     return std::move(opened.store);
 }
 
+// The first failure to write standard output, as errno had it; 0: none.
+int g_writeError = 0;
+
 void WriteOut(std::string text, bool cp932) {
     if (cp932) {
         std::string bytes;
         Utf8ToCp932(text, bytes);
         text = bytes;
     }
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && g_writeError == 0)
+        g_writeError = errno ? errno : EIO;
+}
+
+// Flushes standard output: output that did not arrive in full (a full disk,
+// a closed pipe) is an error the user is told of, not a success. True when
+// everything was written.
+bool FinishOutput() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && g_writeError == 0)
+        g_writeError = errno ? errno : EIO;
+    if (std::ferror(stdout) && g_writeError == 0)
+        g_writeError = EIO;
+    if (g_writeError == 0)
+        return true;
+    std::fprintf(stderr, "vopal-scan: cannot write the output: %s\n", std::strerror(g_writeError));
+    return false;
 }
 
 // --history: one host's timeline. Exit 0 when the inventory knows the host.
@@ -306,9 +338,16 @@ int PrintHistory(const Options& options) {
                      PlainText(options.history).c_str());
         return 1;
     }
-    WriteOut(options.csv ? FormatHistoryText(HistoryRows(history)) : HistoryTerminalText(history), options.cp932);
-    std::fflush(stdout);
-    return 0;
+    std::string text;
+    if (options.format == Format::Json)
+        for (const HistoryEntry& entry : history.entries)
+            text += HistoryJsonLine(history, entry);
+    else if (options.format == Format::Csv)
+        text = FormatHistoryText(HistoryRows(history));
+    else
+        text = HistoryTerminalText(history);
+    WriteOut(text, options.cp932);
+    return FinishOutput() ? 0 : 1;
 }
 
 // How many addresses the ranges hold (each range's own count, as it walks).
@@ -338,7 +377,7 @@ int TakeListFileRanges(const std::string& path, Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (int rc = ParseArguments(argc, argv, options); rc >= 0)
-        return rc;
+        return rc == 0 && !FinishOutput() ? 1 : rc;
     RaiseDescriptorLimit();
     IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
@@ -489,9 +528,21 @@ int main(int argc, char** argv) {
             g_errorShown = true;
     }
 
-    WriteOut(FormatExportText(sink.rows), options.cp932);
+    if (options.format == Format::Json) {
+        std::string text;
+        for (const HostRecord& row : sink.rows.Records())
+            text += RowJsonLine(row);
+        WriteOut(text, false);
+    } else {
+        WriteOut(FormatExportText(sink.rows), options.cp932);
+    }
     if (options.changes && !g_errorShown) {
-        if (options.csv)
+        if (options.format == Format::Json) {
+            std::string text;
+            for (const ReportedChange& change : changes)
+                text += ChangeJsonLine(change);
+            WriteOut(text, false);
+        } else if (options.format == Format::Csv)
             WriteOut("\r\n" + FormatChangesText(ChangeRows(changes)), options.cp932);
         else
             WriteOut(changes.empty() ? "\nno change since the last scan\n"
@@ -499,8 +550,7 @@ int main(int argc, char** argv) {
                                            ChangesTerminalText(ChangeRows(changes)),
                      options.cp932);
     }
-    std::fflush(stdout);
-    if (g_errorShown)
+    if (!FinishOutput() || g_errorShown)
         return 1;
     return changes.empty() ? 0 : kExitChanges;
 }

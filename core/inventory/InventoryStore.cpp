@@ -1,5 +1,6 @@
 #include "core/inventory/InventoryStore.h"
 
+#include "core/inventory/HostArgument.h"
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventorySchema.h"
 #include "core/inventory/InventoryTables.h"
@@ -349,15 +350,17 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     m_readError.clear();
     HostHistory history;
     std::int64_t host = -1;
-    std::string mac;
-    for (char c : addressOrMac)
-        if (c != ':' && c != '-' && c != '.')
-            mac += c;
-    mac = CanonicalMac(mac);
-    if (IsAddressText(addressOrMac)) {
+    // Read strictly: inet_addr would also take twelve digits of a MAC for
+    // an address, and "010.0.0.1" for another host than the one meant.
+    std::string named, error;
+    if (!ParseHostArgument(addressOrMac, named, error))
+        return history;
+    const bool isAddress = named.find('.') != std::string::npos;
+    const std::string mac = isAddress ? std::string() : named;
+    if (isAddress) {
         SqlStatement select(m_db, "SELECT s.host FROM scans f CROSS JOIN sightings s "
                                "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
-        sqlite3_bind_int64(select.get(), 1, AddressFromText(addressOrMac));
+        sqlite3_bind_int64(select.get(), 1, AddressFromText(named));
         if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
     } else if (!mac.empty()) {

@@ -102,3 +102,11 @@ bool ParseRangeArgument(std::string_view text, AddressRange& range, std::string&
     range = parsed;
     return true;
 }
+
+bool ParseAddressArgument(std::string_view text, std::uint32_t& address, std::string& error) {
+    if (!ParseDottedQuad(text, address)) {
+        error = NotAnAddress(text);
+        return false;
+    }
+    return true;
+}

@@ -11,6 +11,7 @@
 
 #include "core/ranges/AddressRange.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,3 +19,7 @@
 // for the command line and `range` is unchanged. A range must not start or
 // end at 0.0.0.0, and must not end before it starts.
 bool ParseRangeArgument(std::string_view text, AddressRange& range, std::string& error);
+
+// One address read as a range argument's ends are (host byte order). On
+// failure `error` holds the same sentence and `address` is unchanged.
+bool ParseAddressArgument(std::string_view text, std::uint32_t& address, std::string& error);

@@ -20,8 +20,8 @@ int MemoryResultList::InsertItem(int index, const std::string& text) {
     if (index < 0)
         return -1;
     size_t at = std::min(static_cast<size_t>(index), m_rows.size());
-    Row row;
-    row[0] = text;
+    HostRecord row;
+    row.cells[0] = text;
     m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), row);
     return static_cast<int>(at);
 }
@@ -30,7 +30,7 @@ bool MemoryResultList::SetItemText(int row, int column, const std::string& text)
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
         return false;
-    m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)] = text;
+    m_rows[static_cast<size_t>(row)].cells[static_cast<size_t>(column)] = text;
     return true;
 }
 
@@ -38,7 +38,7 @@ std::string MemoryResultList::GetItemText(int row, int column) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
         return {};
-    return m_rows[static_cast<size_t>(row)][static_cast<size_t>(column)];
+    return m_rows[static_cast<size_t>(row)].cells[static_cast<size_t>(column)];
 }
 
 bool MemoryResultList::DeleteItem(int row) {
@@ -61,8 +61,8 @@ std::string MemoryResultList::GetColumnTitle(int column) {
 
 int MemoryResultList::RemoveSilentRows() {
     std::lock_guard<std::mutex> guard(m_lock);
-    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), [](const Row& row) {
-        return row[HostRecord::kResponse] == HostRecord::kSilent;
+    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), [](const HostRecord& row) {
+        return row.cells[HostRecord::kResponse] == HostRecord::kSilent;
     });
     const int removed = static_cast<int>(m_rows.end() - kept);
     m_rows.erase(kept, m_rows.end());
@@ -73,11 +73,28 @@ bool MemoryResultList::SetRow(int row, const Row& cells) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
         return false;
-    m_rows[static_cast<size_t>(row)] = cells;
+    m_rows[static_cast<size_t>(row)].cells = cells;
+    return true;
+}
+
+bool MemoryResultList::SetRecord(int row, const HostRecord& record) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
+        return false;
+    m_rows[static_cast<size_t>(row)] = record;
     return true;
 }
 
 std::vector<MemoryResultList::Row> MemoryResultList::Rows() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<Row> rows;
+    rows.reserve(m_rows.size());
+    for (const HostRecord& record : m_rows)
+        rows.push_back(record.cells);
+    return rows;
+}
+
+std::vector<HostRecord> MemoryResultList::Records() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_rows;
 }

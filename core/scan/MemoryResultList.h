@@ -1,6 +1,8 @@
 #pragma once
 // The result list kept in memory, for the command-line scanner and the engine
 // tests. Every call takes one lock, so it may be used from several threads.
+// Each row is a whole HostRecord, so what showed a host to be there and its
+// round trip stay with its cells through insertions and removals.
 
 #include "core/scan/HostRecord.h"
 #include "core/scan/ResultList.h"
@@ -23,10 +25,13 @@ public:
     int RemoveSilentRows() override;
     // Sets every cell of an existing row; false when there is no such row.
     bool SetRow(int row, const Row& cells);
+    // Sets the whole record of an existing row; false when there is no such row.
+    bool SetRecord(int row, const HostRecord& record);
 
     std::vector<Row> Rows();
+    std::vector<HostRecord> Records();
 
 private:
     std::mutex m_lock;
-    std::vector<Row> m_rows;
+    std::vector<HostRecord> m_rows;
 };

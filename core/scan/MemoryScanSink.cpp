@@ -9,7 +9,7 @@ void MemoryScanSink::RowAdded(int row, const std::string& address) {
 }
 
 void MemoryScanSink::RowResult(int row, const HostRecord& record) {
-    rows.SetRow(row, record.cells);
+    rows.SetRecord(row, record);
 }
 
 void MemoryScanSink::Finished(const ScanSummary& summary) {

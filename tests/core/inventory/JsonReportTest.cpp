@@ -1,0 +1,265 @@
+// vopal-scan's JSON Lines: each line's values, hostile names that stay one
+// valid line of plain UTF-8 text, and every line checked against the schema
+// in docs/ by a real validator.
+
+#include "core/inventory/JsonReport.h"
+#include "tests/support/JsonLinesValidator.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::json;
+
+HostRecord Row(std::array<std::string, HostRecord::kColumnCount> cells, unsigned reasons = 0,
+               int rttMs = -1) {
+    HostRecord row;
+    row.cells = std::move(cells);
+    row.reasons = reasons;
+    row.rttMs = rttMs;
+    return row;
+}
+
+// The line as a value, after checking it is one line.
+Json Parsed(const std::string& line) {
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+    return Json::parse(line);
+}
+
+const std::string kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+
+TEST(JsonReport, RowsCarryTheValuesWithHostileNamesAsPlainText) {
+    using R = HostRecord;
+    const struct {
+        HostRecord row;
+        const char* expected; // the line's keys after type and schema
+    } cases[] = {
+        {Row({"198.18.0.1", "○", "PC01", "WORKGROUP", "00000c010203", "Cisco", "PC01/ADMIN"},
+             R::kReasonEcho | R::kReasonNbstat, 3),
+         R"({"address":"198.18.0.1","present":true,"reasons":["echo","nbstat"],"name":"PC01",
+             "workgroup":"WORKGROUP","mac":"00000C010203","vendor":"Cisco",
+             "messengers":["PC01","ADMIN"],"rtt_ms":3})"},
+        // Every reason, in its fixed order; a round trip of 0 is one.
+        {Row({"198.18.0.2", "○", "", "", "", "", ""},
+             R::kReasonPortUnreachable | R::kReasonArp | R::kReasonNbstat | R::kReasonEcho, 0),
+         R"({"address":"198.18.0.2","present":true,
+             "reasons":["echo","nbstat","arp","port-unreachable"],"name":null,"workgroup":null,
+             "mac":null,"vendor":null,"messengers":[],"rtt_ms":0})"},
+        // A kept silent row.
+        {Row({"198.18.0.3", "×", "", "", "", "", ""}),
+         R"({"address":"198.18.0.3","present":false,"reasons":[],"name":null,"workgroup":null,
+             "mac":null,"vendor":null,"messengers":[],"rtt_ms":null})"},
+        // Quotes, backslashes, a comma and a formula stay as they are; control
+        // bytes become '.'; an unknown vendor and an unusable MAC are null.
+        {Row({"198.18.0.4", "○", "a\"b\\c", "=cmd,1", "-", "不明", "x\x1b[31my/\x7f/"},
+             R::kReasonEcho, 12),
+         R"({"address":"198.18.0.4","present":true,"reasons":["echo"],"name":"a\"b\\c",
+             "workgroup":"=cmd,1","mac":null,"vendor":null,"messengers":["x.[31my","."],
+             "rtt_ms":12})"},
+    };
+    std::string lines;
+    for (const auto& c : cases) {
+        const std::string line = RowJsonLine(c.row);
+        lines += line;
+        Json expected = Json::parse(c.expected);
+        expected["type"] = "row";
+        expected["schema"] = 1;
+        EXPECT_EQ(Parsed(line), expected) << line;
+        EXPECT_EQ(line.rfind(R"({"type":"row","schema":1,)", 0), 0u) << line;
+    }
+    EXPECT_EQ(JsonLinesValidator::VopalScanProblems(lines), "");
+}
+
+TEST(JsonReport, BytesThatAreNoUtf8BecomeReplacementCharacters) {
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"\xff\xfe", kReplacement + kReplacement},
+        {"PC\xc3", "PC" + kReplacement}, // cut inside a character
+        {"\xc2\x85"
+         "A",
+         ".A"},                                                       // a C1 control
+        {"\xe3\x81\x82\x80", "あ" + kReplacement},                    // a stray continuation byte
+        {"\xed\xa0\x80", kReplacement + kReplacement + kReplacement}, // a surrogate half
+        {std::string("N\0L", 3), "N.L"},
+    };
+    std::string lines;
+    for (const auto& c : cases) {
+        HostRecord row;
+        row.cells = {"198.18.0.9", "○", c.name, c.name, "", "", c.name};
+        std::string line;
+        ASSERT_NO_THROW(line = RowJsonLine(row));
+        lines += line;
+        const Json parsed = Parsed(line);
+        EXPECT_EQ(parsed["name"], c.shown) << line;
+        EXPECT_EQ(parsed["workgroup"], c.shown) << line;
+        EXPECT_EQ(parsed["messengers"], Json::array({c.shown})) << line;
+        for (unsigned char byte : line)
+            EXPECT_TRUE(byte >= 0x20 || byte == '\n') << line;
+    }
+    EXPECT_EQ(JsonLinesValidator::VopalScanProblems(lines), "");
+}
+
+TEST(JsonReport, ChangesOfEveryKindWithTheirEnglishAndJapaneseNames) {
+    const std::int64_t firstSeenMs = 1700000000123; // 2023-11-14T22:13:20.123Z
+    const struct {
+        Change change;
+        const char* kind;
+        const char* label;
+        Json mac, before, after;
+    } cases[] = {
+        {{ChangeKind::New, 0xC6120001, "mac:001122334401", "", "", 1},
+         "new",
+         "新規",
+         "001122334401",
+         nullptr,
+         nullptr},
+        {{ChangeKind::Returned, 0xC6120002, "name:PC02/WG", "", "", 2},
+         "returned",
+         "復帰",
+         nullptr,
+         nullptr,
+         nullptr},
+        {{ChangeKind::Gone, 0xC6120003, "ip:198.18.0.3", "PC\r\n03/WG", "", 3},
+         "gone",
+         "消失",
+         nullptr,
+         "PC..03/WG",
+         nullptr},
+        {{ChangeKind::Renamed, 0xC6120004, "mac:001122334404", "=cmd/WG", "A,\"B\"/WG", 4},
+         "renamed",
+         "名前変更",
+         "001122334404",
+         "=cmd/WG",
+         "A,\"B\"/WG"},
+        {{ChangeKind::MacChanged, 0xC6120005, "mac:001122334405", "001122334499", "001122334405",
+          5},
+         "mac-changed",
+         "MAC変更",
+         "001122334405",
+         "001122334499",
+         "001122334405"},
+        {{ChangeKind::Moved, 0xC6120006, "mac:001122334406", "198.18.0.9", "198.18.0.6", 6},
+         "moved",
+         "移動",
+         "001122334406",
+         "198.18.0.9",
+         "198.18.0.6"},
+        {{ChangeKind::Duplicate, 0xC6120007, "mac:001122334406", "198.18.0.6", "198.18.0.7", 6},
+         "duplicate",
+         "重複",
+         "001122334406",
+         "198.18.0.6",
+         "198.18.0.7"},
+    };
+    std::string lines;
+    for (const auto& c : cases) {
+        const std::string line = ChangeJsonLine({c.change, firstSeenMs});
+        lines += line;
+        const Json parsed = Parsed(line);
+        EXPECT_EQ(parsed["type"], "change");
+        EXPECT_EQ(parsed["kind"], c.kind);
+        EXPECT_EQ(parsed["label"], c.label);
+        EXPECT_EQ(parsed["address"], AddressToText(c.change.address));
+        EXPECT_EQ(parsed["mac"], c.mac) << line;
+        EXPECT_EQ(parsed["before"], c.before) << line;
+        EXPECT_EQ(parsed["after"], c.after) << line;
+        EXPECT_EQ(parsed["first_seen"], "2023-11-14T22:13:20.123Z");
+        EXPECT_EQ(parsed["first_seen_scan"], c.change.firstSeen);
+    }
+    // Unknown times are null, not the epoch.
+    const Json unknown = Parsed(ChangeJsonLine({cases[0].change, 0}));
+    EXPECT_TRUE(unknown["first_seen"].is_null());
+    EXPECT_EQ(JsonLinesValidator::VopalScanProblems(lines), "");
+}
+
+TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
+    HostHistory history;
+    history.identity = "mac:021122334401";
+    history.randomisedMac = true;
+    HistoryEntry seen;
+    seen.scan = 1;
+    seen.startedMs = 1700000000000;
+    seen.row.cells = {"198.18.0.1",
+                      "○",
+                      "PC\x1b"
+                      "01",
+                      "W\xffG",
+                      "021122334401",
+                      "v",
+                      "M1/M2"};
+    seen.changes = {{ChangeKind::New, 0xC6120001, history.identity, "", "", 1},
+                    {ChangeKind::Renamed, 0xC6120001, history.identity, "A/WG", "B/WG", 1}};
+    HistoryEntry gone;
+    gone.scan = 3;
+    gone.startedMs = 1700000600000;
+    gone.seen = false;
+    gone.row.cells = {"198.18.0.1", "", "", "", "", "", ""};
+    gone.changes = {{ChangeKind::Gone, 0xC6120001, history.identity, "", "", 1}};
+    history.entries = {seen, gone};
+
+    const std::string first = HistoryJsonLine(history, seen);
+    const std::string second = HistoryJsonLine(history, gone);
+    EXPECT_EQ(Parsed(first), Json::parse(R"({"type":"history","schema":1,"scan":1,
+        "started":"2023-11-14T22:13:20.000Z","seen":true,"identity":"021122334401",
+        "randomised_mac":true,"address":"198.18.0.1","present":true,"reasons":[],
+        "name":"PC.01","workgroup":"W)" + kReplacement +
+                                         R"(G","mac":"021122334401",
+        "vendor":"v","messengers":["M1","M2"],"rtt_ms":null,"changes":["new","renamed"]})"));
+    const Json parsed = Parsed(second);
+    EXPECT_EQ(parsed["seen"], false);
+    EXPECT_EQ(parsed["present"], false);
+    EXPECT_EQ(parsed["changes"], Json::array({"gone"}));
+    EXPECT_EQ(JsonLinesValidator::VopalScanProblems(first + second), "");
+}
+
+TEST(JsonReport, TimesAreUtcWithMilliseconds) {
+    const struct {
+        std::int64_t ms;
+        const char* text;
+    } cases[] = {
+        {1, "1970-01-01T00:00:00.001Z"},
+        {951782400999, "2000-02-29T00:00:00.999Z"},
+        {4102444799000, "2099-12-31T23:59:59.000Z"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsoUtcText(c.ms), c.text);
+}
+
+// The checker itself must refuse what the schema does not allow, or every
+// check above would pass whatever the lines held.
+TEST(JsonReport, TheSchemaCheckRefusesLinesOutsideTheSchema) {
+    HostRecord row;
+    row.cells = {"198.18.0.1", "○", "PC", "", "001122334455", "", ""};
+    Json good = Json::parse(RowJsonLine(row));
+    ASSERT_EQ(JsonLinesValidator::VopalScanProblems(good.dump() + "\n"), "");
+    const struct {
+        const char* key;
+        Json value;
+    } cases[] = {
+        {"schema", 2},
+        {"type", "rows"},
+        {"mac", "001122334455 "},
+        {"mac", "00112233445a"},
+        {"address", "198.18.0.01"},
+        {"reasons", Json::array({"ping"})},
+        {"rtt_ms", -1},
+        {"name", ""},
+        {"extra", true},
+    };
+    for (const auto& c : cases) {
+        Json bad = good;
+        bad[c.key] = c.value;
+        EXPECT_NE(JsonLinesValidator::VopalScanProblems(bad.dump() + "\n"), "") << bad.dump();
+    }
+    Json missing = good;
+    missing.erase("workgroup");
+    EXPECT_NE(JsonLinesValidator::VopalScanProblems(missing.dump() + "\n"), "");
+    EXPECT_NE(JsonLinesValidator::VopalScanProblems(good.dump()), ""); // no line end
+    EXPECT_NE(JsonLinesValidator::VopalScanProblems("[1]\n"), "");
+    EXPECT_NE(JsonLinesValidator::VopalScanProblems("{\"type\":\"row\"\n"), "");
+}
+
+} // namespace

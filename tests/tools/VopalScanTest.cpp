@@ -1,0 +1,156 @@
+// vopal-scan as a program: its exit status when the output cannot be written,
+// the hosts --history accepts, and its JSON Lines checked against the schema.
+// No test here scans an address: the scans walk an empty list file.
+
+#include "core/inventory/InventoryStore.h"
+#include "core/ranges/AddressRange.h"
+#include "tests/support/JsonLinesValidator.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct Ran {
+    int exitCode = -1;
+    std::string output; // standard output, when it went to a file
+    std::string errors;
+};
+
+// Runs vopal-scan with standard output going to `outputPath` (a file of the
+// test's own directory when empty) and settings and data in that directory.
+Ran RunVopalScan(const TempDir& dir, const std::vector<std::string>& args,
+                 const std::string& outputPath = {}) {
+    const std::string out = outputPath.empty() ? dir.file("stdout") : outputPath;
+    const std::string err = dir.file("stderr");
+    std::vector<std::string> argv = {KD_VOPAL_SCAN_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string config = dir.file("config"), data = dir.file("data");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (o < 0 || e < 0 || dup2(o, STDOUT_FILENO) < 0 || dup2(e, STDERR_FILENO) < 0)
+            _exit(127);
+        std::vector<char*> pointers;
+        for (std::string& arg : argv)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    Ran ran;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        ran.exitCode = WEXITSTATUS(status);
+    if (outputPath.empty())
+        ran.output = TempDir::ReadFile(out);
+    ran.errors = TempDir::ReadFile(err);
+    return ran;
+}
+
+HostRecord Answered(const char* address, const std::string& name, const char* mac) {
+    HostRecord row;
+    row.cells = {address, HostRecord::kAnswered, name, "WG,\"=1\"", mac, "v", name + "/M"};
+    row.reasons = HostRecord::kReasonEcho;
+    return row;
+}
+
+// A store with two scans of one host whose names are hostile, the second
+// renaming it.
+std::string HostileStore(const TempDir& dir) {
+    const std::string path = dir.file("inventory.sqlite");
+    InventoryStore::Opened opened = InventoryStore::Open(path);
+    EXPECT_TRUE(opened.store) << opened.error;
+    if (!opened.store)
+        return path;
+    for (const std::string& name :
+         {std::string("PC\"\\\x01\x1b[2J"), std::string("=cmd,\xff\xc3")}) {
+        RecordedScan scan;
+        scan.startedMs = 1700000000000;
+        scan.endedMs = scan.startedMs + 1000;
+        scan.ranges = {{AddressFromText("198.18.0.1"), AddressFromText("198.18.0.254")}};
+        scan.rows = {Answered("198.18.0.5", name, "001122334405")};
+        std::string error;
+        EXPECT_GT(opened.store->Record(scan, error), 0) << error;
+    }
+    return path;
+}
+
+TEST(VopalScan, TheTimelineAsJsonLinesKeepsToTheSchema) {
+    TempDir dir;
+    const std::string store = HostileStore(dir);
+    for (const char* host : {"198.18.0.5", "00:11:22:33:44:05", "0011.2233.4405"}) {
+        const Ran ran = RunVopalScan(dir, {"--db", store, "--history", host, "--format", "json"});
+        EXPECT_EQ(ran.exitCode, 0) << ran.errors;
+        EXPECT_EQ(std::count(ran.output.begin(), ran.output.end(), '\n'), 2) << ran.output;
+        EXPECT_NE(ran.output.find(R"("changes":["renamed"])"), std::string::npos) << ran.output;
+        EXPECT_EQ(JsonLinesValidator::VopalScanProblems(ran.output), "") << ran.output;
+    }
+}
+
+TEST(VopalScan, HistoryTakesOnlyAStrictAddressOrAMac) {
+    TempDir dir;
+    const std::string store = HostileStore(dir);
+    const struct {
+        const char* host;
+        int exitCode;
+    } cases[] = {
+        {"198.18.0.5", 0},       {"001122334405", 0}, {"198.18.0.6", 1}, // well formed, never seen
+        {"198.18.0.05", 2}, // inet_addr would take it as .5
+        {"3321888773", 2},  // 198.18.0.5 as one number
+        {"198.18.5", 2},    // and as three
+        {"0x11.22.33.44.05", 2},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = RunVopalScan(dir, {"--db", store, "--history", c.host});
+        EXPECT_EQ(ran.exitCode, c.exitCode) << c.host << ": " << ran.errors;
+        if (c.exitCode == 2) {
+            EXPECT_NE(ran.errors.find(c.host), std::string::npos) << ran.errors;
+        }
+    }
+}
+
+// What could not be written is no success: exit 1 and a message, in every
+// format, for the timeline and for a scan's rows and changes.
+TEST(VopalScan, OutputThatCannotBeWrittenIsAnError) {
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    TempDir dir;
+    const std::string store = HostileStore(dir);
+    const std::string list = dir.file("empty.txt");
+    TempDir::WriteFile(list, "");
+    // With an empty list nothing is sent; the scan still prints its title
+    // line, and with --changes what changed.
+    std::vector<std::vector<std::string>> commands;
+    for (const char* format : {"text", "csv", "json"}) {
+        commands.push_back({"--db", store, "--history", "198.18.0.5", "--format", format});
+        commands.push_back({"--list", list, "--format", format});
+        commands.push_back(
+            {"--list", list, "--db", dir.file("scans.sqlite"), "--changes", "--format", format});
+    }
+    for (const auto& args : commands) {
+        std::string shown;
+        for (const std::string& arg : args)
+            shown += arg + " ";
+        const Ran written = RunVopalScan(dir, args);
+        EXPECT_EQ(written.exitCode, 0) << shown << written.errors;
+        // JSON of an empty scan is no line at all: nothing to lose.
+        const bool nothing = args.back() == std::string("json") && args[0] == "--list";
+        EXPECT_EQ(written.output.empty(), nothing) << shown << written.output;
+        const Ran full = RunVopalScan(dir, args, "/dev/full");
+        EXPECT_EQ(full.exitCode, nothing ? 0 : 1) << shown << full.errors;
+        EXPECT_EQ(full.errors.find("cannot write the output: No space left on device") !=
+                      std::string::npos,
+                  !nothing)
+            << shown << full.errors;
+    }
+}
+
+} // namespace
