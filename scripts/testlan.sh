@@ -483,7 +483,7 @@ build_lan() {
 
 lan_ready() {
     local i ns
-    ip netns list 2>/dev/null | grep -qx "$switch_ns" || return 1
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$switch_ns" || return 1
     for i in "${!roles[@]}"; do
         [ "${roles[$i]}" = silent ] && continue
         ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
