@@ -8,12 +8,22 @@
 #   testlan.sh unplug ADDRESS       take a host off the LAN (its link goes down)
 #   testlan.sh rename ADDRESS NAME  restart an nmbd host under another name and
 #                                   wait until it answers with it
+#   testlan.sh reject     the wide host answers for every odd /24 of its prefix
+#                         (third octet odd) with ICMP errors from its own
+#                         address, as a router does for hosts that are gone:
+#                         echo requests get host unreachable, UDP 137 port
+#                         unreachable. The even /24s answer as before.
+#   testlan.sh unreject   the whole prefix answers again (`up` does this too)
 #
 # Layout: a switch namespace holds a bridge; every host (the client included)
 # has its own namespace with one veth whose other end is a bridge port. The
 # root namespace has no leg in the LAN, and the client namespace has no route
 # but the connected 198.18.0.0/24 and the routed prefix below, so nothing can
 # leave.
+#
+# Quiet hosts (noping, arponly, closed) keep their firewall in an nftables
+# table of their own namespace; the slow host's node-status answers come from
+# our responder (--host), 600 ms late.
 #
 # The wide host (kd-wide) holds a whole prefix of the test range (e.g.
 # 198.18.16.0/20) as a local route, so every address of it answers ping, and
@@ -35,6 +45,10 @@ switch_ns=kd-switch
 bridge=kd-br
 client_ns=kd-client
 wide_ns=kd-wide
+# nftables tables of ours: a quiet host's firewall, the wide host's rejects.
+firewall_table=kd_firewall
+reject_table=kd_reject
+slow_delay_ms=600
 subnet_prefix=198.18.0
 # Every namespace of ours matches this; `down` removes exactly these.
 ours='^kd-(client|switch|wide|h[0-9]{1,3})$'
@@ -57,6 +71,18 @@ die() {
 
 roles=() addrs=() macs=() names=() groups=() aliases=()
 wide_index= wide_network=0 wide_length=0
+
+# Roles whose hosts answer node-status queries with a name of the layout.
+has_names() { [ "$1" = nmbd ] || [ "$1" = noping ] || [ "$1" = slow ]; }
+# Roles that run nmbd.
+runs_nmbd() { [ "$1" = nmbd ] || [ "$1" = noping ]; }
+# The nftables rules of a quiet host's firewall; nothing for the others.
+firewall_rules() { # role
+    case $1 in
+    noping | closed) echo "icmp type echo-request drop" ;;
+    arponly) echo "meta nfproto ipv4 drop" ;;
+    esac
+}
 
 valid_name() { [[ $1 =~ ^[A-Z0-9][A-Z0-9_-]{0,14}$ ]]; }
 
@@ -97,7 +123,7 @@ read_conf() {
         ((10#$octet >= 1 && 10#$octet <= 254)) && [ "$octet" = "$((10#$octet))" ] ||
             die "$where: $addr is not a host address"
         case $role in
-        client | nmbd | ping | silent | wide) ;;
+        client | nmbd | ping | silent | wide | noping | arponly | closed | slow) ;;
         *) die "$where: unknown role $role" ;;
         esac
         if [ "$role" = silent ]; then
@@ -106,7 +132,7 @@ read_conf() {
             [[ $mac =~ ^[0-9a-f][26ae](:[0-9a-f]{2}){5}$ ]] ||
                 die "$where: $mac is not a locally administered unicast MAC"
         fi
-        if [ "$role" = nmbd ]; then
+        if has_names "$role"; then
             valid_name "$name" || die "$where: bad NetBIOS name $name"
             valid_name "$group" || die "$where: bad workgroup $group"
             if [ "$alias" != - ]; then
@@ -115,6 +141,10 @@ read_conf() {
                     valid_name "$a" || die "$where: bad alias $a"
                 done
             fi
+        fi
+        if [ "$role" = arponly ] || [ "$role" = closed ]; then
+            [ "$name" = - ] && [ "$group" = - ] && [ "$alias" = - ] ||
+                die "$where: a $role host has no name, workgroup or aliases"
         fi
         if [ "$role" = wide ]; then
             [ -z "$wide_index" ] || die "$where: a second wide host"
@@ -258,18 +288,46 @@ add_host() { # index
     # Quiet hosts: no IPv6 chatter on the LAN.
     in_ns "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1 \
         >/dev/null 2>&1 || true
-    # Every port-unreachable is sent, however many queries arrive.
-    in_ns "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0 >/dev/null 2>&1 || true
+    # Every ICMP error is sent, however many queries arrive: no limit per
+    # peer, and none for the namespace as a whole.
+    in_ns "$ns" sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_ratemask=0 >/dev/null 2>&1 || true
     ip -n "$switch_ns" link add "$port" type veth peer name eth0 netns "$ns" || return 1
     in_ns "$ns" ip link set eth0 address "${macs[$i]}" || return 1
     ip -n "$switch_ns" link set "$port" master "$bridge" up || return 1
     in_ns "$ns" ip addr add "${addrs[$i]}/24" dev eth0 || return 1
+    add_firewall "$i" || return 1
     in_ns "$ns" ip link set eth0 up || return 1
+}
+
+# A quiet host's firewall, before its link comes up: nothing gets past it.
+add_firewall() { # index
+    local i=$1 ns rules
+    rules=$(firewall_rules "${roles[$i]}")
+    [ -n "$rules" ] || return 0
+    command -v nft >/dev/null || {
+        say "nft (package nftables) is missing"
+        return 1
+    }
+    ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
+    in_ns "$ns" nft -f - <<EOF || return 1
+table inet $firewall_table {
+    chain input {
+        type filter hook input priority filter; policy accept;
+        $rules
+    }
+}
+EOF
+}
+
+firewall_up() { # index
+    local i=$1
+    [ -n "$(firewall_rules "${roles[$i]}")" ] || return 0
+    in_ns "$(ns_of "${roles[$i]}" "${addrs[$i]}")" nft list table inet "$firewall_table" >/dev/null 2>&1
 }
 
 start_nmbd() { # index
     local i=$1 ns dir
-    ns=$(ns_of nmbd "${addrs[$i]}")
+    ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
     dir=$run/$ns
     write_nmbd_conf "$i" "$dir" || return 1
     # fd 9 is the LAN lock: a daemon must not keep it.
@@ -291,6 +349,33 @@ nmbd_answers() { # index
         local name=${n%% *} rest=${n#* }
         grep -Eq "^[[:space:]]+${name}[[:space:]]+${rest}.*<ACTIVE>" <<<"$out" || return 1
     done
+}
+
+# True when the slow host's responder answers with its computer name. The
+# answer comes late, so nmblookup gets time for it.
+slow_answers() { # index
+    local i=$1 out
+    out=$(in_ns "$client_ns" timeout 5 nmblookup -s "$run/client/smb.conf" -A "${addrs[$i]}" 2>/dev/null) ||
+        return 1
+    grep -Eq "^[[:space:]]+${names[$i]}[[:space:]]+<00> - .*<ACTIVE>" <<<"$out"
+}
+
+start_slow() { # index
+    local i=$1 ns
+    ns=$(ns_of slow "${addrs[$i]}")
+    [ -x "$responder" ] || {
+        say "the node-status responder $responder is missing (build the tests, or set KD_TESTLAN_RESPONDER)"
+        return 1
+    }
+    # fd 9 is the LAN lock: the responder must not keep it.
+    in_ns "$ns" "$responder" --conf "$conf" --host "${addrs[$i]}" --delay "$slow_delay_ms" --daemon \
+        9>&- </dev/null >>"$run/$ns.log" 2>&1 || return 1
+    local tries
+    for tries in 1 2 3; do
+        slow_answers "$i" && return 0
+    done
+    say "the responder of ${addrs[$i]} does not answer (log in $run/$ns.log)"
+    return 1
 }
 
 # True when the responder answers for the prefix: the first address that
@@ -346,7 +431,7 @@ wait_for_nmbd() {
     while :; do
         pending=()
         for i in "${!roles[@]}"; do
-            [ "${roles[$i]}" = nmbd ] || continue
+            runs_nmbd "${roles[$i]}" || continue
             nmbd_answers "$i" || pending+=("${addrs[$i]}")
         done
         [ ${#pending[@]} -eq 0 ] && return 0
@@ -379,7 +464,11 @@ build_lan() {
     # The client keeps only its own routes; make sure nothing else crept in.
     client_routes_closed || return 1
     for i in "${!roles[@]}"; do
-        [ "${roles[$i]}" = nmbd ] || continue
+        [ "${roles[$i]}" = slow ] || continue
+        start_slow "$i" || return 1
+    done
+    for i in "${!roles[@]}"; do
+        runs_nmbd "${roles[$i]}" || continue
         command -v nmbd >/dev/null || {
             say "nmbd (package samba) is missing"
             return 1
@@ -394,7 +483,7 @@ build_lan() {
 
 lan_ready() {
     local i ns
-    ip netns list 2>/dev/null | grep -qx "$switch_ns" || return 1
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$switch_ns" || return 1
     for i in "${!roles[@]}"; do
         [ "${roles[$i]}" = silent ] && continue
         ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
@@ -402,8 +491,12 @@ lan_ready() {
     done
     [ -f "$run/client/smb.conf" ] || return 1
     for i in "${!roles[@]}"; do
-        [ "${roles[$i]}" = nmbd ] || continue
-        nmbd_answers "$i" || return 1
+        firewall_up "$i" || return 1
+        if runs_nmbd "${roles[$i]}"; then
+            nmbd_answers "$i" || return 1
+        elif [ "${roles[$i]}" = slow ]; then
+            slow_answers "$i" || return 1
+        fi
     done
     [ -z "$wide_index" ] || responder_answers || return 1
     client_routes_closed 2>/dev/null
@@ -413,6 +506,8 @@ cmd_up() {
     require_root
     command -v nmblookup >/dev/null || die "nmblookup (package samba-common-bin) is missing"
     if lan_ready; then
+        # Up as the layout says: no rejects left by an earlier caller.
+        [ -z "$wide_index" ] || cmd_unreject || return 1
         say "already up"
         return 0
     fi
@@ -424,7 +519,7 @@ cmd_up() {
     fi
     local routed=""
     [ -z "$wide_index" ] || routed="; $(wide_prefix) is routed through ${addrs[$wide_index]}"
-    say "up: $(grep -c '^nmbd' <(printf '%s\n' "${roles[@]}")) nmbd hosts answer$routed"
+    say "up: $(grep -cE '^(nmbd|noping)$' <(printf '%s\n' "${roles[@]}")) nmbd hosts answer$routed"
     return 0
 }
 
@@ -439,7 +534,15 @@ cmd_status() {
             ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
             if ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$ns"; then
                 state=present
-                if [ "${roles[$i]}" = nmbd ]; then
+                if ! firewall_up "$i"; then
+                    state="present, no firewall"
+                elif [ "${roles[$i]}" = slow ]; then
+                    if [ -f "$run/client/smb.conf" ] && slow_answers "$i"; then
+                        state="present, answers late"
+                    else
+                        state="present, silent"
+                    fi
+                elif runs_nmbd "${roles[$i]}"; then
                     if [ -f "$run/client/smb.conf" ] && nmbd_answers "$i"; then
                         state="present, nmbd answers"
                     else
@@ -448,6 +551,7 @@ cmd_status() {
                 elif [ "${roles[$i]}" = wide ]; then
                     if [ -f "$run/client/smb.conf" ] && responder_answers; then
                         state="present, answers for $(wide_prefix)"
+                        ! rejecting || state="$state, odd /24s rejected"
                     else
                         state="present, silent for $(wide_prefix)"
                     fi
@@ -486,9 +590,9 @@ cmd_rename() { # address name
     require_root
     local i ns tries
     i=$(index_of "$1") || return 1
-    [ "${roles[$i]}" = nmbd ] || die "$1 runs no nmbd"
+    runs_nmbd "${roles[$i]}" || die "$1 runs no nmbd"
     valid_name "$2" || die "$2 is no NetBIOS name"
-    ns=$(ns_of nmbd "$1")
+    ns=$(ns_of "${roles[$i]}" "$1")
     stop_processes_in "$ns"
     names[$i]=$2
     start_nmbd "$i" || die "nmbd for $1 did not start"
@@ -497,6 +601,50 @@ cmd_rename() { # address name
         sleep 1
     done
     die "nmbd for $1 did not answer as $2 within ${ready_timeout}s"
+}
+
+# Every odd /24 of the prefix (third octet odd), as nftables set elements. A
+# prefix narrower than a /24 is rejected whole when its third octet is odd.
+odd_slash24s() {
+    local first=$((wide_network >> 8)) last=$(((wide_network + (1 << (32 - wide_length)) - 1) >> 8)) n out=()
+    for ((n = first; n <= last; n++)); do
+        ((n & 1)) && out+=("$(dotted $((n << 8)))/24")
+    done
+    local IFS=,
+    echo "${out[*]}"
+}
+
+rejecting() { in_ns "$wide_ns" nft list table ip "$reject_table" >/dev/null 2>&1; }
+
+# Before routing, so the errors go out from the wide host's own address (the
+# route back to the asker), not from the address asked: a router's answer.
+cmd_reject() {
+    require_root
+    [ -n "$wide_index" ] || die "the layout has no wide host"
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$wide_ns" || die "the test LAN is not up"
+    command -v nft >/dev/null || die "nft (package nftables) is missing"
+    local odd
+    odd=$(odd_slash24s)
+    [ -n "$odd" ] || die "$(wide_prefix) holds no odd /24"
+    cmd_unreject || return 1
+    in_ns "$wide_ns" nft -f - <<EOF || die "could not add the rejects"
+table ip $reject_table {
+    set gone {
+        type ipv4_addr; flags interval;
+        elements = { $odd }
+    }
+    chain prerouting {
+        type filter hook prerouting priority raw; policy accept;
+        ip daddr @gone icmp type echo-request reject with icmp type host-unreachable
+        ip daddr @gone udp dport 137 reject with icmp type port-unreachable
+    }
+}
+EOF
+}
+
+cmd_unreject() {
+    require_root
+    ! rejecting || in_ns "$wide_ns" nft delete table ip "$reject_table" || die "could not remove the rejects"
 }
 
 # One change of the LAN at a time, also between separate callers; a caller
@@ -534,8 +682,13 @@ rename)
     read_conf
     with_lock cmd_rename "$2" "$3"
     ;;
+reject | unreject)
+    [ $# -eq 1 ] || die "usage: $0 $1"
+    read_conf
+    with_lock "cmd_$1"
+    ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|rename ADDRESS NAME" >&2
+    echo "usage: $0 up|down|status|unplug ADDRESS|rename ADDRESS NAME|reject|unreject" >&2
     exit 2
     ;;
 esac

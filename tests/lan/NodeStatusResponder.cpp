@@ -38,6 +38,14 @@ bool IsEncodedStar(const unsigned char* letters) {
 
 NodeStatusResponder::NodeStatusResponder(TestLanPrefix prefix) : m_prefix(prefix) {}
 
+NodeStatusResponder::NodeStatusResponder(const TestLanHost& host)
+    : m_oneHost(true), m_names(host.RegisteredNames()), m_unitId(host.MacBytes()) {
+    if (const auto prefix = TestLanPrefix::Parse(host.address + "/32"))
+        m_prefix = *prefix;
+    else
+        m_prefix = {0, 0}; // never: the layout's addresses are checked
+}
+
 std::optional<std::uint16_t> NodeStatusResponder::QueryId(const unsigned char* d,
                                                           std::size_t length) {
     if (d == nullptr || length < kHeaderSize)
@@ -75,7 +83,8 @@ std::optional<std::uint16_t> NodeStatusResponder::QueryId(const unsigned char* d
 std::optional<std::vector<unsigned char>>
 NodeStatusResponder::Reply(const unsigned char* datagram, std::size_t length,
                            std::uint32_t destination) const {
-    if (!m_prefix.Contains(destination) || !WideLan::AnswersNodeStatus(destination))
+    if (!m_prefix.Contains(destination) ||
+        (!m_oneHost && !WideLan::AnswersNodeStatus(destination)))
         return std::nullopt;
     const std::optional<std::uint16_t> id = QueryId(datagram, length);
     if (!id)
@@ -83,10 +92,10 @@ NodeStatusResponder::Reply(const unsigned char* datagram, std::size_t length,
     NodeStatusReplyBuilder reply;
     reply.id = *id;
     reply.flags = kReplyFlags;
-    for (const TestLanName& name : WideLan::Names(destination))
+    for (const TestLanName& name : m_oneHost ? m_names : WideLan::Names(destination))
         reply.names.push_back(
             {name.name, name.suffix,
              static_cast<std::uint16_t>(kFlagActive | (name.group ? kFlagGroup : 0))});
-    reply.unitId = WideLan::UnitId(destination);
+    reply.unitId = m_oneHost ? m_unitId : WideLan::UnitId(destination);
     return reply.bytes();
 }

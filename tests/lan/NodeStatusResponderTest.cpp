@@ -195,4 +195,133 @@ TEST(TestLanTruth, ARoutedPrefixMustLieBesideTheLanInTheTestRange) {
     }
 }
 
+// The slow host's responder answers for its own address alone, with the
+// layout's name table and its own MAC (not zeros, as Samba sends).
+TEST(NodeStatusResponder, AResponderForOneHostAnswersForItAloneWithItsNamesAndMac) {
+    TestLanHost host;
+    host.role = TestLanHost::Role::Slow;
+    host.address = "198.18.0.63";
+    host.mac = "02:4b:44:00:00:3f";
+    host.name = "KDFOXTROT";
+    host.workgroup = "KDLAB";
+    host.aliases = {"KDFOX-ALT"};
+    const NodeStatusResponder responder(host);
+    const Bytes request = Request(0x0BAD);
+    for (const char* other : {"198.18.0.62", "198.18.0.64", "198.18.16.2"})
+        EXPECT_FALSE(responder.Reply(request.data(), request.size(), AddressFromText(other)))
+            << other;
+    const auto reply = responder.Reply(request.data(), request.size(), AddressFromText("198.18.0.63"));
+    ASSERT_TRUE(reply);
+    unsigned char buffer[600];
+    const NodeStatusVerdict verdict =
+        DecodeNodeStatusReply(reply->data(), reply->size(), 0x0BAD, buffer, sizeof buffer);
+    ASSERT_EQ(verdict.check, NodeStatusReplyCheck::Accepted);
+    EXPECT_EQ(verdict.namesInReply, host.RegisteredNames().size());
+    const NodeStatus status = DecodeNodeStatus(buffer, sizeof buffer, false);
+    EXPECT_EQ(status.computerName, "KDFOX-ALT"); // the last <00> unique name wins, as with nmbd
+    EXPECT_EQ(status.domainName, "KDLAB");
+    EXPECT_EQ(status.macAddress, "024B4400003F");
+    const HostRecord row = TestLanTruth::AnsweredRow(AddressFromText(host.address), host.MacHex(),
+                                                     host.RegisteredNames());
+    EXPECT_EQ(status.computerName, row.cells[HostRecord::kComputer]);
+    EXPECT_EQ(status.messengerNames, row.cells[HostRecord::kMessenger]);
+    // A malformed query gets nothing, as from the prefix's responder.
+    Bytes truncated = request;
+    truncated.pop_back();
+    EXPECT_FALSE(responder.Reply(truncated.data(), truncated.size(), AddressFromText("198.18.0.63")));
+}
+
+// The quiet hosts' lines: names only where the host answers node status,
+// never a name on a host that has none.
+TEST(TestLan, QuietHostRolesAreReadWithTheirNames) {
+    TempDir dir;
+    TempDir::WriteFile(dir.file("testlan.conf"),
+                       "client  198.18.0.1  02:4b:44:00:00:01 -      -     -\n"
+                       "noping  198.18.0.60 02:4b:44:00:00:3c KDECHO KDWORK KDE2\n"
+                       "arponly 198.18.0.61 02:4b:44:00:00:3d -      -     -\n"
+                       "closed  198.18.0.62 02:4b:44:00:00:3e -      -     -\n"
+                       "slow    198.18.0.63 02:4b:44:00:00:3f KDFOX  KDLAB -\n");
+    std::string error;
+    const auto lan = TestLan::Load(dir.file("testlan.conf"), error);
+    ASSERT_TRUE(lan) << error;
+    using Role = TestLanHost::Role;
+    const struct {
+        const char* address;
+        Role role;
+        const char* name;
+        std::size_t names;
+        const char* mac;
+    } cases[] = {{"198.18.0.60", Role::NoPing, "KDECHO", 8, "024B4400003C"},
+                 {"198.18.0.61", Role::ArpOnly, "", 0, "024B4400003D"},
+                 {"198.18.0.62", Role::Closed, "", 0, "024B4400003E"},
+                 {"198.18.0.63", Role::Slow, "KDFOX", 5, "024B4400003F"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        const TestLanHost* host = lan->Find(c.address);
+        ASSERT_TRUE(host);
+        EXPECT_EQ(host->role, c.role);
+        EXPECT_EQ(host->name, c.name);
+        EXPECT_EQ(host->RegisteredNames().size(), c.names);
+        EXPECT_EQ(host->MacHex(), c.mac);
+    }
+    EXPECT_FALSE(lan->Find("198.18.0.64"));
+}
+
+// The rejects cover the odd /24s of the prefix, nothing outside it; the
+// truth leaves the rejected addresses without a row, the others as before.
+TEST(TestLanTruth, RejectsSilenceTheOddSlash24sOfThePrefixOnly) {
+    std::string error;
+    const auto lan = TestLan::Load(TestLan::DefaultPath(), error);
+    ASSERT_TRUE(lan) << error;
+    const TestLanTruth plain(*lan), rejecting(*lan, true);
+    const struct {
+        const char* address;
+        bool rejected;
+    } cases[] = {{"198.18.16.2", false},  {"198.18.16.3", false}, {"198.18.17.1", true},
+                 {"198.18.17.2", true},   {"198.18.17.254", true}, {"198.18.18.4", false},
+                 {"198.18.31.254", true}, {"198.18.30.254", false}, {"198.18.15.2", false},
+                 {"198.18.33.2", false},  {"198.18.0.10", false},   {"198.18.1.10", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        const std::uint32_t address = AddressFromText(c.address);
+        EXPECT_EQ(lan->Rejected(address), c.rejected);
+        const auto before = plain.RowFor(address, false);
+        const auto after = rejecting.RowFor(address, false);
+        if (c.rejected) {
+            EXPECT_TRUE(before);
+            EXPECT_FALSE(after);
+        } else {
+            EXPECT_EQ(before.has_value(), after.has_value());
+            if (before && after)
+                EXPECT_EQ(before->cells, after->cells);
+        }
+    }
+    EXPECT_EQ(rejecting.Rows({kPrefix.network, kPrefix.Last()}, false).size(), 8u * 254u);
+}
+
+// Rows follow the echo: of the quiet hosts only the slow one has a row,
+// with its names; the others are silent like an address nobody holds.
+TEST(TestLanTruth, QuietHostsThatDropPingHaveNoRow) {
+    std::string error;
+    const auto lan = TestLan::Load(TestLan::DefaultPath(), error);
+    ASSERT_TRUE(lan) << error;
+    const TestLanTruth truth(*lan);
+    using Role = TestLanHost::Role;
+    for (Role role : {Role::NoPing, Role::ArpOnly, Role::Closed, Role::Slow}) {
+        const auto hosts = lan->WithRole(role);
+        ASSERT_EQ(hosts.size(), 1u);
+        const TestLanHost& host = hosts.front();
+        SCOPED_TRACE(host.address);
+        const auto row = truth.RowFor(AddressFromText(host.address), false);
+        if (role != Role::Slow) {
+            EXPECT_FALSE(row);
+            continue;
+        }
+        ASSERT_TRUE(row);
+        EXPECT_EQ(row->cells[HostRecord::kComputer], host.name);
+        EXPECT_EQ(row->cells[HostRecord::kDomain], host.workgroup);
+        EXPECT_EQ(row->cells[HostRecord::kMac], host.MacHex());
+    }
+}
+
 } // namespace

@@ -21,6 +21,14 @@ bool ParseRole(const std::string& text, TestLanHost::Role& role) {
         role = TestLanHost::Role::Silent;
     else if (text == "wide")
         role = TestLanHost::Role::Wide;
+    else if (text == "noping")
+        role = TestLanHost::Role::NoPing;
+    else if (text == "arponly")
+        role = TestLanHost::Role::ArpOnly;
+    else if (text == "closed")
+        role = TestLanHost::Role::Closed;
+    else if (text == "slow")
+        role = TestLanHost::Role::Slow;
     else
         return false;
     return true;
@@ -99,9 +107,21 @@ std::string TestLanHost::MacHex() const {
     return hex;
 }
 
+std::array<unsigned char, 6> TestLanHost::MacBytes() const {
+    std::array<unsigned char, 6> bytes{};
+    const std::string hex = MacHex();
+    for (std::size_t i = 0; i < bytes.size() && 2 * i + 2 <= hex.size(); ++i)
+        bytes[i] = static_cast<unsigned char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    return bytes;
+}
+
+bool TestLanHost::HasNames() const {
+    return role == Role::Nmbd || role == Role::NoPing || role == Role::Slow;
+}
+
 std::vector<TestLanName> TestLanHost::RegisteredNames() const {
     std::vector<TestLanName> names;
-    if (role != Role::Nmbd)
+    if (!HasNames())
         return names;
     std::vector<std::string> own{name};
     own.insert(own.end(), aliases.begin(), aliases.end());
@@ -144,7 +164,7 @@ std::optional<TestLan> TestLan::Load(const std::string& path, std::string& error
         }
         host.address = address;
         host.mac = mac == "-" ? "" : mac;
-        if (host.role == TestLanHost::Role::Nmbd) {
+        if (host.HasNames()) {
             host.name = name;
             host.workgroup = workgroup;
             if (aliases != "-")
@@ -199,6 +219,18 @@ const TestLanHost* TestLan::wide() const {
         if (host.role == TestLanHost::Role::Wide)
             return &host;
     return nullptr;
+}
+
+const TestLanHost* TestLan::Find(const std::string& address) const {
+    for (const TestLanHost& host : m_hosts)
+        if (host.address == address)
+            return &host;
+    return nullptr;
+}
+
+bool TestLan::Rejected(std::uint32_t address) const {
+    const TestLanHost* host = wide();
+    return host && host->routed.Contains(address) && ((address >> 8) & 1u) != 0;
 }
 
 bool TestLan::InClientNamespace() const {

@@ -3,6 +3,7 @@
 // which scripts/testlan.sh builds it, and what its hosts are expected to
 // answer. LAN tests compute every expectation from here.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,22 +31,33 @@ struct TestLanPrefix {
 };
 
 struct TestLanHost {
-    enum class Role { Client, Nmbd, PingOnly, Silent, Wide };
+    // The quiet hosts: NoPing runs nmbd behind a firewall that drops echo
+    // requests; ArpOnly drops every IPv4 packet (only ARP answers); Closed
+    // drops echo requests and has UDP 137 closed (port unreachable); Slow
+    // answers ping, and node-status queries late (nbns_responder --host).
+    enum class Role { Client, Nmbd, PingOnly, Silent, Wide, NoPing, ArpOnly, Closed, Slow };
 
     Role role = Role::Silent;
     std::string address;   // dotted text
     std::string mac;       // "02:4b:44:00:00:0a", empty for a silent address
-    std::string name;      // NetBIOS name of an nmbd host
-    std::string workgroup; // of an nmbd host
+    std::string name;      // NetBIOS name of a host that has one (HasNames)
+    std::string workgroup; // of such a host
     std::vector<std::string> aliases;
     TestLanPrefix routed; // of the wide host: the prefix it answers for
 
     // The MAC as the program shows it: 12 upper-case hex digits.
     std::string MacHex() const;
+    // The adapter address as 6 bytes; zeros for a silent address.
+    std::array<unsigned char, 6> MacBytes() const;
+
+    // Whether its node-status answer carries the layout's name table: an
+    // nmbd host, with or without ping, and the slow host.
+    bool HasNames() const;
 
     // What nmbd registers, in the order it lists them: for the name and each
     // alias <00>, <03> and <20> unique; for the workgroup <00> and <1E> group
-    // (browser elections are off, so no <1D> or __MSBROWSE__).
+    // (browser elections are off, so no <1D> or __MSBROWSE__). The slow
+    // host's responder answers with the same table. Empty where !HasNames().
     std::vector<TestLanName> RegisteredNames() const;
 };
 
@@ -62,6 +74,15 @@ public:
     const TestLanHost& client() const;
     // The host that holds the routed prefix; null when the layout has none.
     const TestLanHost* wide() const;
+    // The host at `address` (dotted text); null for an address not listed.
+    const TestLanHost* Find(const std::string& address) const;
+
+    // With `testlan.sh reject`: whether the wide host answers echo requests
+    // and node-status queries for `address` with ICMP errors from its own
+    // address instead (host unreachable, port unreachable). That is every
+    // address of an odd /24 (third octet odd) of the routed prefix; such an
+    // address must come out as if nobody held it.
+    bool Rejected(std::uint32_t address) const;
 
     // True when this process runs where the client's address is configured,
     // i.e. inside the client namespace; tests send nothing anywhere else.

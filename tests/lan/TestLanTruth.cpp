@@ -20,7 +20,8 @@ bool Skipped(std::uint32_t address) {
 
 } // namespace
 
-TestLanTruth::TestLanTruth(TestLan lan) : m_lan(std::move(lan)) {}
+TestLanTruth::TestLanTruth(TestLan lan, bool rejecting)
+    : m_lan(std::move(lan)), m_rejecting(rejecting) {}
 
 HostRecord TestLanTruth::AnsweredRow(std::uint32_t address, const std::string& macHex,
                                      const std::vector<TestLanName>& names) {
@@ -46,16 +47,25 @@ HostRecord TestLanTruth::AnsweredRow(std::uint32_t address, const std::string& m
 std::optional<HostRecord> TestLanTruth::RowFor(std::uint32_t address, bool keepSilent) const {
     if (Skipped(address))
         return std::nullopt;
-    if (const TestLanHost* wide = m_lan.wide(); wide && wide->routed.Contains(address))
+    const bool rejected = m_rejecting && m_lan.Rejected(address);
+    if (const TestLanHost* wide = m_lan.wide();
+        wide && wide->routed.Contains(address) && !rejected)
         return AnsweredRow(address, WideLan::MacHex(address), WideLan::Names(address));
-    for (const TestLanHost& host : m_lan.hosts()) {
-        if (host.address != AddressToText(address))
-            continue;
-        if (host.role == Role::Nmbd)
-            return AnsweredRow(address, host.MacHex(), host.RegisteredNames());
-        if (host.role != Role::Silent) // the client and the wide host answer no query either
+    if (const TestLanHost* host = m_lan.Find(AddressToText(address))) {
+        switch (host->role) {
+        case Role::Nmbd:
+        case Role::Slow:
+            return AnsweredRow(address, host->MacHex(), host->RegisteredNames());
+        case Role::Client:
+        case Role::PingOnly:
+        case Role::Wide: // they answer no query
             return AnsweredRow(address, "", {});
-        break;
+        case Role::Silent:
+        case Role::NoPing:
+        case Role::ArpOnly:
+        case Role::Closed:
+            break;
+        }
     }
     if (!keepSilent)
         return std::nullopt;

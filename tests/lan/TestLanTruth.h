@@ -15,7 +15,9 @@
 
 class TestLanTruth {
 public:
-    explicit TestLanTruth(TestLan lan);
+    // `rejecting`: the wide host's rejects are on (`testlan.sh reject`), so
+    // the addresses TestLan::Rejected names answer nothing.
+    explicit TestLanTruth(TestLan lan, bool rejecting = false);
 
     // The row of a host that answered ping and then the node-status query
     // with `names` and the unit id `macHex`; empty `names`: it answered no
@@ -25,7 +27,8 @@ public:
 
     // The row a scan gives `address`; nullopt where it gives none: an
     // address the scan skips (an octet 255, or a last octet 0), or one that
-    // does not answer ping unless `keepSilent`.
+    // does not answer ping unless `keepSilent`. Rows follow the echo: the
+    // quiet hosts that drop it (noping, arponly, closed) are silent here.
     std::optional<HostRecord> RowFor(std::uint32_t address, bool keepSilent) const;
 
     // Every row of a scan of `range`, in address order.
@@ -36,4 +39,5 @@ public:
 
 private:
     TestLan m_lan;
+    bool m_rejecting = false;
 };

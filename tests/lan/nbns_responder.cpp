@@ -1,10 +1,12 @@
 // nbns_responder: the node-status answers of the test LAN's routed prefix.
 //
-//   nbns_responder [--conf FILE] [--daemon]
+//   nbns_responder [--conf FILE] [--host ADDRESS [--delay MS]] [--daemon]
 //       Answers on 0.0.0.0:137 inside the wide host's namespace, as WideLan
-//       says, from the address that was asked. With --daemon it goes to the
-//       background once the socket is bound, so that it answers as soon as
-//       the command has returned.
+//       says, from the address that was asked. With --host, answers instead
+//       for that host of the layout alone (the slow host): its name table and
+//       MAC, each answer MS milliseconds after the query. With --daemon it
+//       goes to the background once the socket is bound, so that it answers
+//       as soon as the command has returned.
 //   nbns_responder [--conf FILE] [--keep-silent] --print-truth RANGE...
 //       Prints what vopal-scan must print for the ranges with the stored
 //       defaults (export layout, UTF-8, CR LF), from the same layout and rule.
@@ -19,13 +21,17 @@
 #include "tests/lan/TestLan.h"
 #include "tests/lan/TestLanTruth.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -43,7 +49,7 @@ constexpr std::size_t kDatagramBuffer = 1024;
 int Usage(const char* message) {
     std::fprintf(stderr,
                  "nbns_responder: %s\n"
-                 "usage: nbns_responder [--conf FILE] [--daemon]\n"
+                 "usage: nbns_responder [--conf FILE] [--host ADDRESS [--delay MS]] [--daemon]\n"
                  "       nbns_responder [--conf FILE] [--keep-silent] --print-truth RANGE...\n",
                  message);
     return kExitUsage;
@@ -120,10 +126,33 @@ void SendReply(int fd, const std::vector<unsigned char>& reply, const sockaddr_i
     [[maybe_unused]] ssize_t sent = sendmsg(fd, &message, MSG_DONTWAIT);
 }
 
-int Serve(int fd, const NodeStatusResponder& responder) {
+using Clock = std::chrono::steady_clock;
+
+// A reply held back until its time.
+struct Pending {
+    Clock::time_point due;
+    std::vector<unsigned char> reply;
+    sockaddr_in peer;
+    in_addr from;
+};
+
+int Serve(int fd, const NodeStatusResponder& responder, std::chrono::milliseconds delay) {
     unsigned char datagram[kDatagramBuffer];
     alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo)) + 64];
+    // One delay for all, so the earliest due is always at the front.
+    std::deque<Pending> pending;
     for (;;) {
+        while (!pending.empty() && pending.front().due <= Clock::now()) {
+            SendReply(fd, pending.front().reply, pending.front().peer, pending.front().from);
+            pending.pop_front();
+        }
+        if (!pending.empty()) {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(pending.front().due -
+                                                                           Clock::now());
+            pollfd ready{fd, POLLIN, 0};
+            if (poll(&ready, 1, static_cast<int>(std::max<long long>(wait.count(), 0))) <= 0)
+                continue;
+        }
         sockaddr_in peer{};
         iovec part{datagram, sizeof datagram};
         msghdr message{};
@@ -133,7 +162,7 @@ int Serve(int fd, const NodeStatusResponder& responder) {
         message.msg_iovlen = 1;
         message.msg_control = control;
         message.msg_controllen = sizeof control;
-        const ssize_t length = recvmsg(fd, &message, 0);
+        const ssize_t length = recvmsg(fd, &message, pending.empty() ? 0 : MSG_DONTWAIT);
         if (length < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == ENOMEM || errno == ENOBUFS ||
                 errno == ECONNREFUSED)
@@ -157,7 +186,9 @@ int Serve(int fd, const NodeStatusResponder& responder) {
             continue;
         const auto reply =
             responder.Reply(datagram, static_cast<std::size_t>(length), ntohl(asked->s_addr));
-        if (reply)
+        if (reply && delay.count() > 0)
+            pending.push_back({Clock::now() + delay, std::move(*reply), peer, *asked});
+        else if (reply)
             SendReply(fd, *reply, peer, *asked);
     }
 }
@@ -185,11 +216,22 @@ bool Detach() {
 int main(int argc, char** argv) {
     std::string conf = TestLan::DefaultPath();
     bool daemon = false, keepSilent = false, printTruth = false;
+    std::string hostAddress;
+    long delayMs = 0;
+    bool hasDelay = false;
     std::vector<AddressRange> ranges;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--conf" && i + 1 < argc) {
             conf = argv[++i];
+        } else if (arg == "--host" && i + 1 < argc) {
+            hostAddress = argv[++i];
+        } else if (arg == "--delay" && i + 1 < argc) {
+            char* end = nullptr;
+            delayMs = std::strtol(argv[++i], &end, 10);
+            if (!end || *end != '\0' || end == argv[i] || delayMs < 0 || delayMs > 60000)
+                return Usage("--delay must be 0 to 60000 milliseconds");
+            hasDelay = true;
         } else if (arg == "--daemon") {
             daemon = true;
         } else if (arg == "--keep-silent") {
@@ -206,8 +248,11 @@ int main(int argc, char** argv) {
             return Usage(("unexpected argument " + arg).c_str());
         }
     }
-    if ((printTruth && (ranges.empty() || daemon)) || (keepSilent && !printTruth))
+    if ((printTruth && (ranges.empty() || daemon || !hostAddress.empty())) ||
+        (keepSilent && !printTruth))
         return Usage("either --print-truth with ranges, or serving");
+    if (hasDelay && hostAddress.empty())
+        return Usage("--delay goes with --host");
 
     std::string error;
     const std::optional<TestLan> lan = TestLan::Load(conf, error);
@@ -218,17 +263,31 @@ int main(int argc, char** argv) {
     if (printTruth)
         return PrintTruth(*lan, ranges, keepSilent);
 
-    if (!lan->wide()) {
+    std::optional<NodeStatusResponder> responder;
+    std::string answering;
+    if (!hostAddress.empty()) {
+        const TestLanHost* host = lan->Find(hostAddress);
+        if (!host || !host->HasNames()) {
+            std::fprintf(stderr, "nbns_responder: %s holds no host with a name at %s\n",
+                         conf.c_str(), hostAddress.c_str());
+            return 1;
+        }
+        responder.emplace(*host);
+        answering = host->address + " as " + host->name + ", " + std::to_string(delayMs) +
+                    " ms late";
+    } else if (const TestLanHost* wide = lan->wide()) {
+        responder.emplace(wide->routed);
+        answering = wide->routed.Text();
+    } else {
         std::fprintf(stderr, "nbns_responder: %s has no wide host\n", conf.c_str());
         return 1;
     }
-    const NodeStatusResponder responder(lan->wide()->routed);
     const int fd = OpenSocket();
     if (fd < 0)
         return 1;
     if (daemon && !Detach())
         return 1;
-    std::fprintf(stderr, "nbns_responder: answering for %s\n", lan->wide()->routed.Text().c_str());
+    std::fprintf(stderr, "nbns_responder: answering for %s\n", answering.c_str());
     std::fflush(stderr);
-    return Serve(fd, responder);
+    return Serve(fd, *responder, std::chrono::milliseconds(delayMs));
 }
