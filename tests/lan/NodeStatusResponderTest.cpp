@@ -292,8 +292,9 @@ TEST(TestLanTruth, RejectsSilenceTheOddSlash24sOfThePrefixOnly) {
             EXPECT_FALSE(after);
         } else {
             EXPECT_EQ(before.has_value(), after.has_value());
-            if (before && after)
+            if (before && after) {
                 EXPECT_EQ(before->cells, after->cells);
+            }
         }
     }
     EXPECT_EQ(rejecting.Rows({kPrefix.network, kPrefix.Last()}, false).size(), 8u * 254u);
