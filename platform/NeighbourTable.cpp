@@ -57,7 +57,9 @@ bool ParseNeighbour(std::span<const std::uint8_t> payload, NeighbourEntry& entry
             break;
         case NDA_LLADDR:
             // Other lengths (none on a NOARP device, 20 on InfiniBand) are no MAC.
+            // The last one counts, as in the kernel's own readers.
             entry.hasMac = value.size() == entry.mac.size();
+            entry.mac = {};
             if (entry.hasMac)
                 std::memcpy(entry.mac.data(), value.data(), entry.mac.size());
             break;
@@ -72,6 +74,14 @@ bool ParseNeighbour(std::span<const std::uint8_t> payload, NeighbourEntry& entry
         return false;
     keep = true;
     return true;
+}
+
+// The errno a kernel status carries (a small negative number); EPROTO for
+// any other value, which no kernel sends.
+int ErrnoOf(int status) {
+    if (status == 0)
+        return 0;
+    return status < 0 && status > -4096 ? -status : EPROTO;
 }
 
 } // namespace
@@ -99,11 +109,8 @@ NeighbourParse ParseNeighbourMessages(std::span<const std::uint8_t> bytes) {
             parse.done = true;
             // Since Linux 4.x a dump that failed part way says so here.
             if (payload.size() >= sizeof(int)) {
-                const int error = ReadAt<int>(payload, 0);
-                if (error < 0) {
-                    parse.gotError = true;
-                    parse.error = -error;
-                }
+                parse.error = ErrnoOf(ReadAt<int>(payload, 0));
+                parse.gotError = parse.error != 0;
             }
             break;
         }
@@ -112,10 +119,8 @@ NeighbourParse ParseNeighbourMessages(std::span<const std::uint8_t> bytes) {
                 ++parse.skipped;
                 continue;
             }
-            const int error = ReadAt<int>(payload, 0);
             parse.gotError = true;
-            // Kernel errors are small negative numbers; anything else is no errno.
-            parse.error = error < 0 && error > -4096 ? -error : (error == 0 ? 0 : EPROTO);
+            parse.error = ErrnoOf(ReadAt<int>(payload, 0));
             continue;
         }
         if (header.nlmsg_type != RTM_NEWNEIGH && header.nlmsg_type != RTM_DELNEIGH)
