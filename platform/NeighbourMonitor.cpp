@@ -29,6 +29,7 @@ void NeighbourMonitor::Close() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_dumpRunning = false;
     m_dumpFinished = false;
 }
 
@@ -56,6 +57,8 @@ int NeighbourMonitor::Open() {
 int NeighbourMonitor::RequestDump() {
     if (m_fd < 0)
         return EBADF;
+    if (m_dumpRunning)
+        return EBUSY;
     struct {
         nlmsghdr header;
         ndmsg neighbour;
@@ -74,6 +77,7 @@ int NeighbourMonitor::RequestDump() {
     while (sent < 0 && errno == EINTR);
     if (sent < 0)
         return errno;
+    m_dumpRunning = true;
     m_dumpFinished = false;
     return 0;
 }
@@ -115,12 +119,12 @@ int NeighbourMonitor::Read(std::vector<NeighbourEntry>& out) {
             ParseNeighbourMessages(std::span(m_buffer.data(), static_cast<std::size_t>(got)));
         out.insert(out.end(), parse.entries.begin(), parse.entries.end());
         // Only our dump request is ever answered with an error or an end.
-        if (parse.gotError && parse.error != 0) {
+        if (parse.gotError && parse.error != 0)
             dumpError = parse.error;
+        if (m_dumpRunning && (parse.done || dumpError != 0)) {
+            m_dumpRunning = false;
             m_dumpFinished = true;
         }
-        if (parse.done)
-            m_dumpFinished = true;
     }
     if (dumpError != 0)
         return dumpError;

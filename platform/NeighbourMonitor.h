@@ -24,15 +24,15 @@ public:
 
     // Asks for every IPv4 entry; the answer arrives through Read, mixed with
     // the changes, and DumpFinished tells when it is complete. 0 or the
-    // errno (EBUSY while an earlier dump is still being read).
+    // errno; EBUSY while the dump asked for before is still being read (the
+    // kernel runs one dump per socket at a time).
     int RequestDump();
     // Whether the last dump asked for has been read to its end.
     bool DumpFinished() const { return m_dumpFinished; }
 
-    // Appends every entry queued now to `out`. 0; ENOBUFS when the kernel
-    // dropped messages because the socket was full (the caller should dump
-    // again: some changes are lost); the errno the kernel gave for the dump;
-    // or the errno of the read.
+    // Appends every entry queued now to `out`, reading until the queue is empty. 0; ENOBUFS when
+    // the kernel dropped messages because the socket was full (the caller should dump again: some
+    // changes are lost); the errno the kernel gave for the dump; or the errno of the read.
     int Read(std::vector<NeighbourEntry>& out);
 
 private:
@@ -40,6 +40,7 @@ private:
 
     int m_fd = -1;
     std::uint32_t m_sequence = 0;
+    bool m_dumpRunning = false;
     bool m_dumpFinished = false;
     std::vector<std::uint8_t> m_buffer;
 };
