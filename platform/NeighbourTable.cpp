@@ -107,7 +107,7 @@ NeighbourParse ParseNeighbourMessages(std::span<const std::uint8_t> bytes) {
 
         if (header.nlmsg_type == NLMSG_DONE) {
             parse.done = true;
-            // Since Linux 4.x a dump that failed part way says so here.
+            // A dump that failed part way says so here.
             if (payload.size() >= sizeof(int)) {
                 parse.error = ErrnoOf(ReadAt<int>(payload, 0));
                 parse.gotError = parse.error != 0;
