@@ -223,6 +223,10 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
         if (!LoadSightings(m_db, prior.baseline))
             return fail();
     }
+    AttributeAddressOnlySightings(current, prior);
+    // Such a row is then an existing host's sighting: its host row is there.
+    for (std::size_t i = 0; i < identities.size(); ++i)
+        identities[i].key = current.sightings[i].identity;
     const std::vector<Change> changes = FindChanges(current, prior);
 
     // Where each host is now: more than one address only with overlapping

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 #include <unordered_set>
 
 namespace {
@@ -71,6 +72,49 @@ void PriorScans::Remember(const ScanView& scan) {
     ScanView header = scan;
     header.sightings.clear();
     scans.push_back(std::move(header));
+}
+
+namespace {
+
+bool IsAddressIdentity(const std::string& identity) {
+    return identity.rfind("ip:", 0) == 0;
+}
+
+} // namespace
+
+void AttributeAddressOnlySightings(ScanView& current, const PriorScans& prior) {
+    // The host last seen at each address; of two seen there by the same scan
+    // (ranges that overlap) one with a MAC or a name, then the first key.
+    using Host = std::pair<const std::string, KnownHost>;
+    std::unordered_map<std::uint32_t, const Host*> lastAt;
+    for (const Host& host : prior.hosts) {
+        auto [at, inserted] = lastAt.try_emplace(host.second.lastAddress, &host);
+        if (inserted)
+            continue;
+        const Host& other = *at->second;
+        const auto rank = [](const Host& h) {
+            return std::make_tuple(-h.second.lastScan, IsAddressIdentity(h.first), h.first);
+        };
+        if (rank(host) < rank(other))
+            at->second = &host;
+    }
+    std::unordered_multimap<std::string, std::uint32_t> seenNow;
+    for (const Sighting& sighting : current.sightings)
+        if (!IsAddressIdentity(sighting.identity))
+            seenNow.emplace(sighting.identity, sighting.address);
+    for (Sighting& sighting : current.sightings) {
+        if (!IsAddressIdentity(sighting.identity))
+            continue;
+        const auto last = lastAt.find(sighting.address);
+        if (last == lastAt.end())
+            continue;
+        const std::string& host = last->second->first;
+        const auto [first, end] = seenNow.equal_range(host);
+        // Answering elsewhere with its own MAC or name, it is not this row.
+        if (std::any_of(first, end, [&](const auto& at) { return at.second != sighting.address; }))
+            continue;
+        sighting.identity = host;
+    }
 }
 
 const char* ChangeKindText(ChangeKind kind) {

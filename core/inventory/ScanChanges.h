@@ -61,6 +61,14 @@ struct PriorScans {
     void Remember(const ScanView& scan);
 };
 
+// A sighting with neither a usable MAC nor a name (known by its address
+// alone: its node-status answer was lost, say) is taken as the host last
+// seen at that address, so that a lost answer tells no 新規 now and no 消失
+// later; it keeps that host's names. Not when that host is seen at another
+// address in this scan, nor where no host was ever seen: then the address
+// stays its identity.
+void AttributeAddressOnlySightings(ScanView& current, const PriorScans& prior);
+
 enum class ChangeKind { New, Returned, Gone, Renamed, MacChanged, Moved, Duplicate };
 
 // The kind's Japanese name, as the window and vopal-scan show it.

@@ -389,3 +389,76 @@ TEST(InventoryStore, AFirstVersionFileIsBroughtForwardWithItsChangesAndHistory) 
 
 } // namespace
 
+
+namespace {
+
+// A row with neither a usable MAC nor a name is the host last seen at its
+// address: no 新規, no 消失, a sighting of that host that keeps its names.
+TEST(InventoryStore, ARowKnownByItsAddressAloneIsTheHostLastSeenThere) {
+    const std::string macA = "00A0C9000001", macB = "00A0C9000002";
+    const HostRecord hostA = Row("10.0.0.1", macA, "PC", "WG");
+    const HostRecord anonymous = Row("10.0.0.1");
+    struct Step {
+        std::vector<HostRecord> rows;
+        std::vector<std::string> told;
+        std::string historyOfAddress = ""; // the identity History("10.0.0.1") finds, when set
+    };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"the MAC host, its answer lost, the MAC host again",
+         {{{hostA}, {"新規 10.0.0.1 >"}},
+          {{anonymous}, {}, "mac:" + macA},
+          {{hostA}, {}, "mac:" + macA}}},
+        {"its names are kept: a rename after the lost answer is told",
+         {{{hostA}, {"新規 10.0.0.1 >"}},
+          {{anonymous}, {}},
+          {{Row("10.0.0.1", macA, "PC2", "WG")}, {"名前変更 10.0.0.1 PC/WG>PC2/WG"}}}},
+        {"the last host at the address, not the one before it",
+         {{{hostA}, {"新規 10.0.0.1 >"}},
+          {{Row("10.0.0.1", macB, "B", "WG")},
+           {"新規 10.0.0.1 >", "MAC変更 10.0.0.1 00A0C9000001>00A0C9000002"}},
+          {{anonymous}, {"消失 10.0.0.1 PC/WG>"}, "mac:" + macB}}},
+        {"an address where no host was seen is new as before",
+         {{{hostA}, {"新規 10.0.0.1 >"}},
+          {{hostA, Row("10.0.0.2")}, {"新規 10.0.0.2 >"}}}},
+        {"the host answering elsewhere with its MAC is not the row",
+         {{{hostA}, {"新規 10.0.0.1 >"}},
+          {{anonymous, Row("10.0.0.5", macA, "PC", "WG")},
+           {"新規 10.0.0.1 >", "移動 10.0.0.5 10.0.0.1>10.0.0.5"}}}},
+        {"the lost answer counts as a sighting: gone two scans after it",
+         {{{hostA}, {"新規 10.0.0.1 >"}},
+          {{anonymous}, {}},
+          {{}, {}},
+          {{}, {"消失 10.0.0.1 PC/WG>"}},
+          {{}, {}}}},
+        {"a host known by its address alone, gone once",
+         {{{Row("10.0.0.2")}, {"新規 10.0.0.2 >"}},
+          {{Row("10.0.0.2")}, {}},
+          {{}, {}},
+          {{}, {"消失 10.0.0.2 >"}},
+          {{}, {}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        InventoryStore::Opened opened = InventoryStore::Open(dir.file("inventory.sqlite"));
+        ASSERT_TRUE(opened.store) << opened.error;
+        InventoryStore& store = *opened.store;
+        std::int64_t scan = 0;
+        for (const Step& step : c.steps) {
+            RecordedScan recorded;
+            recorded.ranges = {{A(1), A(20)}};
+            recorded.rows = step.rows;
+            std::string error;
+            ASSERT_EQ(store.Record(recorded, error), ++scan) << error;
+            EXPECT_EQ(Told(store, scan), step.told) << "scan " << scan;
+            if (!step.historyOfAddress.empty())
+                EXPECT_EQ(store.History("10.0.0.1").identity, step.historyOfAddress)
+                    << "scan " << scan;
+        }
+    }
+}
+
+} // namespace
