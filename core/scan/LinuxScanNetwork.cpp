@@ -141,6 +141,16 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
             return errno;
     }
 
+    // The neighbour entries, those of before the scan first: without them
+    // the scan only loses one kind of evidence.
+    if (m_neighbours.Open() == 0) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = m_neighbours.Fd();
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_neighbours.Fd(), &event) == 0)
+            m_neighbours.RequestDump();
+    }
+
     m_neighbourLimit = ReadNeighbourLimit();
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) == 0) {
@@ -185,6 +195,11 @@ void LinuxScanNetwork::Wait(int timeoutMs, const StopSignal& stop,
     }
     epoll_event ready[4];
     const int count = ::epoll_wait(m_epoll, ready, 4, StopAwarePollMs(&stop, timeoutMs));
+    // The neighbour entries go first: a reply then finds the entry that its
+    // own resolution made.
+    for (int i = 0; i < count; ++i)
+        if (ready[i].data.fd == m_neighbours.Fd())
+            ReadNeighbours(events);
     for (int i = 0; i < count; ++i) {
         const int fd = ready[i].data.fd;
         const bool error = ready[i].events & EPOLLERR;
@@ -323,6 +338,25 @@ void LinuxScanNetwork::ReadNameErrors(std::vector<NetworkEvent>& events) {
             event.kind = NetworkEvent::Kind::NameUnreachable;
         else
             continue;
+        events.push_back(std::move(event));
+    }
+}
+
+void LinuxScanNetwork::ReadNeighbours(std::vector<NetworkEvent>& events) {
+    std::vector<NeighbourEntry> entries;
+    const int result = m_neighbours.Read(entries);
+    // Changes were lost for want of room: read the whole table again.
+    if (result == ENOBUFS)
+        m_dumpAgain = true;
+    if (m_dumpAgain && m_neighbours.RequestDump() != EBUSY)
+        m_dumpAgain = false;
+    for (const NeighbourEntry& entry : entries) {
+        NetworkEvent event;
+        event.kind = NetworkEvent::Kind::Neighbour;
+        event.address = entry.address;
+        event.state = entry.deleted ? 0 : entry.state;
+        if (entry.hasMac && !entry.deleted)
+            event.bytes.assign(entry.mac.begin(), entry.mac.end());
         events.push_back(std::move(event));
     }
 }

@@ -3,9 +3,11 @@
 // allowed, else raw, as the echo probe chooses) and a UDP socket bound to the
 // adapter's address, both non-blocking with large buffers, IP_RECVERR for
 // unreachable targets and SO_RXQ_OVFL to count what the kernel drops, and one
-// epoll over them and the stop signal.
+// epoll over them, the neighbour table's changes (rtnetlink) and the stop
+// signal.
 
 #include "core/scan/ScanNetwork.h"
+#include "platform/NeighbourMonitor.h"
 
 #include <cstdint>
 #include <utility>
@@ -33,6 +35,7 @@ private:
     void ReadIcmpErrors(std::vector<NetworkEvent>& events);
     void ReadNames(std::vector<NetworkEvent>& events);
     void ReadNameErrors(std::vector<NetworkEvent>& events);
+    void ReadNeighbours(std::vector<NetworkEvent>& events);
     void NoteDrops(std::uint32_t& last, std::uint32_t now, std::vector<NetworkEvent>& events);
 
     int m_icmp = -1;
@@ -45,6 +48,8 @@ private:
     std::uint32_t m_icmpDrops = 0;
     std::uint32_t m_udpDrops = 0;
     int m_neighbourLimit = 1024;
+    NeighbourMonitor m_neighbours; // closed when the system refuses it: no neighbour evidence
+    bool m_dumpAgain = false;      // events were lost; the table is read again when it can be
     std::vector<std::pair<std::uint32_t, std::uint32_t>>
         m_networks; // address & mask, mask (host order)
 };

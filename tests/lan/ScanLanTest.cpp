@@ -46,9 +46,18 @@ TEST_F(ScanLanTest, ScanGivesExactlyTheAnsweringHostsWithTheirNameTables) {
     ASSERT_GE(expected.size(), 6u);
     for (const char* engine : kEngines) {
         SCOPED_TRACE(engine);
+        // The event-driven engine also gives a host without names the MAC of
+        // its neighbour entry.
+        std::map<std::string, Row> wanted = expected;
+        if (std::string(engine) == "fast") {
+            for (const TestLanHost& host : lan().WithRole(Role::PingOnly)) {
+                wanted[host.address][HostRecord::kMac] = host.MacHex();
+                wanted[host.address][HostRecord::kVendor] = "不明";
+            }
+        }
         ScanRun run = RunScan({"--engine", engine, "--threads", "15", "--timeout", "1000", kRange});
         ASSERT_EQ(run.exitCode, 0) << run.output;
-        EXPECT_EQ(run.rows, expected) << run.output;
+        EXPECT_EQ(run.rows, wanted) << run.output;
         // Rows stay in address order, the order of dispatch.
         EXPECT_TRUE(std::is_sorted(run.order.begin(), run.order.end(), [](auto& a, auto& b) {
             return std::stoi(a.substr(a.rfind('.') + 1)) < std::stoi(b.substr(b.rfind('.') + 1));

@@ -25,7 +25,7 @@ namespace {
 std::string RunCommandLineScan(const std::string& listFile, const std::string& config,
                                const char* encoding) {
     const std::string command = "XDG_CONFIG_HOME=" + config + " " + KD_VOPAL_SCAN_PATH +
-                                " --threads 15 --timeout 1000 --encoding " + encoding +
+                                " --engine threads --threads 15 --timeout 1000 --encoding " + encoding +
                                 " --list " + listFile;
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");

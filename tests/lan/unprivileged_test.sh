@@ -52,6 +52,11 @@ expected=$scratch/expected.csv
 "$build/vopal-scan" "${scan[@]}" >"$expected" 2>/dev/null || fail "root's scan failed"
 grep -q '^198\.18\.0\.10,○,KDALPHA,KDWORK' "$expected" || fail "root's scan found no KDALPHA"
 chmod 644 "$expected"
+# The window scans with a thread per probe unless told otherwise.
+expected_window=$scratch/expected-window.csv
+"$build/vopal-scan" --engine threads "${scan[@]}" >"$expected_window" 2>/dev/null ||
+  fail "root's scan with threads failed"
+chmod 644 "$expected_window"
 
 as_user "$bin/vopal-scan" "${scan[@]}" >"$scratch/user.csv" 2>"$scratch/user.err"
 cmp -s "$expected" "$scratch/user.csv" ||
@@ -67,7 +72,7 @@ grep -q "setcap cap_net_raw=p" "$scratch/none.err" ||
 setcap cap_net_raw=p "$helper"
 
 if [ -n "$window_test" ]; then
-  as_user KD_UNPRIVILEGED_HELPER="$helper" KD_UNPRIVILEGED_EXPECTED="$expected" \
+  as_user KD_UNPRIVILEGED_HELPER="$helper" KD_UNPRIVILEGED_EXPECTED="$expected_window" \
     KD_TESTLAN_CONF="${KD_TESTLAN_CONF:-}" QT_QPA_PLATFORM=offscreen \
     "$window_test" --gtest_filter='*NormalUser*' >"$scratch/window.out" 2>&1 ||
     fail "the window's engine as a normal user: $(cat "$scratch/window.out")"

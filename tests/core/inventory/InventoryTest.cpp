@@ -454,9 +454,10 @@ TEST(InventoryStore, ARowKnownByItsAddressAloneIsTheHostLastSeenThere) {
             std::string error;
             ASSERT_EQ(store.Record(recorded, error), ++scan) << error;
             EXPECT_EQ(Told(store, scan), step.told) << "scan " << scan;
-            if (!step.historyOfAddress.empty())
+            if (!step.historyOfAddress.empty()) {
                 EXPECT_EQ(store.History("10.0.0.1").identity, step.historyOfAddress)
                     << "scan " << scan;
+            }
         }
     }
 }
