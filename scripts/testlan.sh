@@ -14,6 +14,10 @@
 #                         echo requests get host unreachable, UDP 137 port
 #                         unreachable. The even /24s answer as before.
 #   testlan.sh unreject   the whole prefix answers again (`up` does this too)
+#   testlan.sh block ADDRESS nbstat|ip|none
+#                         a host's own firewall drops node-status queries
+#                         (nbstat), every IPv4 packet so that only ARP answers
+#                         (ip), or nothing any more (none)
 #
 # Layout: a switch namespace holds a bridge; every host (the client included)
 # has its own namespace with one veth whose other end is a bridge port. The
@@ -48,6 +52,7 @@ wide_ns=kd-wide
 # nftables tables of ours: a quiet host's firewall, the wide host's rejects.
 firewall_table=kd_firewall
 reject_table=kd_reject
+block_table=kd_block
 slow_delay_ms=600
 subnet_prefix=198.18.0
 # Every namespace of ours matches this; `down` removes exactly these.
@@ -647,6 +652,35 @@ cmd_unreject() {
     ! rejecting || in_ns "$wide_ns" nft delete table ip "$reject_table" || die "could not remove the rejects"
 }
 
+# A host's blocks live in a table of their own, beside a quiet host's firewall.
+cmd_block() { # address nbstat|ip|none
+    require_root
+    local i ns rule
+    i=$(index_of "$1") || return 1
+    [ "${roles[$i]}" != silent ] && [ "${roles[$i]}" != client ] && [ "${roles[$i]}" != wide ] ||
+        die "$1 is no host to block"
+    case $2 in
+    nbstat) rule="udp dport 137 drop" ;;
+    ip) rule="meta nfproto ipv4 drop" ;;
+    none) rule= ;;
+    *) die "block takes nbstat, ip or none" ;;
+    esac
+    command -v nft >/dev/null || die "nft (package nftables) is missing"
+    ns=$(ns_of "${roles[$i]}" "$1")
+    if in_ns "$ns" nft list table inet "$block_table" >/dev/null 2>&1; then
+        in_ns "$ns" nft delete table inet "$block_table" || die "could not remove the block of $1"
+    fi
+    [ -n "$rule" ] || return 0
+    in_ns "$ns" nft -f - <<EOF || die "could not block $1"
+table inet $block_table {
+    chain input {
+        type filter hook input priority filter; policy accept;
+        $rule
+    }
+}
+EOF
+}
+
 # One change of the LAN at a time, also between separate callers; a caller
 # that already holds the lock (run-in-testlan.sh) says so in KD_TESTLAN_LOCKED.
 with_lock() {
@@ -682,13 +716,18 @@ rename)
     read_conf
     with_lock cmd_rename "$2" "$3"
     ;;
+block)
+    [ $# -eq 3 ] || die "usage: $0 block ADDRESS nbstat|ip|none"
+    read_conf
+    with_lock cmd_block "$2" "$3"
+    ;;
 reject | unreject)
     [ $# -eq 1 ] || die "usage: $0 $1"
     read_conf
     with_lock "cmd_$1"
     ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|rename ADDRESS NAME|reject|unreject" >&2
+    echo "usage: $0 up|down|status|unplug ADDRESS|rename ADDRESS NAME|reject|unreject|block ADDRESS nbstat|ip|none" >&2
     exit 2
     ;;
 esac

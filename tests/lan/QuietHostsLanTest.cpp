@@ -6,6 +6,7 @@
 #include "platform/IcmpEcho.h"
 #include "platform/NodeStatusPacket.h"
 #include "tests/lan/LanTest.h"
+#include "tests/support/JsonLinesValidator.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/lan/TestLanTruth.h"
 #include "tests/lan/WideLan.h"
@@ -192,6 +193,7 @@ TEST_F(QuietHostsLanTest, TheDefaultScanFindsEveryQuietHostAndSaysHow) {
 
     const ScanRun run = RunScan({"--format", "json", kQuietRange});
     ASSERT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(JsonLinesValidator::VopalScanProblems(run.output), "");
     const JsonScan scan = ParseRows(run.output);
     EXPECT_TRUE(scan.problems.empty()) << ::testing::PrintToString(scan.problems);
 

@@ -5,6 +5,7 @@
 #include "tests/lan/LanTest.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/lan/TestLanTruth.h"
+#include "tests/support/JsonLinesValidator.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -222,6 +223,57 @@ TEST_F(ScanLanTest, ScansAreRecordedInTheInventoryWhenADatabaseIsGiven) {
         lan().WithRole(Role::Nmbd).size() + lan().WithRole(Role::PingOnly).size();
     EXPECT_EQ(opened.store->ScanCount(), 2);
     EXPECT_EQ(opened.store->SightingCount(), 2 * answering);
+}
+
+// A host is not new or gone because one answer was lost: with node status
+// blocked at one host and everything but ARP at another, for two scans, the
+// default scan still finds both as the hosts they were (their MACs from the
+// neighbour table), and neither is told changed, before or after.
+TEST_F(ScanLanTest, HostsThatAnswerLessAreStillTheHostsTheyWere) {
+    TempDir dir;
+    const std::string database = dir.file("inventory.sqlite");
+    const std::vector<TestLanHost> nmbd = lan().WithRole(Role::Nmbd);
+    ASSERT_GE(nmbd.size(), 4u);
+    const TestLanHost& noNames = nmbd[2];
+    const TestLanHost& arpOnly = nmbd[3];
+    auto scan = [&] { return RunScan({"--db", database, "--changes", "--format", "json", kRange}); };
+    // The line of `type` ("row" or "change") about the host, if any.
+    auto lineOf = [](const ScanRun& run, const char* type, const TestLanHost& host) {
+        std::size_t at = 0;
+        while (at < run.output.size()) {
+            const std::size_t end = std::min(run.output.find('\n', at), run.output.size());
+            const std::string line = run.output.substr(at, end - at);
+            if (line.find(std::string("\"type\":\"") + type + "\"") != std::string::npos &&
+                line.find("\"address\":\"" + host.address + "\"") != std::string::npos)
+                return line;
+            at = end + 1;
+        }
+        return std::string();
+    };
+    const ScanRun first = scan();
+    ASSERT_EQ(first.exitCode, 3) << first.errors; // every host is new
+    ASSERT_EQ(ChangeLan("block " + noNames.address + " nbstat"), 0);
+    ASSERT_EQ(ChangeLan("block " + arpOnly.address + " ip"), 0);
+    std::vector<ScanRun> runs;
+    for (int i = 0; i < 2; ++i)
+        runs.push_back(scan());
+    ASSERT_EQ(ChangeLan("block " + noNames.address + " none"), 0);
+    ASSERT_EQ(ChangeLan("block " + arpOnly.address + " none"), 0);
+    runs.push_back(scan());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE("scan " + std::to_string(i + 2));
+        const ScanRun& run = runs[i];
+        EXPECT_EQ(run.exitCode, 0) << run.output << run.errors;
+        EXPECT_EQ(JsonLinesValidator::VopalScanProblems(run.output), "");
+        // Both are there, with the MAC that identifies them, and unchanged.
+        for (const TestLanHost* host : {&noNames, &arpOnly}) {
+            SCOPED_TRACE(host->address);
+            const std::string row = lineOf(run, "row", *host);
+            EXPECT_NE(row.find("\"mac\":\"" + host->MacHex() + "\""), std::string::npos) << run.output;
+            EXPECT_NE(row.find("\"present\":true"), std::string::npos) << run.output;
+            EXPECT_EQ(lineOf(run, "change", *host), "");
+        }
+    }
 }
 
 // Between scans one host is renamed and another leaves the LAN: the next scan
