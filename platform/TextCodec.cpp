@@ -5,7 +5,8 @@
 
 namespace {
 
-// An iconv descriptor for one call; descriptors are not shared between threads.
+// An iconv descriptor; descriptors are not shared between threads, so each
+// thread keeps one per direction (Cached) instead of opening one per call.
 class Converter {
 public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
@@ -43,9 +44,27 @@ public:
         }
     }
 
+    // Back to the initial state, as after opening.
+    void reset() {
+        if (ok())
+            iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    }
+
 private:
     iconv_t m_cd;
 };
+
+Converter& ToUtf8() {
+    thread_local Converter converter("UTF-8", "CP932");
+    converter.reset();
+    return converter;
+}
+
+Converter& ToCp932() {
+    thread_local Converter converter("CP932", "UTF-8");
+    converter.reset();
+    return converter;
+}
 
 // Length of the UTF-8 sequence that starts with `lead`, 1 for a stray byte.
 size_t Utf8SequenceLength(unsigned char lead) {
@@ -65,7 +84,7 @@ size_t Utf8SequenceLength(unsigned char lead) {
 std::string Cp932ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    Converter conv("UTF-8", "CP932");
+    Converter& conv = ToUtf8();
     if (!conv.ok()) {
         // No CP932 converter: keep plain ASCII, replace the rest.
         for (unsigned char c : bytes)
@@ -89,7 +108,7 @@ std::string Cp932ToUtf8(std::string_view bytes) {
 bool Utf8ToCp932(std::string_view text, std::string& out) {
     out.clear();
     out.reserve(text.size());
-    Converter conv("CP932", "UTF-8");
+    Converter& conv = ToCp932();
     bool exact = true;
     if (!conv.ok()) {
         for (unsigned char c : text) {
@@ -127,6 +146,10 @@ std::size_t Cp932Length(std::string_view text) {
 }
 
 std::string TruncateToCp932Bytes(std::string_view text, std::size_t maxBytes) {
+    // No character takes more bytes in CP932 than in UTF-8 (an unconvertible
+    // one becomes a single '?'): a text that fits as UTF-8 fits, unconverted.
+    if (text.size() <= maxBytes)
+        return std::string(text);
     std::string bytes;
     Utf8ToCp932(text, bytes);
     if (bytes.size() <= maxBytes)
