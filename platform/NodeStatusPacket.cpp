@@ -253,6 +253,29 @@ NodeStatusVerdict DecodeNodeStatusReply(const unsigned char* datagram, std::size
     return verdict;
 }
 
+NodeStatusVerdict DecodeNodeStatusAnswer(const unsigned char* datagram, std::size_t length,
+                                         std::uint16_t expectedId, NodeStatusAnswer& out) {
+    NodeStatusVerdict verdict;
+    Answer answer;
+    verdict.check = CheckReply(datagram, length, expectedId, answer);
+    if (!verdict.accepted())
+        return verdict;
+    verdict.namesInReply = verdict.namesStored = answer.names;
+    out = NodeStatusAnswer{};
+    const unsigned char* entries = datagram + answer.rdata + 1;
+    const std::size_t afterNames = 1 + kNameBufferSize * answer.names;
+    if (answer.rdlength - afterNames >= out.unitId.size())
+        std::memcpy(out.unitId.data(), datagram + answer.rdata + afterNames, out.unitId.size());
+    for (unsigned i = 0; i < answer.names; ++i) {
+        const unsigned char* entry = entries + i * kNameBufferSize;
+        NodeStatusAnswer::Name name;
+        std::memcpy(name.bytes.data(), entry, NCBNAMSZ);
+        name.flags = NameFlagsFromReply(Read16(entry + NCBNAMSZ));
+        out.names.push_back(name);
+    }
+    return verdict;
+}
+
 const char* NodeStatusReplyCheckName(NodeStatusReplyCheck check) {
     switch (check) {
     case NodeStatusReplyCheck::Accepted:

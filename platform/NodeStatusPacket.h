@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 constexpr std::size_t kNodeStatusRequestSize = 50;
 constexpr std::size_t kAdapterStatusSize = sizeof(ADAPTER_STATUS); // 60
@@ -58,6 +59,23 @@ struct NodeStatusVerdict {
 NodeStatusVerdict DecodeNodeStatusReply(const unsigned char* datagram, std::size_t length,
                                         std::uint16_t expectedId, unsigned char* buffer,
                                         std::size_t bufferLength);
+
+// A valid answer read straight from the datagram, for a caller that needs no
+// NetBIOS layout: the unit id (zeros when the reply has none) and each name's
+// 16 bytes with its NAME_BUFFER name_flags.
+struct NodeStatusAnswer {
+    struct Name {
+        std::array<unsigned char, 16> bytes{};
+        UCHAR flags = 0;
+    };
+    std::array<unsigned char, 6> unitId{};
+    std::vector<Name> names;
+};
+
+// The same checks as DecodeNodeStatusReply; `answer` is filled when the
+// verdict is accepted (retcode NRC_GOODRET; namesStored = every name).
+NodeStatusVerdict DecodeNodeStatusAnswer(const unsigned char* datagram, std::size_t length,
+                                         std::uint16_t expectedId, NodeStatusAnswer& answer);
 
 // The NAME_BUFFER name_flags for the 16-bit NAME_FLAGS of a reply entry.
 UCHAR NameFlagsFromReply(std::uint16_t replyFlags);

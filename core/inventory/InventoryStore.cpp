@@ -210,7 +210,8 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
     for (const HostRecord& row : scan.rows) {
         identities.push_back(IdentityOf(row));
         current.sightings.push_back(SightingOf(
-            AddressFromText(row.cells[HostRecord::kAddress]), identities.back().key,
+            row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
+            identities.back().key,
             row.cells[HostRecord::kMac], row.cells[HostRecord::kComputer],
             row.cells[HostRecord::kDomain]));
     }

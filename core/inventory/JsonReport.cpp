@@ -30,7 +30,11 @@ Json Header(const char* type) {
 
 void AddRowFields(Json& line, const HostRecord& row, bool present) {
     const auto& cells = row.cells;
-    line["address"] = PlainText(cells[HostRecord::kAddress]);
+    // A scan's row has its value; a row read back from the inventory has its
+    // cells only.
+    const bool typed = row.address != 0;
+    line["address"] =
+        typed ? HostRecord::FormatAddress(row.address) : PlainText(cells[HostRecord::kAddress]);
     line["present"] = present;
     Json reasons = Json::array();
     for (const auto& [bit, key] :
@@ -42,12 +46,15 @@ void AddRowFields(Json& line, const HostRecord& row, bool present) {
     line["reasons"] = std::move(reasons);
     line["name"] = TextOrNull(cells[HostRecord::kComputer]);
     line["workgroup"] = TextOrNull(cells[HostRecord::kDomain]);
-    const std::string mac = CanonicalMac(cells[HostRecord::kMac]);
+    const std::string mac = typed ? (row.hasMac ? HostRecord::FormatMac(row.mac.data()) : "")
+                                  : CanonicalMac(cells[HostRecord::kMac]);
     line["mac"] = TextOrNull(mac);
     const std::string& vendor = cells[HostRecord::kVendor];
     line["vendor"] = vendor == kUnknownVendor ? Json(nullptr) : TextOrNull(vendor);
     Json messengers = Json::array();
-    const std::string& joined = cells[HostRecord::kMessenger];
+    for (const std::string& name : row.messengers)
+        messengers.push_back(PlainText(name));
+    const std::string& joined = typed ? std::string() : cells[HostRecord::kMessenger];
     for (std::size_t start = 0; start < joined.size();) {
         std::size_t end = joined.find('/', start);
         if (end == std::string::npos)

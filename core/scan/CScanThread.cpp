@@ -11,13 +11,14 @@ CScanThread::CScanThread(const ScanOptions& options, int lana, ScanProbes& probe
     : m_options(options), m_lana(lana), m_probes(probes), m_sink(sink), m_netbiosLock(netbiosLock),
       m_stop(stop) {}
 
-void CScanThread::Run(int row, const std::string& address) {
+void CScanThread::Run(int row, std::uint32_t address, const std::string& text) {
     HostRecord record;
-    record.cells[HostRecord::kAddress] = address;
+    record.address = address;
+    record.cells[HostRecord::kAddress] = text;
 
     // An echo cut short by Stop has had no answer: the row is silent like any
     // other, so that the end of the scan and Ctrl+B treat it as such.
-    const EchoOutcome echo = m_probes.PingHost(address, m_options.pingTimeoutMs, &m_stop);
+    const EchoOutcome echo = m_probes.PingHost(text, m_options.pingTimeoutMs, &m_stop);
     const bool answered = echo == EchoOutcome::Answered;
     record.cells[HostRecord::kResponse] = answered ? HostRecord::kAnswered : HostRecord::kSilent;
     record.reasons = answered ? unsigned(HostRecord::kReasonEcho) : 0u;
@@ -27,10 +28,11 @@ void CScanThread::Run(int row, const std::string& address) {
 
     unsigned char buffer[kNodeStatusBufferSize];
     const unsigned char code =
-        m_probes.QueryNodeStatus(address, m_lana, buffer, m_netbiosLock, &m_stop);
+        m_probes.QueryNodeStatus(text, m_lana, buffer, m_netbiosLock, &m_stop);
     if (code != 0)
         return;
-    FillNodeStatusCells(record, buffer, sizeof buffer, m_options);
+    TakeNodeStatus(record, buffer, sizeof buffer);
     record.reasons |= HostRecord::kReasonNbstat;
+    MakeCells(record, m_options);
     m_sink.RowResult(row, record);
 }

@@ -5,6 +5,7 @@
 #include "core/scan/ScanRequest.h"
 
 #include <mutex>
+#include <cstdint>
 #include <string>
 
 class ScanProbes;
@@ -19,9 +20,9 @@ public:
                 std::mutex* netbiosLock, const StopSignal& stop);
 
     // Echo, then (when it was answered) the node-status query; the row's
-    // result is reported after each. A probe cut short by a stop reports no
-    // mark at all: its row has no answer either way.
-    void Run(int row, const std::string& address);
+    // result is reported after each. An echo cut short by a stop had no
+    // answer: the row is silent. `address` is `text` as a number.
+    void Run(int row, std::uint32_t address, const std::string& text);
 
 private:
     const ScanOptions& m_options;

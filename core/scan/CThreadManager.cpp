@@ -90,6 +90,7 @@ void CThreadManager::Walk(int lana) {
             // The row has no probe to answer for it: it is silent, like a
             // row whose probe was cut short.
             HostRecord silent;
+            silent.address = address;
             silent.cells[HostRecord::kAddress] = text;
             silent.cells[HostRecord::kResponse] = HostRecord::kSilent;
             m_sink.RowResult(rows, silent);
@@ -100,7 +101,7 @@ void CThreadManager::Walk(int lana) {
         }
         {
             std::lock_guard<std::mutex> guard(m_lock);
-            m_queue.push_back({rows, text});
+            m_queue.push_back({rows, address, text});
             ++m_busy;
         }
         m_workAvailable.notify_one();
@@ -144,7 +145,7 @@ void CThreadManager::WorkerLoop(int lana) {
             job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        worker.Run(job.row, job.address);
+        worker.Run(job.row, job.address, job.text);
         {
             std::lock_guard<std::mutex> guard(m_lock);
             --m_busy;

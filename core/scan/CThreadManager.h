@@ -14,6 +14,7 @@
 #include "platform/StopSignal.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -39,7 +40,8 @@ public:
 private:
     struct Job {
         int row;
-        std::string address;
+        std::uint32_t address;
+        std::string text;
     };
 
     void Run() override;

@@ -5,6 +5,7 @@
 #include "core/scan/EchoPackets.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/LinuxScanNetwork.h"
+#include "core/scan/NodeStatus.h"
 #include "core/scan/NodeStatusCells.h"
 #include "core/scan/NodeStatusQuery.h"
 #include "core/scan/ScanProbes.h"
@@ -192,20 +193,23 @@ struct FastScanEngine::Scan {
         if (host.phase == Phase::Done)
             return;
         Release(host);
+        HostRecord& record = host.record;
         const auto found = host.onLink ? neighbours.find(host.address) : neighbours.end();
         if (found != neighbours.end()) {
             const Neighbour& entry = found->second;
             if (entry.resolved && entry.hasMac)
-                host.record.reasons |= HostRecord::kReasonArp;
+                record.reasons |= HostRecord::kReasonArp;
             // A host that is there takes its MAC from its entry when node
             // status gave none (or Samba's zeros).
-            const std::string& mac = host.record.cells[HostRecord::kMac];
-            if (host.record.reasons && entry.hasMac && !IsZeroMac(entry.mac) &&
-                (mac.empty() || mac == "000000000000"))
-                FillMacCells(host.record, entry.mac, options);
+            if (record.reasons && entry.hasMac && !IsZeroMac(entry.mac) &&
+                (!record.hasMac || IsZeroMac(record.mac.data()))) {
+                record.hasMac = true;
+                std::copy_n(entry.mac, 6, record.mac.begin());
+            }
         }
-        host.record.cells[HostRecord::kResponse] =
-            host.record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
+        MakeCells(record, options);
+        record.cells[HostRecord::kResponse] =
+            record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
         host.phase = Phase::Done;
         --inFlight;
         Report(host);
@@ -358,12 +362,12 @@ struct FastScanEngine::Scan {
         }
         case Kind::NameReply: {
             Host* host = InFlight(event.address);
-            unsigned char buffer[kNodeStatusBufferSize] = {};
+            NodeStatusAnswer answer;
             const NodeStatusVerdict verdict =
                 host && !host->namesDone && event.port == namePort
-                    ? DecodeNodeStatusReply(event.bytes.data(), event.bytes.size(),
-                                            EchoPackets::TransactionId(secret, event.address),
-                                            buffer, sizeof buffer)
+                    ? DecodeNodeStatusAnswer(event.bytes.data(), event.bytes.size(),
+                                             EchoPackets::TransactionId(secret, event.address),
+                                             answer)
                     : NodeStatusVerdict{};
             if (!verdict.accepted()) {
                 ++engine.m_counts.ignored;
@@ -372,13 +376,10 @@ struct FastScanEngine::Scan {
             ++engine.m_counts.named;
             host->namesDone = true;
             Evidence(*host, HostRecord::kReasonNbstat, now);
-            // As the other engine: only a complete answer fills the row.
-            if (verdict.retcode == NRC_GOODRET) {
-                const auto entry = neighbours.find(event.address);
-                if (IsZeroMac(buffer) && entry != neighbours.end() && entry->second.hasMac)
-                    std::memcpy(buffer, entry->second.mac, 6);
-                FillNodeStatusCells(host->record, buffer, sizeof buffer, options);
-            }
+            // As the other engine: only an answer whose names all fit the
+            // NetBIOS layout fills the row.
+            if (answer.names.size() <= std::size_t(kNodeStatusMaxNames))
+                TakeNodeStatus(host->record, answer);
             if (host->phase == Phase::Probing && !host->echoDone)
                 return; // the echo may still come, for its round trip
             Finish(*host);
@@ -575,6 +576,7 @@ void FastScanEngine::Run() {
             const int row = static_cast<int>(scan.hosts.size());
             Scan::Host host;
             host.address = address;
+            host.record.address = address;
             host.record.cells[HostRecord::kAddress] = HostRecord::FormatAddress(address);
             const auto [first, added] = scan.rowOf.emplace(address, row);
             if (!added)

@@ -1,10 +1,22 @@
 #pragma once
-// One row of the result list: seven text cells, and the exact text forms the
-// scan writes into them.
+// One host as a scan found it: the typed value (its address, what showed it
+// to be there, its round trip, its name table, its MAC) and the seven text
+// cells of its row in the result list, made from that value once
+// (MakeCells, NodeStatusCells.h) in the exact text forms the list shows.
+// Rows read back from elsewhere (the inventory, the view) have the cells only.
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// One entry of a node-status name table as the host sent it.
+struct HostName {
+    std::string name;        // the 15 name bytes (CP932), blanks kept
+    unsigned char suffix = 0; // byte 16
+    unsigned char flags = 0;  // name_flags: GROUP_NAME and the registration state
+    bool operator==(const HostName&) const = default;
+};
 
 struct HostRecord {
     static constexpr int kColumnCount = 7;
@@ -38,9 +50,18 @@ struct HostRecord {
         kReasonPortUnreachable = 1u << 3, // it refused the node-status query itself
     };
 
+    // The value.
+    std::uint32_t address = 0; // host byte order; 0: a row with its cells only
+    unsigned reasons = 0;      // Reason bits; none for a silent host
+    int rttMs = -1;            // to the host's first answer of its own; -1: none
+    bool nodeStatus = false;   // `names` (and the MAC) come from a complete answer
+    std::vector<HostName> names;
+    bool hasMac = false;
+    std::array<unsigned char, 6> mac{};
+
+    // Made from the value.
     std::array<std::string, kColumnCount> cells;
-    unsigned reasons = 0; // Reason bits; none for a silent host
-    int rttMs = -1;       // the echo's round trip, or the first answer's; -1: none
+    std::vector<std::string> messengers; // the messenger names of cell 6, one by one
 
     bool operator==(const HostRecord&) const = default;
 };

@@ -58,5 +58,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Check(buffer[i] == 0);
         }
     }
+
+    // Read straight from the datagram, an answer says what the layout says:
+    // the same verdict, unit id, names and flags.
+    NodeStatusAnswer answer;
+    const NodeStatusVerdict direct = DecodeNodeStatusAnswer(size ? data : nullptr, size, ownId, answer);
+    std::memset(buffer, kMark, sizeof buffer);
+    const NodeStatusVerdict laid =
+        DecodeNodeStatusReply(size ? data : nullptr, size, ownId, buffer, kLargest);
+    Check(direct.check == laid.check);
+    if (direct.accepted()) {
+        Check(answer.names.size() == laid.namesStored && laid.retcode == NRC_GOODRET);
+        Check(std::memcmp(answer.unitId.data(), buffer, 6) == 0);
+        for (std::size_t i = 0; i < answer.names.size(); ++i) {
+            NAME_BUFFER name;
+            std::memcpy(&name, buffer + 60 + 18 * i, sizeof name);
+            Check(std::memcmp(name.name, answer.names[i].bytes.data(), 16) == 0);
+            Check(name.name_flags == answer.names[i].flags);
+        }
+    }
     return 0;
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -146,6 +148,42 @@ TEST(NodeStatusPacket, StatisticsBlockIsOptionalBeyondWhatRdlengthCovers) {
         EXPECT_EQ(d.status().max_sess_pkt_size, statistics == 46 ? 0x05DC : 0);
         EXPECT_EQ(d.name15(5), "WORKGROUP      ");
     }
+}
+
+// Read straight from the datagram, an answer holds what the layout holds:
+// the unit id (only when all six bytes came), every name and its flags.
+TEST(NodeStatusPacket, TheAnswerReadDirectlyMatchesTheLayout) {
+    const std::vector<std::function<void(Builder&)>> changes = {
+        [](Builder&) {},
+        [](Builder& r) { r.statisticsLength = 5; },
+        [](Builder& r) { r.statisticsLength = 0; },
+        [](Builder& r) { r.names.clear(); },
+        [](Builder& r) { r.names.resize(30, r.names.front()); },
+        [](Builder& r) { r.names[1].flags = 0x8000 | 0x1000; },
+    };
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::vector<unsigned char> bytes = Builder::WorkstationBytes(7, changes[i]);
+        NodeStatusAnswer answer;
+        const NodeStatusVerdict direct = DecodeNodeStatusAnswer(bytes.data(), bytes.size(), 7, answer);
+        const Decoded laid = Decode(bytes, 7);
+        ASSERT_TRUE(direct.accepted());
+        ASSERT_EQ(answer.names.size(), laid.verdict.namesStored);
+        EXPECT_EQ(0, std::memcmp(answer.unitId.data(), laid.status().adapter_address, 6));
+        for (std::size_t n = 0; n < answer.names.size(); ++n) {
+            NAME_BUFFER name;
+            std::memcpy(&name, laid.buffer.data() + 60 + 18 * n, sizeof name);
+            EXPECT_EQ(0, std::memcmp(name.name, answer.names[n].bytes.data(), 16)) << n;
+            EXPECT_EQ(name.name_flags, answer.names[n].flags) << n;
+        }
+    }
+    // What the layout refuses, the direct reading refuses the same way.
+    NodeStatusAnswer answer;
+    const std::vector<unsigned char> bytes = Builder::WorkstationBytes(7);
+    EXPECT_EQ(DecodeNodeStatusAnswer(bytes.data(), bytes.size(), 8, answer).check,
+              NodeStatusReplyCheck::WrongTransaction);
+    EXPECT_EQ(DecodeNodeStatusAnswer(bytes.data(), 40, 7, answer).check,
+              NodeStatusReplyCheck::Truncated);
 }
 
 TEST(NodeStatusPacket, HeaderRecordAndNameChecksDecideTheVerdict) {

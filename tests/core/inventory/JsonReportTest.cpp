@@ -3,6 +3,7 @@
 // in docs/ by a real validator.
 
 #include "core/inventory/JsonReport.h"
+#include "core/scan/NodeStatusCells.h"
 #include "tests/support/JsonLinesValidator.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,52 @@ Json Parsed(const std::string& line) {
 }
 
 const std::string kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+
+// A scan's row as the engines make it: the cells from the name table once,
+// and the JSON from the value, so a messenger name holding '/' stays one
+// name and the address and MAC come from their numbers.
+TEST(JsonReport, AScansRowIsWrittenFromItsValueNotFromItsCells) {
+    const auto entry = [](const std::string& name, unsigned char suffix, bool group) {
+        HostName n;
+        n.name = name + std::string(15 - name.size(), ' ');
+        n.suffix = suffix;
+        n.flags = static_cast<unsigned char>((group ? 0x80 : 0) | 0x04);
+        return n;
+    };
+    const struct {
+        bool ignoreWorkstation;
+        const char* cells;      // computer|domain|MAC|messengers
+        const char* messengers; // the JSON array
+    } cases[] = {
+        {false, "PC01|WG|00000C010203|PC01/A/B/C", R"(["PC01","A/B","C"])"},
+        {true, "PC01|WG|00000C010203|A/B/C", R"(["A/B","C"])"},
+    };
+    for (const auto& c : cases) {
+        HostRecord row;
+        row.address = 0xC6120007; // 198.18.0.7
+        row.cells[HostRecord::kResponse] = HostRecord::kAnswered;
+        row.reasons = HostRecord::kReasonEcho | HostRecord::kReasonNbstat;
+        row.rttMs = 1;
+        row.nodeStatus = row.hasMac = true;
+        row.mac = {0x00, 0x00, 0x0C, 0x01, 0x02, 0x03};
+        row.names = {entry("IS~PC01", 0x00, false), entry("PC01", 0x00, false),
+                     entry("WG", 0x00, true), entry("PC01", 0x03, false),
+                     entry("A/B", 0x03, false), entry("C", 0x03, false)};
+        ScanOptions options;
+        options.ignoreWorkstation = c.ignoreWorkstation;
+        MakeCells(row, options);
+        EXPECT_EQ(row.cells[HostRecord::kAddress], "198.18.0.7");
+        EXPECT_EQ(row.cells[2] + "|" + row.cells[3] + "|" + row.cells[4] + "|" + row.cells[6],
+                  c.cells);
+        const std::string line = RowJsonLine(row);
+        EXPECT_EQ(JsonLinesValidator::VopalScanProblems(line), "");
+        const Json parsed = Parsed(line);
+        EXPECT_EQ(parsed["messengers"], Json::parse(c.messengers));
+        EXPECT_EQ(parsed["address"], "198.18.0.7");
+        EXPECT_EQ(parsed["mac"], "00000C010203");
+        EXPECT_EQ(parsed["name"], "PC01");
+    }
+}
 
 TEST(JsonReport, RowsCarryTheValuesWithHostileNamesAsPlainText) {
     using R = HostRecord;
