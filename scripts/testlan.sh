@@ -8,8 +8,9 @@
 #   testlan.sh unplug ADDRESS       take a host off the LAN (its link goes down)
 #   testlan.sh rename ADDRESS NAME  restart an nmbd host under another name and
 #                                   wait until it answers with it
-#   testlan.sh reject     the wide host answers for every odd /24 of its prefix
-#                         (third octet odd) with ICMP errors from its own
+#   testlan.sh reject     the wide host answers for every odd address (last
+#                         octet odd) of every odd /24 of its prefix (third
+#                         octet odd) with ICMP errors from its own
 #                         address, as a router does for hosts that are gone:
 #                         echo requests get host unreachable, UDP 137 port
 #                         unreachable. The even /24s answer as before.
@@ -640,8 +641,8 @@ table ip $reject_table {
     }
     chain prerouting {
         type filter hook prerouting priority raw; policy accept;
-        ip daddr @gone icmp type echo-request reject with icmp type host-unreachable
-        ip daddr @gone udp dport 137 reject with icmp type port-unreachable
+        ip daddr @gone ip daddr & 0.0.0.1 == 0.0.0.1 icmp type echo-request reject with icmp type host-unreachable
+        ip daddr @gone ip daddr & 0.0.0.1 == 0.0.0.1 udp dport 137 reject with icmp type port-unreachable
     }
 }
 EOF

@@ -230,7 +230,7 @@ const TestLanHost* TestLan::Find(const std::string& address) const {
 
 bool TestLan::Rejected(std::uint32_t address) const {
     const TestLanHost* host = wide();
-    return host && host->routed.Contains(address) && ((address >> 8) & 1u) != 0;
+    return host && host->routed.Contains(address) && ((address >> 8) & 1u) != 0 && (address & 1u) != 0;
 }
 
 bool TestLan::InClientNamespace() const {

@@ -80,8 +80,9 @@ public:
     // With `testlan.sh reject`: whether the wide host answers echo requests
     // and node-status queries for `address` with ICMP errors from its own
     // address instead (host unreachable, port unreachable). That is every
-    // address of an odd /24 (third octet odd) of the routed prefix; such an
-    // address must come out as if nobody held it.
+    // odd address (last octet odd) of an odd /24 (third octet odd) of the
+    // routed prefix, so that errors and answers alternate; such an address
+    // must come out as if nobody held it.
     bool Rejected(std::uint32_t address) const;
 
     // True when this process runs where the client's address is configured,
