@@ -21,7 +21,7 @@ std::string JsonLinesValidator::Problems(std::string_view lines, const std::stri
     TempDir dir;
     const std::string input = dir.file("lines.jsonl");
     TempDir::WriteFile(input, std::string(lines));
-    const std::string command = "python3 " + ShellQuoted(KD_JSON_LINES_VALIDATOR) + " " +
+    const std::string command = ShellQuoted(KD_SYSTEM_PYTHON3) + " " + ShellQuoted(KD_JSON_LINES_VALIDATOR) + " " +
                                 ShellQuoted(schemaPath) + " " + ShellQuoted(input) + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
