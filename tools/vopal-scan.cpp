@@ -69,8 +69,10 @@ const char* const kUsage =
     "                       neighbour (ARP) entry resolves. threads: a thread per\n"
     "                       probe, ○ for an answered echo, as the window scans by\n"
     "                       default\n"
-    "  --rate N             fast engine: echo requests per second (1..1000000,\n"
-    "                       default 2000)\n"
+    "  --rate N             fast engine: send N probes per second (1..1000000);\n"
+    "                       without it the rate starts at 2000, doubles while\n"
+    "                       the network keeps up and halves on signs of loss\n"
+    "  --max-rate N         fast engine: never more than N probes per second\n"
     "  --threads N          threads engine: at most N + 1 workers at once (0..1000)\n"
     "  --timeout MS         echo time-out in milliseconds (1..600000); without it the\n"
     "                       fast engine learns its wait from the round trips and\n"
@@ -110,6 +112,7 @@ struct Options {
     bool hasList = false;
     int threads = -1;
     int rate = -1;
+    int maxRate = -1;
     bool threadEngine = false;
     int timeout = -1;
     bool keepSilent = false;
@@ -166,6 +169,9 @@ int ParseArguments(int argc, char** argv, Options& options) {
         } else if (arg == "--rate") {
             if (!ParseNumber(value("--rate"), 1, 1000000, options.rate))
                 return UsageError("--rate needs echo requests per second from 1 to 1000000");
+        } else if (arg == "--max-rate") {
+            if (!ParseNumber(value("--max-rate"), 1, 1000000, options.maxRate))
+                return UsageError("--max-rate needs probes per second from 1 to 1000000");
         } else if (arg == "--threads") {
             if (!ParseNumber(value("--threads"), 0, 1000, options.threads))
                 return UsageError("--threads needs a number from 0 to 1000");
@@ -418,6 +424,8 @@ int main(int argc, char** argv) {
     request.options.fastScan = !options.threadEngine;
     if (options.rate > 0)
         request.options.rate = options.rate;
+    if (options.maxRate > 0)
+        request.options.maxRate = options.maxRate;
     if (options.threads >= 0)
         request.options.maxThread = options.threads;
     if (options.timeout >= 0)
@@ -482,10 +490,14 @@ int main(int argc, char** argv) {
         const unsigned sent = sink.Drawn();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const double rate = seconds > 0 ? sent / seconds : 0;
-        // The addresses left at today's rate, then the last echo's wait.
-        const double left = (rate > 0 ? (total - sent) / rate : 0) +
-                            (sent < total ? scanOptions.pingTimeoutMs / 1000.0 : 0);
+        // The engine's own pace when it has one (the event-driven engine),
+        // else what went out so far.
+        const double rate = sink.Rate() > 0 ? sink.Rate() : seconds > 0 ? sent / seconds : 0;
+        // The addresses left at that rate, then the last probe's wait.
+        const double wait = scanOptions.adaptiveWait && scanOptions.fastScan
+                                ? 1.0
+                                : scanOptions.pingTimeoutMs / 1000.0;
+        const double left = (rate > 0 ? (total - sent) / rate : 0) + (sent < total ? wait : 0);
         std::fprintf(stderr, "\rsent %u/%.0f  answered %d  names %d  %.0f/s  left %.0f s%s   ",
                      sent, total, answered, named, rate, std::max(0.0, left),
                      g_interrupts.load() ? "  (stopping)" : "");

@@ -6,7 +6,9 @@
 
 std::string ScanOptionsText(const ScanOptions& o) {
     return std::string("engine=") + (o.fastScan ? "fast" : "threads") +
-           " rate=" + std::to_string(o.rate) + " threads=" + std::to_string(o.maxThread) +
+           " rate=" + (o.rate > 0 ? std::to_string(o.rate) : std::string("adaptive")) +
+           (o.maxRate > 0 ? " max-rate=" + std::to_string(o.maxRate) : std::string()) +
+           " threads=" + std::to_string(o.maxThread) +
            " timeout=" + std::to_string(o.pingTimeoutMs) +
            " safe-mode=" + (o.safeMode ? "1" : "0") + " keep-silent=" + (o.keepSilent ? "1" : "0");
 }

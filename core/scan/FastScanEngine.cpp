@@ -8,6 +8,7 @@
 #include "core/scan/NodeStatus.h"
 #include "core/scan/NodeStatusCells.h"
 #include "core/scan/NodeStatusQuery.h"
+#include "core/scan/RateController.h"
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
 #include "core/settings/RunLog.h"
@@ -147,10 +148,14 @@ struct FastScanEngine::Scan {
     int inFlight = 0;
     double tokens = 1;
     Clock::time_point tokensAt = Clock::now();
+    RateController pace;
+    double reportedRate = 0;
 
-    Scan(FastScanEngine& e, ScanNetwork& n) : engine(e), network(n), options(e.m_request.options) {}
+    Scan(FastScanEngine& e, ScanNetwork& n)
+        : engine(e), network(n), options(e.m_request.options),
+          pace(options.rate, options.maxRate, Clock::now()) {}
 
-    double Rate() const { return std::max(1, options.rate); }
+    double Rate() const { return std::max(1.0, pace.Rate()); }
     double Burst() const { return std::max(1.0, Rate() / 200.0); }
     int Tries() const { return options.adaptiveWait ? 2 : 1; }
     Milliseconds Wait() const {
@@ -166,6 +171,11 @@ struct FastScanEngine::Scan {
         const double seconds = std::chrono::duration<double>(now - tokensAt).count();
         tokens = std::min(Burst(), tokens + seconds * Rate());
         tokensAt = now;
+        pace.Tick(now);
+        if (pace.Rate() != reportedRate) {
+            reportedRate = pace.Rate();
+            engine.m_sink.SendRate(reportedRate);
+        }
     }
 
     int RowOf(const Host& host) const { return static_cast<int>(&host - hosts.data()); }
@@ -221,8 +231,10 @@ struct FastScanEngine::Scan {
             host.record.rttMs = static_cast<int>(std::lround(ms));
             // Only an echo that answers the one probe sent is a clean sample:
             // a host may take its time to answer node status.
-            if (host.tries == 1 && reason == HostRecord::kReasonEcho)
+            if (host.tries == 1 && reason == HostRecord::kReasonEcho) {
                 roundTrips.Add(ms);
+                pace.RoundTrip(ms, now);
+            }
         }
         host.record.reasons |= reason;
         // A host that answered holds its neighbour entry no longer.
@@ -231,6 +243,7 @@ struct FastScanEngine::Scan {
 
     void Backoff(Clock::time_point now) {
         ++engine.m_counts.sendRetries;
+        pace.Loss(now);
         backoffMs = std::clamp(backoffMs * 2, 1, kMaxBackoffMs);
         backoffUntil = now + Milliseconds(backoffMs);
     }
@@ -273,6 +286,7 @@ struct FastScanEngine::Scan {
             }
         }
         backoffMs = 0;
+        pace.Sent();
         if (p.probe) {
             if (host.tries++ == 0)
                 host.firstSent = now;
@@ -404,6 +418,7 @@ struct FastScanEngine::Scan {
             return;
         case Kind::Dropped:
             engine.m_counts.kernelDrops += event.count;
+            pace.Loss(now);
             return;
         }
     }

@@ -19,6 +19,7 @@ public:
     void RowAdded(int row, const std::string& address) override;
     void RowResult(int row, const HostRecord& record) override;
     void Progress(unsigned addressesDrawn) override { m_drawn = addressesDrawn; }
+    void SendRate(double perSecond) override { m_rate = perSecond; }
     void Finished(const ScanSummary& summary) override;
 
     // Called on the scan's thread right after Finished has been applied.
@@ -31,12 +32,14 @@ public:
 
     int Lana() const { return m_lana; }
     unsigned Drawn() const { return m_drawn; }
+    double Rate() const { return m_rate; }
 
     MemoryResultList rows;
 
 private:
     std::atomic<int> m_lana{-1};
     std::atomic<unsigned> m_drawn{0};
+    std::atomic<double> m_rate{0};
     std::function<void()> m_onFinished;
     std::mutex m_lock;
     std::condition_variable m_ended;

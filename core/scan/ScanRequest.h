@@ -18,7 +18,11 @@ struct ScanOptions {
     bool ignoreWorkstation = false; // leave the host's own name out of the messenger names
     bool keepSilent = false;        // rows without an answer stay after the scan
     bool fastScan = false;          // the event-driven engine instead of a thread per probe
-    int rate = 2000;                // the event-driven engine's echo requests per second
+    // The event-driven engine's sends per second: this many when above 0,
+    // else learnt as it goes (RateController), never above maxRate when
+    // that is above 0.
+    int rate = 0;
+    int maxRate = 0;
     // The event-driven engine learns its wait from the round trips it sees
     // (vopal-scan without --timeout) instead of waiting pingTimeoutMs.
     bool adaptiveWait = false;

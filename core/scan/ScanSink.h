@@ -36,6 +36,9 @@ public:
     virtual void RowResult(int row, const HostRecord& record) = 0;
     // Addresses taken so far, for a progress display.
     virtual void Progress(unsigned /*addressesDrawn*/) {}
+    // The sends per second the engine paces itself to now (the event-driven
+    // engine, whenever it changes).
+    virtual void SendRate(double /*perSecond*/) {}
     // The scan has ended; the receiver removes the silent rows unless they
     // are kept.
     virtual void Finished(const ScanSummary& summary) = 0;

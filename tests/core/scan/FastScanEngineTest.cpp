@@ -6,6 +6,7 @@
 #include "core/scan/EchoPackets.h"
 #include "core/scan/FastScanEngine.h"
 #include "core/scan/MemoryScanSink.h"
+#include "core/scan/RateController.h"
 #include "core/scan/ScanProbes.h"
 #include "core/settings/RunLog.h"
 #include "platform/IcmpEcho.h"
@@ -193,6 +194,15 @@ public:
         }
         MemoryScanSink::RowResult(row, record);
     }
+    void SendRate(double perSecond) override {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            lowestRate = lowestRate == 0 ? perSecond : std::min(lowestRate, perSecond);
+            highestRate = std::max(highestRate, perSecond);
+        }
+        MemoryScanSink::SendRate(perSecond);
+    }
+    double lowestRate = 0, highestRate = 0; // of the rates reported
     HostRecord RecordOf(int row) {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_records[row];
@@ -428,6 +438,36 @@ TEST_F(FastScanEngineTest, SendsRefusedForWantOfBufferWaitAndAreNeverDropped) {
     EXPECT_LT(refusedAt.size(), 300u) << "refused sends were retried without a pause";
     EXPECT_TRUE(sink.Summary().stopped);
     EXPECT_LT(Clock::now() - started, 5s);
+}
+
+// The engine paces itself by the controller: a given rate is kept, else the
+// rate rises on a clean network and falls when sends are refused.
+TEST_F(FastScanEngineTest, TheRateRisesOnACleanNetworkFallsOnRefusalsAndAFixedOneStays) {
+    const struct {
+        int rate;
+        int refused; // echo sends refused for want of buffer, at the start
+        bool rises;
+    } cases[] = {{7000, 0, false}, {0, 0, true}, {0, 40, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " refused " + std::to_string(c.refused));
+        sink.rows.DeleteAllItems();
+        sink.lowestRate = sink.highestRate = 0;
+        network = ScriptedNetwork();
+        network.refuseEchoSends = c.refused;
+        for (int i = 1; i <= 250; ++i)
+            network.hosts[Ip(i)] = {true, false, 1};
+        options.rate = c.rate;
+        Scan(250);
+        if (c.rate > 0) {
+            EXPECT_EQ(sink.lowestRate, c.rate);
+            EXPECT_EQ(sink.highestRate, c.rate);
+        } else if (c.rises) {
+            EXPECT_EQ(sink.lowestRate, RateController::kStartRate);
+            EXPECT_GT(sink.highestRate, RateController::kStartRate);
+        } else {
+            EXPECT_LT(sink.lowestRate, RateController::kStartRate);
+        }
+    }
 }
 
 // Silent on-link addresses each hold a neighbour entry until they fail: never

@@ -1,0 +1,54 @@
+#include "core/scan/RateController.h"
+
+#include <algorithm>
+
+namespace {
+
+// A round trip this much above the best one seen means queues are filling.
+bool Inflated(double rtt, double best) {
+    return best >= 0 && rtt > 2 * best + 20;
+}
+
+} // namespace
+
+RateController::RateController(double fixedRate, double maxRate, Clock::time_point now)
+    : m_adaptive(fixedRate <= 0), m_rate(fixedRate > 0 ? fixedRate : kStartRate),
+      m_max(maxRate > 0 ? maxRate : kCeiling), m_intervalStart(now),
+      m_lastDecrease(now - std::chrono::milliseconds(kIntervalMs)) {
+    if (m_adaptive)
+        m_rate = std::min(m_rate, m_max);
+}
+
+void RateController::Loss(Clock::time_point now) {
+    if (!m_adaptive)
+        return;
+    m_lossInInterval = true;
+    // One halving per round of sends in flight: the losses of one burst are
+    // one event.
+    if (now - m_lastDecrease < std::chrono::milliseconds(kIntervalMs))
+        return;
+    m_lastDecrease = now;
+    m_slowStart = false;
+    m_rate = std::max(kLeastRate, m_rate / 2);
+}
+
+void RateController::RoundTrip(double ms, Clock::time_point now) {
+    if (!m_adaptive || ms < 0)
+        return;
+    if (m_bestRtt < 0 || ms < m_bestRtt)
+        m_bestRtt = ms;
+    if (Inflated(ms, m_bestRtt))
+        Loss(now);
+}
+
+void RateController::Tick(Clock::time_point now) {
+    if (!m_adaptive || now - m_intervalStart < std::chrono::milliseconds(kIntervalMs))
+        return;
+    if (m_sentInInterval && !m_lossInInterval) {
+        m_rate = m_slowStart ? m_rate * 2 : m_rate + m_rate / 8;
+        m_rate = std::min(m_rate, m_max);
+    }
+    m_intervalStart = now;
+    m_lossInInterval = false;
+    m_sentInInterval = false;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// How fast the event-driven engine sends, in the spirit of TCP's congestion
+// control: a fixed rate when the user gave one; otherwise it starts
+// moderately, doubles each interval while the network keeps up (slow start),
+// and on a sign of loss halves and from then on grows by an eighth per clean
+// interval. Signs of loss: sends refused for want of buffer, datagrams the
+// kernel dropped, and round trips rising well above the best one seen.
+// Time is passed in, so the controller is a value that tests drive.
+
+#include <chrono>
+
+class RateController {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static constexpr double kStartRate = 2000;   // per second
+    static constexpr double kLeastRate = 100;    // never below, once adaptive
+    static constexpr double kCeiling = 1000000;  // without --max-rate
+    static constexpr int kIntervalMs = 50;       // one step of the controller
+
+    // `fixedRate` > 0 keeps that rate; otherwise adaptive, below `maxRate`
+    // when that is > 0.
+    RateController(double fixedRate, double maxRate, Clock::time_point now);
+
+    double Rate() const { return m_rate; }
+    bool Adaptive() const { return m_adaptive; }
+
+    // A send refused for want of buffer, or `count` datagrams dropped by the
+    // kernel: loss.
+    void Loss(Clock::time_point now);
+    // An answer's round trip.
+    void RoundTrip(double ms, Clock::time_point now);
+    // Called as time passes: ends an interval and steps the rate.
+    void Tick(Clock::time_point now);
+    // Whether anything was sent in the current interval (an idle engine
+    // learns nothing and keeps its rate).
+    void Sent() { m_sentInInterval = true; }
+
+private:
+    bool m_adaptive;
+    double m_rate;
+    double m_max;
+    bool m_slowStart = true;
+    bool m_lossInInterval = false;
+    bool m_sentInInterval = false;
+    double m_bestRtt = -1;     // ms
+    Clock::time_point m_intervalStart;
+    Clock::time_point m_lastDecrease;
+};

@@ -1,0 +1,83 @@
+// The send rate as the network lets it: fixed when given, else rising while
+// clean and falling on loss, driven here by a clock of the test's own.
+
+#include "core/scan/RateController.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = RateController::Clock;
+using std::chrono::milliseconds;
+
+// Steps through `intervals` controller intervals, each with sends and what
+// `event` adds, and returns the rate after each.
+std::vector<double> Steps(RateController& rate, Clock::time_point& now, int intervals,
+                        const std::function<void(int, Clock::time_point)>& event = {}) {
+    std::vector<double> rates;
+    for (int i = 0; i < intervals; ++i) {
+        rate.Sent();
+        if (event)
+            event(i, now);
+        now += milliseconds(RateController::kIntervalMs);
+        rate.Tick(now);
+        rates.push_back(rate.Rate());
+    }
+    return rates;
+}
+
+TEST(RateController, FixedRatesStayAndAdaptiveOnesFollowTheNetwork) {
+    const struct {
+        const char* what;
+        double fixed, max;
+        std::function<void(RateController&, int, Clock::time_point)> event;
+        std::vector<double> rates; // after each of six intervals
+    } cases[] = {
+        {"a fixed rate ignores loss", 5000, 0,
+         [](RateController& r, int, Clock::time_point t) { r.Loss(t); },
+         {5000, 5000, 5000, 5000, 5000, 5000}},
+        {"a clean link doubles it", 0, 0, nullptr, {4000, 8000, 16000, 32000, 64000, 128000}},
+        {"up to the cap", 0, 20000, nullptr, {4000, 8000, 16000, 20000, 20000, 20000}},
+        {"loss halves it once per burst, then it grows by an eighth", 0, 0,
+         [](RateController& r, int i, Clock::time_point t) {
+             if (i == 2) {
+                 r.Loss(t);
+                 r.Loss(t + milliseconds(1)); // the same burst
+             }
+         },
+         {4000, 8000, 4000, 4500, 5062.5, 5695.3125}},
+        {"rising round trips count as loss", 0, 0,
+         [](RateController& r, int i, Clock::time_point t) {
+             r.RoundTrip(i == 3 ? 80.0 : 1.0, t);
+         },
+         {4000, 8000, 16000, 8000, 9000, 10125}},
+        {"never below the least rate", 0, 0,
+         [](RateController& r, int, Clock::time_point t) { r.Loss(t); },
+         {1000, 500, 250, 125, 100, 100}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Clock::time_point now{};
+        RateController rate(c.fixed, c.max, now);
+        EXPECT_EQ(rate.Adaptive(), c.fixed <= 0);
+        std::function<void(int, Clock::time_point)> event;
+        if (c.event)
+            event = [&](int i, Clock::time_point t) { c.event(rate, i, t); };
+        EXPECT_EQ(Steps(rate, now, 6, event), c.rates);
+    }
+}
+
+// An engine with nothing to send learns nothing: its rate stays.
+TEST(RateController, AnIdleIntervalKeepsTheRate) {
+    Clock::time_point now{};
+    RateController rate(0, 0, now);
+    now += milliseconds(RateController::kIntervalMs);
+    rate.Tick(now);
+    EXPECT_EQ(rate.Rate(), RateController::kStartRate);
+}
+
+} // namespace
