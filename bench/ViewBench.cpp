@@ -3,7 +3,7 @@
 // is in the model), and the program's resident memory with the view empty and
 // with 20000 rows. Prints figures; not a test.
 
-#include "core/scan/CThreadManager.h"
+#include "gui/dialogs/CScanStartDlg.h"
 #include "core/settings/ScanSettings.h"
 #include "gui/model/ModelScanSink.h"
 #include "gui/model/ResultModel.h"
@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
     const long empty = ResidentKiB();
 
-    const int rows = CThreadManager::kRowLimit;
+    const int rows = CScanStartDlg::kRowLimit;
     ModelScanSink sink(view.Model());
     QEventLoop loop;
     QObject::connect(&sink, &ModelScanSink::finished, &loop, &QEventLoop::quit);

@@ -106,8 +106,8 @@ void CThreadManager::Walk(int lana) {
         }
         m_workAvailable.notify_one();
 
-        if (++rows >= kRowLimit) {
-            MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
+        if (++rows == m_request.rowLimit) {
+            m_sink.RowLimitReached(rows);
             m_cut = true;
             break;
         }

@@ -27,8 +27,6 @@ class ScanSink;
 
 class CThreadManager : public ScanEngineThread {
 public:
-    static constexpr int kRowLimit = 20000;
-
     // `boxOwner` owns the manager's message boxes (the main window), or null.
     CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
                    void* boxOwner = nullptr);

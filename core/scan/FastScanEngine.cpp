@@ -599,8 +599,8 @@ void FastScanEngine::Run() {
             scan.hosts.push_back(std::move(host));
             Scan::Host& added_ = scan.hosts[row];
             m_sink.RowAdded(row, added_.record.cells[HostRecord::kAddress]);
-            if (static_cast<int>(scan.hosts.size()) >= kRowLimit) {
-                MessageBoxA(m_boxOwner, "20000台を超えたので停止します。", "確認", MB_OK);
+            if (static_cast<int>(scan.hosts.size()) == m_request.rowLimit) {
+                m_sink.RowLimitReached(m_request.rowLimit);
                 dispatching = false;
                 summary.cut = true;
             }

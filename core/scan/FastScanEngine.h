@@ -46,7 +46,6 @@ struct FastScanCounts {
 
 class FastScanEngine : public ScanEngineThread {
 public:
-    static constexpr int kRowLimit = 20000;
     // The least wait for each of the two node-status queries of a host
     // that is known to be there.
     static constexpr int kNameWaitMs = 400;

@@ -33,6 +33,9 @@ struct ScanOptions {
 struct ScanRequest {
     std::vector<AddressRange> ranges; // walked in this order
     ScanOptions options;
+    // The caller's cap on rows: the engine adds no more than this many, then
+    // ends the scan as cut and says so (ScanSink::RowLimitReached). 0: none.
+    int rowLimit = 0;
 };
 
 // The options the stored settings give; a switch counts only when it is 1.

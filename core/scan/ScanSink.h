@@ -36,6 +36,9 @@ public:
     virtual void RowResult(int row, const HostRecord& record) = 0;
     // Addresses taken so far, for a progress display.
     virtual void Progress(unsigned /*addressesDrawn*/) {}
+    // The request's row limit was reached: no more rows come. The caller
+    // decides how to tell it.
+    virtual void RowLimitReached(int /*limit*/) {}
     // The sends per second the engine paces itself to now (the event-driven
     // engine, whenever it changes).
     virtual void SendRate(double /*perSecond*/) {}

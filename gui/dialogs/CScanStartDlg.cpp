@@ -194,6 +194,7 @@ void CScanStartDlg::OnStart() {
     for (int i = 0; i < table.RangeCount(); ++i)
         request.ranges.push_back(table.Range(i));
     request.options = ScanOptionsFrom(m_settings);
+    request.rowLimit = kRowLimit;
     std::vector<AddressRange> ranges = request.ranges;
     const ScanOptions options = request.options;
     const std::int64_t startedMs = UnixTimeMs();
@@ -203,6 +204,11 @@ void CScanStartDlg::OnStart() {
     connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
             [this](int lana) { m_settings.LanaNumber = lana; });
     connect(m_sink.get(), &ModelScanSink::finished, this, &CScanStartDlg::OnScanFinished);
+    // The list holds at most kRowLimit rows of one scan; the scan stops there.
+    QWidget* boxOwner = m_mainWindow;
+    connect(m_sink.get(), &ModelScanSink::rowLimitReached, this, [boxOwner](int) {
+        MessageBoxA(BoxOwner(boxOwner), "20000台を超えたので停止します。", "確認", MB_OK);
+    });
     // The thread-per-probe engine, or the event-driven one when the options
     // ask for it.
     std::unique_ptr<ScanEngine> manager = MakeScanEngine(

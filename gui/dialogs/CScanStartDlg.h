@@ -38,6 +38,9 @@ public:
         RecordedScan recording;     // its own answering rows, once it has ended
     };
 
+    // The most rows one scan adds to the list.
+    static constexpr int kRowLimit = 20000;
+
     // `results` receives the scans' rows; `settings` (the application's) give
     // the list file and the scans' options; `mainWindow` owns the scans'
     // message boxes.

@@ -33,6 +33,10 @@ void ModelScanSink::Finished(const ScanSummary& summary) {
     Post(summary);
 }
 
+void ModelScanSink::RowLimitReached(int limit) {
+    Post(Limit{limit});
+}
+
 void ModelScanSink::Post(Report report) {
     bool post = false;
     {
@@ -83,6 +87,11 @@ void ModelScanSink::Drain() {
         } else if (auto* lana = std::get_if<int>(&report)) {
             flush();
             emit lanaChosen(*lana);
+        } else if (auto* limit = std::get_if<Limit>(&report)) {
+            flush();
+            const int rows = limit->rows;
+            QMetaObject::invokeMethod(
+                this, [this, rows] { emit rowLimitReached(rows); }, Qt::QueuedConnection);
         } else if (auto* summary = std::get_if<ScanSummary>(&report)) {
             flush();
             if (!summary->keepSilent)

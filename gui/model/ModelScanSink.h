@@ -25,6 +25,7 @@ public:
     void RowAdded(int row, const std::string& address) override;
     void RowResult(int row, const HostRecord& record) override;
     void Finished(const ScanSummary& summary) override;
+    void RowLimitReached(int limit) override;
 
     // The rows carry what showed each host to be there (the event-driven
     // engine's evidence), for the response cell's tool tip.
@@ -43,9 +44,15 @@ signals:
     void lanaChosen(int lana);
     // The last rows are in the model and the silent ones are gone (unless kept).
     void finished(const ScanSummary& summary);
+    // The scan stopped at the request's row limit; its rows up to then are in
+    // the model. Queued, so that a box shown for it never runs inside Drain.
+    void rowLimitReached(int limit);
 
 private:
     struct Cleared {};
+    struct Limit {
+        int rows;
+    };
     struct Added {
         int row;
         std::string address;
@@ -58,7 +65,7 @@ private:
         std::string packed;
         unsigned reasons;
     };
-    using Report = std::variant<int, Cleared, Added, Result, ScanSummary>;
+    using Report = std::variant<int, Cleared, Added, Result, ScanSummary, Limit>;
 
     void Post(Report report);
 

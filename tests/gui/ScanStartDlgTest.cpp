@@ -287,6 +287,22 @@ TEST_F(ScanStartDlgTest, AScanFillsTheViewRefusesToCloseAndResetsTheControls) {
     EXPECT_FALSE(dialog->isVisible());
 }
 
+// The list takes at most 20000 rows of one scan: the scan stops there and
+// the window says so, once.
+TEST_F(ScanStartDlgTest, AScanStopsAt20000RowsAndSaysSo) {
+    sandbox.settings.DontDeleteUnresolvedAddress = 1;
+    TempDir::WriteFile(sandbox.settings.IpListFileName, "10.1.0.1,10.1.100.254\r\n");
+    Open();
+    Click(dialog.get(), IDC_START);
+    ASSERT_TRUE(gui::WaitFor([this] { return !dialog->ScanRunning(); }, 120000));
+    gui::WaitFor([this] { return boxes.count() > 0; }, 2000);
+    EXPECT_EQ(view.GetItemCount(), 20000);
+    ASSERT_EQ(boxes.count(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "20000台を超えたので停止します。");
+    EXPECT_EQ(boxes.boxes()[0].caption, "確認");
+    EXPECT_EQ(boxes.boxes()[0].icon(), 0u);
+}
+
 TEST_F(ScanStartDlgTest, StopEndsTheScanWithTheStartedProbes) {
     TempDir::WriteFile(sandbox.settings.IpListFileName, "10.0.0.1,10.0.3.254\r\n");
     probes.Hold(true);

@@ -409,6 +409,16 @@ TEST_F(FastScanEngineTest, ForeignLateAndDuplicatedRepliesAreDroppedAndCounted) 
     EXPECT_EQ(ignored, forgeries.size() + 1);
 }
 
+// Without a row limit (vopal-scan) every address gets its row, past the
+// window's 20000.
+TEST_F(FastScanEngineTest, WithoutARowLimitEveryAddressGetsItsRow) {
+    options.pingTimeoutMs = 1;
+    options.rate = 1000000;
+    const std::vector<std::string> rows = ScanRanges({{0x0A010001u, 0x0A016401u}}, 1);
+    EXPECT_EQ(rows.size(), 25400u + 1u); // 10.1.0.1 to 10.1.100.1, .0 and .255 skipped
+    EXPECT_FALSE(sink.Summary().cut);
+}
+
 // Sends refused for want of buffer go again after a pause that grows, never
 // in a loop that spins; none is dropped, and a stop ends the storm at once.
 TEST_F(FastScanEngineTest, SendsRefusedForWantOfBufferWaitAndAreNeverDropped) {

@@ -143,6 +143,8 @@ public:
         }
         MemoryScanSink::RowResult(row, record);
     }
+    void RowLimitReached(int limit) override { limitsReached.push_back(limit); }
+    std::vector<int> limitsReached;
     std::vector<HostRecord> ReportsOf(int row) {
         std::lock_guard<std::mutex> guard(m_reportsLock);
         return m_reports[row];
@@ -417,17 +419,27 @@ TEST_F(ScanEngineTest, StopCutsStartedProbesShortAsSilentAndDispatchesNoMore) {
     }
 }
 
-TEST_F(ScanEngineTest, StopsAfterExactly20000Rows) {
-    options.keepSilent = true;
-    options.maxThread = 30;
-    Range("10.1.0.1", "10.1.200.200");
-    RunScan();
-    EXPECT_EQ(static_cast<int>(Rows().size()), 20000);
-    auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "20000台を超えたので停止します。");
-    EXPECT_EQ(shown[0].caption, "確認");
-    EXPECT_EQ(shown[0].icon(), 0u);
+// The window's cap of 20000 rows is the caller's: with it the scan stops
+// after exactly that many rows, says so as a value and shows no box of its
+// own; without it every address gets its row.
+TEST_F(ScanEngineTest, StopsAfterExactlyTheRowLimitAndOnlyWhenGivenOne) {
+    for (const int limit : {20000, 0}) {
+        SCOPED_TRACE(limit);
+        RecordingSink fresh;
+        options.keepSilent = true;
+        options.maxThread = 30;
+        ranges.clear();
+        Range("10.1.0.1", "10.1.100.254");
+        ScanRequest request{ranges, options, limit};
+        CThreadManager manager(request, fresh, probes, &fresh);
+        ASSERT_TRUE(manager.Start());
+        ASSERT_TRUE(fresh.WaitForEnd(120s));
+        manager.Wait();
+        EXPECT_EQ(static_cast<int>(fresh.rows.Rows().size()), limit ? 20000 : 101 * 254);
+        EXPECT_EQ(fresh.limitsReached, limit ? std::vector<int>{20000} : std::vector<int>{});
+        EXPECT_EQ(fresh.Summary().cut, limit != 0);
+        EXPECT_EQ(boxes.count(), 0u);
+    }
     // 20000 rows = 78 blocks of 254 plus 188; drawn: 255 + 77 * 256 + 189.
     EXPECT_NE(Log().find("チェック済みIP数：20156\n"), std::string::npos);
 }
