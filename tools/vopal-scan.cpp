@@ -286,9 +286,9 @@ std::unique_ptr<InventoryStore> OpenInventory(const std::string& path, bool toRe
         toRead ? InventoryStore::OpenToRead(path) : InventoryStore::Open(path);
     if (!opened.keptAside.empty())
         std::fprintf(stderr,
-                     "vopal-scan: \"%s\" was no inventory database; it is kept as \"%s\" and a "
+                     "vopal-scan: \"%s\" could not be used (%s); it is kept as \"%s\" and a "
                      "new one was started\n",
-                     path.c_str(), opened.keptAside.c_str());
+                     path.c_str(), opened.whyAside.c_str(), opened.keptAside.c_str());
     if (!opened.store)
         std::fprintf(stderr, "vopal-scan: cannot open the inventory \"%s\": %s\n", path.c_str(),
                      opened.error.c_str());
@@ -519,6 +519,10 @@ int main(int argc, char** argv) {
         std::int64_t id = -1;
         if (const auto inventory = OpenInventory(options.database)) {
             id = inventory->Record(recorded, error);
+            if (!inventory->KeptAside().empty() && id >= 0)
+                std::fprintf(stderr,
+                             "vopal-scan: %s; the scan was recorded in a new \"%s\"\n",
+                             error.c_str(), options.database.c_str());
             if (id < 0)
                 std::fprintf(stderr, "vopal-scan: cannot record the scan in \"%s\": %s\n",
                              options.database.c_str(), error.c_str());

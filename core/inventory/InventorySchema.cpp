@@ -139,16 +139,7 @@ bool MigrateToVersion2(sqlite3* db, std::string& error) {
 
 } // namespace
 
-bool BringSchemaForward(sqlite3* db, std::string& error) {
-    if (!SqlExec(db, "BEGIN IMMEDIATE", error))
-        return false;
-    // Another writer may have brought it forward meanwhile.
-    const std::int64_t version = SqlCount(db, "PRAGMA user_version");
-    if ((version == 0 && !SqlExec(db, kInventorySchemaVersion1, error)) ||
-        (version <= 1 && !MigrateToVersion2(db, error))) {
-        std::string ignored;
-        SqlExec(db, "ROLLBACK", ignored);
-        return false;
-    }
-    return SqlExec(db, "COMMIT", error);
+bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
+    return (version != 0 || SqlExec(db, kInventorySchemaVersion1, error)) &&
+           (version > 1 || MigrateToVersion2(db, error));
 }
