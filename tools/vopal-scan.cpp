@@ -510,8 +510,8 @@ int main(int argc, char** argv) {
     HandleInterrupts(SIG_DFL);
 
     std::vector<ReportedChange> changes;
-    // A scan that failed at its start (no adapter) walked nothing: there is
-    // nothing to record, and the error has been told.
+    // A scan that failed at its start (no adapter, no ICMP socket) probed
+    // nothing: there is nothing to record, and the error has been told.
     if (!options.database.empty() && !sink.Summary().failed) {
         recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
                                UnixTimeMs(), sink.Summary().Complete());
