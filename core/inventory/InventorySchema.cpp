@@ -41,7 +41,6 @@ CREATE INDEX sightings_by_scan ON sightings(scan, address);
 PRAGMA user_version = 1;
 )sql";
 
-
 namespace {
 
 // The second: each host's last sighting and names, the changes of each scan,
@@ -93,7 +92,6 @@ DROP TABLE sightings;
 ALTER TABLE sightings2 RENAME TO sightings;
 PRAGMA user_version = 2;
 )sql";
-
 
 // Brings a first-version file forward: the new columns and tables, then the
 // changes of every scan it holds, found as if each had just been recorded.

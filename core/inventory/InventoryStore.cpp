@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
-#include <sqlite3.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -97,8 +97,8 @@ bool HasOurTables(sqlite3* db, std::int64_t version, std::string& missing) {
     SqlStatement count(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
     auto has = [&](const char* name) {
         SqlBindText(count.get(), 1, name);
-        const bool found = sqlite3_step(count.get()) == SQLITE_ROW &&
-                           sqlite3_column_int64(count.get(), 0) == 1;
+        const bool found =
+            sqlite3_step(count.get()) == SQLITE_ROW && sqlite3_column_int64(count.get(), 0) == 1;
         sqlite3_reset(count.get());
         return found;
     };
@@ -141,8 +141,8 @@ OpenResult Judge(sqlite3* db, std::string& error) {
         if (sqlite3_errcode(db) != SQLITE_OK && sqlite3_errcode(db) != SQLITE_ROW &&
             sqlite3_errcode(db) != SQLITE_DONE)
             return fail(Failure(db), sqlite3_errmsg(db));
-        return fail(OpenResult::NotOurs, "the database is damaged (its table " + missing +
-                                             " is missing)");
+        return fail(OpenResult::NotOurs,
+                    "the database is damaged (its table " + missing + " is missing)");
     }
     if (version > 0 && version < InventoryStore::kSchemaVersion) {
         // Brought forward, every row is read and rewritten: damage is met
@@ -301,11 +301,11 @@ InventoryStore::Opened InventoryStore::OpenToRead(const std::string& path) {
     if (id.exists && (code == SQLITE_CANTOPEN || code == SQLITE_READONLY) &&
         NoSuchFile(file + "-wal") && ::access(DirectoryOf(file).c_str(), W_OK) != 0) {
         char* uri = sqlite3_mprintf("file:%s?immutable=1", file.c_str());
-        const int rc = uri ? sqlite3_open_v2(uri, &db,
-                                             SQLITE_OPEN_READONLY | SQLITE_OPEN_URI |
-                                                 SQLITE_OPEN_FULLMUTEX,
-                                             nullptr)
-                           : SQLITE_NOMEM;
+        const int rc =
+            uri ? sqlite3_open_v2(uri, &db,
+                                  SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+                                  nullptr)
+                : SQLITE_NOMEM;
         sqlite3_free(uri);
         if (rc == SQLITE_OK && usable(db))
             return opened(db, true);
@@ -404,18 +404,19 @@ std::int64_t InventoryStore::RecordOnce(const RecordedScan& scan, std::string& e
         return std::int64_t(-1);
     };
     SqlStatement insertScan(m_db, "INSERT INTO scans(started_ms, ended_ms, complete, settings) "
-                               "VALUES(?, ?, ?, ?)");
+                                  "VALUES(?, ?, ?, ?)");
     SqlStatement insertRange(m_db, "INSERT INTO scan_ranges(scan, first, last) VALUES(?, ?, ?)");
     SqlStatement insertHost(m_db, "INSERT INTO hosts(identity, kind, randomised_mac, first_scan) "
-                               "VALUES(?, ?, ?, ?)");
+                                  "VALUES(?, ?, ?, ?)");
     SqlStatement insertSighting(
-        m_db, "INSERT OR IGNORE INTO sightings(scan, address, host, response, computer, domain, mac, "
-              "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        m_db,
+        "INSERT OR IGNORE INTO sightings(scan, address, host, response, computer, domain, mac, "
+        "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
     SqlStatement seenAt(m_db, "INSERT INTO host_addresses(host, address, first_scan, last_scan) "
-                           "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(host, address) "
-                           "DO UPDATE SET last_scan = excluded.last_scan");
+                              "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(host, address) "
+                              "DO UPDATE SET last_scan = excluded.last_scan");
     SqlStatement leftAddress(m_db, "UPDATE host_addresses SET last_scan = max(last_scan, ?3) "
-                                "WHERE host = ?1 AND address = ?2");
+                                   "WHERE host = ?1 AND address = ?2");
     if (!insertScan || !insertRange || !insertHost || !insertSighting || !seenAt || !leftAddress)
         return fail();
 
@@ -442,11 +443,10 @@ std::int64_t InventoryStore::RecordOnce(const RecordedScan& scan, std::string& e
     std::vector<HostIdentity> identities;
     for (const HostRecord& row : scan.rows) {
         identities.push_back(IdentityOf(row));
-        current.sightings.push_back(SightingOf(
-            row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
-            identities.back().key,
-            row.cells[HostRecord::kMac], row.cells[HostRecord::kComputer],
-            row.cells[HostRecord::kDomain]));
+        current.sightings.push_back(
+            SightingOf(row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
+                       identities.back().key, row.cells[HostRecord::kMac],
+                       row.cells[HostRecord::kComputer], row.cells[HostRecord::kDomain]));
     }
     PriorScans prior;
     std::unordered_map<std::string, std::int64_t> ids;
@@ -546,8 +546,8 @@ bool InventoryStore::Prepared(const SqlStatement& statement) const {
 std::optional<StoredScan> InventoryStore::LatestScan() const {
     m_readError.clear();
     SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, "
-                           "(SELECT count(*) FROM sightings WHERE scan = scans.id) "
-                           "FROM scans ORDER BY id DESC LIMIT 1");
+                              "(SELECT count(*) FROM sightings WHERE scan = scans.id) "
+                              "FROM scans ORDER BY id DESC LIMIT 1");
     if (!Prepared(select) || Read(select.get()) != SQLITE_ROW)
         return std::nullopt;
     StoredScan summary;
@@ -580,8 +580,8 @@ Change ChangeFrom(sqlite3_stmt* statement, int first) {
 std::vector<ReportedChange> InventoryStore::ChangesOf(std::int64_t scan) const {
     m_readError.clear();
     SqlStatement select(m_db, "SELECT " KD_CHANGE_COLUMNS ", f.started_ms FROM changes c "
-                           "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = h.first_scan "
-                           "WHERE c.scan = ? ORDER BY c.address, c.kind, h.identity");
+                              "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = h.first_scan "
+                              "WHERE c.scan = ? ORDER BY c.address, c.kind, h.identity");
     std::vector<ReportedChange> changes;
     if (!Prepared(select))
         return changes;
@@ -604,7 +604,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     const std::string mac = isAddress ? std::string() : named;
     if (isAddress) {
         SqlStatement select(m_db, "SELECT s.host FROM scans f CROSS JOIN sightings s "
-                               "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
+                                  "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
         sqlite3_bind_int64(select.get(), 1, AddressFromText(named));
         if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
@@ -617,7 +617,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     if (host < 0)
         return history;
     SqlStatement hostRow(m_db, "SELECT identity, randomised_mac, last_address, last_scan "
-                            "FROM hosts WHERE id = ?");
+                               "FROM hosts WHERE id = ?");
     sqlite3_bind_int64(hostRow.get(), 1, host);
     if (!Prepared(hostRow) || Read(hostRow.get()) != SQLITE_ROW)
         return history;
@@ -630,15 +630,15 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     // At each address the host was seen at, scan by scan from the first to
     // the last that saw it there.
     SqlStatement sightings(m_db, "SELECT s.scan, f.started_ms, s.address, s.response, s.computer, "
-                              "s.domain, s.mac, s.vendor, s.messenger FROM host_addresses a "
-                              "CROSS JOIN scans f CROSS JOIN sightings s "
-                              "ON s.scan = f.id AND s.address = a.address AND s.host = a.host "
-                              "WHERE a.host = ?1 AND f.id BETWEEN a.first_scan AND "
-                              "CASE WHEN a.address = ?2 THEN max(a.last_scan, ?3) "
-                              "ELSE a.last_scan END ORDER BY f.id, s.address");
+                                 "s.domain, s.mac, s.vendor, s.messenger FROM host_addresses a "
+                                 "CROSS JOIN scans f CROSS JOIN sightings s "
+                                 "ON s.scan = f.id AND s.address = a.address AND s.host = a.host "
+                                 "WHERE a.host = ?1 AND f.id BETWEEN a.first_scan AND "
+                                 "CASE WHEN a.address = ?2 THEN max(a.last_scan, ?3) "
+                                 "ELSE a.last_scan END ORDER BY f.id, s.address");
     SqlStatement changes(m_db, "SELECT c.scan, f.started_ms, " KD_CHANGE_COLUMNS " FROM changes c "
-                            "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
-                            "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
+                               "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
+                               "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
     if (!Prepared(sightings) || !Prepared(changes))
         return history;
     sqlite3_bind_int64(sightings.get(), 1, host);
@@ -661,11 +661,10 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
         Change change = ChangeFrom(changes.get(), 2);
         const std::int64_t scan = sqlite3_column_int64(changes.get(), 0);
         const std::string address = AddressToText(change.address);
-        auto entry = std::find_if(history.entries.begin(), history.entries.end(),
-                                  [&](const HistoryEntry& e) {
-                                      return e.scan == scan && e.seen &&
-                                             e.row.cells[HostRecord::kAddress] == address;
-                                  });
+        auto entry = std::find_if(
+            history.entries.begin(), history.entries.end(), [&](const HistoryEntry& e) {
+                return e.scan == scan && e.seen && e.row.cells[HostRecord::kAddress] == address;
+            });
         if (entry == history.entries.end()) {
             HistoryEntry gone;
             gone.scan = scan;

@@ -24,7 +24,12 @@ RecordedScan ScanOf(int first, int rows) {
         std::snprintf(mac, sizeof mac, "00A0C9%06X", first + i);
         row.cells = {"10.0." + std::to_string((first + i) / 250) + "." +
                          std::to_string((first + i) % 250 + 1),
-                     "○", "PC" + std::to_string(first + i), "WG", mac, "", ""};
+                     "○",
+                     "PC" + std::to_string(first + i),
+                     "WG",
+                     mac,
+                     "",
+                     ""};
         scan.rows.push_back(row);
     }
     return scan;
