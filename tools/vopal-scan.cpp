@@ -292,9 +292,9 @@ std::unique_ptr<InventoryStore> OpenInventory(const std::string& path, bool toRe
         toRead ? InventoryStore::OpenToRead(path) : InventoryStore::Open(path);
     if (!opened.keptAside.empty())
         std::fprintf(stderr,
-                     "vopal-scan: \"%s\" was no inventory database; it is kept as \"%s\" and a "
+                     "vopal-scan: \"%s\" could not be used (%s); it is kept as \"%s\" and a "
                      "new one was started\n",
-                     path.c_str(), opened.keptAside.c_str());
+                     path.c_str(), opened.whyAside.c_str(), opened.keptAside.c_str());
     if (!opened.store)
         std::fprintf(stderr, "vopal-scan: cannot open the inventory \"%s\": %s\n", path.c_str(),
                      opened.error.c_str());
@@ -522,8 +522,8 @@ int main(int argc, char** argv) {
     HandleInterrupts(SIG_DFL);
 
     std::vector<ReportedChange> changes;
-    // A scan that failed at its start (no adapter) walked nothing: there is
-    // nothing to record, and the error has been told.
+    // A scan that failed at its start (no adapter, no ICMP socket) probed
+    // nothing: there is nothing to record, and the error has been told.
     if (!options.database.empty() && !sink.Summary().failed) {
         recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
                                UnixTimeMs(), sink.Summary().Complete());
@@ -531,6 +531,10 @@ int main(int argc, char** argv) {
         std::int64_t id = -1;
         if (const auto inventory = OpenInventory(options.database)) {
             id = inventory->Record(recorded, error);
+            if (!inventory->KeptAside().empty() && id >= 0)
+                std::fprintf(stderr,
+                             "vopal-scan: %s; the scan was recorded in a new \"%s\"\n",
+                             error.c_str(), options.database.c_str());
             if (id < 0)
                 std::fprintf(stderr, "vopal-scan: cannot record the scan in \"%s\": %s\n",
                              options.database.c_str(), error.c_str());

@@ -47,8 +47,12 @@ InventoryRecorder::Outcome InventoryRecorder::RecordNow(const std::string& path,
     if (!opened.store)
         return outcome;
     outcome.scan = opened.store->Record(scan, outcome.error);
+    // Damage met while writing: the file went aside and the scan into a new store.
+    if (!opened.store->KeptAside().empty())
+        outcome.keptAside = opened.store->KeptAside();
     if (outcome.scan < 0)
         return outcome;
+    outcome.error.clear();
     std::vector<Change> changes;
     for (ReportedChange& reported : opened.store->ChangesOf(outcome.scan))
         changes.push_back(std::move(reported.change));

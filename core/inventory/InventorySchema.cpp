@@ -41,7 +41,6 @@ CREATE INDEX sightings_by_scan ON sightings(scan, address);
 PRAGMA user_version = 1;
 )sql";
 
-
 namespace {
 
 // The second: each host's last sighting and names, the changes of each scan,
@@ -94,7 +93,6 @@ ALTER TABLE sightings2 RENAME TO sightings;
 PRAGMA user_version = 2;
 )sql";
 
-
 // Brings a first-version file forward: the new columns and tables, then the
 // changes of every scan it holds, found as if each had just been recorded.
 bool MigrateToVersion2(sqlite3* db, std::string& error) {
@@ -139,16 +137,7 @@ bool MigrateToVersion2(sqlite3* db, std::string& error) {
 
 } // namespace
 
-bool BringSchemaForward(sqlite3* db, std::string& error) {
-    if (!SqlExec(db, "BEGIN IMMEDIATE", error))
-        return false;
-    // Another writer may have brought it forward meanwhile.
-    const std::int64_t version = SqlCount(db, "PRAGMA user_version");
-    if ((version == 0 && !SqlExec(db, kInventorySchemaVersion1, error)) ||
-        (version <= 1 && !MigrateToVersion2(db, error))) {
-        std::string ignored;
-        SqlExec(db, "ROLLBACK", ignored);
-        return false;
-    }
-    return SqlExec(db, "COMMIT", error);
+bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
+    return (version != 0 || SqlExec(db, kInventorySchemaVersion1, error)) &&
+           (version > 1 || MigrateToVersion2(db, error));
 }

@@ -9,10 +9,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
-#include <unordered_map>
+#include <cstdlib>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
 
 namespace {
 
@@ -30,53 +35,150 @@ enum class OpenResult {
     Failed,  // anything else (busy, no permission, a newer version): left alone
 };
 
-// Whether SQLite's last error on `db` says the file itself is bad.
-OpenResult Failure(sqlite3* db) {
-    const int code = sqlite3_errcode(db) & 0xFF;
-    return code == SQLITE_NOTADB || code == SQLITE_CORRUPT ? OpenResult::NotOurs
-                                                           : OpenResult::Failed;
+bool IsDamage(int code) {
+    code &= 0xFF;
+    return code == SQLITE_NOTADB || code == SQLITE_CORRUPT;
 }
 
-// Opens the file and checks that it is our database (or an empty file that
-// can become one), bringing it forward to this version. The reason in
-// `error` when it is not opened.
-OpenResult OpenChecked(const std::string& path, int busyTimeoutMs, sqlite3*& db,
+// Whether SQLite's last error on `db` says the file itself is bad.
+OpenResult Failure(sqlite3* db) {
+    return IsDamage(sqlite3_errcode(db)) ? OpenResult::NotOurs : OpenResult::Failed;
+}
+
+// Which file a path names now: the same device and inode is the same file.
+struct FileId {
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+FileId IdOf(const std::string& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    return {true, static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+bool NoSuchFile(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a path names, symbolic links followed: the real file of a link,
+// or where a dangling link points, so that a new store is made there and
+// a damaged one is kept aside beside its target, the link left as it is.
+std::string RealFile(const std::string& path) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string resolved = real;
+        std::free(real);
+        return resolved;
+    }
+    std::string file = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(file.c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            break;
+        const std::string next(target, static_cast<std::size_t>(n));
+        file = next[0] == '/' ? next : DirectoryOf(file) + "/" + next;
+    }
+    return file;
+}
+
+// The tables each version has; one missing means a damaged file.
+bool HasOurTables(sqlite3* db, std::int64_t version, std::string& missing) {
+    static const char* const version1[] = {"scans", "scan_ranges", "hosts", "sightings"};
+    static const char* const version2[] = {"changes", "host_addresses"};
+    SqlStatement count(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+    auto has = [&](const char* name) {
+        SqlBindText(count.get(), 1, name);
+        const bool found =
+            sqlite3_step(count.get()) == SQLITE_ROW && sqlite3_column_int64(count.get(), 0) == 1;
+        sqlite3_reset(count.get());
+        return found;
+    };
+    for (const char* name : version1)
+        if (!has(name))
+            return missing = name, false;
+    if (version >= 2)
+        for (const char* name : version2)
+            if (!has(name))
+                return missing = name, false;
+    return true;
+}
+
+// Judges the open file under the write lock, so that a store another writer
+// is making is never mistaken for a foreign file: an empty file, or one
+// without tables, is a new store and gets them; one of ours is brought
+// forward to this version (after a check of the whole file).
+OpenResult Judge(sqlite3* db, std::string& error) {
+    if (!SqlExec(db, "BEGIN IMMEDIATE", error))
+        return Failure(db);
+    auto fail = [&](OpenResult result, std::string why) {
+        error = std::move(why);
+        std::string ignored;
+        SqlExec(db, "ROLLBACK", ignored);
+        return result;
+    };
+    const std::int64_t version = SqlCount(db, "PRAGMA user_version");
+    if (version < 0)
+        return fail(Failure(db), sqlite3_errmsg(db));
+    if (version > InventoryStore::kSchemaVersion)
+        return fail(OpenResult::Failed,
+                    "the database was written by a newer version of the program");
+    const std::int64_t tables = SqlCount(db, "SELECT count(*) FROM sqlite_master");
+    if (tables < 0)
+        return fail(Failure(db), sqlite3_errmsg(db));
+    if (version == 0 && tables != 0)
+        return fail(OpenResult::NotOurs, "the file is a database of another program");
+    std::string missing;
+    if (version > 0 && !HasOurTables(db, version, missing)) {
+        if (sqlite3_errcode(db) != SQLITE_OK && sqlite3_errcode(db) != SQLITE_ROW &&
+            sqlite3_errcode(db) != SQLITE_DONE)
+            return fail(Failure(db), sqlite3_errmsg(db));
+        return fail(OpenResult::NotOurs,
+                    "the database is damaged (its table " + missing + " is missing)");
+    }
+    if (version > 0 && version < InventoryStore::kSchemaVersion) {
+        // Brought forward, every row is read and rewritten: damage is met
+        // here rather than half way.
+        SqlStatement check(db, "PRAGMA quick_check");
+        const int rc = check ? sqlite3_step(check.get()) : sqlite3_errcode(db);
+        if (rc == SQLITE_ROW && SqlColumnText(check.get(), 0) != "ok")
+            return fail(OpenResult::NotOurs, "the database is damaged");
+        if (rc != SQLITE_ROW)
+            return fail(Failure(db), sqlite3_errmsg(db));
+    }
+    if (version < InventoryStore::kSchemaVersion && !BringSchemaForward(db, version, error))
+        return fail(Failure(db), error);
+    if (!SqlExec(db, "COMMIT", error))
+        return fail(Failure(db), error);
+    return OpenResult::Opened;
+}
+
+// Opens the real file and judges it; the file's identity as it was before
+// the open, so that only the file judged is ever kept aside.
+OpenResult OpenChecked(const std::string& file, int busyTimeoutMs, sqlite3*& db, FileId& id,
                        std::string& error) {
     db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db,
+    id = IdOf(file);
+    if (sqlite3_open_v2(file.c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db) : "out of memory";
         return OpenResult::Failed;
     }
+    if (!id.exists)
+        id = IdOf(file); // made by this open, or by another writer just now
     sqlite3_busy_timeout(db, busyTimeoutMs);
-    const std::int64_t version = SqlCount(db, "PRAGMA user_version");
-    if (version < 0) {
-        error = sqlite3_errmsg(db);
-        return Failure(db);
-    }
-    if (version > InventoryStore::kSchemaVersion) {
-        error = "the database was written by a newer version of the program";
-        return OpenResult::Failed;
-    }
-    {
-        SqlStatement check(db, "PRAGMA quick_check");
-        const int rc = check ? sqlite3_step(check.get()) : sqlite3_errcode(db);
-        if (rc == SQLITE_ROW && SqlColumnText(check.get(), 0) != "ok") {
-            error = "the database is damaged";
-            return OpenResult::NotOurs;
-        }
-        if (rc != SQLITE_ROW) {
-            error = sqlite3_errmsg(db);
-            return Failure(db);
-        }
-    }
-    if (version == 0 && SqlCount(db, "SELECT count(*) FROM sqlite_master") != 0) {
-        error = "the file is a database of another program";
-        return OpenResult::NotOurs;
-    }
-    if (version < InventoryStore::kSchemaVersion && !BringSchemaForward(db, error))
-        return Failure(db);
+    const OpenResult judged = Judge(db, error);
+    if (judged != OpenResult::Opened)
+        return judged;
     std::string ignored;
     SqlExec(db, "PRAGMA journal_mode = WAL", ignored);
     // In WAL mode this never damages the file; a power cut may only lose the
@@ -91,10 +193,41 @@ OpenResult OpenChecked(const std::string& path, int busyTimeoutMs, sqlite3*& db,
     return OpenResult::Opened;
 }
 
-bool NoSuchFile(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) != 0 && errno == ENOENT;
+enum class AsideResult { Kept, Changed, Failed };
+
+// Keeps the damaged file aside with its -wal and -shm, if `file` still names
+// the file judged. Writers that judged the same file at once take turns on
+// the directory's lock: the first keeps it aside, the others find a file
+// they have not judged (maybe the first one's new store) and judge again.
+AsideResult KeepAside(const std::string& file, const FileId& judged, std::string& aside) {
+    const int directory = ::open(DirectoryOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0)
+        return AsideResult::Failed;
+    while (::flock(directory, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            ::close(directory);
+            return AsideResult::Failed;
+        }
+    AsideResult result = AsideResult::Changed;
+    if (judged.exists && IdOf(file) == judged) {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        const std::string name =
+            file + ".damaged-" +
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
+        result = AsideResult::Failed;
+        if (NoSuchFile(name) && std::rename(file.c_str(), name.c_str()) == 0) {
+            for (const char* suffix : {"-wal", "-shm"})
+                std::rename((file + suffix).c_str(), (name + suffix).c_str());
+            aside = name;
+            result = AsideResult::Kept;
+        }
+    }
+    ::close(directory); // releases the lock
+    return result;
 }
+
+// Another writer's new store is judged again a few times at most.
+constexpr int kJudgeAttempts = 4;
 
 } // namespace
 
@@ -104,85 +237,186 @@ InventoryStore::Opened InventoryStore::Open(const std::string& path) {
 
 InventoryStore::Opened InventoryStore::OpenWaiting(const std::string& path, int busyTimeoutMs) {
     Opened opened;
-    sqlite3* db = nullptr;
-    std::string error;
-    const OpenResult result = OpenChecked(path, busyTimeoutMs, db, error);
-    if (result == OpenResult::Opened) {
-        opened.store.reset(new InventoryStore(db));
-        return opened;
-    }
-    sqlite3_close_v2(db);
-    // A file that cannot be our database is kept aside, never overwritten,
-    // and a new one is started in its place. One that is only busy, or not
-    // ours to open, is left as it is.
-    if (result == OpenResult::Failed || NoSuchFile(path)) {
-        opened.error = error;
-        return opened;
-    }
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    const std::string aside =
-        path + ".damaged-" +
-        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count());
-    if (!NoSuchFile(aside) || std::rename(path.c_str(), aside.c_str()) != 0) {
-        opened.error = error + "; it could not be kept aside";
-        return opened;
-    }
-    for (const char* suffix : {"-wal", "-shm"})
-        std::rename((path + suffix).c_str(), (aside + suffix).c_str());
-    opened.keptAside = aside;
-    if (OpenChecked(path, busyTimeoutMs, db, error) != OpenResult::Opened) {
+    const std::string file = RealFile(path);
+    for (int attempt = 0; attempt < kJudgeAttempts; ++attempt) {
+        sqlite3* db = nullptr;
+        FileId id;
+        std::string error;
+        const OpenResult result = OpenChecked(file, busyTimeoutMs, db, id, error);
+        if (result == OpenResult::Opened) {
+            opened.store.reset(new InventoryStore(db, file, id.device, id.inode));
+            opened.error.clear();
+            return opened;
+        }
         sqlite3_close_v2(db);
         opened.error = error;
-        return opened;
+        // A file that cannot be our database is kept aside, never
+        // overwritten, and a new one is started in its place. One that is
+        // only busy, or not ours to open, is left as it is.
+        if (result == OpenResult::Failed || NoSuchFile(file))
+            return opened;
+        std::string aside;
+        const AsideResult kept = KeepAside(file, id, aside);
+        if (kept == AsideResult::Failed) {
+            opened.error = error + "; it could not be kept aside";
+            return opened;
+        }
+        if (kept == AsideResult::Kept) {
+            opened.keptAside = aside;
+            opened.whyAside = error;
+        }
     }
-    opened.store.reset(new InventoryStore(db));
     return opened;
 }
 
 InventoryStore::Opened InventoryStore::OpenToRead(const std::string& path) {
+    const std::string file = RealFile(path);
+    const FileId id = IdOf(file);
+    auto usable = [](sqlite3* db) {
+        return SqlCount(db, "PRAGMA user_version") == kSchemaVersion &&
+               SqlCount(db, "SELECT count(*) FROM sqlite_master WHERE name = 'changes'") == 1;
+    };
+    auto opened = [&](sqlite3* db, bool readOnly) {
+        std::string ignored;
+        SqlExec(db, "PRAGMA mmap_size = 1073741824", ignored);
+        Opened result;
+        result.store.reset(new InventoryStore(db, file, id.device, id.inode));
+        result.store->m_readOnly = readOnly;
+        return result;
+    };
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) == SQLITE_OK) {
         sqlite3_busy_timeout(db, kReadBusyTimeoutMs);
-        if (SqlCount(db, "PRAGMA user_version") == kSchemaVersion &&
-            SqlCount(db, "SELECT count(*) FROM sqlite_master WHERE name = 'changes'") == 1) {
-            std::string ignored;
-            SqlExec(db, "PRAGMA mmap_size = 1073741824", ignored);
-            Opened opened;
-            opened.store.reset(new InventoryStore(db));
-            return opened;
+        if (usable(db))
+            return opened(db, sqlite3_db_readonly(db, "main") == 1);
+    }
+    // A WAL file is read through its -shm, which SQLite cannot make in a
+    // directory the user may not write to. With no -wal there, nobody is
+    // writing (a writer keeps one while it has the file open) and the file
+    // holds everything recorded: it is read as a file that does not change.
+    const int code = db ? sqlite3_errcode(db) & 0xFF : SQLITE_CANTOPEN;
+    sqlite3_close_v2(db);
+    db = nullptr;
+    if (id.exists && (code == SQLITE_CANTOPEN || code == SQLITE_READONLY) &&
+        NoSuchFile(file + "-wal") && ::access(DirectoryOf(file).c_str(), W_OK) != 0) {
+        char* uri = sqlite3_mprintf("file:%s?immutable=1", file.c_str());
+        const int rc =
+            uri ? sqlite3_open_v2(uri, &db,
+                                  SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+                                  nullptr)
+                : SQLITE_NOMEM;
+        sqlite3_free(uri);
+        if (rc == SQLITE_OK && usable(db))
+            return opened(db, true);
+        sqlite3_close_v2(db);
+    }
+    return OpenWaiting(path, kReadBusyTimeoutMs);
+}
+
+bool InventoryStore::StillTheFile() const {
+    return IdOf(m_file) == FileId{true, m_device, m_inode};
+}
+
+bool InventoryStore::Reopen(std::string& error) {
+    sqlite3* db = nullptr;
+    FileId id;
+    for (int attempt = 0; attempt < kJudgeAttempts; ++attempt) {
+        const OpenResult result = OpenChecked(m_file, kBusyTimeoutMs, db, id, error);
+        if (result == OpenResult::Opened) {
+            sqlite3_close_v2(m_db);
+            m_db = db;
+            m_device = id.device;
+            m_inode = id.inode;
+            return true;
+        }
+        sqlite3_close_v2(db);
+        if (result == OpenResult::Failed)
+            return false;
+        std::string aside;
+        const AsideResult kept = KeepAside(m_file, id, aside);
+        if (kept == AsideResult::Failed) {
+            error += "; it could not be kept aside";
+            return false;
+        }
+        if (kept == AsideResult::Kept)
+            m_keptAside = aside;
+    }
+    return false;
+}
+
+std::string InventoryStore::MeetDamage(const std::string& message, bool& moved) const {
+    moved = false;
+    std::string aside;
+    if (m_readOnly)
+        return "the inventory is damaged (" + message + ")";
+    switch (KeepAside(m_file, FileId{true, m_device, m_inode}, aside)) {
+    case AsideResult::Kept:
+        moved = true;
+        m_keptAside = aside;
+        return "the inventory is damaged (" + message + "); it is kept as \"" + aside + "\"";
+    case AsideResult::Changed:
+        moved = true;
+        return "the inventory is damaged (" + message + "); another writer has kept it aside";
+    case AsideResult::Failed:
+        break;
+    }
+    return "the inventory is damaged (" + message + "); it could not be kept aside";
+}
+
+std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error) {
+    // Another writer that met damage may have kept the file aside since it
+    // was opened: nothing is written into that one.
+    if (!StillTheFile() && !Reopen(error))
+        return -1;
+    for (int attempt = 0;; ++attempt) {
+        int code = SQLITE_OK;
+        const std::int64_t id = RecordOnce(scan, error, code);
+        if (id >= 0 || !IsDamage(code))
+            return id;
+        // The scan is not lost with the damaged file: it starts the new store.
+        bool moved = false;
+        error = MeetDamage(error, moved);
+        std::string reopenError;
+        if (!moved || attempt > 0)
+            return -1;
+        if (!Reopen(reopenError)) {
+            error += "; no new store: " + reopenError;
+            return -1;
         }
     }
-    sqlite3_close_v2(db);
-    return OpenWaiting(path, kReadBusyTimeoutMs);
 }
 
 InventoryStore::~InventoryStore() {
     sqlite3_close_v2(m_db);
 }
 
-std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error) {
-    if (!SqlExec(m_db, "BEGIN IMMEDIATE", error))
+std::int64_t InventoryStore::RecordOnce(const RecordedScan& scan, std::string& error, int& code) {
+    if (!SqlExec(m_db, "BEGIN IMMEDIATE", error)) {
+        code = sqlite3_errcode(m_db);
         return -1;
+    }
     auto fail = [&] {
+        code = sqlite3_errcode(m_db);
         error = sqlite3_errmsg(m_db);
         std::string ignored;
         SqlExec(m_db, "ROLLBACK", ignored);
         return std::int64_t(-1);
     };
     SqlStatement insertScan(m_db, "INSERT INTO scans(started_ms, ended_ms, complete, settings) "
-                               "VALUES(?, ?, ?, ?)");
+                                  "VALUES(?, ?, ?, ?)");
     SqlStatement insertRange(m_db, "INSERT INTO scan_ranges(scan, first, last) VALUES(?, ?, ?)");
     SqlStatement insertHost(m_db, "INSERT INTO hosts(identity, kind, randomised_mac, first_scan) "
-                               "VALUES(?, ?, ?, ?)");
+                                  "VALUES(?, ?, ?, ?)");
     SqlStatement insertSighting(
-        m_db, "INSERT OR IGNORE INTO sightings(scan, address, host, response, computer, domain, mac, "
-              "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        m_db,
+        "INSERT OR IGNORE INTO sightings(scan, address, host, response, computer, domain, mac, "
+        "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
     SqlStatement seenAt(m_db, "INSERT INTO host_addresses(host, address, first_scan, last_scan) "
-                           "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(host, address) "
-                           "DO UPDATE SET last_scan = excluded.last_scan");
+                              "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(host, address) "
+                              "DO UPDATE SET last_scan = excluded.last_scan");
     SqlStatement leftAddress(m_db, "UPDATE host_addresses SET last_scan = max(last_scan, ?3) "
-                                "WHERE host = ?1 AND address = ?2");
+                                   "WHERE host = ?1 AND address = ?2");
     if (!insertScan || !insertRange || !insertHost || !insertSighting || !seenAt || !leftAddress)
         return fail();
 
@@ -209,11 +443,10 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
     std::vector<HostIdentity> identities;
     for (const HostRecord& row : scan.rows) {
         identities.push_back(IdentityOf(row));
-        current.sightings.push_back(SightingOf(
-            row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
-            identities.back().key,
-            row.cells[HostRecord::kMac], row.cells[HostRecord::kComputer],
-            row.cells[HostRecord::kDomain]));
+        current.sightings.push_back(
+            SightingOf(row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
+                       identities.back().key, row.cells[HostRecord::kMac],
+                       row.cells[HostRecord::kComputer], row.cells[HostRecord::kDomain]));
     }
     PriorScans prior;
     std::unordered_map<std::string, std::int64_t> ids;
@@ -283,6 +516,7 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
     if (!UpdateHosts(m_db, prior, ids, seen) || !InsertChanges(m_db, current.id, changes, ids))
         return fail();
     if (!SqlExec(m_db, "COMMIT", error)) {
+        code = sqlite3_errcode(m_db);
         std::string ignored;
         SqlExec(m_db, "ROLLBACK", ignored);
         return -1;
@@ -292,22 +526,28 @@ std::int64_t InventoryStore::Record(const RecordedScan& scan, std::string& error
 
 int InventoryStore::Read(sqlite3_stmt* statement) const {
     const int rc = sqlite3_step(statement);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE && m_readError.empty())
-        m_readError = sqlite3_errmsg(m_db);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE && m_readError.empty()) {
+        bool moved = false;
+        m_readError = IsDamage(rc) ? MeetDamage(sqlite3_errmsg(m_db), moved)
+                                   : std::string(sqlite3_errmsg(m_db));
+    }
     return rc;
 }
 
 bool InventoryStore::Prepared(const SqlStatement& statement) const {
-    if (!statement && m_readError.empty())
-        m_readError = sqlite3_errmsg(m_db);
+    if (!statement && m_readError.empty()) {
+        bool moved = false;
+        m_readError = IsDamage(sqlite3_errcode(m_db)) ? MeetDamage(sqlite3_errmsg(m_db), moved)
+                                                      : std::string(sqlite3_errmsg(m_db));
+    }
     return static_cast<bool>(statement);
 }
 
 std::optional<StoredScan> InventoryStore::LatestScan() const {
     m_readError.clear();
     SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, "
-                           "(SELECT count(*) FROM sightings WHERE scan = scans.id) "
-                           "FROM scans ORDER BY id DESC LIMIT 1");
+                              "(SELECT count(*) FROM sightings WHERE scan = scans.id) "
+                              "FROM scans ORDER BY id DESC LIMIT 1");
     if (!Prepared(select) || Read(select.get()) != SQLITE_ROW)
         return std::nullopt;
     StoredScan summary;
@@ -340,8 +580,8 @@ Change ChangeFrom(sqlite3_stmt* statement, int first) {
 std::vector<ReportedChange> InventoryStore::ChangesOf(std::int64_t scan) const {
     m_readError.clear();
     SqlStatement select(m_db, "SELECT " KD_CHANGE_COLUMNS ", f.started_ms FROM changes c "
-                           "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = h.first_scan "
-                           "WHERE c.scan = ? ORDER BY c.address, c.kind, h.identity");
+                              "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = h.first_scan "
+                              "WHERE c.scan = ? ORDER BY c.address, c.kind, h.identity");
     std::vector<ReportedChange> changes;
     if (!Prepared(select))
         return changes;
@@ -364,7 +604,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     const std::string mac = isAddress ? std::string() : named;
     if (isAddress) {
         SqlStatement select(m_db, "SELECT s.host FROM scans f CROSS JOIN sightings s "
-                               "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
+                                  "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
         sqlite3_bind_int64(select.get(), 1, AddressFromText(named));
         if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
@@ -377,7 +617,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     if (host < 0)
         return history;
     SqlStatement hostRow(m_db, "SELECT identity, randomised_mac, last_address, last_scan "
-                            "FROM hosts WHERE id = ?");
+                               "FROM hosts WHERE id = ?");
     sqlite3_bind_int64(hostRow.get(), 1, host);
     if (!Prepared(hostRow) || Read(hostRow.get()) != SQLITE_ROW)
         return history;
@@ -390,15 +630,15 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     // At each address the host was seen at, scan by scan from the first to
     // the last that saw it there.
     SqlStatement sightings(m_db, "SELECT s.scan, f.started_ms, s.address, s.response, s.computer, "
-                              "s.domain, s.mac, s.vendor, s.messenger FROM host_addresses a "
-                              "CROSS JOIN scans f CROSS JOIN sightings s "
-                              "ON s.scan = f.id AND s.address = a.address AND s.host = a.host "
-                              "WHERE a.host = ?1 AND f.id BETWEEN a.first_scan AND "
-                              "CASE WHEN a.address = ?2 THEN max(a.last_scan, ?3) "
-                              "ELSE a.last_scan END ORDER BY f.id, s.address");
+                                 "s.domain, s.mac, s.vendor, s.messenger FROM host_addresses a "
+                                 "CROSS JOIN scans f CROSS JOIN sightings s "
+                                 "ON s.scan = f.id AND s.address = a.address AND s.host = a.host "
+                                 "WHERE a.host = ?1 AND f.id BETWEEN a.first_scan AND "
+                                 "CASE WHEN a.address = ?2 THEN max(a.last_scan, ?3) "
+                                 "ELSE a.last_scan END ORDER BY f.id, s.address");
     SqlStatement changes(m_db, "SELECT c.scan, f.started_ms, " KD_CHANGE_COLUMNS " FROM changes c "
-                            "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
-                            "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
+                               "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
+                               "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
     if (!Prepared(sightings) || !Prepared(changes))
         return history;
     sqlite3_bind_int64(sightings.get(), 1, host);
@@ -421,11 +661,10 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
         Change change = ChangeFrom(changes.get(), 2);
         const std::int64_t scan = sqlite3_column_int64(changes.get(), 0);
         const std::string address = AddressToText(change.address);
-        auto entry = std::find_if(history.entries.begin(), history.entries.end(),
-                                  [&](const HistoryEntry& e) {
-                                      return e.scan == scan && e.seen &&
-                                             e.row.cells[HostRecord::kAddress] == address;
-                                  });
+        auto entry = std::find_if(
+            history.entries.begin(), history.entries.end(), [&](const HistoryEntry& e) {
+                return e.scan == scan && e.seen && e.row.cells[HostRecord::kAddress] == address;
+            });
         if (entry == history.entries.end()) {
             HistoryEntry gone;
             gone.scan = scan;

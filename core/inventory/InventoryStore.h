@@ -7,7 +7,9 @@
 // at the same time: the database is in WAL mode with a busy time-out, and a
 // scan is written in one transaction. A file that is no such database, or is
 // damaged, is never overwritten: it is kept aside under another name and a
-// new one is started. A file of an older schema is brought forward.
+// new one is started. A file of an older schema is brought forward. A
+// symbolic link is followed to the file it names, which is the one kept
+// aside or started; the link stays.
 
 #include "core/inventory/ScanChanges.h"
 #include "core/ranges/AddressRange.h"
@@ -69,17 +71,21 @@ public:
         std::unique_ptr<InventoryStore> store; // null when it could not be opened
         std::string error;                     // why not, or empty
         std::string keptAside;                 // where a damaged file went, or empty
+        std::string whyAside;                  // why it went there
     };
 
     // Opens the database at `path`, creating it (and no directory) when missing.
-    // Checks the whole file first (PRAGMA quick_check), which takes a while
-    // for a store of years of scans. Only a file that is no such database,
-    // or is damaged, is kept aside: one that another writer holds past the
-    // busy time-out, or that cannot be opened at all, is left as it is.
+    // What the file is (new, ours, another program's, damaged) is judged
+    // under the write lock from its header, version and tables; the whole
+    // file is checked (PRAGMA quick_check) only before it is brought forward
+    // from an older version. Damage met later by any statement is met the
+    // same way. Only a file that is no such database, or is damaged, is kept
+    // aside: one that another writer holds past the busy time-out, or that
+    // cannot be opened at all, is left as it is.
     static Opened Open(const std::string& path);
 
-    // The same for reading what is recorded, without the check of the whole
-    // file when it is of this version: damage then shows as failed reads.
+    // The same for reading what is recorded. A store in a directory the user
+    // may not write to is read all the same when nobody is writing it.
     // Anything else (an older version, no store at all) takes Open, waiting
     // at most a second for another writer.
     static Opened OpenToRead(const std::string& path);
@@ -89,8 +95,12 @@ public:
     InventoryStore& operator=(const InventoryStore&) = delete;
 
     // Writes one scan with its rows and its changes in one transaction; its
-    // id, or -1 with the reason in `error`.
+    // id, or -1 with the reason in `error`. When the file turns out damaged,
+    // it is kept aside (KeptAside) and the scan goes into a new store.
     std::int64_t Record(const RecordedScan& scan, std::string& error);
+
+    // Where damage met since the store was opened went, or empty.
+    const std::string& KeptAside() const { return m_keptAside; }
 
     // The newest scan, if any.
     std::optional<StoredScan> LatestScan() const;
@@ -109,12 +119,27 @@ public:
     std::int64_t SightingCount() const;
 
 private:
-    explicit InventoryStore(sqlite3* db) : m_db(db) {}
+    InventoryStore(sqlite3* db, std::string file, std::uint64_t device, std::uint64_t inode)
+        : m_db(db), m_file(std::move(file)), m_device(device), m_inode(inode) {}
     static Opened OpenWaiting(const std::string& path, int busyTimeoutMs);
+    // One try; `code` is SQLite's error code when it fails.
+    std::int64_t RecordOnce(const RecordedScan& scan, std::string& error, int& code);
+    // Whether the file is still the one opened: another writer that met
+    // damage may have kept it aside.
+    bool StillTheFile() const;
+    // Opens the live store at the file's place again.
+    bool Reopen(std::string& error);
+    // A statement met damage: keeps the file aside, noting where; the text
+    // to tell. `moved`: the file is no longer at its place.
+    std::string MeetDamage(const std::string& message, bool& moved) const;
     // A step of a read, noting the first error.
     int Read(sqlite3_stmt* statement) const;
     bool Prepared(const SqlStatement& statement) const;
 
     sqlite3* m_db;
+    std::string m_file; // the real file, symbolic links followed
+    std::uint64_t m_device, m_inode;
+    bool m_readOnly = false;
+    mutable std::string m_keptAside;
     mutable std::string m_readError;
 };

@@ -55,6 +55,7 @@ void CThreadManager::Run() {
         Finish(0);
         return;
     }
+    m_noEcho = !m_probes.CanEcho();
     RunLog::Write("スレッド数：%d\n", m_request.options.maxThread);
     m_sink.RowsCleared();
     Walk(lana);
@@ -175,6 +176,6 @@ void CThreadManager::Finish(unsigned drawn) {
     summary.keepSilent = m_request.options.keepSilent;
     summary.stopped = m_stop.IsRaised();
     summary.cut = m_cut;
-    summary.failed = m_failed;
+    summary.failed = m_failed || m_noEcho;
     m_sink.Finished(summary);
 }

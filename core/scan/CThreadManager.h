@@ -59,6 +59,7 @@ private:
     // The manager's thread only.
     bool m_cut = false;    // dispatching ended before the end of the ranges
     bool m_failed = false; // no adapter could be reset
+    bool m_noEcho = false; // no echo could go out: nothing was probed
 
     std::mutex m_lock; // guards the queue and the counts below
     std::condition_variable m_workAvailable;

@@ -565,6 +565,8 @@ void FastScanEngine::Run() {
     // Without an ICMP socket (the user has been told how to allow one) no
     // host can answer: every row is silent, as with the other engine.
     const bool open = m_network->Open(local) == 0;
+    // Such a scan probed nothing: no row of it may be taken for a silent host.
+    summary.failed = !open;
 
     Scan scan(*this, *m_network);
     AddressWalk walk(m_request.ranges);

@@ -17,6 +17,9 @@ public:
         return ::QueryNodeStatus(address, lana, buffer, lockAroundCall, stop);
     }
     LanaSelection SelectLana() override { return ::SelectLana(); }
+    bool CanEcho() override {
+        return IcmpEchoInternal::SocketKind() != IcmpSocketKind::Unavailable;
+    }
 };
 
 } // namespace

@@ -25,6 +25,10 @@ public:
                                           std::mutex* lockAroundCall, const StopSignal* stop) = 0;
 
     virtual LanaSelection SelectLana() = 0;
+
+    // False when no echo can go out at all (no ICMP socket of any kind, the
+    // user told how to allow one): every row is then silent without a probe.
+    virtual bool CanEcho() { return true; }
 };
 
 // The real echo, node-status query and adapter reset.

@@ -15,7 +15,8 @@ struct ScanSummary {
     bool keepSilent = false;     // the rows marked silent stay
     bool stopped = false;        // ended by Stop rather than by the end of the ranges
     bool cut = false;            // ended early for another reason (row limit, no worker)
-    bool failed = false;         // no adapter: nothing was walked and no row is this scan's
+    bool failed = false;         // no adapter or no echo socket: nothing was probed, and no
+                                 // row is this scan's to record
 
     // Walked every address of its ranges.
     bool Complete() const { return !stopped && !cut && !failed; }

@@ -34,6 +34,46 @@ int ChildProcess::Run(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::vector<int> ChildProcess::RunTogether(const std::vector<std::function<int()>>& bodies) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    int go[2];
+    if (pipe(go) != 0)
+        return std::vector<int>(bodies.size(), -1);
+    std::vector<pid_t> pids;
+    for (const auto& body : bodies) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(go[1]);
+            char byte;
+            // The end of the pipe is the start signal.
+            while (read(go[0], &byte, 1) < 0 && errno == EINTR) {
+            }
+            int code = body();
+            if (code == 0 && ::testing::Test::HasFailure())
+                code = 1;
+            std::fflush(stdout);
+            std::fflush(stderr);
+            _exit(code);
+        }
+        pids.push_back(pid);
+    }
+    close(go[0]);
+    close(go[1]);
+    std::vector<int> codes;
+    for (const pid_t pid : pids) {
+        int status = 0;
+        int rc = pid < 0 ? -1 : 0;
+        while (pid > 0 && waitpid(pid, &status, 0) < 0)
+            if (errno != EINTR) {
+                rc = -1;
+                break;
+            }
+        codes.push_back(rc < 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status));
+    }
+    return codes;
+}
+
 bool ChildProcess::EnterFreshNetwork() {
     if (unshare(CLONE_NEWNET) != 0)
         return false;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class ChildProcess {
 public:
@@ -16,6 +17,11 @@ public:
     // gtest failures raised in the child are printed by the child and make
     // its exit code 1 if the body returned 0.
     static int Run(const std::function<int()>& body);
+
+    // Runs each body in a child of its own, all let go at the same moment
+    // once every child has been started; their exit codes in order, as Run
+    // gives them.
+    static std::vector<int> RunTogether(const std::vector<std::function<int()>>& bodies);
 
     // For use inside a child: moves the process into a network namespace of
     // its own whose only interface is `lo`, brought up (127.0.0.1). False when

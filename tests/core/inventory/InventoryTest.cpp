@@ -167,8 +167,8 @@ TEST(InventoryStore, AStoreHeldByAnotherWriterIsLeftAsItIs) {
 }
 
 // A store damaged after it was written: opened to read, what cannot be read
-// is said rather than taken for an empty store; opened to write, the file is
-// kept aside.
+// is said rather than taken for an empty store, and the file is kept aside
+// as it was; the next writer starts a new store.
 TEST(InventoryStore, ADamagedStoreIsNoEmptyOne) {
     TempDir dir;
     const std::string path = dir.file("inventory.sqlite");
@@ -187,11 +187,14 @@ TEST(InventoryStore, ADamagedStoreIsNoEmptyOne) {
     InventoryStore::Opened reading = InventoryStore::OpenToRead(path);
     ASSERT_TRUE(reading.store) << reading.error;
     reading.store->History("10.0.0.1");
-    EXPECT_NE(reading.store->ReadError(), "");
+    EXPECT_NE(reading.store->ReadError().find("damaged"), std::string::npos)
+        << reading.store->ReadError();
+    ASSERT_FALSE(reading.store->KeptAside().empty());
+    EXPECT_EQ(TempDir::ReadFile(reading.store->KeptAside()), bytes);
     reading.store.reset();
     InventoryStore::Opened writing = InventoryStore::Open(path);
-    EXPECT_TRUE(writing.store) << writing.error;
-    EXPECT_EQ(TempDir::ReadFile(writing.keptAside), bytes);
+    ASSERT_TRUE(writing.store) << writing.error;
+    EXPECT_EQ(writing.store->ScanCount(), 0);
 }
 
 } // namespace

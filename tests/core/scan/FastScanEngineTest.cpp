@@ -71,7 +71,8 @@ public:
     std::vector<Sent> sent;
     std::vector<Clock::time_point> refusedAt; // each refused send
 
-    int Open(std::uint32_t) override { return 0; }
+    int openError = 0; // Open fails with it (no ICMP socket)
+    int Open(std::uint32_t) override { return openError; }
     std::uint16_t EchoId() const override { return 0x4B44; }
     bool OnLink(std::uint32_t) const override { return onLink; }
     int NeighbourLimit() const override { return neighbourLimit; }
@@ -266,6 +267,20 @@ protected:
     std::map<std::uint32_t, int> queries, echoes;
     std::vector<Clock::time_point> refusedAt;
 };
+
+// A network that cannot be opened (no ICMP socket) probes nothing: the
+// scan says it failed, so that its silent rows are never recorded.
+TEST_F(FastScanEngineTest, AScanWhoseNetworkCannotOpenHasFailed) {
+    for (const int error : {0, EPERM}) {
+        SCOPED_TRACE(error);
+        sink.rows.DeleteAllItems();
+        network = ScriptedNetwork();
+        network.openError = error;
+        Scan(4);
+        EXPECT_EQ(sink.Summary().failed, error != 0);
+        EXPECT_EQ(sink.Summary().Complete(), error == 0);
+    }
+}
 
 // The reasons of a row as text, in the order of their bits.
 std::string ReasonsOf(unsigned reasons) {

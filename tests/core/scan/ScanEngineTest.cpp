@@ -117,6 +117,8 @@ public:
     }
 
     LanaSelection SelectLana() override { return lana; }
+    bool CanEcho() override { return echoSocket; }
+    bool echoSocket = true;
 
     void Release() {
         std::lock_guard<std::mutex> guard(gateLock);
@@ -524,6 +526,27 @@ TEST(ScanRequest, OptionsComeFromTheSettings) {
     expected.ignoreWorkstation = false;
     expected.keepSilent = true;
     EXPECT_EQ(ScanOptionsFrom(settings), expected);
+}
+
+} // namespace
+
+namespace {
+
+// Without any ICMP socket nothing is probed: the scan says it failed, so
+// that its rows, all silent, are never recorded as hosts that went away.
+TEST_F(ScanEngineTest, AScanWithoutAnEchoSocketHasFailed) {
+    AddAnsweringHosts(3);
+    for (const bool socket : {true, false}) {
+        SCOPED_TRACE(socket ? "echo socket" : "no echo socket");
+        RecordingSink fresh;
+        probes.echoSocket = socket;
+        CThreadManager manager({ranges, options}, fresh, probes, &fresh);
+        ASSERT_TRUE(manager.Start());
+        ASSERT_TRUE(fresh.WaitForEnd(120s));
+        manager.Wait();
+        EXPECT_EQ(fresh.Summary().failed, !socket);
+        EXPECT_EQ(fresh.Summary().Complete(), socket);
+    }
 }
 
 } // namespace
