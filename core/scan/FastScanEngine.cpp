@@ -91,6 +91,16 @@ private:
     double m_deviation = 0;
 };
 
+// Whether any address lies in two of the ranges.
+bool RangesOverlap(std::vector<AddressRange> ranges) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const AddressRange& a, const AddressRange& b) { return a.start < b.start; });
+    for (std::size_t i = 1; i < ranges.size(); ++i)
+        if (ranges[i].start <= ranges[i - 1].end)
+            return true;
+    return false;
+}
+
 } // namespace
 
 // One scan's state, on the engine's thread only.
@@ -150,6 +160,9 @@ struct FastScanEngine::Scan {
     Clock::time_point tokensAt = Clock::now();
     RateController pace;
     double reportedRate = 0;
+    // Whether an address may be listed again (overlapping ranges): only then
+    // must a finished host keep its record for the later rows.
+    bool mayRepeat = true;
 
     Scan(FastScanEngine& e, ScanNetwork& n)
         : engine(e), network(n), options(e.m_request.options),
@@ -223,6 +236,10 @@ struct FastScanEngine::Scan {
         host.phase = Phase::Done;
         --inFlight;
         Report(host);
+        // The sink has the row; a host that cannot be listed again needs
+        // nothing of it any more, which keeps a large scan small.
+        if (!mayRepeat)
+            record = HostRecord{};
     }
 
     void Evidence(Host& host, unsigned reason, Clock::time_point now) {
@@ -569,6 +586,7 @@ void FastScanEngine::Run() {
     summary.failed = !open;
 
     Scan scan(*this, *m_network);
+    scan.mayRepeat = RangesOverlap(m_request.ranges);
     AddressWalk walk(m_request.ranges);
     bool dispatching = true;
     std::vector<NetworkEvent> events;

@@ -1,7 +1,7 @@
 #pragma once
 // A scan's reports kept in memory, for vopal-scan and the engine tests: the
-// rows in a MemoryResultList, applied as they come, and the end awaited on a
-// condition.
+// rows in a MemoryResultList (each host's value without its raw name table),
+// applied as they come, and the end awaited on a condition.
 
 #include "core/scan/MemoryResultList.h"
 #include "core/scan/ScanSink.h"
