@@ -31,7 +31,7 @@
 # our responder (--host), 600 ms late.
 #
 # The wide host (kd-wide) holds a whole prefix of the test range (e.g.
-# 198.18.16.0/20) as a local route, so every address of it answers ping, and
+# 198.19.0.0/16) as a local route, so every address of it answers ping, and
 # runs our node-status responder for it; the client's one other route is that
 # prefix through the wide host. Thousands of hosts for the price of one.
 #

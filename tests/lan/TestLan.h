@@ -25,7 +25,7 @@ struct TestLanPrefix {
 
     bool Contains(std::uint32_t address) const;
     std::uint32_t Last() const;
-    std::string Text() const; // "198.18.16.0/20"
+    std::string Text() const; // "198.19.0.0/16"
     // "a.b.c.d/n" with no host bits set; nullopt otherwise.
     static std::optional<TestLanPrefix> Parse(const std::string& text);
 };

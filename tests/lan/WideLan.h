@@ -20,7 +20,8 @@ public:
     // In the order the responder lists them, as a workstation does:
     // W<xxyy> <00>, WIDE<xx> <00> group, W<xxyy> <20>, M<xxyy> <03>,
     // WIDE<xx> <1E> group, where xx and yy are the address's last two octets
-    // in upper-case hex. Empty for an address that stays silent.
+    // in upper-case hex: distinct over a /16, the widest prefix the layout
+    // may route. Empty for an address that stays silent.
     static std::vector<TestLanName> Names(std::uint32_t address);
 
     // 02:4b:44 (locally administered) and the address's last three octets.
