@@ -77,6 +77,11 @@ public:
         m_deviation = 0.75 * m_deviation + 0.25 * std::fabs(m_smoothed - ms);
         m_smoothed = 0.875 * m_smoothed + 0.125 * ms;
     }
+    // Twice the smoothed round trip: long enough for a host's own answer on
+    // this network; 0 before the first sample.
+    int TwiceSmoothedMs() const {
+        return m_samples == 0 ? 0 : static_cast<int>(std::ceil(2 * m_smoothed));
+    }
     int WaitMs() const {
         if (m_samples == 0)
             return FastScanEngine::kWaitInitialMs;
@@ -175,9 +180,11 @@ struct FastScanEngine::Scan {
         return Milliseconds(options.adaptiveWait ? roundTrips.WaitMs()
                                                  : std::max(1, options.pingTimeoutMs));
     }
+    // A host known to be there is asked for its names again after this. Not
+    // the probes' wait: that one grows with every deviation of a busy
+    // network, and a host answers its query about as fast as its echo.
     Milliseconds NameWait() const {
-        return options.adaptiveWait ? std::max(Milliseconds(kNameWaitMs), Wait())
-                                    : Milliseconds(kNameWaitMs);
+        return Milliseconds(std::max(kNameWaitMs, roundTrips.TwiceSmoothedMs()));
     }
 
     void Refill(Clock::time_point now) {
