@@ -551,10 +551,17 @@ int main(int argc, char** argv) {
     }
 
     if (options.format == Format::Json) {
+        // Written as it is made, a block at a time: the lines of a large scan
+        // are many times the size of its rows.
         std::string text;
-        for (const HostRecord& row : sink.rows.Records())
+        sink.rows.ForEachRecord([&text](const HostRecord& row) {
             text += RowJsonLine(row);
-        WriteOut(text, false);
+            if (text.size() >= 64 * 1024) {
+                WriteOut(std::move(text), false);
+                text.clear();
+            }
+        });
+        WriteOut(std::move(text), false);
     } else {
         WriteOut(FormatExportText(sink.rows), options.cp932);
     }

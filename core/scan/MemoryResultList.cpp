@@ -98,3 +98,9 @@ std::vector<HostRecord> MemoryResultList::Records() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_rows;
 }
+
+void MemoryResultList::ForEachRecord(const std::function<void(const HostRecord&)>& visit) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const HostRecord& record : m_rows)
+        visit(record);
+}

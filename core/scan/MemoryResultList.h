@@ -8,6 +8,7 @@
 #include "core/scan/ResultList.h"
 
 #include <array>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -30,6 +31,9 @@ public:
 
     std::vector<Row> Rows();
     std::vector<HostRecord> Records();
+    // Hands each row's record to `visit` in order, without copying them all
+    // (the list's lock is held meanwhile: `visit` must not call back).
+    void ForEachRecord(const std::function<void(const HostRecord&)>& visit);
 
 private:
     std::mutex m_lock;
