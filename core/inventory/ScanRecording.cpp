@@ -1,6 +1,6 @@
 #include "core/inventory/ScanRecording.h"
 
-#include "core/scan/ResultList.h"
+#include "core/scan/MemoryResultList.h"
 
 #include <chrono>
 
@@ -19,7 +19,7 @@ std::int64_t UnixTimeMs() {
         .count();
 }
 
-RecordedScan RecordingOf(ResultList& list, const std::vector<AddressRange>& ranges,
+RecordedScan RecordingOf(MemoryResultList& list, const std::vector<AddressRange>& ranges,
                          const ScanOptions& options, std::int64_t startedMs,
                          std::int64_t endedMs, bool complete) {
     RecordedScan scan;
@@ -28,14 +28,9 @@ RecordedScan RecordingOf(ResultList& list, const std::vector<AddressRange>& rang
     scan.ranges = ranges;
     scan.complete = complete;
     scan.settings = ScanOptionsText(options);
-    const int count = list.GetItemCount();
-    for (int row = 0; row < count; ++row) {
-        if (list.GetItemText(row, HostRecord::kResponse) != HostRecord::kAnswered)
-            continue;
-        HostRecord record;
-        for (int column = 0; column < HostRecord::kColumnCount; ++column)
-            record.cells[column] = list.GetItemText(row, column);
-        scan.rows.push_back(std::move(record));
-    }
+    list.ForEachRecord([&scan](const HostRecord& record) {
+        if (record.cells[HostRecord::kResponse] == HostRecord::kAnswered)
+            scan.rows.push_back(record);
+    });
     return scan;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class ResultList;
+class MemoryResultList;
 
 // The inventory's file in the program's data directory.
 inline constexpr const char* kInventoryFileName = "inventory.sqlite";
@@ -20,8 +20,8 @@ std::string ScanOptionsText(const ScanOptions& options);
 // Unix time in milliseconds.
 std::int64_t UnixTimeMs();
 
-// The answering rows of `list` (response "○") with the scan's ranges, options
-// and times.
-RecordedScan RecordingOf(ResultList& list, const std::vector<AddressRange>& ranges,
+// The answering rows of `list` (response "○"), each with its value, with the
+// scan's ranges, options and times.
+RecordedScan RecordingOf(MemoryResultList& list, const std::vector<AddressRange>& ranges,
                          const ScanOptions& options, std::int64_t startedMs,
                          std::int64_t endedMs, bool complete);

@@ -25,7 +25,7 @@ void ModelScanSink::RowAdded(int row, const std::string& address) {
 }
 
 void ModelScanSink::RowResult(int row, const HostRecord& record) {
-    m_scanRows.SetRow(row, record.cells);
+    m_scanRows.SetRecord(row, record);
     Post(Result{row, PackedCells::Of(record), m_showReasons ? record.reasons : 0u});
 }
 
