@@ -13,25 +13,39 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-int ChildProcess::Run(const std::function<int()>& body) {
+namespace {
+
+// Runs a child's body and ends the child with its exit code: 1 when the body
+// said 0 but a test assertion failed in it.
+[[noreturn]] void RunChild(const std::function<int()>& body) {
+    int code = body();
+    if (code == 0 && ::testing::Test::HasFailure())
+        code = 1;
     std::fflush(stdout);
     std::fflush(stderr);
-    const pid_t pid = fork();
+    _exit(code);
+}
+
+// The child's exit code; -1 when it was not started or did not exit.
+int ExitCodeOf(pid_t pid) {
     if (pid < 0)
         return -1;
-    if (pid == 0) {
-        int code = body();
-        if (code == 0 && ::testing::Test::HasFailure())
-            code = 1;
-        std::fflush(stdout);
-        std::fflush(stderr);
-        _exit(code);
-    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+int ChildProcess::Run(const std::function<int()>& body) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid == 0)
+        RunChild(body);
+    return ExitCodeOf(pid);
 }
 
 std::vector<int> ChildProcess::RunTogether(const std::vector<std::function<int()>>& bodies) {
@@ -49,28 +63,15 @@ std::vector<int> ChildProcess::RunTogether(const std::vector<std::function<int()
             // The end of the pipe is the start signal.
             while (read(go[0], &byte, 1) < 0 && errno == EINTR) {
             }
-            int code = body();
-            if (code == 0 && ::testing::Test::HasFailure())
-                code = 1;
-            std::fflush(stdout);
-            std::fflush(stderr);
-            _exit(code);
+            RunChild(body);
         }
         pids.push_back(pid);
     }
     close(go[0]);
     close(go[1]);
     std::vector<int> codes;
-    for (const pid_t pid : pids) {
-        int status = 0;
-        int rc = pid < 0 ? -1 : 0;
-        while (pid > 0 && waitpid(pid, &status, 0) < 0)
-            if (errno != EINTR) {
-                rc = -1;
-                break;
-            }
-        codes.push_back(rc < 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status));
-    }
+    for (const pid_t pid : pids)
+        codes.push_back(ExitCodeOf(pid));
     return codes;
 }
 
