@@ -3,7 +3,50 @@
 #include "core/inventory/InventoryTables.h"
 #include "core/inventory/SqlStatement.h"
 
+#include "core/inventory/HostPresence.h"
+
+#include <map>
 #include <unordered_map>
+
+namespace {
+
+// The tables of rows and presence, as the third version added them.
+const char* const kRowTables = R"sql(
+CREATE TABLE host_rows (
+    host INTEGER NOT NULL REFERENCES hosts(id),
+    address INTEGER NOT NULL,
+    since INTEGER NOT NULL,
+    response TEXT NOT NULL,
+    computer TEXT NOT NULL,
+    domain TEXT NOT NULL,
+    mac TEXT NOT NULL,
+    vendor TEXT NOT NULL,
+    messenger TEXT NOT NULL,
+    PRIMARY KEY (host, address)
+) WITHOUT ROWID;
+CREATE INDEX host_rows_by_address ON host_rows(address);
+CREATE TABLE past_rows (
+    host INTEGER NOT NULL REFERENCES hosts(id),
+    since INTEGER NOT NULL,
+    address INTEGER NOT NULL,
+    response TEXT NOT NULL,
+    computer TEXT NOT NULL,
+    domain TEXT NOT NULL,
+    mac TEXT NOT NULL,
+    vendor TEXT NOT NULL,
+    messenger TEXT NOT NULL,
+    PRIMARY KEY (host, since, address)
+) WITHOUT ROWID;
+CREATE INDEX past_rows_by_address ON past_rows(address);
+CREATE TABLE presence (
+    chunk INTEGER NOT NULL,
+    scan INTEGER NOT NULL REFERENCES scans(id),
+    bits BLOB NOT NULL,
+    PRIMARY KEY (chunk, scan)
+) WITHOUT ROWID;
+)sql";
+
+} // namespace
 
 const char* const kInventorySchemaVersion1 = R"sql(
 CREATE TABLE scans (
@@ -42,6 +85,42 @@ PRAGMA user_version = 1;
 )sql";
 
 namespace {
+
+// A new file's tables, as the versions before have left them.
+const char* const kInventorySchema = R"sql(
+CREATE TABLE scans (
+    id INTEGER PRIMARY KEY,
+    started_ms INTEGER NOT NULL,
+    ended_ms INTEGER NOT NULL,
+    complete INTEGER NOT NULL,
+    settings TEXT NOT NULL,
+    answered INTEGER NOT NULL DEFAULT 0
+);
+CREATE TABLE scan_ranges (
+    scan INTEGER NOT NULL REFERENCES scans(id),
+    first INTEGER NOT NULL,
+    last INTEGER NOT NULL
+);
+CREATE TABLE hosts (
+    id INTEGER PRIMARY KEY,
+    identity TEXT NOT NULL UNIQUE,
+    kind INTEGER NOT NULL,
+    randomised_mac INTEGER NOT NULL,
+    first_scan INTEGER NOT NULL REFERENCES scans(id),
+    computer TEXT NOT NULL DEFAULT '',
+    domain TEXT NOT NULL DEFAULT ''
+);
+CREATE TABLE changes (
+    scan INTEGER NOT NULL REFERENCES scans(id),
+    host INTEGER NOT NULL REFERENCES hosts(id),
+    kind INTEGER NOT NULL,
+    address INTEGER NOT NULL,
+    before TEXT NOT NULL,
+    after TEXT NOT NULL
+);
+CREATE INDEX changes_by_scan ON changes(scan);
+CREATE INDEX changes_by_host ON changes(host, scan);
+)sql";
 
 // The second: each host's last sighting and names, the changes of each scan,
 // and the addresses each host was seen at, each with the first and the last
@@ -93,11 +172,48 @@ ALTER TABLE sightings2 RENAME TO sightings;
 PRAGMA user_version = 2;
 )sql";
 
+// The second version's hosts and sightings, as bringing a first-version
+// file forward reads and writes them.
+bool LoadVersion2Sightings(sqlite3* db, ScanView& scan) {
+    SqlStatement select(db, "SELECT s.address, h.identity, s.mac, s.computer, s.domain "
+                            "FROM sightings s JOIN hosts h ON h.id = s.host WHERE s.scan = ? "
+                            "ORDER BY s.address");
+    if (!select)
+        return false;
+    sqlite3_bind_int64(select.get(), 1, scan.id);
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW)
+        scan.sightings.push_back(SightingOf(
+            static_cast<std::uint32_t>(sqlite3_column_int64(select.get(), 0)),
+            SqlColumnText(select.get(), 1), SqlColumnText(select.get(), 2),
+            SqlColumnText(select.get(), 3), SqlColumnText(select.get(), 4)));
+    return rc == SQLITE_DONE;
+}
+
+bool UpdateVersion2Hosts(sqlite3* db, const PriorScans& prior,
+                         const std::unordered_map<std::string, std::int64_t>& ids) {
+    SqlStatement update(db, "UPDATE hosts SET last_scan = ?, last_address = ?, computer = ?, "
+                            "domain = ? WHERE id = ?");
+    if (!update)
+        return false;
+    for (const auto& [identity, known] : prior.hosts) {
+        sqlite3_bind_int64(update.get(), 1, known.lastScan);
+        sqlite3_bind_int64(update.get(), 2, known.lastAddress);
+        SqlBindText(update.get(), 3, known.computer);
+        SqlBindText(update.get(), 4, known.domain);
+        sqlite3_bind_int64(update.get(), 5, ids.at(identity));
+        if (!SqlStep(update.get()))
+            return false;
+    }
+    return true;
+}
+
 // Brings a first-version file forward: the new columns and tables, then the
 // changes of every scan it holds, found as if each had just been recorded.
 bool MigrateToVersion2(sqlite3* db, std::string& error) {
     if (!SqlExec(db, kVersion2, error))
         return false;
+    InventoryTables tables(db);
     std::vector<ScanView> scans;
     PriorScans prior;
     std::unordered_map<std::string, std::int64_t> ids;
@@ -106,38 +222,123 @@ bool MigrateToVersion2(sqlite3* db, std::string& error) {
         while (select && sqlite3_step(select.get()) == SQLITE_ROW)
             ids.emplace(SqlColumnText(select.get(), 1), sqlite3_column_int64(select.get(), 0));
     }
-    if (!LoadScanHeaders(db, 0, scans)) {
+    auto failed = [&] {
         error = sqlite3_errmsg(db);
         return false;
-    }
+    };
+    const std::unordered_map<std::string_view, std::int64_t> hostIds(ids.begin(), ids.end());
+    if (!tables.LoadScanHeaders(0, scans))
+        return failed();
     for (ScanView& scan : scans) {
-        if (!LoadSightings(db, scan)) {
-            error = sqlite3_errmsg(db);
-            return false;
-        }
+        if (!LoadVersion2Sightings(db, scan))
+            return failed();
         // `prior.scans` holds the headers of the scans before this one, in order.
         const ScanView* baseline = prior.FindBaseline(scan);
         prior.baseline =
             baseline ? scans[static_cast<std::size_t>(baseline - prior.scans.data())] : ScanView{};
-        if (!InsertChanges(db, scan.id, FindChanges(scan, prior), ids)) {
-            error = sqlite3_errmsg(db);
-            return false;
-        }
+        if (!tables.InsertChanges(scan.id, FindChanges(scan, prior), hostIds))
+            return failed();
         prior.Remember(scan);
     }
-    std::vector<std::string> identities;
-    for (const auto& [identity, known] : prior.hosts)
-        identities.push_back(identity);
-    if (!UpdateHosts(db, prior, ids, identities)) {
+    return UpdateVersion2Hosts(db, prior, ids) || failed();
+}
+
+// The third: a scan keeps which hosts it saw (presence), and a host keeps
+// its rows once, with a new version only when a scan found them otherwise.
+const char* const kVersion3 = R"sql(
+ALTER TABLE scans ADD COLUMN answered INTEGER NOT NULL DEFAULT 0;
+UPDATE scans SET answered = (SELECT count(*) FROM sightings WHERE sightings.scan = scans.id);
+)sql";
+
+// Brings a second-version file forward: every host's sightings, scan by
+// scan, become its versions of rows and the scans' presence.
+bool MigrateToVersion3(sqlite3* db, std::string& error) {
+    if (!SqlExec(db, kVersion3, error) || !SqlExec(db, kRowTables, error))
+        return false;
+    InventoryTables tables(db);
+    SqlStatement select(db, "SELECT host, scan, address, response, computer, domain, mac, "
+                            "vendor, messenger FROM sightings ORDER BY host, scan, address");
+    auto failed = [&] {
         error = sqlite3_errmsg(db);
         return false;
+    };
+    if (!select)
+        return failed();
+    std::map<std::int64_t, HostPresence> presence;
+    StoredHost host;           // the host being read: its version now
+    std::vector<HostRow> rows; // what one scan found of it
+    std::int64_t scan = 0;
+    // Ends the scan being read of the host: a new version when it differs.
+    auto endScan = [&]() {
+        if (rows.empty())
+            return true;
+        bool done = true;
+        if (rows != host.rows) {
+            done = host.rows.empty() || tables.InsertRows(true, host.id, host.since, host.rows);
+            host.rows = std::move(rows);
+            host.since = scan;
+        }
+        rows.clear();
+        return done;
+    };
+    auto endHost = [&]() {
+        const bool done = endScan() &&
+                          (host.rows.empty() || tables.InsertRows(false, host.id, host.since, host.rows));
+        host = StoredHost{};
+        return done;
+    };
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+        const std::int64_t id = sqlite3_column_int64(select.get(), 0);
+        const std::int64_t at = sqlite3_column_int64(select.get(), 1);
+        if (id != host.id && !endHost())
+            return failed();
+        if (at != scan && !endScan())
+            return failed();
+        host.id = id;
+        scan = at;
+        HostRow row;
+        row.address = static_cast<std::uint32_t>(sqlite3_column_int64(select.get(), 2));
+        for (std::size_t i = 0; i < row.cells.size(); ++i)
+            row.cells[i] = SqlColumnText(select.get(), 3 + static_cast<int>(i));
+        rows.push_back(std::move(row));
+        presence[at].Add(id);
     }
-    return true;
+    if (rc != SQLITE_DONE || !endHost())
+        return failed();
+    for (const auto& [id, seen] : presence)
+        if (!tables.InsertPresence(id, seen))
+            return failed();
+    return SqlExec(db, R"sql(
+DROP TABLE sightings;
+DROP TABLE host_addresses;
+ALTER TABLE hosts DROP COLUMN last_scan;
+ALTER TABLE hosts DROP COLUMN last_address;
+PRAGMA user_version = 3;
+)sql",
+                   error);
 }
 
 } // namespace
 
 bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
-    return (version != 0 || SqlExec(db, kInventorySchemaVersion1, error)) &&
-           (version > 1 || MigrateToVersion2(db, error));
+    if (version == 0)
+        return SqlExec(db, kInventorySchema, error) && SqlExec(db, kRowTables, error) &&
+               SqlExec(db, "PRAGMA user_version = 3", error);
+    return (version > 1 || MigrateToVersion2(db, error)) &&
+           (version > 2 || MigrateToVersion3(db, error));
+}
+
+std::vector<const char*> InventoryTablesOf(std::int64_t version) {
+    std::vector<const char*> tables = {"scans", "scan_ranges", "hosts"};
+    if (version < 3)
+        tables.push_back("sightings");
+    if (version == 2)
+        tables.push_back("host_addresses");
+    if (version >= 2)
+        tables.push_back("changes");
+    if (version >= 3)
+        for (const char* table : {"host_rows", "past_rows", "presence"})
+            tables.push_back(table);
+    return tables;
 }

@@ -1,10 +1,12 @@
 #pragma once
 // The inventory's tables, version by version (PRAGMA user_version): a new
-// file gets the first version and is brought forward like any older file.
+// file gets the tables of this version; an older one is brought forward
+// version by version.
 
 #include <cstdint>
 #include <sqlite3.h>
 #include <string>
+#include <vector>
 
 // The first schema, as files of the first version hold it.
 extern const char* const kInventorySchemaVersion1;
@@ -14,3 +16,6 @@ extern const char* const kInventorySchemaVersion1;
 // nobody sees a file half made; false with the reason when it cannot (the
 // caller rolls back).
 bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error);
+
+// The tables a file of `version` has; one missing means a damaged file.
+std::vector<const char*> InventoryTablesOf(std::int64_t version);

@@ -4,6 +4,8 @@
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventorySchema.h"
 #include "core/inventory/InventoryTables.h"
+#include "core/inventory/InventoryWriter.h"
+#include "core/inventory/HostPresence.h"
 #include "core/inventory/SqlStatement.h"
 
 #include <algorithm>
@@ -90,25 +92,17 @@ std::string RealFile(const std::string& path) {
     return file;
 }
 
-// The tables each version has; one missing means a damaged file.
+// Whether every table of `version` is there; the first missing one.
 bool HasOurTables(sqlite3* db, std::int64_t version, std::string& missing) {
-    static const char* const version1[] = {"scans", "scan_ranges", "hosts", "sightings"};
-    static const char* const version2[] = {"changes", "host_addresses"};
     SqlStatement count(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
-    auto has = [&](const char* name) {
+    for (const char* name : InventoryTablesOf(version)) {
         SqlBindText(count.get(), 1, name);
         const bool found =
             sqlite3_step(count.get()) == SQLITE_ROW && sqlite3_column_int64(count.get(), 0) == 1;
         sqlite3_reset(count.get());
-        return found;
-    };
-    for (const char* name : version1)
-        if (!has(name))
+        if (!found)
             return missing = name, false;
-    if (version >= 2)
-        for (const char* name : version2)
-            if (!has(name))
-                return missing = name, false;
+    }
     return true;
 }
 
@@ -158,6 +152,14 @@ OpenResult Judge(sqlite3* db, std::string& error) {
         return fail(Failure(db), error);
     if (!SqlExec(db, "COMMIT", error))
         return fail(Failure(db), error);
+    // An older file brought forward leaves the pages of its old tables
+    // free: the file gets back to the size of what it holds. Should another
+    // writer be in the way, the pages are used again by the scans to come.
+    if (version > 0 && version < InventoryStore::kSchemaVersion &&
+        SqlCount(db, "PRAGMA freelist_count") * 4 > SqlCount(db, "PRAGMA page_count")) {
+        std::string ignored;
+        SqlExec(db, "VACUUM", ignored);
+    }
     return OpenResult::Opened;
 }
 
@@ -184,7 +186,7 @@ OpenResult OpenChecked(const std::string& file, int busyTimeoutMs, sqlite3*& db,
     // In WAL mode this never damages the file; a power cut may only lose the
     // last scans recorded.
     SqlExec(db, "PRAGMA synchronous = NORMAL", ignored);
-    // Reading the hosts and a scan's sightings for each scan recorded, and a
+    // Reading the hosts and the baseline's rows for each scan recorded, and a
     // host's timeline scan by scan, is quicker from mapped pages.
     SqlExec(db, "PRAGMA mmap_size = 1073741824", ignored);
     SqlExec(db, "PRAGMA cache_size = -16384", ignored);
@@ -274,7 +276,7 @@ InventoryStore::Opened InventoryStore::OpenToRead(const std::string& path) {
     const FileId id = IdOf(file);
     auto usable = [](sqlite3* db) {
         return SqlCount(db, "PRAGMA user_version") == kSchemaVersion &&
-               SqlCount(db, "SELECT count(*) FROM sqlite_master WHERE name = 'changes'") == 1;
+               SqlCount(db, "SELECT count(*) FROM sqlite_master WHERE name = 'presence'") == 1;
     };
     auto opened = [&](sqlite3* db, bool readOnly) {
         std::string ignored;
@@ -396,132 +398,15 @@ std::int64_t InventoryStore::RecordOnce(const RecordedScan& scan, std::string& e
         code = sqlite3_errcode(m_db);
         return -1;
     }
-    auto fail = [&] {
-        code = sqlite3_errcode(m_db);
-        error = sqlite3_errmsg(m_db);
-        std::string ignored;
-        SqlExec(m_db, "ROLLBACK", ignored);
-        return std::int64_t(-1);
-    };
-    SqlStatement insertScan(m_db, "INSERT INTO scans(started_ms, ended_ms, complete, settings) "
-                                  "VALUES(?, ?, ?, ?)");
-    SqlStatement insertRange(m_db, "INSERT INTO scan_ranges(scan, first, last) VALUES(?, ?, ?)");
-    SqlStatement insertHost(m_db, "INSERT INTO hosts(identity, kind, randomised_mac, first_scan) "
-                                  "VALUES(?, ?, ?, ?)");
-    SqlStatement insertSighting(
-        m_db,
-        "INSERT OR IGNORE INTO sightings(scan, address, host, response, computer, domain, mac, "
-        "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    SqlStatement seenAt(m_db, "INSERT INTO host_addresses(host, address, first_scan, last_scan) "
-                              "VALUES(?1, ?2, ?3, ?3) ON CONFLICT(host, address) "
-                              "DO UPDATE SET last_scan = excluded.last_scan");
-    SqlStatement leftAddress(m_db, "UPDATE host_addresses SET last_scan = max(last_scan, ?3) "
-                                   "WHERE host = ?1 AND address = ?2");
-    if (!insertScan || !insertRange || !insertHost || !insertSighting || !seenAt || !leftAddress)
-        return fail();
-
-    sqlite3_bind_int64(insertScan.get(), 1, scan.startedMs);
-    sqlite3_bind_int64(insertScan.get(), 2, scan.endedMs);
-    sqlite3_bind_int(insertScan.get(), 3, scan.complete ? 1 : 0);
-    SqlBindText(insertScan.get(), 4, scan.settings);
-    if (!SqlStep(insertScan.get()))
-        return fail();
-    ScanView current;
-    current.id = sqlite3_last_insert_rowid(m_db);
-    current.complete = scan.complete;
-    current.ranges = scan.ranges;
-    for (const AddressRange& range : scan.ranges) {
-        sqlite3_bind_int64(insertRange.get(), 1, current.id);
-        sqlite3_bind_int64(insertRange.get(), 2, range.start);
-        sqlite3_bind_int64(insertRange.get(), 3, range.end);
-        if (!SqlStep(insertRange.get()))
-            return fail();
-    }
-
-    // What the earlier scans left, read in this transaction so that another
-    // writer's scan is either wholly before this one or wholly after.
-    std::vector<HostIdentity> identities;
-    for (const HostRecord& row : scan.rows) {
-        identities.push_back(IdentityOf(row));
-        current.sightings.push_back(
-            SightingOf(row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
-                       identities.back().key, row.cells[HostRecord::kMac],
-                       row.cells[HostRecord::kComputer], row.cells[HostRecord::kDomain]));
-    }
-    PriorScans prior;
-    std::unordered_map<std::string, std::int64_t> ids;
-    if (!LoadScanHeaders(m_db, current.id, prior.scans) || !LoadHosts(m_db, prior, ids))
-        return fail();
-    if (const ScanView* baseline = prior.FindBaseline(current)) {
-        prior.baseline = *baseline;
-        if (!LoadSightings(m_db, prior.baseline))
-            return fail();
-    }
-    AttributeAddressOnlySightings(current, prior);
-    // Such a row is then an existing host's sighting: its host row is there.
-    for (std::size_t i = 0; i < identities.size(); ++i)
-        identities[i].key = current.sightings[i].identity;
-    const std::vector<Change> changes = FindChanges(current, prior);
-
-    // Where each host is now: more than one address only with overlapping
-    // ranges or a duplicate MAC.
-    std::unordered_map<std::string, std::vector<std::uint32_t>> addressesNow;
-    for (const Sighting& sighting : current.sightings)
-        addressesNow[sighting.identity].push_back(sighting.address);
-    std::vector<std::string> seen;
-    for (std::size_t i = 0; i < scan.rows.size(); ++i) {
-        const HostRecord& row = scan.rows[i];
-        const HostIdentity& identity = identities[i];
-        auto [host, inserted] = ids.try_emplace(identity.key, -1);
-        if (inserted) {
-            SqlBindText(insertHost.get(), 1, identity.key);
-            sqlite3_bind_int(insertHost.get(), 2, static_cast<int>(identity.kind));
-            sqlite3_bind_int(insertHost.get(), 3, identity.randomisedMac ? 1 : 0);
-            sqlite3_bind_int64(insertHost.get(), 4, current.id);
-            if (!SqlStep(insertHost.get()))
-                return fail();
-            host->second = sqlite3_last_insert_rowid(m_db);
-        }
-        // A host at its last address, and there only, changes nothing of its
-        // addresses; otherwise the address it is at now is noted, and the
-        // one it left gets its last scan there.
-        const std::uint32_t address = current.sightings[i].address;
-        const std::vector<std::uint32_t>& now = addressesNow[identity.key];
-        const auto known = prior.hosts.find(identity.key);
-        const bool moved = known != prior.hosts.end() && known->second.lastAddress != address;
-        if (known == prior.hosts.end() || moved || now.size() > 1) {
-            sqlite3_bind_int64(seenAt.get(), 1, host->second);
-            sqlite3_bind_int64(seenAt.get(), 2, address);
-            sqlite3_bind_int64(seenAt.get(), 3, current.id);
-            if (!SqlStep(seenAt.get()))
-                return fail();
-        }
-        if (moved && std::find(now.begin(), now.end(), known->second.lastAddress) == now.end()) {
-            sqlite3_bind_int64(leftAddress.get(), 1, host->second);
-            sqlite3_bind_int64(leftAddress.get(), 2, known->second.lastAddress);
-            sqlite3_bind_int64(leftAddress.get(), 3, known->second.lastScan);
-            if (!SqlStep(leftAddress.get()))
-                return fail();
-        }
-        sqlite3_bind_int64(insertSighting.get(), 1, current.id);
-        sqlite3_bind_int64(insertSighting.get(), 2, address);
-        sqlite3_bind_int64(insertSighting.get(), 3, host->second);
-        for (int column = 1; column < HostRecord::kColumnCount; ++column)
-            SqlBindText(insertSighting.get(), column + 3, row.cells[column]);
-        if (!SqlStep(insertSighting.get()))
-            return fail();
-        seen.push_back(identity.key);
-    }
-    prior.Remember(current);
-    if (!UpdateHosts(m_db, prior, ids, seen) || !InsertChanges(m_db, current.id, changes, ids))
-        return fail();
-    if (!SqlExec(m_db, "COMMIT", error)) {
-        code = sqlite3_errcode(m_db);
+    const std::int64_t id = InventoryWriter(m_db).Write(scan, error, code);
+    if (id < 0 || !SqlExec(m_db, "COMMIT", error)) {
+        if (id >= 0)
+            code = sqlite3_errcode(m_db);
         std::string ignored;
         SqlExec(m_db, "ROLLBACK", ignored);
         return -1;
     }
-    return current.id;
+    return id;
 }
 
 int InventoryStore::Read(sqlite3_stmt* statement) const {
@@ -545,8 +430,7 @@ bool InventoryStore::Prepared(const SqlStatement& statement) const {
 
 std::optional<StoredScan> InventoryStore::LatestScan() const {
     m_readError.clear();
-    SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, "
-                              "(SELECT count(*) FROM sightings WHERE scan = scans.id) "
+    SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered "
                               "FROM scans ORDER BY id DESC LIMIT 1");
     if (!Prepared(select) || Read(select.get()) != SQLITE_ROW)
         return std::nullopt;
@@ -591,6 +475,77 @@ std::vector<ReportedChange> InventoryStore::ChangesOf(std::int64_t scan) const {
     return changes;
 }
 
+std::vector<InventoryStore::RowVersion> InventoryStore::Versions(std::int64_t host) const {
+    std::vector<RowVersion> versions;
+    SqlStatement past(m_db, "SELECT since, address, response, computer, domain, mac, vendor, "
+                            "messenger FROM past_rows WHERE host = ? ORDER BY since, address");
+    SqlStatement now(m_db, "SELECT since, address, response, computer, domain, mac, vendor, "
+                           "messenger FROM host_rows WHERE host = ? ORDER BY address");
+    if (!Prepared(past) || !Prepared(now))
+        return versions;
+    for (sqlite3_stmt* select : {past.get(), now.get()}) {
+        sqlite3_bind_int64(select, 1, host);
+        while (Read(select) == SQLITE_ROW) {
+            const std::int64_t since = sqlite3_column_int64(select, 0);
+            if (versions.empty() || versions.back().since != since)
+                versions.push_back({since, {}});
+            HostRow row;
+            row.address = static_cast<std::uint32_t>(sqlite3_column_int64(select, 1));
+            for (std::size_t i = 0; i < row.cells.size(); ++i)
+                row.cells[i] = SqlColumnText(select, 2 + static_cast<int>(i));
+            versions.back().rows.push_back(std::move(row));
+        }
+    }
+    return versions;
+}
+
+std::int64_t InventoryStore::LastScanIn(std::int64_t host, std::int64_t from,
+                                        std::int64_t to) const {
+    SqlStatement select(m_db, "SELECT scan, bits FROM presence WHERE chunk = ? AND scan >= ? "
+                              "AND scan < ? ORDER BY scan DESC");
+    if (!Prepared(select))
+        return 0;
+    sqlite3_bind_int64(select.get(), 1, HostPresence::ChunkOf(host));
+    sqlite3_bind_int64(select.get(), 2, from);
+    sqlite3_bind_int64(select.get(), 3, to);
+    while (Read(select.get()) == SQLITE_ROW)
+        if (HostPresence::Has({static_cast<const char*>(sqlite3_column_blob(select.get(), 1)),
+                               static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 1))},
+                              host))
+            return sqlite3_column_int64(select.get(), 0);
+    return 0;
+}
+
+std::int64_t InventoryStore::HostLastAt(std::uint32_t address) const {
+    // Every host that had a row at the address, and the last scan that saw
+    // it there: within each version of its rows that has the address.
+    SqlStatement select(m_db, "SELECT host FROM host_rows WHERE address = ?1 UNION "
+                              "SELECT host FROM past_rows WHERE address = ?1 ORDER BY 1");
+    if (!Prepared(select))
+        return -1;
+    sqlite3_bind_int64(select.get(), 1, address);
+    std::vector<std::int64_t> candidates;
+    while (Read(select.get()) == SQLITE_ROW)
+        candidates.push_back(sqlite3_column_int64(select.get(), 0));
+    std::int64_t best = -1, bestScan = 0;
+    for (const std::int64_t host : candidates) {
+        const std::vector<RowVersion> versions = Versions(host);
+        for (std::size_t v = versions.size(); v-- > 0;) {
+            const auto& rows = versions[v].rows;
+            if (std::none_of(rows.begin(), rows.end(),
+                             [&](const HostRow& row) { return row.address == address; }))
+                continue;
+            const std::int64_t to = v + 1 < versions.size() ? versions[v + 1].since : INT64_MAX;
+            const std::int64_t last = LastScanIn(host, versions[v].since, to);
+            if (last > bestScan)
+                best = host, bestScan = last;
+            if (last > 0)
+                break;
+        }
+    }
+    return best;
+}
+
 HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     m_readError.clear();
     HostHistory history;
@@ -600,59 +555,52 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     std::string named, error;
     if (!ParseHostArgument(addressOrMac, named, error))
         return history;
-    const bool isAddress = named.find('.') != std::string::npos;
-    const std::string mac = isAddress ? std::string() : named;
-    if (isAddress) {
-        SqlStatement select(m_db, "SELECT s.host FROM scans f CROSS JOIN sightings s "
-                                  "ON s.scan = f.id AND s.address = ? ORDER BY f.id DESC LIMIT 1");
-        sqlite3_bind_int64(select.get(), 1, AddressFromText(named));
-        if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
-            host = sqlite3_column_int64(select.get(), 0);
-    } else if (!mac.empty()) {
+    if (named.find('.') != std::string::npos) {
+        host = HostLastAt(AddressFromText(named));
+    } else if (!named.empty()) {
         SqlStatement select(m_db, "SELECT id FROM hosts WHERE identity = ?");
-        SqlBindText(select.get(), 1, "mac:" + mac);
+        SqlBindText(select.get(), 1, "mac:" + named);
         if (Prepared(select) && Read(select.get()) == SQLITE_ROW)
             host = sqlite3_column_int64(select.get(), 0);
     }
     if (host < 0)
         return history;
-    SqlStatement hostRow(m_db, "SELECT identity, randomised_mac, last_address, last_scan "
-                               "FROM hosts WHERE id = ?");
+    SqlStatement hostRow(m_db, "SELECT identity, randomised_mac FROM hosts WHERE id = ?");
     sqlite3_bind_int64(hostRow.get(), 1, host);
     if (!Prepared(hostRow) || Read(hostRow.get()) != SQLITE_ROW)
         return history;
     history.identity = SqlColumnText(hostRow.get(), 0);
     history.randomisedMac = sqlite3_column_int(hostRow.get(), 1) != 0;
 
-    const std::int64_t lastAddress = sqlite3_column_int64(hostRow.get(), 2);
-    const std::int64_t lastScan = sqlite3_column_int64(hostRow.get(), 3);
-
-    // At each address the host was seen at, scan by scan from the first to
-    // the last that saw it there.
-    SqlStatement sightings(m_db, "SELECT s.scan, f.started_ms, s.address, s.response, s.computer, "
-                                 "s.domain, s.mac, s.vendor, s.messenger FROM host_addresses a "
-                                 "CROSS JOIN scans f CROSS JOIN sightings s "
-                                 "ON s.scan = f.id AND s.address = a.address AND s.host = a.host "
-                                 "WHERE a.host = ?1 AND f.id BETWEEN a.first_scan AND "
-                                 "CASE WHEN a.address = ?2 THEN max(a.last_scan, ?3) "
-                                 "ELSE a.last_scan END ORDER BY f.id, s.address");
+    // Every scan that saw the host, with the rows it had then.
+    const std::vector<RowVersion> versions = Versions(host);
+    SqlStatement scans(m_db, "SELECT p.scan, f.started_ms, p.bits FROM presence p "
+                             "JOIN scans f ON f.id = p.scan WHERE p.chunk = ? ORDER BY p.scan");
     SqlStatement changes(m_db, "SELECT c.scan, f.started_ms, " KD_CHANGE_COLUMNS " FROM changes c "
                                "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
                                "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
-    if (!Prepared(sightings) || !Prepared(changes))
+    if (!Prepared(scans) || !Prepared(changes))
         return history;
-    sqlite3_bind_int64(sightings.get(), 1, host);
-    sqlite3_bind_int64(sightings.get(), 2, lastAddress);
-    sqlite3_bind_int64(sightings.get(), 3, lastScan);
-    while (Read(sightings.get()) == SQLITE_ROW) {
-        HistoryEntry entry;
-        entry.scan = sqlite3_column_int64(sightings.get(), 0);
-        entry.startedMs = sqlite3_column_int64(sightings.get(), 1);
-        entry.row.cells[HostRecord::kAddress] =
-            AddressToText(static_cast<std::uint32_t>(sqlite3_column_int64(sightings.get(), 2)));
-        for (int column = 1; column < HostRecord::kColumnCount; ++column)
-            entry.row.cells[column] = SqlColumnText(sightings.get(), column + 2);
-        history.entries.push_back(std::move(entry));
+    sqlite3_bind_int64(scans.get(), 1, HostPresence::ChunkOf(host));
+    auto version = versions.begin();
+    while (Read(scans.get()) == SQLITE_ROW) {
+        const std::int64_t scan = sqlite3_column_int64(scans.get(), 0);
+        if (!HostPresence::Has({static_cast<const char*>(sqlite3_column_blob(scans.get(), 2)),
+                                static_cast<std::size_t>(sqlite3_column_bytes(scans.get(), 2))},
+                               host))
+            continue;
+        while (version != versions.end() && std::next(version) != versions.end() &&
+               std::next(version)->since <= scan)
+            ++version;
+        if (version == versions.end())
+            break;
+        for (const HostRow& row : version->rows) {
+            HistoryEntry entry;
+            entry.scan = scan;
+            entry.startedMs = sqlite3_column_int64(scans.get(), 1);
+            entry.row = RecordOf(row);
+            history.entries.push_back(std::move(entry));
+        }
     }
     // Each change goes with its scan's sighting at its address; a departure
     // has none and gets an entry of its own.
@@ -685,5 +633,5 @@ std::int64_t InventoryStore::ScanCount() const {
 }
 
 std::int64_t InventoryStore::SightingCount() const {
-    return SqlCount(m_db, "SELECT count(*) FROM sightings");
+    return SqlCount(m_db, "SELECT coalesce(sum(answered), 0) FROM scans");
 }

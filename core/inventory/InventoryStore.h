@@ -1,9 +1,11 @@
 #pragma once
 // The memory of past scans, in one SQLite database: every scan (when it
 // started and ended, its ranges, whether it completed, the settings it ran
-// with) and, per answering address, the row as found and the host it belongs
-// to (HostIdentity). The changes each scan brought (ScanChanges) are found
-// while it is recorded and kept with it. The window and vopal-scan may record
+// with, which hosts it saw), every host (HostIdentity) with its rows as
+// found, kept again only when a scan found them otherwise, and the changes
+// each scan brought (ScanChanges), found while it is recorded and kept with
+// it (InventoryWriter). A scan that finds what the last one found costs a
+// few bytes per host. The window and vopal-scan may record
 // at the same time: the database is in WAL mode with a busy time-out, and a
 // scan is written in one transaction. A file that is no such database, or is
 // damaged, is never overwritten: it is kept aside under another name and a
@@ -11,6 +13,8 @@
 // symbolic link is followed to the file it names, which is the one kept
 // aside or started; the link stays.
 
+#include "core/inventory/RecordedScan.h"
+#include "core/inventory/HostRow.h"
 #include "core/inventory/ScanChanges.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/HostRecord.h"
@@ -24,15 +28,6 @@
 struct sqlite3;
 struct sqlite3_stmt;
 class SqlStatement;
-
-struct RecordedScan {
-    std::int64_t startedMs = 0; // Unix time in milliseconds
-    std::int64_t endedMs = 0;
-    std::vector<AddressRange> ranges;
-    bool complete = true;         // false: stopped before the end of its ranges
-    std::string settings;         // the options it ran with, as text
-    std::vector<HostRecord> rows; // the answering addresses
-};
 
 struct StoredScan {
     std::int64_t id = 0;
@@ -65,7 +60,7 @@ struct HostHistory {
 
 class InventoryStore {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     struct Opened {
         std::unique_ptr<InventoryStore> store; // null when it could not be opened
@@ -134,6 +129,17 @@ private:
     std::string MeetDamage(const std::string& message, bool& moved) const;
     // A step of a read, noting the first error.
     int Read(sqlite3_stmt* statement) const;
+    // A host's versions of its rows, oldest first, each from the scan it
+    // began with.
+    struct RowVersion {
+        std::int64_t since = 0;
+        std::vector<HostRow> rows;
+    };
+    std::vector<RowVersion> Versions(std::int64_t host) const;
+    // The last scan in [from, to) that saw the host, or 0.
+    std::int64_t LastScanIn(std::int64_t host, std::int64_t from, std::int64_t to) const;
+    // The host last seen at the address, or -1.
+    std::int64_t HostLastAt(std::uint32_t address) const;
     bool Prepared(const SqlStatement& statement) const;
 
     sqlite3* m_db;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <string_view>
 #include <tuple>
 #include <unordered_set>
 
@@ -13,12 +14,14 @@ struct Index {
     explicit Index(const ScanView* scan) {
         if (!scan)
             return;
+        byIdentity.reserve(scan->sightings.size());
+        byAddress.reserve(scan->sightings.size());
         for (const Sighting& sighting : scan->sightings) {
             byIdentity.emplace(sighting.identity, &sighting);
             byAddress.emplace(sighting.address, &sighting);
         }
     }
-    const Sighting* Find(const std::string& identity) const {
+    const Sighting* Find(std::string_view identity) const {
         const auto found = byIdentity.find(identity);
         return found == byIdentity.end() ? nullptr : found->second;
     }
@@ -26,7 +29,8 @@ struct Index {
         const auto found = byAddress.find(address);
         return found == byAddress.end() ? nullptr : found->second;
     }
-    std::unordered_map<std::string, const Sighting*> byIdentity;
+    // Keyed by views of the scan's own strings, which outlive the index.
+    std::unordered_map<std::string_view, const Sighting*> byIdentity;
     std::unordered_map<std::uint32_t, const Sighting*> byAddress;
 };
 
@@ -83,6 +87,9 @@ bool IsAddressIdentity(const std::string& identity) {
 } // namespace
 
 void AttributeAddressOnlySightings(ScanView& current, const PriorScans& prior) {
+    if (std::none_of(current.sightings.begin(), current.sightings.end(),
+                     [](const Sighting& s) { return IsAddressIdentity(s.identity); }))
+        return;
     // The host last seen at each address; of two seen there by the same scan
     // (ranges that overlap) one with a MAC or a name, then the first key.
     using Host = std::pair<const std::string, KnownHost>;
@@ -169,7 +176,8 @@ std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior
                            known == prior.hosts.end() ? current.id : known->second.firstScan});
     };
 
-    std::unordered_map<std::string, const Sighting*> firstAtMac;
+    std::unordered_map<std::string_view, const Sighting*> firstAtMac;
+    firstAtMac.reserve(current.sightings.size());
     for (const Sighting& sighting : current.sightings) {
         const auto known = prior.hosts.find(sighting.identity);
         const bool compared = baseline && baseline->Covers(sighting.address);

@@ -1,0 +1,203 @@
+#include "core/inventory/InventoryWriter.h"
+
+#include "core/inventory/HostIdentity.h"
+#include "core/inventory/HostPresence.h"
+#include "core/inventory/InventoryTables.h"
+#include "core/inventory/SqlStatement.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+
+// What one identity is now: its rows in address order (an address listed
+// twice by ranges that overlap, once), and the names the scan learnt.
+struct SeenHost {
+    HostIdentity identity;
+    std::vector<HostRow> rows;
+    std::string computer, domain; // the last names the scan found; empty: none
+};
+
+} // namespace
+
+std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error, int& code) {
+    // SQLite's error is taken where it is met: finalising the statements
+    // afterwards would clear it.
+    auto fail = [&] {
+        code = sqlite3_errcode(m_db);
+        error = sqlite3_errmsg(m_db);
+        return std::int64_t(-1);
+    };
+    InventoryTables tables(m_db);
+    SqlStatement insertScan(m_db, "INSERT INTO scans(started_ms, ended_ms, complete, settings) "
+                                  "VALUES(?, ?, ?, ?)");
+    SqlStatement insertRange(m_db, "INSERT INTO scan_ranges(scan, first, last) VALUES(?, ?, ?)");
+    if (!insertScan || !insertRange)
+        return fail();
+    sqlite3_bind_int64(insertScan.get(), 1, scan.startedMs);
+    sqlite3_bind_int64(insertScan.get(), 2, scan.endedMs);
+    sqlite3_bind_int(insertScan.get(), 3, scan.complete ? 1 : 0);
+    SqlBindText(insertScan.get(), 4, scan.settings);
+    if (!SqlStep(insertScan.get()))
+        return fail();
+    ScanView current;
+    current.id = sqlite3_last_insert_rowid(m_db);
+    current.complete = scan.complete;
+    current.ranges = scan.ranges;
+    for (const AddressRange& range : scan.ranges) {
+        sqlite3_bind_int64(insertRange.get(), 1, current.id);
+        sqlite3_bind_int64(insertRange.get(), 2, range.start);
+        sqlite3_bind_int64(insertRange.get(), 3, range.end);
+        if (!SqlStep(insertRange.get()))
+            return fail();
+    }
+
+    std::vector<HostIdentity> identities;
+    identities.reserve(scan.rows.size());
+    current.sightings.reserve(scan.rows.size());
+    for (const HostRecord& row : scan.rows) {
+        identities.push_back(IdentityOf(row));
+        current.sightings.push_back(
+            SightingOf(row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
+                       identities.back().key, row.cells[HostRecord::kMac],
+                       row.cells[HostRecord::kComputer], row.cells[HostRecord::kDomain]));
+    }
+
+    // What the earlier scans left, read in this transaction so that another
+    // writer's scan is either wholly before this one or wholly after: the
+    // hosts last seen within the ranges, those the scans since the baseline
+    // saw (their rows may have changed since), then those seen now that are
+    // known elsewhere.
+    PriorScans prior;
+    if (!tables.LoadScanHeaders(current.id, prior.scans))
+        return fail();
+    const ScanView* baseline = prior.FindBaseline(current);
+    std::vector<std::int64_t> ids;
+    if (!tables.HostsAt(current.ranges, ids) ||
+        (baseline && !tables.HostsSeenBetween(baseline->id, current.id, ids)))
+        return fail();
+    std::vector<StoredHost> hosts;
+    if (!tables.LoadHosts(ids, current.id, hosts))
+        return fail();
+    // Views of `hosts`' strings, made again whenever `hosts` grows.
+    std::unordered_map<std::string_view, const StoredHost*> stored;
+    auto index = [&] {
+        stored.clear();
+        stored.reserve(hosts.size());
+        for (const StoredHost& host : hosts)
+            stored.emplace(host.identity, &host);
+    };
+    index();
+    std::vector<std::string> elsewhere;
+    for (const Sighting& sighting : current.sightings)
+        if (!stored.count(sighting.identity))
+            elsewhere.push_back(sighting.identity);
+    std::sort(elsewhere.begin(), elsewhere.end());
+    elsewhere.erase(std::unique(elsewhere.begin(), elsewhere.end()), elsewhere.end());
+    std::unordered_map<std::string, std::int64_t> found;
+    if (!tables.FindHosts(elsewhere, found))
+        return fail();
+    if (!found.empty()) {
+        ids.clear();
+        for (const auto& [identity, id] : found)
+            ids.push_back(id);
+        std::sort(ids.begin(), ids.end());
+        if (!tables.LoadHosts(ids, current.id, hosts))
+            return fail();
+        std::sort(hosts.begin(), hosts.end(),
+                  [](const StoredHost& a, const StoredHost& b) { return a.id < b.id; });
+        index();
+    }
+    prior.hosts.reserve(hosts.size());
+    for (const StoredHost& host : hosts)
+        prior.hosts.emplace(host.identity, host.known);
+    if (baseline) {
+        prior.baseline.id = baseline->id;
+        prior.baseline.complete = baseline->complete;
+        prior.baseline.ranges = baseline->ranges;
+        std::vector<char> seen;
+        std::vector<HostRow> past;
+        if (!tables.SeenBy(baseline->id, hosts, seen))
+            return fail();
+        prior.baseline.sightings.reserve(hosts.size());
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            if (!seen[i])
+                continue;
+            const std::vector<HostRow>* rows = tables.RowsAt(hosts[i], baseline->id, past);
+            if (!rows)
+                return fail();
+            for (const HostRow& row : *rows)
+                prior.baseline.sightings.push_back(SightingOf(row, hosts[i].identity));
+        }
+    }
+    AttributeAddressOnlySightings(current, prior);
+    const std::vector<Change> changes = FindChanges(current, prior);
+
+    std::vector<SeenHost> seenHosts;
+    std::unordered_map<std::string_view, std::size_t> seenIndex;
+    seenIndex.reserve(scan.rows.size());
+    std::int64_t answered = 0;
+    for (std::size_t i = 0; i < scan.rows.size(); ++i) {
+        const Sighting& sighting = current.sightings[i];
+        auto [at, inserted] = seenIndex.try_emplace(sighting.identity, seenHosts.size());
+        if (inserted) {
+            seenHosts.push_back({identities[i], {}, {}, {}});
+            seenHosts.back().identity.key = sighting.identity;
+        }
+        SeenHost& host = seenHosts[at->second];
+        if (std::none_of(host.rows.begin(), host.rows.end(),
+                         [&](const HostRow& row) { return row.address == sighting.address; })) {
+            host.rows.push_back(RowOf(sighting.address, scan.rows[i]));
+            ++answered;
+        }
+        if (!sighting.computer.empty()) {
+            host.computer = sighting.computer;
+            host.domain = sighting.domain;
+        }
+    }
+
+    HostPresence presence;
+    std::unordered_map<std::string_view, std::int64_t> newIds;
+    for (SeenHost& host : seenHosts) {
+        std::sort(host.rows.begin(), host.rows.end(),
+                  [](const HostRow& a, const HostRow& b) { return a.address < b.address; });
+        const auto known = stored.find(host.identity.key);
+        std::int64_t id;
+        if (known == stored.end()) {
+            id = tables.InsertHost(host.identity.key, static_cast<int>(host.identity.kind),
+                                   host.identity.randomisedMac, current.id, host.computer,
+                                   host.domain);
+            if (id < 0 || !tables.InsertRows(false, id, current.id, host.rows))
+                return fail();
+            newIds.emplace(host.identity.key, id);
+        } else {
+            const StoredHost& was = *known->second;
+            id = was.id;
+            if (was.rows != host.rows && !tables.ReplaceRows(was, current.id, host.rows))
+                return fail();
+            if (!host.computer.empty() &&
+                (host.computer != was.known.computer || host.domain != was.known.domain) &&
+                !tables.UpdateNames(id, host.computer, host.domain))
+                return fail();
+        }
+        presence.Add(id);
+    }
+    SqlStatement count(m_db, "UPDATE scans SET answered = ? WHERE id = ?");
+    if (!count)
+        return fail();
+    sqlite3_bind_int64(count.get(), 1, answered);
+    sqlite3_bind_int64(count.get(), 2, current.id);
+    // The hosts of the changes: seen now, or known and missed.
+    std::unordered_map<std::string_view, std::int64_t> hostIds;
+    for (const Change& change : changes) {
+        if (const auto known = stored.find(change.identity); known != stored.end())
+            hostIds.emplace(change.identity, known->second->id);
+        else if (const auto added = newIds.find(change.identity); added != newIds.end())
+            hostIds.emplace(change.identity, added->second);
+    }
+    if (!SqlStep(count.get()) || !tables.InsertPresence(current.id, presence) ||
+        !tables.InsertChanges(current.id, changes, hostIds))
+        return fail();
+    return current.id;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// A finished scan as the inventory takes it in.
+
+#include "core/ranges/AddressRange.h"
+#include "core/scan/HostRecord.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RecordedScan {
+    std::int64_t startedMs = 0; // Unix time in milliseconds
+    std::int64_t endedMs = 0;
+    std::vector<AddressRange> ranges;
+    bool complete = true;         // false: stopped before the end of its ranges
+    std::string settings;         // the options it ran with, as text
+    std::vector<HostRecord> rows; // the answering addresses
+};
