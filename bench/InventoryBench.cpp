@@ -1,8 +1,8 @@
 // The inventory at the size of years of scans: a store of SCANS scans of
 // HOSTS hosts each (default 1000 x 65536) is generated scan by scan as a LAN
 // changes, about one host in a hundred differing from one scan to the next
-// (off or back on, its node-status answer lost, renamed, replaced by a new
-// machine, moved to a free address). Then it prints how long one more scan
+// (off for a scan or a few, its node-status answer lost, renamed, replaced by
+// a new machine, moved to a free address). Then it prints how long one more scan
 // takes to record (its changes found and kept with it), how long the changes
 // of the last scan, one host's history and opening the store take, how much
 // three identical scans add, and the file's size.
@@ -35,7 +35,7 @@ struct Machine {
     std::string mac;
     std::string name;
     std::uint32_t slot = 0; // its address, from kBase
-    bool on = true;
+    int off = 0;            // scans it stays off for
 };
 
 // A LAN of `hosts` addresses, a few of them free for machines that move.
@@ -70,11 +70,11 @@ RecordedScan NextScan(Lan& lan, std::mt19937& random, std::int64_t when) {
     for (int changed = 0; changed < std::max(1, machines / 100); ++changed) {
         Machine& m = lan.machines[static_cast<std::size_t>(any(random))];
         const int e = event(random);
-        if (e < 40) {
-            m.on = !m.on;
-        } else if (e < 70) {
+        if (e < 45) {
+            m.off = 1 + e % 5; // off for a scan or a few
+        } else if (e < 80) {
             lost[static_cast<std::size_t>(&m - lan.machines.data())] = 1; // this scan only
-        } else if (e < 85) {
+        } else if (e < 93) {
             m.name += "X";
         } else if (e < 95) {
             m.mac = Lan::Mac(lan.nextMac++);
@@ -83,8 +83,10 @@ RecordedScan NextScan(Lan& lan, std::mt19937& random, std::int64_t when) {
         }
     }
     std::vector<const Machine*> bySlot(lan.addresses, nullptr);
-    for (const Machine& m : lan.machines)
-        if (m.on)
+    for (Machine& m : lan.machines)
+        if (m.off > 0)
+            --m.off;
+        else
             bySlot[m.slot] = &m;
     for (std::uint32_t slot = 0; slot < lan.addresses; ++slot) {
         const Machine* m = bySlot[slot];

@@ -432,6 +432,7 @@ int main(int argc, char** argv) {
         request.options.pingTimeoutMs = options.timeout;
     // Without a time-out of its own, the event-driven engine learns its wait.
     request.options.adaptiveWait = options.timeout < 0;
+    request.options.lastOctetRule = true;
     if (options.keepSilent)
         request.options.keepSilent = true;
     if (options.safeMode)

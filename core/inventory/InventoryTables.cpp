@@ -5,6 +5,8 @@
 #include "core/inventory/SqlStatement.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 
 HostRow RowOf(std::uint32_t address, const HostRecord& record) {
     HostRow row;
@@ -240,34 +242,46 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
 }
 
 // Each host's last scan is the newest whose presence has it: walked back
-// chunk by chunk until every host of the chunk is found, which for hosts
-// that are still there is the newest scan.
+// chunk by chunk, the hosts still looked for as bits, until every host of
+// the chunk is found, which for hosts that are still there is the newest
+// scan; a host long gone costs a look at each older scan's bits.
 bool InventoryTables::LoadLastScans(std::vector<StoredHost>& hosts, std::size_t first,
                                     std::int64_t before) {
     sqlite3_stmt* select = Statement("SELECT scan, bits FROM presence WHERE chunk = ? "
                                      "AND scan < ? ORDER BY scan DESC");
     if (!select)
         return false;
-    std::vector<StoredHost*> waiting;
+    constexpr std::size_t kWords = HostPresence::kChunkBits / 64;
     for (std::size_t i = first; i < hosts.size();) {
         const std::int64_t chunk = HostPresence::ChunkOf(hosts[i].id);
-        waiting.clear();
-        for (; i < hosts.size() && HostPresence::ChunkOf(hosts[i].id) == chunk; ++i)
-            waiting.push_back(&hosts[i]);
+        std::array<std::uint64_t, kWords> waiting{};
+        std::array<StoredHost*, HostPresence::kChunkBits> host{};
+        std::size_t left = 0;
+        for (; i < hosts.size() && HostPresence::ChunkOf(hosts[i].id) == chunk; ++i) {
+            const auto bit = static_cast<std::size_t>(hosts[i].id % HostPresence::kChunkBits);
+            waiting[bit / 64] |= std::uint64_t{1} << (bit % 64);
+            host[bit] = &hosts[i];
+            ++left;
+        }
         sqlite3_reset(select);
         sqlite3_bind_int64(select, 1, chunk);
         sqlite3_bind_int64(select, 2, before);
         int rc = SQLITE_DONE;
-        while (!waiting.empty() && (rc = sqlite3_step(select)) == SQLITE_ROW) {
+        while (left > 0 && (rc = sqlite3_step(select)) == SQLITE_ROW) {
             const std::int64_t scan = sqlite3_column_int64(select, 0);
-            const std::string_view bits(static_cast<const char*>(sqlite3_column_blob(select, 1)),
-                                        static_cast<std::size_t>(sqlite3_column_bytes(select, 1)));
-            std::erase_if(waiting, [&](StoredHost* host) {
-                if (!HostPresence::Has(bits, host->id))
-                    return false;
-                host->known.lastScan = scan;
-                return true;
-            });
+            const auto* bits = static_cast<const unsigned char*>(sqlite3_column_blob(select, 1));
+            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(select, 1));
+            for (std::size_t word = 0; word < kWords && word * 8 < size; ++word) {
+                std::uint64_t seen = 0;
+                for (std::size_t byte = 0; byte < 8 && word * 8 + byte < size; ++byte)
+                    seen |= std::uint64_t{bits[word * 8 + byte]} << (8 * byte);
+                for (std::uint64_t found = seen & waiting[word]; found; found &= found - 1) {
+                    host[word * 64 + static_cast<std::size_t>(std::countr_zero(found))]
+                        ->known.lastScan = scan;
+                    --left;
+                }
+                waiting[word] &= ~seen;
+            }
         }
         if (rc != SQLITE_DONE && rc != SQLITE_ROW)
             return false;

@@ -1,7 +1,8 @@
 #pragma once
 // The walk of a scan's ranges, address by address, as both engines take it:
 // the range table's order, every address drawn counted, and the addresses
-// that get no row (any octet 255, or a last octet 0) marked as skipped.
+// that get no row marked as skipped: any octet 255 or a last octet 0, or,
+// under the last-octet rule, a last octet 0 or 255 only.
 
 #include "core/ranges/AddressRange.h"
 #include "core/ranges/AddressRangeTable.h"
@@ -11,7 +12,7 @@
 
 class AddressWalk {
 public:
-    explicit AddressWalk(const std::vector<AddressRange>& ranges);
+    explicit AddressWalk(const std::vector<AddressRange>& ranges, bool lastOctetRule = false);
 
     // The next address and whether it is skipped; false once the walk has ended.
     bool Next(std::uint32_t& address, bool& skipped);
@@ -19,9 +20,10 @@ public:
     // Addresses drawn so far, skipped ones included.
     unsigned Drawn() const { return m_drawn; }
 
-    static bool IsSkipped(std::uint32_t address);
+    static bool IsSkipped(std::uint32_t address, bool lastOctetRule = false);
 
 private:
     AddressRangeTable m_table;
+    bool m_lastOctetRule;
     unsigned m_drawn = 0;
 };

@@ -62,7 +62,7 @@ void CThreadManager::Run() {
 }
 
 void CThreadManager::Walk(int lana) {
-    AddressWalk walk(m_request.ranges);
+    AddressWalk walk(m_request.ranges, m_request.options.lastOctetRule);
 
     // A stored MaxThread is taken as it is, however large (below 0 counts as
     // 0); the descriptors free now bound the workers too, so that no probe

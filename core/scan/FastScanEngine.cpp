@@ -594,7 +594,7 @@ void FastScanEngine::Run() {
 
     Scan scan(*this, *m_network);
     scan.mayRepeat = RangesOverlap(m_request.ranges);
-    AddressWalk walk(m_request.ranges);
+    AddressWalk walk(m_request.ranges, m_request.options.lastOctetRule);
     bool dispatching = true;
     std::vector<NetworkEvent> events;
     const int onLinkLimit = std::max(16, m_network->NeighbourLimit() / kNeighbourShare);

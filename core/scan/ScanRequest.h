@@ -26,6 +26,10 @@ struct ScanOptions {
     // The event-driven engine learns its wait from the round trips it sees
     // (vopal-scan without --timeout) instead of waiting pingTimeoutMs.
     bool adaptiveWait = false;
+    // Which addresses get no row: a last octet 0 or 255 only (vopal-scan,
+    // so that a /16's x.y.255.1 to .254 are scanned), or also any address
+    // with an octet 255 (the window's rule).
+    bool lastOctetRule = false;
 
     bool operator==(const ScanOptions&) const = default;
 };

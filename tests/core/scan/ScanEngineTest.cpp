@@ -230,6 +230,32 @@ TEST_F(ScanEngineTest, SkipsAddressesWithOctet255OrLastOctet0AndCountsEveryAddre
     EXPECT_NE(log.find("チェック済みIP数：512\n"), std::string::npos) << log;
 }
 
+// vopal-scan's rule: only a last octet 0 or 255 is left out, so that the
+// x.y.255.z of a /16 are scanned; the window's leaves them out.
+TEST_F(ScanEngineTest, TheLastOctetRuleScansAnOctet255BeforeTheLast) {
+    options.keepSilent = true;
+    Range("10.0.254.250", "10.1.0.3");
+    for (const bool lastOctetRule : {false, true}) {
+        options.lastOctetRule = lastOctetRule;
+        RecordingSink fresh;
+        CThreadManager manager({ranges, options}, fresh, probes);
+        ASSERT_TRUE(manager.Start());
+        ASSERT_TRUE(fresh.WaitForEnd(120s));
+        manager.Wait();
+        std::vector<std::string> addresses;
+        for (const auto& row : fresh.rows.Rows())
+            addresses.push_back(row[0]);
+        std::vector<std::string> expected = {"10.0.254.250", "10.0.254.251", "10.0.254.252",
+                                             "10.0.254.253", "10.0.254.254"};
+        if (lastOctetRule)
+            for (int last = 1; last <= 254; ++last)
+                expected.push_back("10.0.255." + std::to_string(last));
+        for (const char* after : {"10.1.0.1", "10.1.0.2", "10.1.0.3"})
+            expected.push_back(after);
+        EXPECT_EQ(addresses, expected) << "last-octet rule " << lastOctetRule;
+    }
+}
+
 TEST_F(ScanEngineTest, RangeWithOnlySkippedAddressesGivesNoRowButIsCounted) {
     Range("10.0.0.255", "10.0.1.0");
     RunScan();
