@@ -52,13 +52,10 @@ mkdir "$scratch/config" # an empty settings store: the stored defaults apply
 
 # What the layout holds, one address a line, per target:
 #   live-T    the hosts a scan of T should find (of the prefix: every address
-#             but those with a last octet 0 or 255; vopal-scan also walks
-#             past an address with any other octet 255, see unwalked-T)
+#             but those with a last octet 0 or 255: 65024 of a /16)
 #   named-T   those that answer node status with a name
 #   held-T    every address that answers at all (of the prefix: all of it);
 #             a report outside it is a false positive
-#   unwalked-T  the live hosts that vopal-scan gives no row by design (an
-#             octet 255 before the last: 198.19.255.0/24 of a /16)
 awk '!/^[[:space:]]*#/ && NF >= 6 && $1 != "silent" { print $2 }' "$conf" | sort >"$scratch/live-lan"
 awk '!/^[[:space:]]*#/ && ($1 == "nmbd" || $1 == "noping" || $1 == "slow") { print $2 }' "$conf" |
   sort >"$scratch/named-lan"
@@ -76,14 +73,11 @@ if [ -n "$wide" ]; then
       if (d != 0 && d != 255) {
         print text > "'"$scratch"'/live-wide"
         if (d % 2 == 0) print text > "'"$scratch"'/named-wide"
-        if (c == 255 || o[2] == 255) print text > "'"$scratch"'/unwalked-wide"
       }
     }
   }'
-  touch "$scratch/unwalked-wide"
-  for f in held live named unwalked; do sort -o "$scratch/$f-wide" "$scratch/$f-wide"; done
+  for f in held live named; do sort -o "$scratch/$f-wide" "$scratch/$f-wide"; done
 fi
-touch "$scratch/unwalked-lan"
 # The prefix's length: the thread engine runs on at most a /20 of it.
 wide_bits=${wide#*/}
 target_name() { [ "$1" = "$lan" ] && echo lan || echo wide; }
@@ -204,10 +198,6 @@ done
 if [ -n "$wide" ] && [ "$engines" -eq 1 ] && [ "$wide_bits" -lt 20 ]; then
   echo "  vopal-scan --engine threads: not run on $wide (one thread per probe; too slow"
   echo "  beyond a /20, and a smaller share of it would not be the same target)"
-fi
-if [ -s "$scratch/unwalked-wide" ]; then
-  echo "  vopal-scan gives no row to an address with an octet 255: of $wide that is"
-  echo "  $(wc -l <"$scratch/unwalked-wide") live hosts ($(comm -12 "$scratch/unwalked-wide" "$scratch/named-wide" | wc -l) named) it cannot find"
 fi
 echo "  live hosts: of the hosts the layout ($conf) holds in the target, the client"
 echo "  included; names: of those that answer node status; $runs runs per tool and target,"

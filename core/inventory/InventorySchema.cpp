@@ -10,7 +10,9 @@
 
 namespace {
 
-// The tables of rows and presence, as the third version added them.
+// The tables of rows and presence, as the third version added them. A
+// host told gone has its rows marked departed until it is seen again: a
+// scan has nothing more to tell of it and does not read it.
 const char* const kRowTables = R"sql(
 CREATE TABLE host_rows (
     host INTEGER NOT NULL REFERENCES hosts(id),
@@ -22,9 +24,11 @@ CREATE TABLE host_rows (
     mac TEXT NOT NULL,
     vendor TEXT NOT NULL,
     messenger TEXT NOT NULL,
+    departed INTEGER NOT NULL DEFAULT 0,
     PRIMARY KEY (host, address)
 ) WITHOUT ROWID;
 CREATE INDEX host_rows_by_address ON host_rows(address);
+CREATE INDEX host_rows_staying ON host_rows(address) WHERE departed = 0;
 CREATE TABLE past_rows (
     host INTEGER NOT NULL REFERENCES hosts(id),
     since INTEGER NOT NULL,
@@ -310,6 +314,9 @@ bool MigrateToVersion3(sqlite3* db, std::string& error) {
         if (!tables.InsertPresence(id, seen))
             return failed();
     return SqlExec(db, R"sql(
+UPDATE host_rows SET departed = 1 WHERE host IN (
+    SELECT c.host FROM changes c JOIN hosts h ON h.id = c.host
+    WHERE c.kind = 2 AND c.scan > h.last_scan);
 DROP TABLE sightings;
 DROP TABLE host_addresses;
 ALTER TABLE hosts DROP COLUMN last_scan;

@@ -189,7 +189,7 @@ OpenResult OpenChecked(const std::string& file, int busyTimeoutMs, sqlite3*& db,
     // Reading the hosts and the baseline's rows for each scan recorded, and a
     // host's timeline scan by scan, is quicker from mapped pages.
     SqlExec(db, "PRAGMA mmap_size = 1073741824", ignored);
-    SqlExec(db, "PRAGMA cache_size = -16384", ignored);
+    SqlExec(db, "PRAGMA cache_size = -65536", ignored);
     SqlExec(db, "PRAGMA foreign_keys = ON", ignored);
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     return OpenResult::Opened;

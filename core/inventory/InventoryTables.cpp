@@ -116,9 +116,12 @@ bool InventoryTables::LoadScanHeaders(std::int64_t before, std::vector<ScanView>
     return rc == SQLITE_DONE;
 }
 
-bool InventoryTables::HostsAt(const std::vector<AddressRange>& ranges,
+bool InventoryTables::HostsAt(const std::vector<AddressRange>& ranges, bool departed,
                               std::vector<std::int64_t>& ids) {
-    sqlite3_stmt* select = Statement("SELECT host FROM host_rows WHERE address BETWEEN ? AND ?");
+    sqlite3_stmt* select =
+        departed ? Statement("SELECT host FROM host_rows WHERE address BETWEEN ? AND ?")
+                 : Statement("SELECT host FROM host_rows WHERE address BETWEEN ? AND ? "
+                             "AND departed = 0");
     if (!select)
         return false;
     for (const AddressRange& range : ranges) {
@@ -193,7 +196,8 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
                                        "FROM hosts WHERE id BETWEEN ? AND ? ORDER BY id");
     sqlite3_stmt* rowRows =
         Statement("SELECT host, since, address, response, computer, domain, mac, vendor, "
-                  "messenger FROM host_rows WHERE host BETWEEN ? AND ? ORDER BY host, address");
+                  "messenger, departed FROM host_rows WHERE host BETWEEN ? AND ? "
+                  "ORDER BY host, address");
     if (!hostRows || !rowRows)
         return false;
     const std::size_t first = hosts.size();
@@ -233,6 +237,7 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
                 continue;
             host->since = sqlite3_column_int64(rowRows, 1);
             host->rows.push_back(ReadRow(rowRows, 2));
+            host->departed = sqlite3_column_int(rowRows, 9) != 0;
             host->known.lastAddress = host->rows.back().address;
         }
         if (rc != SQLITE_DONE)
@@ -363,6 +368,15 @@ bool InventoryTables::UpdateNames(std::int64_t host, const std::string& computer
     SqlBindText(update, 1, computer);
     SqlBindText(update, 2, domain);
     sqlite3_bind_int64(update, 3, host);
+    return sqlite3_step(update) == SQLITE_DONE;
+}
+
+bool InventoryTables::SetDeparted(std::int64_t host, bool departed) {
+    sqlite3_stmt* update = Statement("UPDATE host_rows SET departed = ? WHERE host = ?");
+    if (!update)
+        return false;
+    sqlite3_bind_int(update, 1, departed ? 1 : 0);
+    sqlite3_bind_int64(update, 2, host);
     return sqlite3_step(update) == SQLITE_DONE;
 }
 

@@ -27,6 +27,7 @@ struct StoredHost {
     KnownHost known; // lastScan and lastAddress as LoadLastScans finds them
     std::int64_t since = 0;
     std::vector<HostRow> rows;
+    bool departed = false; // told gone, and not seen since
 };
 
 // A row's part in the changes: its MAC only when it is a usable one.
@@ -48,8 +49,10 @@ public:
     // ranges and without their sightings.
     bool LoadScanHeaders(std::int64_t before, std::vector<ScanView>& scans);
 
-    // Adds the ids of the hosts with a row now at an address within `ranges`.
-    bool HostsAt(const std::vector<AddressRange>& ranges, std::vector<std::int64_t>& ids);
+    // Adds the ids of the hosts with a row now at an address within
+    // `ranges`, those told gone only with `departed`.
+    bool HostsAt(const std::vector<AddressRange>& ranges, bool departed,
+                 std::vector<std::int64_t>& ids);
 
     // Adds the ids of the hosts seen by the scans after `after` and before
     // `before`.
@@ -78,6 +81,7 @@ public:
                             std::int64_t firstScan, const std::string& computer,
                             const std::string& domain);
     bool UpdateNames(std::int64_t host, const std::string& computer, const std::string& domain);
+    bool SetDeparted(std::int64_t host, bool departed);
 
     // The host's rows from scan `since` on, replacing its rows now, which
     // become past rows.

@@ -73,8 +73,14 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
     if (!tables.LoadScanHeaders(current.id, prior.scans))
         return fail();
     const ScanView* baseline = prior.FindBaseline(current);
+    // A host told gone is read only where a row without MAC or name may be
+    // taken for it.
+    std::vector<AddressRange> addressOnly;
+    for (const Sighting& sighting : current.sightings)
+        if (sighting.identity.rfind("ip:", 0) == 0)
+            addressOnly.push_back({sighting.address, sighting.address});
     std::vector<std::int64_t> ids;
-    if (!tables.HostsAt(current.ranges, ids) ||
+    if (!tables.HostsAt(current.ranges, false, ids) || !tables.HostsAt(addressOnly, true, ids) ||
         (baseline && !tables.HostsSeenBetween(baseline->id, current.id, ids)))
         return fail();
     std::vector<StoredHost> hosts;
@@ -174,7 +180,8 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         } else {
             const StoredHost& was = *known->second;
             id = was.id;
-            if (was.rows != host.rows && !tables.ReplaceRows(was, current.id, host.rows))
+            if (was.rows != host.rows ? !tables.ReplaceRows(was, current.id, host.rows)
+                                      : was.departed && !tables.SetDeparted(id, false))
                 return fail();
             if (!host.computer.empty() &&
                 (host.computer != was.known.computer || host.domain != was.known.domain) &&
@@ -188,11 +195,15 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         return fail();
     sqlite3_bind_int64(count.get(), 1, answered);
     sqlite3_bind_int64(count.get(), 2, current.id);
-    // The hosts of the changes: seen now, or known and missed.
+    // The hosts of the changes: seen now, or known and missed. One told
+    // gone is read no more until it is seen again.
     std::unordered_map<std::string_view, std::int64_t> hostIds;
     for (const Change& change : changes) {
-        if (const auto known = stored.find(change.identity); known != stored.end())
+        if (const auto known = stored.find(change.identity); known != stored.end()) {
             hostIds.emplace(change.identity, known->second->id);
+            if (change.kind == ChangeKind::Gone && !tables.SetDeparted(known->second->id, true))
+                return fail();
+        }
         else if (const auto added = newIds.find(change.identity); added != newIds.end())
             hostIds.emplace(change.identity, added->second);
     }
