@@ -11,7 +11,8 @@
 # (addresses reported that hold no host) and the largest resident memory (GNU
 # time). Found and false positives show a range when the runs differ.
 #
-# Tools: vopal-scan with no options (its default engine), vopal-scan --engine
+# Tools: vopal-scan with no options (its default engine), the same recording
+# into an inventory on the routed prefix (--db), vopal-scan --engine
 # threads (on the /24, and on a routed prefix of at most a /20: one thread per
 # probe spends a minute and more on a /16, which says nothing new), and where
 # installed (scripts/setup --bench; the tests never use
@@ -104,6 +105,10 @@ for target in "${targets[@]}"; do
   threads=(--threads 15)
   [ "$name" = wide ] && threads=(--threads 1000)
   add "default-$name" "$target" "vopal-scan" vopal "${scan[*]} $target"
+  # The same, recording into a store that holds the runs before: the
+  # difference in wall time is what recording a scan costs.
+  [ "$name" = wide ] && add "db-$name" "$target" "vopal-scan --db" vopal \
+    "${scan[*]} --db $scratch/inventory.sqlite $target"
   if [ "$engines" -eq 1 ] && { [ "$name" = lan ] || [ "$wide_bits" -ge 20 ]; }; then
     add "threads-$name" "$target" "vopal-scan --engine threads" vopal \
       "${scan[*]} --engine threads ${threads[*]} --timeout 1000 $target"

@@ -205,7 +205,7 @@ bool UpdateVersion2Hosts(sqlite3* db, const PriorScans& prior,
         sqlite3_bind_int64(update.get(), 2, known.lastAddress);
         SqlBindText(update.get(), 3, known.computer);
         SqlBindText(update.get(), 4, known.domain);
-        sqlite3_bind_int64(update.get(), 5, ids.at(identity));
+        sqlite3_bind_int64(update.get(), 5, ids.at(std::string(identity)));
         if (!SqlStep(update.get()))
             return false;
     }

@@ -6,18 +6,30 @@
 #include "core/inventory/SqlStatement.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string_view>
 #include <unordered_map>
 
 namespace {
 
-// What one identity is now: its rows in address order (an address listed
-// twice by ranges that overlap, once), and the names the scan learnt.
+// What one identity is now: its rows (by their index in the scan, an
+// address listed twice by ranges that overlap once), and the last row that
+// gave it names, if any.
 struct SeenHost {
-    HostIdentity identity;
-    std::vector<HostRow> rows;
-    std::string computer, domain; // the last names the scan found; empty: none
+    std::size_t first = 0; // its first row; more are chained by `next`
+    std::size_t last = 0;
+    std::size_t count = 1;
+    std::size_t named = SIZE_MAX;
 };
+
+bool SameRow(const HostRow& row, std::uint32_t address, const HostRecord& record) {
+    if (row.address != address)
+        return false;
+    for (std::size_t i = 0; i < row.cells.size(); ++i)
+        if (row.cells[i] != record.cells[i + 1])
+            return false;
+    return true;
+}
 
 } // namespace
 
@@ -53,14 +65,12 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
             return fail();
     }
 
-    std::vector<HostIdentity> identities;
-    identities.reserve(scan.rows.size());
     current.sightings.reserve(scan.rows.size());
     for (const HostRecord& row : scan.rows) {
-        identities.push_back(IdentityOf(row));
+        HostIdentity identity = IdentityOf(row);
         current.sightings.push_back(
             SightingOf(row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
-                       identities.back().key, row.cells[HostRecord::kMac],
+                       std::move(identity.key), row.cells[HostRecord::kMac],
                        row.cells[HostRecord::kComputer], row.cells[HostRecord::kDomain]));
     }
 
@@ -140,7 +150,9 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
     AttributeAddressOnlySightings(current, prior);
     const std::vector<Change> changes = FindChanges(current, prior);
 
+    // Each host as this scan found it, in the order first seen.
     std::vector<SeenHost> seenHosts;
+    std::vector<std::size_t> next(scan.rows.size(), SIZE_MAX);
     std::unordered_map<std::string_view, std::size_t> seenIndex;
     seenIndex.reserve(scan.rows.size());
     std::int64_t answered = 0;
@@ -148,44 +160,66 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         const Sighting& sighting = current.sightings[i];
         auto [at, inserted] = seenIndex.try_emplace(sighting.identity, seenHosts.size());
         if (inserted) {
-            seenHosts.push_back({identities[i], {}, {}, {}});
-            seenHosts.back().identity.key = sighting.identity;
-        }
-        SeenHost& host = seenHosts[at->second];
-        if (std::none_of(host.rows.begin(), host.rows.end(),
-                         [&](const HostRow& row) { return row.address == sighting.address; })) {
-            host.rows.push_back(RowOf(sighting.address, scan.rows[i]));
+            seenHosts.push_back({i, i});
             ++answered;
+        } else {
+            SeenHost& host = seenHosts[at->second];
+            bool listed = false;
+            for (std::size_t row = host.first; row != SIZE_MAX && !listed; row = next[row])
+                listed = current.sightings[row].address == sighting.address;
+            if (!listed) {
+                next[host.last] = i;
+                host.last = i;
+                ++host.count;
+                ++answered;
+            }
         }
-        if (!sighting.computer.empty()) {
-            host.computer = sighting.computer;
-            host.domain = sighting.domain;
-        }
+        if (!sighting.computer.empty())
+            seenHosts[at->second].named = i;
     }
 
     HostPresence presence;
     std::unordered_map<std::string_view, std::int64_t> newIds;
-    for (SeenHost& host : seenHosts) {
-        std::sort(host.rows.begin(), host.rows.end(),
-                  [](const HostRow& a, const HostRow& b) { return a.address < b.address; });
-        const auto known = stored.find(host.identity.key);
+    std::vector<HostRow> rows;
+    const std::string none;
+    for (const SeenHost& host : seenHosts) {
+        const std::string& key = current.sightings[host.first].identity;
+        // Its rows in address order, made only where they are compared as
+        // more than one or written.
+        auto rowsNow = [&]() -> const std::vector<HostRow>& {
+            rows.clear();
+            for (std::size_t row = host.first; row != SIZE_MAX; row = next[row])
+                rows.push_back(RowOf(current.sightings[row].address, scan.rows[row]));
+            std::sort(rows.begin(), rows.end(),
+                      [](const HostRow& a, const HostRow& b) { return a.address < b.address; });
+            return rows;
+        };
+        const bool named = host.named != SIZE_MAX;
+        const std::string& computer = named ? current.sightings[host.named].computer : none;
+        const std::string& domain = named ? current.sightings[host.named].domain : none;
+        const auto known = stored.find(key);
         std::int64_t id;
         if (known == stored.end()) {
-            id = tables.InsertHost(host.identity.key, static_cast<int>(host.identity.kind),
-                                   host.identity.randomisedMac, current.id, host.computer,
-                                   host.domain);
-            if (id < 0 || !tables.InsertRows(false, id, current.id, host.rows))
+            const HostIdentity identity = IdentityOf(scan.rows[host.first]);
+            id = tables.InsertHost(key, static_cast<int>(identity.kind), identity.randomisedMac,
+                                   current.id, computer, domain);
+            if (id < 0 || !tables.InsertRows(false, id, current.id, rowsNow()))
                 return fail();
-            newIds.emplace(host.identity.key, id);
+            newIds.emplace(key, id);
         } else {
             const StoredHost& was = *known->second;
             id = was.id;
-            if (was.rows != host.rows ? !tables.ReplaceRows(was, current.id, host.rows)
-                                      : was.departed && !tables.SetDeparted(id, false))
+            const bool same =
+                host.count == 1 ? was.rows.size() == 1 &&
+                                      SameRow(was.rows.front(),
+                                              current.sightings[host.first].address,
+                                              scan.rows[host.first])
+                                : was.rows == rowsNow();
+            if (!same ? !tables.ReplaceRows(was, current.id, rowsNow())
+                      : was.departed && !tables.SetDeparted(id, false))
                 return fail();
-            if (!host.computer.empty() &&
-                (host.computer != was.known.computer || host.domain != was.known.domain) &&
-                !tables.UpdateNames(id, host.computer, host.domain))
+            if (named && (computer != was.known.computer || domain != was.known.domain) &&
+                !tables.UpdateNames(id, computer, domain))
                 return fail();
         }
         presence.Add(id);

@@ -80,7 +80,7 @@ void PriorScans::Remember(const ScanView& scan) {
 
 namespace {
 
-bool IsAddressIdentity(const std::string& identity) {
+bool IsAddressIdentity(std::string_view identity) {
     return identity.rfind("ip:", 0) == 0;
 }
 
@@ -92,7 +92,7 @@ void AttributeAddressOnlySightings(ScanView& current, const PriorScans& prior) {
         return;
     // The host last seen at each address; of two seen there by the same scan
     // (ranges that overlap) one with a MAC or a name, then the first key.
-    using Host = std::pair<const std::string, KnownHost>;
+    using Host = std::pair<const std::string_view, KnownHost>;
     std::unordered_map<std::uint32_t, const Host*> lastAt;
     for (const Host& host : prior.hosts) {
         auto [at, inserted] = lastAt.try_emplace(host.second.lastAddress, &host);
@@ -105,7 +105,7 @@ void AttributeAddressOnlySightings(ScanView& current, const PriorScans& prior) {
         if (rank(host) < rank(other))
             at->second = &host;
     }
-    std::unordered_multimap<std::string, std::uint32_t> seenNow;
+    std::unordered_multimap<std::string_view, std::uint32_t> seenNow;
     for (const Sighting& sighting : current.sightings)
         if (!IsAddressIdentity(sighting.identity))
             seenNow.emplace(sighting.identity, sighting.address);
@@ -115,12 +115,12 @@ void AttributeAddressOnlySightings(ScanView& current, const PriorScans& prior) {
         const auto last = lastAt.find(sighting.address);
         if (last == lastAt.end())
             continue;
-        const std::string& host = last->second->first;
+        const std::string_view host = last->second->first;
         const auto [first, end] = seenNow.equal_range(host);
         // Answering elsewhere with its own MAC or name, it is not this row.
         if (std::any_of(first, end, [&](const auto& at) { return at.second != sighting.address; }))
             continue;
-        sighting.identity = host;
+        sighting.identity = std::string(host);
     }
 }
 
@@ -169,10 +169,10 @@ std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior
     const Index now(&current);
     const Index before(baseline);
     std::vector<Change> changes;
-    auto add = [&](ChangeKind kind, std::uint32_t address, const std::string& identity,
+    auto add = [&](ChangeKind kind, std::uint32_t address, std::string_view identity,
                    std::string was, std::string is) {
         const auto known = prior.hosts.find(identity);
-        changes.push_back({kind, address, identity, std::move(was), std::move(is),
+        changes.push_back({kind, address, std::string(identity), std::move(was), std::move(is),
                            known == prior.hosts.end() ? current.id : known->second.firstScan});
     };
 

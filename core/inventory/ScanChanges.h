@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -51,7 +52,9 @@ struct KnownHost {
 // the earlier scans' ranges (their sightings are not needed), and the
 // baseline with its sightings.
 struct PriorScans {
-    std::unordered_map<std::string, KnownHost> hosts;
+    // Keyed by views of the identities of the scans remembered, or of the
+    // hosts the caller read, which outlive it.
+    std::unordered_map<std::string_view, KnownHost> hosts;
     std::vector<ScanView> scans; // oldest first; sightings may be left empty
     ScanView baseline;           // id 0: there is none
 
