@@ -125,30 +125,16 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
                   [](const StoredHost& a, const StoredHost& b) { return a.id < b.id; });
         index();
     }
-    prior.hosts.reserve(hosts.size());
-    for (const StoredHost& host : hosts)
-        prior.hosts.emplace(host.identity, host.known);
-    if (baseline) {
-        prior.baseline.id = baseline->id;
-        prior.baseline.complete = baseline->complete;
-        prior.baseline.ranges = baseline->ranges;
-        std::vector<char> seen;
-        std::vector<HostRow> past;
-        if (!tables.SeenBy(baseline->id, hosts, seen))
-            return fail();
-        prior.baseline.sightings.reserve(hosts.size());
-        for (std::size_t i = 0; i < hosts.size(); ++i) {
-            if (!seen[i])
-                continue;
-            const std::vector<HostRow>* rows = tables.RowsAt(hosts[i], baseline->id, past);
-            if (!rows)
-                return fail();
-            for (const HostRow& row : *rows)
-                prior.baseline.sightings.push_back(SightingOf(row, hosts[i].identity));
-        }
+    // A row without MAC or name is taken for the host last seen at its
+    // address: that needs every host read.
+    if (std::any_of(current.sightings.begin(), current.sightings.end(),
+                    [](const Sighting& s) { return s.identity.rfind("ip:", 0) == 0; })) {
+        PriorScans all;
+        all.hosts.reserve(hosts.size());
+        for (const StoredHost& host : hosts)
+            all.hosts.emplace(host.identity, host.known);
+        AttributeAddressOnlySightings(current, all);
     }
-    AttributeAddressOnlySightings(current, prior);
-    const std::vector<Change> changes = FindChanges(current, prior);
 
     // Each host as this scan found it, in the order first seen.
     std::vector<SeenHost> seenHosts;
@@ -177,6 +163,78 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         if (!sighting.computer.empty())
             seenHosts[at->second].named = i;
     }
+
+    // A host that the baseline saw as this scan sees it (the same one row,
+    // at an address where nobody else answers now or answered then, the
+    // names it had) brings no change and changes nobody else's: the changes
+    // are found among the other hosts, seen or missed, against the rest of
+    // the baseline.
+    std::vector<char> inBaseline(hosts.size(), 0);
+    if (baseline && !tables.SeenBy(baseline->id, hosts, inBaseline))
+        return fail();
+    std::vector<std::uint32_t> addresses, addressesThen;
+    addresses.reserve(current.sightings.size());
+    for (const Sighting& sighting : current.sightings)
+        addresses.push_back(sighting.address);
+    std::vector<HostRow> past;
+    for (std::size_t i = 0; baseline && i < hosts.size(); ++i) {
+        if (!inBaseline[i])
+            continue;
+        const std::vector<HostRow>* rows = tables.RowsAt(hosts[i], baseline->id, past);
+        if (!rows)
+            return fail();
+        for (const HostRow& row : *rows)
+            addressesThen.push_back(row.address);
+    }
+    std::sort(addresses.begin(), addresses.end());
+    std::sort(addressesThen.begin(), addressesThen.end());
+    auto shared = [](const std::vector<std::uint32_t>& all, std::uint32_t address) {
+        const auto [first, last] = std::equal_range(all.begin(), all.end(), address);
+        return last - first > 1;
+    };
+    std::vector<char> unchanged(hosts.size(), 0);
+    std::vector<char> changedRow(scan.rows.size(), 1);
+    for (const SeenHost& host : seenHosts) {
+        const Sighting& sighting = current.sightings[host.first];
+        const auto known = stored.find(sighting.identity);
+        if (!baseline || host.count != 1 || known == stored.end())
+            continue;
+        const StoredHost& was = *known->second;
+        const auto i = static_cast<std::size_t>(&was - hosts.data());
+        if (inBaseline[i] && was.since <= baseline->id && was.rows.size() == 1 &&
+            SameRow(was.rows.front(), sighting.address, scan.rows[host.first]) &&
+            (sighting.computer.empty() || (sighting.computer == was.known.computer &&
+                                           sighting.domain == was.known.domain)) &&
+            !shared(addresses, sighting.address) && !shared(addressesThen, sighting.address)) {
+            unchanged[i] = 1;
+            changedRow[host.first] = 0;
+        }
+    }
+    ScanView changing;
+    changing.id = current.id;
+    changing.complete = current.complete;
+    changing.ranges = current.ranges;
+    for (std::size_t i = 0; i < current.sightings.size(); ++i)
+        if (changedRow[i])
+            changing.sightings.push_back(current.sightings[i]);
+    for (std::size_t i = 0; i < hosts.size(); ++i)
+        if (!unchanged[i])
+            prior.hosts.emplace(hosts[i].identity, hosts[i].known);
+    if (baseline) {
+        prior.baseline.id = baseline->id;
+        prior.baseline.complete = baseline->complete;
+        prior.baseline.ranges = baseline->ranges;
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            if (!inBaseline[i] || unchanged[i])
+                continue;
+            const std::vector<HostRow>* rows = tables.RowsAt(hosts[i], baseline->id, past);
+            if (!rows)
+                return fail();
+            for (const HostRow& row : *rows)
+                prior.baseline.sightings.push_back(SightingOf(row, hosts[i].identity));
+        }
+    }
+    const std::vector<Change> changes = FindChanges(changing, prior);
 
     HostPresence presence;
     std::unordered_map<std::string_view, std::int64_t> newIds;

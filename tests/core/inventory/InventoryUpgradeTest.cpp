@@ -4,12 +4,16 @@
 // into it brings the changes that version found for it. Also: scans that
 // find the same hosts cost the store next to nothing.
 
+#include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventoryStore.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <tuple>
+#include <random>
 #include <sqlite3.h>
 
 namespace {
@@ -116,6 +120,109 @@ TEST(InventoryUpgrade, IdenticalScansHardlyGrowTheStore) {
     InventoryStore::Opened opened = InventoryStore::Open(path);
     EXPECT_EQ(opened.store->SightingCount(), 3 * 4096);
     EXPECT_EQ(opened.store->History("10.2.3.4").entries.size(), 3u);
+}
+
+// The store reads only part of what earlier scans left and skips hosts that
+// stay as they were: on a LAN that changes at random for a hundred scans it
+// tells exactly the changes that the earlier scans, all of them, give.
+void ReplayRandomLan(unsigned seed) {
+    struct Machine {
+        std::string mac, name;
+        int at;
+    };
+    std::mt19937 random(seed);
+    auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+    std::vector<Machine> machines;
+    for (int i = 0; i < 10; ++i)
+        machines.push_back({(i == 9 ? "024B4400000" : "00A0C900000") + std::to_string(i),
+                            "PC" + std::to_string(i), i + 1});
+    for (int i = 0; i < 3; ++i) // NetBIOS names, no MAC
+        machines.push_back({"", "NB" + std::to_string(i), 12 + i});
+    for (int i = 0; i < 2; ++i) // neither
+        machines.push_back({"", "", 16 + i});
+    const std::uint32_t base = AddressFromText("10.3.0.0");
+
+    TempDir dir;
+    InventoryStore::Opened opened = InventoryStore::Open(dir.file("inventory.sqlite"));
+    ASSERT_TRUE(opened.store) << opened.error;
+    std::vector<ScanView> earlier;
+    std::map<std::string, std::size_t> known; // identity -> order first seen (the store's id)
+    for (int n = 1; n <= 100; ++n) {
+        for (Machine& m : machines) {
+            if (!m.name.empty() && chance(4))
+                m.name += "X";
+            if (chance(4))
+                m.at = 1 + static_cast<int>(random() % 24);
+            if (!m.mac.empty() && chance(2))
+                m.mac = "00A0C9" + std::to_string(100000 + n * 10 + (&m - machines.data()) % 10);
+        }
+        RecordedScan scan;
+        scan.complete = !chance(10);
+        const int shape = static_cast<int>(random() % 10);
+        scan.ranges = shape < 7   ? std::vector<AddressRange>{{base + 1, base + 24}}
+                      : shape < 9 ? std::vector<AddressRange>{{base + 1, base + 12}}
+                                  : std::vector<AddressRange>{{base + 1, base + 16}, {base + 10, base + 24}};
+        for (const AddressRange& range : scan.ranges)
+            for (std::uint32_t address = range.start; address <= range.end; ++address)
+                for (const Machine& m : machines) {
+                    const bool here = base + static_cast<std::uint32_t>(m.at) == address;
+                    const bool twice = !m.mac.empty() && m.at + 1 == static_cast<int>(address - base) && chance(3);
+                    if ((!here && !twice) || chance(12))
+                        continue;
+                    HostRecord row;
+                    row.address = address;
+                    const bool lost = chance(10);
+                    row.cells = {AddressToText(address), "○", lost ? "" : m.name,
+                                 lost || m.name.empty() ? "" : "WG", m.mac, m.mac.empty() ? "" : "maker",
+                                 lost ? "" : m.name};
+                    scan.rows.push_back(row);
+                }
+        std::string error;
+        ASSERT_EQ(opened.store->Record(scan, error), n) << error;
+
+        ScanView view;
+        view.id = n;
+        view.complete = scan.complete;
+        view.ranges = scan.ranges;
+        for (const HostRecord& row : scan.rows)
+            view.sightings.push_back({row.address, IdentityOf(row).key,
+                                      IsUsableMac(row.cells[4]) ? CanonicalMac(row.cells[4]) : "",
+                                      row.cells[2], row.cells[3]});
+        PriorScans prior;
+        for (const ScanView& was : earlier)
+            prior.Remember(was);
+        // Two hosts at one address: the baseline's first there is the one
+        // known longest, as the store reads them.
+        if (const ScanView* baseline = prior.FindBaseline(view)) {
+            prior.baseline = earlier[static_cast<std::size_t>(baseline - prior.scans.data())];
+            std::stable_sort(prior.baseline.sightings.begin(), prior.baseline.sightings.end(),
+                             [&](const Sighting& a, const Sighting& b) {
+                                 return std::tie(a.address, known[a.identity]) <
+                                        std::tie(b.address, known[b.identity]);
+                             });
+        }
+        AttributeAddressOnlySightings(view, prior);
+        for (const Sighting& sighting : view.sightings)
+            known.try_emplace(sighting.identity, known.size());
+        std::vector<Change> expected = FindChanges(view, prior);
+        std::vector<Change> told;
+        for (const ReportedChange& change : opened.store->ChangesOf(n))
+            told.push_back(change.change);
+        std::string toldText, expectedText;
+        for (const Change& change : told)
+            toldText += ChangeLine(change) + "\n";
+        for (const Change& change : expected)
+            expectedText += ChangeLine(change) + "\n";
+        ASSERT_EQ(toldText, expectedText) << "scan " << n;
+        earlier.push_back(std::move(view));
+    }
+}
+
+TEST(InventoryUpgrade, TheStoreTellsWhatAllEarlierScansGive) {
+    for (const unsigned seed : {20261207u, 1u, 2u, 3u, 4u, 5u}) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        ReplayRandomLan(seed);
+    }
 }
 
 } // namespace
