@@ -27,8 +27,8 @@ CREATE TABLE host_rows (
     departed INTEGER NOT NULL DEFAULT 0,
     PRIMARY KEY (host, address)
 ) WITHOUT ROWID;
-CREATE INDEX host_rows_by_address ON host_rows(address);
 CREATE INDEX host_rows_staying ON host_rows(address) WHERE departed = 0;
+CREATE INDEX host_rows_departed ON host_rows(address) WHERE departed = 1;
 CREATE TABLE past_rows (
     host INTEGER NOT NULL REFERENCES hosts(id),
     since INTEGER NOT NULL,

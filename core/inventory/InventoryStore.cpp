@@ -519,8 +519,10 @@ std::int64_t InventoryStore::LastScanIn(std::int64_t host, std::int64_t from,
 std::int64_t InventoryStore::HostLastAt(std::uint32_t address) const {
     // Every host that had a row at the address, and the last scan that saw
     // it there: within each version of its rows that has the address.
-    SqlStatement select(m_db, "SELECT host FROM host_rows WHERE address = ?1 UNION "
-                              "SELECT host FROM past_rows WHERE address = ?1 ORDER BY 1");
+    SqlStatement select(m_db, "SELECT host FROM host_rows WHERE address = ?1 AND departed = 0 "
+                              "UNION SELECT host FROM host_rows WHERE address = ?1 AND "
+                              "departed = 1 UNION SELECT host FROM past_rows WHERE address = ?1 "
+                              "ORDER BY 1");
     if (!Prepared(select))
         return -1;
     sqlite3_bind_int64(select.get(), 1, address);

@@ -119,8 +119,10 @@ bool InventoryTables::LoadScanHeaders(std::int64_t before, std::vector<ScanView>
 bool InventoryTables::HostsAt(const std::vector<AddressRange>& ranges, bool departed,
                               std::vector<std::int64_t>& ids) {
     sqlite3_stmt* select =
-        departed ? Statement("SELECT host FROM host_rows WHERE address BETWEEN ? AND ?")
-                 : Statement("SELECT host FROM host_rows WHERE address BETWEEN ? AND ? "
+        departed ? Statement("SELECT host FROM host_rows WHERE address BETWEEN ?1 AND ?2 "
+                             "AND departed = 0 UNION ALL SELECT host FROM host_rows "
+                             "WHERE address BETWEEN ?1 AND ?2 AND departed = 1")
+                 : Statement("SELECT host FROM host_rows WHERE address BETWEEN ?1 AND ?2 "
                              "AND departed = 0");
     if (!select)
         return false;

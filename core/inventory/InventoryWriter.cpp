@@ -20,6 +20,7 @@ struct SeenHost {
     std::size_t last = 0;
     std::size_t count = 1;
     std::size_t named = SIZE_MAX;
+    const StoredHost* stored = nullptr; // what the store knows of it, if anything
 };
 
 bool SameRow(const HostRow& row, std::uint32_t address, const HostRecord& record) {
@@ -67,11 +68,16 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
 
     current.sightings.reserve(scan.rows.size());
     for (const HostRecord& row : scan.rows) {
+        // A row's MAC counts (SightingOf) exactly when it is its identity.
         HostIdentity identity = IdentityOf(row);
-        current.sightings.push_back(
-            SightingOf(row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]),
-                       std::move(identity.key), row.cells[HostRecord::kMac],
-                       row.cells[HostRecord::kComputer], row.cells[HostRecord::kDomain]));
+        Sighting& sighting = current.sightings.emplace_back();
+        sighting.address =
+            row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]);
+        if (identity.kind == HostIdentity::Kind::Mac)
+            sighting.mac = identity.key.substr(4);
+        sighting.identity = std::move(identity.key);
+        sighting.computer = row.cells[HostRecord::kComputer];
+        sighting.domain = row.cells[HostRecord::kDomain];
     }
 
     // What the earlier scans left, read in this transaction so that another
@@ -146,7 +152,8 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         const Sighting& sighting = current.sightings[i];
         auto [at, inserted] = seenIndex.try_emplace(sighting.identity, seenHosts.size());
         if (inserted) {
-            seenHosts.push_back({i, i});
+            const auto known = stored.find(sighting.identity);
+            seenHosts.push_back({i, i, 1, SIZE_MAX, known == stored.end() ? nullptr : known->second});
             ++answered;
         } else {
             SeenHost& host = seenHosts[at->second];
@@ -196,10 +203,9 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
     std::vector<char> changedRow(scan.rows.size(), 1);
     for (const SeenHost& host : seenHosts) {
         const Sighting& sighting = current.sightings[host.first];
-        const auto known = stored.find(sighting.identity);
-        if (!baseline || host.count != 1 || known == stored.end())
+        if (!baseline || host.count != 1 || !host.stored)
             continue;
-        const StoredHost& was = *known->second;
+        const StoredHost& was = *host.stored;
         const auto i = static_cast<std::size_t>(&was - hosts.data());
         if (inBaseline[i] && was.since <= baseline->id && was.rows.size() == 1 &&
             SameRow(was.rows.front(), sighting.address, scan.rows[host.first]) &&
@@ -255,9 +261,8 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         const bool named = host.named != SIZE_MAX;
         const std::string& computer = named ? current.sightings[host.named].computer : none;
         const std::string& domain = named ? current.sightings[host.named].domain : none;
-        const auto known = stored.find(key);
         std::int64_t id;
-        if (known == stored.end()) {
+        if (!host.stored) {
             const HostIdentity identity = IdentityOf(scan.rows[host.first]);
             id = tables.InsertHost(key, static_cast<int>(identity.kind), identity.randomisedMac,
                                    current.id, computer, domain);
@@ -265,7 +270,7 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
                 return fail();
             newIds.emplace(key, id);
         } else {
-            const StoredHost& was = *known->second;
+            const StoredHost& was = *host.stored;
             id = was.id;
             const bool same =
                 host.count == 1 ? was.rows.size() == 1 &&
