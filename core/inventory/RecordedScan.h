@@ -14,5 +14,5 @@ struct RecordedScan {
     std::vector<AddressRange> ranges;
     bool complete = true;         // false: stopped before the end of its ranges
     std::string settings;         // the options it ran with, as text
-    std::vector<HostRecord> rows; // the answering addresses
+    std::vector<HostRecord> rows; // the answering addresses: their address and cells
 };

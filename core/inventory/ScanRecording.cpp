@@ -28,9 +28,14 @@ RecordedScan RecordingOf(MemoryResultList& list, const std::vector<AddressRange>
     scan.ranges = ranges;
     scan.complete = complete;
     scan.settings = ScanOptionsText(options);
+    // The store keeps a row's address and cells: the name table and the
+    // rest of the value stay with the list.
     list.ForEachRecord([&scan](const HostRecord& record) {
-        if (record.cells[HostRecord::kResponse] == HostRecord::kAnswered)
-            scan.rows.push_back(record);
+        if (record.cells[HostRecord::kResponse] != HostRecord::kAnswered)
+            return;
+        HostRecord& row = scan.rows.emplace_back();
+        row.address = record.address;
+        row.cells = record.cells;
     });
     return scan;
 }
