@@ -112,7 +112,8 @@ CREATE TABLE hosts (
     randomised_mac INTEGER NOT NULL,
     first_scan INTEGER NOT NULL REFERENCES scans(id),
     computer TEXT NOT NULL DEFAULT '',
-    domain TEXT NOT NULL DEFAULT ''
+    domain TEXT NOT NULL DEFAULT '',
+    last_address INTEGER NOT NULL DEFAULT 0
 );
 CREATE TABLE changes (
     scan INTEGER NOT NULL REFERENCES scans(id),
@@ -320,7 +321,6 @@ UPDATE host_rows SET departed = 1 WHERE host IN (
 DROP TABLE sightings;
 DROP TABLE host_addresses;
 ALTER TABLE hosts DROP COLUMN last_scan;
-ALTER TABLE hosts DROP COLUMN last_address;
 PRAGMA user_version = 3;
 )sql",
                    error);

@@ -35,6 +35,16 @@ Sighting SightingOf(const HostRow& row, const std::string& identity) {
                       row.cells[HostRecord::kComputer - 1], row.cells[HostRecord::kDomain - 1]);
 }
 
+std::uint32_t LastAddressOf(const StoredHost& host) {
+    if (host.rows.empty())
+        return 0;
+    if (host.rows.size() > 1)
+        for (const HostRow& row : host.rows)
+            if (row.address == host.lastOfRows)
+                return row.address;
+    return host.rows.back().address;
+}
+
 namespace {
 
 // Ids close enough together are read as one range of the table.
@@ -194,8 +204,9 @@ bool InventoryTables::FindHosts(const std::vector<std::string>& identities,
 
 bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64_t before,
                                 std::vector<StoredHost>& hosts) {
-    sqlite3_stmt* hostRows = Statement("SELECT id, identity, first_scan, computer, domain "
-                                       "FROM hosts WHERE id BETWEEN ? AND ? ORDER BY id");
+    sqlite3_stmt* hostRows =
+        Statement("SELECT id, identity, first_scan, computer, domain, last_address "
+                  "FROM hosts WHERE id BETWEEN ? AND ? ORDER BY id");
     sqlite3_stmt* rowRows =
         Statement("SELECT host, since, address, response, computer, domain, mac, vendor, "
                   "messenger, departed FROM host_rows WHERE host BETWEEN ? AND ? "
@@ -223,6 +234,7 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
             host.known.firstScan = sqlite3_column_int64(hostRows, 2);
             host.known.computer = SqlColumnText(hostRows, 3);
             host.known.domain = SqlColumnText(hostRows, 4);
+            host.lastOfRows = static_cast<std::uint32_t>(sqlite3_column_int64(hostRows, 5));
             hosts.push_back(std::move(host));
         }
         if (rc != SQLITE_DONE)
@@ -240,11 +252,12 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
             host->since = sqlite3_column_int64(rowRows, 1);
             host->rows.push_back(ReadRow(rowRows, 2));
             host->departed = sqlite3_column_int(rowRows, 9) != 0;
-            host->known.lastAddress = host->rows.back().address;
         }
         if (rc != SQLITE_DONE)
             return false;
     }
+    for (auto host = hosts.begin() + static_cast<std::ptrdiff_t>(first); host != hosts.end(); ++host)
+        host->known.lastAddress = LastAddressOf(*host);
     return LoadLastScans(hosts, first, before);
 }
 
@@ -343,6 +356,15 @@ const std::vector<HostRow>* InventoryTables::RowsAt(const StoredHost& host, std:
     }
     std::reverse(past.begin(), past.end());
     return rc == SQLITE_DONE || rc == SQLITE_ROW ? &past : nullptr;
+}
+
+bool InventoryTables::SetLastOfRows(std::int64_t host, std::uint32_t address) {
+    sqlite3_stmt* update = Statement("UPDATE hosts SET last_address = ? WHERE id = ?");
+    if (!update)
+        return false;
+    sqlite3_bind_int64(update, 1, address);
+    sqlite3_bind_int64(update, 2, host);
+    return sqlite3_step(update) == SQLITE_DONE;
 }
 
 std::int64_t InventoryTables::InsertHost(const std::string& identity, int kind,

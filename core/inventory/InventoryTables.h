@@ -28,7 +28,14 @@ struct StoredHost {
     std::int64_t since = 0;
     std::vector<HostRow> rows;
     bool departed = false; // told gone, and not seen since
+    // Of a host at more than one address, the one its last sighting listed
+    // last, which is where the changes take it to be.
+    std::uint32_t lastOfRows = 0;
 };
+
+// Where the changes take a host to be: its one row's address, or the one its
+// last sighting listed last.
+std::uint32_t LastAddressOf(const StoredHost& host);
 
 // A row's part in the changes: its MAC only when it is a usable one.
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
@@ -82,6 +89,7 @@ public:
                             const std::string& domain);
     bool UpdateNames(std::int64_t host, const std::string& computer, const std::string& domain);
     bool SetDeparted(std::int64_t host, bool departed);
+    bool SetLastOfRows(std::int64_t host, std::uint32_t address);
 
     // The host's rows from scan `since` on, replacing its rows now, which
     // become past rows.

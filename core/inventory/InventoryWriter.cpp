@@ -21,6 +21,7 @@ struct SeenHost {
     std::size_t count = 1;
     std::size_t named = SIZE_MAX;
     const StoredHost* stored = nullptr; // what the store knows of it, if anything
+    std::uint32_t lastListed = 0;       // the address of its last row, repeats counted
 };
 
 bool SameRow(const HostRow& row, std::uint32_t address, const HostRecord& record) {
@@ -169,6 +170,7 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         }
         if (!sighting.computer.empty())
             seenHosts[at->second].named = i;
+        seenHosts[at->second].lastListed = sighting.address;
     }
 
     // A host that the baseline saw as this scan sees it (the same one row,
@@ -266,7 +268,8 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
             const HostIdentity identity = IdentityOf(scan.rows[host.first]);
             id = tables.InsertHost(key, static_cast<int>(identity.kind), identity.randomisedMac,
                                    current.id, computer, domain);
-            if (id < 0 || !tables.InsertRows(false, id, current.id, rowsNow()))
+            if (id < 0 || !tables.InsertRows(false, id, current.id, rowsNow()) ||
+                (host.count > 1 && !tables.SetLastOfRows(id, host.lastListed)))
                 return fail();
             newIds.emplace(key, id);
         } else {
@@ -283,6 +286,9 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
                 return fail();
             if (named && (computer != was.known.computer || domain != was.known.domain) &&
                 !tables.UpdateNames(id, computer, domain))
+                return fail();
+            if (host.count > 1 && host.lastListed != was.lastOfRows &&
+                !tables.SetLastOfRows(id, host.lastListed))
                 return fail();
         }
         presence.Add(id);
