@@ -477,11 +477,15 @@ std::vector<ReportedChange> InventoryStore::ChangesOf(std::int64_t scan) const {
 
 std::vector<InventoryStore::RowVersion> InventoryStore::Versions(std::int64_t host) const {
     std::vector<RowVersion> versions;
+    // Each statement is checked as it is made: making the next would clear
+    // the error.
     SqlStatement past(m_db, "SELECT since, address, response, computer, domain, mac, vendor, "
                             "messenger FROM past_rows WHERE host = ? ORDER BY since, address");
+    if (!Prepared(past))
+        return versions;
     SqlStatement now(m_db, "SELECT since, address, response, computer, domain, mac, vendor, "
                            "messenger FROM host_rows WHERE host = ? ORDER BY address");
-    if (!Prepared(past) || !Prepared(now))
+    if (!Prepared(now))
         return versions;
     for (sqlite3_stmt* select : {past.get(), now.get()}) {
         sqlite3_bind_int64(select, 1, host);
@@ -578,10 +582,12 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     const std::vector<RowVersion> versions = Versions(host);
     SqlStatement scans(m_db, "SELECT p.scan, f.started_ms, p.bits FROM presence p "
                              "JOIN scans f ON f.id = p.scan WHERE p.chunk = ? ORDER BY p.scan");
+    if (!Prepared(scans))
+        return history;
     SqlStatement changes(m_db, "SELECT c.scan, f.started_ms, " KD_CHANGE_COLUMNS " FROM changes c "
                                "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
                                "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
-    if (!Prepared(scans) || !Prepared(changes))
+    if (!Prepared(changes))
         return history;
     sqlite3_bind_int64(scans.get(), 1, HostPresence::ChunkOf(host));
     auto version = versions.begin();

@@ -108,9 +108,11 @@ bool InventoryTables::LoadScanHeaders(std::int64_t before, std::vector<ScanView>
         scan.complete = sqlite3_column_int(headers, 1) != 0;
         scans.push_back(std::move(scan));
     }
+    if (rc != SQLITE_DONE)
+        return false;
     sqlite3_stmt* ranges = Statement("SELECT scan, first, last FROM scan_ranges "
                                      "WHERE ?1 = 0 OR scan < ?1 ORDER BY scan, rowid");
-    if (rc != SQLITE_DONE || !ranges)
+    if (!ranges)
         return false;
     sqlite3_bind_int64(ranges, 1, before);
     // Both come in id order: walk them together.
@@ -204,14 +206,18 @@ bool InventoryTables::FindHosts(const std::vector<std::string>& identities,
 
 bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64_t before,
                                 std::vector<StoredHost>& hosts) {
+    // Each statement is checked as it is made: making the next would clear
+    // the error.
     sqlite3_stmt* hostRows =
         Statement("SELECT id, identity, first_scan, computer, domain, last_address "
                   "FROM hosts WHERE id BETWEEN ? AND ? ORDER BY id");
+    if (!hostRows)
+        return false;
     sqlite3_stmt* rowRows =
         Statement("SELECT host, since, address, response, computer, domain, mac, vendor, "
                   "messenger, departed FROM host_rows WHERE host BETWEEN ? AND ? "
                   "ORDER BY host, address");
-    if (!hostRows || !rowRows)
+    if (!rowRows)
         return false;
     const std::size_t first = hosts.size();
     hosts.reserve(first + ids.size());

@@ -46,8 +46,10 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
     InventoryTables tables(m_db);
     SqlStatement insertScan(m_db, "INSERT INTO scans(started_ms, ended_ms, complete, settings) "
                                   "VALUES(?, ?, ?, ?)");
+    if (!insertScan)
+        return fail();
     SqlStatement insertRange(m_db, "INSERT INTO scan_ranges(scan, first, last) VALUES(?, ?, ?)");
-    if (!insertScan || !insertRange)
+    if (!insertRange)
         return fail();
     sqlite3_bind_int64(insertScan.get(), 1, scan.startedMs);
     sqlite3_bind_int64(insertScan.get(), 2, scan.endedMs);
