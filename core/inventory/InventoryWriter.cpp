@@ -135,7 +135,7 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         index();
     }
     // A row without MAC or name is taken for the host last seen at its
-    // address: that needs every host read.
+    // address, among all the hosts read (those last seen there among them).
     if (std::any_of(current.sightings.begin(), current.sightings.end(),
                     [](const Sighting& s) { return s.identity.rfind("ip:", 0) == 0; })) {
         PriorScans all;
