@@ -44,11 +44,13 @@ void RateController::RoundTrip(double ms, Clock::time_point now) {
 void RateController::Tick(Clock::time_point now) {
     if (!m_adaptive || now - m_intervalStart < std::chrono::milliseconds(kIntervalMs))
         return;
-    if (m_sentInInterval && !m_lossInInterval) {
+    const double seconds = std::chrono::duration<double>(now - m_intervalStart).count();
+    const bool used = static_cast<double>(m_sentInInterval) >= m_rate * seconds / 2;
+    if (used && !m_lossInInterval) {
         m_rate = m_slowStart ? m_rate * 2 : m_rate + m_rate / 8;
         m_rate = std::min(m_rate, m_max);
     }
     m_intervalStart = now;
     m_lossInInterval = false;
-    m_sentInInterval = false;
+    m_sentInInterval = 0;
 }

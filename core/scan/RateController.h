@@ -4,7 +4,10 @@
 // moderately, doubles each interval while the network keeps up (slow start),
 // and on a sign of loss halves and from then on grows by an eighth per clean
 // interval. Signs of loss: sends refused for want of buffer, datagrams the
-// kernel dropped, and round trips rising well above the best one seen.
+// kernel dropped, and round trips rising well above the best one seen. A
+// rate that is not used does not grow: in an interval in which fewer than
+// half the sends it allowed went out (the sender cannot keep up, or has
+// little left to send), it stays, so that it tells what the network takes.
 // Time is passed in, so the controller is a value that tests drive.
 
 #include <chrono>
@@ -32,9 +35,8 @@ public:
     void RoundTrip(double ms, Clock::time_point now);
     // Called as time passes: ends an interval and steps the rate.
     void Tick(Clock::time_point now);
-    // Whether anything was sent in the current interval (an idle engine
-    // learns nothing and keeps its rate).
-    void Sent() { m_sentInInterval = true; }
+    // One send (a probe or a query) in the current interval.
+    void Sent() { ++m_sentInInterval; }
 
 private:
     bool m_adaptive;
@@ -42,7 +44,7 @@ private:
     double m_max;
     bool m_slowStart = true;
     bool m_lossInInterval = false;
-    bool m_sentInInterval = false;
+    long m_sentInInterval = 0;
     double m_bestRtt = -1;     // ms
     Clock::time_point m_intervalStart;
     Clock::time_point m_lastDecrease;

@@ -14,13 +14,17 @@ namespace {
 using Clock = RateController::Clock;
 using std::chrono::milliseconds;
 
-// Steps through `intervals` controller intervals, each with sends and what
-// `event` adds, and returns the rate after each.
+// Steps through `intervals` controller intervals, each with `share` of the
+// sends the rate allows and what `event` adds, and returns the rate after
+// each.
 std::vector<double> Steps(RateController& rate, Clock::time_point& now, int intervals,
-                        const std::function<void(int, Clock::time_point)>& event = {}) {
+                        const std::function<void(int, Clock::time_point)>& event = {},
+                        double share = 1) {
     std::vector<double> rates;
     for (int i = 0; i < intervals; ++i) {
-        rate.Sent();
+        const double sends = share * rate.Rate() * RateController::kIntervalMs / 1000;
+        for (int n = 0; n < sends; ++n)
+            rate.Sent();
         if (event)
             event(i, now);
         now += milliseconds(RateController::kIntervalMs);
@@ -68,6 +72,18 @@ TEST(RateController, FixedRatesStayAndAdaptiveOnesFollowTheNetwork) {
         if (c.event)
             event = [&](int i, Clock::time_point t) { c.event(rate, i, t); };
         EXPECT_EQ(Steps(rate, now, 6, event), c.rates);
+    }
+}
+
+// A rate the sender does not use does not grow: one that sends a tenth of
+// what it may keeps its rate; one that sends half of it grows.
+TEST(RateController, ARateNotUsedDoesNotGrow) {
+    for (const auto& [share, rates] :
+         {std::pair{0.1, std::vector<double>{2000, 2000, 2000}},
+          std::pair{0.5, std::vector<double>{4000, 8000, 16000}}}) {
+        Clock::time_point now{};
+        RateController rate(0, 0, now);
+        EXPECT_EQ(Steps(rate, now, 3, {}, share), rates) << "share " << share;
     }
 }
 
