@@ -104,6 +104,11 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
     SetBuffers(m_icmp);
     const int ttl = 255;
     ::setsockopt(m_icmp, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl);
+    // Probes are far below any MTU: sent as not to be fragmented, they need
+    // no IP identification of their own, which the kernel would otherwise
+    // draw from a hashed per-destination counter for each one.
+    const int dontFragment = IP_PMTUDISC_DO;
+    ::setsockopt(m_icmp, IPPROTO_IP, IP_MTU_DISCOVER, &dontFragment, sizeof dontFragment);
     if (m_raw) {
         IcmpEchoInternal::FilterToRepliesAndErrors(m_icmp);
         std::random_device device;
@@ -123,6 +128,7 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
     if (m_udp < 0)
         return errno;
     SetBuffers(m_udp);
+    ::setsockopt(m_udp, IPPROTO_IP, IP_MTU_DISCOVER, &dontFragment, sizeof dontFragment);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = localAddress;
