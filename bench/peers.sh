@@ -207,3 +207,23 @@ fi
 echo "  live hosts: of the hosts the layout ($conf) holds in the target, the client"
 echo "  included; names: of those that answer node status; $runs runs per tool and target,"
 echo "  side by side, neighbour table flushed before each; medians of the wall time"
+# The goals on the routed prefix: the default invocation in at most half the
+# time of nmap -sn (root) in the same runs, under 64 MB, every row and name;
+# recording into an inventory adds at most 0.5 s (from the second run on,
+# the store holds the runs before).
+if [ -n "$wide" ] && [ -f "$scratch/default-wide.ms" ]; then
+  echo
+  default_ms=$(median "$scratch/default-wide.ms")
+  if [ -f "$scratch/nmap-wide.ms" ]; then
+    awk -v v="$default_ms" -v n="$(median "$scratch/nmap-wide.ms")" 'BEGIN {
+      printf "goal: vopal-scan at most 0.5x nmap -sn on the prefix: %.2fx (%d ms against %d ms)\n", v / n, v, n }'
+  fi
+  echo "goal: under 64 MB: $(largest "$scratch/default-wide.rss") KiB at most"
+  echo "goal: every row and name: $(spread "$scratch/default-wide.live")/$(wc -l <"$scratch/live-wide") rows," \
+    "$(spread "$scratch/default-wide.names")/$(wc -l <"$scratch/named-wide") names"
+  if [ -f "$scratch/db-wide.ms" ] && [ "$runs" -gt 1 ]; then
+    tail -n +2 "$scratch/db-wide.ms" >"$scratch/db-later.ms"
+    echo "goal: recording adds at most 500 ms: $(($(median "$scratch/db-later.ms") - default_ms)) ms" \
+      "(median of the runs into a store that held the runs before)"
+  fi
+fi
