@@ -168,6 +168,12 @@ struct FastScanEngine::Scan {
     // Whether an address may be listed again (overlapping ranges): only then
     // must a finished host keep its record for the later rows.
     bool mayRepeat = true;
+    // Whether asking a host for its names a second time still pays here.
+    int futileRequeries = 0;  // hosts asked twice that ended without names
+    bool requeryPaid = false; // an answer came after a second asking
+    bool RequeryPays() const {
+        return requeryPaid || futileRequeries < kFutileRequeries;
+    }
 
     Scan(FastScanEngine& e, ScanNetwork& n)
         : engine(e), network(n), options(e.m_request.options),
@@ -240,6 +246,8 @@ struct FastScanEngine::Scan {
         MakeCells(record, options);
         record.cells[HostRecord::kResponse] =
             record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
+        if (host.nameQueries >= 2 && !host.namesDone)
+            ++futileRequeries;
         host.phase = Phase::Done;
         --inFlight;
         Report(host);
@@ -412,6 +420,8 @@ struct FastScanEngine::Scan {
                 return;
             }
             ++engine.m_counts.named;
+            if (host->nameQueries >= 2)
+                requeryPaid = true;
             host->namesDone = true;
             Evidence(*host, HostRecord::kReasonNbstat, now);
             // As the other engine: only an answer whose names all fit the
@@ -457,7 +467,7 @@ struct FastScanEngine::Scan {
     void ProbeDeadline(Host& host, Clock::time_point now) {
         if (host.record.reasons != 0) {
             // There, but its names are still out: one more query if it may help.
-            if (!host.namesDone && host.nameQueries < 2) {
+            if (!host.namesDone && host.nameQueries < 2 && RequeryPays()) {
                 host.phase = Phase::Names;
                 pending.push_back({RowOf(host), false, true, false});
             } else if (!host.namesDone && now < host.lastQuery + NameWait()) {
@@ -482,7 +492,7 @@ struct FastScanEngine::Scan {
     }
 
     void NameDeadline(Host& host) {
-        if (!host.namesDone && host.nameQueries < 2)
+        if (!host.namesDone && host.nameQueries < 2 && RequeryPays())
             pending.push_back({RowOf(host), false, true, false});
         else
             Finish(host);

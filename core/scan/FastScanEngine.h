@@ -49,6 +49,12 @@ public:
     // The least wait for each of the two node-status queries of a host
     // that is known to be there.
     static constexpr int kNameWaitMs = 400;
+    // A host that has not named itself is asked a second time, and waited
+    // for again, until this many hosts asked twice have ended without names
+    // while no answer came after a second asking: on such a network the
+    // hosts that keep silent on UDP 137 do not run NetBIOS, and a large scan
+    // no longer spends a query and a wait on each of them.
+    static constexpr int kFutileRequeries = 256;
     // The learnt wait: the smoothed round trip plus four deviations, never
     // below the floor nor above the ceiling; the first addresses, sent before
     // any answer, wait the initial value.

@@ -371,6 +371,39 @@ TEST_F(FastScanEngineTest, TheLearntWaitStillNamesASlowHostAndGivesUpOnSilence) 
     EXPECT_GE(silent[1] - silent[0], std::chrono::milliseconds(FastScanEngine::kWaitFloorMs));
 }
 
+// Hosts that keep silent on UDP 137 are asked a second time only until
+// asking twice has been seen not to pay; one answer that came after a
+// second asking keeps every host asked twice. 600 hosts at 400 a second:
+// the last ones are sent after the first ones asked twice have ended.
+TEST_F(FastScanEngineTest, ASecondQueryStopsOnceItHasBeenSeenNotToPay) {
+    const int count = 600;
+    for (const bool late : {false, true}) {
+        SCOPED_TRACE(late ? "an answer came after the second query" : "none did");
+        sink.rows.DeleteAllItems();
+        network = ScriptedNetwork();
+        options.rate = 400;
+        for (int i = 1; i <= count; ++i)
+            if (i % 256 != 0 && i % 256 != 255)
+                network.hosts[Ip(i)] = {true}; // answers echo only
+        if (late)
+            network.hosts[Ip(1)] = {true, false, 1, false, false, 1, 600};
+        std::vector<std::uint32_t> silent;
+        for (const auto& [address, host] : network.hosts)
+            if (address != Ip(1))
+                silent.push_back(address);
+        Scan(count);
+        int once = 0, twice = 0;
+        for (const std::uint32_t address : silent)
+            (queries[address] == 1 ? once : twice) += 1;
+        if (late) {
+            EXPECT_EQ(once, 0);
+        } else {
+            EXPECT_GE(twice, FastScanEngine::kFutileRequeries);
+            EXPECT_GT(once, 100);
+        }
+    }
+}
+
 // An address listed by two overlapping ranges is probed once, and each of
 // its rows gets the answer, as the thread engine gives both.
 TEST_F(FastScanEngineTest, AnAddressListedTwiceIsProbedOnceAndBothRowsAnswer) {
