@@ -184,6 +184,14 @@ protected:
         manager.Wait();
     }
 
+    // Runs one scan of `ranges` with `options` into a sink of the case's own.
+    void RunScanInto(RecordingSink& into) {
+        CThreadManager manager({ranges, options}, into, probes, &into);
+        ASSERT_TRUE(manager.Start());
+        ASSERT_TRUE(into.WaitForEnd(120s));
+        manager.Wait();
+    }
+
     // Hosts 10.0.0.1 to 10.0.0.n answer the echo and the node-status query;
     // the scan walks exactly that range.
     void AddAnsweringHosts(int n) {
@@ -238,10 +246,7 @@ TEST_F(ScanEngineTest, TheLastOctetRuleScansAnOctet255BeforeTheLast) {
     for (const bool lastOctetRule : {false, true}) {
         options.lastOctetRule = lastOctetRule;
         RecordingSink fresh;
-        CThreadManager manager({ranges, options}, fresh, probes);
-        ASSERT_TRUE(manager.Start());
-        ASSERT_TRUE(fresh.WaitForEnd(120s));
-        manager.Wait();
+        RunScanInto(fresh);
         std::vector<std::string> addresses;
         for (const auto& row : fresh.rows.Rows())
             addresses.push_back(row[0]);
@@ -336,10 +341,7 @@ TEST_F(ScanEngineTest, SilentRowsAreRemovedAtTheEndUnlessKept) {
     for (const bool keep : {false, true}) {
         options.keepSilent = keep;
         RecordingSink fresh;
-        CThreadManager manager({ranges, options}, fresh, probes);
-        ASSERT_TRUE(manager.Start());
-        ASSERT_TRUE(fresh.WaitForEnd(120s));
-        manager.Wait();
+        RunScanInto(fresh);
         std::vector<std::string> kept;
         for (const auto& row : fresh.rows.Rows())
             kept.push_back(row[0] + row[1]);
@@ -566,10 +568,7 @@ TEST_F(ScanEngineTest, AScanWithoutAnEchoSocketHasFailed) {
         SCOPED_TRACE(socket ? "echo socket" : "no echo socket");
         RecordingSink fresh;
         probes.echoSocket = socket;
-        CThreadManager manager({ranges, options}, fresh, probes, &fresh);
-        ASSERT_TRUE(manager.Start());
-        ASSERT_TRUE(fresh.WaitForEnd(120s));
-        manager.Wait();
+        RunScanInto(fresh);
         EXPECT_EQ(fresh.Summary().failed, !socket);
         EXPECT_EQ(fresh.Summary().Complete(), socket);
     }
