@@ -5,16 +5,16 @@
 // found, kept again only when a scan found them otherwise, and the changes
 // each scan brought (ScanChanges), found while it is recorded and kept with
 // it (InventoryWriter). A scan that finds what the last one found costs a
-// few bytes per host. The window and vopal-scan may record
-// at the same time: the database is in WAL mode with a busy time-out, and a
-// scan is written in one transaction. A file that is no such database, or is
+// bit per host. The window and vopal-scan may record at the same time: the
+// database is in WAL mode with a busy time-out, and a scan is written in one
+// transaction. A file that is no such database, or is
 // damaged, is never overwritten: it is kept aside under another name and a
 // new one is started. A file of an older schema is brought forward. A
 // symbolic link is followed to the file it names, which is the one kept
 // aside or started; the link stays.
 
-#include "core/inventory/RecordedScan.h"
 #include "core/inventory/HostRow.h"
+#include "core/inventory/RecordedScan.h"
 #include "core/inventory/ScanChanges.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/HostRecord.h"
