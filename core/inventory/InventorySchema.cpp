@@ -90,43 +90,6 @@ PRAGMA user_version = 1;
 
 namespace {
 
-// A new file's tables, as the versions before have left them.
-const char* const kInventorySchema = R"sql(
-CREATE TABLE scans (
-    id INTEGER PRIMARY KEY,
-    started_ms INTEGER NOT NULL,
-    ended_ms INTEGER NOT NULL,
-    complete INTEGER NOT NULL,
-    settings TEXT NOT NULL,
-    answered INTEGER NOT NULL DEFAULT 0
-);
-CREATE TABLE scan_ranges (
-    scan INTEGER NOT NULL REFERENCES scans(id),
-    first INTEGER NOT NULL,
-    last INTEGER NOT NULL
-);
-CREATE TABLE hosts (
-    id INTEGER PRIMARY KEY,
-    identity TEXT NOT NULL UNIQUE,
-    kind INTEGER NOT NULL,
-    randomised_mac INTEGER NOT NULL,
-    first_scan INTEGER NOT NULL REFERENCES scans(id),
-    computer TEXT NOT NULL DEFAULT '',
-    domain TEXT NOT NULL DEFAULT '',
-    last_address INTEGER NOT NULL DEFAULT 0
-);
-CREATE TABLE changes (
-    scan INTEGER NOT NULL REFERENCES scans(id),
-    host INTEGER NOT NULL REFERENCES hosts(id),
-    kind INTEGER NOT NULL,
-    address INTEGER NOT NULL,
-    before TEXT NOT NULL,
-    after TEXT NOT NULL
-);
-CREATE INDEX changes_by_scan ON changes(scan);
-CREATE INDEX changes_by_host ON changes(host, scan);
-)sql";
-
 // The second: each host's last sighting and names, the changes of each scan,
 // and the addresses each host was seen at, each with the first and the last
 // scan that saw it there (at its last address the host's own last scan
@@ -329,10 +292,8 @@ PRAGMA user_version = 3;
 } // namespace
 
 bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
-    if (version == 0)
-        return SqlExec(db, kInventorySchema, error) && SqlExec(db, kRowTables, error) &&
-               SqlExec(db, "PRAGMA user_version = 3", error);
-    return (version > 1 || MigrateToVersion2(db, error)) &&
+    return (version != 0 || SqlExec(db, kInventorySchemaVersion1, error)) &&
+           (version > 1 || MigrateToVersion2(db, error)) &&
            (version > 2 || MigrateToVersion3(db, error));
 }
 

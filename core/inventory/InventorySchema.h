@@ -1,7 +1,6 @@
 #pragma once
 // The inventory's tables, version by version (PRAGMA user_version): a new
-// file gets the tables of this version; an older one is brought forward
-// version by version.
+// file gets the first version and is brought forward like any older file.
 
 #include <cstdint>
 #include <sqlite3.h>
