@@ -163,29 +163,9 @@ bool EchoSocket::Prepare() {
     return true;
 }
 
-// A raw socket gets a copy of every echo reply of the host. With many probes
-// at once, each socket's buffer filled with the others' replies until the
-// kernel dropped its own; a socket filter keeps only the echo replies with
-// our identifier and the error messages (rare, and told apart by reading).
 void EchoSocket::KeepOnly(uint16_t id) {
-    if (m_kind != IcmpSocketKind::Raw)
-        return;
-    sock_filter code[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                  // X = IP header length
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                   // ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoReply, 4, 0),   // a reply: look at its id
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kDestinationUnreachable, 5, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTimeExceeded, 4, 0),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kParameterProblem, 3, 0),
-        BPF_STMT(BPF_RET | BPF_K, 0),                            // anything else: drop
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                   // the reply's identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFF),                       // keep
-        BPF_STMT(BPF_RET | BPF_K, 0),                            // drop
-    };
-    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    // Without the filter the probe still works; it only reads more.
-    ::setsockopt(m_fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+    if (m_kind == IcmpSocketKind::Raw)
+        IcmpEchoInternal::KeepOnlyMessagesAbout(m_fd, id); // without it we merely read more
 }
 
 bool EchoSocket::Send(uint32_t target, uint16_t id, uint16_t sequence) {
@@ -375,6 +355,42 @@ namespace IcmpEchoInternal {
 
 bool IsFatalError(uint8_t type) {
     return IcmpPackets::IsFatalError(type);
+}
+
+// A raw socket gets a copy of every ICMP message of the host. With many
+// probes at once, each socket's buffer filled with the others' replies and
+// with the unreachable reports of every refused neighbour until the kernel
+// dropped its own answer. The filter keeps only the echo replies with our
+// identifier and the error messages that quote an echo request with it.
+bool KeepOnlyMessagesAbout(int fd, uint16_t id) {
+    constexpr uint32_t kKeep = 0xFFFF;
+    sock_filter code[] = {
+        /* 0 */ BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0), // X = IP header length
+        /* 1 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),  // ICMP type
+        /* 2 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kEchoReply, 4, 0),
+        /* 3 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kDestinationUnreachable, 5, 0),
+        /* 4 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTimeExceeded, 4, 0),
+        /* 5 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kParameterProblem, 3, 0),
+        /* 6 */ BPF_STMT(BPF_RET | BPF_K, 0),
+        // A reply: its identifier.
+        /* 7 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),
+        /* 8 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 9, 10),
+        // An error: the quoted header must be ICMP, and the identifier of the
+        // quoted message (after the quoted header, of its own length) ours.
+        /* 9 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8 + 9),
+        /* 10 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_ICMP, 0, 8),
+        /* 11 */ BPF_STMT(BPF_LD | BPF_B | BPF_IND, 8),
+        /* 12 */ BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0x0F),
+        /* 13 */ BPF_STMT(BPF_ALU | BPF_LSH | BPF_K, 2),
+        /* 14 */ BPF_STMT(BPF_ALU | BPF_ADD | BPF_X, 0),
+        /* 15 */ BPF_STMT(BPF_MISC | BPF_TAX, 0), // X = both header lengths
+        /* 16 */ BPF_STMT(BPF_LD | BPF_H | BPF_IND, 8 + 4),
+        /* 17 */ BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),
+        /* 18 */ BPF_STMT(BPF_RET | BPF_K, kKeep),
+        /* 19 */ BPF_STMT(BPF_RET | BPF_K, 0), // a read beyond the end also drops
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
 }
 
 void FilterToRepliesAndErrors(int fd) {

@@ -67,6 +67,11 @@ uint16_t InternetChecksum(std::span<const uint8_t> bytes);
 // The 8-byte echo request with its checksum.
 std::vector<uint8_t> EchoRequest(uint16_t id, uint16_t sequence);
 
+// Attaches a socket filter to a raw ICMP socket (or any datagram socket whose
+// datagrams start with an IPv4 header) that keeps the echo replies with
+// identifier `id` and the error messages quoting an echo request with it.
+bool KeepOnlyMessagesAbout(int fd, uint16_t id);
+
 enum class EchoAnswer { Unrelated, Reply, Unreachable };
 
 // A datagram read from a raw ICMP socket: IPv4 header, then the ICMP message.

@@ -106,3 +106,37 @@ ScanRun RunScan(const std::vector<std::string>& args, const ScanSetup& setup) {
     }
     return run;
 }
+
+namespace {
+
+std::string Joined(const ScanRow& row) {
+    std::string text;
+    for (const std::string& cell : row)
+        text += (text.empty() ? "" : ",") + cell;
+    return text;
+}
+
+} // namespace
+
+std::string RowDifferences(const std::map<std::string, ScanRow>& got,
+                           const std::map<std::string, ScanRow>& wanted, size_t limit) {
+    std::ostringstream text;
+    size_t count = 0;
+    const auto tell = [&](const std::string& line) {
+        if (count++ < limit)
+            text << line << '\n';
+    };
+    for (const auto& [address, row] : wanted) {
+        const auto found = got.find(address);
+        if (found == got.end())
+            tell("missing: " + Joined(row));
+        else if (found->second != row)
+            tell("wanted:  " + Joined(row) + "\n  got:   " + Joined(found->second));
+    }
+    for (const auto& [address, row] : got)
+        if (!wanted.count(address))
+            tell("extra:   " + Joined(row));
+    if (count > limit)
+        text << "... " << count - limit << " more\n";
+    return text.str();
+}

@@ -34,3 +34,8 @@ struct ScanSetup {
 // Runs vopal-scan with its own empty settings store (so the stored defaults
 // apply), as the setup says.
 ScanRun RunScan(const std::vector<std::string>& args, const ScanSetup& setup = {});
+
+// The rows that differ between two runs (missing, extra or changed), a line
+// each, at most `limit` of them; empty when they are the same.
+std::string RowDifferences(const std::map<std::string, ScanRow>& got,
+                           const std::map<std::string, ScanRow>& wanted, size_t limit = 40);

@@ -22,6 +22,7 @@
 #include <net/if.h>
 #include <poll.h>
 #include <sched.h>
+#include <set>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -98,12 +99,24 @@ TEST(IcmpEchoCodec, ChecksumAndRequestBytes) {
     EXPECT_EQ(InternetChecksum(EchoRequest(0, 0)), 0);
 }
 
-TEST(IcmpEchoCodec, RawPacketsAreMatchedByTypeSourceIdSequenceAndChecksum) {
-    const uint32_t target = inet_addr("198.18.0.10");
+struct RawCase {
+    const char* name;
+    Bytes packet;
+    EchoAnswer expected;
+};
+
+const uint32_t kRawTarget = inet_addr("198.18.0.10");
+const uint16_t kRawId = 0xBEEF;
+const uint16_t kRawSequence = 7;
+
+// Packets a raw socket may read while waiting for the answer of kRawTarget
+// to the request kRawId, kRawSequence, each with how it counts.
+std::vector<RawCase> RawCases() {
+    const uint32_t target = kRawTarget;
     const uint32_t us = inet_addr("198.18.0.2");
     const uint32_t router = inet_addr("198.18.0.1");
-    const uint16_t id = 0xBEEF;
-    const uint16_t seq = 7;
+    const uint16_t id = kRawId;
+    const uint16_t seq = kRawSequence;
     const Bytes request = Ip(us, target, EchoRequest(id, seq));
     const Bytes reply = Ip(target, us, Icmp(0, 0, id, seq));
     const Bytes unreachable = Ip(router, us, Icmp(3, 1, 0, 0, Truncated(request, 28)));
@@ -113,11 +126,7 @@ TEST(IcmpEchoCodec, RawPacketsAreMatchedByTypeSourceIdSequenceAndChecksum) {
         return packet;
     };
 
-    const struct {
-        const char* name;
-        Bytes packet;
-        EchoAnswer expected;
-    } cases[] = {
+    return {
         {"reply", reply, EchoAnswer::Reply},
         {"reply with IP options", Ip(target, us, Icmp(0, 0, id, seq), 1, 3), EchoAnswer::Reply},
         {"reply with payload", Ip(target, us, Icmp(0, 0, id, seq, Bytes{1, 2, 3})),
@@ -158,15 +167,63 @@ TEST(IcmpEchoCodec, RawPacketsAreMatchedByTypeSourceIdSequenceAndChecksum) {
          EchoAnswer::Unrelated},
         {"redirect quoting our request", Ip(router, us, Icmp(5, 1, 0, 0, request)),
          EchoAnswer::Unrelated},
+        {"unreachable quoting a request with options and another id",
+         Ip(router, us, Icmp(3, 1, 0, 0, Ip(us, target, EchoRequest(id + 1, seq), 1, 2))),
+         EchoAnswer::Unrelated},
+        {"unreachable quoting a request with options",
+         Ip(router, us, Icmp(3, 1, 0, 0, Ip(us, target, EchoRequest(id, seq), 1, 2)), 1, 1),
+         EchoAnswer::Unreachable},
     };
-    for (const auto& c : cases)
+}
+
+TEST(IcmpEchoCodec, RawPacketsAreMatchedByTypeSourceIdSequenceAndChecksum) {
+    const uint32_t target = kRawTarget;
+    const uint16_t id = kRawId;
+    const uint16_t seq = kRawSequence;
+    for (const RawCase& c : RawCases())
         EXPECT_EQ(ClassifyRawPacket(c.packet, target, id, seq), c.expected) << c.name;
     // Every cut of a packet that counts is unrelated.
+    const std::vector<RawCase> cases = RawCases();
+    const Bytes& reply = cases[0].packet;
+    const Bytes& unreachable = cases[15].packet;
+    ASSERT_STREQ(cases[15].name, "unreachable quoting only 8 bytes of the request");
     for (const Bytes* packet : {&reply, &unreachable})
         for (size_t length = 0; length < packet->size(); ++length)
             EXPECT_EQ(ClassifyRawPacket(Truncated(*packet, length), target, id, seq),
                       EchoAnswer::Unrelated)
                 << (packet == &reply ? "reply" : "unreachable") << " cut to " << length;
+}
+
+// The socket filter of a raw probe socket, run by the kernel over datagrams
+// of a local socket pair: it keeps every packet that counts and drops the
+// replies and reports about other probes, which once filled the buffer of a
+// probe among hundreds until its own answer was lost.
+TEST(IcmpEchoCodec, TheRawSocketFilterKeepsWhatCountsAndDropsOtherProbesMessages) {
+    const std::set<std::string> dropped = {
+        "reply with another id",
+        "our own request seen on loopback",
+        "unreachable quoting another id",
+        "unreachable quoting UDP",
+        "unreachable quoting a request with options and another id",
+        "redirect quoting our request",
+    };
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair), 0);
+    ASSERT_TRUE(KeepOnlyMessagesAbout(pair[1], kRawId));
+    for (const RawCase& c : RawCases()) {
+        ASSERT_EQ(send(pair[0], c.packet.data(), c.packet.size(), 0),
+                  static_cast<ssize_t>(c.packet.size()));
+        uint8_t buffer[256];
+        const ssize_t got = recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT);
+        const bool kept = got == static_cast<ssize_t>(c.packet.size());
+        if (c.expected != EchoAnswer::Unrelated) {
+            EXPECT_TRUE(kept) << c.name;
+        } else if (dropped.count(c.name)) {
+            EXPECT_FALSE(kept) << c.name;
+        }
+    }
+    close(pair[0]);
+    close(pair[1]);
 }
 
 TEST(IcmpEchoCodec, DatagramRepliesAreMatchedBySourceAndSequence) {
