@@ -289,12 +289,33 @@ PRAGMA user_version = 3;
                    error);
 }
 
+// The fourth version: the notices of changes waiting to be delivered, and
+// a name of the store that stays with it, from which receivers tell a
+// notice sent twice from a new one.
+const char* const kVersion4 = R"sql(
+CREATE TABLE store_identity (id TEXT NOT NULL);
+INSERT INTO store_identity VALUES (lower(hex(randomblob(16))));
+CREATE TABLE notices (
+    id INTEGER PRIMARY KEY,
+    scan INTEGER NOT NULL REFERENCES scans(id),
+    target TEXT NOT NULL,
+    made_ms INTEGER NOT NULL,
+    attempts INTEGER NOT NULL DEFAULT 0,
+    last_error TEXT NOT NULL DEFAULT '',
+    claimed_by TEXT NOT NULL DEFAULT '',
+    claimed_until_ms INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX notices_by_target ON notices(target, id);
+PRAGMA user_version = 4;
+)sql";
+
 } // namespace
 
 bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
     return (version != 0 || SqlExec(db, kInventorySchemaVersion1, error)) &&
            (version > 1 || MigrateToVersion2(db, error)) &&
-           (version > 2 || MigrateToVersion3(db, error));
+           (version > 2 || MigrateToVersion3(db, error)) &&
+           (version > 3 || SqlExec(db, kVersion4, error));
 }
 
 std::vector<const char*> InventoryTablesOf(std::int64_t version) {
@@ -307,6 +328,9 @@ std::vector<const char*> InventoryTablesOf(std::int64_t version) {
         tables.push_back("changes");
     if (version >= 3)
         for (const char* table : {"host_rows", "past_rows", "presence"})
+            tables.push_back(table);
+    if (version >= 4)
+        for (const char* table : {"store_identity", "notices"})
             tables.push_back(table);
     return tables;
 }

@@ -402,7 +402,9 @@ std::int64_t InventoryStore::RecordOnce(const RecordedScan& scan, std::string& e
         code = sqlite3_errcode(m_db);
         return -1;
     }
-    const std::int64_t id = InventoryWriter(m_db).Write(scan, error, code);
+    std::int64_t id = InventoryWriter(m_db).Write(scan, error, code);
+    if (id >= 0 && !NoticeOutbox(m_db).Enqueue(id, scan.notify, scan.endedMs, error))
+        id = -1, code = sqlite3_errcode(m_db);
     if (id < 0 || !SqlExec(m_db, "COMMIT", error)) {
         if (id >= 0)
             code = sqlite3_errcode(m_db);
@@ -445,6 +447,32 @@ std::optional<StoredScan> InventoryStore::LatestScan() const {
     summary.complete = sqlite3_column_int(select.get(), 3) != 0;
     summary.answered = sqlite3_column_int64(select.get(), 4);
     return summary;
+}
+
+std::optional<StoredScan> InventoryStore::ScanOf(std::int64_t id) const {
+    m_readError.clear();
+    SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered "
+                              "FROM scans WHERE id = ?");
+    SqlStatement ranges(m_db, "SELECT first, last FROM scan_ranges WHERE scan = ? ORDER BY rowid");
+    if (!Prepared(select) || !Prepared(ranges))
+        return std::nullopt;
+    sqlite3_bind_int64(select.get(), 1, id);
+    if (Read(select.get()) != SQLITE_ROW)
+        return std::nullopt;
+    StoredScan scan;
+    scan.id = sqlite3_column_int64(select.get(), 0);
+    scan.startedMs = sqlite3_column_int64(select.get(), 1);
+    scan.endedMs = sqlite3_column_int64(select.get(), 2);
+    scan.complete = sqlite3_column_int(select.get(), 3) != 0;
+    scan.answered = sqlite3_column_int64(select.get(), 4);
+    sqlite3_bind_int64(ranges.get(), 1, id);
+    while (Read(ranges.get()) == SQLITE_ROW)
+        scan.ranges.push_back(
+            AddressRange{static_cast<std::uint32_t>(sqlite3_column_int64(ranges.get(), 0)),
+                         static_cast<std::uint32_t>(sqlite3_column_int64(ranges.get(), 1))});
+    if (!m_readError.empty())
+        return std::nullopt;
+    return scan;
 }
 
 namespace {

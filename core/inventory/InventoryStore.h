@@ -14,6 +14,7 @@
 // aside or started; the link stays.
 
 #include "core/inventory/HostRow.h"
+#include "core/inventory/NoticeOutbox.h"
 #include "core/inventory/RecordedScan.h"
 #include "core/inventory/ScanChanges.h"
 #include "core/ranges/AddressRange.h"
@@ -35,6 +36,7 @@ struct StoredScan {
     std::int64_t endedMs = 0;
     bool complete = true;
     std::int64_t answered = 0; // rows recorded
+    std::vector<AddressRange> ranges; // filled by ScanOf only
 };
 
 struct ReportedChange {
@@ -60,7 +62,7 @@ struct HostHistory {
 
 class InventoryStore {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     struct Opened {
         std::unique_ptr<InventoryStore> store; // null when it could not be opened
@@ -99,6 +101,10 @@ public:
 
     // The newest scan, if any.
     std::optional<StoredScan> LatestScan() const;
+    // One scan with its ranges, if the store has it.
+    std::optional<StoredScan> ScanOf(std::int64_t id) const;
+    // The notices of its scans' changes waiting for their receivers.
+    NoticeOutbox Outbox() const { return NoticeOutbox(m_db); }
     // The changes a scan brought, sorted by address.
     std::vector<ReportedChange> ChangesOf(std::int64_t scan) const;
     // The timeline of the host with this MAC (any notation), or of the host

@@ -15,4 +15,7 @@ struct RecordedScan {
     bool complete = true;         // false: stopped before the end of its ranges
     std::string settings;         // the options it ran with, as text
     std::vector<HostRecord> rows; // the answering addresses: their address and cells
+    // The receivers told of the scan's changes (a notice waits for each in
+    // the store), unless it brought none or is the store's first.
+    std::vector<std::string> notify;
 };

@@ -46,3 +46,10 @@ std::string JsonLinesValidator::VopalScanSchemaPath() {
 std::string JsonLinesValidator::VopalScanProblems(std::string_view lines) {
     return Problems(lines, VopalScanSchemaPath());
 }
+
+std::string JsonLinesValidator::NoticeProblems(std::string_view document) {
+    std::string line(document);
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
+    return Problems(line, KD_VOPAL_SCAN_NOTICE_SCHEMA);
+}

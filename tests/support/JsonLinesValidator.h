@@ -19,4 +19,8 @@ public:
     static std::string VopalScanProblems(std::string_view lines);
 
     static std::string VopalScanSchemaPath();
+
+    // A notice of changes (one JSON document, no line feed needed) against
+    // docs/vopal-scan-notice.schema.json.
+    static std::string NoticeProblems(std::string_view document);
 };

@@ -10,6 +10,7 @@ fault (line number first) and exits 1 when there is one, 2 when the schema
 itself is unusable, 0 when every line is valid.
 """
 import json
+import os
 import sys
 
 import jsonschema
@@ -28,6 +29,20 @@ def branch_errors(error):
     return meant[0] if len(meant) == 1 else [error]
 
 
+def sibling_resolver(path, schema):
+    """Resolves references to the schemas beside `path` by their "$id", so
+    that one schema can use another's definitions without a download."""
+    store = {}
+    folder = os.path.dirname(os.path.abspath(path))
+    for name in sorted(os.listdir(folder)):
+        if name.endswith(".schema.json"):
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                other = json.load(f)
+            if isinstance(other, dict) and "$id" in other:
+                store[other["$id"]] = other
+    return jsonschema.RefResolver.from_schema(schema, store=store)
+
+
 def main(argv):
     if len(argv) not in (2, 3):
         print(__doc__.strip(), file=sys.stderr)
@@ -42,7 +57,8 @@ def main(argv):
     except (OSError, ValueError, jsonschema.SchemaError) as error:
         print(f"{argv[1]}: unusable schema: {error}", file=sys.stderr)
         return 2
-    validator = validator_class(schema, format_checker=validator_class.FORMAT_CHECKER)
+    validator = validator_class(schema, format_checker=validator_class.FORMAT_CHECKER,
+                                resolver=sibling_resolver(argv[1], schema))
 
     data = open(argv[2], "rb").read() if len(argv) == 3 else sys.stdin.buffer.read()
     faults = []
