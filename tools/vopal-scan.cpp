@@ -26,6 +26,10 @@
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanRequest.h"
 #include "core/commands/ExportFormat.h"
+#include "core/watch/ChangeWatch.h"
+#include "core/watch/WatchConfig.h"
+#include "platform/HttpPost.h"
+#include "platform/ShellHook.h"
 
 #include <atomic>
 #include <cerrno>
@@ -88,6 +92,20 @@ const char* const kUsage =
     "  --history HOST       print one host's timeline (HOST: an address, or a MAC as\n"
     "                       001122334455, 00:11:22:33:44:55, 00-11-22-33-44-55 or\n"
     "                       0011.2233.4455) from the inventory instead of scanning\n"
+    "  --notify URL         after a recorded scan that brought changes, POST its\n"
+    "                       notice (JSON, see vopal-scan-notice.schema.json) to\n"
+    "                       URL (http or https; may be given more than once);\n"
+    "                       one not delivered waits in the inventory and is sent\n"
+    "                       again, first, by the next run that records there\n"
+    "  --on-change COMMAND  after a recorded scan that brought changes, run\n"
+    "                       COMMAND with /bin/sh -c, the notice on its standard\n"
+    "                       input; its exit status and standard error go to\n"
+    "                       vopal-scan.log beside the inventory\n"
+    "  --on-change-timeout S  stop COMMAND after S seconds (1..3600, default 30)\n"
+    "  --watch FILE         scan as the watch file says (ranges, interval,\n"
+    "                       notify, on-change, database), like --changes; does\n"
+    "                       nothing when the last scan recorded started less\n"
+    "                       than the interval ago\n"
     "  --format FORMAT      text (default) or csv: how --changes and --history print;\n"
     "                       json: JSON Lines (UTF-8, LF) for the rows, the changes\n"
     "                       and the timeline alike, no title line. Each line has\n"
@@ -100,9 +118,11 @@ const char* const kUsage =
     "On a terminal, standard error shows the progress.\n"
     "Ctrl+C (or SIGTERM) stops the scan at once; the rows found so far are printed.\n"
     "A second Ctrl+C ends the program at once, without printing.\n"
+    "The first scan recorded into an inventory is the baseline: it notifies nothing.\n"
     "Exit status: 0 done (with --changes: and nothing changed), 1 the scan reported\n"
     "an error or the output could not be written, 2 bad arguments, 3 done and\n"
-    "--changes found changes.\n";
+    "--changes found changes. A notice not delivered or a failed command does not\n"
+    "change it.\n";
 
 enum class Format { Text, Csv, Json };
 
@@ -122,6 +142,8 @@ struct Options {
     bool changes = false;  // --changes
     std::string history;   // --history: the host whose timeline is printed
     Format format = Format::Text; // --format
+    WatchOptions watch;           // --notify, --on-change, --on-change-timeout
+    std::string watchFile;        // --watch
 };
 
 bool ParseNumber(const char* text, long low, long high, int& out) {
@@ -205,6 +227,29 @@ int ParseArguments(int argc, char** argv, Options& options) {
                 return UsageError("--history needs an address or a MAC address");
             if (!ParseHostArgument(v, options.history, error))
                 return UsageError("--history: " + PlainText(error));
+        } else if (arg == "--notify") {
+            const char* v = value("--notify");
+            std::string why;
+            if (!v)
+                return UsageError("--notify needs a URL");
+            if (!IsNotifyUrl(v, why))
+                return UsageError("--notify: " + PlainText(why));
+            options.watch.notify.push_back(v);
+        } else if (arg == "--on-change") {
+            const char* v = value("--on-change");
+            if (!v || !*v)
+                return UsageError("--on-change needs a command");
+            options.watch.onChange = v;
+        } else if (arg == "--on-change-timeout") {
+            int seconds = 0;
+            if (!ParseNumber(value("--on-change-timeout"), 1, 3600, seconds))
+                return UsageError("--on-change-timeout needs seconds from 1 to 3600");
+            options.watch.onChangeTimeout = std::chrono::seconds(seconds);
+        } else if (arg == "--watch") {
+            const char* v = value("--watch");
+            if (!v || !*v)
+                return UsageError("--watch needs a file name");
+            options.watchFile = v;
         } else if (arg == "--format") {
             const char* v = value("--format");
             const std::string format = v ? LowerCaseAscii(v) : "";
@@ -228,8 +273,15 @@ int ParseArguments(int argc, char** argv, Options& options) {
     }
     if (options.hasList && !options.ranges.empty())
         return UsageError("give either ranges or --list, not both");
-    if (!options.history.empty() && (options.hasList || !options.ranges.empty() || options.changes))
-        return UsageError("--history prints from the inventory; give no ranges, --list or --changes");
+    const bool tells = !options.watch.notify.empty() || !options.watch.onChange.empty();
+    if (!options.history.empty() &&
+        (options.hasList || !options.ranges.empty() || options.changes || tells))
+        return UsageError("--history prints from the inventory; give no ranges, --list, "
+                          "--changes, --notify or --on-change");
+    if (!options.watchFile.empty() &&
+        (options.hasList || !options.ranges.empty() || !options.history.empty()))
+        return UsageError("--watch scans the ranges of its file; give no ranges, --list or "
+                          "--history");
     // JSON is UTF-8 by definition; a CP932 JSON file would be read wrong.
     if (options.format == Format::Json && options.cp932)
         return UsageError("--format json is always UTF-8; leave out --encoding cp932");
@@ -386,10 +438,120 @@ int TakeListFileRanges(const std::string& path, Options& options) {
     return -1;
 }
 
+// --watch: the file's ranges, receivers, command and inventory become the
+// run's. Returns -1 to go on, else the exit code.
+int TakeWatchFile(Options& options, std::int64_t& intervalMs) {
+    WatchConfig config;
+    std::string error;
+    if (!ReadWatchConfig(options.watchFile, config, error)) {
+        std::fprintf(stderr, "vopal-scan: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    for (const std::string& url : config.notify) {
+        std::string why;
+        if (!IsNotifyUrl(url, why))
+            return UsageError(options.watchFile + ": notify: " + PlainText(why));
+        options.watch.notify.push_back(url);
+    }
+    if (!config.onChange.empty())
+        options.watch.onChange = config.onChange;
+    options.watch.onChangeTimeout = config.onChangeTimeout;
+    options.ranges = config.ranges;
+    options.changes = true;
+    if (options.database.empty())
+        options.database = config.database;
+    // A service's state directory (systemd's StateDirectory=), the first
+    // one when there are several.
+    const char* state = std::getenv("STATE_DIRECTORY");
+    if (options.database.empty() && state && *state)
+        options.database = std::string(state).substr(0, std::string(state).find(':')) +
+                           "/" + kInventoryFileName;
+    if (options.database.empty())
+        return UsageError(options.watchFile + ": no database; give \"database = FILE\"");
+    intervalMs = static_cast<std::int64_t>(config.interval.count()) * 1000;
+    return -1;
+}
+
+// Whether the last scan recorded in the inventory started less than the
+// interval ago: then a watching run has nothing to do yet.
+bool NotDueYet(const std::string& database, std::int64_t intervalMs) {
+    struct stat info {};
+    if (stat(database.c_str(), &info) != 0)
+        return false;
+    const std::unique_ptr<InventoryStore> store = OpenInventory(database, true);
+    const std::optional<StoredScan> last = store ? store->LatestScan() : std::nullopt;
+    if (!last || UnixTimeMs() - last->startedMs >= intervalMs)
+        return false;
+    if (isatty(STDERR_FILENO))
+        std::fprintf(stderr, "vopal-scan: the last scan started %s; the next is due %lld s later\n",
+                     LocalDateTimeText(last->startedMs).c_str(),
+                     static_cast<long long>((last->startedMs + intervalMs - UnixTimeMs()) / 1000));
+    return true;
+}
+
+// This process, as the claims on notices name it.
+std::string Claimer() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    return std::string(host) + ":" + std::to_string(getpid()) + ":" +
+           std::to_string(UnixTimeMs());
+}
+
+WatchTools RealWatchTools() {
+    WatchTools tools;
+    tools.send = [](const WaitingNotice& notice, const std::string& document,
+                    const std::string& key) {
+        HttpPostRequest request;
+        request.url = notice.target;
+        request.body = document;
+        request.headers = {"Idempotency-Key: " + key};
+        const HttpPostResult result = HttpPost(request);
+        NoticeSendResult sent;
+        sent.outcome = result.outcome == HttpPostResult::Outcome::Delivered
+                           ? NoticeSendResult::Outcome::Delivered
+                       : result.outcome == HttpPostResult::Outcome::Redirected
+                           ? NoticeSendResult::Outcome::Redirected
+                           : NoticeSendResult::Outcome::Failed;
+        sent.detail = result.detail;
+        return sent;
+    };
+    tools.runHook = [](const std::string& command, const std::string& input,
+                       std::chrono::milliseconds timeout,
+                       const std::vector<std::string>& environment) {
+        ShellHookRequest request;
+        request.command = command;
+        request.input = input;
+        request.timeout = timeout;
+        request.environment = environment;
+        const ShellHookResult result = RunShellHook(request);
+        HookEnd end;
+        end.started = result.started;
+        end.timedOut = result.timedOut;
+        end.exitStatus = result.exitStatus;
+        end.signal = result.signal;
+        end.errors = result.errors;
+        end.errorsDropped = result.errorsDropped;
+        end.failure = result.failure;
+        return end;
+    };
+    tools.warn = [](const std::string& line) {
+        std::fprintf(stderr, "vopal-scan: %s\n", line.c_str());
+    };
+    tools.claimer = Claimer();
+    return tools;
+}
+
 int main(int argc, char** argv) {
     Options options;
     if (int rc = ParseArguments(argc, argv, options); rc >= 0)
         return rc == 0 && !FinishOutput() ? 1 : rc;
+    std::int64_t watchIntervalMs = -1;
+    if (!options.watchFile.empty()) {
+        if (int rc = TakeWatchFile(options, watchIntervalMs); rc >= 0)
+            return rc;
+        if (NotDueYet(options.database, watchIntervalMs))
+            return 0;
+    }
     RaiseDescriptorLimit();
     IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
@@ -401,7 +563,8 @@ int main(int argc, char** argv) {
         settings.ProgramDirectory = dir.display;
         settings.ProgramDirectoryPath = dir.path;
     }
-    if (options.database.empty() && (options.changes || !options.history.empty())) {
+    const bool tells = !options.watch.notify.empty() || !options.watch.onChange.empty();
+    if (options.database.empty() && (options.changes || tells || !options.history.empty())) {
         if (found != ProgramDirectoryResult::Found)
             return UsageError("no program directory for the inventory; give --db FILE");
         options.database = dir.path + kInventoryFileName;
@@ -523,14 +686,16 @@ int main(int argc, char** argv) {
     HandleInterrupts(SIG_DFL);
 
     std::vector<ReportedChange> changes;
+    std::unique_ptr<InventoryStore> inventory;
+    std::int64_t id = -1;
     // A scan that failed at its start (no adapter, no ICMP socket) probed
     // nothing: there is nothing to record, and the error has been told.
     if (!options.database.empty() && !sink.Summary().failed) {
         recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
                                UnixTimeMs(), sink.Summary().Complete());
+        recorded.notify = options.watch.notify;
         std::string error;
-        std::int64_t id = -1;
-        if (const auto inventory = OpenInventory(options.database)) {
+        if ((inventory = OpenInventory(options.database))) {
             id = inventory->Record(recorded, error);
             if (!inventory->KeptAside().empty() && id >= 0)
                 std::fprintf(stderr,
@@ -551,7 +716,9 @@ int main(int argc, char** argv) {
             g_errorShown = true;
     }
 
-    if (options.format == Format::Json) {
+    // A watching run tells only what changed: its rows would fill the
+    // journal of a service at every interval.
+    if (options.watchFile.empty() && options.format == Format::Json) {
         // Written as it is made, a block at a time: the lines of a large scan
         // are many times the size of its rows.
         std::string text;
@@ -563,7 +730,7 @@ int main(int argc, char** argv) {
             }
         });
         WriteOut(std::move(text), false);
-    } else {
+    } else if (options.watchFile.empty()) {
         WriteOut(FormatExportText(sink.rows), options.cp932);
     }
     if (options.changes && !g_errorShown) {
@@ -580,7 +747,14 @@ int main(int argc, char** argv) {
                                            ChangesTerminalText(ChangeRows(changes)),
                      options.cp932);
     }
-    if (!FinishOutput() || g_errorShown)
+    const bool written = FinishOutput();
+    // Told after the output, which a slow receiver must not hold up; how
+    // it went never changes the exit status.
+    if (inventory && id >= 0) {
+        WatchLog log(WatchLog::PathBeside(options.database));
+        TellChanges(*inventory, id, options.watch, RealWatchTools(), log);
+    }
+    if (!written || g_errorShown)
         return 1;
     return changes.empty() ? 0 : kExitChanges;
 }

@@ -449,6 +449,15 @@ std::optional<StoredScan> InventoryStore::LatestScan() const {
     return summary;
 }
 
+bool InventoryStore::HasScanBefore(std::int64_t id) const {
+    m_readError.clear();
+    SqlStatement select(m_db, "SELECT EXISTS(SELECT 1 FROM scans WHERE id < ?)");
+    if (!Prepared(select))
+        return false;
+    sqlite3_bind_int64(select.get(), 1, id);
+    return Read(select.get()) == SQLITE_ROW && sqlite3_column_int(select.get(), 0) != 0;
+}
+
 std::optional<StoredScan> InventoryStore::ScanOf(std::int64_t id) const {
     m_readError.clear();
     SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered "

@@ -101,6 +101,9 @@ public:
 
     // The newest scan, if any.
     std::optional<StoredScan> LatestScan() const;
+    // Whether the store holds a scan recorded before this one: the first is
+    // the baseline, which tells nothing new.
+    bool HasScanBefore(std::int64_t id) const;
     // One scan with its ranges, if the store has it.
     std::optional<StoredScan> ScanOf(std::int64_t id) const;
     // The notices of its scans' changes waiting for their receivers.
