@@ -6,6 +6,7 @@
 #   testlan.sh down     remove everything, also what a failed `up` left behind
 #   testlan.sh status   show what exists; exit 0 only when the LAN is fully up
 #   testlan.sh unplug ADDRESS       take a host off the LAN (its link goes down)
+#   testlan.sh plug ADDRESS         put it back (its link comes up again)
 #   testlan.sh rename ADDRESS NAME  restart an nmbd host under another name and
 #                                   wait until it answers with it
 #   testlan.sh reject     the wide host answers for every odd address (last
@@ -592,6 +593,14 @@ cmd_unplug() { # address
     ip -n "$(ns_of "${roles[$i]}" "$1")" link set eth0 down
 }
 
+cmd_plug() { # address
+    require_root
+    local i
+    i=$(index_of "$1") || return 1
+    [ "${roles[$i]}" != silent ] && [ "${roles[$i]}" != client ] || die "$1 is no host to plug"
+    ip -n "$(ns_of "${roles[$i]}" "$1")" link set eth0 up
+}
+
 cmd_rename() { # address name
     require_root
     local i ns tries
@@ -707,10 +716,10 @@ status)
     read_conf
     cmd_status
     ;;
-unplug)
-    [ $# -eq 2 ] || die "usage: $0 unplug ADDRESS"
+unplug | plug)
+    [ $# -eq 2 ] || die "usage: $0 $1 ADDRESS"
     read_conf
-    with_lock cmd_unplug "$2"
+    with_lock "cmd_$1" "$2"
     ;;
 rename)
     [ $# -eq 3 ] || die "usage: $0 rename ADDRESS NAME"
@@ -728,7 +737,7 @@ reject | unreject)
     with_lock "cmd_$1"
     ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|rename ADDRESS NAME|reject|unreject|block ADDRESS nbstat|ip|none" >&2
+    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|reject|unreject|block ADDRESS nbstat|ip|none" >&2
     exit 2
     ;;
 esac
