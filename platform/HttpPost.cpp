@@ -53,7 +53,8 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view TrimmedSpaces(std::string_view text) {
@@ -74,7 +75,7 @@ bool IsTokenChar(char c) {
 
 // Why an extra header line cannot be sent; empty when it can.
 std::string HeaderLineFault(std::string_view line) {
-    static constexpr std::string_view kOurs[] = {"Content-Type", "Content-Length",   "User-Agent",
+    static constexpr std::string_view kOurs[] = {"Content-Type", "Content-Length",    "User-Agent",
                                                  "Host",         "Transfer-Encoding", "Expect"};
     const std::size_t colon = line.find(':');
     const std::string_view name = line.substr(0, colon);
@@ -330,8 +331,9 @@ HttpPostResult HttpPost(const HttpPostRequest& request) {
         }
         // Sent as "Name: value" with the value trimmed, as the receiver reads it.
         const std::size_t colon = line.find(':');
-        listed = listed && addHeader(line.substr(0, colon) + ": " +
-                                     std::string(TrimmedSpaces(std::string_view(line).substr(colon + 1))));
+        listed = listed &&
+                 addHeader(line.substr(0, colon) + ": " +
+                           std::string(TrimmedSpaces(std::string_view(line).substr(colon + 1))));
     }
     const std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
     if (!listed || !handle) {
@@ -340,7 +342,8 @@ HttpPostResult HttpPost(const HttpPostRequest& request) {
     }
 
     // libcurl reads 0 as "no limit": a time-out is always at least 1 ms.
-    const std::chrono::milliseconds timeout = std::max(request.timeout, std::chrono::milliseconds(1));
+    const std::chrono::milliseconds timeout =
+        std::max(request.timeout, std::chrono::milliseconds(1));
     const std::chrono::milliseconds connectTimeout =
         std::max(request.connectTimeout, std::chrono::milliseconds(1));
     const std::string userAgent = HttpPostUserAgent();
@@ -364,7 +367,8 @@ HttpPostResult HttpPost(const HttpPostRequest& request) {
     option(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
     option(curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str()));
     option(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count())));
-    option(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count())));
+    option(
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count())));
     // A proxy's answer to CONNECT is not the server's.
     option(curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L));
     option(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader));

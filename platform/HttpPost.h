@@ -17,8 +17,8 @@
 
 struct HttpPostRequest {
     std::string url;
-    std::string body;                 // sent as is
-    std::vector<std::string> headers; // extra "Name: value" lines
+    std::string body;                         // sent as is
+    std::vector<std::string> headers;         // extra "Name: value" lines
     std::chrono::milliseconds timeout{10000}; // the whole exchange
     std::chrono::milliseconds connectTimeout{5000};
 };

@@ -82,17 +82,16 @@ bool BuildEnvironment(const std::vector<std::string>& extra, std::vector<std::st
     }
     for (char** entry = environ; entry && *entry; ++entry) {
         const std::string_view name = nameOf(*entry);
-        const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& e) {
-            return nameOf(e) == name;
-        });
+        const bool replaced = std::any_of(extra.begin(), extra.end(),
+                                          [&](const std::string& e) { return nameOf(e) == name; });
         if (!replaced)
             entries.emplace_back(*entry);
     }
     // A name given twice: the last one holds, as with export.
     for (std::size_t i = 0; i < extra.size(); ++i) {
-        const bool later = std::any_of(extra.begin() + i + 1, extra.end(), [&](const std::string& e) {
-            return nameOf(e) == nameOf(extra[i]);
-        });
+        const bool later =
+            std::any_of(extra.begin() + i + 1, extra.end(),
+                        [&](const std::string& e) { return nameOf(e) == nameOf(extra[i]); });
         if (!later)
             entries.push_back(extra[i]);
     }
@@ -191,8 +190,11 @@ int PollMs(Clock::duration left) {
     // Our ends are all above 2 (AboveStandard), so these cannot clobber one another.
     if (!error && dup2(input, STDIN_FILENO) < 0)
         error = errno;
-    const int devNull = error ? -1 : open("/dev/null", O_WRONLY);
+    const int devNull = error ? -1 : open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (!error && devNull < 0)
+        error = errno;
+    // dup2 onto 1 clears close-on-exec; so must we when it landed there itself.
+    if (!error && devNull == STDOUT_FILENO && fcntl(devNull, F_SETFD, 0) != 0)
         error = errno;
     if (!error && devNull != STDOUT_FILENO && dup2(devNull, STDOUT_FILENO) < 0)
         error = errno;
@@ -218,8 +220,8 @@ int PollMs(Clock::duration left) {
 // Starts /bin/sh -c COMMAND in a process group of its own with `input` as its
 // standard input and `errors` as its standard error; returns once it runs
 // the shell. 0 on success, else an errno value.
-int Spawn(const ShellHookRequest& request, const std::vector<std::string>& environment,
-          int input, int errors, pid_t& pid) {
+int Spawn(const ShellHookRequest& request, const std::vector<std::string>& environment, int input,
+          int errors, pid_t& pid) {
     std::vector<char*> envp;
     for (const std::string& entry : environment)
         envp.push_back(const_cast<char*>(entry.c_str()));
@@ -266,8 +268,8 @@ int Spawn(const ShellHookRequest& request, const std::vector<std::string>& envir
 ShellHookResult RunShellHook(const ShellHookRequest& request) {
     ShellHookResult result;
     if (request.command.empty() || request.command.find('\0') != std::string::npos) {
-        result.failure = request.command.empty() ? "the command is empty"
-                                                 : "the command holds a NUL byte";
+        result.failure =
+            request.command.empty() ? "the command is empty" : "the command holds a NUL byte";
         return result;
     }
     std::vector<std::string> environment;
@@ -306,7 +308,8 @@ ShellHookResult RunShellHook(const ShellHookRequest& request) {
     std::size_t written = 0;
     if (request.input.empty())
         input.Close();
-    const Clock::time_point deadline = Clock::now() + std::max(request.timeout, std::chrono::milliseconds::zero());
+    const Clock::time_point deadline =
+        Clock::now() + std::max(request.timeout, std::chrono::milliseconds::zero());
     Clock::time_point killAt{};
     bool terminating = false;
     for (;;) {
@@ -343,11 +346,9 @@ ShellHookResult RunShellHook(const ShellHookRequest& request) {
             left = std::min<Clock::duration>(left, kExitCheckSlice);
         const int ready = poll(fds, count, PollMs(left));
         if (ready < 0 && errno != EINTR) {
-            // Nothing sensible to wait on: end it as at the time-out.
-            if (!terminating) {
-                result.timedOut = true;
-                terminating = true;
-            }
+            // It can no longer be watched, so it is not left running.
+            result.failure = std::string("cannot wait for the command: ") + std::strerror(errno);
+            terminating = true;
             break;
         }
         if (ready <= 0)

@@ -21,11 +21,11 @@
 #include <vector>
 
 struct ShellHookRequest {
-    std::string command;                     // run as /bin/sh -c COMMAND
-    std::string input;                       // written to its standard input, which is then closed
+    std::string command; // run as /bin/sh -c COMMAND
+    std::string input;   // written to its standard input, which is then closed
     std::chrono::milliseconds timeout{30000};
-    std::size_t maxErrorBytes = 64 * 1024;   // standard error kept; the rest counted and dropped
-    std::vector<std::string> environment;    // NAME=value entries added to (or replacing in) ours
+    std::size_t maxErrorBytes = 64 * 1024; // standard error kept; the rest counted and dropped
+    std::vector<std::string> environment;  // NAME=value entries added to (or replacing in) ours
 };
 
 struct ShellHookResult {
@@ -35,7 +35,7 @@ struct ShellHookResult {
     int signal = 0;        // when a signal ended it
     std::string errors;    // its standard error, as bytes (the caller makes them plain text)
     std::size_t errorsDropped = 0;
-    std::string failure;
+    std::string failure; // also set, with started, when it could no longer be watched and was ended
 };
 
 // Runs the command. Not started (with `failure` saying why) when the command

@@ -42,9 +42,7 @@ bool IsPlain(const std::string& text) {
 
 class HttpPostTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(receiver.Start()) << receiver.Error();
-    }
+    void SetUp() override { ASSERT_TRUE(receiver.Start()) << receiver.Error(); }
 
     HttpPostRequest Request(const std::string& path, const std::string& body = "{}") const {
         HttpPostRequest request;
@@ -142,15 +140,15 @@ TEST_F(HttpPostTest, AnAnswerTooLongToReadStillTellsTheStatus) {
         SCOPED_TRACE(status);
         receiver.SetStatus(status);
         const HttpPostResult result = HttpPost(Request("/big"));
-        EXPECT_EQ(OutcomeName(result.outcome), std::string(OutcomeName(outcome)))
-            << result.detail;
+        EXPECT_EQ(OutcomeName(result.outcome), std::string(OutcomeName(outcome))) << result.detail;
         EXPECT_EQ(result.status, status);
     }
 }
 
 TEST_F(HttpPostTest, WhatAHostileServerSaysComesBackAsPlainText) {
     const std::string hostile = "\x1b[2J\x1b]0;owned\x07 bell\x7f \xff\xfe \xc0\xaf \xed\xa0\x80 "
-                                "\xc2\x9b" "31m \xe2\x82 tail";
+                                "\xc2\x9b"
+                                "31m \xe2\x82 tail";
     const std::string longText(5000, 'a');
     struct Case {
         int status;
@@ -268,12 +266,44 @@ TEST_F(HttpPostTest, PostsFromSeveralThreadsAtOnceAllArrive) {
         EXPECT_EQ(keys[i], "key-" + std::to_string(i) + " {\"n\":" + std::to_string(i) + "}");
 }
 
+TEST(HttpReceiverPrefix, TheReceiverRunsBehindACommandThatExecsIt) {
+    // As `ip netns exec NS` runs it in a LAN test; env execs the same way.
+    const ScopedEnv noProxy("http_proxy", std::nullopt), noProxyUpper("HTTP_PROXY", std::nullopt),
+        noAll("all_proxy", std::nullopt), noAllUpper("ALL_PROXY", std::nullopt);
+    HttpReceiver::Options options;
+    options.commandPrefix = {"env", "KD_RECEIVER_TEST=1"};
+    HttpReceiver receiver(options);
+    ASSERT_TRUE(receiver.Start()) << receiver.Error();
+    const int port = receiver.Port();
+    HttpPostRequest request;
+    request.url = receiver.Url("/one");
+    EXPECT_EQ(HttpPost(request).outcome, Outcome::Delivered);
+    receiver.Stop();
+    EXPECT_FALSE(receiver.Running());
+    ASSERT_TRUE(receiver.Start()) << receiver.Error();
+    EXPECT_EQ(receiver.Port(), port);
+    request.url = receiver.Url("/two");
+    EXPECT_EQ(HttpPost(request).outcome, Outcome::Delivered);
+    const auto requests = receiver.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].path, "/one");
+    EXPECT_EQ(requests[1].path, "/two");
+
+    HttpReceiver::Options broken;
+    broken.commandPrefix = {"false"};
+    HttpReceiver never(broken);
+    EXPECT_FALSE(never.Start());
+    EXPECT_NE(never.Error().find("ended before it listened"), std::string::npos) << never.Error();
+}
+
 TEST(HttpPostTls, ACertificateTheSystemDoesNotTrustIsRefused) {
     TempDir dir;
     const std::string certificate = dir.file("cert.pem"), key = dir.file("key.pem");
-    const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
-                             "-nodes -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
-                             "-keyout " + key + " -out " + certificate + " >/dev/null 2>&1";
+    const std::string make =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+        "-nodes -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+        "-keyout " +
+        key + " -out " + certificate + " >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0)
         GTEST_SKIP() << "openssl cannot make a test certificate here";
     const ScopedEnv noProxy("https_proxy", std::nullopt), noProxyUpper("HTTPS_PROXY", std::nullopt),

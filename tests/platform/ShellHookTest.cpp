@@ -79,7 +79,12 @@ TEST(ShellHook, WhatTheCommandDidComesBack) {
         // The input is closed once written, so cat ends.
         {"cat >&2", "{\"kind\":\"appeared\"}\n", 0, 0, "{\"kind\":\"appeared\"}", "", {}},
         {"no-such-command-kd-test", "x", 127, 0, std::nullopt, "not found", {}},
-        {"printf '%s|%s' \"$KD_HOOK_TEST\" \"$HOME\" >&2", "", 0, 0, "two words|/kd-home", "",
+        {"printf '%s|%s' \"$KD_HOOK_TEST\" \"$HOME\" >&2",
+         "",
+         0,
+         0,
+         "two words|/kd-home",
+         "",
          {"KD_HOOK_TEST=two words", "HOME=/nowhere", "HOME=/kd-home"}},
         {"printf '%s' \"${KD_HOOK_UNSET-unset}\" >&2", "", 0, 0, "unset", "", {}},
     };
@@ -167,7 +172,8 @@ TEST(ShellHook, TheCommandStartsCleanWhateverTheCallerBlockedOrOpened) {
     sigaddset(&blocked, SIGUSR1);
     sigaddset(&blocked, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &blocked, &old);
-    struct sigaction ignore {}, oldHup {};
+    struct sigaction ignore {
+    }, oldHup{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGHUP, &ignore, &oldHup);
     const int leaky = open("/dev/null", O_RDONLY);

@@ -99,18 +99,13 @@ bool HttpReceiver::Start() {
     // Everything the child needs is made before the fork: after it, only
     // calls that are safe in a child of a threaded process.
     std::vector<std::string> words = m_options.commandPrefix;
-    const std::vector<std::string> own = {KD_SYSTEM_PYTHON3,
-                                          KD_HTTP_RECEIVER_SCRIPT,
-                                          "--bind",
-                                          m_options.bindAddress,
-                                          "--port",
-                                          std::to_string(m_port),
-                                          "--dir",
-                                          m_dir.path()};
+    const std::vector<std::string> own = {
+        KD_SYSTEM_PYTHON3, KD_HTTP_RECEIVER_SCRIPT, "--bind", m_options.bindAddress,
+        "--port",          std::to_string(m_port),  "--dir",  m_dir.path()};
     words.insert(words.end(), own.begin(), own.end());
     if (!m_options.tlsCertificate.empty()) {
-        words.insert(words.end(), {"--tls-cert", m_options.tlsCertificate, "--tls-key",
-                                   m_options.tlsKey});
+        words.insert(words.end(),
+                     {"--tls-cert", m_options.tlsCertificate, "--tls-key", m_options.tlsKey});
     }
     std::vector<char*> argv;
     for (std::string& word : words)

@@ -37,7 +37,7 @@ public:
     struct Request {
         std::string method, path;
         std::vector<std::pair<std::string, std::string>> headers; // as they came, in order
-        std::string body;                                          // the bytes
+        std::string body;                                         // the bytes
 
         // The value of the first header of that name, in any case.
         std::optional<std::string> Header(std::string_view name) const;
