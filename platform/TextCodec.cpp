@@ -182,6 +182,75 @@ std::string ControlBytesAsDots(std::string_view bytes) {
     return text;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at the start of `bytes`, or 0 when
+// none starts there (the ranges of the Unicode standard's table of
+// well-formed sequences).
+std::size_t Utf8SequenceLength(std::string_view bytes) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || at(1) < low || at(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (at(i) < 0x80 || at(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+} // namespace
+
+std::string PlainUtf8(std::string_view bytes, std::size_t maxBytes) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD", kEllipsis = "...";
+    std::string text;
+    // The length of the longest prefix that leaves room for "...", and the one
+    // before the character that went over the limit (for a limit below that).
+    std::size_t fits = 0, before = 0;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceLength(bytes.substr(i));
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        const bool c1 =
+            length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9F;
+        before = text.size();
+        if (length == 0)
+            text += kReplacement;
+        else if ((length == 1 && (lead < 0x20 || lead == 0x7F)) || c1)
+            text += '.';
+        else
+            text.append(bytes.substr(i, length));
+        i += length == 0 ? 1 : length;
+        if (text.size() > maxBytes) {
+            if (maxBytes < kEllipsis.size()) {
+                text.resize(before);
+            } else {
+                text.resize(fits);
+                text += kEllipsis;
+            }
+            break;
+        }
+        if (text.size() + kEllipsis.size() <= maxBytes)
+            fits = text.size();
+    }
+    return text;
+}
+
 int HexDigitValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';

@@ -29,5 +29,13 @@ std::string TruncateToCp932Bytes(std::string_view text, std::size_t maxBytes);
 // no character is split.
 std::string ControlBytesAsDots(std::string_view bytes);
 
+// Bytes that a peer sent (a server's status line, a header) as text that is
+// safe to show, log or store: valid UTF-8 stays; each byte that does not
+// start a valid sequence (overlong forms, surrogates and values beyond
+// U+10FFFF included) becomes U+FFFD; every control character -- below 0x20,
+// 0x7F and the C1 controls U+0080 to U+009F -- becomes '.'. A text longer
+// than maxBytes is cut at a character and ends in "..." within maxBytes.
+std::string PlainUtf8(std::string_view bytes, std::size_t maxBytes);
+
 // The value of one hexadecimal digit (either case), or -1 for any other byte.
 int HexDigitValue(char c);
