@@ -2,6 +2,7 @@
 
 #include "core/inventory/InventoryReport.h"
 #include "core/inventory/ScanRecording.h"
+#include "platform/TextCodec.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -18,12 +19,14 @@ bool WatchLog::Write(const std::string& text, const std::string& detail) {
     struct stat info {};
     if (::stat(m_path.c_str(), &info) == 0 && static_cast<std::size_t>(info.st_size) >= m_limit)
         ::rename(m_path.c_str(), (m_path + ".1").c_str());
-    std::string entry = LocalDateTimeText(UnixTimeMs()) + " " + PlainText(text) + "\n";
+    // Plain and valid UTF-8, whatever a command or a receiver wrote.
+    const auto plain = [](std::string_view line) { return PlainUtf8(line, 64 * 1024); };
+    std::string entry = LocalDateTimeText(UnixTimeMs()) + " " + plain(text) + "\n";
     for (std::size_t start = 0; start < detail.size();) {
         std::size_t end = detail.find('\n', start);
         if (end == std::string::npos)
             end = detail.size();
-        entry += "    | " + PlainText(detail.substr(start, end - start)) + "\n";
+        entry += "    | " + plain(std::string_view(detail).substr(start, end - start)) + "\n";
         start = end + 1;
     }
     // One write in append mode: the entries of two runs never mix.

@@ -3,9 +3,10 @@
 // (vopal-scan.log), appended to by every run that records there, so that
 // an administrator finds what each run told and what its command said. A
 // line per entry, each with the local time; a text of many lines (a
-// command's standard error) is written as indented lines. Texts are plain
-// (control characters as '.'). When the file has grown past a limit it is
-// moved to ".1" (the one before is dropped) and a new one is started.
+// command's standard error) is written as indented lines. Texts are plain:
+// control characters as '.', bytes that are no UTF-8 as U+FFFD. When the
+// file has grown past a limit it is moved to ".1" (the one before is
+// dropped) and a new one is started.
 
 #include <cstddef>
 #include <string>
