@@ -5,9 +5,10 @@
 # with a setcap that only records its arguments, one that fails, and none.
 #
 # The installed programs are run (as root, the scans on loopback addresses
-# only) to see that they write nothing beside themselves. Last, where lintian
-# is installed, the Debian package is built and must pass it without any error
-# or warning.
+# only) to see that they write nothing beside themselves. The units of
+# scheduled scans must pass systemd-analyze verify, from the package's tree
+# and from another prefix. Last, where lintian is installed, the Debian
+# package is built and must pass it without any error or warning.
 #
 # usage: install_test.sh <build dir> <postinst> <1 when the window is built>
 set -euo pipefail
@@ -212,6 +213,100 @@ else
   grep -q "ping_group_range" "$scratch/err" || fail "the note does not tell of ping_group_range"
 fi
 
+# The postinst reads new units into the running systemd (daemon-reload) and
+# does nothing else with them: it never enables or starts them. A copy that
+# looks for a running systemd in the scratch directory, with systemctl and
+# setcap that only record their arguments, so nothing on this machine changes.
+cat >"$fake/systemctl" <<FAKE
+#!/bin/sh
+echo "\$*" >>"$scratch/systemctl.log"
+FAKE
+chmod +x "$fake/systemctl"
+sed "s|/run/systemd/system|$scratch/run-systemd|g" "$postinst" >"$scratch/postinst-here"
+grep -q "$scratch/run-systemd" "$scratch/postinst-here" ||
+  fail "the postinst does not look for a running systemd in /run/systemd/system"
+for case in "running configure" "running abort-upgrade" "stopped configure" "root configure"; do
+  read -r manager action <<<"$case"
+  rm -rf "$scratch/run-systemd" "$scratch/systemctl.log"
+  [ "$manager" = stopped ] || mkdir -p "$scratch/run-systemd"
+  root=()
+  [ "$manager" = root ] && root=(DPKG_ROOT=$scratch)
+  env "${root[@]}" PATH="$fake:/usr/bin:/bin" sh "$scratch/postinst-here" "$action" >/dev/null 2>&1 ||
+    fail "postinst $action failed ($manager)"
+  expected=
+  [ "$case" = "running configure" ] && expected="--system daemon-reload"
+  [ "$(cat "$scratch/systemctl.log" 2>/dev/null)" = "$expected" ] ||
+    fail "postinst $action ($manager systemd) ran systemctl as: $(cat "$scratch/systemctl.log" 2>/dev/null) -- expected: ${expected:-nothing}"
+done
+rm -rf "$scratch/run-systemd"
+
+# Scheduled scans: the watch file in etc and the units in lib/systemd/system
+# beside usr, as Debian 12 keeps them; the service runs the installed
+# program on the installed watch file.
+units=$scratch/lib/systemd/system
+service=$units/kestrune-durvane-watch.service
+timer=$units/kestrune-durvane-watch.timer
+watch_conf=$scratch/etc/kestrune-durvane/watch.conf
+exec_line() {
+  sed -n 's/^ExecStart=//p' "$1"
+}
+for file in "$service" "$timer" "$watch_conf"; do
+  [ -f "$file" ] || fail "$file is not installed"
+done
+read -r exec_program exec_option exec_file <<<"$(exec_line "$service" 2>/dev/null)"
+[ "$exec_program $exec_option $exec_file" = "/usr/bin/vopal-scan --watch /etc/kestrune-durvane/watch.conf" ] ||
+  fail "the service runs: $(exec_line "$service" 2>/dev/null)"
+[ -x "$scratch$exec_program" ] || fail "the service's program $exec_program is not installed"
+[ -f "$scratch$exec_file" ] || fail "the service's watch file $exec_file is not installed"
+
+# systemd-analyze verify warns of unknown keys or bad values without failing:
+# any output is a failure. It checks that the program exists, so the units are
+# verified from a copy whose ExecStart names the scratch program, and that the
+# manual page exists, in the scratch tree.
+verify_units() {
+  local dir=$1
+  local output
+  if ! output=$(MANPATH=$2 systemd-analyze verify "$dir/kestrune-durvane-watch.service" \
+    "$dir/kestrune-durvane-watch.timer" 2>&1) || [ -n "$output" ]; then
+    fail "systemd-analyze verify of the units in $dir: $output"
+  fi
+}
+if ! command -v systemd-analyze >/dev/null; then
+  echo "systemd-analyze is not installed (scripts/setup --test installs systemd): the units are not verified"
+else
+  mkdir -p "$scratch/verify"
+  sed "s|^ExecStart=/usr/bin/vopal-scan |ExecStart=$bin/vopal-scan |" "$service" \
+    >"$scratch/verify/kestrune-durvane-watch.service"
+  cp "$timer" "$scratch/verify/"
+  verify_units "$scratch/verify" "$scratch/usr/share/man"
+
+  # A mistake must show: a misspelt key, and a program that is not there.
+  printf 'ProtectSytem=strict\n' >>"$scratch/verify/kestrune-durvane-watch.service"
+  output=$(MANPATH=$scratch/usr/share/man systemd-analyze verify \
+    "$scratch/verify/kestrune-durvane-watch.service" 2>&1 || true)
+  [[ "$output" == *ProtectSytem* ]] || fail "systemd-analyze verify does not report a misspelt key: $output"
+  sed "s|^ExecStart=[^ ]*|ExecStart=$scratch/nowhere/vopal-scan|" "$service" \
+    >"$scratch/verify/kestrune-durvane-watch.service"
+  output=$(MANPATH=$scratch/usr/share/man systemd-analyze verify \
+    "$scratch/verify/kestrune-durvane-watch.service" 2>&1 || true)
+  [[ "$output" == *"$scratch/nowhere/vopal-scan"* ]] ||
+    fail "systemd-analyze verify does not report a missing program: $output"
+fi
+
+# Another prefix keeps everything inside itself, and its units name its own
+# program and watch file.
+other=$scratch/other
+cmake --install "$build" --prefix "$other/opt" >/dev/null
+outside=$(find "$other" -mindepth 1 -maxdepth 1 ! -name opt)
+[ -z "$outside" ] || fail "an install to $other/opt wrote beside it: $outside"
+[ "$(exec_line "$other/opt/lib/systemd/system/kestrune-durvane-watch.service" 2>/dev/null)" = \
+  "$other/opt/bin/vopal-scan --watch $other/opt/etc/kestrune-durvane/watch.conf" ] ||
+  fail "the service installed to $other/opt runs: $(exec_line "$other/opt/lib/systemd/system/kestrune-durvane-watch.service" 2>/dev/null)"
+[ -f "$other/opt/etc/kestrune-durvane/watch.conf" ] || fail "no watch file in $other/opt/etc"
+if command -v systemd-analyze >/dev/null; then
+  verify_units "$other/opt/lib/systemd/system" "$other/opt/share/man"
+fi
+
 # The Debian package, as `cpack -G DEB` makes it, into the scratch directory.
 if ! command -v lintian >/dev/null; then
   echo "lintian is not installed (scripts/setup --test installs it): the package is not checked"
@@ -225,6 +320,18 @@ else
     gzip -dc | head -n 1)
   [[ "$entry" == "kestrune-durvane ($version) "* ]] ||
     fail "the changelog's latest entry is not of version $version: $entry"
+  # Every file in etc is a conffile, so that an upgrade keeps what the
+  # administrator wrote; the units are where Debian 12 keeps them, and nothing
+  # enables them (no links in etc/systemd).
+  paths=$(dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }')
+  in_etc=$(grep '^/etc/.*[^/]$' <<<"$paths" || true)
+  conffiles=$(dpkg-deb -I "$deb" conffiles 2>/dev/null || true)
+  [ -n "$in_etc" ] && [ "$conffiles" = "$in_etc" ] ||
+    fail "the conffiles ($conffiles) are not the files in etc ($in_etc)"
+  for unit in kestrune-durvane-watch.service kestrune-durvane-watch.timer; do
+    grep -qx "/lib/systemd/system/$unit" <<<"$paths" || fail "the package has no /lib/systemd/system/$unit"
+  done
+  ! grep -q '^/etc/systemd/' <<<"$paths" || fail "the package enables units itself"
   # Exit 2: an error or warning was found; 1: lintian itself failed.
   code=0
   lintian --fail-on error,warning --no-tag-display-limit "$deb" >"$scratch/lintian.log" \
