@@ -5,6 +5,7 @@
 // command still runs) and is delivered, once, by the next run.
 
 #include "core/inventory/InventoryStore.h"
+#include "platform/IcmpEcho.h"
 #include "tests/lan/LanTest.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/support/HttpReceiver.h"
@@ -15,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <sqlite3.h>
 #include <filesystem>
 
 namespace {
@@ -90,6 +92,11 @@ TEST_F(WatchLanTest, ADepartureAndAReturnAreEachToldOnceAlsoWhenTheReceiverWasAw
     // command runs all the same, and the exit status is the scan's.
     receiver.Stop();
     ASSERT_EQ(ChangeLan("plug " + leaving.address), 0);
+    // Its link takes a moment to carry again.
+    bool answers = false;
+    for (int i = 0; i < 40 && !answers; ++i)
+        answers = IcmpEcho(leaving.address, 250);
+    ASSERT_TRUE(answers) << leaving.address << " did not come back";
     const ScanRun back = scan();
     EXPECT_EQ(back.exitCode, 3) << back.errors;
     EXPECT_NE(back.errors.find("not delivered"), std::string::npos) << back.errors;
@@ -124,6 +131,57 @@ TEST_F(WatchLanTest, ADepartureAndAReturnAreEachToldOnceAlsoWhenTheReceiverWasAw
     const InventoryStore::Opened opened = InventoryStore::Open(database);
     ASSERT_TRUE(opened.store) << opened.error;
     EXPECT_TRUE(opened.store->Outbox().Waiting().empty());
+}
+
+} // namespace
+
+namespace {
+
+// What the timer's service runs: the watch file's ranges and receiver, its
+// changes printed but not the rows, and nothing at all before the file's
+// interval has passed since the last scan.
+TEST_F(WatchLanTest, AWatchFileScansOnlyWhenItsIntervalHasPassed) {
+    TempDir dir;
+    HttpReceiver::Options where;
+    where.bindAddress = lan().client().address;
+    HttpReceiver receiver(where);
+    ASSERT_TRUE(receiver.Start()) << receiver.Error();
+    const std::string database = dir.file("watched.sqlite");
+    const std::string file = dir.file("watch.conf");
+    auto watchEvery = [&](const std::string& interval) {
+        TempDir::WriteFile(file, "[watch]\nranges = " + std::string(kRange) +
+                                     "\ninterval = " + interval + "\nnotify = " +
+                                     receiver.Url("/w") + "\ndatabase = " + database + "\n");
+        return RunScan({"--watch", file, "--timeout", "1000"});
+    };
+    const ScanRun first = watchEvery("1h");
+    EXPECT_EQ(first.exitCode, 3) << first.errors;
+    EXPECT_EQ(first.output.find("IPアドレス"), std::string::npos) << "no rows: " << first.output;
+    EXPECT_NE(first.output.find("新規"), std::string::npos) << first.output;
+    const ScanRun early = watchEvery("1h");
+    EXPECT_EQ(early.exitCode, 0) << early.errors;
+    EXPECT_EQ(early.output, "");
+    InventoryStore::Opened opened = InventoryStore::Open(database);
+    ASSERT_TRUE(opened.store) << opened.error;
+    EXPECT_EQ(opened.store->ScanCount(), 1) << "not due: nothing scanned";
+
+    // A scan later than its interval (here the least there is) is due.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "UPDATE scans SET started_ms = started_ms - 60000", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const ScanRun due = watchEvery("1min");
+    EXPECT_EQ(due.exitCode, 0) << due.errors;
+    EXPECT_EQ(opened.store->ScanCount(), 2);
+    EXPECT_TRUE(receiver.Requests().empty()) << "nothing changed, nothing sent";
+
+    // A file that is no watch file is a usage error that names the line.
+    TempDir::WriteFile(file, "[watch]\nranges = 198.18.0.2-40\nintervall = 1h\n");
+    const ScanRun bad = RunScan({"--watch", file});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.errors.find("line 3"), std::string::npos) << bad.errors;
 }
 
 } // namespace
