@@ -21,8 +21,9 @@ else()
   set(kd_program "${kd_prefix}/bin/vopal-scan")
 endif()
 
+# Root's alone: it may hold a receiver's secret (the service gets a copy).
 file(INSTALL "${KD_WATCH_SOURCE_DIR}/watch.conf" DESTINATION "${kd_conf_dir}"
-  PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  PERMISSIONS OWNER_READ OWNER_WRITE)
 
 # Each prefix has its own copies: installs to two prefixes may run at once.
 string(MD5 kd_prefix_hash "${kd_prefix}")
@@ -30,13 +31,19 @@ set(kd_work_dir "${KD_WATCH_WORK_DIR}/${kd_prefix_hash}")
 set(kd_units "")
 foreach(unit kestrune-durvane-watch.service kestrune-durvane-watch.timer)
   file(READ "${KD_WATCH_SOURCE_DIR}/${unit}" kd_text)
-  set(kd_exec "ExecStart=/usr/bin/vopal-scan --watch /etc/kestrune-durvane/watch.conf")
+  set(kd_exec "ExecStart=/usr/bin/vopal-scan --watch %d/watch.conf")
+  set(kd_credential "LoadCredential=watch.conf:/etc/kestrune-durvane/watch.conf")
   if(unit MATCHES "[.]service$" AND NOT kd_text MATCHES "\n${kd_exec}\n")
     message(FATAL_ERROR "${unit} has no line ${kd_exec}")
   endif()
+  if(unit MATCHES "[.]service$" AND NOT kd_text MATCHES "\n${kd_credential}\n")
+    message(FATAL_ERROR "${unit} has no line ${kd_credential}")
+  endif()
   if(NOT kd_program STREQUAL "/usr/bin/vopal-scan")
-    string(REPLACE "\n${kd_exec}\n" "\nExecStart=${kd_program} --watch ${kd_conf_dir}/watch.conf\n"
+    string(REPLACE "\n${kd_exec}\n" "\nExecStart=${kd_program} --watch %d/watch.conf\n"
       kd_text "${kd_text}")
+    string(REPLACE "\n${kd_credential}\n"
+      "\nLoadCredential=watch.conf:${kd_conf_dir}/watch.conf\n" kd_text "${kd_text}")
   endif()
   file(WRITE "${kd_work_dir}/${unit}" "${kd_text}")
   list(APPEND kd_units "${kd_work_dir}/${unit}")

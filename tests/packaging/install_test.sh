@@ -253,11 +253,20 @@ exec_line() {
 for file in "$service" "$timer" "$watch_conf"; do
   [ -f "$file" ] || fail "$file is not installed"
 done
+credential_line() {
+  sed -n 's/^LoadCredential=watch.conf://p' "$1"
+}
 read -r exec_program exec_option exec_file <<<"$(exec_line "$service" 2>/dev/null)"
-[ "$exec_program $exec_option $exec_file" = "/usr/bin/vopal-scan --watch /etc/kestrune-durvane/watch.conf" ] ||
+[ "$exec_program $exec_option $exec_file" = "/usr/bin/vopal-scan --watch %d/watch.conf" ] ||
   fail "the service runs: $(exec_line "$service" 2>/dev/null)"
 [ -x "$scratch$exec_program" ] || fail "the service's program $exec_program is not installed"
-[ -f "$scratch$exec_file" ] || fail "the service's watch file $exec_file is not installed"
+# The watch file reaches the service as a credential; only root reads it.
+credential=$(credential_line "$service")
+[ "$credential" = /etc/kestrune-durvane/watch.conf ] ||
+  fail "the service's watch file is \"$credential\""
+[ -f "$scratch$credential" ] || fail "the service's watch file $credential is not installed"
+[ "$(stat -c %a "$scratch$credential")" = 600 ] ||
+  fail "the watch file's mode is $(stat -c %a "$scratch$credential"), not 600"
 
 # systemd-analyze verify warns of unknown keys or bad values without failing:
 # any output is a failure. It checks that the program exists, so the units are
@@ -299,8 +308,11 @@ other=$scratch/other
 cmake --install "$build" --prefix "$other/opt" >/dev/null
 outside=$(find "$other" -mindepth 1 -maxdepth 1 ! -name opt)
 [ -z "$outside" ] || fail "an install to $other/opt wrote beside it: $outside"
+[ "$(credential_line "$other/opt/lib/systemd/system/kestrune-durvane-watch.service")" = \
+  "$other/opt/etc/kestrune-durvane/watch.conf" ] ||
+  fail "the service installed to $other/opt reads $(credential_line "$other/opt/lib/systemd/system/kestrune-durvane-watch.service")"
 [ "$(exec_line "$other/opt/lib/systemd/system/kestrune-durvane-watch.service" 2>/dev/null)" = \
-  "$other/opt/bin/vopal-scan --watch $other/opt/etc/kestrune-durvane/watch.conf" ] ||
+  "$other/opt/bin/vopal-scan --watch %d/watch.conf" ] ||
   fail "the service installed to $other/opt runs: $(exec_line "$other/opt/lib/systemd/system/kestrune-durvane-watch.service" 2>/dev/null)"
 [ -f "$other/opt/etc/kestrune-durvane/watch.conf" ] || fail "no watch file in $other/opt/etc"
 if command -v systemd-analyze >/dev/null; then
