@@ -434,19 +434,28 @@ bool InventoryStore::Prepared(const SqlStatement& statement) const {
     return static_cast<bool>(statement);
 }
 
+namespace {
+
+// A scan as read by "SELECT id, started_ms, ended_ms, complete, answered".
+StoredScan ScanFrom(sqlite3_stmt* statement) {
+    StoredScan scan;
+    scan.id = sqlite3_column_int64(statement, 0);
+    scan.startedMs = sqlite3_column_int64(statement, 1);
+    scan.endedMs = sqlite3_column_int64(statement, 2);
+    scan.complete = sqlite3_column_int(statement, 3) != 0;
+    scan.answered = sqlite3_column_int64(statement, 4);
+    return scan;
+}
+
+} // namespace
+
 std::optional<StoredScan> InventoryStore::LatestScan() const {
     m_readError.clear();
     SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered "
                               "FROM scans ORDER BY id DESC LIMIT 1");
     if (!Prepared(select) || Read(select.get()) != SQLITE_ROW)
         return std::nullopt;
-    StoredScan summary;
-    summary.id = sqlite3_column_int64(select.get(), 0);
-    summary.startedMs = sqlite3_column_int64(select.get(), 1);
-    summary.endedMs = sqlite3_column_int64(select.get(), 2);
-    summary.complete = sqlite3_column_int(select.get(), 3) != 0;
-    summary.answered = sqlite3_column_int64(select.get(), 4);
-    return summary;
+    return ScanFrom(select.get());
 }
 
 bool InventoryStore::HasScanBefore(std::int64_t id) const {
@@ -468,12 +477,7 @@ std::optional<StoredScan> InventoryStore::ScanOf(std::int64_t id) const {
     sqlite3_bind_int64(select.get(), 1, id);
     if (Read(select.get()) != SQLITE_ROW)
         return std::nullopt;
-    StoredScan scan;
-    scan.id = sqlite3_column_int64(select.get(), 0);
-    scan.startedMs = sqlite3_column_int64(select.get(), 1);
-    scan.endedMs = sqlite3_column_int64(select.get(), 2);
-    scan.complete = sqlite3_column_int(select.get(), 3) != 0;
-    scan.answered = sqlite3_column_int64(select.get(), 4);
+    StoredScan scan = ScanFrom(select.get());
     sqlite3_bind_int64(ranges.get(), 1, id);
     while (Read(ranges.get()) == SQLITE_ROW)
         scan.ranges.push_back(

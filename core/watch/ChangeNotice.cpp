@@ -22,19 +22,13 @@ std::string RangeText(const AddressRange& range) {
 }
 
 // One change on a line: the kind, the address, the host, then what it was
-// and is ("before→after"), when known.
+// and is, as a change reads elsewhere.
 std::string ChangeLine(const ReportedChange& reported) {
     const Change& change = reported.change;
-    std::string line = std::string(ChangeKindText(change.kind)) + " " +
-                       AddressToText(change.address) + " " +
-                       PlainText(IdentityText(change.identity));
-    const std::string before = PlainText(change.before);
-    const std::string after = PlainText(change.after);
-    if (!before.empty() && !after.empty())
-        line += " " + before + "→" + after;
-    else if (!before.empty() || !after.empty())
-        line += " " + before + after;
-    return line;
+    const std::string kind = ChangeKindText(change.kind);
+    const std::string text = ChangeText(change); // the kind, then "before→after"
+    return kind + " " + AddressToText(change.address) + " " +
+           PlainText(IdentityText(change.identity)) + text.substr(kind.size());
 }
 
 // Bytes that are no UTF-8 become U+FFFD instead of an exception.
