@@ -32,10 +32,10 @@ TEST(WatchLog, EntriesAreAppendedPlainAndTheFileMovesAsideWhenFull) {
     EXPECT_EQ(WatchLog::PathBeside(dir.file("inventory.sqlite")), dir.file("vopal-scan.log"));
     WatchLog log(dir.file("vopal-scan.log"), 200);
     ASSERT_TRUE(log.Write("scan 2: 新規 1"));
-    ASSERT_TRUE(log.Write("on-change: exit status 1", "first\x1b[2J line\nsecond\r\n"));
+    ASSERT_TRUE(log.Write("on-change: exit status 1", "first\x1b[2J line\nsecond\xff\r\n"));
     const std::string text = TempDir::ReadFile(log.Path());
     EXPECT_NE(text.find(" scan 2: 新規 1\n"), std::string::npos) << text;
-    EXPECT_NE(text.find(" on-change: exit status 1\n    | first.[2J line\n    | second.\n"),
+    EXPECT_NE(text.find(" on-change: exit status 1\n    | first.[2J line\n    | second\uFFFD.\n"),
               std::string::npos)
         << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
