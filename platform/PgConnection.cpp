@@ -66,23 +66,31 @@ std::string PercentDecoded(std::string_view text) {
     return out;
 }
 
-// The password as it is written in the address (user:password@ and a
-// password= parameter), raw and decoded, found the way libpq finds them.
-std::vector<std::string> WrittenPasswords(std::string_view uri) {
+// What in the address may be a password, as written and decoded: what follows
+// the first ':' of the user part, read the way libpq reads it (up to the
+// first '@' before any '/') and also up to the last '@' (a password written
+// with an unencoded '/' or '@' is read by libpq as a host and port, and its
+// complaint quotes a piece of it); and the value of a password= parameter.
+std::vector<std::string> PasswordCandidates(std::string_view uri) {
     std::vector<std::string> found;
     const std::size_t scheme = uri.find("://");
     if (scheme == std::string_view::npos)
         return found;
     const std::string_view rest = uri.substr(scheme + 3);
-    const std::size_t end = rest.find_first_of("@/");
-    if (end != std::string_view::npos && rest[end] == '@') {
+    const auto userPart = [&](std::size_t end) {
         const std::string_view userinfo = rest.substr(0, end);
         const std::size_t colon = userinfo.find(':');
-        if (colon != std::string_view::npos) {
+        if (colon != std::string_view::npos && colon + 1 < userinfo.size()) {
             found.emplace_back(userinfo.substr(colon + 1));
             found.push_back(PercentDecoded(userinfo.substr(colon + 1)));
         }
-    }
+    };
+    const std::size_t first = rest.find_first_of("@/");
+    if (first != std::string_view::npos && rest[first] == '@')
+        userPart(first);
+    const std::size_t last = rest.rfind('@');
+    if (last != std::string_view::npos && last != first)
+        userPart(last);
     const std::size_t question = rest.find('?');
     if (question != std::string_view::npos) {
         std::string_view query = rest.substr(question + 1);
@@ -110,21 +118,33 @@ bool MayHoldPassword(std::string_view uri) {
            ContainsIgnoringCase(uri, "password");
 }
 
-// Each "quoted" part of a message as "...".
-std::string WithoutQuotedParts(std::string_view message) {
+// The message with "quoted" parts as "..." -- every one when `all`, else
+// those that are a piece of one of the `candidates`.
+std::string WithoutQuotedParts(std::string_view message, bool all,
+                               const std::vector<std::string>& candidates) {
     std::string out;
-    bool inside = false;
-    for (const char c : message) {
-        if (c == '"') {
-            out += inside ? "...\"" : "\"";
-            inside = !inside;
-        } else if (!inside) {
-            out += c;
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t open = message.find('"', at);
+        if (open == std::string_view::npos) {
+            out += message.substr(at);
+            return out;
         }
+        const std::size_t close = message.find('"', open + 1);
+        const std::string_view quoted = message.substr(
+            open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+        const bool hide = all || std::any_of(candidates.begin(), candidates.end(),
+                                             [&](const std::string& candidate) {
+                                                 return candidate.find(quoted) != std::string::npos;
+                                             });
+        out += message.substr(at, open - at);
+        out += '"';
+        out += hide ? std::string_view("...") : quoted;
+        out += '"';
+        if (close == std::string_view::npos)
+            return out;
+        at = close + 1;
     }
-    if (inside)
-        out += "...\"";
-    return out;
 }
 
 // Runs of white space (line breaks and tabs among it) as one space, none at
@@ -282,7 +302,8 @@ std::unique_ptr<PgConnection> PgConnection::Open(const std::string& uri, const O
         error = "the database address does not start with postgresql://";
         return nullptr;
     }
-    std::vector<std::string> secrets = WrittenPasswords(uri);
+    const std::vector<std::string> candidates = PasswordCandidates(uri);
+    std::vector<std::string> secrets = candidates;
 
     // libpq's reading of the address first: its complaint may quote any part
     // of the address, password included.
@@ -291,8 +312,7 @@ std::unique_ptr<PgConnection> PgConnection::Open(const std::string& uri, const O
     if (!parsed) {
         std::string why = parseError ? parseError : "out of memory";
         PQfreemem(parseError);
-        if (MayHoldPassword(uri))
-            why = WithoutQuotedParts(why);
+        why = WithoutQuotedParts(why, MayHoldPassword(uri), candidates);
         error = "the database address cannot be read: " +
                 PgPlainMessage(why, secrets, "it is not a valid postgresql:// address");
         return nullptr;
@@ -326,7 +346,10 @@ std::unique_ptr<PgConnection> PgConnection::Open(const std::string& uri, const O
                 secrets.emplace_back(option->val);
     }
     if (PQstatus(connection) != CONNECTION_OK) {
-        error = PgPlainMessage(PQerrorMessage(connection), secrets,
+        // libpq quotes the settings it cannot use, which may be a piece of a
+        // password it read as something else.
+        error = PgPlainMessage(WithoutQuotedParts(PQerrorMessage(connection), false, candidates),
+                               secrets,
                                "cannot connect to the database server (libpq's message "
                                "is not shown: it held the password)");
         if (error.empty())

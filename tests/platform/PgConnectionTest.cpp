@@ -494,6 +494,9 @@ TEST_F(PgConnectionTest, FailedConnectionsSayWhyWithoutThePassword) {
         {"postgresql://alice:Secret-4@[::1/inventory", {"Secret-4"}, "cannot be read"},
         {"postgresql:///inventory?pass%77ord=Secret-5&bogus=%zz", {"Secret-5"}, "cannot be read"},
         {"postgresql:///inventory?bogus=1", {}, "\"bogus\""},
+        // Read by libpq as host "alice" and port "Se" or "Secret-8x".
+        {"postgresql://alice:Se/cret-7@/inventory", {"Se/cret-7", "\"Se\""}, "port"},
+        {"postgresql://alice:Secret-8x/y@/inventory", {"Secret-8x"}, "port"},
         {"host=/tmp dbname=inventory password=Secret-6", {"Secret-6"}, "postgresql://"},
     };
     for (const Case& c : cases) {
