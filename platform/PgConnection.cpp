@@ -442,7 +442,7 @@ PgResult PgConnection::Exec(const std::string& sql, const PgValues& params) {
             const ExecStatusType status = PQresultStatus(result);
             PQclear(result);
             LeaveCopy(m_connection, status);
-            return PgResult(nullptr, PgError{"", "COPY is not run as a statement", false});
+            return PgResult(nullptr, PgError{"", "COPY FROM STDIN goes through CopyIn, and COPY TO STDOUT is not read", false});
         }
         case PGRES_EMPTY_QUERY:
             PQclear(result);

@@ -224,8 +224,8 @@ bool PgCluster::MakeCluster() {
             return false;
         }
     }
-    // Others may reach the socket (its own mode lets them connect).
-    chmod(SocketDirectory().c_str(), 0711);
+    // The directory stays 0700, so that only its owner and root reach the
+    // socket: the trust of pg_hba.conf is for the test alone.
     sockaddr_un address{};
     const std::string socket = SocketDirectory() + "/.s.PGSQL." + std::to_string(kPort);
     if (socket.size() >= sizeof address.sun_path) {
@@ -276,6 +276,8 @@ bool PgCluster::LaunchServer() {
                                             "listen_addresses=",
                                             "-c",
                                             "unix_socket_directories=\"" + directory + "\"",
+                                            "-c",
+                                            "unix_socket_permissions=0700",
                                             "-c",
                                             "port=" + std::to_string(kPort),
                                             "-c",
