@@ -299,7 +299,7 @@ std::unique_ptr<PgConnection> PgConnection::Open(const std::string& uri, const O
                                                  std::string& error) {
     error.clear();
     if (!IsPostgresUri(uri)) {
-        error = "the database address does not start with postgresql://";
+        error = "the database address does not start with postgresql:// (or postgres://)";
         return nullptr;
     }
     const std::vector<std::string> candidates = PasswordCandidates(uri);
@@ -442,7 +442,10 @@ PgResult PgConnection::Exec(const std::string& sql, const PgValues& params) {
             const ExecStatusType status = PQresultStatus(result);
             PQclear(result);
             LeaveCopy(m_connection, status);
-            return PgResult(nullptr, PgError{"", "COPY FROM STDIN goes through CopyIn, and COPY TO STDOUT is not read", false});
+            return PgResult(nullptr, PgError{"",
+                                             "COPY FROM STDIN goes through CopyIn, and "
+                                             "COPY TO STDOUT is not read",
+                                             false});
         }
         case PGRES_EMPTY_QUERY:
             PQclear(result);

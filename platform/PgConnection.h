@@ -98,9 +98,10 @@ public:
     PgConnection(const PgConnection&) = delete;
     PgConnection& operator=(const PgConnection&) = delete;
 
-    // Runs one statement with its parameters; a parameter holding a NUL byte
-    // (which PostgreSQL text cannot hold) fails the call before anything is
-    // sent.
+    // Runs one statement with its parameters ($1, $2, ...; the server
+    // refuses a text holding several statements). A parameter holding a NUL
+    // byte, which PostgreSQL text cannot hold, fails the call before anything
+    // is sent. COPY is refused here (see CopyIn).
     PgResult Exec(const std::string& sql, const PgValues& params = {});
 
     // Runs `body` in a transaction of the given isolation and commits it. On a

@@ -2,6 +2,7 @@
 
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <latch>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -65,6 +67,28 @@ protected:
     PgCluster m_cluster;
     std::unique_ptr<PgConnection> m_db;
 };
+
+// Only a machine without the server's binaries skips the tests; binaries that
+// fail are a failure, with their words.
+TEST(PgCluster, MissingBinariesAreToldApartFromBrokenOnes) {
+    PgCluster missing("/nonexistent/kd-postgresql/bin");
+    EXPECT_FALSE(missing.Start());
+    EXPECT_TRUE(missing.BinariesMissing());
+    EXPECT_NE(missing.Error().find("not installed"), std::string::npos) << missing.Error();
+
+    TempDir bin;
+    for (const char* name : {"initdb", "postgres"}) {
+        TempDir::WriteFile(bin.file(name),
+                           "#!/bin/sh\necho 'cannot make the cluster' >&2\nexit 3\n");
+        chmod(bin.file(name).c_str(), 0755);
+    }
+    chmod(bin.path().c_str(), 0755); // for the server's user
+    PgCluster broken(bin.path());
+    EXPECT_FALSE(broken.Start());
+    EXPECT_FALSE(broken.BinariesMissing());
+    EXPECT_NE(broken.Error().find("cannot make the cluster"), std::string::npos) << broken.Error();
+    EXPECT_FALSE(broken.Running());
+}
 
 TEST(PgUri, IsPostgresUri) {
     struct Case {

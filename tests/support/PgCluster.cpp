@@ -169,6 +169,8 @@ pid_t PgCluster::Spawn(const std::vector<std::string>& command) {
         m_error = std::string("cannot open the server log: ") + std::strerror(errno);
         return -1;
     }
+    const std::string cannotRun =
+        "cannot run " + command.front() + " as the server's user (not there, or not allowed)\n";
     const bool drop = geteuid() == 0;
     const uid_t uid = m_uid;
     const gid_t gid = m_gid;
@@ -203,6 +205,7 @@ pid_t PgCluster::Spawn(const std::vector<std::string>& command) {
         if (chdir(directory.c_str()) != 0)
             _exit(125);
         execve(argv[0], argv.data(), envp);
+        (void)!write(2, cannotRun.data(), cannotRun.size());
         _exit(127);
     }
     close(log);
