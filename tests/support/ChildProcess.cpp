@@ -97,3 +97,16 @@ bool ChildProcess::MountPrivate(const std::string& dir, const char* type,
            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
            mount(type, dir.c_str(), type, MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
+
+bool ChildProcess::Exited(pid_t pid, int& status) {
+    const pid_t reaped = waitpid(pid, &status, WNOHANG);
+    return reaped == pid || (reaped < 0 && errno == ECHILD);
+}
+
+std::string ChildProcess::WaitStatusText(int status) {
+    if (WIFEXITED(status))
+        return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return std::string("signal ") + strsignal(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}

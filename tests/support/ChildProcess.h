@@ -4,6 +4,7 @@
 // move into a network or mount namespace of its own.
 
 #include <functional>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -33,4 +34,10 @@ public:
     // `options` (e.g. "size=64k") on `dir` there, so the mount goes away with
     // the child whatever happens. False when that cannot be done (needs root).
     static bool MountPrivate(const std::string& dir, const char* type, const std::string& options);
+
+    // For a test's server child (a receiver, a database): whether it has
+    // exited, reaping it then, with its wait status in `status`; and that
+    // status as words ("exit status 1", "signal Killed").
+    static bool Exited(pid_t pid, int& status);
+    static std::string WaitStatusText(int status);
 };

@@ -1,5 +1,7 @@
 #include "tests/support/HttpReceiver.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -48,20 +50,6 @@ std::string Base64Decoded(std::string_view text) {
         }
     }
     return bytes;
-}
-
-// Whether the child has exited; reaps it then. `status` gets its wait status.
-bool Exited(pid_t pid, int& status) {
-    const pid_t reaped = waitpid(pid, &status, WNOHANG);
-    return reaped == pid || (reaped < 0 && errno == ECHILD);
-}
-
-std::string WaitStatusText(int status) {
-    if (WIFEXITED(status))
-        return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return std::string("signal ") + strsignal(WTERMSIG(status));
-    return "status " + std::to_string(status);
 }
 
 } // namespace
@@ -135,9 +123,10 @@ bool HttpReceiver::Start() {
     const Clock::time_point limit = Clock::now() + kStartLimit;
     for (;;) {
         int status = 0;
-        if (Exited(m_pid, status)) {
+        if (ChildProcess::Exited(m_pid, status)) {
             m_pid = -1;
-            m_error = "the receiver ended before it listened (" + WaitStatusText(status) + ")";
+            m_error = "the receiver ended before it listened (" +
+                      ChildProcess::WaitStatusText(status) + ")";
             return false;
         }
         if (TempDir::Exists(portFile)) {
@@ -165,7 +154,7 @@ void HttpReceiver::Stop() {
     kill(m_pid, SIGTERM);
     const Clock::time_point limit = Clock::now() + kStopLimit;
     int status = 0;
-    while (!Exited(m_pid, status)) {
+    while (!ChildProcess::Exited(m_pid, status)) {
         if (Clock::now() >= limit) {
             kill(m_pid, SIGKILL);
             while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {

@@ -1,5 +1,7 @@
 #include "tests/support/PgCluster.h"
 
+#include "tests/support/ChildProcess.h"
+
 #include "platform/PgConnection.h"
 
 #include <algorithm>
@@ -74,23 +76,10 @@ std::string NewestBinDirectory() {
     return best;
 }
 
-bool Exited(pid_t pid, int& status) {
-    const pid_t reaped = waitpid(pid, &status, WNOHANG);
-    return reaped == pid || (reaped < 0 && errno == ECHILD);
-}
-
-std::string WaitStatusText(int status) {
-    if (WIFEXITED(status))
-        return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return std::string("signal ") + strsignal(WTERMSIG(status));
-    return "status " + std::to_string(status);
-}
-
 // Waits up to `limit` for the child to end; true when it did (and was reaped).
 bool AwaitExit(pid_t pid, std::chrono::steady_clock::duration limit, int& status) {
     const Clock::time_point end = Clock::now() + limit;
-    while (!Exited(pid, status)) {
+    while (!ChildProcess::Exited(pid, status)) {
         if (Clock::now() >= end)
             return false;
         std::this_thread::sleep_for(kLookEvery);
@@ -252,7 +241,8 @@ bool PgCluster::MakeCluster() {
         return false;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        m_error = "initdb failed (" + WaitStatusText(status) + "): " + Tail(Log(), 2000);
+        m_error = "initdb failed (" + ChildProcess::WaitStatusText(status) +
+                  "): " + Tail(Log(), 2000);
         return false;
     }
     // Only the socket: members of kd_password_login give their password,
@@ -308,9 +298,9 @@ bool PgCluster::AwaitReady() {
     const Clock::time_point limit = Clock::now() + kStartLimit;
     for (;;) {
         int status = 0;
-        if (Exited(m_pid, status)) {
+        if (ChildProcess::Exited(m_pid, status)) {
             m_pid = -1;
-            m_error = "the server ended as it started (" + WaitStatusText(status) +
+            m_error = "the server ended as it started (" + ChildProcess::WaitStatusText(status) +
                       "): " + Tail(Log(), 2000);
             return false;
         }
