@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <net/if.h>
+#include <csignal>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,4 +111,15 @@ std::string ChildProcess::WaitStatusText(int status) {
     if (WIFSIGNALED(status))
         return std::string("signal ") + strsignal(WTERMSIG(status));
     return "status " + std::to_string(status);
+}
+
+bool ChildProcess::BecomeServerChild(int deathSignal, pid_t parent) {
+    prctl(PR_SET_PDEATHSIG, deathSignal);
+    if (getppid() != parent)
+        return false;
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    close_range(3, ~0U, 0);
+    return true;
 }

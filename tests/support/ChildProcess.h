@@ -39,5 +39,10 @@ public:
     // exited, reaping it then, with its wait status in `status`; and that
     // status as words ("exit status 1", "signal Killed").
     static bool Exited(pid_t pid, int& status);
+    // In a server child between fork and exec: it gets `deathSignal` when
+    // the thread that forked it ends, whatever becomes of the test, and
+    // starts with no signal blocked and no descriptor above 2. False when
+    // `parent` is already gone (the child should _exit then).
+    static bool BecomeServerChild(int deathSignal, pid_t parent);
     static std::string WaitStatusText(int status);
 };

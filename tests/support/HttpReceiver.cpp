@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -107,14 +106,8 @@ bool HttpReceiver::Start() {
         return false;
     }
     if (pid == 0) {
-        // Ends with the test's thread, whatever becomes of the test.
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
+        if (!ChildProcess::BecomeServerChild(SIGTERM, parent))
             _exit(126);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        close_range(3, ~0U, 0);
         execvp(argv[0], argv.data());
         _exit(127);
     }

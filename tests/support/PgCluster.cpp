@@ -15,7 +15,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sstream>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -182,15 +181,10 @@ pid_t PgCluster::Spawn(const std::vector<std::string>& command) {
             (void)!write(2, kMessage, sizeof kMessage - 1);
             _exit(125);
         }
-        // After the change of user, which clears it: ends with the test's
-        // thread, whatever becomes of the test (immediate shutdown).
-        prctl(PR_SET_PDEATHSIG, SIGQUIT);
-        if (getppid() != parent)
+        // After the change of user, which clears the death signal; SIGQUIT
+        // is the server's immediate shutdown.
+        if (!ChildProcess::BecomeServerChild(SIGQUIT, parent))
             _exit(126);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        close_range(3, ~0U, 0);
         if (chdir(directory.c_str()) != 0)
             _exit(125);
         execve(argv[0], argv.data(), envp);
