@@ -145,6 +145,7 @@ struct Options {
     Format format = Format::Text; // --format
     WatchOptions watch;           // --notify, --on-change, --on-change-timeout
     std::string watchFile;        // --watch
+    bool timeoutGiven = false;    // --on-change-timeout
 };
 
 bool ParseNumber(const char* text, long low, long high, int& out) {
@@ -246,6 +247,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
             if (!ParseNumber(value("--on-change-timeout"), 1, 3600, seconds))
                 return UsageError("--on-change-timeout needs seconds from 1 to 3600");
             options.watch.onChangeTimeout = std::chrono::seconds(seconds);
+            options.timeoutGiven = true;
         } else if (arg == "--watch") {
             const char* v = value("--watch");
             if (!v || !*v)
@@ -454,9 +456,11 @@ int TakeWatchFile(Options& options, std::int64_t& intervalMs) {
             return UsageError(options.watchFile + ": notify: " + PlainText(why));
         options.watch.notify.push_back(url);
     }
-    if (!config.onChange.empty())
+    // What the command line gives holds over the file; receivers add up.
+    if (options.watch.onChange.empty())
         options.watch.onChange = config.onChange;
-    options.watch.onChangeTimeout = config.onChangeTimeout;
+    if (!options.timeoutGiven)
+        options.watch.onChangeTimeout = config.onChangeTimeout;
     options.ranges = config.ranges;
     options.changes = true;
     if (options.database.empty())
