@@ -755,7 +755,9 @@ int main(int argc, char** argv) {
     const bool written = FinishOutput();
     // Told after the output, which a slow receiver must not hold up; how
     // it went never changes the exit status.
-    if (inventory && id >= 0) {
+    // A run without receivers or a command still delivers what earlier
+    // runs left waiting; one with nothing to tell writes no run log.
+    if (inventory && id >= 0 && (tells || !inventory->Outbox().Waiting().empty())) {
         WatchLog log(WatchLog::PathBeside(options.database));
         TellChanges(*inventory, id, options.watch, RealWatchTools(), log);
     }
