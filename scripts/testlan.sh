@@ -585,21 +585,16 @@ index_of() { # address
     die "no host $1 in $conf"
 }
 
-cmd_unplug() { # address
+# unplug: a host's link goes down, as if its cable were pulled; plug: up again.
+set_link() { # address down|up
     require_root
     local i
     i=$(index_of "$1") || return 1
-    [ "${roles[$i]}" != silent ] && [ "${roles[$i]}" != client ] || die "$1 is no host to unplug"
-    ip -n "$(ns_of "${roles[$i]}" "$1")" link set eth0 down
+    [ "${roles[$i]}" != silent ] && [ "${roles[$i]}" != client ] || die "$1 is no host to (un)plug"
+    ip -n "$(ns_of "${roles[$i]}" "$1")" link set eth0 "$2"
 }
-
-cmd_plug() { # address
-    require_root
-    local i
-    i=$(index_of "$1") || return 1
-    [ "${roles[$i]}" != silent ] && [ "${roles[$i]}" != client ] || die "$1 is no host to plug"
-    ip -n "$(ns_of "${roles[$i]}" "$1")" link set eth0 up
-}
+cmd_unplug() { set_link "$1" down; }
+cmd_plug() { set_link "$1" up; }
 
 cmd_rename() { # address name
     require_root
