@@ -390,7 +390,20 @@ bool KeepOnlyMessagesAbout(int fd, uint16_t id) {
         /* 19 */ BPF_STMT(BPF_RET | BPF_K, 0), // a read beyond the end also drops
     };
     sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
-    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+    if (::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0)
+        return false;
+    // Until now the socket took every ICMP message of the host. A thread held
+    // up between opening it and filtering it could find its buffer full of
+    // its neighbours' traffic, with no room left for its own answer, which
+    // comes within microseconds of the request. Nothing queued before the
+    // request was sent can be about it: drop all of it.
+    uint8_t discard[1];
+    for (int i = 0; i < 65536; ++i) {
+        const ssize_t got = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT | MSG_TRUNC);
+        if (got < 0 && errno != EINTR)
+            break;
+    }
+    return true;
 }
 
 void FilterToRepliesAndErrors(int fd) {

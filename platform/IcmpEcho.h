@@ -70,6 +70,7 @@ std::vector<uint8_t> EchoRequest(uint16_t id, uint16_t sequence);
 // Attaches a socket filter to a raw ICMP socket (or any datagram socket whose
 // datagrams start with an IPv4 header) that keeps the echo replies with
 // identifier `id` and the error messages quoting an echo request with it.
+// What the socket had queued before is dropped.
 bool KeepOnlyMessagesAbout(int fd, uint16_t id);
 
 enum class EchoAnswer { Unrelated, Reply, Unreachable };

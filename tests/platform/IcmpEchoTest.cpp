@@ -226,6 +226,34 @@ TEST(IcmpEchoCodec, TheRawSocketFilterKeepsWhatCountsAndDropsOtherProbesMessages
     close(pair[1]);
 }
 
+// A probe socket held up between opening and filtering may have its buffer
+// full of others' traffic; once filtered, its own answer must still get in.
+TEST(IcmpEchoCodec, TheRawSocketFilterClearsWhatWasQueuedBeforeIt) {
+    const std::vector<RawCase> cases = RawCases();
+    ASSERT_EQ(cases[0].expected, EchoAnswer::Reply);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, pair), 0);
+    const auto another = std::find_if(cases.begin(), cases.end(), [](const RawCase& c) {
+        return std::string(c.name) == "reply with another id";
+    });
+    ASSERT_NE(another, cases.end());
+    const Bytes& other = another->packet;
+    int queued = 0;
+    while (send(pair[0], other.data(), other.size(), MSG_DONTWAIT) > 0)
+        ++queued;
+    ASSERT_GT(queued, 0);
+    ASSERT_TRUE(KeepOnlyMessagesAbout(pair[1], kRawId));
+    const Bytes& ours = cases[0].packet;
+    EXPECT_EQ(send(pair[0], ours.data(), ours.size(), MSG_DONTWAIT),
+              static_cast<ssize_t>(ours.size()));
+    uint8_t buffer[256];
+    EXPECT_EQ(recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT),
+              static_cast<ssize_t>(ours.size()));
+    EXPECT_TRUE(std::equal(ours.begin(), ours.end(), buffer));
+    close(pair[0]);
+    close(pair[1]);
+}
+
 TEST(IcmpEchoCodec, DatagramRepliesAreMatchedBySourceAndSequence) {
     const uint32_t target = inet_addr("127.0.0.2");
     const Bytes reply = Icmp(0, 0, 999, 42);
