@@ -4,6 +4,7 @@
 #include "core/ranges/AddressRange.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -126,8 +127,19 @@ std::string ChangesTerminalText(const std::vector<ChangeRow>& rows) {
 std::string HistoryTerminalText(const HostHistory& history) {
     std::string text = PlainText(IdentityText(history.identity)) +
                        (history.randomisedMac ? " (ランダムなMACアドレス)" : "") + "\n";
-    for (const HistoryRow& row : HistoryRows(history))
-        text += TerminalLine({row.begin(), row.end()}, {21, 16, 5, 16, 16, 14, 14, 16});
+    // The site of each entry, after its date, once any entry has one.
+    const bool sites = std::any_of(history.entries.begin(), history.entries.end(),
+                                   [](const HistoryEntry& e) { return !e.site.empty(); });
+    const std::vector<HistoryRow> rows = HistoryRows(history);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::vector<std::string> cells(rows[i].begin(), rows[i].end());
+        std::vector<std::size_t> widths = {21, 16, 5, 16, 16, 14, 14, 16};
+        if (sites) {
+            cells.insert(cells.begin() + 1, PlainText(history.entries[i].site));
+            widths.insert(widths.begin() + 1, 12);
+        }
+        text += TerminalLine(cells, widths);
+    }
     return text;
 }
 

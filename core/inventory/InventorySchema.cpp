@@ -309,13 +309,28 @@ CREATE INDEX notices_by_target ON notices(target, id);
 PRAGMA user_version = 4;
 )sql";
 
+// The fifth version: the site each scan was made at, with the id the site
+// gave it, and the scans waiting for the server shared by many sites.
+const char* const kVersion5 = R"sql(
+ALTER TABLE scans ADD COLUMN site TEXT NOT NULL DEFAULT '';
+ALTER TABLE scans ADD COLUMN site_scan TEXT;
+CREATE UNIQUE INDEX scans_by_site_scan ON scans(site, site_scan) WHERE site_scan IS NOT NULL;
+CREATE TABLE server_outbox (
+    scan INTEGER PRIMARY KEY REFERENCES scans(id),
+    server TEXT NOT NULL,
+    document TEXT NOT NULL
+);
+PRAGMA user_version = 5;
+)sql";
+
 } // namespace
 
 bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
     return (version != 0 || SqlExec(db, kInventorySchemaVersion1, error)) &&
            (version > 1 || MigrateToVersion2(db, error)) &&
            (version > 2 || MigrateToVersion3(db, error)) &&
-           (version > 3 || SqlExec(db, kVersion4, error));
+           (version > 3 || SqlExec(db, kVersion4, error)) &&
+           (version > 4 || SqlExec(db, kVersion5, error));
 }
 
 std::vector<const char*> InventoryTablesOf(std::int64_t version) {
@@ -332,5 +347,7 @@ std::vector<const char*> InventoryTablesOf(std::int64_t version) {
     if (version >= 4)
         for (const char* table : {"store_identity", "notices"})
             tables.push_back(table);
+    if (version >= 5)
+        tables.push_back("server_outbox");
     return tables;
 }

@@ -5,6 +5,7 @@
 #include "core/inventory/InventorySchema.h"
 #include "core/inventory/InventoryTables.h"
 #include "core/inventory/InventoryWriter.h"
+#include "core/inventory/ScanDocument.h"
 #include "core/inventory/HostPresence.h"
 #include "core/inventory/SqlStatement.h"
 
@@ -402,9 +403,42 @@ std::int64_t InventoryStore::RecordOnce(const RecordedScan& scan, std::string& e
         code = sqlite3_errcode(m_db);
         return -1;
     }
-    std::int64_t id = InventoryWriter(m_db).Write(scan, error, code);
+    // A scan delivered again (the site lost track of the first delivery)
+    // is the one recorded.
+    std::int64_t id = -1;
+    if (!scan.siteScan.empty()) {
+        SqlStatement known(m_db, "SELECT id FROM scans WHERE site = ? AND site_scan = ?");
+        SqlBindText(known.get(), 1, scan.site);
+        SqlBindText(known.get(), 2, scan.siteScan);
+        const int rc = known ? sqlite3_step(known.get()) : sqlite3_errcode(m_db);
+        if (rc == SQLITE_ROW)
+            id = sqlite3_column_int64(known.get(), 0);
+        else if (rc != SQLITE_DONE) {
+            code = sqlite3_errcode(m_db);
+            error = sqlite3_errmsg(m_db);
+            std::string ignored;
+            SqlExec(m_db, "ROLLBACK", ignored);
+            return -1;
+        }
+        if (id >= 0) {
+            SqlExec(m_db, "COMMIT", error);
+            return id;
+        }
+    }
+    id = InventoryWriter(m_db).Write(scan, error, code);
     if (id >= 0 && !NoticeOutbox(m_db).Enqueue(id, scan.notify, scan.endedMs, error))
         id = -1, code = sqlite3_errcode(m_db);
+    if (id >= 0 && !scan.forServer.empty()) {
+        SqlStatement wait(m_db, "INSERT INTO server_outbox(scan, server, document) VALUES(?, ?, ?)");
+        sqlite3_bind_int64(wait.get(), 1, id);
+        SqlBindText(wait.get(), 2, scan.forServer);
+        SqlBindText(wait.get(), 3, ScanDocumentOf(scan));
+        if (!wait || !SqlStep(wait.get())) {
+            code = sqlite3_errcode(m_db);
+            error = sqlite3_errmsg(m_db);
+            id = -1;
+        }
+    }
     if (id < 0 || !SqlExec(m_db, "COMMIT", error)) {
         if (id >= 0)
             code = sqlite3_errcode(m_db);
@@ -436,7 +470,7 @@ bool InventoryStore::Prepared(const SqlStatement& statement) const {
 
 namespace {
 
-// A scan as read by "SELECT id, started_ms, ended_ms, complete, answered".
+// A scan as read by "SELECT id, started_ms, ended_ms, complete, answered, site".
 StoredScan ScanFrom(sqlite3_stmt* statement) {
     StoredScan scan;
     scan.id = sqlite3_column_int64(statement, 0);
@@ -444,16 +478,20 @@ StoredScan ScanFrom(sqlite3_stmt* statement) {
     scan.endedMs = sqlite3_column_int64(statement, 2);
     scan.complete = sqlite3_column_int(statement, 3) != 0;
     scan.answered = sqlite3_column_int64(statement, 4);
+    scan.site = SqlColumnText(statement, 5);
     return scan;
 }
 
 } // namespace
 
-std::optional<StoredScan> InventoryStore::LatestScan() const {
+std::optional<StoredScan> InventoryStore::LatestScan(const std::string& site) const {
     m_readError.clear();
-    SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered "
-                              "FROM scans ORDER BY id DESC LIMIT 1");
-    if (!Prepared(select) || Read(select.get()) != SQLITE_ROW)
+    SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered, site "
+                              "FROM scans WHERE ?1 = '' OR site = ?1 ORDER BY id DESC LIMIT 1");
+    if (!Prepared(select))
+        return std::nullopt;
+    SqlBindText(select.get(), 1, site);
+    if (Read(select.get()) != SQLITE_ROW)
         return std::nullopt;
     return ScanFrom(select.get());
 }
@@ -469,7 +507,7 @@ bool InventoryStore::HasScanBefore(std::int64_t id) const {
 
 std::optional<StoredScan> InventoryStore::ScanOf(std::int64_t id) const {
     m_readError.clear();
-    SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered "
+    SqlStatement select(m_db, "SELECT id, started_ms, ended_ms, complete, answered, site "
                               "FROM scans WHERE id = ?");
     SqlStatement ranges(m_db, "SELECT first, last FROM scan_ranges WHERE scan = ? ORDER BY rowid");
     if (!Prepared(select) || !Prepared(ranges))
@@ -597,7 +635,8 @@ std::int64_t InventoryStore::HostLastAt(std::uint32_t address) const {
     return best;
 }
 
-HostHistory InventoryStore::History(const std::string& addressOrMac) const {
+HostHistory InventoryStore::History(const std::string& addressOrMac,
+                                    const std::string& site) const {
     m_readError.clear();
     HostHistory history;
     std::int64_t host = -1;
@@ -625,16 +664,19 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
 
     // Every scan that saw the host, with the rows it had then.
     const std::vector<RowVersion> versions = Versions(host);
-    SqlStatement scans(m_db, "SELECT p.scan, f.started_ms, p.bits FROM presence p "
-                             "JOIN scans f ON f.id = p.scan WHERE p.chunk = ? ORDER BY p.scan");
+    SqlStatement scans(m_db, "SELECT p.scan, f.started_ms, p.bits, f.site FROM presence p "
+                             "JOIN scans f ON f.id = p.scan WHERE p.chunk = ?1 "
+                             "AND (?2 = '' OR f.site = ?2) ORDER BY p.scan");
     if (!Prepared(scans))
         return history;
-    SqlStatement changes(m_db, "SELECT c.scan, f.started_ms, " KD_CHANGE_COLUMNS " FROM changes c "
-                               "JOIN hosts h ON h.id = c.host JOIN scans f ON f.id = c.scan "
-                               "WHERE c.host = ? ORDER BY c.scan, c.address, c.kind");
+    SqlStatement changes(m_db, "SELECT c.scan, f.started_ms, f.site, " KD_CHANGE_COLUMNS
+                               " FROM changes c JOIN hosts h ON h.id = c.host "
+                               "JOIN scans f ON f.id = c.scan WHERE c.host = ?1 "
+                               "AND (?2 = '' OR f.site = ?2) ORDER BY c.scan, c.address, c.kind");
     if (!Prepared(changes))
         return history;
     sqlite3_bind_int64(scans.get(), 1, HostPresence::ChunkOf(host));
+    SqlBindText(scans.get(), 2, site);
     auto version = versions.begin();
     while (Read(scans.get()) == SQLITE_ROW) {
         const std::int64_t scan = sqlite3_column_int64(scans.get(), 0);
@@ -651,6 +693,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
             HistoryEntry entry;
             entry.scan = scan;
             entry.startedMs = sqlite3_column_int64(scans.get(), 1);
+            entry.site = SqlColumnText(scans.get(), 3);
             entry.row = RecordOf(row);
             history.entries.push_back(std::move(entry));
         }
@@ -658,8 +701,9 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
     // Each change goes with its scan's sighting at its address; a departure
     // has none and gets an entry of its own.
     sqlite3_bind_int64(changes.get(), 1, host);
+    SqlBindText(changes.get(), 2, site);
     while (Read(changes.get()) == SQLITE_ROW) {
-        Change change = ChangeFrom(changes.get(), 2);
+        Change change = ChangeFrom(changes.get(), 3);
         const std::int64_t scan = sqlite3_column_int64(changes.get(), 0);
         const std::string address = AddressToText(change.address);
         auto entry = std::find_if(
@@ -670,6 +714,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
             HistoryEntry gone;
             gone.scan = scan;
             gone.startedMs = sqlite3_column_int64(changes.get(), 1);
+            gone.site = SqlColumnText(changes.get(), 2);
             gone.seen = false;
             gone.row.cells[HostRecord::kAddress] = address;
             const auto after = std::find_if(history.entries.begin(), history.entries.end(),
@@ -679,6 +724,29 @@ HostHistory InventoryStore::History(const std::string& addressOrMac) const {
         entry->changes.push_back(std::move(change));
     }
     return history;
+}
+
+std::vector<InventoryStore::WaitingScan>
+InventoryStore::ScansWaitingFor(const std::string& server) const {
+    m_readError.clear();
+    std::vector<WaitingScan> waiting;
+    SqlStatement select(m_db, "SELECT scan, document FROM server_outbox WHERE server = ? "
+                              "ORDER BY scan");
+    if (!Prepared(select))
+        return waiting;
+    SqlBindText(select.get(), 1, server);
+    while (Read(select.get()) == SQLITE_ROW)
+        waiting.push_back({sqlite3_column_int64(select.get(), 0), SqlColumnText(select.get(), 1)});
+    return waiting;
+}
+
+bool InventoryStore::Delivered(std::int64_t scan, std::string& error) {
+    SqlStatement remove(m_db, "DELETE FROM server_outbox WHERE scan = ?");
+    sqlite3_bind_int64(remove.get(), 1, scan);
+    if (remove && SqlStep(remove.get()))
+        return true;
+    error = sqlite3_errmsg(m_db);
+    return false;
 }
 
 std::int64_t InventoryStore::ScanCount() const {

@@ -17,6 +17,7 @@
 #include "core/inventory/NoticeOutbox.h"
 #include "core/inventory/RecordedScan.h"
 #include "core/inventory/ScanChanges.h"
+#include "core/inventory/InventoryMemory.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/HostRecord.h"
 
@@ -30,39 +31,9 @@ struct sqlite3;
 struct sqlite3_stmt;
 class SqlStatement;
 
-struct StoredScan {
-    std::int64_t id = 0;
-    std::int64_t startedMs = 0;
-    std::int64_t endedMs = 0;
-    bool complete = true;
-    std::int64_t answered = 0; // rows recorded
-    std::vector<AddressRange> ranges; // filled by ScanOf only
-};
-
-struct ReportedChange {
-    Change change;
-    std::int64_t firstSeenMs = 0; // when the scan that first saw the host started
-};
-
-// One scan in a host's timeline: where it answered and as what, or (seen
-// false) a scan in which it was told gone; with that scan's changes of it.
-struct HistoryEntry {
-    std::int64_t scan = 0;
-    std::int64_t startedMs = 0;
-    bool seen = true;
-    HostRecord row;
-    std::vector<Change> changes;
-};
-
-struct HostHistory {
-    std::string identity; // empty: the store knows no such host
-    bool randomisedMac = false;
-    std::vector<HistoryEntry> entries; // oldest first
-};
-
-class InventoryStore {
+class InventoryStore : public InventoryMemory {
 public:
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     struct Opened {
         std::unique_ptr<InventoryStore> store; // null when it could not be opened
@@ -94,29 +65,35 @@ public:
     // Writes one scan with its rows and its changes in one transaction; its
     // id, or -1 with the reason in `error`. When the file turns out damaged,
     // it is kept aside (KeptAside) and the scan goes into a new store.
-    std::int64_t Record(const RecordedScan& scan, std::string& error);
+    std::int64_t Record(const RecordedScan& scan, std::string& error) override;
 
     // Where damage met since the store was opened went, or empty.
     const std::string& KeptAside() const { return m_keptAside; }
 
-    // The newest scan, if any.
-    std::optional<StoredScan> LatestScan() const;
-    // Whether the store holds a scan recorded before this one: the first is
-    // the baseline, which tells nothing new.
-    bool HasScanBefore(std::int64_t id) const;
-    // One scan with its ranges, if the store has it.
-    std::optional<StoredScan> ScanOf(std::int64_t id) const;
+    // A file serves one site: its changes are found against all its scans,
+    // whatever site each was tagged with.
+    std::optional<StoredScan> LatestScan(const std::string& site = {}) const override;
+    bool HasScanBefore(std::int64_t id) const override;
+    std::optional<StoredScan> ScanOf(std::int64_t id) const override;
     // The notices of its scans' changes waiting for their receivers.
     NoticeOutbox Outbox() const { return NoticeOutbox(m_db); }
-    // The changes a scan brought, sorted by address.
-    std::vector<ReportedChange> ChangesOf(std::int64_t scan) const;
-    // The timeline of the host with this MAC (any notation), or of the host
-    // last seen at this address.
-    HostHistory History(const std::string& addressOrMac) const;
+    std::vector<ReportedChange> ChangesOf(std::int64_t scan) const override;
+    HostHistory History(const std::string& addressOrMac,
+                        const std::string& site = {}) const override;
+
+    // The scans waiting for `server`, oldest first: their ids and documents
+    // (ScanDocument).
+    struct WaitingScan {
+        std::int64_t scan = 0;
+        std::string document;
+    };
+    std::vector<WaitingScan> ScansWaitingFor(const std::string& server) const;
+    // The server has the scan: it waits no more.
+    bool Delivered(std::int64_t scan, std::string& error);
 
     // Why the last of LatestScan, ChangesOf and History could not read
     // everything (a damaged file, say); empty when it could.
-    const std::string& ReadError() const { return m_readError; }
+    const std::string& ReadError() const override { return m_readError; }
 
     // How many scans and sightings the store holds.
     std::int64_t ScanCount() const;

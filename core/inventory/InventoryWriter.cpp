@@ -44,8 +44,8 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
         return std::int64_t(-1);
     };
     InventoryTables tables(m_db);
-    SqlStatement insertScan(m_db, "INSERT INTO scans(started_ms, ended_ms, complete, settings) "
-                                  "VALUES(?, ?, ?, ?)");
+    SqlStatement insertScan(m_db, "INSERT INTO scans(started_ms, ended_ms, complete, settings, "
+                                  "site, site_scan) VALUES(?, ?, ?, ?, ?, ?)");
     if (!insertScan)
         return fail();
     SqlStatement insertRange(m_db, "INSERT INTO scan_ranges(scan, first, last) VALUES(?, ?, ?)");
@@ -55,6 +55,11 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
     sqlite3_bind_int64(insertScan.get(), 2, scan.endedMs);
     sqlite3_bind_int(insertScan.get(), 3, scan.complete ? 1 : 0);
     SqlBindText(insertScan.get(), 4, scan.settings);
+    SqlBindText(insertScan.get(), 5, scan.site);
+    if (scan.siteScan.empty())
+        sqlite3_bind_null(insertScan.get(), 6);
+    else
+        SqlBindText(insertScan.get(), 6, scan.siteScan);
     if (!SqlStep(insertScan.get()))
         return fail();
     ScanView current;

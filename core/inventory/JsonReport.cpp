@@ -137,6 +137,7 @@ std::string HistoryJsonLine(const HostHistory& history, const HistoryEntry& entr
     line["scan"] = entry.scan;
     line["started"] = IsoOrNull(entry.startedMs);
     line["seen"] = entry.seen;
+    line["site"] = entry.site.empty() ? Json(nullptr) : Json(PlainText(entry.site));
     line["identity"] = PlainText(IdentityText(history.identity));
     line["randomised_mac"] = history.randomisedMac;
     AddRowFields(line, entry.row,

@@ -18,4 +18,11 @@ struct RecordedScan {
     // The receivers told of the scan's changes (a notice waits for each in
     // the store), unless it brought none or is the store's first.
     std::vector<std::string> notify;
+    // The site it was made at (empty: not told), and the id the site gave it,
+    // by which a scan delivered twice is recorded once (empty: none).
+    std::string site;
+    std::string siteScan;
+    // The server (an address without its password) the scan waits for in the
+    // site's own store, when that could not be reached; empty: none.
+    std::string forServer;
 };

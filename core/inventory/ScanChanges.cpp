@@ -181,7 +181,14 @@ std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior
     for (const Sighting& sighting : current.sightings) {
         const auto known = prior.hosts.find(sighting.identity);
         const bool compared = baseline && baseline->Covers(sighting.address);
-        if (known == prior.hosts.end())
+        const auto away = prior.elsewhere.find(sighting.identity);
+        if (away != prior.elsewhere.end()) {
+            changes.push_back({ChangeKind::Moved, sighting.address, sighting.identity,
+                               away->second.site + " " + AddressToText(away->second.address),
+                               prior.site + " " + AddressToText(sighting.address),
+                               known == prior.hosts.end() ? away->second.firstScan
+                                                          : known->second.firstScan});
+        } else if (known == prior.hosts.end())
             add(ChangeKind::New, sighting.address, sighting.identity, "", "");
         else if (compared && !before.Find(sighting.identity))
             add(ChangeKind::Returned, sighting.address, sighting.identity, "", "");
@@ -200,7 +207,7 @@ std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior
             // Still at its old address too, it has not moved: that is a duplicate.
             const Sighting* was = before.Find(sighting.identity);
             const Sighting* stayed = was ? now.At(was->address) : nullptr;
-            if (was && was->address != sighting.address &&
+            if (was && was->address != sighting.address && away == prior.elsewhere.end() &&
                 !(stayed && stayed->identity == sighting.identity))
                 add(ChangeKind::Moved, sighting.address, sighting.identity,
                     AddressToText(was->address), AddressToText(sighting.address));

@@ -10,7 +10,8 @@
 //   名前変更 computer name or workgroup differs from the last names learnt,
 //            both known (a node-status time-out is no rename)
 //   MAC変更  the address now answers with another MAC
-//   移動     a known MAC at another address than in the baseline
+//   移動     a known MAC at another address than in the baseline, or any
+//            identity last seen at another site ("site address" both)
 //   重複     one MAC at two addresses in the same scan
 
 #include "core/ranges/AddressRange.h"
@@ -48,13 +49,27 @@ struct KnownHost {
     std::string domain;
 };
 
+// Where an identity was last seen when that was at another site, after its
+// last sighting at this one (if any).
+struct SeenElsewhere {
+    std::string site;
+    std::uint32_t address = 0;
+    std::int64_t firstScan = 0; // the scan that first saw it, at any site
+};
+
 // Everything the changes of a scan are found from: each identity ever seen,
 // the earlier scans' ranges (their sightings are not needed), and the
-// baseline with its sightings.
+// baseline with its sightings. With several sites, all of it is the site's
+// own but `elsewhere`.
 struct PriorScans {
     // Keyed by views of the identities of the scans remembered, or of the
     // hosts the caller read, which outlive it.
     std::unordered_map<std::string_view, KnownHost> hosts;
+    // The identities seen now that were last seen at another site, keyed
+    // like `hosts`; with the name of this scan's site. A host that comes from
+    // another site has moved (移動, with both sites) rather than appeared.
+    std::unordered_map<std::string_view, SeenElsewhere> elsewhere;
+    std::string site;
     std::vector<ScanView> scans; // oldest first; sightings may be left empty
     ScanView baseline;           // id 0: there is none
 

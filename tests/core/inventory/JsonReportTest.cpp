@@ -245,18 +245,20 @@ TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
     gone.seen = false;
     gone.row.cells = {"198.18.0.1", "", "", "", "", "", ""};
     gone.changes = {{ChangeKind::Gone, 0xC6120001, history.identity, "", "", 1}};
+    seen.site = "Nord\a";
     history.entries = {seen, gone};
 
     const std::string first = HistoryJsonLine(history, seen);
     const std::string second = HistoryJsonLine(history, gone);
     EXPECT_EQ(Parsed(first), Json::parse(R"({"type":"history","schema":1,"scan":1,
-        "started":"2023-11-14T22:13:20.000Z","seen":true,"identity":"021122334401",
+        "started":"2023-11-14T22:13:20.000Z","seen":true,"site":"Nord.","identity":"021122334401",
         "randomised_mac":true,"address":"198.18.0.1","present":true,"reasons":[],
         "name":"PC.01","workgroup":"W)" + kReplacement +
                                          R"(G","mac":"021122334401",
         "vendor":"v","messengers":["M1","M2"],"rtt_ms":null,"changes":["new","renamed"]})"));
     const Json parsed = Parsed(second);
     EXPECT_EQ(parsed["seen"], false);
+    EXPECT_EQ(parsed["site"], nullptr);
     EXPECT_EQ(parsed["present"], false);
     EXPECT_EQ(parsed["changes"], Json::array({"gone"}));
     EXPECT_EQ(JsonLinesValidator::VopalScanProblems(first + second), "");
