@@ -667,3 +667,29 @@ std::string PgPlainMessage(std::string_view message, const std::vector<std::stri
     text = PlainUtf8(text, kMaxMessageBytes);
     return ContainsAny(text, forms) ? fallback : text;
 }
+
+std::string PgArrayLiteral(const std::vector<std::string>& elements) {
+    std::string text = "{";
+    for (const std::string& element : elements) {
+        if (text.size() > 1)
+            text += ',';
+        text += '"';
+        for (const char c : element) {
+            if (c == '"' || c == '\\')
+                text += '\\';
+            text += c;
+        }
+        text += '"';
+    }
+    return text + "}";
+}
+
+std::string PgArrayLiteral(const std::vector<std::int64_t>& elements) {
+    std::string text = "{";
+    for (const std::int64_t element : elements) {
+        if (text.size() > 1)
+            text += ',';
+        text += std::to_string(element);
+    }
+    return text + "}";
+}

@@ -159,3 +159,9 @@ std::string PgCopyTextLine(const PgValues& row);
 // replaced by `fallback` when that cannot be done cleanly.
 std::string PgPlainMessage(std::string_view message, const std::vector<std::string>& secrets,
                            const std::string& fallback);
+
+// A one-dimensional array as PostgreSQL reads it from text ("{"a","b\"c"}"),
+// for a parameter such as `$1::text[]`: every element quoted, the quote and
+// the backslash escaped, so that any text (but NUL) stays one element.
+std::string PgArrayLiteral(const std::vector<std::string>& elements);
+std::string PgArrayLiteral(const std::vector<std::int64_t>& elements);
