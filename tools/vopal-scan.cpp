@@ -16,6 +16,9 @@
 #include "core/ranges/RangeArgument.h"
 #include "core/scan/ScanEngine.h"
 #include "core/inventory/InventoryStore.h"
+#include "core/inventory/PgInventory.h"
+#include "core/inventory/SharedRecording.h"
+#include "platform/PgConnection.h"
 #include "core/inventory/HostArgument.h"
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/InventoryReport.h"
@@ -43,6 +46,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +90,15 @@ const char* const kUsage =
     "  --encoding ENC       utf8 (default) or cp932\n"
     "  --db FILE            also record the scan in this inventory database (SQLite;\n"
     "                       created when missing)\n"
+    "  --db postgresql://…  record it on the PostgreSQL server many sites share\n"
+    "                       (also postgres://; settings from the address and from\n"
+    "                       libpq's files and variables: ~/.pgpass, PGSSLMODE, ...).\n"
+    "                       When the server cannot be reached, the scan waits in the\n"
+    "                       site's own inventory and is delivered, first, by the\n"
+    "                       next run that reaches it\n"
+    "  --site NAME          the site the scan is made at (default: the host name);\n"
+    "                       with a server, changes are found per site; with\n"
+    "                       --history, only that site's sightings\n"
     "  --changes            record the scan (in --db FILE, else in the window's\n"
     "                       inventory) and print after the rows what changed\n"
     "                       since the last scan\n"
@@ -143,6 +156,7 @@ struct Options {
     bool changes = false;  // --changes
     std::string history;   // --history: the host whose timeline is printed
     Format format = Format::Text; // --format
+    std::string site;             // --site; empty: the host name
     WatchOptions watch;           // --notify, --on-change, --on-change-timeout
     std::string watchFile;        // --watch
     bool timeoutGiven = false;    // --on-change-timeout
@@ -220,6 +234,14 @@ int ParseArguments(int argc, char** argv, Options& options) {
             if (!v || !*v)
                 return UsageError("--db needs a file name");
             options.database = v;
+        } else if (arg == "--site") {
+            const char* v = value("--site");
+            const std::string site = v ? v : "";
+            if (site.empty() || site.size() > 64 || PlainText(site) != site ||
+                site.front() == ' ' || site.back() == ' ')
+                return UsageError("--site needs a name of 1 to 64 characters without control "
+                                  "characters or spaces at either end");
+            options.site = site;
         } else if (arg == "--changes") {
             options.changes = true;
         } else if (arg == "--history") {
@@ -285,6 +307,9 @@ int ParseArguments(int argc, char** argv, Options& options) {
         (options.hasList || !options.ranges.empty() || !options.history.empty()))
         return UsageError("--watch scans the ranges of its file; give no ranges, --list or "
                           "--history");
+    if (tells && IsPostgresUri(options.database))
+        return UsageError("--notify and --on-change work with an inventory file, not with a "
+                          "server (--db postgresql://...)");
     // JSON is UTF-8 by definition; a CP932 JSON file would be read wrong.
     if (options.format == Format::Json && options.cp932)
         return UsageError("--format json is always UTF-8; leave out --encoding cp932");
@@ -356,6 +381,45 @@ std::unique_ptr<InventoryStore> OpenInventory(const std::string& path, bool toRe
     return std::move(opened.store);
 }
 
+// The inventory at `database` (a file or a server) for reading; null, told
+// on standard error, when there is none or it cannot be used.
+std::unique_ptr<InventoryMemory> OpenToRead(const std::string& database) {
+    if (IsPostgresUri(database)) {
+        std::string error;
+        std::unique_ptr<PgInventory> server = PgInventory::Open(database, error);
+        if (!server)
+            std::fprintf(stderr, "vopal-scan: cannot reach the inventory server: %s\n",
+                         PlainText(error).c_str());
+        return server;
+    }
+    struct stat info {};
+    if (stat(database.c_str(), &info) != 0) {
+        std::fprintf(stderr, "vopal-scan: no inventory at \"%s\" yet\n", database.c_str());
+        return nullptr;
+    }
+    return OpenInventory(database, true);
+}
+
+// This machine's name, the default site.
+std::string HostName() {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string name = PlainText(host);
+    return name.empty() ? "localhost" : name.substr(0, 64);
+}
+
+// An id for a scan no other scan of the site has: 128 random bits in hex.
+std::string NewSiteScanId() {
+    std::random_device random;
+    std::string id;
+    char part[9];
+    for (int i = 0; i < 4; ++i) {
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+        id += part;
+    }
+    return id;
+}
+
 // The first failure to write standard output, as errno had it; 0: none.
 int g_writeError = 0;
 
@@ -386,15 +450,10 @@ bool FinishOutput() {
 
 // --history: one host's timeline. Exit 0 when the inventory knows the host.
 int PrintHistory(const Options& options) {
-    struct stat info {};
-    if (stat(options.database.c_str(), &info) != 0) {
-        std::fprintf(stderr, "vopal-scan: no inventory at \"%s\" yet\n", options.database.c_str());
-        return 1;
-    }
-    const std::unique_ptr<InventoryStore> store = OpenInventory(options.database, true);
+    const std::unique_ptr<InventoryMemory> store = OpenToRead(options.database);
     if (!store)
         return 1;
-    const HostHistory history = store->History(options.history);
+    const HostHistory history = store->History(options.history, options.site);
     if (!store->ReadError().empty()) {
         std::fprintf(stderr, "vopal-scan: cannot read the inventory \"%s\": %s\n",
                      options.database.c_str(), PlainText(store->ReadError()).c_str());
@@ -479,12 +538,12 @@ int TakeWatchFile(Options& options, std::int64_t& intervalMs) {
 
 // Whether the last scan recorded in the inventory started less than the
 // interval ago: then a watching run has nothing to do yet.
-bool NotDueYet(const std::string& database, std::int64_t intervalMs) {
+bool NotDueYet(const std::string& database, const std::string& site, std::int64_t intervalMs) {
     struct stat info {};
-    if (stat(database.c_str(), &info) != 0)
+    if (!IsPostgresUri(database) && stat(database.c_str(), &info) != 0)
         return false;
-    const std::unique_ptr<InventoryStore> store = OpenInventory(database, true);
-    const std::optional<StoredScan> last = store ? store->LatestScan() : std::nullopt;
+    const std::unique_ptr<InventoryMemory> store = OpenToRead(database);
+    const std::optional<StoredScan> last = store ? store->LatestScan(site) : std::nullopt;
     if (!last || UnixTimeMs() - last->startedMs >= intervalMs)
         return false;
     if (isatty(STDERR_FILENO))
@@ -554,7 +613,9 @@ int main(int argc, char** argv) {
     if (!options.watchFile.empty()) {
         if (int rc = TakeWatchFile(options, watchIntervalMs); rc >= 0)
             return rc;
-        if (NotDueYet(options.database, watchIntervalMs))
+        if (options.site.empty())
+            options.site = HostName();
+        if (NotDueYet(options.database, options.site, watchIntervalMs))
             return 0;
     }
     RaiseDescriptorLimit();
@@ -576,6 +637,8 @@ int main(int argc, char** argv) {
     }
     if (!options.history.empty())
         return PrintHistory(options);
+    if (options.site.empty())
+        options.site = HostName();
 
     // Boxes go to standard error; an error box makes the exit status 1.
     SetMessageBoxHandler([](const MessageBoxRequest& box) {
@@ -692,6 +755,7 @@ int main(int argc, char** argv) {
 
     std::vector<ReportedChange> changes;
     std::unique_ptr<InventoryStore> inventory;
+    std::unique_ptr<InventoryMemory> shared;
     std::int64_t id = -1;
     // A scan that failed at its start (no adapter, no ICMP socket) probed
     // nothing: there is nothing to record, and the error has been told.
@@ -699,8 +763,32 @@ int main(int argc, char** argv) {
         recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
                                UnixTimeMs(), sink.Summary().Complete());
         recorded.notify = options.watch.notify;
+        recorded.site = options.site;
+        recorded.siteScan = NewSiteScanId();
         std::string error;
-        if ((inventory = OpenInventory(options.database))) {
+        if (IsPostgresUri(options.database)) {
+            // Scans wait for the server in the site's own inventory.
+            const char* state = std::getenv("STATE_DIRECTORY");
+            const std::string local =
+                state && *state ? std::string(state).substr(0, std::string(state).find(':')) +
+                                      "/" + kInventoryFileName
+                : found == ProgramDirectoryResult::Found ? dir.path + kInventoryFileName
+                                                         : std::string();
+            SharedRecording done = RecordShared(options.database, local, std::move(recorded));
+            for (const std::string& note : done.notes)
+                std::fprintf(stderr, "vopal-scan: %s\n", note.c_str());
+            if (done.id < 0)
+                std::fprintf(stderr, "vopal-scan: %s\n", done.error.c_str());
+            id = done.id;
+            shared = std::move(done.memory);
+            if (id >= 0 && options.changes)
+                changes = shared->ChangesOf(id);
+            if (id >= 0 && !shared->ReadError().empty()) {
+                std::fprintf(stderr, "vopal-scan: cannot read the changes: %s\n",
+                             PlainText(shared->ReadError()).c_str());
+                id = -1;
+            }
+        } else if ((inventory = OpenInventory(options.database))) {
             id = inventory->Record(recorded, error);
             if (!inventory->KeptAside().empty() && id >= 0)
                 std::fprintf(stderr,

@@ -4,7 +4,11 @@
 
 #include "core/inventory/InventoryStore.h"
 #include "core/ranges/AddressRange.h"
+#include "core/inventory/PgInventory.h"
+#include "platform/PgConnection.h"
 #include "tests/support/JsonLinesValidator.h"
+#include "tests/support/PgCluster.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -151,6 +155,69 @@ TEST(VopalScan, OutputThatCannotBeWrittenIsAnError) {
                   !nothing)
             << shown << full.errors;
     }
+}
+
+} // namespace
+
+namespace {
+
+std::int64_t ScansOnServer(const PgCluster& cluster) {
+    std::string error;
+    std::unique_ptr<PgConnection> db = PgConnection::Open(cluster.Uri("inventory"), error);
+    return db ? db->Exec("SELECT count(*) FROM scans").Int64(0, 0).value_or(-1) : -1;
+}
+
+// With a server, scans go there; while it is away they wait in the site's
+// own inventory, and the next run that reaches it delivers them first, once.
+TEST(VopalScan, ScansWaitAtTheSiteWhileTheServerIsAway) {
+    const ScopedEnv noPassFile("PGPASSFILE", "/nonexistent/kd-pgpass");
+    PgCluster cluster;
+    if (!cluster.Start()) {
+        if (cluster.BinariesMissing())
+            GTEST_SKIP() << cluster.Error();
+        FAIL() << cluster.Error();
+    }
+    ASSERT_TRUE(cluster.CreateDatabase("inventory")) << cluster.Error();
+    TempDir dir;
+    const std::string list = dir.file("empty.txt");
+    TempDir::WriteFile(list, "");
+    const std::string uri = cluster.Uri("inventory");
+    const std::vector<std::string> args = {"--list", list, "--db", uri, "--site", "north",
+                                           "--changes"};
+    // The site's own inventory: the service's state directory when it has one.
+    const ScopedEnv state("STATE_DIRECTORY", dir.path());
+    const std::string local = dir.file("inventory.sqlite");
+    auto waiting = [&] {
+        InventoryStore::Opened opened = InventoryStore::Open(local);
+        return opened.store ? opened.store->ScansWaitingFor(PgServerKey(uri)).size() : 0u;
+    };
+
+    Ran ran = RunVopalScan(dir, args);
+    EXPECT_EQ(ran.exitCode, 0) << ran.errors;
+    EXPECT_EQ(ScansOnServer(cluster), 1);
+
+    ASSERT_TRUE(cluster.Stop());
+    for (int run = 1; run <= 2; ++run) {
+        ran = RunVopalScan(dir, args);
+        EXPECT_EQ(ran.exitCode, 0) << ran.errors;
+        EXPECT_NE(ran.errors.find("waits there until a run reaches the server"), std::string::npos)
+            << ran.errors;
+        EXPECT_EQ(waiting(), static_cast<std::size_t>(run)) << ran.errors;
+    }
+
+    ASSERT_TRUE(cluster.Start()) << cluster.Error();
+    ran = RunVopalScan(dir, args);
+    EXPECT_EQ(ran.exitCode, 0) << ran.errors;
+    EXPECT_NE(ran.errors.find("2 scan(s) that waited"), std::string::npos) << ran.errors;
+    EXPECT_EQ(ScansOnServer(cluster), 4);
+    EXPECT_EQ(waiting(), 0u);
+    ran = RunVopalScan(dir, args);
+    EXPECT_EQ(ran.errors, "");
+    EXPECT_EQ(ScansOnServer(cluster), 5);
+
+    // Receivers wait in a file, not on a server.
+    ran = RunVopalScan(dir, {"--list", list, "--db", uri, "--notify", "http://127.0.0.1:9/"});
+    EXPECT_EQ(ran.exitCode, 2) << ran.errors;
 }
 
 } // namespace
