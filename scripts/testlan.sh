@@ -9,6 +9,10 @@
 #   testlan.sh plug ADDRESS         put it back (its link comes up again)
 #   testlan.sh rename ADDRESS NAME  restart an nmbd host under another name and
 #                                   wait until it answers with it
+#   testlan.sh move ADDRESS TO      give an nmbd host (known by its address in
+#                                   the layout) the LAN address TO instead, as
+#                                   a laptop carried to another office; TO =
+#                                   ADDRESS takes it home again
 #   testlan.sh reject     the wide host answers for every odd address (last
 #                         octet odd) of every odd /24 of its prefix (third
 #                         octet odd) with ICMP errors from its own
@@ -613,6 +617,31 @@ cmd_rename() { # address name
     die "nmbd for $1 did not answer as $2 within ${ready_timeout}s"
 }
 
+cmd_move() { # address to
+    require_root
+    local i ns tries a
+    i=$(index_of "$1") || return 1
+    runs_nmbd "${roles[$i]}" || die "$1 runs no nmbd"
+    [[ $2 =~ ^$subnet_prefix\.([0-9]{1,3})$ ]] && ((BASH_REMATCH[1] >= 2 && BASH_REMATCH[1] <= 254)) ||
+        die "$2 is no host address of $subnet_prefix.0/24"
+    for a in "${addrs[@]}"; do
+        [ "$a" != "$2" ] || [ "$2" = "$1" ] || die "$2 belongs to another host of the layout"
+    done
+    ns=$(ns_of "${roles[$i]}" "$1")
+    stop_processes_in "$ns"
+    in_ns "$ns" ip addr flush dev eth0 || die "cannot take $1's address away"
+    in_ns "$ns" ip addr add "$2/24" dev eth0 || die "cannot give $1 the address $2"
+    # The namespace keeps the name of the host's home address.
+    addrs[$i]=$2
+    write_nmbd_conf "$i" "$run/$ns" || die "cannot write nmbd's configuration for $1"
+    in_ns "$ns" nmbd -D -s "$run/$ns/smb.conf" 9>&- || die "nmbd for $1 did not start at $2"
+    for ((tries = 0; tries < ready_timeout; tries++)); do
+        nmbd_answers "$i" && return 0
+        sleep 1
+    done
+    die "nmbd for $1 did not answer at $2 within ${ready_timeout}s"
+}
+
 # Every odd /24 of the prefix (third octet odd), as nftables set elements. A
 # prefix narrower than a /24 is rejected whole when its third octet is odd.
 odd_slash24s() {
@@ -716,6 +745,11 @@ unplug | plug)
     read_conf
     with_lock "cmd_$1" "$2"
     ;;
+move)
+    [ $# -eq 3 ] || die "usage: $0 move ADDRESS TO"
+    read_conf
+    with_lock cmd_move "$2" "$3"
+    ;;
 rename)
     [ $# -eq 3 ] || die "usage: $0 rename ADDRESS NAME"
     read_conf
@@ -732,7 +766,7 @@ reject | unreject)
     with_lock "cmd_$1"
     ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|reject|unreject|block ADDRESS nbstat|ip|none" >&2
+    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none" >&2
     exit 2
     ;;
 esac

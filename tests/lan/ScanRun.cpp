@@ -33,6 +33,7 @@ ScanRun RunScan(const std::vector<std::string>& args, const ScanSetup& setup) {
     std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config.path(), "PATH=/usr/bin:/bin"};
     if (!setup.tmpdir.empty())
         env.push_back("TMPDIR=" + setup.tmpdir);
+    env.insert(env.end(), setup.environment.begin(), setup.environment.end());
     std::vector<char*> cenv;
     for (auto& e : env)
         cenv.push_back(e.data());

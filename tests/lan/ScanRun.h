@@ -29,6 +29,7 @@ struct ScanSetup {
     std::string store;  // the settings store's text; empty: none at all
     std::string nofile; // descriptor limit ("soft[:hard]"), set by prlimit
     std::string tmpdir;
+    std::vector<std::string> environment; // more "NAME=value" for the program
 };
 
 // Runs vopal-scan with its own empty settings store (so the stored defaults
