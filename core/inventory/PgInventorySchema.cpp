@@ -105,6 +105,20 @@ int VersionOf(PgConnection& connection, std::string& error) {
 } // namespace
 
 bool EnsurePgInventorySchema(PgConnection& connection, std::string& error) {
+    // Names and marks are Japanese: a database in another character set
+    // would refuse most scans.
+    PgResult encoding = connection.Exec("SELECT pg_encoding_to_char(encoding) FROM pg_database "
+                                        "WHERE datname = current_database()");
+    if (!encoding.Ok()) {
+        error = encoding.Error().message;
+        return false;
+    }
+    const std::string charset = encoding.Text(0, 0);
+    if (charset != "UTF8" && charset != "SQL_ASCII") {
+        error = "the database's encoding is " + charset +
+                "; the inventory needs a database made with ENCODING 'UTF8'";
+        return false;
+    }
     const int found = VersionOf(connection, error);
     if (found < 0)
         return false;

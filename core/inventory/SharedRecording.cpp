@@ -23,10 +23,13 @@ SharedRecording RecordShared(const std::string& uri, const std::string& localPat
                 done.notes.push_back(std::to_string(report.delivered) +
                                      " scan(s) that waited in \"" + localPath +
                                      "\" were delivered to the server");
-            if (!report.error.empty())
-                done.notes.push_back(std::to_string(report.waiting) +
-                                     " scan(s) still wait in \"" + localPath +
-                                     "\" for the server: " + PlainText(report.error));
+            // The scans reach the server in the order they were made: while
+            // an older one waits, so does this one.
+            if (report.waiting > 0) {
+                why = std::to_string(report.waiting) + " earlier scan(s) still wait for it: " +
+                      (report.error.empty() ? "unknown error" : report.error);
+                shared.reset();
+            }
         } else if (!local.error.empty()) {
             done.notes.push_back("cannot open \"" + localPath +
                                  "\" for the scans waiting there: " + PlainText(local.error));

@@ -7,11 +7,13 @@
 #include "core/inventory/PgInventory.h"
 #include "core/inventory/ScanDocument.h"
 #include "core/inventory/ScanForwarding.h"
+#include "core/inventory/SharedRecording.h"
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <thread>
@@ -302,6 +304,54 @@ TEST_P(SharedInventoryTest, ScansThatWaitedAtTheSiteReachTheServerInOrderOnce) {
     ASSERT_EQ(history.entries.size(), 2u);
     EXPECT_EQ(history.entries[1].row.cells[HostRecord::kComputer], "PC\t\"x\"\\");
     EXPECT_EQ(DeliverWaitingScans(local, *m_memory, "postgresql:///inventory").delivered, 0);
+}
+
+// A waiting scan the server cannot take holds back the later ones, so that
+// the server gets them in the order they were made; nothing is dropped.
+TEST_P(SharedInventoryTest, AScanWaitsWhileAnEarlierOneCannotBeDelivered) {
+    if (!m_memory)
+        return;
+    const std::string local = m_dir.file("site.sqlite");
+    const std::string uri = Cluster().Uri(m_database);
+    std::string error;
+    {
+        InventoryStore::Opened opened = InventoryStore::Open(local);
+        ASSERT_TRUE(opened.store) << opened.error;
+        RecordedScan first = ScanAt("north", 1, {{1, kMac1}});
+        first.forServer = PgServerKey(uri);
+        ASSERT_GE(opened.store->Record(first, error), 0) << error;
+    }
+    auto setDocument = [&](const std::string& document) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(local.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* update = nullptr;
+        sqlite3_prepare_v2(db, "UPDATE server_outbox SET document = ? "
+                           "WHERE scan = (SELECT min(scan) FROM server_outbox)", -1, &update, nullptr);
+        sqlite3_bind_text(update, 1, document.c_str(), -1, SQLITE_TRANSIENT);
+        EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+        sqlite3_finalize(update);
+        sqlite3_close(db);
+    };
+    setDocument("{\"version\":1");
+
+    SharedRecording second = RecordShared(uri, local, ScanAt("north", 2, {{1, kMac1}}));
+    EXPECT_TRUE(second.waiting);
+    ASSERT_EQ(second.notes.size(), 1u);
+    EXPECT_NE(second.notes[0].find("1 earlier scan(s) still wait"), std::string::npos)
+        << second.notes[0];
+    EXPECT_FALSE(m_memory->LatestScan("north"));
+
+    setDocument(ScanDocumentOf(ScanAt("north", 1, {{1, kMac1}})));
+    SharedRecording third = RecordShared(uri, local, ScanAt("north", 3, {{2, kMac1}}));
+    EXPECT_FALSE(third.waiting) << third.error;
+    std::vector<std::int64_t> started;
+    for (const HistoryEntry& entry : m_memory->History(kMac1).entries)
+        started.push_back(entry.startedMs);
+    EXPECT_EQ(started, (std::vector<std::int64_t>{ScanAt("north", 1, {}).startedMs,
+                                                   ScanAt("north", 2, {}).startedMs,
+                                                   ScanAt("north", 3, {}).startedMs}));
+    EXPECT_EQ(Told(*third.memory, third.id),
+              std::vector<std::string>{"移動 10.0.0.2 10.0.0.1>10.0.0.2"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, SharedInventoryTest, ::testing::Values(Backend::Postgres),
