@@ -332,6 +332,12 @@ std::unique_ptr<PgConnection> PgConnection::Open(const std::string& uri, const O
         keywords.push_back("fallback_application_name");
         values.push_back(options.applicationName.c_str());
     }
+    // A server that falls silent mid-statement (a cut link, a host gone) is
+    // given up after about a minute rather than the system's two hours.
+    keywords.insert(keywords.end(),
+                    {"keepalives_idle", "keepalives_interval", "keepalives_count",
+                     "tcp_user_timeout"});
+    values.insert(values.end(), {"30", "10", "3", "60000"});
     keywords.insert(keywords.end(), {"dbname", "client_encoding", nullptr});
     values.insert(values.end(), {uri.c_str(), "UTF8", nullptr});
     pg_conn* connection = PQconnectdbParams(keywords.data(), values.data(), 1);

@@ -87,7 +87,8 @@ public:
     // Every connection setting comes from the address and from libpq's own
     // files and variables (PGPASSFILE, PGSSLMODE, a service file, ...); the
     // address reaches libpq unchanged, with the connect time-out of `options`
-    // under it and client_encoding UTF8 over it (the program's texts are
+    // under it, as are TCP keepalives that give up a silent server after about
+    // a minute, and client_encoding UTF8 over it (the program's texts are
     // UTF-8). Null with `error` (plain text, without the password) when the
     // address is not such an address or the connection failed.
     static std::unique_ptr<PgConnection> Open(const std::string& uri, std::string& error);

@@ -53,6 +53,14 @@ std::unique_ptr<PgInventory> PgInventory::Open(const std::string& uri, std::stri
     std::unique_ptr<PgConnection> db = PgConnection::Open(uri, options, error);
     if (!db)
         return nullptr;
+    // No statement of ours takes long; one that waits minutes (for a lock
+    // another writer holds, say) fails, and the scan waits at the site.
+    PgResult limits = db->Exec("SELECT set_config('statement_timeout', '300s', false), "
+                               "set_config('lock_timeout', '120s', false)");
+    if (!limits.Ok()) {
+        error = limits.Error().message;
+        return nullptr;
+    }
     if (!EnsurePgInventorySchema(*db, error))
         return nullptr;
     return std::unique_ptr<PgInventory>(new PgInventory(std::move(db)));

@@ -177,11 +177,13 @@ std::optional<PgError> PgInventoryWriter::Write(const RecordedScan& scan, std::i
         }
     }
     // The hosts seen now whose last sighting anywhere was at another site,
-    // after their last one here.
+    // after their last one here. Only a MAC names one machine everywhere: two
+    // sites may well have a 10.0.0.1, or a FILESERVER in WORKGROUP, of their own.
     PgResult away = m_db.Exec(
         "SELECT h.identity, si.name, h.last_address, h.first_scan FROM hosts h "
         "JOIN sites si ON si.id = h.last_site LEFT JOIN site_hosts sh ON sh.site = $1 "
         "AND sh.host = h.id WHERE h.identity = ANY($2::text[]) AND h.last_site <> $1 "
+        "AND h.kind = 0 "
         "AND (sh.host IS NULL OR sh.last_scan < h.last_scan)",
         {siteId, PgArrayLiteral(identities)});
     KD_FAIL_UNLESS(away);

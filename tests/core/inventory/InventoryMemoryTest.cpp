@@ -186,21 +186,24 @@ TEST_P(SharedInventoryTest, SitesKeepTheirOwnChangesWhileAHostIsOneHostEverywher
     if (!m_memory)
         return;
     const std::string b = "10.1.0.";
-    Record(ScanAt("north", 1, {{1, kMac1}, {2, kMac2}}));
-    Record(ScanAt("south", 1, {{7, kMac3}}, true, b));
-    EXPECT_EQ(Told(*m_memory, Record(ScanAt("south", 2, {{7, kMac3}, {9, kMac2}}, true, b))),
+    // Each site has a server of that name without a usable MAC: two hosts.
+    const Host server{5, "000000000000", "FILESRV"};
+    Record(ScanAt("north", 1, {{1, kMac1}, {2, kMac2}, server}));
+    EXPECT_EQ(Told(*m_memory, Record(ScanAt("south", 1, {server, {7, kMac3}}, true, b))),
+              (std::vector<std::string>{"新規 10.1.0.5 >", "新規 10.1.0.7 >"}));
+    EXPECT_EQ(Told(*m_memory, Record(ScanAt("south", 2, {server, {7, kMac3}, {9, kMac2}}, true, b))),
               std::vector<std::string>{"移動 10.1.0.9 north 10.0.0.2>south 10.1.0.9"});
-    EXPECT_EQ(Told(*m_memory, Record(ScanAt("north", 2, {{1, kMac1}}))),
+    EXPECT_EQ(Told(*m_memory, Record(ScanAt("north", 2, {{1, kMac1}, server}))),
               std::vector<std::string>{});
-    EXPECT_EQ(Told(*m_memory, Record(ScanAt("north", 3, {{1, kMac1}}))),
+    EXPECT_EQ(Told(*m_memory, Record(ScanAt("north", 3, {{1, kMac1}, server}))),
               std::vector<std::string>{"消失 10.0.0.2 PC/WG>"});
     // Back north: moved again, not returned.
-    EXPECT_EQ(Told(*m_memory, Record(ScanAt("north", 4, {{1, kMac1}, {2, kMac2}}))),
+    EXPECT_EQ(Told(*m_memory, Record(ScanAt("north", 4, {{1, kMac1}, {2, kMac2}, server}))),
               std::vector<std::string>{"移動 10.0.0.2 south 10.1.0.9>north 10.0.0.2"});
     // South still counts it as its own until it misses it twice.
-    EXPECT_EQ(Told(*m_memory, Record(ScanAt("south", 3, {{7, kMac3}}, true, b))),
+    EXPECT_EQ(Told(*m_memory, Record(ScanAt("south", 3, {server, {7, kMac3}}, true, b))),
               std::vector<std::string>{});
-    EXPECT_EQ(Told(*m_memory, Record(ScanAt("south", 4, {{7, kMac3}}, true, b))),
+    EXPECT_EQ(Told(*m_memory, Record(ScanAt("south", 4, {server, {7, kMac3}}, true, b))),
               std::vector<std::string>{"消失 10.1.0.9 PC/WG>"});
 
     const HostHistory all = m_memory->History(kMac2);
