@@ -210,7 +210,7 @@ std::int64_t QueryNumber(PgConnection& db, const std::string& sql) {
     return result.Int64(0, 0).value_or(0);
 }
 
-// The database's size and its parts'.
+// The database's size, and that of its largest tables.
 struct Sizes {
     std::int64_t database = 0;
     std::int64_t sightings = 0; // the sightings table with its indexes
