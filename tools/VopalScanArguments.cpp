@@ -3,6 +3,7 @@
 #include "core/inventory/HostArgument.h"
 #include "core/inventory/InventoryReport.h"
 #include "core/ranges/RangeArgument.h"
+#include "core/watch/WatchConfig.h"
 #include "platform/HttpPost.h"
 #include "platform/PgConnection.h"
 #include "platform/ProgramDirectory.h"
@@ -172,8 +173,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
         } else if (arg == "--site") {
             const char* v = value("--site");
             const std::string site = v ? v : "";
-            if (site.empty() || site.size() > 64 || PlainText(site) != site ||
-                site.front() == ' ' || site.back() == ' ')
+            if (!IsSiteName(site))
                 return UsageError("--site needs a name of 1 to 64 characters without control "
                                   "characters or spaces at either end");
             options.site = site;

@@ -263,6 +263,13 @@ int TakeWatchFile(Options& options, std::int64_t& intervalMs) {
     options.changes = true;
     if (options.database.empty())
         options.database = config.database;
+    if (options.site.empty())
+        options.site = config.site;
+    if (IsPostgresUri(options.database) &&
+        (!options.watch.notify.empty() || !options.watch.onChange.empty()))
+        return UsageError(options.watchFile +
+                          ": notify and on-change work with an inventory file, not with a "
+                          "server as the database");
     // A service's state directory (systemd's StateDirectory=), the first
     // one when there are several.
     const char* state = std::getenv("STATE_DIRECTORY");

@@ -1,5 +1,7 @@
 #include "core/watch/WatchConfig.h"
 
+#include "platform/PgConnection.h"
+
 #include "core/inventory/InventoryReport.h"
 #include "core/ranges/RangeArgument.h"
 
@@ -26,7 +28,8 @@ constexpr std::size_t kShownValueLimit = 80;
 // the span in nanoseconds, added to today's clock, cannot overflow.
 constexpr std::uint64_t kMaxSpanSeconds = 3'155'760'000u;
 
-const char* const kKeys = "ranges, interval, notify, on-change, on-change-timeout, database";
+const char* const kKeys =
+    "ranges, interval, notify, on-change, on-change-timeout, database, site";
 
 // Debian's inih reads its options from variables. A watch file is read with
 // lines of any length up to the limit (on the heap), an indented line is a
@@ -165,6 +168,7 @@ struct Reading {
     int onChangeLine = 0;
     int onChangeTimeoutLine = 0;
     int databaseLine = 0;
+    int siteLine = 0;
 };
 
 // inih's reader, fgets-like: hands over the current line in pieces as large
@@ -257,10 +261,22 @@ std::optional<seconds> TakeSpan(Reading& reading, const char* key, std::string_v
     return span;
 }
 
+bool IsControl(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
 void TakeDatabase(Reading& reading, std::string_view value) {
+    // A server's address is the server's to judge; it is never shown, as it
+    // may hold a password.
+    if (IsPostgresUri(value)) {
+        reading.config.database = std::string(value);
+        return;
+    }
     if (value.front() != '/') {
-        reading.problems.Add(reading.line, "database " + Shown(value) +
-                                               " is not an absolute path (it starts with '/')");
+        reading.problems.Add(reading.line,
+                             "database " + Shown(value) +
+                                 " is not an absolute path (it starts with '/') nor a "
+                                 "postgresql:// address");
         return;
     }
     if (value.back() == '/') {
@@ -282,7 +298,8 @@ int TakeKey(void* user, const char* section, const char* name, const char* value
         return 1;
     }
     const bool known = key == "ranges" || key == "interval" || key == "notify" ||
-                       key == "on-change" || key == "on-change-timeout" || key == "database";
+                       key == "on-change" || key == "on-change-timeout" || key == "database" ||
+                       key == "site";
     if (!known) {
         reading.problems.Add(reading.line,
                              "unknown key " + Shown(key) + " (the keys are " + kKeys + ")");
@@ -311,6 +328,14 @@ int TakeKey(void* user, const char* section, const char* name, const char* value
             if (auto span = TakeSpan(reading, "on-change-timeout", value, seconds(1),
                                      std::chrono::hours(1)))
                 reading.config.onChangeTimeout = *span;
+    } else if (key == "site") {
+        if (FirstTime(reading, reading.siteLine, "site")) {
+            if (!IsSiteName(value))
+                reading.problems.Add(reading.line, "site " + Shown(value) +
+                                                       " is no site name (1 to 64 characters)");
+            else
+                reading.config.site = std::string(value);
+        }
     } else if (FirstTime(reading, reading.databaseLine, "database")) {
         TakeDatabase(reading, value);
     }
@@ -452,6 +477,21 @@ bool ReadWatchConfig(const std::string& path, WatchConfig& config, std::string& 
             start = end + 1;
         }
         return false;
+    }
+    return true;
+}
+
+bool IsSiteName(std::string_view name) {
+    // Lines with control characters never get here; the C1 controls are
+    // two bytes in UTF-8 (C2 80 to C2 9F).
+    if (name.empty() || name.size() > 64 || name.front() == ' ' || name.back() == ' ')
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (IsControl(c) ||
+            (c == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+             static_cast<unsigned char>(name[i + 1]) <= 0x9F))
+            return false;
     }
     return true;
 }

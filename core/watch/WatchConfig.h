@@ -11,11 +11,13 @@
 //   on-change = /usr/local/bin/lan-changed
 //   on-change-timeout = 30s
 //   database = /var/lib/kestrune-durvane/inventory.sqlite
+//   site = osaka
 //
 // ranges (range arguments separated by spaces or commas) and notify may
 // repeat and add up; the other keys are given once at most. interval is 1
 // minute or more, on-change-timeout 1 second to 1 hour, database an absolute
-// path. At least one range is needed.
+// path or a postgresql:// address, site a site name (IsSiteName). At least one
+// range is needed.
 //
 // Lines starting with '#' or ';' are comments; there are no comments after a
 // value, so a ';' or '#' inside a command line or a URL stays part of it.
@@ -38,7 +40,8 @@ struct WatchConfig {
     std::vector<std::string> notify; // URLs, checked by the caller
     std::string onChange;            // a shell command line, or empty
     std::chrono::seconds onChangeTimeout{30};
-    std::string database; // absolute path; empty: the caller's default
+    std::string database; // absolute path or server address; empty: the caller's default
+    std::string site;     // empty: the caller's default
 
     bool operator==(const WatchConfig&) const = default;
 };
@@ -53,6 +56,10 @@ inline constexpr std::size_t kWatchFileLimit = 1024 * 1024;
 // message per line (English, plain text: values are shown without control
 // characters) and `config` is unchanged.
 bool ParseWatchConfig(std::string_view text, WatchConfig& config, std::string& error);
+
+// A name a site may have: 1 to 64 bytes of text without control characters,
+// no space at either end.
+bool IsSiteName(std::string_view name);
 
 // The file at `path`, which must be a regular file; every message starts with
 // the path ("PATH: line N: problem").

@@ -104,7 +104,10 @@ TEST(WatchConfig, FilesThatAreRead) {
         "logger -t kd 'changed' ; touch /tmp/x # not a comment",
         minutes(5),
         "/var/lib/kestrune-durvane/lan.sqlite",
+        "大阪 2F",
     };
+    WatchConfig shared = defaults;
+    shared.database = "postgresql://kd_osaka:pw@db.example.org/inventory?sslmode=verify-full";
     const struct {
         const char* name;
         std::string text;
@@ -129,8 +132,11 @@ TEST(WatchConfig, FilesThatAreRead) {
          "ranges =172.16.0.0/22\n"
          "on-change-timeout = 5 min\n"
          "notify=http://127.0.0.1:8080/b?x=1;y=2\n"
-         "database = /var/lib/kestrune-durvane/lan.sqlite\n",
+         "database = /var/lib/kestrune-durvane/lan.sqlite\n"
+         "site = 大阪 2F\n",
          everything},
+        {"a server as the database",
+         "[watch]\nranges = 192.168.1.0/24\ndatabase = " + shared.database + "\n", shared},
         {"the section given twice continues it",
          "[watch]\nranges = 192.168.1.0/24\n[watch]\ninterval = 15min\n", defaults},
     };
@@ -176,7 +182,7 @@ TEST(WatchConfig, ProblemsNameTheirLinesAndChangeNothing) {
          "[watch]\nranges = 10.0.0.1\nRanges = 10.0.0.2\non_change = x\n",
          {"line 3: unknown key 'Ranges'", "line 4: unknown key 'on_change' (the keys are ranges, "
                                           "interval, notify, on-change, on-change-timeout, "
-                                          "database)"}},
+                                          "database, site)"}},
         {"bad ranges",
          "[watch]\nranges = 10.0.0.1, 10.0.0.300\nranges = 10.0.0.9-10.0.0.1\nranges = ,\n"
          "ranges = 0.0.0.0/8\nranges = 10.0.0.1/24-5\n",
@@ -220,7 +226,7 @@ TEST(WatchConfig, ProblemsNameTheirLinesAndChangeNothing) {
              std::string(kWatchLineLimit, ' ') + "interval = 2h\n",
          {"line 3: longer than 4096 bytes", "line 5: longer than 4096 bytes"}},
     };
-    const WatchConfig untouched{{Range(1, 2)}, hours(3), {"u"}, "c", seconds(7), "/d"};
+    const WatchConfig untouched{{Range(1, 2)}, hours(3), {"u"}, "c", seconds(7), "/d", "s"};
     for (const auto& c : cases) {
         WatchConfig config = untouched;
         std::string error;
@@ -256,6 +262,9 @@ TEST(WatchConfig, BadValuesOfOneKey) {
          "database 'inventory.sqlite' is not an absolute path (it starts with '/')"},
         {"database", "~/inventory.sqlite", "database '~/inventory.sqlite' is not an absolute"},
         {"database", "/var/lib/", "database '/var/lib/' names a directory, not a file"},
+        {"database", "mysql://db/inventory", "database 'mysql://db/inventory' is not an absolute"},
+        {"site", "x123456789x123456789x123456789x123456789x123456789x123456789xxxxx",
+         "site 'x123456789x123456789x123456789x123456789x123456789x123456789xxxxx' is no site"},
     };
     for (const auto& c : cases) {
         const std::string text =
@@ -320,7 +329,7 @@ TEST(WatchConfig, ReadsARegularFileAndNamesIt) {
     ASSERT_FALSE(ReadWatchConfig(bad, config, error));
     EXPECT_EQ(error, shown +
                          ": line 3: unknown key 'bogus' (the keys are ranges, interval, "
-                         "notify, on-change, on-change-timeout, database)\n" +
+                         "notify, on-change, on-change-timeout, database, site)\n" +
                          shown + ": line 4: interval '1s' is 1 s; it must be at least 60 s");
 
     const std::string big = dir.file("big.conf");
@@ -365,7 +374,7 @@ TEST(WatchConfig, TheInstalledExampleFile) {
         uncommented += (example ? line.substr(1) : line) + "\n";
         examples += example;
     }
-    EXPECT_EQ(examples, 6);
+    EXPECT_EQ(examples, 7);
     ASSERT_TRUE(ParseWatchConfig(uncommented, config, error)) << error << "\n" << uncommented;
     EXPECT_EQ(config.ranges,
               std::vector<AddressRange>{Range(Ip(192, 168, 1, 0), Ip(192, 168, 1, 255))});
@@ -374,6 +383,7 @@ TEST(WatchConfig, TheInstalledExampleFile) {
     EXPECT_FALSE(config.onChange.empty());
     EXPECT_EQ(config.onChangeTimeout, seconds(30));
     EXPECT_EQ(config.database, "/var/lib/kestrune-durvane/inventory.sqlite");
+    EXPECT_EQ(config.site, "north");
 }
 
 } // namespace
