@@ -47,6 +47,12 @@ struct HostHistory {
     std::vector<HistoryEntry> entries; // oldest first
 };
 
+// Adds one of a scan's changes of the host to its timeline: to the entry of
+// that scan's sighting at the change's address, or, for a departure, to an
+// entry of its own (seen false) placed among the others by scan.
+void AddToTimeline(HostHistory& history, std::int64_t scan, std::int64_t startedMs,
+                   const std::string& site, Change change);
+
 class InventoryMemory {
 public:
     virtual ~InventoryMemory() = default;

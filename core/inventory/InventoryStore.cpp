@@ -702,27 +702,10 @@ HostHistory InventoryStore::History(const std::string& addressOrMac,
     // has none and gets an entry of its own.
     sqlite3_bind_int64(changes.get(), 1, host);
     SqlBindText(changes.get(), 2, site);
-    while (Read(changes.get()) == SQLITE_ROW) {
-        Change change = ChangeFrom(changes.get(), 3);
-        const std::int64_t scan = sqlite3_column_int64(changes.get(), 0);
-        const std::string address = AddressToText(change.address);
-        auto entry = std::find_if(
-            history.entries.begin(), history.entries.end(), [&](const HistoryEntry& e) {
-                return e.scan == scan && e.seen && e.row.cells[HostRecord::kAddress] == address;
-            });
-        if (entry == history.entries.end()) {
-            HistoryEntry gone;
-            gone.scan = scan;
-            gone.startedMs = sqlite3_column_int64(changes.get(), 1);
-            gone.site = SqlColumnText(changes.get(), 2);
-            gone.seen = false;
-            gone.row.cells[HostRecord::kAddress] = address;
-            const auto after = std::find_if(history.entries.begin(), history.entries.end(),
-                                            [&](const HistoryEntry& e) { return e.scan > scan; });
-            entry = history.entries.insert(after, std::move(gone));
-        }
-        entry->changes.push_back(std::move(change));
-    }
+    while (Read(changes.get()) == SQLITE_ROW)
+        AddToTimeline(history, sqlite3_column_int64(changes.get(), 0),
+                      sqlite3_column_int64(changes.get(), 1), SqlColumnText(changes.get(), 2),
+                      ChangeFrom(changes.get(), 3));
     return history;
 }
 

@@ -35,6 +35,19 @@ Sighting SightingOf(const HostRow& row, const std::string& identity) {
                       row.cells[HostRecord::kComputer - 1], row.cells[HostRecord::kDomain - 1]);
 }
 
+Sighting SightingOf(const HostRecord& row) {
+    HostIdentity identity = IdentityOf(row);
+    Sighting sighting;
+    sighting.address =
+        row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]);
+    if (identity.kind == HostIdentity::Kind::Mac)
+        sighting.mac = identity.key.substr(4);
+    sighting.identity = std::move(identity.key);
+    sighting.computer = row.cells[HostRecord::kComputer];
+    sighting.domain = row.cells[HostRecord::kDomain];
+    return sighting;
+}
+
 std::uint32_t LastAddressOf(const StoredHost& host) {
     if (host.rows.empty())
         return 0;

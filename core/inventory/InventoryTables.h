@@ -41,6 +41,9 @@ std::uint32_t LastAddressOf(const StoredHost& host);
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
                     std::string computer, std::string domain);
 Sighting SightingOf(const HostRow& row, const std::string& identity);
+// A scanned row's part: its identity (HostIdentity), and its MAC exactly when
+// that is its identity.
+Sighting SightingOf(const HostRecord& row);
 
 // The tables of one open database, for one operation (a transaction the
 // caller holds): each statement is prepared once, on first use. A false

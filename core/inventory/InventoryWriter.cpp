@@ -75,18 +75,8 @@ std::int64_t InventoryWriter::Write(const RecordedScan& scan, std::string& error
     }
 
     current.sightings.reserve(scan.rows.size());
-    for (const HostRecord& row : scan.rows) {
-        // A row's MAC counts (SightingOf) exactly when it is its identity.
-        HostIdentity identity = IdentityOf(row);
-        Sighting& sighting = current.sightings.emplace_back();
-        sighting.address =
-            row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]);
-        if (identity.kind == HostIdentity::Kind::Mac)
-            sighting.mac = identity.key.substr(4);
-        sighting.identity = std::move(identity.key);
-        sighting.computer = row.cells[HostRecord::kComputer];
-        sighting.domain = row.cells[HostRecord::kDomain];
-    }
+    for (const HostRecord& row : scan.rows)
+        current.sightings.push_back(SightingOf(row));
 
     // What the earlier scans left, read in this transaction so that another
     // writer's scan is either wholly before this one or wholly after: the

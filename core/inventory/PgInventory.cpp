@@ -187,27 +187,9 @@ HostHistory PgInventory::History(const std::string& addressOrMac, const std::str
         {id, site});
     if (!Read(changes))
         return history;
-    for (int r = 0; r < changes.Rows(); ++r) {
-        Change change = ChangeAt(changes, r, 3);
-        const std::int64_t scan = changes.Int64(r, 0).value_or(0);
-        const std::string address = AddressToText(change.address);
-        auto entry = std::find_if(
-            history.entries.begin(), history.entries.end(), [&](const HistoryEntry& e) {
-                return e.scan == scan && e.seen && e.row.cells[HostRecord::kAddress] == address;
-            });
-        if (entry == history.entries.end()) {
-            HistoryEntry gone;
-            gone.scan = scan;
-            gone.startedMs = changes.Int64(r, 1).value_or(0);
-            gone.site = changes.Text(r, 2);
-            gone.seen = false;
-            gone.row.cells[HostRecord::kAddress] = address;
-            const auto after = std::find_if(history.entries.begin(), history.entries.end(),
-                                            [&](const HistoryEntry& e) { return e.scan > scan; });
-            entry = history.entries.insert(after, std::move(gone));
-        }
-        entry->changes.push_back(std::move(change));
-    }
+    for (int r = 0; r < changes.Rows(); ++r)
+        AddToTimeline(history, changes.Int64(r, 0).value_or(0), changes.Int64(r, 1).value_or(0),
+                      changes.Text(r, 2), ChangeAt(changes, r, 3));
     return history;
 }
 

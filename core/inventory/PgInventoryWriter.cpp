@@ -79,17 +79,8 @@ std::optional<PgError> PgInventoryWriter::Write(const RecordedScan& scan, std::i
     KD_FAIL_UNLESS(ranges);
 
     current.sightings.reserve(scan.rows.size());
-    for (const HostRecord& row : scan.rows) {
-        HostIdentity identity = IdentityOf(row);
-        Sighting& sighting = current.sightings.emplace_back();
-        sighting.address =
-            row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]);
-        if (identity.kind == HostIdentity::Kind::Mac)
-            sighting.mac = identity.key.substr(4);
-        sighting.identity = std::move(identity.key);
-        sighting.computer = row.cells[HostRecord::kComputer];
-        sighting.domain = row.cells[HostRecord::kDomain];
-    }
+    for (const HostRecord& row : scan.rows)
+        current.sightings.push_back(SightingOf(row));
     std::vector<std::string> identities;
     std::vector<std::int64_t> addressOnly;
     for (const Sighting& sighting : current.sightings) {
