@@ -2,11 +2,41 @@
 
 #include <nlohmann/json.hpp>
 
+#include <climits>
+#include <cstdint>
+#include <stdexcept>
+
 namespace {
 
 using Json = nlohmann::json;
 
 constexpr int kDocumentVersion = 1;
+
+// A document that is not what this program writes.
+struct Refused : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// A whole number from low to high; anything else (a fraction, a number too
+// large for its field, a text) refuses the document rather than being
+// converted.
+std::int64_t Whole(const Json& value, std::int64_t low, std::int64_t high, const char* what) {
+    if (value.is_number_unsigned()) {
+        const std::uint64_t number = value.get<std::uint64_t>();
+        if (number <= static_cast<std::uint64_t>(high) && static_cast<std::int64_t>(number) >= low)
+            return static_cast<std::int64_t>(number);
+    } else if (value.is_number_integer()) {
+        const std::int64_t number = value.get<std::int64_t>();
+        if (number >= low && number <= high)
+            return number;
+    }
+    throw Refused(std::string(what) + " is no whole number from " + std::to_string(low) +
+                  " to " + std::to_string(high));
+}
+
+std::uint32_t Address(const Json& value, const char* what) {
+    return static_cast<std::uint32_t>(Whole(value, 0, UINT32_MAX, what));
+}
 
 } // namespace
 
@@ -38,24 +68,25 @@ std::string ScanDocumentOf(const RecordedScan& scan) {
 bool ScanFromDocument(const std::string& text, RecordedScan& scan, std::string& error) {
     try {
         const Json document = Json::parse(text);
-        if (document.at("version").get<int>() != kDocumentVersion) {
+        if (Whole(document.at("version"), 0, INT32_MAX, "version") != kDocumentVersion) {
             error = "a scan document of another version";
             return false;
         }
         RecordedScan read;
-        read.startedMs = document.at("started_ms").get<std::int64_t>();
-        read.endedMs = document.at("ended_ms").get<std::int64_t>();
+        read.startedMs = Whole(document.at("started_ms"), INT64_MIN, INT64_MAX, "started_ms");
+        read.endedMs = Whole(document.at("ended_ms"), INT64_MIN, INT64_MAX, "ended_ms");
         read.complete = document.at("complete").get<bool>();
         read.settings = document.at("settings").get<std::string>();
         read.site = document.at("site").get<std::string>();
         read.siteScan = document.at("site_scan").get<std::string>();
         for (const Json& range : document.at("ranges"))
-            read.ranges.push_back(
-                {range.at(0).get<std::uint32_t>(), range.at(1).get<std::uint32_t>()});
+            read.ranges.push_back({Address(range.at(0), "a range's start"),
+                                   Address(range.at(1), "a range's end")});
         for (const Json& row : document.at("rows")) {
             HostRecord& record = read.rows.emplace_back();
-            record.address = row.at("address").get<std::uint32_t>();
-            record.reasons = row.at("reasons").get<unsigned>();
+            record.address = Address(row.at("address"), "a row's address");
+            record.reasons =
+                static_cast<unsigned>(Whole(row.at("reasons"), 0, UINT32_MAX, "a row's reasons"));
             const Json& cells = row.at("cells");
             if (cells.size() != record.cells.size()) {
                 error = "a row of the scan document has " + std::to_string(cells.size()) +
@@ -68,6 +99,9 @@ bool ScanFromDocument(const std::string& text, RecordedScan& scan, std::string& 
         scan = std::move(read);
         return true;
     } catch (const Json::exception& e) {
+        error = std::string("not a scan document: ") + e.what();
+        return false;
+    } catch (const Refused& e) {
         error = std::string("not a scan document: ") + e.what();
         return false;
     }

@@ -55,6 +55,10 @@ std::vector<std::string> Told(const InventoryMemory& memory, std::int64_t scan) 
     return told;
 }
 
+std::uint32_t A(int last) {
+    return AddressFromText("10.0.0." + std::to_string(last));
+}
+
 const std::string kMac1 = "00A0C9000001", kMac2 = "00A0C9000002", kMac3 = "00A0C9000003";
 
 enum class Backend { Sqlite, Postgres };
@@ -359,6 +363,49 @@ TEST_P(SharedInventoryTest, AScanWaitsWhileAnEarlierOneCannotBeDelivered) {
 
 INSTANTIATE_TEST_SUITE_P(Server, SharedInventoryTest, ::testing::Values(Backend::Postgres),
                          [](const auto&) { return std::string("Postgres"); });
+
+// A scan waiting at the site reads back as it was written; a damaged
+// document is refused with the reason, never converted into other numbers.
+TEST(ScanDocument, ReadsBackWhatItWroteAndRefusesWhatItDidNot) {
+    RecordedScan scan = ScanAt("大阪", 3, {{1, kMac1, "PC\t\"x\"\\"}, {2, "", ""}}, false);
+    scan.rows[0].address = A(1);
+    scan.rows[0].reasons = 5;
+    scan.settings = "engine=fast";
+    RecordedScan read;
+    std::string error;
+    ASSERT_TRUE(ScanFromDocument(ScanDocumentOf(scan), read, error)) << error;
+    EXPECT_EQ(ScanDocumentOf(read), ScanDocumentOf(scan));
+    EXPECT_EQ(read.rows[0].cells, scan.rows[0].cells);
+    EXPECT_EQ(read.rows[0].reasons, 5u);
+
+    const std::string good = ScanDocumentOf(scan);
+    const auto with = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const std::size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    const struct {
+        std::string text;
+        const char* why;
+    } refused[] = {
+        {"", "not a scan document"},
+        {with("\"version\":1", "\"version\":2"), "another version"},
+        {with("\"address\":167772161", "\"address\":1.5e45"), "a row's address is no whole"},
+        {with("\"address\":167772161", "\"address\":4294967296"), "a row's address is no whole"},
+        {with("\"address\":167772161", "\"address\":-1"), "a row's address is no whole"},
+        {with("\"started_ms\":", "\"started_ms\":0.5,\"x\":"), "started_ms is no whole"},
+        {with("\"10.0.0.2\",", ""), "has 6 cells"},
+        {with("\"complete\":false", "\"complete\":0"), "not a scan document"},
+    };
+    for (const auto& c : refused) {
+        RecordedScan untouched;
+        untouched.site = "kept";
+        EXPECT_FALSE(ScanFromDocument(c.text, untouched, error)) << c.text;
+        EXPECT_NE(error.find(c.why), std::string::npos) << error;
+        EXPECT_EQ(untouched.site, "kept");
+    }
+}
 
 TEST(PgServerKey, ThePasswordGoesWhereverItWasWritten) {
     const struct {
