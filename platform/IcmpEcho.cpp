@@ -104,6 +104,24 @@ std::optional<Choice> ChooseSocketKind() {
     return Choice{};
 }
 
+// The errors an ICMP report about a sent datagram sets (icmp_err_convert).
+bool IsReportedError(int error) {
+    switch (error) {
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENOPROTOOPT:
+    case ECONNREFUSED:
+    case EMSGSIZE:
+    case EOPNOTSUPP:
+    case EHOSTDOWN:
+    case EACCES:
+    case EPROTO:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void TellUserNoSocket() {
     const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool();
     const std::string text = IcmpEchoInternal::NoSocketMessage(pool ? pool->HelperPath() : "");
@@ -196,7 +214,12 @@ EchoSocket::Outcome EchoSocket::ReadAnswers(uint32_t target, uint16_t id, uint16
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return Outcome::Pending;
-            // A pending socket error: the only request this socket sent failed.
+            // A datagram socket's error mark (see ReadErrors), read and so
+            // cleared here: its report, still queued or already read, tells
+            // whether it is about our request.
+            if (m_kind == IcmpSocketKind::Datagram && IsReportedError(errno))
+                return Outcome::Pending;
+            // Any other error: the only request this socket sent failed.
             return Outcome::Failed;
         }
         const std::span<const uint8_t> datagram(buffer, static_cast<size_t>(length));
@@ -229,13 +252,16 @@ EchoSocket::Outcome EchoSocket::ReadErrors(uint32_t target, uint16_t sequence) {
         if (length < 0) {
             if (errno == EINTR)
                 continue;
-            // Nothing queued: clear a bare socket error so that poll stops
-            // reporting it; one that concerns this socket ends the wait.
+            // Nothing queued. The kernel marks the socket with an error as it
+            // queues a report, and may set the mark just after the report was
+            // read here; reading a report clears it otherwise. Every error is
+            // judged by its report, never by the mark: clear it so that poll
+            // stops reporting it.
             int error = 0;
             socklen_t errorLength = sizeof error;
             if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0)
                 return Outcome::Failed;
-            return error != 0 ? Outcome::Failed : Outcome::Pending;
+            return Outcome::Pending;
         }
         QueuedSocketError error;
         if (!ReadQueuedError(message, error))
