@@ -30,11 +30,7 @@ protected:
         LanTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        if (!m_cluster.Start()) {
-            if (m_cluster.BinariesMissing())
-                GTEST_SKIP() << m_cluster.Error();
-            FAIL() << m_cluster.Error();
-        }
+        KD_START_PG_CLUSTER(m_cluster);
         ASSERT_TRUE(m_cluster.CreateDatabase("inventory")) << m_cluster.Error();
     }
 

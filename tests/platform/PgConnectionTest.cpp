@@ -33,11 +33,7 @@ std::string AllBytesButNul() {
 class PgConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!m_cluster.Start()) {
-            if (m_cluster.BinariesMissing())
-                GTEST_SKIP() << m_cluster.Error();
-            FAIL() << m_cluster.Error();
-        }
+        KD_START_PG_CLUSTER(m_cluster);
         ASSERT_TRUE(m_cluster.CreateDatabase("inventory")) << m_cluster.Error();
         m_db = Connect();
         ASSERT_TRUE(m_db);

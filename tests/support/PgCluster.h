@@ -5,11 +5,7 @@
 // never the machine's own cluster. Made for speed, not safety (no fsync).
 //
 //   PgCluster cluster;
-//   if (!cluster.Start()) {
-//       if (cluster.BinariesMissing())
-//           GTEST_SKIP() << cluster.Error();
-//       FAIL() << cluster.Error();
-//   }
+//   KD_START_PG_CLUSTER(cluster);
 //   ASSERT_TRUE(cluster.CreateDatabase("inventory")) << cluster.Error();
 //   ... PgConnection::Open(cluster.Uri("inventory"), error) ...
 //
@@ -91,3 +87,15 @@ private:
     pid_t m_pid = -1;
     std::string m_error;
 };
+
+// Starts `cluster` in a test body or SetUp, returning from it: a skip on a
+// machine without the server's binaries, a failure, with the binaries' own
+// words, when they do not work.
+#define KD_START_PG_CLUSTER(cluster)                                                             \
+    do {                                                                                         \
+        if (!(cluster).Start()) {                                                                \
+            if ((cluster).BinariesMissing())                                                     \
+                GTEST_SKIP() << (cluster).Error();                                               \
+            FAIL() << (cluster).Error();                                                         \
+        }                                                                                        \
+    } while (false)

@@ -172,11 +172,7 @@ std::int64_t ScansOnServer(const PgCluster& cluster) {
 TEST(VopalScan, ScansWaitAtTheSiteWhileTheServerIsAway) {
     const ScopedEnv noPassFile("PGPASSFILE", "/nonexistent/kd-pgpass");
     PgCluster cluster;
-    if (!cluster.Start()) {
-        if (cluster.BinariesMissing())
-            GTEST_SKIP() << cluster.Error();
-        FAIL() << cluster.Error();
-    }
+    KD_START_PG_CLUSTER(cluster);
     ASSERT_TRUE(cluster.CreateDatabase("inventory")) << cluster.Error();
     TempDir dir;
     const std::string list = dir.file("empty.txt");

@@ -81,11 +81,8 @@ protected:
         }
         // A new database on the test server; a skip on a machine without the
         // server's binaries.
-        if (!Cluster().Running() && !Cluster().Start()) {
-            if (Cluster().BinariesMissing())
-                GTEST_SKIP() << Cluster().Error();
-            FAIL() << Cluster().Error();
-        }
+        if (!Cluster().Running())
+            KD_START_PG_CLUSTER(Cluster());
         static int databases = 0;
         m_database = "inventory" + std::to_string(++databases);
         ASSERT_TRUE(Cluster().CreateDatabase(m_database)) << Cluster().Error();

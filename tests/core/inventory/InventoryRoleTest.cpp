@@ -84,11 +84,7 @@ TEST(InventoryRole, ASiteRecordsAndReadsButCannotDeleteOrChangeTheTables) {
         GTEST_SKIP() << "psql is not installed";
     ScopedEnv noPassFile{"PGPASSFILE", "/nonexistent/kd-pgpass"};
     PgCluster cluster;
-    if (!cluster.Start()) {
-        if (cluster.BinariesMissing())
-            GTEST_SKIP() << cluster.Error();
-        FAIL() << cluster.Error();
-    }
+    KD_START_PG_CLUSTER(cluster);
     ASSERT_TRUE(cluster.CreateDatabase("inventory")) << cluster.Error();
     std::string error, output;
     // Before the tables exist, the script refuses and says what to do.
