@@ -24,6 +24,14 @@
 #                         a host's own firewall drops node-status queries
 #                         (nbstat), every IPv4 packet so that only ARP answers
 #                         (ip), or nothing any more (none)
+#   testlan.sh loss ip|arp PERCENT
+#                         the client loses that share of what reaches it, at
+#                         random: IPv4 packets it receives (ip), or ARP frames
+#                         either way (arp); 0 ends it
+#   testlan.sh limit RATE|none
+#                         the wide host sends at most RATE node-status answers
+#                         a second and drops the rest, as a busy responder or a
+#                         firewall that limits UDP 137 does; none ends it
 #
 # Layout: a switch namespace holds a bridge; every host (the client included)
 # has its own namespace with one veth whose other end is a bridge port. The
@@ -59,6 +67,8 @@ wide_ns=kd-wide
 firewall_table=kd_firewall
 reject_table=kd_reject
 block_table=kd_block
+loss_table=kd_loss
+limit_table=kd_limit
 slow_delay_ms=600
 subnet_prefix=198.18.0
 # Every namespace of ours matches this; `down` removes exactly these.
@@ -517,8 +527,10 @@ cmd_up() {
     require_root
     command -v nmblookup >/dev/null || die "nmblookup (package samba-common-bin) is missing"
     if lan_ready; then
-        # Up as the layout says: no rejects left by an earlier caller.
-        [ -z "$wide_index" ] || cmd_unreject || return 1
+        # Up as the layout says: no rejects, loss or limits left by an
+        # earlier caller.
+        [ -z "$wide_index" ] || { cmd_unreject && cmd_limit none; } || return 1
+        cmd_loss ip 0 && cmd_loss arp 0 || return 1
         say "already up"
         return 0
     fi
@@ -715,6 +727,56 @@ table inet $block_table {
 EOF
 }
 
+# Loss at the client: a table per kind, so that each can be set alone.
+cmd_loss() { # ip|arp percent
+    require_root
+    local family drop chains
+    [[ $2 =~ ^[0-9]{1,2}$ ]] || die "loss takes a percentage from 0 to 99"
+    drop="numgen random mod 100 < $((10#$2)) drop"
+    case $1 in
+    ip)
+        family=ip
+        chains="chain input { type filter hook input priority filter; policy accept; $drop; }"
+        ;;
+    arp)
+        family=arp
+        chains="chain input { type filter hook input priority filter; policy accept; $drop; }
+    chain output { type filter hook output priority filter; policy accept; $drop; }"
+        ;;
+    *) die "loss takes ip or arp" ;;
+    esac
+    command -v nft >/dev/null || die "nft (package nftables) is missing"
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$client_ns" || die "the test LAN is not up"
+    if in_ns "$client_ns" nft list table "$family" "$loss_table" >/dev/null 2>&1; then
+        in_ns "$client_ns" nft delete table "$family" "$loss_table" || die "could not end the $1 loss"
+    fi
+    [ "$((10#$2))" -gt 0 ] || return 0
+    in_ns "$client_ns" nft -f - <<<"table $family $loss_table {
+    $chains
+}" || die "could not add the $1 loss"
+}
+
+# The wide host's node-status answers, limited: they leave from UDP port 137.
+cmd_limit() { # rate|none
+    require_root
+    [ -n "$wide_index" ] || die "the layout has no wide host"
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$wide_ns" || die "the test LAN is not up"
+    command -v nft >/dev/null || die "nft (package nftables) is missing"
+    [ "$1" = none ] || [[ $1 =~ ^[1-9][0-9]{0,6}$ ]] || die "limit takes a rate (answers a second) or none"
+    if in_ns "$wide_ns" nft list table ip "$limit_table" >/dev/null 2>&1; then
+        in_ns "$wide_ns" nft delete table ip "$limit_table" || die "could not end the limit"
+    fi
+    [ "$1" != none ] || return 0
+    in_ns "$wide_ns" nft -f - <<EOF || die "could not add the limit"
+table ip $limit_table {
+    chain output {
+        type filter hook output priority filter; policy accept;
+        udp sport 137 limit rate over $1/second drop
+    }
+}
+EOF
+}
+
 # One change of the LAN at a time, also between separate callers; a caller
 # that already holds the lock (run-in-testlan.sh) says so in KD_TESTLAN_LOCKED.
 with_lock() {
@@ -765,8 +827,18 @@ reject | unreject)
     read_conf
     with_lock "cmd_$1"
     ;;
+loss)
+    [ $# -eq 3 ] || die "usage: $0 loss ip|arp PERCENT"
+    read_conf
+    with_lock cmd_loss "$2" "$3"
+    ;;
+limit)
+    [ $# -eq 2 ] || die "usage: $0 limit RATE|none"
+    read_conf
+    with_lock cmd_limit "$2"
+    ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none" >&2
+    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none|loss ip|arp PERCENT|limit RATE|none" >&2
     exit 2
     ;;
 esac

@@ -22,8 +22,8 @@ std::uint16_t Sequence(std::uint64_t secret, std::uint32_t address) {
     return static_cast<std::uint16_t>(Token(secret, address) >> 48);
 }
 
-std::uint16_t TransactionId(std::uint64_t secret, std::uint32_t address) {
-    return static_cast<std::uint16_t>(Token(secret ^ 0x6E616D6573ull, address));
+std::uint16_t TransactionId(std::uint64_t secret, std::uint32_t address, unsigned attempt) {
+    return static_cast<std::uint16_t>(Token(secret ^ 0x6E616D6573ull, address) >> (16 * (attempt % 4)));
 }
 
 } // namespace EchoPackets

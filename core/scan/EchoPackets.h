@@ -17,8 +17,10 @@ using IcmpPackets::Request;
 // The token a scan puts into its request to `address`, and the sequence and
 // node-status transaction id it uses for it: all derived from a per-scan
 // secret, so that a reply can only match when it answers our own request.
+// Each node-status query to an address (`attempt` 0, 1, ...) has an id of its
+// own, so that an answer tells which of them it answers.
 std::uint64_t Token(std::uint64_t secret, std::uint32_t address);
 std::uint16_t Sequence(std::uint64_t secret, std::uint32_t address);
-std::uint16_t TransactionId(std::uint64_t secret, std::uint32_t address);
+std::uint16_t TransactionId(std::uint64_t secret, std::uint32_t address, unsigned attempt = 0);
 
 } // namespace EchoPackets

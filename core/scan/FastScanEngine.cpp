@@ -1,6 +1,7 @@
 #include "core/scan/FastScanEngine.h"
 
 #include "core/scan/AdapterChoice.h"
+#include "core/scan/AnswerShare.h"
 #include "core/scan/AddressWalk.h"
 #include "core/scan/EchoPackets.h"
 #include "core/scan/HostRecord.h"
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <deque>
 #include <linux/neighbour.h>
+#include <map>
 #include <random>
 #include <system_error>
 #include <unordered_map>
@@ -55,10 +57,10 @@ std::array<std::uint8_t, 8> TokenBytes(std::uint64_t token) {
     return bytes;
 }
 
-int MillisecondsUntil(Clock::time_point when, Clock::time_point now) {
+std::chrono::microseconds MicrosecondsUntil(Clock::time_point when, Clock::time_point now) {
     if (when <= now)
-        return 0;
-    return static_cast<int>(std::chrono::ceil<Milliseconds>(when - now).count());
+        return std::chrono::microseconds(0);
+    return std::chrono::ceil<std::chrono::microseconds>(when - now);
 }
 
 bool IsZeroMac(const unsigned char* mac) {
@@ -121,10 +123,12 @@ struct FastScanEngine::Scan {
         bool holdsNeighbour = false; // counted in onLinkWaiting
         bool echoDone = false;       // answered, or cannot be
         bool namesDone = false;      // answered, refused, or cannot be
+        bool shared = false;         // its first echo counted in the answer share
+        bool resolving = false;      // waiting for the kernel to resolve its entry
         std::uint8_t tries = 0;      // echo and query pairs sent
         std::uint8_t nameQueries = 0;
         int duplicateOf = -1; // the row of the same address listed earlier
-        Clock::time_point firstSent, lastSent, lastQuery;
+        Clock::time_point firstSent, lastSent, lastQuery, neighbourUntil;
         HostRecord record;
     };
     // A send waiting for its token or for buffer: a probe (echo and query,
@@ -140,6 +144,7 @@ struct FastScanEngine::Scan {
         bool resolved = false; // reached by a reply, now or during the scan
         bool hasMac = false;
         unsigned char mac[6] = {};
+        Clock::time_point told; // when we heard of it last
     };
     using Queue = std::deque<std::pair<Clock::time_point, int>>;
 
@@ -155,7 +160,7 @@ struct FastScanEngine::Scan {
     std::deque<Pending> pending;
     Queue probes;         // by the last probe's send: its deadline is that plus the wait
     Queue nameWaits;      // by the last query's send
-    Queue neighbourWaits; // by the first send
+    std::multimap<Clock::time_point, int> neighbourWaits; // by the end of the wait
     RoundTrips roundTrips;
     Clock::time_point backoffUntil;
     int backoffMs = 0;
@@ -164,7 +169,12 @@ struct FastScanEngine::Scan {
     double tokens = 1;
     Clock::time_point tokensAt = Clock::now();
     RateController pace;
+    AnswerShare share;
+    const NeighbourResolution resolution;
     double reportedRate = 0;
+    // Whether anything has shown that answers get lost on this network: then
+    // hosts are asked more often and resolving neighbours waited for longer.
+    bool lossSeen = false;
     // Whether an address may be listed again (overlapping ranges): only then
     // must a finished host keep its record for the later rows.
     bool mayRepeat = true;
@@ -177,10 +187,29 @@ struct FastScanEngine::Scan {
 
     Scan(FastScanEngine& e, ScanNetwork& n)
         : engine(e), network(n), options(e.m_request.options),
-          pace(options.rate, options.maxRate, Clock::now()) {}
+          pace(options.rate, options.maxRate, Clock::now()), share(Clock::now()),
+          resolution(n.Resolution()) {}
+
+    int MaxNameQueries() const { return lossSeen ? kNameQueriesUnderLoss : 2; }
+    bool MayAskAgain(const Host& host) const {
+        return !host.namesDone && host.nameQueries < MaxNameQueries() && RequeryPays();
+    }
+    // How long after its send a first query's answer is due, for the share:
+    // twice a window, so that a responder's short queue is not taken for loss.
+    Clock::duration ShareSettle() const {
+        return Milliseconds(std::max(2 * AnswerShare::kWindowMs, 2 * roundTrips.TwiceSmoothedMs()));
+    }
+    // Names lost of queries sent at `sent`: the rate falls, and hosts get
+    // more patience.
+    void NamesLost(Clock::time_point sent, Clock::time_point now) {
+        lossSeen = true;
+        pace.LossOf(sent, now);
+    }
 
     double Rate() const { return std::max(1.0, pace.Rate()); }
-    double Burst() const { return std::max(1.0, Rate() / 200.0); }
+    // A tenth of a millisecond's sends at once at most: a responder or a
+    // firewall that limits UDP 137 keeps a burst of a few packets only.
+    double Burst() const { return std::max(1.0, Rate() / 10000.0); }
     int Tries() const { return options.adaptiveWait ? 2 : 1; }
     Milliseconds Wait() const {
         return Milliseconds(options.adaptiveWait ? roundTrips.WaitMs()
@@ -246,7 +275,7 @@ struct FastScanEngine::Scan {
         MakeCells(record, options);
         record.cells[HostRecord::kResponse] =
             record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
-        if (host.nameQueries >= 2 && !host.namesDone)
+        if (record.reasons && host.nameQueries >= 2 && !host.namesDone)
             ++futileRequeries;
         host.phase = Phase::Done;
         --inFlight;
@@ -302,8 +331,8 @@ struct FastScanEngine::Scan {
                 host.echoDone = true; // no route: no answer can come
         }
         if (p.query) {
-            const auto request =
-                BuildNodeStatusRequest(EchoPackets::TransactionId(secret, host.address));
+            const auto request = BuildNodeStatusRequest(
+                EchoPackets::TransactionId(secret, host.address, host.nameQueries));
             const int error = network.SendNameQuery(host.address, request);
             if (IsBufferShortage(error)) {
                 Backoff(now);
@@ -319,6 +348,7 @@ struct FastScanEngine::Scan {
         }
         backoffMs = 0;
         pace.Sent();
+        share.Sent(now);
         if (p.probe) {
             if (host.tries++ == 0)
                 host.firstSent = now;
@@ -360,8 +390,9 @@ struct FastScanEngine::Scan {
                event.sequence == EchoPackets::Sequence(secret, host.address);
     }
 
-    void TakeNeighbour(const NetworkEvent& event) {
+    void TakeNeighbour(const NetworkEvent& event, Clock::time_point now) {
         Neighbour& entry = neighbours[event.address];
+        entry.told = now;
         entry.state = event.state;
         if (event.state & NUD_REACHABLE)
             entry.resolved = true;
@@ -373,6 +404,17 @@ struct FastScanEngine::Scan {
         Host* host = InFlight(event.address);
         if (!host || host->phase != Phase::Neighbour)
             return;
+        if (entry.resolved && host->resolving && entry.hasMac && !host->namesDone) {
+            // A later solicitation reached it: the kernel now lets out the
+            // echoes and queries it held, and the names may still come.
+            ++engine.m_counts.lateNeighbours;
+            lossSeen = true;
+            host->record.reasons |= HostRecord::kReasonArp;
+            Release(*host);
+            host->lastQuery = now;
+            WaitForNames(*host);
+            return;
+        }
         // The kernel's check of an old entry has ended, either way.
         if (entry.resolved || (event.state & (NUD_FAILED | NUD_INCOMPLETE)))
             Finish(*host);
@@ -392,6 +434,16 @@ struct FastScanEngine::Scan {
             }
             ++engine.m_counts.answered;
             host->echoDone = true;
+            // An echo that came only after the wait is a lost one, or as
+            // good as lost.
+            if (host->tries >= 2)
+                lossSeen = true;
+            if (host->tries == 1 && host->record.reasons == 0) {
+                // The host's first query went with this echo: whether it is
+                // answered too tells whether names get lost.
+                host->shared = true;
+                share.Echoed(host->firstSent);
+            }
             Evidence(*host, HostRecord::kReasonEcho, now);
             WaitForNames(*host);
             return;
@@ -408,20 +460,22 @@ struct FastScanEngine::Scan {
         }
         case Kind::NameReply: {
             Host* host = InFlight(event.address);
+            const int attempt = host && !host->namesDone && event.port == namePort
+                                    ? AttemptAnswered(*host, event.bytes)
+                                    : -1;
             NodeStatusAnswer answer;
             const NodeStatusVerdict verdict =
-                host && !host->namesDone && event.port == namePort
-                    ? DecodeNodeStatusAnswer(event.bytes.data(), event.bytes.size(),
-                                             EchoPackets::TransactionId(secret, event.address),
-                                             answer)
-                    : NodeStatusVerdict{};
+                attempt >= 0 ? DecodeNodeStatusAnswer(
+                                   event.bytes.data(), event.bytes.size(),
+                                   EchoPackets::TransactionId(secret, event.address, attempt),
+                                   answer)
+                             : NodeStatusVerdict{};
             if (!verdict.accepted()) {
                 ++engine.m_counts.ignored;
                 return;
             }
             ++engine.m_counts.named;
-            if (host->nameQueries >= 2)
-                requeryPaid = true;
+            NamesTaken(*host, attempt, now);
             host->namesDone = true;
             Evidence(*host, HostRecord::kReasonNbstat, now);
             // As the other engine: only an answer whose names all fit the
@@ -436,6 +490,8 @@ struct FastScanEngine::Scan {
         case Kind::NameRefused:
             if (Host* host = InFlight(event.address); host && !host->namesDone) {
                 ++engine.m_counts.refused;
+                if (host->shared && host->nameQueries == 1)
+                    share.Named(host->firstSent);
                 host->namesDone = true;
                 Evidence(*host, HostRecord::kReasonPortUnreachable, now);
                 Settle(*host);
@@ -448,12 +504,36 @@ struct FastScanEngine::Scan {
             }
             return;
         case Kind::Neighbour:
-            TakeNeighbour(event);
+            TakeNeighbour(event, now);
             return;
         case Kind::Dropped:
             engine.m_counts.kernelDrops += event.count;
             pace.Loss(now);
             return;
+        }
+    }
+
+    // Which of the host's queries a node-status reply answers, by its
+    // transaction id; -1 for none of those sent.
+    int AttemptAnswered(const Host& host, const std::vector<std::uint8_t>& bytes) const {
+        if (bytes.size() < 2)
+            return -1;
+        const std::uint16_t id = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+        for (int attempt = 0; attempt < host.nameQueries; ++attempt)
+            if (EchoPackets::TransactionId(secret, host.address, attempt) == id)
+                return attempt;
+        return -1;
+    }
+
+    // An answer to a later query of a host that ignored the earlier ones
+    // shows that queries or answers get lost.
+    void NamesTaken(const Host& host, int attempt, Clock::time_point now) {
+        if (attempt == 0 && host.shared)
+            share.Named(host.firstSent);
+        if (attempt > 0) {
+            ++engine.m_counts.lateNames;
+            requeryPaid = true;
+            NamesLost(host.firstSent, now);
         }
     }
 
@@ -464,10 +544,74 @@ struct FastScanEngine::Scan {
                (found->second.state & (NUD_STALE | NUD_DELAY | NUD_PROBE));
     }
 
+    // Its neighbour entry has been resolved by a reply during the scan.
+    bool NeighbourResolved(const Host& host) const {
+        if (!host.onLink)
+            return false;
+        const auto found = neighbours.find(host.address);
+        return found != neighbours.end() && found->second.resolved && found->second.hasMac;
+    }
+
+    // The kernel is still soliciting the address: no entry has been told
+    // since it was first probed (the kernel makes one with our first send and
+    // tells only of its end), or it is told incomplete.
+    bool NeighbourResolving(const Host& host) const {
+        const auto found = neighbours.find(host.address);
+        if (found == neighbours.end())
+            return true;
+        const Neighbour& entry = found->second;
+        if (entry.resolved)
+            return false;
+        if (entry.state & (NUD_INCOMPLETE | NUD_PROBE))
+            return true;
+        // A failure told before our probe was of an earlier resolution.
+        return entry.told < host.firstSent && (entry.state & NUD_FAILED);
+    }
+
+    // The end of the wait for the kernel's resolution of the host's entry:
+    // past its next solicitation, or with loss seen, its last.
+    Clock::time_point ResolvedBy(const Host& host) const {
+        const int later = std::max(0, resolution.solicits - 1);
+        const int solicitations = lossSeen ? later : std::min(1, later);
+        const int margin = std::max(kResolveMarginMs, roundTrips.TwiceSmoothedMs());
+        return host.firstSent + Milliseconds(resolution.retransMs * solicitations + margin);
+    }
+
+    // Waits for what the kernel still does about the host's neighbour entry;
+    // false when there is nothing to wait for.
+    bool WaitForNeighbour(Host& host, Clock::time_point now) {
+        Clock::time_point until;
+        if (NeighbourBeingChecked(host.address)) {
+            until = host.firstSent + Milliseconds(kNeighbourCheckMs);
+        } else if (NeighbourResolving(host)) {
+            host.resolving = true;
+            until = ResolvedBy(host);
+        } else {
+            return false;
+        }
+        if (until <= now)
+            return false;
+        host.phase = Phase::Neighbour;
+        host.neighbourUntil = until;
+        neighbourWaits.emplace(until, RowOf(host));
+        return true;
+    }
+
+    void NeighbourDeadline(Host& host, Clock::time_point now) {
+        // Loss seen since the wait began: the kernel's later solicitations
+        // are waited for too.
+        if (host.resolving && ResolvedBy(host) > now) {
+            host.neighbourUntil = ResolvedBy(host);
+            neighbourWaits.emplace(host.neighbourUntil, RowOf(host));
+            return;
+        }
+        Finish(host);
+    }
+
     void ProbeDeadline(Host& host, Clock::time_point now) {
-        if (host.record.reasons != 0) {
+        if (host.record.reasons != 0 || NeighbourResolved(host)) {
             // There, but its names are still out: one more query if it may help.
-            if (!host.namesDone && host.nameQueries < 2 && RequeryPays()) {
+            if (MayAskAgain(host)) {
                 host.phase = Phase::Names;
                 pending.push_back({RowOf(host), false, true, false});
             } else if (!host.namesDone && now < host.lastQuery + NameWait()) {
@@ -483,16 +627,13 @@ struct FastScanEngine::Scan {
             pending.push_back({RowOf(host), !host.echoDone, !host.namesDone, true});
             return;
         }
-        if (host.onLink && NeighbourBeingChecked(host.address)) {
-            host.phase = Phase::Neighbour;
-            neighbourWaits.emplace_back(host.firstSent, RowOf(host));
+        if (host.onLink && WaitForNeighbour(host, now))
             return;
-        }
         Finish(host);
     }
 
     void NameDeadline(Host& host) {
-        if (!host.namesDone && host.nameQueries < 2 && RequeryPays())
+        if (MayAskAgain(host))
             pending.push_back({RowOf(host), false, true, false});
         else
             Finish(host);
@@ -513,9 +654,13 @@ struct FastScanEngine::Scan {
                 break;
             nameWaits.pop_front();
         }
-        while (!neighbourWaits.empty() &&
-               hosts[neighbourWaits.front().second].phase != Phase::Neighbour)
-            neighbourWaits.pop_front();
+        while (!neighbourWaits.empty()) {
+            const auto first = neighbourWaits.begin();
+            const Host& host = hosts[first->second];
+            if (host.phase == Phase::Neighbour && host.neighbourUntil == first->first)
+                break;
+            neighbourWaits.erase(first);
+        }
     }
 
     void Expire(Clock::time_point now) {
@@ -531,11 +676,10 @@ struct FastScanEngine::Scan {
                 const int row = nameWaits.front().second;
                 nameWaits.pop_front();
                 NameDeadline(hosts[row]);
-            } else if (!neighbourWaits.empty() &&
-                       neighbourWaits.front().first + Milliseconds(kNeighbourCheckMs) <= now) {
-                const int row = neighbourWaits.front().second;
-                neighbourWaits.pop_front();
-                Finish(hosts[row]);
+            } else if (!neighbourWaits.empty() && neighbourWaits.begin()->first <= now) {
+                const int row = neighbourWaits.begin()->second;
+                neighbourWaits.erase(neighbourWaits.begin());
+                NeighbourDeadline(hosts[row], now);
             } else {
                 return;
             }
@@ -549,7 +693,7 @@ struct FastScanEngine::Scan {
         if (!nameWaits.empty())
             wake = std::min(wake, nameWaits.front().first + NameWait());
         if (!neighbourWaits.empty())
-            wake = std::min(wake, neighbourWaits.front().first + Milliseconds(kNeighbourCheckMs));
+            wake = std::min(wake, neighbourWaits.begin()->first);
         return wake;
     }
 
@@ -684,11 +828,16 @@ void FastScanEngine::Run() {
         wake = scan.NextDeadline(wake);
         events.clear();
         if (open)
-            m_network->Wait(MillisecondsUntil(wake, now), m_stop, events);
+            m_network->Wait(MicrosecondsUntil(wake, now), m_stop, events);
         now = Clock::now();
         for (NetworkEvent& event : events)
             scan.Take(event, now);
         scan.Expire(now);
+        if (const double kept = scan.share.Fell(now, scan.ShareSettle()); kept > 0) {
+            ++m_counts.shareFalls;
+            scan.lossSeen = true;
+            scan.pace.Cap(kept, now);
+        }
     }
     // Waits cut short by Stop have had no answer: those rows are silent,
     // unless something else showed the host.

@@ -42,6 +42,9 @@ struct FastScanCounts {
     std::atomic<unsigned> ignored{0};     // datagrams matched to nothing of ours
     std::atomic<unsigned> kernelDrops{0}; // dropped by the kernel (SO_RXQ_OVFL)
     std::atomic<unsigned> sendRetries{0}; // sends refused for want of buffer, retried
+    std::atomic<unsigned> lateNames{0};   // names that answered only a later query
+    std::atomic<unsigned> shareFalls{0};  // falls of the share of echoed hosts that named themselves
+    std::atomic<unsigned> lateNeighbours{0}; // on-link hosts resolved only by a later solicitation
 };
 
 class FastScanEngine : public ScanEngineThread {
@@ -49,12 +52,22 @@ public:
     // The least wait for each of the two node-status queries of a host
     // that is known to be there.
     static constexpr int kNameWaitMs = 400;
-    // A host that has not named itself is asked a second time, and waited
-    // for again, until this many hosts asked twice have ended without names
-    // while no answer came after a second asking: on such a network the
-    // hosts that keep silent on UDP 137 do not run NetBIOS, and a large scan
-    // no longer spends a query and a wait on each of them.
+    // A host that is there (whatever showed it) and has not named itself is
+    // asked a second time, and waited for again, until this many such hosts
+    // asked twice have ended without names while no answer came to a second
+    // asking: on such a network the hosts that keep silent on UDP 137 do not
+    // run NetBIOS, and a large scan no longer spends a query and a wait on
+    // each of them. Addresses that nothing showed to be there never count.
     static constexpr int kFutileRequeries = 256;
+    // Once the scan has seen loss (an answer that came only to a later
+    // asking, an on-link neighbour resolved only by the kernel's later
+    // solicitation, fewer names than the echoes promise), such a host is
+    // asked up to this many times.
+    static constexpr int kNameQueriesUnderLoss = 3;
+    // An on-link address whose neighbour entry the kernel is still resolving
+    // is waited for past the kernel's next solicitation (with loss seen, its
+    // last), and this much more for the answers that it then lets out.
+    static constexpr int kResolveMarginMs = 100;
     // The learnt wait: the smoothed round trip plus four deviations, never
     // below the floor nor above the ceiling; the first addresses, sent before
     // any answer, wait the initial value.

@@ -6,6 +6,7 @@
 #include "platform/SocketErrorQueue.h"
 #include "platform/StopSignal.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <random>
+#include <string>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -48,6 +50,16 @@ int ReadNeighbourLimit() {
     std::ifstream file("/proc/sys/net/ipv4/neigh/default/gc_thresh3");
     int limit = 0;
     return file >> limit && limit > 0 ? limit : 1024;
+}
+
+// One of the interface's neighbour settings; `fallback` when it cannot be read.
+int ReadNeighbourSetting(const char* interface, const char* name, int fallback, int most) {
+    const std::string text(interface);
+    if (text.empty() || text.find('/') != std::string::npos || text == "." || text == "..")
+        return fallback;
+    std::ifstream file("/proc/sys/net/ipv4/neigh/" + text + "/" + name);
+    int value = 0;
+    return file >> value && value > 0 ? std::min(value, most) : fallback;
 }
 
 // The drop counter that SO_RXQ_OVFL attaches to a datagram, if any.
@@ -158,6 +170,8 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
     }
 
     m_neighbourLimit = ReadNeighbourLimit();
+    const NeighbourResolution standard;
+    m_resolution = {0, 0};
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) == 0) {
         for (const ifaddrs* item = list; item; item = item->ifa_next) {
@@ -169,9 +183,18 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
             const std::uint32_t mask =
                 ntohl(reinterpret_cast<const sockaddr_in*>(item->ifa_netmask)->sin_addr.s_addr);
             m_networks.emplace_back(address & mask, mask);
+            // The slowest of our interfaces sets how long resolving may take.
+            m_resolution.retransMs = std::max(
+                m_resolution.retransMs,
+                ReadNeighbourSetting(item->ifa_name, "retrans_time_ms", standard.retransMs, 10000));
+            m_resolution.solicits = std::max(
+                m_resolution.solicits,
+                ReadNeighbourSetting(item->ifa_name, "mcast_solicit", standard.solicits, 10));
         }
         ::freeifaddrs(list);
     }
+    if (m_resolution.retransMs == 0)
+        m_resolution = standard;
     return 0;
 }
 
@@ -190,7 +213,7 @@ int LinuxScanNetwork::SendNameQuery(std::uint32_t target, std::span<const std::u
     return SendTo(m_udp, datagram, to);
 }
 
-void LinuxScanNetwork::Wait(int timeoutMs, const StopSignal& stop,
+void LinuxScanNetwork::Wait(std::chrono::microseconds timeout, const StopSignal& stop,
                             std::vector<NetworkEvent>& events) {
     if (stop.Fd() >= 0 && m_watchedStop != stop.Fd()) {
         epoll_event event{};
@@ -200,7 +223,20 @@ void LinuxScanNetwork::Wait(int timeoutMs, const StopSignal& stop,
         m_watchedStop = stop.Fd();
     }
     epoll_event ready[4];
-    const int count = ::epoll_wait(m_epoll, ready, 4, StopAwarePollMs(&stop, timeoutMs));
+    int count = -1;
+    long long us = std::max<long long>(0, timeout.count());
+    if (stop.Fd() < 0)
+        us = std::min<long long>(us, StopSignal::kPollSliceMs * 1000LL);
+    if (m_fineWait) {
+        // To the microsecond: sends are paced finer than a millisecond, so
+        // that a fast scan does not go out in bursts a limiter would cut.
+        const timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+        count = ::epoll_pwait2(m_epoll, ready, 4, &wait, nullptr);
+        if (count < 0 && errno == ENOSYS)
+            m_fineWait = false;
+    }
+    if (!m_fineWait)
+        count = ::epoll_wait(m_epoll, ready, 4, StopAwarePollMs(&stop, (us + 999) / 1000));
     // The neighbour entries go first: a reply then finds the entry that its
     // own resolution made.
     for (int i = 0; i < count; ++i)

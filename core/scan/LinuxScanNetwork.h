@@ -26,9 +26,11 @@ public:
     std::uint16_t EchoId() const override { return m_echoId; }
     int SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) override;
     int SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) override;
-    void Wait(int timeoutMs, const StopSignal& stop, std::vector<NetworkEvent>& events) override;
+    void Wait(std::chrono::microseconds timeout, const StopSignal& stop,
+              std::vector<NetworkEvent>& events) override;
     bool OnLink(std::uint32_t target) const override;
     int NeighbourLimit() const override { return m_neighbourLimit; }
+    NeighbourResolution Resolution() const override { return m_resolution; }
 
 private:
     void ReadIcmp(std::vector<NetworkEvent>& events);
@@ -43,11 +45,13 @@ private:
     int m_epoll = -1;
     int m_watchedStop = -1;
     bool m_raw = false;
+    bool m_fineWait = true; // epoll_pwait2 works (Linux 5.11 and later)
     std::uint16_t m_echoId = 0;
     std::uint16_t m_namePort = 137;
     std::uint32_t m_icmpDrops = 0;
     std::uint32_t m_udpDrops = 0;
     int m_neighbourLimit = 1024;
+    NeighbourResolution m_resolution;
     NeighbourMonitor m_neighbours; // closed when the system refuses it: no neighbour evidence
     bool m_dumpAgain = false;      // events were lost; the table is read again when it can be
     std::vector<std::pair<std::uint32_t, std::uint32_t>>

@@ -32,6 +32,28 @@ void RateController::Loss(Clock::time_point now) {
     m_rate = std::max(kLeastRate, m_rate / 2);
 }
 
+void RateController::Cap(double rate, Clock::time_point now) {
+    if (!m_adaptive)
+        return;
+    m_lossInInterval = true;
+    m_slowStart = false;
+    m_lastDecrease = now;
+    m_rate = std::min(m_rate, std::max(kLeastRate, rate));
+    m_ceiling = rate;
+}
+
+void RateController::LossOf(Clock::time_point sent, Clock::time_point now) {
+    if (!m_adaptive || sent < m_lastDecrease ||
+        now - m_lastDecrease < std::chrono::milliseconds(kIntervalMs))
+        return;
+    // An answer lost now and then: an eighth less, not half. Many lost at
+    // once show as a fall of the share of names, which the engine measures.
+    m_lossInInterval = true;
+    m_slowStart = false;
+    m_lastDecrease = now;
+    m_rate = std::max(kLeastRate, m_rate - m_rate / 8);
+}
+
 void RateController::RoundTrip(double ms, Clock::time_point now) {
     if (!m_adaptive || ms < 0)
         return;
@@ -47,7 +69,10 @@ void RateController::Tick(Clock::time_point now) {
     const double seconds = std::chrono::duration<double>(now - m_intervalStart).count();
     const bool used = static_cast<double>(m_sentInInterval) >= m_rate * seconds / 2;
     if (used && !m_lossInInterval) {
-        m_rate = m_slowStart ? m_rate * 2 : m_rate + m_rate / 8;
+        if (m_slowStart)
+            m_rate *= 2;
+        else
+            m_rate += m_rate / (m_ceiling > 0 && m_rate >= m_ceiling ? 32 : 8);
         m_rate = std::min(m_rate, m_max);
     }
     m_intervalStart = now;

@@ -3,8 +3,9 @@
 // control: a fixed rate when the user gave one; otherwise it starts
 // moderately, doubles each interval while the network keeps up (slow start),
 // and on a sign of loss halves and from then on grows by an eighth per clean
-// interval. Signs of loss: sends refused for want of buffer, datagrams the
-// kernel dropped, and round trips rising well above the best one seen. A
+// interval (by a thirty-second above the rate loss was last measured at). Signs of loss: sends refused for want of buffer, datagrams the
+// kernel dropped, round trips rising well above the best one seen, and
+// answers lost (told by the engine, with the time of the lost send). A
 // rate that is not used does not grow: in an interval in which fewer than
 // half the sends it allowed went out (the sender cannot keep up, or has
 // little left to send), it stays, so that it tells what the network takes.
@@ -31,6 +32,13 @@ public:
     // A send refused for want of buffer, or `count` datagrams dropped by the
     // kernel: loss.
     void Loss(Clock::time_point now);
+    // The loss of one answer to what was sent at `sent`: an eighth less,
+    // when it went out at the rate of now, after the last fall (what went out
+    // faster before has been answered by that fall already).
+    void LossOf(Clock::time_point sent, Clock::time_point now);
+    // Loss measured: the network kept `rate` sends a second. The rate goes
+    // no higher than that, and grows from there as after a halving.
+    void Cap(double rate, Clock::time_point now);
     // An answer's round trip.
     void RoundTrip(double ms, Clock::time_point now);
     // Called as time passes: ends an interval and steps the rate.
@@ -46,6 +54,7 @@ private:
     bool m_lossInInterval = false;
     long m_sentInInterval = 0;
     double m_bestRtt = -1;     // ms
+    double m_ceiling = -1;     // the rate the network was last measured to keep
     Clock::time_point m_intervalStart;
     Clock::time_point m_lastDecrease;
 };

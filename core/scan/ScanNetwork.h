@@ -4,11 +4,19 @@
 // whatever arrives. LinuxScanNetwork is the real one; engine tests script
 // their own.
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 class StopSignal;
+
+// How the kernel resolves an on-link neighbour: a solicitation when the entry
+// is made, another every retransMs, `solicits` in all; then it fails.
+struct NeighbourResolution {
+    int retransMs = 1000;
+    int solicits = 3;
+};
 
 struct NetworkEvent {
     enum class Kind {
@@ -46,14 +54,17 @@ public:
     // arrive as events naming them.
     virtual int SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) = 0;
     virtual int SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) = 0;
-    // Waits at most timeoutMs, or until `stop` is raised, and appends what
+    // Waits at most `timeout`, or until `stop` is raised, and appends what
     // has arrived to `events`: the neighbour entries first, so that a reply
     // finds the entry its own resolution made. The first wait also brings the
     // neighbour entries that existed before the scan.
-    virtual void Wait(int timeoutMs, const StopSignal& stop, std::vector<NetworkEvent>& events) = 0;
+    virtual void Wait(std::chrono::microseconds timeout, const StopSignal& stop,
+                      std::vector<NetworkEvent>& events) = 0;
     // Whether the target is on a network of our own interfaces: its echo
     // takes a neighbour-table entry until it is resolved or fails.
     virtual bool OnLink(std::uint32_t target) const = 0;
     // How many neighbour-table entries the system keeps at most.
     virtual int NeighbourLimit() const = 0;
+    // How the kernel resolves the neighbours of our networks.
+    virtual NeighbourResolution Resolution() const { return {}; }
 };

@@ -60,7 +60,7 @@ TEST(LinuxScanNetworkTest, AClosedPortIsToldForItsOwnTargetAndTheNextSendGoesOut
         EXPECT_EQ(network.SendNameQuery(Loopback(3), query), 0);
         std::vector<NetworkEvent> events;
         for (int i = 0; i < 20 && events.empty(); ++i)
-            network.Wait(50, stop, events);
+            network.Wait(std::chrono::milliseconds(50), stop, events);
         int refusedTwo = 0, aboutThree = 0;
         for (const NetworkEvent& event : events) {
             refusedTwo += event.kind == NetworkEvent::Kind::NameRefused && event.address == Loopback(2);
