@@ -43,6 +43,8 @@ struct Host {
     int echoFromTry = 1;       // the echoes before this one are lost
     int namesDelayMs = 0;      // its node-status answer comes this late
     bool zeroMac = false;      // its node-status answer has an all-zero unit id
+    int arpAfterMs = 0;        // its entry resolves only this long after the first echo,
+                               // and the kernel holds what was sent to it until then
 };
 
 // The MAC its neighbour entry gives 10.0.0.n.
@@ -60,6 +62,7 @@ public:
     int refuseNameSends = 0;
     bool onLink = false;
     int neighbourLimit = 1024;
+    NeighbourResolution resolution{600, 3};
     // Called with each echo reply before it is queued; may queue more.
     std::function<void(const NetworkEvent&, std::vector<NetworkEvent>&)> extra;
 
@@ -76,6 +79,7 @@ public:
     std::uint16_t EchoId() const override { return 0x4B44; }
     bool OnLink(std::uint32_t) const override { return onLink; }
     int NeighbourLimit() const override { return neighbourLimit; }
+    NeighbourResolution Resolution() const override { return resolution; }
 
     int SendEcho(std::uint32_t target, const std::vector<std::uint8_t>& request) override {
         if (refuseEchoSends > 0) {
@@ -86,12 +90,13 @@ public:
         const Host& host = hosts[target];
         const int tries = ++m_echoes[target];
         if (onLink && host.arp && tries == 1) {
+            m_resolvedAt[target] = Clock::now() + std::chrono::milliseconds(host.arpAfterMs);
             NetworkEvent entry;
             entry.kind = Kind::Neighbour;
             entry.address = target;
             entry.state = 0x02; // NUD_REACHABLE
             entry.bytes = NeighbourMac(target);
-            Queue(std::move(entry), 0);
+            Queue(std::move(entry), host.arpAfterMs);
         }
         if ((!host.echo || tries < host.echoFromTry) && !host.unreachable)
             return 0;
@@ -106,7 +111,7 @@ public:
             extra(event, more);
         for (NetworkEvent& e : more)
             Queue(std::move(e), 0);
-        Queue(std::move(event), 0);
+        Queue(std::move(event), HeldMs(target));
         return 0;
     }
 
@@ -134,7 +139,7 @@ public:
         } else {
             return 0;
         }
-        Queue(std::move(event), host.namesDelayMs);
+        Queue(std::move(event), std::max(host.namesDelayMs, HeldMs(target)));
         return 0;
     }
 
@@ -163,6 +168,14 @@ public:
     int EchoesOf(std::uint32_t target) { return m_echoes[target]; }
 
 private:
+    // How long the kernel still holds what is sent to the target.
+    int HeldMs(std::uint32_t target) {
+        const auto found = m_resolvedAt.find(target);
+        if (found == m_resolvedAt.end() || found->second <= Clock::now())
+            return 0;
+        return static_cast<int>(
+            std::chrono::ceil<std::chrono::milliseconds>(found->second - Clock::now()).count());
+    }
     void Queue(NetworkEvent event, int delayMs) {
         m_queue.emplace_back(Clock::now() + std::chrono::milliseconds(delayMs), std::move(event));
     }
@@ -170,6 +183,7 @@ private:
     std::vector<std::pair<Clock::time_point, NetworkEvent>> m_queue;
     std::map<std::uint32_t, int> m_queries;
     std::map<std::uint32_t, int> m_echoes;
+    std::map<std::uint32_t, Clock::time_point> m_resolvedAt;
 };
 
 class NoProbes : public ScanProbes {
@@ -399,6 +413,84 @@ TEST_F(FastScanEngineTest, ASecondQueryStopsOnceItHasBeenSeenNotToPay) {
             EXPECT_GT(once, 100);
         }
     }
+}
+
+// Loss seen anywhere in the scan gets every host that is there and silent on
+// UDP 137 asked a third time; without it, twice.
+TEST_F(FastScanEngineTest, LossSeenInTheScanGetsHostsThatAreThereAskedAThirdTime) {
+    const struct {
+        const char* what;
+        Host lossy;
+        const char* row; // of the lossy host
+        int queries;     // of the host silent on 137
+    } cases[] = {
+        {"no loss", {true, false, 1}, "10.0.0.2 ○ PC-01", 2},
+        {"a name only for the second query", {true, false, 2}, "10.0.0.2 ○ PC-01", 3},
+        {"the first echo lost", {true, false, 0, false, false, 2}, "10.0.0.2 ○ ", 3},
+        {"a neighbour resolved by the kernel's next solicitation",
+         {true, false, 1, false, true, 1, 0, false, 650}, "10.0.0.2 ○ PC-01", 3},
+    };
+    options.adaptiveWait = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sink.rows.DeleteAllItems();
+        network = ScriptedNetwork();
+        network.onLink = true;
+        network.hosts[Ip(1)] = {true}; // there, silent on 137
+        network.hosts[Ip(2)] = c.lossy;
+        const std::vector<std::string> rows = Scan(2);
+        EXPECT_EQ(rows, (std::vector<std::string>{"10.0.0.1 ○ ", c.row}));
+        EXPECT_EQ(queries[Ip(1)], c.queries);
+    }
+}
+
+// An on-link address whose entry the kernel is still resolving is waited for
+// past its next solicitation (with loss seen, its last): a host whose first
+// ARP exchange was lost is found and named, an address nobody holds is given
+// up only after the kernel has asked again.
+TEST_F(FastScanEngineTest, AnAddressTheKernelIsStillResolvingIsWaitedFor) {
+    const struct {
+        const char* what;
+        int arpAfterMs; // 0: nobody holds the address
+        bool loss;      // another host shows loss first
+        const char* row;
+    } cases[] = {
+        {"resolved by the second solicitation", 650, false, "10.0.0.1 ○ PC-01"},
+        {"resolved by the third, loss seen", 1250, true, "10.0.0.1 ○ PC-01"},
+        {"nobody there", 0, false, "10.0.0.1 × "},
+    };
+    options.adaptiveWait = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sink.rows.DeleteAllItems();
+        network = ScriptedNetwork();
+        network.onLink = true;
+        if (c.arpAfterMs > 0)
+            network.hosts[Ip(1)] = {true, false, 1, false, true, 1, 0, false, c.arpAfterMs};
+        network.hosts[Ip(2)] = c.loss ? Host{true, false, 2} : Host{true, false, 1};
+        const auto started = Clock::now();
+        const std::vector<std::string> rows = Scan(2);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0], c.row);
+        if (c.arpAfterMs == 0)
+            EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(network.resolution.retransMs))
+                << "given up before the kernel asked again";
+    }
+}
+
+// Addresses that nothing showed to be there never use up the budget of
+// second queries: hosts that are there, probed after hundreds of them, are
+// still asked twice.
+TEST_F(FastScanEngineTest, AbsentAddressesDoNotUseUpTheSecondQueries) {
+    options.adaptiveWait = true;
+    options.rate = 1000;
+    for (int i = 301; i <= 400; ++i)
+        network.hosts[Ip(i)] = {true}; // there, silent on 137; .1 to .300 nobody
+    Scan(400);
+    int twice = 0;
+    for (int i = 301; i <= 400; ++i)
+        twice += queries[Ip(i)] == 2;
+    EXPECT_EQ(twice, 100);
 }
 
 // An address listed by two overlapping ranges is probed once, and each of

@@ -59,6 +59,24 @@ TEST(RateController, FixedRatesStayAndAdaptiveOnesFollowTheNetwork) {
              r.RoundTrip(i == 3 ? 80.0 : 1.0, t);
          },
          {4000, 8000, 16000, 8000, 9000, 10125}},
+        {"a measured rate caps it, and above that it grows by a thirty-second", 0, 0,
+         [](RateController& r, int i, Clock::time_point t) {
+             if (i == 3)
+                 r.Cap(6400, t);
+         },
+         {4000, 8000, 16000, 6400, 6600, 6806.25}},
+        {"a lost answer costs an eighth, once per interval, only for what was sent since the "
+         "last fall",
+         0, 0,
+         [](RateController& r, int i, Clock::time_point t) {
+             if (i == 2) {
+                 r.LossOf(t, t);
+                 r.LossOf(t, t + milliseconds(1));
+             }
+             if (i == 4)
+                 r.LossOf(t - milliseconds(3 * RateController::kIntervalMs), t); // before it
+         },
+         {4000, 8000, 7000, 7875, 8859.375, 9966.796875}},
         {"never below the least rate", 0, 0,
          [](RateController& r, int, Clock::time_point t) { r.Loss(t); },
          {1000, 500, 250, 125, 100, 100}},
