@@ -28,6 +28,10 @@
 #                         the client loses that share of what reaches it, at
 #                         random: IPv4 packets it receives (ip), or ARP frames
 #                         either way (arp); 0 ends it
+#   testlan.sh arpdrop ADDRESS|none
+#                         the client loses every other ARP request it sends
+#                         for ADDRESS, the first one first: the host is found
+#                         only by the kernel's next solicitation
 #   testlan.sh limit RATE|none
 #                         the wide host sends at most RATE node-status answers
 #                         a second and drops the rest, as a busy responder or a
@@ -68,6 +72,7 @@ firewall_table=kd_firewall
 reject_table=kd_reject
 block_table=kd_block
 loss_table=kd_loss
+arpdrop_table=kd_arpdrop
 limit_table=kd_limit
 slow_delay_ms=600
 subnet_prefix=198.18.0
@@ -530,7 +535,7 @@ cmd_up() {
         # Up as the layout says: no rejects, loss or limits left by an
         # earlier caller.
         [ -z "$wide_index" ] || { cmd_unreject && cmd_limit none; } || return 1
-        cmd_loss ip 0 && cmd_loss arp 0 || return 1
+        cmd_loss ip 0 && cmd_loss arp 0 && cmd_arpdrop none || return 1
         say "already up"
         return 0
     fi
@@ -756,6 +761,28 @@ cmd_loss() { # ip|arp percent
 }" || die "could not add the $1 loss"
 }
 
+# One host's ARP requests, every other one lost: a counter of the rule's own,
+# so the first request for it is lost and the next one goes, every time.
+cmd_arpdrop() { # address|none
+    require_root
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$client_ns" || die "the test LAN is not up"
+    command -v nft >/dev/null || die "nft (package nftables) is missing"
+    if in_ns "$client_ns" nft list table arp "$arpdrop_table" >/dev/null 2>&1; then
+        in_ns "$client_ns" nft delete table arp "$arpdrop_table" || die "could not end the ARP drops"
+    fi
+    [ "$1" != none ] || return 0
+    local i
+    i=$(index_of "$1") || return 1
+    in_ns "$client_ns" nft -f - <<EOF || die "could not add the ARP drops for $1"
+table arp $arpdrop_table {
+    chain output {
+        type filter hook output priority filter; policy accept;
+        arp operation request arp daddr ip ${addrs[$i]} numgen inc mod 2 0 drop
+    }
+}
+EOF
+}
+
 # The wide host's node-status answers, limited: they leave from UDP port 137.
 cmd_limit() { # rate|none
     require_root
@@ -832,13 +859,18 @@ loss)
     read_conf
     with_lock cmd_loss "$2" "$3"
     ;;
+arpdrop)
+    [ $# -eq 2 ] || die "usage: $0 arpdrop ADDRESS|none"
+    read_conf
+    with_lock cmd_arpdrop "$2"
+    ;;
 limit)
     [ $# -eq 2 ] || die "usage: $0 limit RATE|none"
     read_conf
     with_lock cmd_limit "$2"
     ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none|loss ip|arp PERCENT|limit RATE|none" >&2
+    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none|loss ip|arp PERCENT|arpdrop ADDRESS|none|limit RATE|none" >&2
     exit 2
     ;;
 esac
