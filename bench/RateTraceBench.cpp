@@ -102,9 +102,9 @@ int main(int argc, char** argv) {
     std::printf("echoes sent %u, echo replies %u, names %u, refused %u, second probes %u\n",
                 c.echoesSent.load(), c.answered.load(), c.named.load(), c.refused.load(),
                 c.resent.load());
-    std::printf("late names %u, share falls %u, late neighbours %u, kernel drops %u, "
+    std::printf("late names %u, share falls %u (spurious %u), late neighbours %u, kernel drops %u, "
                 "send retries %u, ignored %u\n",
-                c.lateNames.load(), c.shareFalls.load(), c.lateNeighbours.load(),
+                c.lateNames.load(), c.shareFalls.load(), c.spuriousFalls.load(), c.lateNeighbours.load(),
                 c.kernelDrops.load(), c.sendRetries.load(), c.ignored.load());
     return 0;
 }

@@ -11,7 +11,9 @@
 // their sends a second, cut as their share fell.
 //
 // A fall that does not end when the rate falls is a change in the mix of
-// hosts, not loss: after a few in a row the share is learnt anew.
+// hosts, not loss: after a few in a row the share is learnt anew. A fall
+// whose missing answers still come, late, was a responder's queue, not loss:
+// it is told spurious, so that the rate can be set back.
 // Time is passed in, so the judge is a value that tests drive.
 
 #include <chrono>
@@ -38,9 +40,16 @@ public:
     void Echoed(Clock::time_point sent);
     // Such a host answered its query too.
     void Named(Clock::time_point sent);
-    // Judges the windows whose sends are at least `settle` old. After a fall:
-    // the sends a second that those windows could have kept; otherwise 0.
-    double Fell(Clock::time_point now, Clock::duration settle);
+    // Judges the windows whose sends are at least `settle` old. A mild fall
+    // counts only when `lossAround` (answers have been seen lost lately):
+    // alone it is as likely a busy responder's queue. After a fall: the sends
+    // a second that those windows could have kept; otherwise 0.
+    double Fell(Clock::time_point now, Clock::duration settle, bool lossAround);
+
+    // True once when the answers missing at the last fall have come after
+    // all, within kUndoMs of it.
+    bool Spurious(Clock::time_point now);
+    static constexpr int kUndoMs = 400;
 
     // The share learnt so far; negative before any.
     double Learnt() const { return m_learnt; }
@@ -52,9 +61,22 @@ private:
         long named = 0;
         int windows = 0;
     };
+    // The windows of the last fall, whose late answers are still counted.
+    struct Suspect {
+        long first = 0, last = -1; // window indexes
+        long echoed = 0, named = 0;
+        Clock::time_point until;
+        bool open = false;
+    };
+    long IndexOf(Clock::time_point at) const;
     Window* WindowOf(Clock::time_point at);
     // Judges a group of windows: the rate they could have kept, or 0.
-    double Judge(const Window& group, Clock::time_point now);
+    double Judge(const Window& group, Clock::time_point now, bool lossAround);
+    // Whether a group of windows shows a steep fall.
+    bool Steep(const Window& group) const;
+    // Forgets what was sent before now, after a fall: the rate the fallen
+    // windows could have kept.
+    double AfterFall(const Window& group, long last, double share, Clock::time_point now);
 
     Clock::time_point m_start;
     long m_first = 0; // the index of m_windows.front()
@@ -62,4 +84,5 @@ private:
     Window m_group; // settled windows not yet enough to judge
     double m_learnt = -1;
     int m_falls = 0; // in a row
+    Suspect m_suspect;
 };

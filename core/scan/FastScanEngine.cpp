@@ -124,6 +124,7 @@ struct FastScanEngine::Scan {
         bool echoDone = false;       // answered, or cannot be
         bool namesDone = false;      // answered, refused, or cannot be
         bool shared = false;         // its first echo counted in the answer share
+        bool answeredFirst = false;  // its first query answered or refused
         bool resolving = false;      // waiting for the kernel to resolve its entry
         std::uint8_t tries = 0;      // echo and query pairs sent
         std::uint8_t nameQueries = 0;
@@ -190,7 +191,12 @@ struct FastScanEngine::Scan {
           pace(options.rate, options.maxRate, Clock::now()), share(Clock::now()),
           resolution(n.Resolution()) {}
 
-    int MaxNameQueries() const { return lossSeen ? kNameQueriesUnderLoss : 2; }
+    // A fall of the share of names, not yet told spurious.
+    bool shareFell = false;
+    Clock::time_point lastLateName; // an answer only to a later query
+    bool LossSeen() const { return lossSeen || shareFell; }
+
+    int MaxNameQueries() const { return LossSeen() ? kNameQueriesUnderLoss : 2; }
     bool MayAskAgain(const Host& host) const {
         return !host.namesDone && host.nameQueries < MaxNameQueries() && RequeryPays();
     }
@@ -438,11 +444,14 @@ struct FastScanEngine::Scan {
             // good as lost.
             if (host->tries >= 2)
                 lossSeen = true;
-            if (host->tries == 1 && host->record.reasons == 0) {
+            if (host->tries == 1) {
                 // The host's first query went with this echo: whether it is
-                // answered too tells whether names get lost.
+                // answered too tells whether names get lost. Its answer may
+                // have come first.
                 host->shared = true;
                 share.Echoed(host->firstSent);
+                if (host->answeredFirst)
+                    share.Named(host->firstSent);
             }
             Evidence(*host, HostRecord::kReasonEcho, now);
             WaitForNames(*host);
@@ -490,8 +499,8 @@ struct FastScanEngine::Scan {
         case Kind::NameRefused:
             if (Host* host = InFlight(event.address); host && !host->namesDone) {
                 ++engine.m_counts.refused;
-                if (host->shared && host->nameQueries == 1)
-                    share.Named(host->firstSent);
+                if (host->nameQueries == 1)
+                    FirstQueryAnswered(*host);
                 host->namesDone = true;
                 Evidence(*host, HostRecord::kReasonPortUnreachable, now);
                 Settle(*host);
@@ -527,11 +536,19 @@ struct FastScanEngine::Scan {
 
     // An answer to a later query of a host that ignored the earlier ones
     // shows that queries or answers get lost.
-    void NamesTaken(const Host& host, int attempt, Clock::time_point now) {
-        if (attempt == 0 && host.shared)
+    // The host answered (or refused) its first query.
+    void FirstQueryAnswered(Host& host) {
+        host.answeredFirst = true;
+        if (host.shared)
             share.Named(host.firstSent);
+    }
+
+    void NamesTaken(Host& host, int attempt, Clock::time_point now) {
+        if (attempt == 0)
+            FirstQueryAnswered(host);
         if (attempt > 0) {
             ++engine.m_counts.lateNames;
+            lastLateName = now;
             requeryPaid = true;
             NamesLost(host.firstSent, now);
         }
@@ -572,7 +589,7 @@ struct FastScanEngine::Scan {
     // past its next solicitation, or with loss seen, its last.
     Clock::time_point ResolvedBy(const Host& host) const {
         const int later = std::max(0, resolution.solicits - 1);
-        const int solicitations = lossSeen ? later : std::min(1, later);
+        const int solicitations = LossSeen() ? later : std::min(1, later);
         const int margin = std::max(kResolveMarginMs, roundTrips.TwiceSmoothedMs());
         return host.firstSent + Milliseconds(resolution.retransMs * solicitations + margin);
     }
@@ -833,10 +850,18 @@ void FastScanEngine::Run() {
         for (NetworkEvent& event : events)
             scan.Take(event, now);
         scan.Expire(now);
-        if (const double kept = scan.share.Fell(now, scan.ShareSettle()); kept > 0) {
+        const bool lossAround = now - scan.lastLateName < std::chrono::seconds(1);
+        if (const double kept =
+                scan.share.Fell(now, scan.ShareSettle(), lossAround);
+            kept > 0) {
             ++m_counts.shareFalls;
-            scan.lossSeen = true;
+            scan.shareFell = true;
             scan.pace.Cap(kept, now);
+        }
+        if (scan.share.Spurious(now)) {
+            ++m_counts.spuriousFalls;
+            scan.shareFell = false;
+            scan.pace.Undo();
         }
     }
     // Waits cut short by Stop have had no answer: those rows are silent,

@@ -44,6 +44,7 @@ struct FastScanCounts {
     std::atomic<unsigned> sendRetries{0}; // sends refused for want of buffer, retried
     std::atomic<unsigned> lateNames{0};   // names that answered only a later query
     std::atomic<unsigned> shareFalls{0};  // falls of the share of echoed hosts that named themselves
+    std::atomic<unsigned> spuriousFalls{0}; // of those, the ones whose answers came late
     std::atomic<unsigned> lateNeighbours{0}; // on-link hosts resolved only by a later solicitation
 };
 

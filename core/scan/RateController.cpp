@@ -35,11 +35,22 @@ void RateController::Loss(Clock::time_point now) {
 void RateController::Cap(double rate, Clock::time_point now) {
     if (!m_adaptive)
         return;
+    m_beforeCap = m_rate;
+    m_slowStartBeforeCap = m_slowStart;
     m_lossInInterval = true;
     m_slowStart = false;
     m_lastDecrease = now;
     m_rate = std::min(m_rate, std::max(kLeastRate, rate));
     m_ceiling = rate;
+}
+
+void RateController::Undo() {
+    if (!m_adaptive || m_beforeCap < 0)
+        return;
+    m_rate = std::max(m_rate, m_beforeCap);
+    m_slowStart = m_slowStartBeforeCap;
+    m_ceiling = -1;
+    m_beforeCap = -1;
 }
 
 void RateController::LossOf(Clock::time_point sent, Clock::time_point now) {

@@ -39,6 +39,9 @@ public:
     // Loss measured: the network kept `rate` sends a second. The rate goes
     // no higher than that, and grows from there as after a halving.
     void Cap(double rate, Clock::time_point now);
+    // The last Cap was spurious (the answers came, late): the rate before it
+    // comes back.
+    void Undo();
     // An answer's round trip.
     void RoundTrip(double ms, Clock::time_point now);
     // Called as time passes: ends an interval and steps the rate.
@@ -55,6 +58,8 @@ private:
     long m_sentInInterval = 0;
     double m_bestRtt = -1;     // ms
     double m_ceiling = -1;     // the rate the network was last measured to keep
+    double m_beforeCap = -1;   // the rate, and whether it doubled, before the last Cap
+    bool m_slowStartBeforeCap = false;
     Clock::time_point m_intervalStart;
     Clock::time_point m_lastDecrease;
 };

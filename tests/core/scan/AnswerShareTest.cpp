@@ -19,7 +19,8 @@ struct Window {
 
 // Feeds the windows one after another (each sent within its 50 ms) and
 // returns, per window, what Fell said once its answers had settled.
-std::vector<double> Feed(AnswerShare& share, const std::vector<Window>& windows) {
+std::vector<double> Feed(AnswerShare& share, const std::vector<Window>& windows,
+                         bool lossAround = true) {
     const Clock::time_point start{};
     const auto settle = milliseconds(100);
     std::vector<double> said;
@@ -31,7 +32,8 @@ std::vector<double> Feed(AnswerShare& share, const std::vector<Window>& windows)
             share.Echoed(sent);
         for (int n = 0; n < windows[i].named; ++n)
             share.Named(sent);
-        said.push_back(share.Fell(sent + milliseconds(AnswerShare::kWindowMs) + settle, settle));
+        said.push_back(
+            share.Fell(sent + milliseconds(AnswerShare::kWindowMs) + settle, settle, lossAround));
     }
     return said;
 }
@@ -99,9 +101,9 @@ TEST(AnswerShare, WindowsSentBeforeAFallAreNotJudged) {
             if (n % 5 == 0)
                 share.Named(start + window * i);
         }
-    EXPECT_EQ(share.Fell(start + window * 4, settle), 0);
-    EXPECT_GT(share.Fell(start + window * 5 + settle, settle), 0);
-    EXPECT_EQ(share.Fell(start + window * 20, settle), 0) << "judged again after the fall";
+    EXPECT_EQ(share.Fell(start + window * 4, settle, true), 0);
+    EXPECT_GT(share.Fell(start + window * 5 + settle, settle, true), 0);
+    EXPECT_EQ(share.Fell(start + window * 20, settle, true), 0) << "judged again after the fall";
     EXPECT_DOUBLE_EQ(share.Learnt(), 0.5) << "one fall does not teach the fallen share";
 }
 
