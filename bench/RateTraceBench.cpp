@@ -99,9 +99,10 @@ int main(int argc, char** argv) {
     const FastScanCounts& c = engine.Counts();
     std::printf("\nscan: %.2f s, %zu rows, %d answered, %d named\n", seconds,
                 sink.rows.Rows().size(), answered, named);
-    std::printf("echoes sent %u, echo replies %u, names %u, refused %u, second probes %u\n",
+    std::printf("echoes sent %u, echo replies %u, names %u, refused %u, second probes %u, "
+                "queries asked again %u, a third time %u\n",
                 c.echoesSent.load(), c.answered.load(), c.named.load(), c.refused.load(),
-                c.resent.load());
+                c.resent.load(), c.secondQueries.load(), c.thirdQueries.load());
     std::printf("late names %u, share falls %u (spurious %u), late neighbours %u, kernel drops %u, "
                 "send retries %u, ignored %u\n",
                 c.lateNames.load(), c.shareFalls.load(), c.spuriousFalls.load(), c.lateNeighbours.load(),

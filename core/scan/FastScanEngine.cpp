@@ -181,6 +181,8 @@ struct FastScanEngine::Scan {
     bool mayRepeat = true;
     // Whether asking a host for its names a second time still pays here.
     int futileRequeries = 0;  // hosts asked twice that ended without names
+    int futileThirds = 0;     // of those, the ones asked three times
+    const Clock::time_point started = Clock::now();
     bool requeryPaid = false; // an answer came after a second asking
     bool RequeryPays() const {
         return requeryPaid || futileRequeries < kFutileRequeries;
@@ -198,12 +200,40 @@ struct FastScanEngine::Scan {
 
     int MaxNameQueries() const { return LossSeen() ? kNameQueriesUnderLoss : 2; }
     bool MayAskAgain(const Host& host) const {
-        return !host.namesDone && host.nameQueries < MaxNameQueries() && RequeryPays();
+        if (host.namesDone || host.nameQueries >= MaxNameQueries() || !RequeryPays())
+            return false;
+        // A third asking pays where names were lost: once this many hosts
+        // asked three times have ended without names, only those whose first
+        // query went out while others were lost are asked again.
+        return host.nameQueries < 2 || futileThirds < kFutileRequeries ||
+               LostAround(host.firstSent);
+    }
+
+    // Buckets of send times (a share window each) in which a first query
+    // was lost: its host answered only a later one.
+    std::vector<bool> lostSends;
+    std::size_t BucketOf(Clock::time_point sent) const {
+        return static_cast<std::size_t>(
+            std::max<Clock::rep>(0, (sent - started) / Milliseconds(AnswerShare::kWindowMs)));
+    }
+    void MarkLost(Clock::time_point sent) {
+        const std::size_t bucket = BucketOf(sent);
+        if (lostSends.size() <= bucket)
+            lostSends.resize(bucket + 1);
+        lostSends[bucket] = true;
+    }
+    bool LostAround(Clock::time_point sent) const {
+        const std::size_t bucket = BucketOf(sent);
+        for (std::size_t b = bucket == 0 ? 0 : bucket - 1; b <= bucket + 1; ++b)
+            if (b < lostSends.size() && lostSends[b])
+                return true;
+        return false;
     }
     // How long after its send a first query's answer is due, for the share:
-    // twice a window, so that a responder's short queue is not taken for loss.
+    // a window at least, so that a responder's short queue is not taken for
+    // loss.
     Clock::duration ShareSettle() const {
-        return Milliseconds(std::max(2 * AnswerShare::kWindowMs, 2 * roundTrips.TwiceSmoothedMs()));
+        return Milliseconds(std::max(AnswerShare::kWindowMs, 2 * roundTrips.TwiceSmoothedMs()));
     }
     // Names lost of queries sent at `sent`: the rate falls, and hosts get
     // more patience.
@@ -282,7 +312,10 @@ struct FastScanEngine::Scan {
         record.cells[HostRecord::kResponse] =
             record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
         if (record.reasons && host.nameQueries >= 2 && !host.namesDone)
+        {
             ++futileRequeries;
+            futileThirds += host.nameQueries >= 3;
+        }
         host.phase = Phase::Done;
         --inFlight;
         Report(host);
@@ -350,6 +383,9 @@ struct FastScanEngine::Scan {
             } else {
                 ++host.nameQueries;
                 host.lastQuery = now;
+                if (!p.probe)
+                    ++(host.nameQueries >= 3 ? engine.m_counts.thirdQueries
+                                             : engine.m_counts.secondQueries);
             }
         }
         backoffMs = 0;
@@ -549,6 +585,7 @@ struct FastScanEngine::Scan {
         if (attempt > 0) {
             ++engine.m_counts.lateNames;
             lastLateName = now;
+            MarkLost(host.firstSent);
             requeryPaid = true;
             NamesLost(host.firstSent, now);
         }

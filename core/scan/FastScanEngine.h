@@ -39,6 +39,8 @@ struct FastScanCounts {
     std::atomic<unsigned> named{0};       // node-status answers taken
     std::atomic<unsigned> refused{0};     // node-status queries the host itself refused
     std::atomic<unsigned> resent{0};      // second probes of addresses still silent
+    std::atomic<unsigned> secondQueries{0}; // node-status queries asked again of hosts there
+    std::atomic<unsigned> thirdQueries{0};  // and a third time
     std::atomic<unsigned> ignored{0};     // datagrams matched to nothing of ours
     std::atomic<unsigned> kernelDrops{0}; // dropped by the kernel (SO_RXQ_OVFL)
     std::atomic<unsigned> sendRetries{0}; // sends refused for want of buffer, retried
