@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -78,6 +79,52 @@ TEST(AnswerShare, FallsOnlyWhenFewerNameThemselvesThanChanceAllows) {
         EXPECT_EQ(falls, c.falls);
         EXPECT_NEAR(first, c.kept, c.kept / 100);
     }
+}
+
+// Without answers seen lost around it, a mild fall is as likely a busy
+// responder's queue and does not count; a steep one does.
+TEST(AnswerShare, AMildFallCountsOnlyWithLossAround) {
+    for (const auto& [named, lossAround, falls] :
+         {std::tuple{400, false, 0}, std::tuple{400, true, 1}, std::tuple{250, false, 1}}) {
+        SCOPED_TRACE(std::to_string(named) + (lossAround ? " with loss around" : " alone"));
+        AnswerShare share(Clock::time_point{});
+        std::vector<Window> windows = Repeat({1000, 1000, 500}, 4);
+        windows.push_back({1000, 1000, named});
+        int fell = 0;
+        for (const double rate : Feed(share, windows, lossAround))
+            fell += rate > 0;
+        EXPECT_EQ(fell, falls);
+    }
+}
+
+// A fall whose missing answers come after all, soon enough, is told
+// spurious once; one whose answers stay away is not.
+TEST(AnswerShare, AFallWhoseAnswersComeLateIsSpurious) {
+    for (const int late : {0, 200}) {
+        SCOPED_TRACE(std::to_string(late) + " answers come late");
+        AnswerShare share(Clock::time_point{});
+        std::vector<Window> windows = Repeat({1000, 1000, 500}, 4);
+        windows.push_back({1000, 1000, 300});
+        const std::vector<double> said = Feed(share, windows);
+        ASSERT_GT(said.back(), 0);
+        const Clock::time_point fell = Clock::time_point{} +
+                                       milliseconds(AnswerShare::kWindowMs) * 5 + milliseconds(100);
+        const Clock::time_point sent = Clock::time_point{} + milliseconds(AnswerShare::kWindowMs) * 4;
+        for (int n = 0; n < late; ++n)
+            share.Named(sent);
+        EXPECT_EQ(share.Spurious(fell + milliseconds(10)), late > 0);
+        EXPECT_FALSE(share.Spurious(fell + milliseconds(20))) << "told once";
+    }
+    AnswerShare share(Clock::time_point{});
+    std::vector<Window> windows = Repeat({1000, 1000, 500}, 4);
+    windows.push_back({1000, 1000, 300});
+    Feed(share, windows);
+    const Clock::time_point sent = Clock::time_point{} + milliseconds(AnswerShare::kWindowMs) * 4;
+    for (int n = 0; n < 200; ++n)
+        share.Named(sent);
+    EXPECT_FALSE(share.Spurious(Clock::time_point{} + milliseconds(AnswerShare::kWindowMs) * 5 +
+                                milliseconds(100 + AnswerShare::kUndoMs + 1)))
+        << "too late to undo";
 }
 
 // Sends made before a fall went out at the old rate: their windows are not

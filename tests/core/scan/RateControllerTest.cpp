@@ -65,6 +65,14 @@ TEST(RateController, FixedRatesStayAndAdaptiveOnesFollowTheNetwork) {
                  r.Cap(6400, t);
          },
          {4000, 8000, 16000, 6400, 6600, 6806.25}},
+        {"a cap told spurious is undone", 0, 0,
+         [](RateController& r, int i, Clock::time_point t) {
+             if (i == 3)
+                 r.Cap(6400, t);
+             if (i == 4)
+                 r.Undo();
+         },
+         {4000, 8000, 16000, 6400, 16000, 32000}},
         {"a lost answer costs an eighth, once per interval, only for what was sent since the "
          "last fall",
          0, 0,
