@@ -22,7 +22,16 @@
 # Not a test: it prints figures. Needs root: it brings the test LAN up and
 # down, holding its lock like the LAN tests do.
 #
-# usage: bench/peers.sh [runs]
+# usage: bench/peers.sh [--loss PERCENT] [--limit RATE] [--only lan|wide] [runs]
+#
+#   --loss PERCENT  the client loses that share of the IPv4 packets it
+#                   receives and of the ARP frames either way, at random
+#                   (testlan.sh loss)
+#   --limit RATE    the routed host sends at most RATE node-status answers a
+#                   second (testlan.sh limit)
+#   --only TARGET   the LAN's /24 (lan) or the routed prefix (wide) alone
+# Under loss or a limit, only vopal-scan's default, nmap -sn (root) and
+# nbtscan run, side by side.
 # KD_BENCH_VOPAL_SCAN names another vopal-scan (default: build/vopal-scan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,7 +44,22 @@ if [ "${1:-}" != --inside ]; then
   exec tests/lan/run-in-testlan.sh "$PWD/bench/peers.sh" --inside "$@"
 fi
 shift
+loss=0 limit=none only=
+while [ $# -gt 1 ]; do
+  case $1 in
+  --loss) loss=$2 ;;
+  --limit) limit=$2 ;;
+  --only) only=$2 ;;
+  *) echo "bench: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift 2
+done
 runs=${1:-3}
+[[ $loss =~ ^[0-9]{1,2}$ ]] || { echo "bench: --loss takes a percentage from 0 to 99" >&2; exit 2; }
+[ "$limit" = none ] || [[ $limit =~ ^[1-9][0-9]{0,6}$ ]] || { echo "bench: --limit takes a rate" >&2; exit 2; }
+case $only in "" | lan | wide) ;; *) echo "bench: --only takes lan or wide" >&2; exit 2 ;; esac
+degraded=0
+[ "$loss" -eq 0 ] && [ "$limit" = none ] || degraded=1
 [[ $runs =~ ^[1-9][0-9]?$ ]] || { echo "bench: runs must be a number from 1 to 99" >&2; exit 2; }
 
 say() { printf 'bench: %s\n' "$*" >&2; }
@@ -61,9 +85,10 @@ awk '!/^[[:space:]]*#/ && NF >= 6 && $1 != "silent" { print $2 }' "$conf" | sort
 awk '!/^[[:space:]]*#/ && ($1 == "nmbd" || $1 == "noping" || $1 == "slow") { print $2 }' "$conf" |
   sort >"$scratch/named-lan"
 cp "$scratch/live-lan" "$scratch/held-lan"
-targets=("$lan")
+targets=()
+[ "$only" = wide ] || targets+=("$lan")
 if [ -n "$wide" ]; then
-  targets+=("$wide")
+  [ "$only" = lan ] || targets+=("$wide")
   awk -v prefix="$wide" 'BEGIN {
     split(prefix, p, "/"); split(p[1], o, ".")
     base = ((o[1] * 256 + o[2]) * 256 + o[3]) * 256 + o[4]; size = 2 ^ (32 - p[2])
@@ -107,9 +132,9 @@ for target in "${targets[@]}"; do
   add "default-$name" "$target" "vopal-scan" vopal "${scan[*]} $target"
   # The same, recording into a store that holds the runs before: the
   # difference in wall time is what recording a scan costs.
-  [ "$name" = wide ] && add "db-$name" "$target" "vopal-scan --db" vopal \
+  [ "$name" = wide ] && [ "$degraded" -eq 0 ] && add "db-$name" "$target" "vopal-scan --db" vopal \
     "${scan[*]} --db $scratch/inventory.sqlite $target"
-  if [ "$engines" -eq 1 ] && { [ "$name" = lan ] || [ "$wide_bits" -ge 20 ]; }; then
+  if [ "$engines" -eq 1 ] && [ "$degraded" -eq 0 ] && { [ "$name" = lan ] || [ "$wide_bits" -ge 20 ]; }; then
     add "threads-$name" "$target" "vopal-scan --engine threads" vopal \
       "${scan[*]} --engine threads ${threads[*]} --timeout 1000 $target"
   fi
@@ -118,7 +143,7 @@ for target in "${targets[@]}"; do
   fi
   if command -v nmap >/dev/null; then
     add "nmap-$name" "$target" "nmap -sn (root)" nmap "nmap -sn -n $target"
-    if [ -n "$throwaway" ]; then
+    if [ -n "$throwaway" ] && [ "$degraded" -eq 0 ]; then
       add "nmapu-$name" "$target" "nmap -sn --unprivileged" nmap \
         "${as_throwaway[*]} nmap -sn -n --unprivileged $target"
     fi
@@ -159,6 +184,19 @@ measure() { # key target parser command
   comm -13 "$scratch/found-addresses" "$scratch/live-$name" >"$scratch/$key.missed-last"
 }
 
+# The conditions, for the whole run; the LAN is taken down after it anyway.
+condition="clean"
+if [ "$loss" -gt 0 ]; then
+  scripts/testlan.sh loss ip "$loss" && scripts/testlan.sh loss arp "$loss" || exit 1
+  condition="$loss % of replies and ARP frames lost"
+fi
+if [ "$limit" != none ]; then
+  scripts/testlan.sh limit "$limit" || exit 1
+  condition="$condition, at most $limit node-status answers a second from the routed host"
+  [ "$loss" -gt 0 ] || condition=${condition#clean, }
+fi
+say "condition: $condition"
+
 for run in $(seq 1 "$runs"); do
   for entry in "${plan[@]}"; do
     IFS='|' read -r key target label parser command <<<"$entry"
@@ -173,6 +211,7 @@ largest() { sort -n "$1" | tail -n 1; }
 spread() { sort -n "$1" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print (lo == hi ? lo : lo "-" hi) }'; }
 
 echo
+echo "condition: $condition"
 printf '%-16s %-26s %12s %12s %10s %10s %12s\n' target tool "live hosts" names "median ms" "false pos." "max RSS KiB"
 for target in "${targets[@]}"; do
   name=$(target_name "$target")
@@ -211,7 +250,15 @@ echo "  side by side, neighbour table flushed before each; medians of the wall t
 # time of nmap -sn (root) in the same runs, under 64 MB, every row and name;
 # recording into an inventory adds at most 0.5 s (from the second run on,
 # the store holds the runs before).
-if [ -n "$wide" ] && [ -f "$scratch/default-wide.ms" ]; then
+if [ -n "$wide" ] && [ -f "$scratch/default-wide.ms" ] && [ "$limit" != none ]; then
+  # Under the limit, the least time: the names at the limit's rate.
+  echo
+  awk -v v="$(median "$scratch/default-wide.ms")" -v n="$(wc -l <"$scratch/named-wide")" \
+    -v r="$limit" 'BEGIN { b = 1000 * n / r
+      printf "limit: vopal-scan %d ms, %.1fx the %d ms that %d names at %d a second take\n", v, v / b, b, n, r }'
+  echo "goal: every row and name: $(spread "$scratch/default-wide.live")/$(wc -l <"$scratch/live-wide") rows," \
+    "$(spread "$scratch/default-wide.names")/$(wc -l <"$scratch/named-wide") names"
+elif [ -n "$wide" ] && [ -f "$scratch/default-wide.ms" ] && [ "$degraded" -eq 0 ]; then
   echo
   default_ms=$(median "$scratch/default-wide.ms")
   if [ -f "$scratch/nmap-wide.ms" ]; then
