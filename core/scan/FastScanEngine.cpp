@@ -126,6 +126,8 @@ struct FastScanEngine::Scan {
         bool shared = false;         // its first echo counted in the answer share
         bool answeredFirst = false;  // its first query answered or refused
         bool resolving = false;      // waiting for the kernel to resolve its entry
+        bool lingering = false;      // asked for the last time, still taking a late answer
+        std::uint8_t futileCounted = 0; // 1: as asked twice in vain, 2: three times
         std::uint8_t tries = 0;      // echo and query pairs sent
         std::uint8_t nameQueries = 0;
         int duplicateOf = -1; // the row of the same address listed earlier
@@ -167,6 +169,8 @@ struct FastScanEngine::Scan {
     int backoffMs = 0;
     int onLinkWaiting = 0;
     int inFlight = 0;
+    int lingeringCount = 0; // hosts in flight only for a late answer
+    Queue lingering;        // by the last query's send
     double tokens = 1;
     Clock::time_point tokensAt = Clock::now();
     RateController pace;
@@ -198,15 +202,19 @@ struct FastScanEngine::Scan {
     Clock::time_point lastLateName; // an answer only to a later query
     bool LossSeen() const { return lossSeen || shareFell; }
 
-    int MaxNameQueries() const { return LossSeen() ? kNameQueriesUnderLoss : 2; }
     bool MayAskAgain(const Host& host) const {
-        if (host.namesDone || host.nameQueries >= MaxNameQueries() || !RequeryPays())
+        if (host.namesDone || host.nameQueries >= kMostNameQueries || !RequeryPays())
             return false;
-        // A third asking pays where names were lost: once this many hosts
-        // asked three times have ended without names, only those whose first
-        // query went out while others were lost are asked again.
-        return host.nameQueries < 2 || futileThirds < kFutileRequeries ||
-               LostAround(host.firstSent);
+        if (host.nameQueries < 2)
+            return true;
+        // A third asking, while asking twice has not been seen not to pay,
+        // or once the scan has seen loss. It pays where names were lost:
+        // once this many hosts asked three times have ended without names,
+        // only those whose first query went out while others were lost are
+        // asked again.
+        if (!LossSeen() && futileRequeries >= kFutileRequeries)
+            return false;
+        return futileThirds < kFutileRequeries || LostAround(host.firstSent);
     }
 
     // Buckets of send times (a share window each) in which a first query
@@ -282,7 +290,27 @@ struct FastScanEngine::Scan {
         }
     }
 
+    // A host that is there, asked twice (three times) in vain: the asking
+    // did not pay. Counted as the wait for that asking ends.
+    void CountFutile(Host& host) {
+        if (host.namesDone || host.nameQueries < 2 ||
+            (host.record.reasons == 0 && !NeighbourResolved(host)))
+            return;
+        if (host.futileCounted < 1) {
+            host.futileCounted = 1;
+            ++futileRequeries;
+        }
+        if (host.nameQueries >= 3 && host.futileCounted < 2) {
+            host.futileCounted = 2;
+            ++futileThirds;
+        }
+    }
+
     void Release(Host& host) {
+        if (host.lingering) {
+            host.lingering = false;
+            --lingeringCount;
+        }
         if (host.holdsNeighbour) {
             host.holdsNeighbour = false;
             --onLinkWaiting;
@@ -311,11 +339,7 @@ struct FastScanEngine::Scan {
         MakeCells(record, options);
         record.cells[HostRecord::kResponse] =
             record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
-        if (record.reasons && host.nameQueries >= 2 && !host.namesDone)
-        {
-            ++futileRequeries;
-            futileThirds += host.nameQueries >= 3;
-        }
+        CountFutile(host);
         host.phase = Phase::Done;
         --inFlight;
         Report(host);
@@ -457,8 +481,10 @@ struct FastScanEngine::Scan {
             WaitForNames(*host);
             return;
         }
-        // The kernel's check of an old entry has ended, either way.
-        if (entry.resolved || (event.state & (NUD_FAILED | NUD_INCOMPLETE)))
+        // The kernel's resolution, or its check of an old entry, has ended
+        // either way.
+        if (entry.resolved || (event.state & NUD_FAILED) ||
+            (!host->resolving && (event.state & NUD_INCOMPLETE)))
             Finish(*host);
     }
 
@@ -623,12 +649,12 @@ struct FastScanEngine::Scan {
     }
 
     // The end of the wait for the kernel's resolution of the host's entry:
-    // past its next solicitation, or with loss seen, its last.
+    // past its last solicitation. A host whose first two exchanges were lost
+    // (one in a hundred under 5 % loss either way) is still found.
     Clock::time_point ResolvedBy(const Host& host) const {
         const int later = std::max(0, resolution.solicits - 1);
-        const int solicitations = LossSeen() ? later : std::min(1, later);
         const int margin = std::max(kResolveMarginMs, roundTrips.TwiceSmoothedMs());
-        return host.firstSent + Milliseconds(resolution.retransMs * solicitations + margin);
+        return host.firstSent + Milliseconds(resolution.retransMs * later + margin);
     }
 
     // Waits for what the kernel still does about the host's neighbour entry;
@@ -649,17 +675,6 @@ struct FastScanEngine::Scan {
         host.neighbourUntil = until;
         neighbourWaits.emplace(until, RowOf(host));
         return true;
-    }
-
-    void NeighbourDeadline(Host& host, Clock::time_point now) {
-        // Loss seen since the wait began: the kernel's later solicitations
-        // are waited for too.
-        if (host.resolving && ResolvedBy(host) > now) {
-            host.neighbourUntil = ResolvedBy(host);
-            neighbourWaits.emplace(host.neighbourUntil, RowOf(host));
-            return;
-        }
-        Finish(host);
     }
 
     void ProbeDeadline(Host& host, Clock::time_point now) {
@@ -687,10 +702,19 @@ struct FastScanEngine::Scan {
     }
 
     void NameDeadline(Host& host) {
-        if (MayAskAgain(host))
+        CountFutile(host);
+        if (MayAskAgain(host)) {
             pending.push_back({RowOf(host), false, true, false});
-        else
+        } else if (!host.namesDone) {
+            // Asked for the last time: a slow responder's answer to an
+            // earlier query may still come, and costs nothing to wait for
+            // while the scan waits for other hosts anyway.
+            host.lingering = true;
+            ++lingeringCount;
+            lingering.emplace_back(host.lastQuery, RowOf(host));
+        } else {
             Finish(host);
+        }
     }
 
     // Entries of hosts that have moved on are of no more use; dropping them
@@ -708,6 +732,8 @@ struct FastScanEngine::Scan {
                 break;
             nameWaits.pop_front();
         }
+        while (!lingering.empty() && !hosts[lingering.front().second].lingering)
+            lingering.pop_front();
         while (!neighbourWaits.empty()) {
             const auto first = neighbourWaits.begin();
             const Host& host = hosts[first->second];
@@ -730,10 +756,15 @@ struct FastScanEngine::Scan {
                 const int row = nameWaits.front().second;
                 nameWaits.pop_front();
                 NameDeadline(hosts[row]);
+            } else if (!lingering.empty() &&
+                       lingering.front().first + Milliseconds(kWaitCeilingMs) <= now) {
+                const int row = lingering.front().second;
+                lingering.pop_front();
+                Finish(hosts[row]);
             } else if (!neighbourWaits.empty() && neighbourWaits.begin()->first <= now) {
                 const int row = neighbourWaits.begin()->second;
                 neighbourWaits.erase(neighbourWaits.begin());
-                NeighbourDeadline(hosts[row], now);
+                Finish(hosts[row]);
             } else {
                 return;
             }
@@ -748,6 +779,8 @@ struct FastScanEngine::Scan {
             wake = std::min(wake, nameWaits.front().first + NameWait());
         if (!neighbourWaits.empty())
             wake = std::min(wake, neighbourWaits.begin()->first);
+        if (!lingering.empty())
+            wake = std::min(wake, lingering.front().first + Milliseconds(kWaitCeilingMs));
         return wake;
     }
 
@@ -807,7 +840,8 @@ void FastScanEngine::Run() {
     std::vector<NetworkEvent> events;
     const int onLinkLimit = std::max(16, m_network->NeighbourLimit() / kNeighbourShare);
     using Pending = Scan::Pending;
-    while (!m_stop.IsRaised() && (dispatching || scan.inFlight > 0)) {
+    // Hosts that only linger for a late answer do not keep the scan going.
+    while (!m_stop.IsRaised() && (dispatching || scan.inFlight > scan.lingeringCount)) {
         Clock::time_point now = Clock::now();
         scan.Refill(now);
         // Sends that wait go first, then new addresses.

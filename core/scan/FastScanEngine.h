@@ -62,14 +62,14 @@ public:
     // run NetBIOS, and a large scan no longer spends a query and a wait on
     // each of them. Addresses that nothing showed to be there never count.
     static constexpr int kFutileRequeries = 256;
-    // Once the scan has seen loss (an answer that came only to a later
-    // asking, an on-link neighbour resolved only by the kernel's later
-    // solicitation, fewer names than the echoes promise), such a host is
-    // asked up to this many times.
-    static constexpr int kNameQueriesUnderLoss = 3;
+    // Such a host is asked a third time while the second asking has not
+    // been seen not to pay, or once the scan has seen loss (an answer that
+    // came only to a later asking, an on-link neighbour resolved only by the
+    // kernel's later solicitation, fewer names than the echoes promise).
+    static constexpr int kMostNameQueries = 3;
     // An on-link address whose neighbour entry the kernel is still resolving
-    // is waited for past the kernel's next solicitation (with loss seen, its
-    // last), and this much more for the answers that it then lets out.
+    // is waited for past the kernel's last solicitation, and this much more
+    // for the answers that it then lets out.
     static constexpr int kResolveMarginMs = 100;
     // The learnt wait: the smoothed round trip plus four deviations, never
     // below the floor nor above the ceiling; the first addresses, sent before

@@ -320,15 +320,15 @@ TEST_F(FastScanEngineTest, EachKindOfHostIsFoundByWhatItAnswersAndGetsItsRow) {
     } cases[] = {
         {{true, false, 1}, "○ PC-01", "echo,nbstat", "001B213C4D5E", 1, 1, 1},
         {{true, false, 0, true}, "○ ", "echo,port-unreachable", "", 1, 1, 1},
-        {{true}, "○ ", "echo", "", 2, 1, 2},
+        {{true}, "○ ", "echo", "", 3, 1, 3}, // there, silent on 137: asked three times
         {{false, true}, "× ", "", "", 2, 1, 1}, // unreachable: pinged once
         {{}, "× ", "", "", 2, 2, 1},
         {{false, false, 1}, "○ PC-01", "nbstat", "001B213C4D5E", 1, 1, 1},
         {{false, false, 0, true}, "○ ", "port-unreachable", "", 1, 1, 1},
-        {{false, false, 0, false, true}, "○ ", "arp", "024B44000008", 2, 1, 2},
+        {{false, false, 0, false, true}, "○ ", "arp", "024B44000008", 3, 1, 3},
         {{true, false, 1, false, true, 1, 0, true}, "○ PC-01", "echo,nbstat,arp", "024B44000009",
          1, 1, 1},
-        {{true, false, 0, false, true}, "○ ", "echo,arp", "024B4400000A", 2, 1, 2},
+        {{true, false, 0, false, true}, "○ ", "echo,arp", "024B4400000A", 3, 1, 3},
     };
     const int count = static_cast<int>(std::size(cases));
     for (const bool adaptive : {true, false}) {
@@ -415,20 +415,19 @@ TEST_F(FastScanEngineTest, ASecondQueryStopsOnceItHasBeenSeenNotToPay) {
     }
 }
 
-// Loss seen anywhere in the scan gets every host that is there and silent on
-// UDP 137 asked a third time; without it, twice.
-TEST_F(FastScanEngineTest, LossSeenInTheScanGetsHostsThatAreThereAskedAThirdTime) {
+// A host that ignores its first queries, or answers one late, is named: each
+// query has an id of its own, a host there is asked three times, and after
+// the last asking its answer is still taken while the scan waits for others.
+TEST_F(FastScanEngineTest, AHostThatAnswersOnlyALaterQueryOrLateIsNamed) {
     const struct {
         const char* what;
-        Host lossy;
-        const char* row; // of the lossy host
-        int queries;     // of the host silent on 137
+        Host host;
+        int queries;
     } cases[] = {
-        {"no loss", {true, false, 1}, "10.0.0.2 ○ PC-01", 2},
-        {"a name only for the second query", {true, false, 2}, "10.0.0.2 ○ PC-01", 3},
-        {"the first echo lost", {true, false, 0, false, false, 2}, "10.0.0.2 ○ ", 3},
-        {"a neighbour resolved by the kernel's next solicitation",
-         {true, false, 1, false, true, 1, 0, false, 650}, "10.0.0.2 ○ PC-01", 3},
+        {"only the second query", {true, false, 2}, 2},
+        {"only the third query", {true, false, 3}, 3},
+        {"the second query, a second late, after the last asking",
+         {true, false, 2, false, false, 1, 1000}, 3},
     };
     options.adaptiveWait = true;
     for (const auto& c : cases) {
@@ -436,10 +435,10 @@ TEST_F(FastScanEngineTest, LossSeenInTheScanGetsHostsThatAreThereAskedAThirdTime
         sink.rows.DeleteAllItems();
         network = ScriptedNetwork();
         network.onLink = true;
-        network.hosts[Ip(1)] = {true}; // there, silent on 137
-        network.hosts[Ip(2)] = c.lossy;
+        network.resolution = {1000, 3}; // 10.0.0.2, nobody, keeps the scan 2 s
+        network.hosts[Ip(1)] = c.host;
         const std::vector<std::string> rows = Scan(2);
-        EXPECT_EQ(rows, (std::vector<std::string>{"10.0.0.1 ○ ", c.row}));
+        EXPECT_EQ(rows, (std::vector<std::string>{"10.0.0.1 ○ PC-01", "10.0.0.2 × "}));
         EXPECT_EQ(queries[Ip(1)], c.queries);
     }
 }
@@ -489,7 +488,7 @@ TEST_F(FastScanEngineTest, AbsentAddressesDoNotUseUpTheSecondQueries) {
     Scan(400);
     int twice = 0;
     for (int i = 301; i <= 400; ++i)
-        twice += queries[Ip(i)] == 2;
+        twice += queries[Ip(i)] >= 2;
     EXPECT_EQ(twice, 100);
 }
 
