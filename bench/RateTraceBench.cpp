@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
                 c.resent.load(), c.secondQueries.load(), c.thirdQueries.load());
     std::printf("late names %u, share falls %u (spurious %u), late neighbours %u, kernel drops %u, "
                 "send retries %u, ignored %u\n",
-                c.lateNames.load(), c.shareFalls.load(), c.spuriousFalls.load(), c.lateNeighbours.load(),
-                c.kernelDrops.load(), c.sendRetries.load(), c.ignored.load());
+                c.lateNames.load(), c.shareFalls.load(), c.spuriousFalls.load(),
+                c.lateNeighbours.load(), c.kernelDrops.load(), c.sendRetries.load(),
+                c.ignored.load());
     return 0;
 }

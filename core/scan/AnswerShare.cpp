@@ -90,9 +90,8 @@ double AnswerShare::Judge(const Window& group, Clock::time_point now, bool lossA
     return AfterFall(group, m_first - 1, share, now);
 }
 
-double AnswerShare::AfterFall(const Window& group, long last, double share,
-                              Clock::time_point now) {
-    m_suspect = {last - group.windows + 1, last, group.echoed, group.named,
+double AnswerShare::AfterFall(const Window& group, long last, double share, Clock::time_point now) {
+    m_suspect = {last - group.windows + 1,    last,        group.echoed, group.named,
                  now + Milliseconds(kUndoMs), m_learnt > 0};
     // What was sent before now went out at the rate before this fall: its
     // windows say nothing of the next.

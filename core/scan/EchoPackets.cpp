@@ -23,7 +23,8 @@ std::uint16_t Sequence(std::uint64_t secret, std::uint32_t address) {
 }
 
 std::uint16_t TransactionId(std::uint64_t secret, std::uint32_t address, unsigned attempt) {
-    return static_cast<std::uint16_t>(Token(secret ^ 0x6E616D6573ull, address) >> (16 * (attempt % 4)));
+    return static_cast<std::uint16_t>(Token(secret ^ 0x6E616D6573ull, address) >>
+                                      (16 * (attempt % 4)));
 }
 
 } // namespace EchoPackets

@@ -1,8 +1,8 @@
 #include "core/scan/FastScanEngine.h"
 
 #include "core/scan/AdapterChoice.h"
-#include "core/scan/AnswerShare.h"
 #include "core/scan/AddressWalk.h"
+#include "core/scan/AnswerShare.h"
 #include "core/scan/EchoPackets.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/LinuxScanNetwork.h"
@@ -120,15 +120,15 @@ struct FastScanEngine::Scan {
         std::uint32_t address = 0;
         Phase phase = Phase::Probing;
         bool onLink = false;
-        bool holdsNeighbour = false; // counted in onLinkWaiting
-        bool echoDone = false;       // answered, or cannot be
-        bool namesDone = false;      // answered, refused, or cannot be
-        bool shared = false;         // its first echo counted in the answer share
-        bool answeredFirst = false;  // its first query answered or refused
-        bool resolving = false;      // waiting for the kernel to resolve its entry
-        bool lingering = false;      // asked for the last time, still taking a late answer
+        bool holdsNeighbour = false;    // counted in onLinkWaiting
+        bool echoDone = false;          // answered, or cannot be
+        bool namesDone = false;         // answered, refused, or cannot be
+        bool shared = false;            // its first echo counted in the answer share
+        bool answeredFirst = false;     // its first query answered or refused
+        bool resolving = false;         // waiting for the kernel to resolve its entry
+        bool lingering = false;         // asked for the last time, still taking a late answer
         std::uint8_t futileCounted = 0; // 1: as asked twice in vain, 2: three times
-        std::uint8_t tries = 0;      // echo and query pairs sent
+        std::uint8_t tries = 0;         // echo and query pairs sent
         std::uint8_t nameQueries = 0;
         int duplicateOf = -1; // the row of the same address listed earlier
         Clock::time_point firstSent, lastSent, lastQuery, neighbourUntil;
@@ -156,13 +156,13 @@ struct FastScanEngine::Scan {
     const ScanOptions& options;
     const std::uint64_t secret = NewSecret();
     const std::uint16_t namePort = NetbiosDestinationPort();
-    std::vector<Host> hosts; // by row
-    std::unordered_map<std::uint32_t, int> rowOf;     // the first row of each address
-    std::unordered_multimap<int, int> duplicates;     // first row -> later rows
+    std::vector<Host> hosts;                      // by row
+    std::unordered_map<std::uint32_t, int> rowOf; // the first row of each address
+    std::unordered_multimap<int, int> duplicates; // first row -> later rows
     std::unordered_map<std::uint32_t, Neighbour> neighbours;
     std::deque<Pending> pending;
-    Queue probes;         // by the last probe's send: its deadline is that plus the wait
-    Queue nameWaits;      // by the last query's send
+    Queue probes;    // by the last probe's send: its deadline is that plus the wait
+    Queue nameWaits; // by the last query's send
     std::multimap<Clock::time_point, int> neighbourWaits; // by the end of the wait
     RoundTrips roundTrips;
     Clock::time_point backoffUntil;
@@ -184,13 +184,11 @@ struct FastScanEngine::Scan {
     // must a finished host keep its record for the later rows.
     bool mayRepeat = true;
     // Whether asking a host for its names a second time still pays here.
-    int futileRequeries = 0;  // hosts asked twice that ended without names
-    int futileThirds = 0;     // of those, the ones asked three times
+    int futileRequeries = 0; // hosts asked twice that ended without names
+    int futileThirds = 0;    // of those, the ones asked three times
     const Clock::time_point started = Clock::now();
     bool requeryPaid = false; // an answer came after a second asking
-    bool RequeryPays() const {
-        return requeryPaid || futileRequeries < kFutileRequeries;
-    }
+    bool RequeryPays() const { return requeryPaid || futileRequeries < kFutileRequeries; }
 
     Scan(FastScanEngine& e, ScanNetwork& n)
         : engine(e), network(n), options(e.m_request.options),
@@ -351,7 +349,8 @@ struct FastScanEngine::Scan {
 
     void Evidence(Host& host, unsigned reason, Clock::time_point now) {
         if (host.record.reasons == 0) {
-            const double ms = std::chrono::duration<double, std::milli>(now - host.lastSent).count();
+            const double ms =
+                std::chrono::duration<double, std::milli>(now - host.lastSent).count();
             host.record.rttMs = static_cast<int>(std::lround(ms));
             // Only an echo that answers the one probe sent is a clean sample:
             // a host may take its time to answer node status.
@@ -536,11 +535,11 @@ struct FastScanEngine::Scan {
                                     : -1;
             NodeStatusAnswer answer;
             const NodeStatusVerdict verdict =
-                attempt >= 0 ? DecodeNodeStatusAnswer(
-                                   event.bytes.data(), event.bytes.size(),
-                                   EchoPackets::TransactionId(secret, event.address, attempt),
-                                   answer)
-                             : NodeStatusVerdict{};
+                attempt >= 0
+                    ? DecodeNodeStatusAnswer(
+                          event.bytes.data(), event.bytes.size(),
+                          EchoPackets::TransactionId(secret, event.address, attempt), answer)
+                    : NodeStatusVerdict{};
             if (!verdict.accepted()) {
                 ++engine.m_counts.ignored;
                 return;
@@ -906,8 +905,8 @@ void FastScanEngine::Run() {
 
         // Sleep until the next token, deadline or pause, or until something comes.
         Clock::time_point wake = now + std::chrono::seconds(1);
-        const bool sending = !scan.pending.empty() ||
-                             (dispatching && scan.onLinkWaiting < onLinkLimit);
+        const bool sending =
+            !scan.pending.empty() || (dispatching && scan.onLinkWaiting < onLinkLimit);
         if (sending)
             wake = std::min(
                 wake, std::max(scan.backoffUntil,
@@ -922,9 +921,7 @@ void FastScanEngine::Run() {
             scan.Take(event, now);
         scan.Expire(now);
         const bool lossAround = now - scan.lastLateName < std::chrono::seconds(1);
-        if (const double kept =
-                scan.share.Fell(now, scan.ShareSettle(), lossAround);
-            kept > 0) {
+        if (const double kept = scan.share.Fell(now, scan.ShareSettle(), lossAround); kept > 0) {
             ++m_counts.shareFalls;
             scan.shareFell = true;
             scan.pace.Cap(kept, now);

@@ -35,18 +35,18 @@ class ScanSink;
 // What a scan met, for progress displays and benchmarks.
 struct FastScanCounts {
     std::atomic<unsigned> echoesSent{0};
-    std::atomic<unsigned> answered{0};    // echo replies taken
-    std::atomic<unsigned> named{0};       // node-status answers taken
-    std::atomic<unsigned> refused{0};     // node-status queries the host itself refused
-    std::atomic<unsigned> resent{0};      // second probes of addresses still silent
+    std::atomic<unsigned> answered{0};      // echo replies taken
+    std::atomic<unsigned> named{0};         // node-status answers taken
+    std::atomic<unsigned> refused{0};       // node-status queries the host itself refused
+    std::atomic<unsigned> resent{0};        // second probes of addresses still silent
     std::atomic<unsigned> secondQueries{0}; // node-status queries asked again of hosts there
     std::atomic<unsigned> thirdQueries{0};  // and a third time
-    std::atomic<unsigned> ignored{0};     // datagrams matched to nothing of ours
-    std::atomic<unsigned> kernelDrops{0}; // dropped by the kernel (SO_RXQ_OVFL)
-    std::atomic<unsigned> sendRetries{0}; // sends refused for want of buffer, retried
-    std::atomic<unsigned> lateNames{0};   // names that answered only a later query
-    std::atomic<unsigned> shareFalls{0};  // falls of the share of echoed hosts that named themselves
-    std::atomic<unsigned> spuriousFalls{0}; // of those, the ones whose answers came late
+    std::atomic<unsigned> ignored{0};       // datagrams matched to nothing of ours
+    std::atomic<unsigned> kernelDrops{0};   // dropped by the kernel (SO_RXQ_OVFL)
+    std::atomic<unsigned> sendRetries{0};   // sends refused for want of buffer, retried
+    std::atomic<unsigned> lateNames{0};     // names that answered only a later query
+    std::atomic<unsigned> shareFalls{0}; // falls of the share of echoed hosts that named themselves
+    std::atomic<unsigned> spuriousFalls{0};  // of those, the ones whose answers came late
     std::atomic<unsigned> lateNeighbours{0}; // on-link hosts resolved only by a later solicitation
 };
 

@@ -20,7 +20,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 namespace {
 
 // Enough for the replies of a whole /20 arriving at once.
@@ -230,7 +229,8 @@ void LinuxScanNetwork::Wait(std::chrono::microseconds timeout, const StopSignal&
     if (m_fineWait) {
         // To the microsecond: sends are paced finer than a millisecond, so
         // that a fast scan does not go out in bursts a limiter would cut.
-        const timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+        const timespec wait{static_cast<time_t>(us / 1000000),
+                            static_cast<long>(us % 1000000) * 1000};
         count = ::epoll_pwait2(m_epoll, ready, 4, &wait, nullptr);
         if (count < 0 && errno == ENOSYS)
             m_fineWait = false;

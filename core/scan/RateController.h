@@ -3,13 +3,12 @@
 // control: a fixed rate when the user gave one; otherwise it starts
 // moderately, doubles each interval while the network keeps up (slow start),
 // and on a sign of loss halves and from then on grows by an eighth per clean
-// interval (by a thirty-second above the rate loss was last measured at). Signs of loss: sends refused for want of buffer, datagrams the
-// kernel dropped, round trips rising well above the best one seen, and
-// answers lost (told by the engine, with the time of the lost send). A
-// rate that is not used does not grow: in an interval in which fewer than
-// half the sends it allowed went out (the sender cannot keep up, or has
-// little left to send), it stays, so that it tells what the network takes.
-// Time is passed in, so the controller is a value that tests drive.
+// interval (by a thirty-second above the rate loss was last measured at). Signs of loss: sends
+// refused for want of buffer, datagrams the kernel dropped, round trips rising well above the best
+// one seen, and answers lost (told by the engine, with the time of the lost send). A rate that is
+// not used does not grow: in an interval in which fewer than half the sends it allowed went out
+// (the sender cannot keep up, or has little left to send), it stays, so that it tells what the
+// network takes. Time is passed in, so the controller is a value that tests drive.
 
 #include <chrono>
 
@@ -17,10 +16,10 @@ class RateController {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr double kStartRate = 2000;   // per second
-    static constexpr double kLeastRate = 100;    // never below, once adaptive
-    static constexpr double kCeiling = 1000000;  // without --max-rate
-    static constexpr int kIntervalMs = 50;       // one step of the controller
+    static constexpr double kStartRate = 2000;  // per second
+    static constexpr double kLeastRate = 100;   // never below, once adaptive
+    static constexpr double kCeiling = 1000000; // without --max-rate
+    static constexpr int kIntervalMs = 50;      // one step of the controller
 
     // `fixedRate` > 0 keeps that rate; otherwise adaptive, below `maxRate`
     // when that is > 0.
@@ -56,9 +55,9 @@ private:
     bool m_slowStart = true;
     bool m_lossInInterval = false;
     long m_sentInInterval = 0;
-    double m_bestRtt = -1;     // ms
-    double m_ceiling = -1;     // the rate the network was last measured to keep
-    double m_beforeCap = -1;   // the rate, and whether it doubled, before the last Cap
+    double m_bestRtt = -1;   // ms
+    double m_ceiling = -1;   // the rate the network was last measured to keep
+    double m_beforeCap = -1; // the rate, and whether it doubled, before the last Cap
     bool m_slowStartBeforeCap = false;
     Clock::time_point m_intervalStart;
     Clock::time_point m_lastDecrease;

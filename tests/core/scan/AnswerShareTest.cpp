@@ -39,7 +39,9 @@ std::vector<double> Feed(AnswerShare& share, const std::vector<Window>& windows,
     return said;
 }
 
-std::vector<Window> Repeat(Window window, int times) { return std::vector<Window>(times, window); }
+std::vector<Window> Repeat(Window window, int times) {
+    return std::vector<Window>(times, window);
+}
 
 TEST(AnswerShare, FallsOnlyWhenFewerNameThemselvesThanChanceAllows) {
     const struct {
@@ -50,12 +52,15 @@ TEST(AnswerShare, FallsOnlyWhenFewerNameThemselvesThanChanceAllows) {
     } cases[] = {
         {"half name themselves throughout", Repeat({1000, 1000, 500}, 4),
          Repeat({1000, 1000, 500}, 8), 0, 0},
-        {"a few less, as chance gives", Repeat({400, 400, 200}, 4), Repeat({400, 400, 188}, 8),
-         0, 0},
+        {"a few less, as chance gives", Repeat({400, 400, 200}, 4), Repeat({400, 400, 188}, 8), 0,
+         0},
         {"hardly any name themselves, throughout", Repeat({1000, 1000, 30}, 4),
          Repeat({1000, 1000, 25}, 8), 0, 0},
-        {"the share falls to 30 % at 20000 a second", Repeat({500, 500, 250}, 4),
-         {{1000, 1000, 300}, {900, 900, 450}}, 1, 0.9 * 20000 * 0.3 / 0.5},
+        {"the share falls to 30 % at 20000 a second",
+         Repeat({500, 500, 250}, 4),
+         {{1000, 1000, 300}, {900, 900, 450}},
+         1,
+         0.9 * 20000 * 0.3 / 0.5},
         {"too few hosts in a window are judged together", Repeat({100, 100, 50}, 4),
          Repeat({100, 100, 20}, 2), 1, 0.9 * 2000 * 0.2 / 0.5},
         {"a lasting change of the mix costs two falls, then is learnt",
@@ -107,9 +112,10 @@ TEST(AnswerShare, AFallWhoseAnswersComeLateIsSpurious) {
         windows.push_back({1000, 1000, 300});
         const std::vector<double> said = Feed(share, windows);
         ASSERT_GT(said.back(), 0);
-        const Clock::time_point fell = Clock::time_point{} +
-                                       milliseconds(AnswerShare::kWindowMs) * 5 + milliseconds(100);
-        const Clock::time_point sent = Clock::time_point{} + milliseconds(AnswerShare::kWindowMs) * 4;
+        const Clock::time_point fell =
+            Clock::time_point{} + milliseconds(AnswerShare::kWindowMs) * 5 + milliseconds(100);
+        const Clock::time_point sent =
+            Clock::time_point{} + milliseconds(AnswerShare::kWindowMs) * 4;
         for (int n = 0; n < late; ++n)
             share.Named(sent);
         EXPECT_EQ(share.Spurious(fell + milliseconds(10)), late > 0);
