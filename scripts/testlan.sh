@@ -732,76 +732,63 @@ table inet $block_table {
 EOF
 }
 
+# A table of ours in a namespace, put in place of the one there; with no
+# chains, only taken away. `what` names it in messages.
+set_table() { # namespace family table chains what
+    local ns=$1 family=$2 table=$3 chains=$4 what=$5
+    command -v nft >/dev/null || die "nft (package nftables) is missing"
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$ns" || die "the test LAN is not up"
+    if in_ns "$ns" nft list table "$family" "$table" >/dev/null 2>&1; then
+        in_ns "$ns" nft delete table "$family" "$table" || die "could not end $what"
+    fi
+    [ -n "$chains" ] || return 0
+    in_ns "$ns" nft -f - <<<"table $family $table {
+    $chains
+}" || die "could not add $what"
+}
+
+# A filter chain on `hook` with one rule.
+chain() { # hook rule
+    echo "chain $1 { type filter hook $1 priority filter; policy accept; $2; }"
+}
+
 # Loss at the client: a table per kind, so that each can be set alone.
 cmd_loss() { # ip|arp percent
     require_root
-    local family drop chains
+    local drop chains=
     [[ $2 =~ ^[0-9]{1,2}$ ]] || die "loss takes a percentage from 0 to 99"
     drop="numgen random mod 100 < $((10#$2)) drop"
     case $1 in
-    ip)
-        family=ip
-        chains="chain input { type filter hook input priority filter; policy accept; $drop; }"
-        ;;
-    arp)
-        family=arp
-        chains="chain input { type filter hook input priority filter; policy accept; $drop; }
-    chain output { type filter hook output priority filter; policy accept; $drop; }"
-        ;;
+    ip) [ "$((10#$2))" -eq 0 ] || chains=$(chain input "$drop") ;;
+    arp) [ "$((10#$2))" -eq 0 ] || chains="$(chain input "$drop")
+    $(chain output "$drop")" ;;
     *) die "loss takes ip or arp" ;;
     esac
-    command -v nft >/dev/null || die "nft (package nftables) is missing"
-    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$client_ns" || die "the test LAN is not up"
-    if in_ns "$client_ns" nft list table "$family" "$loss_table" >/dev/null 2>&1; then
-        in_ns "$client_ns" nft delete table "$family" "$loss_table" || die "could not end the $1 loss"
-    fi
-    [ "$((10#$2))" -gt 0 ] || return 0
-    in_ns "$client_ns" nft -f - <<<"table $family $loss_table {
-    $chains
-}" || die "could not add the $1 loss"
+    set_table "$client_ns" "$1" "$loss_table" "$chains" "the $1 loss"
 }
 
 # One host's ARP requests, every other one lost: a counter of the rule's own,
 # so the first request for it is lost and the next one goes, every time.
 cmd_arpdrop() { # address|none
     require_root
-    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$client_ns" || die "the test LAN is not up"
-    command -v nft >/dev/null || die "nft (package nftables) is missing"
-    if in_ns "$client_ns" nft list table arp "$arpdrop_table" >/dev/null 2>&1; then
-        in_ns "$client_ns" nft delete table arp "$arpdrop_table" || die "could not end the ARP drops"
+    local i chains=
+    if [ "$1" != none ]; then
+        i=$(index_of "$1") || return 1
+        chains=$(chain output "arp operation request arp daddr ip ${addrs[$i]} numgen inc mod 2 0 drop")
     fi
-    [ "$1" != none ] || return 0
-    local i
-    i=$(index_of "$1") || return 1
-    in_ns "$client_ns" nft -f - <<EOF || die "could not add the ARP drops for $1"
-table arp $arpdrop_table {
-    chain output {
-        type filter hook output priority filter; policy accept;
-        arp operation request arp daddr ip ${addrs[$i]} numgen inc mod 2 0 drop
-    }
-}
-EOF
+    set_table "$client_ns" arp "$arpdrop_table" "$chains" "the ARP drops"
 }
 
 # The wide host's node-status answers, limited: they leave from UDP port 137.
 cmd_limit() { # rate|none
     require_root
     [ -n "$wide_index" ] || die "the layout has no wide host"
-    ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$wide_ns" || die "the test LAN is not up"
-    command -v nft >/dev/null || die "nft (package nftables) is missing"
-    [ "$1" = none ] || [[ $1 =~ ^[1-9][0-9]{0,6}$ ]] || die "limit takes a rate (answers a second) or none"
-    if in_ns "$wide_ns" nft list table ip "$limit_table" >/dev/null 2>&1; then
-        in_ns "$wide_ns" nft delete table ip "$limit_table" || die "could not end the limit"
+    local chains=
+    if [ "$1" != none ]; then
+        [[ $1 =~ ^[1-9][0-9]{0,6}$ ]] || die "limit takes a rate (answers a second) or none"
+        chains=$(chain output "udp sport 137 limit rate over $1/second drop")
     fi
-    [ "$1" != none ] || return 0
-    in_ns "$wide_ns" nft -f - <<EOF || die "could not add the limit"
-table ip $limit_table {
-    chain output {
-        type filter hook output priority filter; policy accept;
-        udp sport 137 limit rate over $1/second drop
-    }
-}
-EOF
+    set_table "$wide_ns" ip "$limit_table" "$chains" "the limit"
 }
 
 # One change of the LAN at a time, also between separate callers; a caller

@@ -156,9 +156,9 @@ struct FastScanEngine::Scan {
     const ScanOptions& options;
     const std::uint64_t secret = NewSecret();
     const std::uint16_t namePort = NetbiosDestinationPort();
-    std::vector<Host> hosts;                      // by row
-    std::unordered_map<std::uint32_t, int> rowOf; // the first row of each address
-    std::unordered_multimap<int, int> duplicates; // first row -> later rows
+    std::vector<Host> hosts; // by row
+    std::unordered_map<std::uint32_t, int> rowOf;     // the first row of each address
+    std::unordered_multimap<int, int> duplicates;     // first row -> later rows
     std::unordered_map<std::uint32_t, Neighbour> neighbours;
     std::deque<Pending> pending;
     Queue probes;    // by the last probe's send: its deadline is that plus the wait
@@ -178,8 +178,11 @@ struct FastScanEngine::Scan {
     const NeighbourResolution resolution;
     double reportedRate = 0;
     // Whether anything has shown that answers get lost on this network: then
-    // hosts are asked more often and resolving neighbours waited for longer.
+    // hosts are asked a third time. A fall of the share of names counts
+    // until it is told spurious.
     bool lossSeen = false;
+    bool shareFell = false;
+    Clock::time_point lastLateName; // an answer only to a later query
     // Whether an address may be listed again (overlapping ranges): only then
     // must a finished host keep its record for the later rows.
     bool mayRepeat = true;
@@ -188,16 +191,15 @@ struct FastScanEngine::Scan {
     int futileThirds = 0;    // of those, the ones asked three times
     const Clock::time_point started = Clock::now();
     bool requeryPaid = false; // an answer came after a second asking
-    bool RequeryPays() const { return requeryPaid || futileRequeries < kFutileRequeries; }
+    bool RequeryPays() const {
+        return requeryPaid || futileRequeries < kFutileRequeries;
+    }
 
     Scan(FastScanEngine& e, ScanNetwork& n)
         : engine(e), network(n), options(e.m_request.options),
           pace(options.rate, options.maxRate, Clock::now()), share(Clock::now()),
           resolution(n.Resolution()) {}
 
-    // A fall of the share of names, not yet told spurious.
-    bool shareFell = false;
-    Clock::time_point lastLateName; // an answer only to a later query
     bool LossSeen() const { return lossSeen || shareFell; }
 
     bool MayAskAgain(const Host& host) const {
@@ -240,12 +242,6 @@ struct FastScanEngine::Scan {
     // loss.
     Clock::duration ShareSettle() const {
         return Milliseconds(std::max(AnswerShare::kWindowMs, 2 * roundTrips.TwiceSmoothedMs()));
-    }
-    // Names lost of queries sent at `sent`: the rate falls, and hosts get
-    // more patience.
-    void NamesLost(Clock::time_point sent, Clock::time_point now) {
-        lossSeen = true;
-        pace.LossOf(sent, now);
     }
 
     double Rate() const { return std::max(1.0, pace.Rate()); }
@@ -349,8 +345,7 @@ struct FastScanEngine::Scan {
 
     void Evidence(Host& host, unsigned reason, Clock::time_point now) {
         if (host.record.reasons == 0) {
-            const double ms =
-                std::chrono::duration<double, std::milli>(now - host.lastSent).count();
+            const double ms = std::chrono::duration<double, std::milli>(now - host.lastSent).count();
             host.record.rttMs = static_cast<int>(std::lround(ms));
             // Only an echo that answers the one probe sent is a clean sample:
             // a host may take its time to answer node status.
@@ -595,8 +590,6 @@ struct FastScanEngine::Scan {
         return -1;
     }
 
-    // An answer to a later query of a host that ignored the earlier ones
-    // shows that queries or answers get lost.
     // The host answered (or refused) its first query.
     void FirstQueryAnswered(Host& host) {
         host.answeredFirst = true;
@@ -604,16 +597,20 @@ struct FastScanEngine::Scan {
             share.Named(host.firstSent);
     }
 
+    // An answer to a later query of a host that ignored the earlier ones
+    // shows that queries or answers get lost: the rate falls, and hosts are
+    // asked a third time.
     void NamesTaken(Host& host, int attempt, Clock::time_point now) {
-        if (attempt == 0)
+        if (attempt == 0) {
             FirstQueryAnswered(host);
-        if (attempt > 0) {
-            ++engine.m_counts.lateNames;
-            lastLateName = now;
-            MarkLost(host.firstSent);
-            requeryPaid = true;
-            NamesLost(host.firstSent, now);
+            return;
         }
+        ++engine.m_counts.lateNames;
+        lastLateName = now;
+        MarkLost(host.firstSent);
+        requeryPaid = true;
+        lossSeen = true;
+        pace.LossOf(host.firstSent, now);
     }
 
     // The kernel is still checking an old entry of the address.
@@ -793,6 +790,54 @@ struct FastScanEngine::Scan {
         }
     }
 
+    // A row for `address`, told to the sink.
+    Host& AddRow(std::uint32_t address) {
+        const int row = static_cast<int>(hosts.size());
+        Host host;
+        host.address = address;
+        host.record.address = address;
+        host.record.cells[HostRecord::kAddress] = HostRecord::FormatAddress(address);
+        const auto [first, added] = rowOf.emplace(address, row);
+        if (!added)
+            host.duplicateOf = first->second;
+        hosts.push_back(std::move(host));
+        engine.m_sink.RowAdded(row, hosts[row].record.cells[HostRecord::kAddress]);
+        return hosts[row];
+    }
+
+    // An address listed again by overlapping ranges is probed once; its rows
+    // get the same answer. False for an address listed the first time.
+    bool AnswerAsListedBefore(Host& host) {
+        if (host.duplicateOf < 0)
+            return false;
+        const Host& original = hosts[host.duplicateOf];
+        host.phase = Phase::Done;
+        if (original.phase == Phase::Done) {
+            HostRecord copy = original.record;
+            copy.cells[HostRecord::kAddress] = host.record.cells[HostRecord::kAddress];
+            engine.m_sink.RowResult(RowOf(host), copy);
+        } else {
+            duplicates.emplace(host.duplicateOf, RowOf(host));
+        }
+        return true;
+    }
+
+    // Whether the share of named hosts fell (the rate is capped to what the
+    // network kept) or a fall turned out spurious (the cap is undone).
+    void JudgeShare(Clock::time_point now) {
+        const bool lossAround = now - lastLateName < std::chrono::seconds(1);
+        if (const double kept = share.Fell(now, ShareSettle(), lossAround); kept > 0) {
+            ++engine.m_counts.shareFalls;
+            shareFell = true;
+            pace.Cap(kept, now);
+        }
+        if (share.Spurious(now)) {
+            ++engine.m_counts.spuriousFalls;
+            shareFell = false;
+            pace.Undo();
+        }
+    }
+
     // The scan is stopped: what is still out has had no answer.
     void FinishAll() {
         for (Host& host : hosts)
@@ -856,36 +901,15 @@ void FastScanEngine::Run() {
             m_sink.Progress(walk.Drawn());
             if (skipped)
                 continue;
-            const int row = static_cast<int>(scan.hosts.size());
-            Scan::Host host;
-            host.address = address;
-            host.record.address = address;
-            host.record.cells[HostRecord::kAddress] = HostRecord::FormatAddress(address);
-            const auto [first, added] = scan.rowOf.emplace(address, row);
-            if (!added)
-                host.duplicateOf = first->second;
-            scan.hosts.push_back(std::move(host));
-            Scan::Host& added_ = scan.hosts[row];
-            m_sink.RowAdded(row, added_.record.cells[HostRecord::kAddress]);
+            Scan::Host& added_ = scan.AddRow(address);
             if (static_cast<int>(scan.hosts.size()) == m_request.rowLimit) {
                 m_sink.RowLimitReached(m_request.rowLimit);
                 dispatching = false;
                 summary.cut = true;
             }
-            if (added_.duplicateOf >= 0) {
-                // An address listed again by overlapping ranges is probed
-                // once; its rows get the same answer.
-                Scan::Host& original = scan.hosts[added_.duplicateOf];
-                added_.phase = Scan::Phase::Done;
-                if (original.phase == Scan::Phase::Done) {
-                    HostRecord copy = original.record;
-                    copy.cells[HostRecord::kAddress] = added_.record.cells[HostRecord::kAddress];
-                    m_sink.RowResult(row, copy);
-                } else {
-                    scan.duplicates.emplace(added_.duplicateOf, row);
-                }
+            if (scan.AnswerAsListedBefore(added_))
                 continue;
-            }
+            const int row = scan.RowOf(added_);
             ++scan.inFlight;
             if (!open) {
                 scan.Finish(added_);
@@ -905,8 +929,8 @@ void FastScanEngine::Run() {
 
         // Sleep until the next token, deadline or pause, or until something comes.
         Clock::time_point wake = now + std::chrono::seconds(1);
-        const bool sending =
-            !scan.pending.empty() || (dispatching && scan.onLinkWaiting < onLinkLimit);
+        const bool sending = !scan.pending.empty() ||
+                             (dispatching && scan.onLinkWaiting < onLinkLimit);
         if (sending)
             wake = std::min(
                 wake, std::max(scan.backoffUntil,
@@ -920,17 +944,7 @@ void FastScanEngine::Run() {
         for (NetworkEvent& event : events)
             scan.Take(event, now);
         scan.Expire(now);
-        const bool lossAround = now - scan.lastLateName < std::chrono::seconds(1);
-        if (const double kept = scan.share.Fell(now, scan.ShareSettle(), lossAround); kept > 0) {
-            ++m_counts.shareFalls;
-            scan.shareFell = true;
-            scan.pace.Cap(kept, now);
-        }
-        if (scan.share.Spurious(now)) {
-            ++m_counts.spuriousFalls;
-            scan.shareFell = false;
-            scan.pace.Undo();
-        }
+        scan.JudgeShare(now);
     }
     // Waits cut short by Stop have had no answer: those rows are silent,
     // unless something else showed the host.

@@ -16,10 +16,10 @@ class RateController {
 public:
     using Clock = std::chrono::steady_clock;
 
-    static constexpr double kStartRate = 2000;  // per second
-    static constexpr double kLeastRate = 100;   // never below, once adaptive
-    static constexpr double kCeiling = 1000000; // without --max-rate
-    static constexpr int kIntervalMs = 50;      // one step of the controller
+    static constexpr double kStartRate = 2000;   // per second
+    static constexpr double kLeastRate = 100;    // never below, once adaptive
+    static constexpr double kCeiling = 1000000;  // without --max-rate
+    static constexpr int kIntervalMs = 50;       // one step of the controller
 
     // `fixedRate` > 0 keeps that rate; otherwise adaptive, below `maxRate`
     // when that is > 0.

@@ -22,25 +22,6 @@ const char* const kLan = "198.18.0.0/24";
 
 class LossLanTest : public LanTest {
 protected:
-    // A change of the LAN for the object's life, undone also when a test
-    // fails half-way.
-    class Condition {
-    public:
-        Condition(const std::string& on, std::string off)
-            : m_off(std::move(off)), m_on(ChangeLan(on) == 0) {}
-        ~Condition() {
-            if (m_on)
-                ChangeLan(m_off);
-        }
-        Condition(const Condition&) = delete;
-        Condition& operator=(const Condition&) = delete;
-        bool on() const { return m_on; }
-
-    private:
-        std::string m_off;
-        bool m_on;
-    };
-
     // Each scan starts from an empty neighbour table, so that every host
     // must be resolved afresh.
     static ScanRun ScanLan() {
@@ -82,7 +63,7 @@ TEST_F(LossLanTest, AHostWhoseFirstArpRequestIsLostIsFoundAndNamed) {
         ASSERT_FALSE(hosts.empty());
         const TestLanHost& host = hosts.front();
         SCOPED_TRACE(host.address);
-        const Condition drop("arpdrop " + host.address, "arpdrop none");
+        const Change drop("arpdrop " + host.address, "arpdrop none");
         ASSERT_TRUE(drop.on());
         const ScanRun run = ScanLan();
         ASSERT_EQ(run.exitCode, 0) << run.errors;
@@ -105,8 +86,8 @@ TEST_F(LossLanTest, AHostWhoseFirstArpRequestIsLostIsFoundAndNamed) {
 // solicitation lost about one host in ten, one a run. So in all the runs, at
 // most one host may be missed or lack its name.
 TEST_F(LossLanTest, UnderRandomLossEveryHostIsFoundAndNamed) {
-    const Condition replies("loss ip 5", "loss ip 0");
-    const Condition frames("loss arp 5", "loss arp 0");
+    const Change replies("loss ip 5", "loss ip 0");
+    const Change frames("loss arp 5", "loss arp 0");
     ASSERT_TRUE(replies.on() && frames.on());
     std::vector<std::string> misses;
     for (int i = 0; i < 3; ++i) {
@@ -124,7 +105,7 @@ TEST_F(LossLanTest, UnderRandomLossEveryHostIsFoundAndNamed) {
 TEST_F(LossLanTest, ALimitOnNodeStatusAnswersCostsNoName) {
     ASSERT_TRUE(lan().wide()) << "the layout has no routed prefix";
     const TestLanPrefix& prefix = lan().wide()->routed;
-    const Condition limit("limit 10000", "limit none");
+    const Change limit("limit 10000", "limit none");
     ASSERT_TRUE(limit.on());
     const ScanRun run = RunScan({prefix.Text()});
     ASSERT_EQ(run.exitCode, 0) << run.errors;

@@ -48,23 +48,6 @@ protected:
         return m_hosts.back();
     }
 
-    // The wide host's rejects, on for the object's life, also when a test
-    // fails half-way.
-    class Rejects {
-    public:
-        Rejects() : m_on(ChangeLan("reject") == 0) {}
-        ~Rejects() {
-            if (m_on)
-                ChangeLan("unreject");
-        }
-        Rejects(const Rejects&) = delete;
-        Rejects& operator=(const Rejects&) = delete;
-        bool on() const { return m_on; }
-
-    private:
-        bool m_on;
-    };
-
 private:
     std::vector<TestLanHost> m_hosts;
 };
@@ -273,7 +256,7 @@ TEST_F(QuietHostsLanTest, HostsARouterReportsUnreachableGetNoRowWithEitherSocket
     ASSERT_TRUE(routed.Contains(range.end));
     const std::string rangeText = TestLanPrefix{range.start, 22}.Text();
 
-    const Rejects rejects;
+    const Change rejects("reject", "unreject");
     ASSERT_TRUE(rejects.on()) << "testlan.sh reject failed";
     // On the wire: a rejected address is refused at once, from the router.
     const std::string gone = AddressToText(range.start + 256 + 3);

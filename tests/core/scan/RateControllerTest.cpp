@@ -18,8 +18,8 @@ using std::chrono::milliseconds;
 // sends the rate allows and what `event` adds, and returns the rate after
 // each.
 std::vector<double> Steps(RateController& rate, Clock::time_point& now, int intervals,
-                          const std::function<void(int, Clock::time_point)>& event = {},
-                          double share = 1) {
+                        const std::function<void(int, Clock::time_point)>& event = {},
+                        double share = 1) {
     std::vector<double> rates;
     for (int i = 0; i < intervals; ++i) {
         const double sends = share * rate.Rate() * RateController::kIntervalMs / 1000;
@@ -41,16 +41,12 @@ TEST(RateController, FixedRatesStayAndAdaptiveOnesFollowTheNetwork) {
         std::function<void(RateController&, int, Clock::time_point)> event;
         std::vector<double> rates; // after each of six intervals
     } cases[] = {
-        {"a fixed rate ignores loss",
-         5000,
-         0,
+        {"a fixed rate ignores loss", 5000, 0,
          [](RateController& r, int, Clock::time_point t) { r.Loss(t); },
          {5000, 5000, 5000, 5000, 5000, 5000}},
         {"a clean link doubles it", 0, 0, nullptr, {4000, 8000, 16000, 32000, 64000, 128000}},
         {"up to the cap", 0, 20000, nullptr, {4000, 8000, 16000, 20000, 20000, 20000}},
-        {"loss halves it once per burst, then it grows by an eighth",
-         0,
-         0,
+        {"loss halves it once per burst, then it grows by an eighth", 0, 0,
          [](RateController& r, int i, Clock::time_point t) {
              if (i == 2) {
                  r.Loss(t);
@@ -115,8 +111,9 @@ TEST(RateController, FixedRatesStayAndAdaptiveOnesFollowTheNetwork) {
 // A rate the sender does not use does not grow: one that sends a tenth of
 // what it may keeps its rate; one that sends half of it grows.
 TEST(RateController, ARateNotUsedDoesNotGrow) {
-    for (const auto& [share, rates] : {std::pair{0.1, std::vector<double>{2000, 2000, 2000}},
-                                       std::pair{0.5, std::vector<double>{4000, 8000, 16000}}}) {
+    for (const auto& [share, rates] :
+         {std::pair{0.1, std::vector<double>{2000, 2000, 2000}},
+          std::pair{0.5, std::vector<double>{4000, 8000, 16000}}}) {
         Clock::time_point now{};
         RateController rate(0, 0, now);
         EXPECT_EQ(Steps(rate, now, 3, {}, share), rates) << "share " << share;
