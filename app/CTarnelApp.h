@@ -6,7 +6,7 @@
 
 #include "core/settings/ScanSettings.h"
 #include "core/settings/SettingsStore.h"
-#include "platform/InstanceLock.h"
+#include "platform/os/InstanceLock.h"
 
 #include <optional>
 

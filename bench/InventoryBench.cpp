@@ -9,7 +9,7 @@
 //
 //   inventory_bench [SCANS [HOSTS [FILE]]]
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 
 #include <algorithm>
 #include <chrono>

@@ -17,7 +17,7 @@
 //
 //   pg_inventory_bench [SCANS]
 
-#include "core/inventory/PgInventory.h"
+#include "core/inventory/postgres/PgInventory.h"
 #include "core/scan/NicVendorTable.h"
 #include "tests/support/PgCluster.h"
 

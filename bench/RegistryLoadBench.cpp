@@ -10,8 +10,8 @@
 // Prints figures only; nothing here is a test.
 
 #include "core/settings/SettingsStore.h"
-#include "platform/Registry.h"
-#include "platform/RegistryFile.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/RegistryFile.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,10 +4,10 @@
 #include "core/inventory/InventoryReport.h"
 #include "core/ranges/RangeArgument.h"
 #include "core/watch/WatchConfig.h"
-#include "platform/HttpPost.h"
-#include "platform/PgConnection.h"
-#include "platform/ProgramDirectory.h"
-#include "platform/TextCodec.h"
+#include "platform/outbound/HttpPost.h"
+#include "platform/postgres/PgConnection.h"
+#include "platform/os/ProgramDirectory.h"
+#include "platform/text/TextCodec.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -6,9 +6,9 @@
 // The query goes through the same adapter choice and node-status query as a
 // scan, so what this tool shows is what the program sees.
 
-#include "platform/DottedQuad.h"
-#include "platform/Netbios.h"
-#include "platform/TextCodec.h"
+#include "platform/wire/DottedQuad.h"
+#include "platform/win32/Netbios.h"
+#include "platform/text/TextCodec.h"
 #include "core/scan/CNetProbe.h"
 #include "core/scan/NodeStatus.h"
 #include "core/scan/NodeStatusQuery.h"

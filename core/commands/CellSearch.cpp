@@ -2,7 +2,7 @@
 
 #include "core/scan/HostRecord.h"
 #include "core/scan/ResultList.h"
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 namespace {
 

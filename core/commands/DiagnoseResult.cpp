@@ -3,7 +3,7 @@
 #include "core/scan/CNetProbe.h"
 #include "core/scan/NodeStatus.h"
 #include "core/scan/ScanProbes.h"
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "core/commands/ExportFile.h"
 
 #include "core/commands/ExportFormat.h"
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 AtomicWriteResult WriteExportFile(ResultList& list, const std::string& path) {
     return WriteExportText(FormatExportText(list), path);

@@ -2,7 +2,7 @@
 // The export file: the result list as CP932 text with CR LF line ends (see
 // FormatExportText), written so that a failure keeps the old file whole.
 
-#include "platform/AtomicFile.h"
+#include "platform/os/AtomicFile.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // The messages of failed file operations: one text per cause, with "%1"
 // where the file's full path goes.
 
-#include "platform/AtomicFile.h"
+#include "platform/os/AtomicFile.h"
 
 #include <string>
 

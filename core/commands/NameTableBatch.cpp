@@ -1,7 +1,7 @@
 #include "core/commands/NameTableBatch.h"
 
-#include "platform/AtomicFile.h"
-#include "platform/DottedQuad.h"
+#include "platform/os/AtomicFile.h"
+#include "platform/wire/DottedQuad.h"
 
 #include <cstdint>
 #include <filesystem>

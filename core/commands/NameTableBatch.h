@@ -8,7 +8,7 @@
 // address; line 2 waits for a key. Lines end with "\n" alone (sh would take
 // a CR for part of the address); there is no line end after the last line.
 
-#include "platform/ShellQuote.h"
+#include "platform/os/ShellQuote.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "core/inventory/HostIdentity.h"
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <cctype>
 

@@ -2,7 +2,7 @@
 
 #include "core/commands/ExportFormat.h"
 #include "core/ranges/AddressRange.h"
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,7 +5,7 @@
 // Cells hold no control characters, so a name from the network or a
 // hand-edited store shows as one line of text and cannot steer a terminal.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/InventoryMemory.h"
 
 #include <array>
 #include <cstdint>

@@ -8,7 +8,7 @@
 // become U+FFFD, so a hostile name can neither break a line nor the encoding.
 // The library that writes JSON is included by the .cpp only.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/InventoryMemory.h"
 #include "core/scan/HostRecord.h"
 
 #include <cstdint>

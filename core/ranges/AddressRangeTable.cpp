@@ -1,6 +1,6 @@
 #include "core/ranges/AddressRangeTable.h"
 
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <algorithm>
 #include <string>

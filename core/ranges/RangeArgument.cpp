@@ -1,6 +1,6 @@
 #include "core/ranges/RangeArgument.h"
 
-#include "platform/DottedQuad.h"
+#include "platform/wire/DottedQuad.h"
 
 namespace {
 

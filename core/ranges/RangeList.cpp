@@ -3,9 +3,9 @@
 #include "core/ranges/AddressRange.h"
 #include "core/ranges/RangeListTokenizer.h"
 #include "core/settings/RunLog.h"
-#include "platform/AtomicFile.h"
-#include "platform/MessageBox.h"
-#include "platform/TextCodec.h"
+#include "platform/os/AtomicFile.h"
+#include "platform/win32/MessageBox.h"
+#include "platform/text/TextCodec.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
 #include "core/settings/RunLog.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 namespace {
 

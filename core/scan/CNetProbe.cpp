@@ -2,8 +2,8 @@
 
 #include "core/scan/NicVendorTable.h"
 #include "core/settings/RunLog.h"
-#include "platform/IcmpEcho.h"
-#include "platform/Netbios.h"
+#include "platform/win32/IcmpEcho.h"
+#include "platform/win32/Netbios.h"
 
 #include <cstring>
 

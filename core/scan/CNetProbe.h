@@ -2,7 +2,7 @@
 // The probes a scan runs against one address. Holds no state: every user
 // makes one on its own stack for the length of its run.
 
-#include "platform/IcmpEcho.h"
+#include "platform/win32/IcmpEcho.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 #include "core/scan/NodeStatusQuery.h"
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
-#include "platform/StopSignal.h"
+#include "platform/os/StopSignal.h"
 
 CScanThread::CScanThread(const ScanOptions& options, int lana, ScanProbes& probes, ScanSink& sink,
                          std::mutex* netbiosLock, const StopSignal& stop)

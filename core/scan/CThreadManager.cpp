@@ -7,8 +7,8 @@
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
 #include "core/settings/RunLog.h"
-#include "platform/DescriptorLimit.h"
-#include "platform/MessageBox.h"
+#include "platform/os/DescriptorLimit.h"
+#include "platform/win32/MessageBox.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -11,7 +11,7 @@
 
 #include "core/scan/ScanEngineThread.h"
 #include "core/scan/ScanRequest.h"
-#include "platform/StopSignal.h"
+#include "platform/os/StopSignal.h"
 
 #include <condition_variable>
 #include <cstdint>

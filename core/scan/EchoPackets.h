@@ -3,7 +3,7 @@
 // (IcmpPackets.h), and the per-scan token, sequence and node-status
 // transaction id that make a reply match only our own request.
 
-#include "platform/IcmpPackets.h"
+#include "platform/wire/IcmpPackets.h"
 
 #include <cstdint>
 

@@ -13,9 +13,9 @@
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
 #include "core/settings/RunLog.h"
-#include "platform/MessageBox.h"
-#include "platform/Netbios.h"
-#include "platform/NodeStatusPacket.h"
+#include "platform/win32/MessageBox.h"
+#include "platform/win32/Netbios.h"
+#include "platform/wire/NodeStatusPacket.h"
 
 #include <algorithm>
 #include <array>

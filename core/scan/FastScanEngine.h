@@ -22,7 +22,7 @@
 #include "core/scan/ScanEngineThread.h"
 #include "core/scan/ScanNetwork.h"
 #include "core/scan/ScanRequest.h"
-#include "platform/StopSignal.h"
+#include "platform/os/StopSignal.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,10 +1,10 @@
 #include "core/scan/LinuxScanNetwork.h"
 
 #include "core/scan/EchoPackets.h"
-#include "platform/IcmpEcho.h"
-#include "platform/Netbios.h"
-#include "platform/SocketErrorQueue.h"
-#include "platform/StopSignal.h"
+#include "platform/win32/IcmpEcho.h"
+#include "platform/win32/Netbios.h"
+#include "platform/net/SocketErrorQueue.h"
+#include "platform/os/StopSignal.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

@@ -7,7 +7,7 @@
 // signal.
 
 #include "core/scan/ScanNetwork.h"
-#include "platform/NeighbourMonitor.h"
+#include "platform/net/NeighbourMonitor.h"
 
 #include <cstdint>
 #include <utility>

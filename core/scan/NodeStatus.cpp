@@ -1,7 +1,7 @@
 #include "core/scan/NodeStatus.h"
 
 #include "core/scan/HostRecord.h"
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // and the names registered for the messenger service.
 
 #include "core/scan/HostRecord.h"
-#include "platform/Netbios.h"
+#include "platform/win32/Netbios.h"
 
 #include <cstddef>
 #include <optional>

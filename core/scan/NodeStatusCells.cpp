@@ -2,7 +2,8 @@
 
 #include "core/scan/CNetProbe.h"
 #include "core/scan/NodeStatus.h"
-#include "platform/TextCodec.h"
+#include "platform/win32/AdapterStatus.h"
+#include "platform/text/TextCodec.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,7 +27,7 @@ void TakeNodeStatus(HostRecord& record, const NodeStatusAnswer& answer) {
         HostName name;
         name.name.assign(reinterpret_cast<const char*>(entry.bytes.data()), 15);
         name.suffix = entry.bytes[15];
-        name.flags = entry.flags;
+        name.flags = NameFlagsFromReply(entry.flags);
         record.names.push_back(std::move(name));
     }
 }

@@ -4,7 +4,7 @@
 
 #include "core/scan/HostRecord.h"
 #include "core/scan/ScanRequest.h"
-#include "platform/NodeStatusPacket.h"
+#include "platform/wire/NodeStatusPacket.h"
 
 #include <cstddef>
 

@@ -2,8 +2,9 @@
 
 #include "core/settings/ParseLeadingInt.h"
 #include "core/settings/RunLog.h"
-#include "platform/DescriptorLimit.h"
-#include "platform/MessageBox.h"
+#include "platform/os/DescriptorLimit.h"
+#include "platform/win32/ShortageReport.h"
+#include "platform/win32/MessageBox.h"
 
 #include <atomic>
 #include <cstring>

@@ -5,7 +5,7 @@
 // function, which tests may replace.
 
 #include "core/scan/NodeStatus.h"
-#include "platform/Netbios.h"
+#include "platform/win32/Netbios.h"
 
 #include <mutex>
 #include <string>

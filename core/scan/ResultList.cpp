@@ -1,6 +1,6 @@
 #include "core/scan/ResultList.h"
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 std::string ResultList::ReadCell(int row, int column, std::size_t bufferSize) {
     if (bufferSize == 0)

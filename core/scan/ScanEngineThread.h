@@ -6,7 +6,7 @@
 // signal's, what else a stop must wake (OnStop).
 
 #include "core/scan/ScanEngine.h"
-#include "platform/StopSignal.h"
+#include "platform/os/StopSignal.h"
 
 #include <thread>
 

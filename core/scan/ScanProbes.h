@@ -3,7 +3,7 @@
 // whole scan against scripted hosts. The program always uses RealScanProbes().
 
 #include "core/scan/NodeStatusQuery.h"
-#include "platform/IcmpEcho.h"
+#include "platform/win32/IcmpEcho.h"
 
 #include <mutex>
 #include <string>

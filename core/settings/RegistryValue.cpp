@@ -1,7 +1,7 @@
 #include "core/settings/RegistryValue.h"
 
 #include "core/settings/ParseLeadingInt.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,7 +5,7 @@
 // "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。" when it fails, with a caption that tells
 // which step failed.
 
-#include "platform/Registry.h"
+#include "platform/win32/Registry.h"
 
 #include <cstddef>
 #include <cstdint>

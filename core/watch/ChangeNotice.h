@@ -8,7 +8,7 @@
 // from the network are plain: no control characters, valid UTF-8, and a
 // name cannot add a line. Described by docs/vopal-scan-notice.schema.json.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 
 #include <cstddef>
 #include <cstdint>

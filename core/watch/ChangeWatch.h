@@ -6,7 +6,7 @@
 // found or how the program ends: a failure is told on standard error (the
 // `warn` lines) and, like everything else, written to the run log.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "core/watch/NoticeDelivery.h"
 #include "core/watch/WatchLog.h"
 

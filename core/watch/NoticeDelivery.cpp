@@ -1,6 +1,6 @@
 #include "core/watch/NoticeDelivery.h"
 
-#include "core/inventory/ScanRecording.h"
+#include "core/inventory/sqlite/ScanRecording.h"
 #include "core/watch/ChangeNotice.h"
 
 #include <map>

@@ -5,7 +5,7 @@
 // notice leaves the store; one that failed stays for the next run. How a
 // notice travels (HTTP for --notify) is the sender's business.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 
 #include <chrono>
 #include <functional>

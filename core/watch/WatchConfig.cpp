@@ -1,6 +1,6 @@
 #include "core/watch/WatchConfig.h"
 
-#include "platform/PgConnection.h"
+#include "platform/postgres/PgConnection.h"
 
 #include "core/inventory/InventoryReport.h"
 #include "core/ranges/RangeArgument.h"

@@ -1,8 +1,8 @@
 #include "core/watch/WatchLog.h"
 
 #include "core/inventory/InventoryReport.h"
-#include "core/inventory/ScanRecording.h"
-#include "platform/TextCodec.h"
+#include "core/inventory/sqlite/ScanRecording.h"
+#include "platform/text/TextCodec.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include "core/settings/ScanSettings.h"
 #include "gui/res/DialogBuilder.h"
 #include "gui/res/EditTypingLimit.h"
-#include "platform/StopSignal.h"
+#include "platform/os/StopSignal.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

@@ -4,13 +4,13 @@
 #include "core/commands/ExportFormat.h"
 #include "core/commands/FileErrorMessage.h"
 #include "core/inventory/InventoryReport.h"
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "core/res/Resource.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/dialogs/SaveThroughDialog.h"
 #include "gui/res/DialogBuilder.h"
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/FileDialog.h"
+#include "platform/win32/MessageBox.h"
 
 #include <QHeaderView>
 #include <QLabel>

@@ -4,8 +4,8 @@
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/DialogBuilder.h"
 #include "gui/res/EditTypingLimit.h"
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/FileDialog.h"
+#include "platform/win32/MessageBox.h"
 
 #include <QLineEdit>
 #include <QPushButton>

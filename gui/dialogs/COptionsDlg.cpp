@@ -7,7 +7,7 @@
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/DialogBuilder.h"
 #include "gui/res/EditTypingLimit.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <QCheckBox>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #include "gui/dialogs/CScanStartDlg.h"
 
-#include "core/inventory/ScanRecording.h"
+#include "core/inventory/sqlite/ScanRecording.h"
 #include "core/ranges/AddressRange.h"
 #include "core/ranges/AddressRangeTable.h"
 #include "core/ranges/RangeList.h"
@@ -15,7 +15,7 @@
 #include "gui/model/ModelScanSink.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/DialogBuilder.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

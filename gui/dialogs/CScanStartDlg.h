@@ -6,7 +6,7 @@
 // Stop is usable and the dialog cannot be closed, so the scan never outlives
 // the dialog and the view it reports to.
 
-#include "core/inventory/ScanRecording.h"
+#include "core/inventory/sqlite/ScanRecording.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/ScanRequest.h"
 #include "gui/res/CBusyDialog.h"

@@ -5,7 +5,7 @@
 #include "core/scan/ResultList.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/DialogBuilder.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -2,8 +2,8 @@
 
 #include "core/commands/FileErrorMessage.h"
 #include "gui/platform/QtMessageBox.h"
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/FileDialog.h"
+#include "platform/win32/MessageBox.h"
 
 void SaveThroughDialog(QWidget* owner, const char* defaultExtension, const char* filter,
                        const std::function<AtomicWriteResult(const std::string& path)>& write) {

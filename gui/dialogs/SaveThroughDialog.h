@@ -3,7 +3,7 @@
 // prompt), then the writer, then a box naming what went wrong. A cancelled
 // dialog writes nothing.
 
-#include "platform/AtomicFile.h"
+#include "platform/os/AtomicFile.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "gui/platform/QtFileDialog.h"
 
-#include "platform/FileDialog.h"
+#include "platform/win32/FileDialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "gui/platform/QtMessageBox.h"
 
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
 #include "gui/shell/CStaticLink.h"
 
-#include "platform/ShellOpen.h"
+#include "platform/win32/ShellOpen.h"
 
 #include <QApplication>
 #include <QMouseEvent>

@@ -1,9 +1,9 @@
 #include "gui/view/CTarnelView.h"
 
-#include "core/inventory/ScanRecording.h"
+#include "core/inventory/sqlite/ScanRecording.h"
 #include "core/settings/ScanSettings.h"
-#include "platform/FileDialog.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/FileDialog.h"
+#include "platform/win32/MessageBox.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/dialogs/CScanStartDlg.h"
 #include "gui/res/MenuBuilder.h"

@@ -2,7 +2,7 @@
 
 #include "core/inventory/InventoryReport.h"
 #include "gui/platform/QtMessageBox.h"
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <QWidget>
 

@@ -6,7 +6,7 @@
 // told to the user once (again only after a scan was recorded since), as is
 // a damaged file kept aside. Destroying it waits for the scans handed over.
 
-#include "core/inventory/InventoryRecorder.h"
+#include "core/inventory/sqlite/InventoryRecorder.h"
 
 #include <QObject>
 #include <memory>

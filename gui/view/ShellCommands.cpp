@@ -1,8 +1,8 @@
 #include "gui/view/ShellCommands.h"
 
-#include "platform/MessageBox.h"
-#include "platform/ReplaceableHandler.h"
-#include "platform/ShellOpen.h"
+#include "platform/win32/MessageBox.h"
+#include "platform/win32/ReplaceableHandler.h"
+#include "platform/win32/ShellOpen.h"
 #include "core/res/StringTable.h"
 #include "core/scan/ResultList.h"
 #include "core/commands/NameTableBatch.h"

@@ -4,7 +4,7 @@
 // with its boxes on standard error, the settings store, the data directory and
 // the instance lock in the test's directories.
 
-#include "platform/ProgramDirectory.h"
+#include "platform/os/ProgramDirectory.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // reader of the kernel's neighbour messages, and checks that what it returns
 // could have come from those bytes.
 
-#include "platform/NeighbourTable.h"
+#include "platform/net/NeighbourTable.h"
 
 #include <cstdint>
 #include <vector>

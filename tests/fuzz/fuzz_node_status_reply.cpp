@@ -3,7 +3,8 @@
 // datagram that is not accepted leaves the buffer alone, an accepted one never
 // writes past the buffer and lays out only whole entries.
 
-#include "platform/NodeStatusPacket.h"
+#include "platform/wire/NodeStatusPacket.h"
+#include "platform/win32/AdapterStatus.h"
 
 #include <cstdint>
 #include <cstring>
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint16_t id : ids) {
         for (std::size_t length : lengths) {
             std::memset(buffer, kMark, sizeof buffer);
-            const NodeStatusVerdict verdict =
+            const AdapterStatusVerdict verdict =
                 DecodeNodeStatusReply(size ? data : nullptr, size, id, buffer, length);
             Check(buffer[length] == kMark);
             if (!verdict.accepted() || verdict.retcode == NRC_BUFLEN) {
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NodeStatusAnswer answer;
     const NodeStatusVerdict direct = DecodeNodeStatusAnswer(size ? data : nullptr, size, ownId, answer);
     std::memset(buffer, kMark, sizeof buffer);
-    const NodeStatusVerdict laid =
+    const AdapterStatusVerdict laid =
         DecodeNodeStatusReply(size ? data : nullptr, size, ownId, buffer, kLargest);
     Check(direct.check == laid.check);
     if (direct.accepted()) {
@@ -74,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             NAME_BUFFER name;
             std::memcpy(&name, buffer + 60 + 18 * i, sizeof name);
             Check(std::memcmp(name.name, answer.names[i].bytes.data(), 16) == 0);
-            Check(name.name_flags == answer.names[i].flags);
+            Check(name.name_flags == NameFlagsFromReply(answer.names[i].flags));
         }
     }
     return 0;

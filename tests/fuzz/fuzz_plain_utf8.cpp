@@ -3,7 +3,7 @@
 // the limit, unchanged by a second pass, and the bytes themselves when they
 // were plain and short enough already.
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <cstddef>
 #include <cstdint>

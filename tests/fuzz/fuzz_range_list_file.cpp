@@ -4,7 +4,7 @@
 // was refused, what the writer writes reads back unchanged, and the scan's
 // table walk always ends and stays ended.
 
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 #include "core/ranges/AddressRangeTable.h"
 #include "core/ranges/MemoryRangeListRows.h"
 #include "core/ranges/RangeList.h"

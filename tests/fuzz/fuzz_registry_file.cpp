@@ -2,7 +2,7 @@
 // and whatever it understands must survive a write and a second read
 // unchanged, since the store rewrites the file from what it understood.
 
-#include "platform/RegistryFile.h"
+#include "platform/win32/RegistryFile.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Saving the result list from the main window: the save dialog's request, the
 // file's bytes, and the failures that keep the old file.
 
-#include "platform/FileDialog.h"
-#include "platform/TextCodec.h"
+#include "platform/win32/FileDialog.h"
+#include "platform/text/TextCodec.h"
 #include "core/res/Resource.h"
 #include "gui/shell/CMainFrame.h"
 #include "tests/support/FileSizeLimit.h"

@@ -3,15 +3,15 @@
 // scan, 前回との比較 with its CSV, a row's 履歴, the option that turns
 // recording off, and a store that cannot be written.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "core/settings/SettingsStore.h"
 #include "core/res/Resource.h"
 #include "gui/dialogs/CScanStartDlg.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/view/CTarnelView.h"
 #include "gui/view/ScanMemory.h"
-#include "platform/FileDialog.h"
-#include "platform/TextCodec.h"
+#include "platform/win32/FileDialog.h"
+#include "platform/text/TextCodec.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"

@@ -1,6 +1,6 @@
 // The list file name dialog: the checks of OK, the typing limit, Browse.
 
-#include "platform/FileDialog.h"
+#include "platform/win32/FileDialog.h"
 #include "gui/dialogs/CListFileNameDlg.h"
 #include "core/res/Resource.h"
 #include "tests/support/GuiHarness.h"

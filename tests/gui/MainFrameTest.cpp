@@ -1,7 +1,7 @@
 // The main window's shell: which command each key gives, the view toggles,
 // the status bar, and the about box's link.
 
-#include "platform/ShellOpen.h"
+#include "platform/win32/ShellOpen.h"
 #include "core/res/Resource.h"
 #include "gui/shell/CAboutDlg.h"
 #include "gui/shell/CMainFrame.h"

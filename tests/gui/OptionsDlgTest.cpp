@@ -1,7 +1,7 @@
 // The options dialog: the checks of OK and what it stores, the values it
 // opens with, the typing limits, and the LANA test.
 
-#include "platform/Netbios.h"
+#include "platform/win32/Netbios.h"
 #include "core/res/Resource.h"
 #include "core/scan/NodeStatusQuery.h"
 #include "tests/support/GuiHarness.h"

@@ -2,7 +2,7 @@
 // the Net command's script and terminal, its refusals, help and home page.
 
 #include "gui/view/ShellCommands.h"
-#include "platform/ShellOpen.h"
+#include "platform/win32/ShellOpen.h"
 #include "core/res/Resource.h"
 #include "core/res/StringTable.h"
 #include "tests/support/GuiHarness.h"

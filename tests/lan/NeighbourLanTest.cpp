@@ -2,8 +2,8 @@
 // namespace: an echo to an nmbd host leaves a resolved entry with the host's
 // MAC, told both as a change and in a dump, to the root and to any user.
 
-#include "platform/IcmpEcho.h"
-#include "platform/NeighbourMonitor.h"
+#include "platform/win32/IcmpEcho.h"
+#include "platform/net/NeighbourMonitor.h"
 #include "tests/lan/LanTest.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,8 @@
 
 #include "tests/lan/NodeStatusResponder.h"
 #include "core/scan/NodeStatus.h"
-#include "platform/NodeStatusPacket.h"
+#include "platform/wire/NodeStatusPacket.h"
+#include "platform/win32/AdapterStatus.h"
 #include "tests/lan/TestLanTruth.h"
 #include "tests/lan/WideLan.h"
 #include "tests/support/TempDir.h"
@@ -60,7 +61,7 @@ TEST(NodeStatusResponder, AnEvenAddressGetsTheRowOfTheRule) {
         const auto reply = ReplyTo(Request(0x5A17), text);
         ASSERT_TRUE(reply);
         unsigned char buffer[600];
-        const NodeStatusVerdict verdict =
+        const AdapterStatusVerdict verdict =
             DecodeNodeStatusReply(reply->data(), reply->size(), 0x5A17, buffer, sizeof buffer);
         ASSERT_EQ(verdict.check, NodeStatusReplyCheck::Accepted);
         EXPECT_EQ(verdict.retcode, NRC_GOODRET);
@@ -244,7 +245,7 @@ TEST(NodeStatusResponder, AResponderForOneHostAnswersForItAloneWithItsNamesAndMa
     const auto reply = responder.Reply(request.data(), request.size(), AddressFromText("198.18.0.63"));
     ASSERT_TRUE(reply);
     unsigned char buffer[600];
-    const NodeStatusVerdict verdict =
+    const AdapterStatusVerdict verdict =
         DecodeNodeStatusReply(reply->data(), reply->size(), 0x0BAD, buffer, sizeof buffer);
     ASSERT_EQ(verdict.check, NodeStatusReplyCheck::Accepted);
     EXPECT_EQ(verdict.namesInReply, host.RegisteredNames().size());

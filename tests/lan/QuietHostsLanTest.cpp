@@ -3,8 +3,8 @@
 // answers for hosts that are gone. What each must look like to vopal-scan,
 // from inside the client namespace.
 
-#include "platform/IcmpEcho.h"
-#include "platform/NodeStatusPacket.h"
+#include "platform/win32/IcmpEcho.h"
+#include "platform/wire/NodeStatusPacket.h"
 #include "tests/lan/LanTest.h"
 #include "tests/support/JsonLinesValidator.h"
 #include "tests/lan/ScanRun.h"

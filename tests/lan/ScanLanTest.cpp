@@ -1,7 +1,7 @@
 // Whole scans of the test LAN with vopal-scan, from inside the client
 // namespace: the rows must be exactly what the LAN's layout implies.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "tests/lan/LanTest.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/lan/TestLanTruth.h"

@@ -3,9 +3,9 @@
 // server is stopped, delivered once when it is back; a host carried from one
 // site's network to the other's, told as moved with both sites.
 
-#include "core/inventory/InventoryStore.h"
-#include "core/inventory/PgInventory.h"
-#include "platform/PgConnection.h"
+#include "core/inventory/sqlite/InventoryStore.h"
+#include "core/inventory/postgres/PgInventory.h"
+#include "platform/postgres/PgConnection.h"
 #include "tests/lan/LanTest.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/support/PgCluster.h"

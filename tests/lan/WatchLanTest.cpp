@@ -4,8 +4,8 @@
 // the return waits in the inventory while the receiver is away (the
 // command still runs) and is delivered, once, by the next run.
 
-#include "core/inventory/InventoryStore.h"
-#include "platform/IcmpEcho.h"
+#include "core/inventory/sqlite/InventoryStore.h"
+#include "platform/win32/IcmpEcho.h"
 #include "tests/lan/LanTest.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/support/HttpReceiver.h"

@@ -3,7 +3,8 @@
 // datagrams alike, so that the benchmarks' truth holds on the wire.
 
 #include "tests/lan/WideLan.h"
-#include "platform/NodeStatusPacket.h"
+#include "platform/wire/NodeStatusPacket.h"
+#include "platform/win32/AdapterStatus.h"
 #include "tests/lan/LanTest.h"
 #include "tests/lan/ScanRun.h"
 #include "tests/lan/TestLanTruth.h"
@@ -138,7 +139,7 @@ TEST_F(WideLanTest, TheResponderDropsMalformedQueriesAndAnswersFromTheAskedAddre
         const auto reply = got.find(address + ":137");
         ASSERT_TRUE(reply != got.end()) << "replies from" << senders;
         unsigned char buffer[600];
-        const NodeStatusVerdict verdict = DecodeNodeStatusReply(
+        const AdapterStatusVerdict verdict = DecodeNodeStatusReply(
             reply->second.data(), reply->second.size(), id, buffer, sizeof buffer);
         ASSERT_TRUE(verdict.accepted()) << NodeStatusReplyCheckName(verdict.check);
         EXPECT_EQ(verdict.namesInReply, WideLan::Names(AddressFromText(address)).size());

@@ -2,8 +2,8 @@
 // namespace: the view must hold exactly the rows that vopal-scan prints for
 // the same list file.
 
-#include "platform/FileDialog.h"
-#include "platform/IcmpEcho.h"
+#include "platform/win32/FileDialog.h"
+#include "platform/win32/IcmpEcho.h"
 #include "gui/dialogs/CScanStartDlg.h"
 #include "core/res/Resource.h"
 #include "tests/lan/LanTest.h"

@@ -1,4 +1,4 @@
-#include "platform/ArpTable.h"
+#include "platform/net/ArpTable.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

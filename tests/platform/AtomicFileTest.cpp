@@ -1,4 +1,4 @@
-#include "platform/AtomicFile.h"
+#include "platform/os/AtomicFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/FileTree.h"

@@ -1,7 +1,8 @@
-#include "platform/DescriptorLimit.h"
+#include "platform/os/DescriptorLimit.h"
+#include "platform/win32/ShortageReport.h"
 
-#include "platform/IcmpEcho.h"
-#include "platform/Netbios.h"
+#include "platform/win32/IcmpEcho.h"
+#include "platform/win32/Netbios.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
 

@@ -1,4 +1,4 @@
-#include "platform/DottedQuad.h"
+#include "platform/wire/DottedQuad.h"
 
 #include <gtest/gtest.h>
 

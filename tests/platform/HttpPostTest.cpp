@@ -1,6 +1,6 @@
-#include "platform/HttpPost.h"
+#include "platform/outbound/HttpPost.h"
 
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 #include "tests/support/HttpReceiver.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"

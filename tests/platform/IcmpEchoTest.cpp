@@ -1,6 +1,6 @@
-#include "platform/IcmpEcho.h"
-#include "platform/RawIcmpSockets.h"
-#include "platform/StopSignal.h"
+#include "platform/win32/IcmpEcho.h"
+#include "platform/net/RawIcmpSockets.h"
+#include "platform/os/StopSignal.h"
 
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/TempDir.h"

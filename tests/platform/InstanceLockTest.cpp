@@ -1,4 +1,4 @@
-#include "platform/InstanceLock.h"
+#include "platform/os/InstanceLock.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScopedEnv.h"

@@ -1,4 +1,4 @@
-#include "platform/NeighbourTable.h"
+#include "platform/net/NeighbourTable.h"
 #include "tests/support/NetlinkBytes.h"
 
 #include <gtest/gtest.h>

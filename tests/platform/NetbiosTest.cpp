@@ -1,6 +1,7 @@
-#include "platform/Netbios.h"
-#include "platform/StopSignal.h"
-#include "platform/NodeStatusPacket.h"
+#include "platform/win32/Netbios.h"
+#include "platform/os/StopSignal.h"
+#include "platform/wire/NodeStatusPacket.h"
+#include "platform/win32/AdapterStatus.h"
 #include "tests/platform/NodeStatusReplyBuilder.h"
 #include "tests/support/TempDir.h"
 

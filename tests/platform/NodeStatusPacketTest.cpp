@@ -1,4 +1,5 @@
-#include "platform/NodeStatusPacket.h"
+#include "platform/wire/NodeStatusPacket.h"
+#include "platform/win32/AdapterStatus.h"
 #include "tests/platform/NodeStatusReplyBuilder.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ using Builder = NodeStatusReplyBuilder;
 constexpr unsigned char kUntouched = 0xEE;
 
 struct Decoded {
-    NodeStatusVerdict verdict;
+    AdapterStatusVerdict verdict;
     Bytes buffer;
 
     const ADAPTER_STATUS& status() const {
@@ -169,12 +170,13 @@ TEST(NodeStatusPacket, TheAnswerReadDirectlyMatchesTheLayout) {
         const Decoded laid = Decode(bytes, 7);
         ASSERT_TRUE(direct.accepted());
         ASSERT_EQ(answer.names.size(), laid.verdict.namesStored);
+        ASSERT_EQ(direct.namesInReply, laid.verdict.namesInReply);
         EXPECT_EQ(0, std::memcmp(answer.unitId.data(), laid.status().adapter_address, 6));
         for (std::size_t n = 0; n < answer.names.size(); ++n) {
             NAME_BUFFER name;
             std::memcpy(&name, laid.buffer.data() + 60 + 18 * n, sizeof name);
             EXPECT_EQ(0, std::memcmp(name.name, answer.names[n].bytes.data(), 16)) << n;
-            EXPECT_EQ(name.name_flags, answer.names[n].flags) << n;
+            EXPECT_EQ(name.name_flags, NameFlagsFromReply(answer.names[n].flags)) << n;
         }
     }
     // What the layout refuses, the direct reading refuses the same way.

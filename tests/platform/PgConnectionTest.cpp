@@ -1,4 +1,4 @@
-#include "platform/PgConnection.h"
+#include "platform/postgres/PgConnection.h"
 
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"

@@ -1,4 +1,4 @@
-#include "platform/ProgramDirectory.h"
+#include "platform/os/ProgramDirectory.h"
 
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"

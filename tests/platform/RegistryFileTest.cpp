@@ -1,4 +1,4 @@
-#include "platform/RegistryFile.h"
+#include "platform/win32/RegistryFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/Registry.h"
+#include "platform/win32/Registry.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 

@@ -1,6 +1,6 @@
 // The seam behind the message boxes, file dialogs and the desktop opener.
 
-#include "platform/ReplaceableHandler.h"
+#include "platform/win32/ReplaceableHandler.h"
 
 #include <functional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "platform/ShellHook.h"
+#include "platform/outbound/ShellHook.h"
 
 #include "tests/support/TempDir.h"
 

@@ -1,8 +1,8 @@
 // The small start-up checks: IPv4 sockets, the own address, the OS version.
 
-#include "platform/KernelVersion.h"
-#include "platform/OwnAddress.h"
-#include "platform/SocketStartup.h"
+#include "platform/os/KernelVersion.h"
+#include "platform/net/OwnAddress.h"
+#include "platform/net/SocketStartup.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"

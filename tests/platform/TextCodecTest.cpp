@@ -1,4 +1,4 @@
-#include "platform/TextCodec.h"
+#include "platform/text/TextCodec.h"
 
 #include <gtest/gtest.h>
 

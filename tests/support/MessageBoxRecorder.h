@@ -2,7 +2,7 @@
 // Installs itself as the message-box handler for its lifetime, records every
 // box and answers it, so that no test ever blocks on a box.
 
-#include "platform/MessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <mutex>
 #include <vector>

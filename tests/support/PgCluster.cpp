@@ -2,7 +2,7 @@
 
 #include "tests/support/ChildProcess.h"
 
-#include "platform/PgConnection.h"
+#include "platform/postgres/PgConnection.h"
 
 #include <algorithm>
 #include <cctype>

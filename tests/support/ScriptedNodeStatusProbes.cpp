@@ -1,6 +1,6 @@
 #include "tests/support/ScriptedNodeStatusProbes.h"
 
-#include "platform/Netbios.h"
+#include "platform/win32/Netbios.h"
 
 #include <algorithm>
 #include <cstring>

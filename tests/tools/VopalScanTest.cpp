@@ -2,10 +2,10 @@
 // the hosts --history accepts, and its JSON Lines checked against the schema.
 // No test here scans an address: the scans walk an empty list file.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "core/ranges/AddressRange.h"
-#include "core/inventory/PgInventory.h"
-#include "platform/PgConnection.h"
+#include "core/inventory/postgres/PgInventory.h"
+#include "platform/postgres/PgConnection.h"
 #include "tests/support/JsonLinesValidator.h"
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"

@@ -1,7 +1,7 @@
 // The inventory's file as other writers, damage, permissions and symbolic
 // links leave it: nothing recorded is lost and no good file is kept aside.
 
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 

@@ -3,11 +3,11 @@
 // changes while a host stays one host everywhere, many writers at once, and
 // scans that waited at a site while the server could not be reached.
 
-#include "core/inventory/InventoryStore.h"
-#include "core/inventory/PgInventory.h"
+#include "core/inventory/sqlite/InventoryStore.h"
+#include "core/inventory/postgres/PgInventory.h"
 #include "core/inventory/ScanDocument.h"
-#include "core/inventory/ScanForwarding.h"
-#include "core/inventory/SharedRecording.h"
+#include "core/inventory/delivery/ScanForwarding.h"
+#include "core/inventory/delivery/SharedRecording.h"
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"

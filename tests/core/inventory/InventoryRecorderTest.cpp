@@ -1,6 +1,6 @@
 // Recording scans off the caller's thread.
 
-#include "core/inventory/InventoryRecorder.h"
+#include "core/inventory/sqlite/InventoryRecorder.h"
 #include "core/inventory/InventoryReport.h"
 #include "tests/support/TempDir.h"
 

@@ -2,7 +2,7 @@
 // tables, gives a site's login role what recording and reading scans need
 // and nothing else, and a report's role reading alone.
 
-#include "core/inventory/PgInventory.h"
+#include "core/inventory/postgres/PgInventory.h"
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
 

@@ -2,8 +2,8 @@
 // keeps every scan, with writers at once and files that are not ours.
 
 #include "core/inventory/HostIdentity.h"
-#include "core/inventory/InventorySchema.h"
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventorySchema.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "core/inventory/ScanChanges.h"
 #include "tests/support/TempDir.h"
 

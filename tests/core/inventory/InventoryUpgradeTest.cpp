@@ -5,7 +5,7 @@
 // find the same hosts cost the store next to nothing.
 
 #include "core/inventory/HostIdentity.h"
-#include "core/inventory/InventoryStore.h"
+#include "core/inventory/sqlite/InventoryStore.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // another target.
 
 #include "core/scan/LinuxScanNetwork.h"
-#include "platform/Netbios.h"
-#include "platform/StopSignal.h"
+#include "platform/win32/Netbios.h"
+#include "platform/os/StopSignal.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // an in-memory sink.
 
 #include "core/settings/RunLog.h"
-#include "platform/DescriptorLimit.h"
-#include "platform/Netbios.h"
-#include "platform/StopSignal.h"
+#include "platform/os/DescriptorLimit.h"
+#include "platform/win32/Netbios.h"
+#include "platform/os/StopSignal.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/CThreadManager.h"
 #include "core/scan/HostRecord.h"

@@ -2,8 +2,8 @@
 // baseline, delivered in order, once after a success, again after a
 // failure, and never twice by two processes recording at once.
 
-#include "core/inventory/InventoryStore.h"
-#include "core/inventory/ScanRecording.h"
+#include "core/inventory/sqlite/InventoryStore.h"
+#include "core/inventory/sqlite/ScanRecording.h"
 #include "core/watch/NoticeDelivery.h"
 #include "tests/support/TempDir.h"
 

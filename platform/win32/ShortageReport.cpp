@@ -1,0 +1,41 @@
+#include "platform/win32/ShortageReport.h"
+
+#include "platform/win32/MessageBox.h"
+
+#include <atomic>
+
+namespace {
+
+const char* const kShortageMessage =
+    "ファイル記述子またはメモリが足りないため、"
+    "ホストを調べるソケットを開けませんでした。\n"
+    "応答したホストが、応答なしや名前なしと表示されている可能性があります。\n"
+    "\n"
+    "同時に動かすスレッド数を減らすか、"
+    "開けるファイル数の上限 (ulimit -n) を上げてから、もう一度スキャンしてください。";
+
+// Per thread: a report held back while the thread holds a lock others wait on.
+thread_local int t_deferDepth = 0;
+thread_local bool t_deferred = false;
+
+} // namespace
+
+void ReportResourceShortage() {
+    if (t_deferDepth > 0) {
+        t_deferred = true;
+        return;
+    }
+    static std::atomic<bool> told{false};
+    if (told.exchange(true))
+        return;
+    MessageBoxA(nullptr, kShortageMessage, "エラー", MB_OK | MB_ICONERROR);
+}
+
+DeferredShortageReport::DeferredShortageReport() { ++t_deferDepth; }
+
+DeferredShortageReport::~DeferredShortageReport() {
+    if (--t_deferDepth == 0 && t_deferred) {
+        t_deferred = false;
+        ReportResourceShortage();
+    }
+}
