@@ -1,12 +1,10 @@
 #include "core/commands/DiagnoseResult.h"
 
 #include "core/scan/CNetProbe.h"
-#include "core/scan/NodeStatus.h"
+#include "core/scan/NodeStatusCells.h"
 #include "core/scan/ScanProbes.h"
-#include "platform/text/TextCodec.h"
 
 #include <cstdio>
-#include <cstring>
 
 DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int lana,
                             int pingTimeoutMs, const StopSignal* stop) {
@@ -17,8 +15,8 @@ DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int 
                       ? "PING応答あり\r\n"
                       : "PING応答なし\r\n";
 
-    unsigned char buffer[kNodeStatusBufferSize];
-    const unsigned char code = probes.QueryNodeStatus(address, lana, buffer, nullptr, stop);
+    NodeStatusAnswer answer;
+    const unsigned char code = probes.QueryNodeStatus(address, lana, answer, nullptr, stop);
     if (code != 0) {
         char line[64];
         std::snprintf(line, sizeof line, "失敗：エラーコード：%d\r\n", static_cast<int>(code));
@@ -28,20 +26,20 @@ DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int 
         return result;
     }
 
-    const NodeStatus status = DecodeNodeStatus(buffer, sizeof buffer, true);
+    // The host's value as a scan makes it, except that the vendor is always
+    // looked up and the host's own messenger name always left out.
+    ScanOptions options;
+    options.ignoreNicVendor = false;
+    options.ignoreWorkstation = true;
+    HostRecord host;
+    TakeNodeStatus(host, answer, options);
+    MakeCells(host, options);
     result.decoded = true;
-    result.macAddress = status.macAddress;
-    char key[7] = {};
-    std::strncpy(key, status.macAddress.c_str(), 6);
-    char vendor[kNicVendorBufferSize];
-    probe.LookupNicVendor(key, vendor);
-    result.vendor = vendor;
-    // Names are CP932 bytes from the network; the window shows UTF-8.
-    if (status.computerName)
-        result.computerName = Cp932ToUtf8(*status.computerName);
-    if (status.domainName)
-        result.domainName = Cp932ToUtf8(*status.domainName);
-    result.messengerNames = Cp932ToUtf8(status.messengerNames);
+    result.macAddress = host.cells[HostRecord::kMac];
+    result.vendor = host.vendor;
+    result.computerName = host.computer;
+    result.domainName = host.workgroup;
+    result.messengerNames = host.cells[HostRecord::kMessenger];
     result.text += "完了";
     return result;
 }

@@ -26,12 +26,12 @@ void CScanThread::Run(int row, std::uint32_t address, const std::string& text) {
     if (!answered)
         return;
 
-    unsigned char buffer[kNodeStatusBufferSize];
+    NodeStatusAnswer answer;
     const unsigned char code =
-        m_probes.QueryNodeStatus(text, m_lana, buffer, m_netbiosLock, &m_stop);
+        m_probes.QueryNodeStatus(text, m_lana, answer, m_netbiosLock, &m_stop);
     if (code != 0)
         return;
-    TakeNodeStatus(record, buffer, sizeof buffer);
+    TakeNodeStatus(record, answer, m_options);
     record.reasons |= HostRecord::kReasonNbstat;
     MakeCells(record, m_options);
     m_sink.RowResult(row, record);

@@ -546,7 +546,7 @@ struct FastScanEngine::Scan {
             // As the other engine: only an answer whose names all fit the
             // NetBIOS layout fills the row.
             if (answer.names.size() <= std::size_t(kNodeStatusMaxNames))
-                TakeNodeStatus(host->record, answer);
+                TakeNodeStatus(host->record, answer, options);
             if (host->phase == Phase::Probing && !host->echoDone)
                 return; // the echo may still come, for its round trip
             Finish(*host);

@@ -7,16 +7,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
-
-// One entry of a node-status name table as the host sent it.
-struct HostName {
-    std::string name;        // the 15 name bytes (CP932), blanks kept
-    unsigned char suffix = 0; // byte 16
-    unsigned char flags = 0;  // name_flags: GROUP_NAME and the registration state
-    bool operator==(const HostName&) const = default;
-};
 
 struct HostRecord {
     static constexpr int kColumnCount = 7;
@@ -54,14 +47,18 @@ struct HostRecord {
     std::uint32_t address = 0; // host byte order; 0: a row with its cells only
     unsigned reasons = 0;      // Reason bits; none for a silent host
     int rttMs = -1;            // to the host's first answer of its own; -1: none
-    bool nodeStatus = false;   // `names` (and the MAC) come from a complete answer
-    std::vector<HostName> names;
+    // A complete node-status answer came: the names below (UTF-8, control
+    // characters as '.') and the MAC are its.
+    bool nodeStatus = false;
+    std::optional<std::string> computer;  // the unique <00> name; absent: none
+    std::optional<std::string> workgroup; // the group <00> name; absent: none
+    std::vector<std::string> messengers;  // the <03> names, one by one
     bool hasMac = false;
     std::array<unsigned char, 6> mac{};
+    std::string vendor; // the MAC's maker, or "不明"; empty when not looked up
 
     // Made from the value.
     std::array<std::string, kColumnCount> cells;
-    std::vector<std::string> messengers; // the messenger names of cell 6, one by one
 
     bool operator==(const HostRecord&) const = default;
 };

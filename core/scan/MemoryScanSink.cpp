@@ -9,11 +9,7 @@ void MemoryScanSink::RowAdded(int row, const std::string& address) {
 }
 
 void MemoryScanSink::RowResult(int row, const HostRecord& record) {
-    // The name table has given the row its cells and messenger names; kept
-    // for every row of a large scan it would be most of its size.
-    HostRecord kept = record;
-    kept.names = {};
-    rows.SetRecord(row, kept);
+    rows.SetRecord(row, record);
 }
 
 void MemoryScanSink::Finished(const ScanSummary& summary) {

@@ -7,16 +7,14 @@
 
 namespace {
 
-constexpr std::size_t kHeaderSize = sizeof(ADAPTER_STATUS);
-constexpr std::size_t kEntrySize = sizeof(NAME_BUFFER);
 constexpr std::size_t kNameTextSize = 15; // byte 15 is the suffix
 
-constexpr UCHAR kSuffixWorkstation = 0x00;
-constexpr UCHAR kSuffixMessenger = 0x03;
+constexpr unsigned char kSuffixWorkstation = 0x00;
+constexpr unsigned char kSuffixMessenger = 0x03;
 
 // Bytes 0..14 up to the first blank or zero byte.
 std::string TextToFirstBlank(const std::string& name16) {
-    const auto* name = reinterpret_cast<const UCHAR*>(name16.data());
+    const auto* name = reinterpret_cast<const unsigned char*>(name16.data());
     std::size_t n = 0;
     while (n < kNameTextSize && name[n] != ' ' && name[n] != 0)
         ++n;
@@ -27,7 +25,7 @@ std::string TextToFirstBlank(const std::string& name16) {
 // zero byte is no blank: the removal stops at it, so the blanks in front of
 // it stay. Byte 0 always stays, so a name of blanks only becomes one blank.
 std::string TextTrimmedRight(const std::string& name16) {
-    const auto* name = reinterpret_cast<const UCHAR*>(name16.data());
+    const auto* name = reinterpret_cast<const unsigned char*>(name16.data());
     std::size_t n = kNameTextSize;
     while (n > 1 && name[n - 1] == ' ')
         --n;
@@ -41,30 +39,7 @@ bool StartsWithIsTilde(const std::string& name) {
     return name.compare(0, 3, "IS~") == 0;
 }
 
-bool IsGroup(const HostName& name) {
-    return (name.flags & GROUP_NAME) != 0;
-}
-
 } // namespace
-
-std::vector<HostName> NameTableOf(const UCHAR* buffer, std::size_t length) {
-    std::vector<HostName> names;
-    if (buffer == nullptr || length <= kHeaderSize)
-        return names;
-    const std::size_t fit = std::min<std::size_t>((length - kHeaderSize) / kEntrySize,
-                                                  kNodeStatusMaxNames);
-    for (std::size_t i = 0; i < fit; ++i) {
-        const UCHAR* entry = buffer + kHeaderSize + i * kEntrySize;
-        if (entry[0] == 0)
-            break;
-        HostName name;
-        name.name.assign(reinterpret_cast<const char*>(entry), kNameTextSize);
-        name.suffix = entry[kNameTextSize];
-        name.flags = entry[NCBNAMSZ + 1];
-        names.push_back(std::move(name));
-    }
-    return names;
-}
 
 NodeStatusNames DecodeNodeStatusNames(const std::vector<HostName>& names, bool skipOwn) {
     NodeStatusNames status;
@@ -74,7 +49,7 @@ NodeStatusNames DecodeNodeStatusNames(const std::vector<HostName>& names, bool s
     // a row is shown, exported and printed, never obeyed.
     std::string workstationName;
     for (const HostName& name : names) {
-        if (name.suffix == kSuffixWorkstation && !IsGroup(name))
+        if (name.suffix == kSuffixWorkstation && !name.group)
             workstationName = TextToFirstBlank(name.name);
     }
     status.workstationName = ControlBytesAsDots(workstationName);
@@ -85,7 +60,7 @@ NodeStatusNames DecodeNodeStatusNames(const std::vector<HostName>& names, bool s
             // "IS~" names belong to the IIS service, not to the machine.
             if (StartsWithIsTilde(name.name))
                 break;
-            if (IsGroup(name))
+            if (name.group)
                 status.domainName = ControlBytesAsDots(TextToFirstBlank(name.name));
             else
                 status.computerName = ControlBytesAsDots(TextToFirstBlank(name.name));
@@ -100,26 +75,6 @@ NodeStatusNames DecodeNodeStatusNames(const std::vector<HostName>& names, bool s
         default:
             break;
         }
-    }
-    return status;
-}
-
-NodeStatus DecodeNodeStatus(const UCHAR* buffer, std::size_t length, bool skipOwnMessengerName) {
-    NodeStatus status;
-
-    UCHAR mac[6] = {};
-    for (std::size_t i = 0; i < sizeof mac && buffer != nullptr && i < length; ++i)
-        mac[i] = buffer[i];
-    status.macAddress = HostRecord::FormatMac(mac);
-
-    NodeStatusNames names = DecodeNodeStatusNames(NameTableOf(buffer, length), skipOwnMessengerName);
-    status.computerName = std::move(names.computerName);
-    status.domainName = std::move(names.domainName);
-    status.workstationName = std::move(names.workstationName);
-    for (const std::string& name : names.messengerNames) {
-        if (!status.messengerNames.empty())
-            status.messengerNames += '/';
-        status.messengerNames += name;
     }
     return status;
 }

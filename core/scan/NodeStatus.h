@@ -1,27 +1,23 @@
 #pragma once
-// The answer of one host's NetBIOS node-status query, decoded into the texts
-// that fill a result row: adapter MAC, computer name, domain (workgroup) name
-// and the names registered for the messenger service.
-
-#include "core/scan/HostRecord.h"
-#include "platform/win32/Netbios.h"
+// The names of one host's NetBIOS node-status answer as a result row shows
+// them: computer name, domain (workgroup) name and the names registered for
+// the messenger service.
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
-// Every text holds the name bytes as the host sent them (CP932), not UTF-8,
-// except that control bytes (0x01-0x1F, 0x7F) are shown as '.'.
-struct NodeStatus {
-    std::string macAddress;                  // 12 upper-case hex digits
-    std::optional<std::string> computerName; // absent: no unique <00> name
-    std::optional<std::string> domainName;   // absent: no group <00> name
-    std::string messengerNames;              // <03> names joined by "/"
-    std::string workstationName;             // last unique <00> name, "IS~" included
+// One entry of a node-status name table as the host sent it.
+struct HostName {
+    std::string name;        // the 15 name bytes (CP932), blanks kept
+    unsigned char suffix = 0; // byte 16
+    bool group = false;       // a group name (else a unique one)
+    bool operator==(const HostName&) const = default;
 };
 
-// A 600-byte answer buffer holds an ADAPTER_STATUS and this many NAME_BUFFERs.
+// The most names a row takes from an answer: as many as the NetBIOS API's
+// 600-byte answer buffer holds.
 constexpr int kNodeStatusMaxNames = 30;
 
 // The names of a name table as the row shows them (CP932, control bytes as
@@ -36,13 +32,3 @@ struct NodeStatusNames {
     std::string workstationName;
 };
 NodeStatusNames DecodeNodeStatusNames(const std::vector<HostName>& names, bool skipOwn);
-
-// The entries of an answer buffer the names are read from: those wholly
-// inside `length`, up to the first whose name starts with a zero byte, at
-// most kNodeStatusMaxNames.
-std::vector<HostName> NameTableOf(const UCHAR* buffer, std::size_t length);
-
-// Decodes an answer buffer as filled by an NCBASTAT that returned 0. Reads
-// nothing at or beyond `length`; bytes the buffer lacks count as zero.
-// `skipOwnMessengerName` drops the <03> name equal to the workstation name.
-NodeStatus DecodeNodeStatus(const UCHAR* buffer, std::size_t length, bool skipOwnMessengerName);

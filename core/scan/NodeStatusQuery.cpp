@@ -14,10 +14,8 @@ namespace {
 const NetbiosFunction kPlatformNetbios = static_cast<NetbiosFunction>(&Netbios);
 std::atomic<NetbiosFunction> g_netbios{kPlatformNetbios};
 
-UCHAR CallNetbios(NCB* ncb, const StopSignal* stop = nullptr) {
-    const NetbiosFunction function = g_netbios.load();
-    // A test's replacement knows nothing of stopping.
-    return function == kPlatformNetbios ? Netbios(ncb, stop) : function(ncb);
+UCHAR CallNetbios(NCB* ncb, const StopSignal* stop = nullptr, NodeStatusAnswer* answer = nullptr) {
+    return g_netbios.load()(ncb, stop, answer);
 }
 
 constexpr std::size_t kResetBufferSize = 256;
@@ -49,7 +47,7 @@ bool MakeCallName(const std::string& address, UCHAR (&callName)[NCBNAMSZ]) {
 }
 
 UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
-                      std::mutex* lockAroundCall, const StopSignal* stop) {
+                      std::mutex* lockAroundCall, const StopSignal* stop, NodeStatusAnswer* answer) {
     std::memset(buffer, 0, sizeof buffer);
     NCB ncb;
     std::memset(&ncb, 0, sizeof ncb);
@@ -61,11 +59,11 @@ UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNod
     ncb.ncb_lana_num = static_cast<UCHAR>(lana & 0xFF);
 
     if (lockAroundCall == nullptr)
-        return CallNetbios(&ncb, stop);
+        return CallNetbios(&ncb, stop, answer);
     // The other queries wait for this lock; a box must not keep them waiting.
     DeferredShortageReport deferred;
     std::lock_guard<std::mutex> guard(*lockAroundCall);
-    return CallNetbios(&ncb, stop);
+    return CallNetbios(&ncb, stop, answer);
 }
 
 LanaSelection SelectLana() {

@@ -6,11 +6,12 @@
 
 #include "core/scan/NodeStatus.h"
 #include "platform/win32/Netbios.h"
+#include "platform/wire/NodeStatusPacket.h"
 
 #include <mutex>
 #include <string>
 
-using NetbiosFunction = UCHAR (*)(NCB*);
+using NetbiosFunction = UCHAR (*)(NCB*, const StopSignal*, NodeStatusAnswer*);
 
 // The answer buffer of a query: ADAPTER_STATUS and 30 NAME_BUFFERs.
 constexpr int kNodeStatusBufferSize = 600;
@@ -25,8 +26,10 @@ NetbiosFunction SetNetbiosFunction(NetbiosFunction function);
 // exactly the Netbios call is made while holding it. A text longer than 15
 // bytes, or holding a zero byte, is no address: NRC_NOCALL, nothing is sent.
 // A raised `stop` cuts the wait short: NRC_CMDCAN.
+// With `answer` given, an answer is also handed over as a value (Netbios).
 UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
-                      std::mutex* lockAroundCall = nullptr, const StopSignal* stop = nullptr);
+                      std::mutex* lockAroundCall = nullptr, const StopSignal* stop = nullptr,
+                      NodeStatusAnswer* answer = nullptr);
 
 // The 16-byte call name of a query: the address text padded with blanks.
 // False when the text does not fit 15 bytes or holds a zero byte.

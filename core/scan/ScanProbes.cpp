@@ -11,10 +11,12 @@ public:
         CNetProbe probe;
         return probe.PingHost(address, timeoutMs, stop);
     }
-    unsigned char QueryNodeStatus(const std::string& address, int lana,
-                                  unsigned char (&buffer)[kNodeStatusBufferSize],
+    unsigned char QueryNodeStatus(const std::string& address, int lana, NodeStatusAnswer& answer,
                                   std::mutex* lockAroundCall, const StopSignal* stop) override {
-        return ::QueryNodeStatus(address, lana, buffer, lockAroundCall, stop);
+        // The call is made as the NetBIOS API makes it; the answer is taken
+        // as the value it was laid out from.
+        unsigned char buffer[kNodeStatusBufferSize];
+        return ::QueryNodeStatus(address, lana, buffer, lockAroundCall, stop, &answer);
     }
     LanaSelection SelectLana() override { return ::SelectLana(); }
     bool CanEcho() override {

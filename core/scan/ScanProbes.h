@@ -3,6 +3,7 @@
 // whole scan against scripted hosts. The program always uses RealScanProbes().
 
 #include "core/scan/NodeStatusQuery.h"
+#include "platform/wire/NodeStatusPacket.h"
 #include "platform/win32/IcmpEcho.h"
 
 #include <mutex>
@@ -19,10 +20,10 @@ public:
 
     // Node-status query; `lockAroundCall`, when given, is held just around
     // the NetBIOS call; a raised `stop` ends it with NRC_CMDCAN. Returns the
-    // NetBIOS return code.
+    // NetBIOS return code; 0: `answer` holds the host's answer.
     virtual unsigned char QueryNodeStatus(const std::string& address, int lana,
-                                          unsigned char (&buffer)[kNodeStatusBufferSize],
-                                          std::mutex* lockAroundCall, const StopSignal* stop) = 0;
+                                          NodeStatusAnswer& answer, std::mutex* lockAroundCall,
+                                          const StopSignal* stop) = 0;
 
     virtual LanaSelection SelectLana() = 0;
 

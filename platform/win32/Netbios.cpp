@@ -280,7 +280,7 @@ UCHAR ResolveCall(int lana, std::string_view address, in_addr_t& local, in_addr_
     return NRC_GOODRET;
 }
 
-UCHAR AdapterStatus(NCB& ncb, const StopSignal* stop) {
+UCHAR AdapterStatus(NCB& ncb, const StopSignal* stop, NodeStatusAnswer* typed) {
     if (ncb.ncb_buffer == nullptr || ncb.ncb_length < kAdapterStatusSize)
         return NRC_BUFLEN;
     const std::string_view address = CallNameOf(ncb);
@@ -293,14 +293,19 @@ UCHAR AdapterStatus(NCB& ncb, const StopSignal* stop) {
         rc != NRC_GOODRET)
         return rc;
     unsigned stored = 0;
-    return LayOutAdapterStatus(answer, ncb.ncb_buffer, ncb.ncb_length, stored);
+    const UCHAR rc = LayOutAdapterStatus(answer, ncb.ncb_buffer, ncb.ncb_length, stored);
+    if (typed)
+        *typed = std::move(answer);
+    return rc;
 }
 
 } // namespace
 
-UCHAR Netbios(NCB* ncb) { return Netbios(ncb, nullptr); }
+UCHAR Netbios(NCB* ncb) { return Netbios(ncb, nullptr, nullptr); }
 
-UCHAR Netbios(NCB* ncb, const StopSignal* stop) {
+UCHAR Netbios(NCB* ncb, const StopSignal* stop) { return Netbios(ncb, stop, nullptr); }
+
+UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer) {
     if (ncb == nullptr)
         return NRC_BADDR;
     UCHAR rc = NRC_ILLCMD;
@@ -309,7 +314,7 @@ UCHAR Netbios(NCB* ncb, const StopSignal* stop) {
         rc = ncb->ncb_lana_num < LanaAddresses().size() ? NRC_GOODRET : NRC_BRIDGE;
         break;
     case NCBASTAT:
-        rc = AdapterStatus(*ncb, stop);
+        rc = AdapterStatus(*ncb, stop, answer);
         break;
     default:
         break;
@@ -328,14 +333,6 @@ bool NetbiosLanaAddress(int lana, std::uint32_t& address) {
 }
 
 std::uint16_t NetbiosDestinationPort() { return DestinationPort(); }
-
-UCHAR NetbiosNodeStatus(int lana, std::string_view address, NodeStatusAnswer& answer,
-                        const StopSignal* stop) {
-    in_addr_t local = 0, target = 0;
-    if (const UCHAR rc = ResolveCall(lana, address, local, target); rc != NRC_GOODRET)
-        return rc;
-    return SendNodeStatusQuery(local, target, address, answer, stop);
-}
 
 void NetbiosSetDestinationPortForTest(std::uint16_t port) {
     TestHooks& hooks = Hooks();

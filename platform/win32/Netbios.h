@@ -139,6 +139,11 @@ UCHAR Netbios(NCB* ncb);
 // once with NRC_CMDCAN, as a cancelled command does.
 UCHAR Netbios(NCB* ncb, const StopSignal* stop);
 
+// The same; an NCBASTAT that got an answer also hands it over as the value it
+// laid out in the buffer (when `answer` is given), so that a caller that
+// wants the names and the MAC never reads them back out of the layout.
+UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer);
+
 // NCBRESET: NRC_GOODRET for a LANA that exists, else NRC_BRIDGE.
 // NCBASTAT: the call name is the dotted IPv4 address padded with blanks (or
 // NULs). A host that does not answer, and one whose port 137 is closed (ICMP
@@ -154,13 +159,6 @@ bool NetbiosLanaAddress(int lana, std::uint32_t& address);
 
 // The port node-status queries go to (137 unless a test moved it).
 std::uint16_t NetbiosDestinationPort();
-
-// The node-status query of NCBASTAT for `address` (dotted text) from LANA
-// `lana`, its answer as a value: NRC_GOODRET with `answer` filled (an all-zero
-// unit id replaced by the neighbour table's MAC for the address), or the
-// return code NCBASTAT gives (NRC_NOCALL, NRC_BRIDGE, NRC_CMDTMO, ...).
-UCHAR NetbiosNodeStatus(int lana, std::string_view address, NodeStatusAnswer& answer,
-                        const StopSignal* stop = nullptr);
 
 // Test hooks; the program itself never calls them and has no option for
 // them. Tests call NetbiosResetTestHooks() when they are done.

@@ -1,12 +1,13 @@
-// Feeds arbitrary answer buffers to the node-status decoder, each in a heap
-// block of exactly its size so that any read past it is caught, and checks
-// the invariants the scan worker relies on.
+// Feeds arbitrary name tables to the making of a host's value and cells: the
+// first six bytes are the unit id, then each 18 bytes a name entry (16 name
+// bytes, NAME_FLAGS) as a node-status answer holds them. Checks the
+// invariants the rows rely on.
 
-#include "core/scan/NodeStatus.h"
+#include "core/scan/NodeStatusCells.h"
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <string>
 
 namespace {
 
@@ -19,27 +20,52 @@ bool IsUpperHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
+bool HasControl(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
+NodeStatusAnswer AnswerOf(const std::uint8_t* data, std::size_t size) {
+    NodeStatusAnswer answer;
+    std::memcpy(answer.unitId.data(), data, std::min<std::size_t>(size, 6));
+    for (std::size_t at = 6; at + kNodeStatusEntrySize <= size; at += kNodeStatusEntrySize) {
+        NodeStatusAnswer::Name name;
+        std::memcpy(name.bytes.data(), data + at, 16);
+        name.flags = static_cast<std::uint16_t>((data[at + 16] << 8) | data[at + 17]);
+        answer.names.push_back(name);
+    }
+    return answer;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<UCHAR> block(data, data + size);
+    const NodeStatusAnswer answer = AnswerOf(data, size);
     for (bool skipOwn : {false, true}) {
-        const NodeStatus status = DecodeNodeStatus(block.data(), block.size(), skipOwn);
-        Check(status.macAddress.size() == 12);
-        for (char c : status.macAddress)
+        ScanOptions options;
+        options.ignoreWorkstation = skipOwn;
+        HostRecord row;
+        TakeNodeStatus(row, answer, options);
+        MakeCells(row, options);
+        const std::string& mac = row.cells[HostRecord::kMac];
+        Check(mac.size() == 12);
+        for (char c : mac)
             Check(IsUpperHex(c));
-        // Names come from 15-byte fields; a <00> name never holds a blank.
-        for (const auto& name : {status.computerName, status.domainName}) {
+        // A <00> name ends at its first blank; no name holds a control
+        // character, so a row is one line of plain text.
+        for (const auto& name : {row.computer, row.workgroup}) {
             if (name) {
-                Check(name->size() <= 15);
                 Check(name->find(' ') == std::string::npos);
-                Check(name->find('\0') == std::string::npos);
+                Check(!HasControl(*name));
             }
         }
-        Check(status.workstationName.size() <= 15);
-        // At most 30 names of at most 15 bytes, joined by '/'.
-        Check(status.messengerNames.size() <= 30 * 15 + 29);
-        Check(status.messengerNames.find('\0') == std::string::npos);
+        Check(row.messengers.size() <= 30);
+        for (const std::string& name : row.messengers)
+            Check(!HasControl(name));
+        for (const std::string& cell : row.cells)
+            Check(!HasControl(cell));
     }
     return 0;
 }

@@ -222,7 +222,7 @@ TEST_F(OptionsDlgTest, TypingStopsAtTheLimitAndTheNumberEditsTakeOnlyDigits) {
 }
 
 std::vector<int> g_resets;
-UCHAR FakeReset(NCB* ncb) {
+UCHAR FakeReset(NCB* ncb, const StopSignal*, NodeStatusAnswer*) {
     g_resets.push_back(ncb->ncb_lana_num);
     return ncb->ncb_retcode = ncb->ncb_lana_num == 0 ? NRC_GOODRET : NRC_BRIDGE;
 }

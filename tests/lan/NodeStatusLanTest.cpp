@@ -2,6 +2,7 @@
 // test LAN, from inside the client namespace.
 
 #include "core/scan/NodeStatus.h"
+#include "tests/support/AnswerRow.h"
 #include "core/scan/NodeStatusQuery.h"
 #include "tests/lan/LanTest.h"
 
@@ -82,7 +83,8 @@ TEST_F(NodeStatusLanTest, EveryNmbdHostAnswersWithExactlyItsNamesAndItsMac) {
     for (const TestLanHost& host : hosts) {
         SCOPED_TRACE(host.address);
         UCHAR buffer[kNodeStatusBufferSize];
-        ASSERT_EQ(QueryNodeStatus(host.address, 0, buffer), NRC_GOODRET);
+        NodeStatusAnswer answer;
+        ASSERT_EQ(QueryNodeStatus(host.address, 0, buffer, nullptr, nullptr, &answer), NRC_GOODRET);
 
         const std::vector<TestLanName> expected = host.RegisteredNames();
         EXPECT_EQ(NamesOf(buffer), expected)
@@ -101,12 +103,12 @@ TEST_F(NodeStatusLanTest, EveryNmbdHostAnswersWithExactlyItsNamesAndItsMac) {
             if (n != own.back())
                 otherMessengers += (otherMessengers.empty() ? "" : "/") + n;
         }
-        NodeStatus status = DecodeNodeStatus(buffer, sizeof buffer, true);
-        EXPECT_EQ(status.macAddress, host.MacHex());
-        EXPECT_EQ(status.computerName, own.back());
-        EXPECT_EQ(status.domainName, host.workgroup);
-        EXPECT_EQ(status.messengerNames, otherMessengers);
-        EXPECT_EQ(DecodeNodeStatus(buffer, sizeof buffer, false).messengerNames, allMessengers);
+        const HostRecord row = RowOfAnswer(answer, true);
+        EXPECT_EQ(row.cells[HostRecord::kMac], host.MacHex());
+        EXPECT_EQ(row.computer, own.back());
+        EXPECT_EQ(row.workgroup, host.workgroup);
+        EXPECT_EQ(row.cells[HostRecord::kMessenger], otherMessengers);
+        EXPECT_EQ(RowOfAnswer(answer, false).cells[HostRecord::kMessenger], allMessengers);
     }
 }
 
@@ -119,9 +121,11 @@ TEST_F(NodeStatusLanTest, ConcurrentQueriesWithAndWithoutTheLockAllAnswer) {
         threads.emplace_back([&, t] {
             const TestLanHost& host = hosts[t % hosts.size()];
             UCHAR buffer[kNodeStatusBufferSize];
-            UCHAR code = QueryNodeStatus(host.address, 0, buffer, t % 2 ? &lock : nullptr);
+            NodeStatusAnswer answer;
+            UCHAR code =
+                QueryNodeStatus(host.address, 0, buffer, t % 2 ? &lock : nullptr, nullptr, &answer);
             if (code != NRC_GOODRET || NamesOf(buffer) != host.RegisteredNames() ||
-                DecodeNodeStatus(buffer, sizeof buffer, false).macAddress != host.MacHex())
+                RowOfAnswer(answer, false).cells[HostRecord::kMac] != host.MacHex())
                 failures[t] = 1;
         });
     }

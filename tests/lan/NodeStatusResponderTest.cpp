@@ -6,6 +6,7 @@
 #include "tests/lan/NodeStatusResponder.h"
 #include "core/scan/NodeStatus.h"
 #include "platform/wire/NodeStatusPacket.h"
+#include "tests/support/AnswerRow.h"
 #include "platform/win32/AdapterStatus.h"
 #include "tests/lan/TestLanTruth.h"
 #include "tests/lan/WideLan.h"
@@ -66,16 +67,18 @@ TEST(NodeStatusResponder, AnEvenAddressGetsTheRowOfTheRule) {
         ASSERT_EQ(verdict.check, NodeStatusReplyCheck::Accepted);
         EXPECT_EQ(verdict.retcode, NRC_GOODRET);
         EXPECT_EQ(verdict.namesInReply, 5u);
+        NodeStatusAnswer answer;
+        ASSERT_TRUE(DecodeNodeStatusAnswer(reply->data(), reply->size(), 0x5A17, answer).accepted());
 
         const HostRecord row =
             TestLanTruth::AnsweredRow(address, WideLan::MacHex(address), WideLan::Names(address));
         // The same row whether or not the own name is left out of the messenger names.
         for (bool skipOwn : {false, true}) {
-            const NodeStatus status = DecodeNodeStatus(buffer, sizeof buffer, skipOwn);
-            EXPECT_EQ(status.computerName, row.cells[HostRecord::kComputer]);
-            EXPECT_EQ(status.domainName, row.cells[HostRecord::kDomain]);
-            EXPECT_EQ(status.messengerNames, row.cells[HostRecord::kMessenger]);
-            EXPECT_EQ(status.macAddress, row.cells[HostRecord::kMac]);
+            const HostRecord decoded = RowOfAnswer(answer, skipOwn);
+            EXPECT_EQ(decoded.computer, row.cells[HostRecord::kComputer]);
+            EXPECT_EQ(decoded.workgroup, row.cells[HostRecord::kDomain]);
+            EXPECT_EQ(decoded.cells[HostRecord::kMessenger], row.cells[HostRecord::kMessenger]);
+            EXPECT_EQ(decoded.cells[HostRecord::kMac], row.cells[HostRecord::kMac]);
         }
     }
     const std::uint32_t address = AddressFromText("198.19.7.170");
@@ -249,14 +252,16 @@ TEST(NodeStatusResponder, AResponderForOneHostAnswersForItAloneWithItsNamesAndMa
         DecodeNodeStatusReply(reply->data(), reply->size(), 0x0BAD, buffer, sizeof buffer);
     ASSERT_EQ(verdict.check, NodeStatusReplyCheck::Accepted);
     EXPECT_EQ(verdict.namesInReply, host.RegisteredNames().size());
-    const NodeStatus status = DecodeNodeStatus(buffer, sizeof buffer, false);
-    EXPECT_EQ(status.computerName, "KDFOX-ALT"); // the last <00> unique name wins, as with nmbd
-    EXPECT_EQ(status.domainName, "KDLAB");
-    EXPECT_EQ(status.macAddress, "024B4400003F");
+    NodeStatusAnswer answer;
+    ASSERT_TRUE(DecodeNodeStatusAnswer(reply->data(), reply->size(), 0x0BAD, answer).accepted());
+    const HostRecord status = RowOfAnswer(answer, false);
+    EXPECT_EQ(status.computer, "KDFOX-ALT"); // the last <00> unique name wins, as with nmbd
+    EXPECT_EQ(status.workgroup, "KDLAB");
+    EXPECT_EQ(status.cells[HostRecord::kMac], "024B4400003F");
     const HostRecord row = TestLanTruth::AnsweredRow(AddressFromText(host.address), host.MacHex(),
                                                      host.RegisteredNames());
-    EXPECT_EQ(status.computerName, row.cells[HostRecord::kComputer]);
-    EXPECT_EQ(status.messengerNames, row.cells[HostRecord::kMessenger]);
+    EXPECT_EQ(status.computer, row.cells[HostRecord::kComputer]);
+    EXPECT_EQ(status.cells[HostRecord::kMessenger], row.cells[HostRecord::kMessenger]);
     // A malformed query gets nothing, as from the prefix's responder.
     Bytes truncated = request;
     truncated.pop_back();

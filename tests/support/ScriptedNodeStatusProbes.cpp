@@ -15,25 +15,26 @@ EchoOutcome ScriptedNodeStatusProbes::PingHost(const std::string& address, int,
     return hosts[address].echo ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
 }
 
-unsigned char
-ScriptedNodeStatusProbes::QueryNodeStatus(const std::string& address, int lana,
-                                          unsigned char (&buffer)[kNodeStatusBufferSize],
-                                          std::mutex* lockAroundCall, const StopSignal*) {
+unsigned char ScriptedNodeStatusProbes::QueryNodeStatus(const std::string& address, int lana,
+                                                      NodeStatusAnswer& answer,
+                                                      std::mutex* lockAroundCall, const StopSignal*) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_calls.push_back("query " + address + " lana " + std::to_string(lana) +
                       (lockAroundCall ? " locked" : ""));
-    std::fill(std::begin(buffer), std::end(buffer), 0);
     const ScriptedHost& host = hosts[address];
     if (host.code != NRC_GOODRET)
         return host.code;
-    std::memcpy(reinterpret_cast<ADAPTER_STATUS*>(buffer)->adapter_address, host.mac.data(), 6);
-    auto* entries = reinterpret_cast<NAME_BUFFER*>(buffer + sizeof(ADAPTER_STATUS));
-    for (std::size_t i = 0; i < host.names.size(); ++i) {
-        std::memset(entries[i].name, ' ', 15);
-        std::memcpy(entries[i].name, host.names[i].text.data(),
-                    std::min<std::size_t>(15, host.names[i].text.size()));
-        entries[i].name[15] = host.names[i].suffix;
-        entries[i].name_flags = REGISTERED | (host.names[i].group ? GROUP_NAME : 0);
+    answer = NodeStatusAnswer{};
+    answer.unitId = host.mac;
+    for (const ScriptedHost::Name& scripted : host.names) {
+        NodeStatusAnswer::Name name;
+        name.bytes.fill(' ');
+        std::memcpy(name.bytes.data(), scripted.text.data(),
+                    std::min<std::size_t>(15, scripted.text.size()));
+        name.bytes[15] = scripted.suffix;
+        name.flags = NodeStatusAnswer::Name::kActive |
+                     (scripted.group ? NodeStatusAnswer::Name::kGroup : 0);
+        answer.names.push_back(name);
     }
     return NRC_GOODRET;
 }

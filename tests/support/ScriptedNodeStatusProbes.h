@@ -29,8 +29,7 @@ public:
 
     EchoOutcome PingHost(const std::string& address, int timeoutMs,
                          const StopSignal* stop) override;
-    unsigned char QueryNodeStatus(const std::string& address, int lana,
-                                  unsigned char (&buffer)[kNodeStatusBufferSize],
+    unsigned char QueryNodeStatus(const std::string& address, int lana, NodeStatusAnswer& answer,
                                   std::mutex* lockAroundCall, const StopSignal* stop) override;
     LanaSelection SelectLana() override { return lana; }
 

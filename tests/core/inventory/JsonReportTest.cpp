@@ -35,10 +35,11 @@ const std::string kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 // name and the address and MAC come from their numbers.
 TEST(JsonReport, AScansRowIsWrittenFromItsValueNotFromItsCells) {
     const auto entry = [](const std::string& name, unsigned char suffix, bool group) {
-        HostName n;
-        n.name = name + std::string(15 - name.size(), ' ');
-        n.suffix = suffix;
-        n.flags = static_cast<unsigned char>((group ? 0x80 : 0) | 0x04);
+        NodeStatusAnswer::Name n;
+        n.bytes.fill(' ');
+        std::copy(name.begin(), name.end(), n.bytes.begin());
+        n.bytes[15] = suffix;
+        n.flags = NodeStatusAnswer::Name::kActive | (group ? NodeStatusAnswer::Name::kGroup : 0);
         return n;
     };
     const struct {
@@ -55,13 +56,14 @@ TEST(JsonReport, AScansRowIsWrittenFromItsValueNotFromItsCells) {
         row.cells[HostRecord::kResponse] = HostRecord::kAnswered;
         row.reasons = HostRecord::kReasonEcho | HostRecord::kReasonNbstat;
         row.rttMs = 1;
-        row.nodeStatus = row.hasMac = true;
-        row.mac = {0x00, 0x00, 0x0C, 0x01, 0x02, 0x03};
-        row.names = {entry("IS~PC01", 0x00, false), entry("PC01", 0x00, false),
-                     entry("WG", 0x00, true), entry("PC01", 0x03, false),
-                     entry("A/B", 0x03, false), entry("C", 0x03, false)};
+        NodeStatusAnswer answer;
+        answer.unitId = {0x00, 0x00, 0x0C, 0x01, 0x02, 0x03};
+        answer.names = {entry("IS~PC01", 0x00, false), entry("PC01", 0x00, false),
+                        entry("WG", 0x00, true), entry("PC01", 0x03, false),
+                        entry("A/B", 0x03, false), entry("C", 0x03, false)};
         ScanOptions options;
         options.ignoreWorkstation = c.ignoreWorkstation;
+        TakeNodeStatus(row, answer, options);
         MakeCells(row, options);
         EXPECT_EQ(row.cells[HostRecord::kAddress], "198.18.0.7");
         EXPECT_EQ(row.cells[2] + "|" + row.cells[3] + "|" + row.cells[4] + "|" + row.cells[6],

@@ -192,7 +192,7 @@ public:
         ADD_FAILURE() << "the event-driven engine never pings through the probes";
         return EchoOutcome::NoAnswer;
     }
-    unsigned char QueryNodeStatus(const std::string&, int, unsigned char (&)[600], std::mutex*,
+    unsigned char QueryNodeStatus(const std::string&, int, NodeStatusAnswer&, std::mutex*,
                                   const StopSignal*) override {
         ADD_FAILURE() << "the event-driven engine never queries through the probes";
         return 5;

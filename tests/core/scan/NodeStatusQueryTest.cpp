@@ -29,15 +29,18 @@ bool IsHeldElsewhere(std::mutex* lock) {
     return std::async(std::launch::async, held).get();
 }
 
-UCHAR FakeNetbios(NCB* ncb) {
+UCHAR FakeNetbios(NCB* ncb, const StopSignal*, NodeStatusAnswer* answer) {
     Call call{*ncb, ncb, true, false};
     for (WORD i = 0; i < ncb->ncb_length && ncb->ncb_buffer; ++i)
         call.bufferWasZero = call.bufferWasZero && ncb->ncb_buffer[i] == 0;
     call.lockHeld = g_watchedLock && IsHeldElsewhere(g_watchedLock);
     g_calls.push_back(call);
     UCHAR code = ncb->ncb_lana_num < g_codes.size() ? g_codes[ncb->ncb_lana_num] : NRC_BRIDGE;
-    if (ncb->ncb_command == NCBASTAT && code == NRC_GOODRET)
+    if (ncb->ncb_command == NCBASTAT && code == NRC_GOODRET) {
         ncb->ncb_buffer[0] = 0x02; // something for the caller to find
+        if (answer)
+            answer->unitId[0] = 0x02;
+    }
     ncb->ncb_retcode = code;
     return code;
 }
@@ -96,6 +99,11 @@ TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecordAndSendsItOnce) {
     std::memcpy(expected.ncb_callname, "10.0.0.1        ", NCBNAMSZ);
     EXPECT_EQ(std::memcmp(&g_calls[0].ncb, &expected, sizeof expected), 0);
     EXPECT_EQ(m_buffer[0], 0x02) << "the answer stays in the caller's buffer";
+    // Asked for, the answer also comes as the value it was laid out from.
+    NodeStatusAnswer answer;
+    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 2, m_buffer, nullptr, nullptr, &answer), NRC_GOODRET);
+    EXPECT_EQ(answer.unitId[0], 0x02);
+    g_calls.pop_back();
 
     // A failed call's code is the result; there is no retry.
     g_codes = {NRC_CMDTMO};

@@ -1,48 +1,57 @@
 #include "core/scan/NodeStatus.h"
+#include "core/scan/NodeStatusCells.h"
+#include "platform/text/TextCodec.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr size_t kAnswerSize = 600;
-
 struct Name {
     std::string text; // up to 15 bytes, padded with blanks
-    UCHAR suffix;
+    unsigned char suffix;
     bool group = false;
 };
 
-// An answer buffer as the platform fills it: adapter status, then the names,
-// the rest zero.
-std::vector<UCHAR> Answer(const std::vector<Name>& names, size_t size = kAnswerSize,
-                          std::vector<UCHAR> mac = {0x02, 0x4B, 0x44, 0x00, 0x00, 0x0A}) {
-    std::vector<UCHAR> buffer(size, 0);
-    std::memcpy(buffer.data(), mac.data(), mac.size());
-    size_t at = sizeof(ADAPTER_STATUS);
+// A node-status answer with these names, each registered, and this unit id.
+NodeStatusAnswer Answer(const std::vector<Name>& names,
+                        std::array<unsigned char, 6> mac = {0x02, 0x4B, 0x44, 0x00, 0x00, 0x0A}) {
+    NodeStatusAnswer answer;
+    answer.unitId = mac;
     for (const Name& n : names) {
-        NAME_BUFFER entry;
-        std::memset(entry.name, ' ', sizeof entry.name);
-        std::memcpy(entry.name, n.text.data(), std::min<size_t>(n.text.size(), 15));
-        entry.name[15] = n.suffix;
-        entry.name_num = 1;
-        entry.name_flags = static_cast<UCHAR>(REGISTERED | (n.group ? GROUP_NAME : 0));
-        if (at + sizeof entry > buffer.size())
-            break;
-        std::memcpy(buffer.data() + at, &entry, sizeof entry);
-        at += sizeof entry;
+        NodeStatusAnswer::Name entry;
+        entry.bytes.fill(' ');
+        std::memcpy(entry.bytes.data(), n.text.data(), std::min<size_t>(n.text.size(), 15));
+        entry.bytes[15] = n.suffix;
+        entry.flags = NodeStatusAnswer::Name::kActive | (n.group ? NodeStatusAnswer::Name::kGroup : 0);
+        answer.names.push_back(entry);
     }
-    return buffer;
+    return answer;
 }
 
-NodeStatus Decode(const std::vector<UCHAR>& buffer, bool skipOwn) {
-    return DecodeNodeStatus(buffer.data(), buffer.size(), skipOwn);
+// The host's value and cells as a scan makes them from the answer.
+HostRecord Decode(const NodeStatusAnswer& answer, bool skipOwn) {
+    ScanOptions options;
+    options.ignoreWorkstation = skipOwn;
+    options.ignoreNicVendor = true;
+    HostRecord record;
+    TakeNodeStatus(record, answer, options);
+    MakeCells(record, options);
+    return record;
 }
 
-// What the name rules give; the MAC is checked on its own.
+std::optional<std::string> Utf8(const std::optional<std::string>& cp932) {
+    return cp932 ? std::optional(Cp932ToUtf8(*cp932)) : std::nullopt;
+}
+
+// What the name rules give (CP932 as sent, control bytes as dots), and the
+// workstation name they judge the own messenger name by; the MAC is checked
+// on its own.
 struct Expected {
     std::optional<std::string> computerName, domainName;
     std::string messengerNames, workstationName;
@@ -126,25 +135,36 @@ const DecodeCase kCases[] = {
       "\x83\x65\x83\x58\x83\x67"}},
 };
 
+// The names reach the value as UTF-8, a missing name as no value at all, and
+// the messenger cell joins the names with '/'.
 TEST(DecodeNodeStatusTest, NameRules) {
     for (const DecodeCase& c : kCases) {
         SCOPED_TRACE(c.what);
-        NodeStatus status = Decode(Answer(c.names), c.skipOwn);
-        EXPECT_EQ(status.computerName, c.expected.computerName);
-        EXPECT_EQ(status.domainName, c.expected.domainName);
-        EXPECT_EQ(status.messengerNames, c.expected.messengerNames);
-        EXPECT_EQ(status.workstationName, c.expected.workstationName);
+        const HostRecord record = Decode(Answer(c.names), c.skipOwn);
+        EXPECT_EQ(record.computer, Utf8(c.expected.computerName));
+        EXPECT_EQ(record.workgroup, Utf8(c.expected.domainName));
+        EXPECT_EQ(record.cells[HostRecord::kMessenger], Cp932ToUtf8(c.expected.messengerNames));
+        EXPECT_EQ(record.cells[HostRecord::kComputer],
+                  Utf8(c.expected.computerName).value_or(""));
+        std::vector<HostName> table;
+        for (const Name& n : c.names) {
+            if (n.text.empty() || n.text[0] == '\0')
+                break;
+            table.push_back({(n.text + std::string(15, ' ')).substr(0, 15), n.suffix, n.group});
+        }
+        EXPECT_EQ(DecodeNodeStatusNames(table, c.skipOwn).workstationName,
+                  c.expected.workstationName);
     }
 }
 
 TEST(DecodeNodeStatusTest, MacIsTwelveUpperCaseHexDigits) {
-    EXPECT_EQ(
-        Decode(Answer({}, kAnswerSize, {0x00, 0x1a, 0xBC, 0xde, 0x0F, 0xa0}), false).macAddress,
-        "001ABCDE0FA0");
-    EXPECT_EQ(Decode(Answer({}, kAnswerSize, {0, 0, 0, 0, 0, 0}), false).macAddress,
+    EXPECT_EQ(Decode(Answer({}, {0x00, 0x1a, 0xBC, 0xde, 0x0F, 0xa0}), false).cells[HostRecord::kMac],
+              "001ABCDE0FA0");
+    EXPECT_EQ(Decode(Answer({}, {0, 0, 0, 0, 0, 0}), false).cells[HostRecord::kMac],
               "000000000000");
 }
 
+// As many names as the NetBIOS API's answer buffer holds, and no more.
 TEST(DecodeNodeStatusTest, ThirtyNamesAreAllReadAndNoMore) {
     std::vector<Name> names;
     std::string expected;
@@ -154,31 +174,7 @@ TEST(DecodeNodeStatusTest, ThirtyNamesAreAllReadAndNoMore) {
         if (i < 30)
             expected += (expected.empty() ? "" : "/") + text;
     }
-    // A larger buffer holding a 31st entry: the walk still ends after the 30th.
-    std::vector<UCHAR> buffer = Answer(names, kAnswerSize + sizeof(NAME_BUFFER));
-    EXPECT_EQ(Decode(buffer, false).messengerNames, expected);
-
-    buffer.resize(kAnswerSize);
-    EXPECT_EQ(Decode(buffer, false).messengerNames, expected);
-}
-
-// Cut at every length: only whole entries inside the given length count, and
-// nothing past it is read (the copy is exactly `length` bytes on the heap).
-TEST(DecodeNodeStatusTest, NeverReadsPastTheGivenLength) {
-    const std::vector<UCHAR> full = Answer({{"HOST", 0x00}, {"WG", 0x00, true}, {"USER", 0x03}});
-    const size_t header = sizeof(ADAPTER_STATUS), entry = sizeof(NAME_BUFFER);
-    for (size_t length = 0; length <= full.size(); ++length) {
-        SCOPED_TRACE(length);
-        std::vector<UCHAR> cut(full.begin(), full.begin() + length);
-        NodeStatus status = DecodeNodeStatus(length ? cut.data() : nullptr, length, false);
-        EXPECT_EQ(status.computerName.has_value(), length >= header + entry);
-        EXPECT_EQ(status.domainName.has_value(), length >= header + 2 * entry);
-        EXPECT_EQ(status.messengerNames, length >= header + 3 * entry ? "USER" : "");
-        std::string mac = "024B4400000A";
-        for (size_t i = length; i < 6; ++i)
-            mac.replace(2 * i, 2, "00");
-        EXPECT_EQ(status.macAddress, mac);
-    }
+    EXPECT_EQ(Decode(Answer(names), false).cells[HostRecord::kMessenger], expected);
 }
 
 } // namespace

@@ -85,7 +85,7 @@ public:
                                                             : EchoOutcome::NoAnswer;
     }
 
-    unsigned char QueryNodeStatus(const std::string& address, int, unsigned char (&buffer)[600],
+    unsigned char QueryNodeStatus(const std::string& address, int, NodeStatusAnswer& answer,
                                   std::mutex* lock, const StopSignal*) override {
         if (lock)
             lock->lock();
@@ -95,24 +95,23 @@ public:
         --queriesNow;
         if (lock)
             lock->unlock();
-        std::memset(buffer, 0, sizeof buffer);
         const FakeHost& host = hosts.at(address);
         if (host.queryCode != 0)
             return host.queryCode;
-        auto* status = reinterpret_cast<ADAPTER_STATUS*>(buffer);
-        std::memcpy(status->adapter_address, host.mac, 6);
-        auto* names = reinterpret_cast<NAME_BUFFER*>(buffer + sizeof(ADAPTER_STATUS));
-        for (size_t i = 0; i < host.names.size(); ++i) {
-            std::string name = host.names[i].first;
-            bool group = !name.empty() && name[0] == '+';
+        answer = NodeStatusAnswer{};
+        std::memcpy(answer.unitId.data(), host.mac, 6);
+        for (const auto& [text, suffix] : host.names) {
+            std::string name = text;
+            const bool group = !name.empty() && name[0] == '+';
             if (group)
                 name.erase(0, 1);
-            std::memset(names[i].name, ' ', 15);
-            std::memcpy(names[i].name, name.data(), name.size());
-            names[i].name[15] = host.names[i].second;
-            names[i].name_flags = (group ? GROUP_NAME : 0) | REGISTERED;
+            NodeStatusAnswer::Name entry;
+            entry.bytes.fill(' ');
+            std::memcpy(entry.bytes.data(), name.data(), name.size());
+            entry.bytes[15] = static_cast<unsigned char>(suffix);
+            entry.flags = NodeStatusAnswer::Name::kActive | (group ? NodeStatusAnswer::Name::kGroup : 0);
+            answer.names.push_back(entry);
         }
-        status->name_count = static_cast<WORD>(host.names.size());
         return 0;
     }
 

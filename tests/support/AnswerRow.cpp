@@ -1,0 +1,13 @@
+#include "tests/support/AnswerRow.h"
+
+#include "core/scan/NodeStatusCells.h"
+
+HostRecord RowOfAnswer(const NodeStatusAnswer& answer, bool skipOwnMessengerName) {
+    ScanOptions options;
+    options.ignoreNicVendor = true;
+    options.ignoreWorkstation = skipOwnMessengerName;
+    HostRecord row;
+    TakeNodeStatus(row, answer, options);
+    MakeCells(row, options);
+    return row;
+}
