@@ -86,14 +86,16 @@ void CDiagnoseDlg::OnRun() {
     m_stop = std::make_shared<StopSignal>();
     QPromise<DiagnoseResult> promise;
     m_watcher.setFuture(promise.future());
-    // The thread owns only copies and the promise; if the dialog went away
-    // first, its result has nobody to reach and is dropped.
-    std::thread([promise = std::move(promise), probes, address, lana, timeout,
-                 stop = m_stop]() mutable {
+    // The last run has handed its result over; its thread is done or about
+    // to be.
+    if (m_runner.joinable())
+        m_runner.join();
+    m_runner = std::thread([promise = std::move(promise), probes, address, lana, timeout,
+                            stop = m_stop]() mutable {
         promise.start();
         promise.addResult(RunDiagnosis(*probes, address, lana, timeout, stop.get()));
         promise.finish();
-    }).detach();
+    });
 }
 
 void CDiagnoseDlg::OnRunDone() {
@@ -115,6 +117,15 @@ void CDiagnoseDlg::OnRunDone() {
     SetRunControlsEnabled(true);
     m_running = false;
     m_run->setFocus();
+}
+
+CDiagnoseDlg::~CDiagnoseDlg() {
+    if (!m_runner.joinable())
+        return;
+    // Both waits end at once on the stop; the result is left unread.
+    if (m_stop)
+        m_stop->Raise();
+    m_runner.join();
 }
 
 void CDiagnoseDlg::Abandon() {

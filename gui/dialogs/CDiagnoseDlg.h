@@ -14,6 +14,7 @@
 #include <QFutureWatcher>
 #include <memory>
 #include <string>
+#include <thread>
 
 class ResultList;
 class QLineEdit;
@@ -36,6 +37,8 @@ public:
                  QWidget* parent = nullptr);
     CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings, ScanProbes& probes,
                  QWidget* parent = nullptr);
+    // A run still under way is cut short and waited for.
+    ~CDiagnoseDlg() override;
 
     // The diagnose command: opens the dialog on the address of `row` of the
     // list (the view's last right-clicked row; empty when that names no row)
@@ -62,6 +65,7 @@ private:
     ScanProbes& m_probes;
     bool m_running = false;
     std::shared_ptr<StopSignal> m_stop; // of the run under way, shared with its thread
+    std::thread m_runner;               // the last run's thread, joined before the next
     std::string m_resultText;
     QFutureWatcher<DiagnoseResult> m_watcher;
 

@@ -128,6 +128,20 @@ TEST_F(DiagnoseDlgTest, WhileTheProbesAreOutTheDialogServesEventsButCannotBeClos
     EXPECT_FALSE(dialog.isVisible());
 }
 
+// The dialog owns its run's thread: going away, it stops the run and waits
+// for it, so nothing runs on after it with the probes it was given.
+TEST_F(DiagnoseDlgTest, ADialogThatGoesAwayStopsItsRunAndWaitsForIt) {
+    {
+        CDiagnoseDlg dialog("10.0.0.7", sandbox.settings, probes);
+        dialog.show();
+        probes.Hold(true);
+        gui::Click(&dialog, IDC_DIAGNOSE_RUN);
+        ASSERT_TRUE(gui::WaitFor([&] { return probes.Waiting(); }));
+    }
+    EXPECT_FALSE(probes.Waiting());
+    probes.Hold(false);
+}
+
 TEST_F(DiagnoseDlgTest, TheCommandOpensOnTheAddressOfTheLastRightClickedRow) {
     CTarnelView view(sandbox.settings);
     view.InsertItem(0, "192.168.1.10");

@@ -1,17 +1,24 @@
 #include "tests/support/ScriptedNodeStatusProbes.h"
 
+#include "platform/os/StopSignal.h"
 #include "platform/win32/Netbios.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 EchoOutcome ScriptedNodeStatusProbes::PingHost(const std::string& address, int,
-                                               const StopSignal*) {
+                                               const StopSignal* stop) {
     std::unique_lock<std::mutex> guard(m_lock);
     m_calls.push_back("ping " + address);
     ++m_waiting;
-    m_gate.wait(guard, [this] { return !m_held; });
+    // A raised stop ends the wait as it ends a real echo's.
+    const auto stopped = [stop] { return stop && stop->IsRaised(); };
+    while (m_held && !stopped())
+        m_gate.wait_for(guard, std::chrono::milliseconds(5));
     --m_waiting;
+    if (stopped())
+        return EchoOutcome::Stopped;
     return hosts[address].echo ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
 }
 
