@@ -1,6 +1,7 @@
 #include "tests/support/ScriptedNodeStatusProbes.h"
 
 #include "platform/win32/Netbios.h"
+#include "platform/win32/ProbeNotices.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +13,13 @@ EchoOutcome ScriptedNodeStatusProbes::PingHost(const std::string& address, int,
     ++m_waiting;
     m_gate.wait(guard, [this] { return !m_held; });
     --m_waiting;
-    return hosts[address].echo ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
+    const bool echo = hosts[address].echo;
+    const auto notice = echoNotices.find(address);
+    guard.unlock();
+    // Outside the lock: the receiver may wait for the user.
+    if (notice != echoNotices.end())
+        TellProbeNotice(notice->second);
+    return echo ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
 }
 
 unsigned char
