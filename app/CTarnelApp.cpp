@@ -15,6 +15,7 @@
 #include "platform/win32/IcmpEcho.h"
 #include "platform/os/KernelVersion.h"
 #include "platform/win32/MessageBox.h"
+#include "platform/win32/ProbeNotices.h"
 #include "platform/net/OwnAddress.h"
 #include "platform/os/ProgramDirectory.h"
 #include "platform/net/RawIcmpSockets.h"
@@ -148,7 +149,10 @@ std::optional<int> CTarnelApp::InitInstance() {
     const KernelVersion version = CurrentKernelVersion();
 
     // 5. NetBIOS adapters.
-    const int adapters = CountResponsiveLanas();
+    const int adapters = [] {
+        const ProbeNoticeScope notices(ShowProbeNotice);
+        return CountResponsiveLanas();
+    }();
     if (adapters > 1) {
         MessageBoxA(nullptr, kManyAdapters, kCaution, MB_OK | MB_ICONEXCLAMATION);
         RunLog::Write("%s\n", kManyAdapters);
@@ -247,7 +251,9 @@ bool CTarnelApp::OnCommand(int command) {
 
 int CTarnelApp::ExitInstance(int loopCode) {
     RunLog::Close();
-    m_store.Save(m_settings); // only when the settings were loaded in this run
+    // Only when the settings were loaded in this run.
+    for (const UserMessage& failure : m_store.Save(m_settings))
+        MessageBoxA(nullptr, failure);
     m_lock.Release();
     return loopCode;
 }

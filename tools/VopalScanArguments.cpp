@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -108,6 +110,189 @@ bool ParseNumber(const char* text, long low, long high, int& out) {
     return true;
 }
 
+// An option's value (null when the option is the last argument) taken into
+// the options: empty when taken, else what is wrong with it.
+using TakeValue = std::string (*)(const char* value, Options& options);
+
+struct ValueOption {
+    const char* name;
+    TakeValue take;
+};
+
+// Numbers within their bounds.
+struct NumberOption {
+    const char* name;
+    long low;
+    long high;
+    int Options::*field;
+    const char* error;
+};
+
+constexpr NumberOption kNumberOptions[] = {
+    {"--rate", 1, 1000000, &Options::rate,
+     "--rate needs echo requests per second from 1 to 1000000"},
+    {"--max-rate", 1, 1000000, &Options::maxRate,
+     "--max-rate needs probes per second from 1 to 1000000"},
+    {"--threads", 0, 1000, &Options::threads, "--threads needs a number from 0 to 1000"},
+    {"--timeout", 1, 600000, &Options::timeout, "--timeout needs milliseconds from 1 to 600000"},
+};
+
+// A value that must not be missing nor empty.
+std::string Given(const char* value, const char* error) {
+    return value && *value ? std::string() : error;
+}
+
+const ValueOption kValueOptions[] = {
+    {"--list",
+     [](const char* v, Options& o) {
+         if (std::string error = Given(v, "--list needs a file name"); !error.empty())
+             return error;
+         o.listFile = v;
+         o.hasList = true;
+         return std::string();
+     }},
+    {"--engine",
+     [](const char* v, Options& o) {
+         const std::string engine = v ? v : "";
+         if (engine != "fast" && engine != "threads")
+             return std::string("--engine must be fast or threads");
+         o.threadEngine = engine == "threads";
+         return std::string();
+     }},
+    {"--encoding",
+     [](const char* v, Options& o) {
+         const std::string encoding = v ? LowerCaseAscii(v) : "";
+         if (encoding == "utf8" || encoding == "utf-8")
+             o.cp932 = false;
+         else if (encoding == "cp932" || encoding == "sjis" || encoding == "shift_jis")
+             o.cp932 = true;
+         else
+             return std::string("--encoding must be utf8 or cp932");
+         return std::string();
+     }},
+    {"--db",
+     [](const char* v, Options& o) {
+         if (std::string error = Given(v, "--db needs a file name"); !error.empty())
+             return error;
+         o.database = v;
+         return std::string();
+     }},
+    {"--site",
+     [](const char* v, Options& o) {
+         const std::string site = v ? v : "";
+         if (!IsSiteName(site))
+             return std::string("--site needs a name of 1 to 64 characters without control "
+                                "characters or spaces at either end");
+         o.site = site;
+         return std::string();
+     }},
+    {"--history",
+     [](const char* v, Options& o) {
+         std::string error;
+         if (!v)
+             return std::string("--history needs an address or a MAC address");
+         if (!ParseHostArgument(v, o.history, error))
+             return "--history: " + PlainText(error);
+         return std::string();
+     }},
+    {"--notify",
+     [](const char* v, Options& o) {
+         std::string why;
+         if (!v)
+             return std::string("--notify needs a URL");
+         if (!IsNotifyUrl(v, why))
+             return "--notify: " + PlainText(why);
+         o.watch.notify.push_back(v);
+         return std::string();
+     }},
+    {"--on-change",
+     [](const char* v, Options& o) {
+         if (std::string error = Given(v, "--on-change needs a command"); !error.empty())
+             return error;
+         o.watch.onChange = v;
+         return std::string();
+     }},
+    {"--on-change-timeout",
+     [](const char* v, Options& o) {
+         int seconds = 0;
+         if (!ParseNumber(v, 1, 3600, seconds))
+             return std::string("--on-change-timeout needs seconds from 1 to 3600");
+         o.watch.onChangeTimeout = std::chrono::seconds(seconds);
+         o.timeoutGiven = true;
+         return std::string();
+     }},
+    {"--watch",
+     [](const char* v, Options& o) {
+         if (std::string error = Given(v, "--watch needs a file name"); !error.empty())
+             return error;
+         o.watchFile = v;
+         return std::string();
+     }},
+    {"--format",
+     [](const char* v, Options& o) {
+         const std::string format = v ? LowerCaseAscii(v) : "";
+         if (format == "text")
+             o.format = Format::Text;
+         else if (format == "csv")
+             o.format = Format::Csv;
+         else if (format == "json")
+             o.format = Format::Json;
+         else
+             return std::string("--format must be text, csv or json");
+         return std::string();
+     }},
+};
+
+// Switches without a value.
+const std::pair<const char*, bool Options::*> kSwitches[] = {
+    {"--keep-silent", &Options::keepSilent},
+    {"--safe-mode", &Options::safeMode},
+    {"--changes", &Options::changes},
+};
+
+// Takes the option `arg`, its value being argv[i + 1] (then i moves past
+// it). Empty when taken, else what is wrong; nothing when `arg` names no
+// option.
+std::optional<std::string> TakeOption(const std::string& arg, int argc, char** argv, int& i,
+                                      Options& options) {
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    for (const auto& [name, flag] : kSwitches)
+        if (arg == name) {
+            options.*flag = true;
+            return std::string();
+        }
+    for (const NumberOption& option : kNumberOptions)
+        if (arg == option.name)
+            return ParseNumber(value(), option.low, option.high, options.*option.field)
+                       ? std::string()
+                       : option.error;
+    for (const ValueOption& option : kValueOptions)
+        if (arg == option.name)
+            return option.take(value(), options);
+    return std::nullopt;
+}
+
+// What is wrong with the options together; empty when nothing.
+std::string ConflictOf(const Options& options) {
+    if (options.hasList && !options.ranges.empty())
+        return "give either ranges or --list, not both";
+    const bool tells = !options.watch.notify.empty() || !options.watch.onChange.empty();
+    if (!options.history.empty() &&
+        (options.hasList || !options.ranges.empty() || options.changes || tells))
+        return "--history prints from the inventory; give no ranges, --list, --changes, "
+               "--notify or --on-change";
+    if (!options.watchFile.empty() &&
+        (options.hasList || !options.ranges.empty() || !options.history.empty()))
+        return "--watch scans the ranges of its file; give no ranges, --list or --history";
+    if (tells && IsPostgresUri(options.database))
+        return "--notify and --on-change work with an inventory file, not with a server "
+               "(--db postgresql://...)";
+    // JSON is UTF-8 by definition; a CP932 JSON file would be read wrong.
+    if (options.format == Format::Json && options.cp932)
+        return "--format json is always UTF-8; leave out --encoding cp932";
+    return {};
+}
+
 } // namespace
 
 int UsageError(const std::string& message) {
@@ -118,136 +303,27 @@ int UsageError(const std::string& message) {
 // Returns -1 to go on, else the exit code.
 int ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc)
-                return nullptr;
-            (void)name;
-            return argv[++i];
-        };
+        const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (arg == "--list") {
-            const char* v = value("--list");
-            if (!v || !*v)
-                return UsageError("--list needs a file name");
-            options.listFile = v;
-            options.hasList = true;
-        } else if (arg == "--engine") {
-            const char* v = value("--engine");
-            const std::string engine = v ? v : "";
-            if (engine != "fast" && engine != "threads")
-                return UsageError("--engine must be fast or threads");
-            options.threadEngine = engine == "threads";
-        } else if (arg == "--rate") {
-            if (!ParseNumber(value("--rate"), 1, 1000000, options.rate))
-                return UsageError("--rate needs echo requests per second from 1 to 1000000");
-        } else if (arg == "--max-rate") {
-            if (!ParseNumber(value("--max-rate"), 1, 1000000, options.maxRate))
-                return UsageError("--max-rate needs probes per second from 1 to 1000000");
-        } else if (arg == "--threads") {
-            if (!ParseNumber(value("--threads"), 0, 1000, options.threads))
-                return UsageError("--threads needs a number from 0 to 1000");
-        } else if (arg == "--timeout") {
-            if (!ParseNumber(value("--timeout"), 1, 600000, options.timeout))
-                return UsageError("--timeout needs milliseconds from 1 to 600000");
-        } else if (arg == "--keep-silent") {
-            options.keepSilent = true;
-        } else if (arg == "--safe-mode") {
-            options.safeMode = true;
-        } else if (arg == "--encoding") {
-            const char* v = value("--encoding");
-            std::string enc = v ? LowerCaseAscii(v) : "";
-            if (enc == "utf8" || enc == "utf-8")
-                options.cp932 = false;
-            else if (enc == "cp932" || enc == "sjis" || enc == "shift_jis")
-                options.cp932 = true;
-            else
-                return UsageError("--encoding must be utf8 or cp932");
-        } else if (arg == "--db") {
-            const char* v = value("--db");
-            if (!v || !*v)
-                return UsageError("--db needs a file name");
-            options.database = v;
-        } else if (arg == "--site") {
-            const char* v = value("--site");
-            const std::string site = v ? v : "";
-            if (!IsSiteName(site))
-                return UsageError("--site needs a name of 1 to 64 characters without control "
-                                  "characters or spaces at either end");
-            options.site = site;
-        } else if (arg == "--changes") {
-            options.changes = true;
-        } else if (arg == "--history") {
-            const char* v = value("--history");
-            std::string error;
-            if (!v)
-                return UsageError("--history needs an address or a MAC address");
-            if (!ParseHostArgument(v, options.history, error))
-                return UsageError("--history: " + PlainText(error));
-        } else if (arg == "--notify") {
-            const char* v = value("--notify");
-            std::string why;
-            if (!v)
-                return UsageError("--notify needs a URL");
-            if (!IsNotifyUrl(v, why))
-                return UsageError("--notify: " + PlainText(why));
-            options.watch.notify.push_back(v);
-        } else if (arg == "--on-change") {
-            const char* v = value("--on-change");
-            if (!v || !*v)
-                return UsageError("--on-change needs a command");
-            options.watch.onChange = v;
-        } else if (arg == "--on-change-timeout") {
-            int seconds = 0;
-            if (!ParseNumber(value("--on-change-timeout"), 1, 3600, seconds))
-                return UsageError("--on-change-timeout needs seconds from 1 to 3600");
-            options.watch.onChangeTimeout = std::chrono::seconds(seconds);
-            options.timeoutGiven = true;
-        } else if (arg == "--watch") {
-            const char* v = value("--watch");
-            if (!v || !*v)
-                return UsageError("--watch needs a file name");
-            options.watchFile = v;
-        } else if (arg == "--format") {
-            const char* v = value("--format");
-            const std::string format = v ? LowerCaseAscii(v) : "";
-            if (format == "text")
-                options.format = Format::Text;
-            else if (format == "csv")
-                options.format = Format::Csv;
-            else if (format == "json")
-                options.format = Format::Json;
-            else
-                return UsageError("--format must be text, csv or json");
+        }
+        std::string error;
+        if (std::optional<std::string> taken = TakeOption(arg, argc, argv, i, options)) {
+            error = *taken;
         } else if (arg.size() > 1 && arg[0] == '-' && !(arg[1] >= '0' && arg[1] <= '9')) {
-            return UsageError("unknown option " + arg);
+            error = "unknown option " + arg;
         } else {
             AddressRange range;
-            std::string error;
-            if (!ParseRangeArgument(arg, range, error))
-                return UsageError("bad range \"" + arg + "\": " + error);
-            options.ranges.push_back(range);
+            std::string why;
+            if (ParseRangeArgument(arg, range, why))
+                options.ranges.push_back(range);
+            else
+                error = "bad range \"" + arg + "\": " + why;
         }
+        if (!error.empty())
+            return UsageError(error);
     }
-    if (options.hasList && !options.ranges.empty())
-        return UsageError("give either ranges or --list, not both");
-    const bool tells = !options.watch.notify.empty() || !options.watch.onChange.empty();
-    if (!options.history.empty() &&
-        (options.hasList || !options.ranges.empty() || options.changes || tells))
-        return UsageError("--history prints from the inventory; give no ranges, --list, "
-                          "--changes, --notify or --on-change");
-    if (!options.watchFile.empty() &&
-        (options.hasList || !options.ranges.empty() || !options.history.empty()))
-        return UsageError("--watch scans the ranges of its file; give no ranges, --list or "
-                          "--history");
-    if (tells && IsPostgresUri(options.database))
-        return UsageError("--notify and --on-change work with an inventory file, not with a "
-                          "server (--db postgresql://...)");
-    // JSON is UTF-8 by definition; a CP932 JSON file would be read wrong.
-    if (options.format == Format::Json && options.cp932)
-        return UsageError("--format json is always UTF-8; leave out --encoding cp932");
-    return -1;
+    const std::string conflict = ConflictOf(options);
+    return conflict.empty() ? -1 : UsageError(conflict);
 }
-

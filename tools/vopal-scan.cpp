@@ -8,7 +8,7 @@
 #include "platform/os/DescriptorLimit.h"
 #include "platform/win32/IcmpEcho.h"
 #include "platform/net/RawIcmpSockets.h"
-#include "platform/win32/MessageBox.h"
+#include "platform/win32/UserMessage.h"
 #include "platform/os/ProgramDirectory.h"
 #include "platform/text/TextCodec.h"
 #include "core/ranges/AddressRange.h"
@@ -99,8 +99,6 @@ std::string ListFileProblem(const std::string& path) {
         return "it is not a regular file";
     return {};
 }
-
-std::atomic<bool> g_errorShown{false};
 
 } // namespace
 
@@ -223,20 +221,13 @@ double AddressCount(const std::vector<AddressRange>& ranges) {
     return count;
 }
 
-// Reads the list file into the scan's ranges, telling what it refuses (once,
-// on standard error). Exits 1 when lines were refused and no range is left.
-// Returns -1 to go on.
-int TakeListFileRanges(const std::string& path, Options& options) {
-    AddressRangeTable table;
-    table.LoadFromFile(path, nullptr);
-    if (table.RefusedLines() > 0 && table.RangeCount() == 0) {
-        std::fprintf(stderr, "vopal-scan: no line of the list file \"%s\" is a range to scan\n",
-                     path.c_str());
-        return 1;
-    }
-    for (int i = 0; i < table.RangeCount(); ++i)
-        options.ranges.push_back(table.Range(i));
-    return -1;
+// The inventory file in a service's state directory (systemd's
+// StateDirectory=, the first one when there are several); empty without one.
+std::string StateDirectoryInventory() {
+    const char* state = std::getenv("STATE_DIRECTORY");
+    if (!state || !*state)
+        return {};
+    return std::string(state).substr(0, std::string(state).find(':')) + "/" + kInventoryFileName;
 }
 
 // --watch: the file's ranges, receivers, command and inventory become the
@@ -270,12 +261,8 @@ int TakeWatchFile(Options& options, std::int64_t& intervalMs) {
         return UsageError(options.watchFile +
                           ": notify and on-change work with an inventory file, not with a "
                           "server as the database");
-    // A service's state directory (systemd's StateDirectory=), the first
-    // one when there are several.
-    const char* state = std::getenv("STATE_DIRECTORY");
-    if (options.database.empty() && state && *state)
-        options.database = std::string(state).substr(0, std::string(state).find(':')) +
-                           "/" + kInventoryFileName;
+    if (options.database.empty())
+        options.database = StateDirectoryInventory();
     if (options.database.empty())
         return UsageError(options.watchFile + ": no database; give \"database = FILE\"");
     intervalMs = static_cast<std::int64_t>(config.interval.count()) * 1000;
@@ -351,100 +338,175 @@ WatchTools RealWatchTools() {
     return tools;
 }
 
-int main(int argc, char** argv) {
+// What the steps of one run share.
+struct Run {
     Options options;
+    // The stored settings, found in the program directory as the window finds them.
+    ScanSettingsRecord settings;
+    ProgramDirectoryInfo dir;
+    bool haveDirectory = false;
+    bool tells = false; // receivers or a command hear of the changes
+    // An error has been told (a message with the error icon, a scan that
+    // could not be recorded): the exit status is 1. Set from the scan's
+    // threads too.
+    std::atomic<bool> failed{false};
+    // The scan as it was made, for its recording.
+    std::vector<AddressRange> ranges;
+    ScanOptions scanOptions;
+    std::int64_t startedMs = 0;
+};
+
+// What the window shows in a box goes to standard error, as the box would
+// say it; an error among them makes the run fail.
+void PrintMessage(const UserMessage& message, Run& run) {
+    std::fprintf(stderr, "vopal-scan: [%s] %s\n", message.caption.c_str(), message.text.c_str());
+    if (message.icon() == MB_ICONERROR)
+        run.failed = true;
+}
+
+// The arguments, the watch file and the program directory: what the run is
+// to do and where its files are. Returns -1 to go on, else the exit status.
+int ResolveRun(int argc, char** argv, Run& run) {
+    Options& options = run.options;
     if (int rc = ParseArguments(argc, argv, options); rc >= 0)
         return rc == 0 && !FinishOutput() ? 1 : rc;
-    std::int64_t watchIntervalMs = -1;
     if (!options.watchFile.empty()) {
-        if (int rc = TakeWatchFile(options, watchIntervalMs); rc >= 0)
+        std::int64_t intervalMs = -1;
+        if (int rc = TakeWatchFile(options, intervalMs); rc >= 0)
             return rc;
         if (options.site.empty())
             options.site = HostName();
-        if (NotDueYet(options.database, options.site, watchIntervalMs))
+        if (NotDueYet(options.database, options.site, intervalMs))
             return 0;
     }
     RaiseDescriptorLimit();
     IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
     // The directory of the default list file, the same one the window uses.
-    ScanSettingsRecord settings;
-    ProgramDirectoryInfo dir;
-    const ProgramDirectoryResult found = FindProgramDirectory(dir);
-    if (found == ProgramDirectoryResult::Found) {
-        settings.ProgramDirectory = dir.display;
-        settings.ProgramDirectoryPath = dir.path;
+    run.haveDirectory = FindProgramDirectory(run.dir) == ProgramDirectoryResult::Found;
+    if (run.haveDirectory) {
+        run.settings.ProgramDirectory = run.dir.display;
+        run.settings.ProgramDirectoryPath = run.dir.path;
     }
-    const bool tells = !options.watch.notify.empty() || !options.watch.onChange.empty();
-    if (options.database.empty() && (options.changes || tells || !options.history.empty())) {
-        if (found != ProgramDirectoryResult::Found)
+    run.tells = !options.watch.notify.empty() || !options.watch.onChange.empty();
+    if (options.database.empty() && (options.changes || run.tells || !options.history.empty())) {
+        if (!run.haveDirectory)
             return UsageError("no program directory for the inventory; give --db FILE");
-        options.database = dir.path + kInventoryFileName;
+        options.database = run.dir.path + kInventoryFileName;
     }
-    if (!options.history.empty())
-        return PrintHistory(options);
-    if (options.site.empty())
-        options.site = HostName();
+    return -1;
+}
 
-    // Boxes go to standard error; an error box makes the exit status 1.
-    SetMessageBoxHandler([](const MessageBoxRequest& box) {
-        std::fprintf(stderr, "vopal-scan: [%s] %s\n", box.caption.c_str(), box.text.c_str());
-        if (box.icon() == MB_ICONERROR)
-            g_errorShown = true;
-        return box.buttons() == MB_YESNO || box.buttons() == MB_YESNOCANCEL ? IDYES : IDOK;
-    });
-
-    SettingsStore store;
-    store.Load(settings);
-    ScanRequest request;
-    request.options = ScanOptionsFrom(settings);
-    request.options.fastScan = !options.threadEngine;
+// The stored settings with what the command line overrides for this run.
+ScanOptions RunScanOptions(const Options& options, const ScanSettingsRecord& settings) {
+    ScanOptions scan = ScanOptionsFrom(settings);
+    scan.fastScan = !options.threadEngine;
     if (options.rate > 0)
-        request.options.rate = options.rate;
+        scan.rate = options.rate;
     if (options.maxRate > 0)
-        request.options.maxRate = options.maxRate;
+        scan.maxRate = options.maxRate;
     if (options.threads >= 0)
-        request.options.maxThread = options.threads;
+        scan.maxThread = options.threads;
     if (options.timeout >= 0)
-        request.options.pingTimeoutMs = options.timeout;
+        scan.pingTimeoutMs = options.timeout;
     // Without a time-out of its own, the event-driven engine learns its wait.
-    request.options.adaptiveWait = options.timeout < 0;
-    request.options.lastOctetRule = true;
+    scan.adaptiveWait = options.timeout < 0;
+    scan.lastOctetRule = true;
     if (options.keepSilent)
-        request.options.keepSilent = true;
+        scan.keepSilent = true;
     if (options.safeMode)
-        request.options.safeMode = true;
+        scan.safeMode = true;
+    return scan;
+}
 
-    if (options.ranges.empty()) {
-        if (!options.hasList && found != ProgramDirectoryResult::Found &&
-            settings.IpListFileName == kDefaultListFileName)
-            // The default list would otherwise be read from the current
-            // directory, which is not where the window keeps it.
-            return UsageError("no program directory for the default list file" +
-                              (dir.path.empty() ? std::string() : " (" + dir.path + ")") +
-                              "; give ranges or --list");
-        const std::string list = options.hasList ? options.listFile : settings.IpListFileName;
-        const std::string problem = ListFileProblem(list);
-        if (!problem.empty())
-            return UsageError("cannot read the list file \"" + list + "\": " + problem);
-        if (int rc = TakeListFileRanges(list, options); rc >= 0)
-            return rc;
+// Reads the list file into the scan's ranges, telling what it refuses (once,
+// on standard error). Exits 1 when lines were refused and no range is left.
+// Returns -1 to go on.
+int TakeListFileRanges(const std::string& path, Run& run) {
+    AddressRangeTable table;
+    table.LoadFromFile(path);
+    for (const UserMessage& message : table.Messages())
+        PrintMessage(message, run);
+    if (table.RefusedLines() > 0 && table.RangeCount() == 0) {
+        std::fprintf(stderr, "vopal-scan: no line of the list file \"%s\" is a range to scan\n",
+                     path.c_str());
+        return 1;
     }
-    request.ranges = options.ranges;
+    for (int i = 0; i < table.RangeCount(); ++i)
+        run.options.ranges.push_back(table.Range(i));
+    return -1;
+}
 
+// The ranges given, else those of the list file (--list, else the stored
+// one). Returns -1 to go on, else the exit status.
+int TakeRanges(Run& run) {
+    Options& options = run.options;
+    if (!options.ranges.empty())
+        return -1;
+    if (!options.hasList && !run.haveDirectory &&
+        run.settings.IpListFileName == kDefaultListFileName)
+        // The default list would otherwise be read from the current
+        // directory, which is not where the window keeps it.
+        return UsageError("no program directory for the default list file" +
+                          (run.dir.path.empty() ? std::string() : " (" + run.dir.path + ")") +
+                          "; give ranges or --list");
+    const std::string list = options.hasList ? options.listFile : run.settings.IpListFileName;
+    const std::string problem = ListFileProblem(list);
+    if (!problem.empty())
+        return UsageError("cannot read the list file \"" + list + "\": " + problem);
+    return TakeListFileRanges(list, run);
+}
+
+// The scan the run asks for. Returns -1 to go on, else the exit status.
+int ResolveRequest(Run& run, ScanRequest& request) {
+    SettingsStore store;
+    store.Load(run.settings);
+    request.options = RunScanOptions(run.options, run.settings);
+    if (int rc = TakeRanges(run); rc >= 0)
+        return rc;
+    request.ranges = run.options.ranges;
+    return -1;
+}
+
+// The progress line on standard error: what went out, what answered, the
+// pace and the time left.
+void ReportProgress(MemoryScanSink& sink, const ScanOptions& options, double total,
+                    std::chrono::steady_clock::time_point started) {
+    int answered = 0, named = 0;
+    for (const auto& row : sink.rows.Rows()) {
+        answered += row[HostRecord::kResponse] == HostRecord::kAnswered;
+        named += !row[HostRecord::kMac].empty();
+    }
+    const unsigned sent = sink.Drawn();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // The engine's own pace when it has one (the event-driven engine),
+    // else what went out so far.
+    const double rate = sink.Rate() > 0 ? sink.Rate() : seconds > 0 ? sent / seconds : 0;
+    // The addresses left at that rate, then the last probe's wait.
+    const double wait =
+        options.adaptiveWait && options.fastScan ? 1.0 : options.pingTimeoutMs / 1000.0;
+    const double left = (rate > 0 ? (total - sent) / rate : 0) + (sent < total ? wait : 0);
+    std::fprintf(stderr, "\rsent %u/%.0f  answered %d  names %d  %.0f/s  left %.0f s%s   ", sent,
+                 total, answered, named, rate, std::max(0.0, left),
+                 g_interrupts.load() ? "  (stopping)" : "");
+}
+
+// Runs the scan to its end; Ctrl+C stops it. Its notices are told on
+// standard error as they come. Returns -1 to go on, else the exit status.
+int ScanToTheEnd(Run& run, ScanRequest request, MemoryScanSink& sink) {
     if (pipe2(g_wakeUp, O_CLOEXEC) != 0) {
         std::fprintf(stderr, "vopal-scan: %s\n", std::strerror(errno));
         return 1;
     }
-    MemoryScanSink sink;
     sink.SetOnFinished([] {
         const char byte = 'e';
         [[maybe_unused]] ssize_t n = write(g_wakeUp[1], &byte, 1);
     });
-    const ScanOptions scanOptions = request.options;
-    RecordedScan recorded;
-    recorded.ranges = request.ranges;
-    recorded.startedMs = UnixTimeMs();
+    sink.SetOnNotice([&run](const ScanNotice& notice) { PrintMessage(notice.message, run); });
+    run.scanOptions = request.options;
+    run.ranges = request.ranges;
+    run.startedMs = UnixTimeMs();
     const double total = AddressCount(request.ranges);
     const std::unique_ptr<ScanEngine> engine =
         MakeScanEngine(std::move(request), sink, RealScanProbes());
@@ -455,31 +517,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vopal-scan: cannot start the scan thread\n");
         return 1;
     }
-
     const bool progress = isatty(STDERR_FILENO);
-    auto report = [&] {
-        if (!progress)
-            return;
-        int answered = 0, named = 0;
-        for (const auto& row : sink.rows.Rows()) {
-            answered += row[HostRecord::kResponse] == HostRecord::kAnswered;
-            named += !row[HostRecord::kMac].empty();
-        }
-        const unsigned sent = sink.Drawn();
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        // The engine's own pace when it has one (the event-driven engine),
-        // else what went out so far.
-        const double rate = sink.Rate() > 0 ? sink.Rate() : seconds > 0 ? sent / seconds : 0;
-        // The addresses left at that rate, then the last probe's wait.
-        const double wait = scanOptions.adaptiveWait && scanOptions.fastScan
-                                ? 1.0
-                                : scanOptions.pingTimeoutMs / 1000.0;
-        const double left = (rate > 0 ? (total - sent) / rate : 0) + (sent < total ? wait : 0);
-        std::fprintf(stderr, "\rsent %u/%.0f  answered %d  names %d  %.0f/s  left %.0f s%s   ",
-                     sent, total, answered, named, rate, std::max(0.0, left),
-                     g_interrupts.load() ? "  (stopping)" : "");
-    };
     // Wakes for the end of the scan, for a signal, and twice a second for
     // the progress line.
     while (!sink.Ended()) {
@@ -490,112 +528,169 @@ int main(int argc, char** argv) {
             if (n > 0 && std::memchr(bytes, 's', static_cast<size_t>(n)))
                 engine->Stop();
         }
-        report();
+        if (progress)
+            ReportProgress(sink, run.scanOptions, total, started);
     }
     engine->Wait();
     if (progress) {
-        report();
+        ReportProgress(sink, run.scanOptions, total, started);
         std::fputc('\n', stderr);
     }
     HandleInterrupts(SIG_DFL);
+    return -1;
+}
 
+// Where the scan went in the inventory and what it changed.
+struct Recording {
+    std::int64_t id = -1; // -1: not recorded, or its changes could not be read
     std::vector<ReportedChange> changes;
-    std::unique_ptr<InventoryStore> inventory;
-    std::unique_ptr<InventoryMemory> shared;
-    std::int64_t id = -1;
-    // A scan that failed at its start (no adapter, no ICMP socket) probed
-    // nothing: there is nothing to record, and the error has been told.
-    if (!options.database.empty() && !sink.Summary().failed) {
-        recorded = RecordingOf(sink.rows, recorded.ranges, scanOptions, recorded.startedMs,
-                               UnixTimeMs(), sink.Summary().Complete());
-        recorded.notify = options.watch.notify;
-        recorded.site = options.site;
-        recorded.siteScan = NewSiteScanId();
-        std::string error;
-        if (IsPostgresUri(options.database)) {
-            // Scans wait for the server in the site's own inventory.
-            const char* state = std::getenv("STATE_DIRECTORY");
-            const std::string local =
-                state && *state ? std::string(state).substr(0, std::string(state).find(':')) +
-                                      "/" + kInventoryFileName
-                : found == ProgramDirectoryResult::Found ? dir.path + kInventoryFileName
-                                                         : std::string();
-            SharedRecording done = RecordShared(options.database, local, std::move(recorded));
-            for (const std::string& note : done.notes)
-                std::fprintf(stderr, "vopal-scan: %s\n", note.c_str());
-            if (done.id < 0)
-                std::fprintf(stderr, "vopal-scan: %s\n", done.error.c_str());
-            id = done.id;
-            shared = std::move(done.memory);
-            if (id >= 0 && options.changes)
-                changes = shared->ChangesOf(id);
-            if (id >= 0 && !shared->ReadError().empty()) {
-                std::fprintf(stderr, "vopal-scan: cannot read the changes: %s\n",
-                             PlainText(shared->ReadError()).c_str());
-                id = -1;
-            }
-        } else if ((inventory = OpenInventory(options.database))) {
-            id = inventory->Record(recorded, error);
-            if (!inventory->KeptAside().empty() && id >= 0)
-                std::fprintf(stderr,
-                             "vopal-scan: %s; the scan was recorded in a new \"%s\"\n",
-                             error.c_str(), options.database.c_str());
-            if (id < 0)
-                std::fprintf(stderr, "vopal-scan: cannot record the scan in \"%s\": %s\n",
-                             options.database.c_str(), error.c_str());
-            else if (options.changes)
-                changes = inventory->ChangesOf(id);
-            if (id >= 0 && !inventory->ReadError().empty()) {
-                std::fprintf(stderr, "vopal-scan: cannot read the changes from \"%s\": %s\n",
-                             options.database.c_str(), PlainText(inventory->ReadError()).c_str());
-                id = -1;
-            }
-        }
-        if (id < 0)
-            g_errorShown = true;
-    }
+    std::unique_ptr<InventoryStore> inventory; // the inventory file it went into
+    std::unique_ptr<InventoryMemory> shared;   // the server (or the site's file) it went to
+};
 
-    // A watching run tells only what changed: its rows would fill the
-    // journal of a service at every interval.
-    if (options.watchFile.empty() && options.format == Format::Json) {
-        // Written as it is made, a block at a time: the lines of a large scan
-        // are many times the size of its rows.
-        std::string text;
-        sink.rows.ForEachRecord([&text](const HostRecord& row) {
-            text += RowJsonLine(row);
-            if (text.size() >= 64 * 1024) {
-                WriteOut(std::move(text), false);
-                text.clear();
-            }
-        });
-        WriteOut(std::move(text), false);
-    } else if (options.watchFile.empty()) {
+// Records on the PostgreSQL server; a scan the server cannot take now waits
+// in the site's own inventory.
+void RecordOnServer(const Run& run, RecordedScan recorded, Recording& recording) {
+    const Options& options = run.options;
+    std::string local = StateDirectoryInventory();
+    if (local.empty() && run.haveDirectory)
+        local = run.dir.path + kInventoryFileName;
+    SharedRecording done = RecordShared(options.database, local, std::move(recorded));
+    for (const std::string& note : done.notes)
+        std::fprintf(stderr, "vopal-scan: %s\n", note.c_str());
+    if (done.id < 0)
+        std::fprintf(stderr, "vopal-scan: %s\n", done.error.c_str());
+    recording.id = done.id;
+    recording.shared = std::move(done.memory);
+    if (recording.id >= 0 && options.changes)
+        recording.changes = recording.shared->ChangesOf(recording.id);
+    if (recording.id >= 0 && !recording.shared->ReadError().empty()) {
+        std::fprintf(stderr, "vopal-scan: cannot read the changes: %s\n",
+                     PlainText(recording.shared->ReadError()).c_str());
+        recording.id = -1;
+    }
+}
+
+// Records in the inventory file.
+void RecordInFile(const Run& run, const RecordedScan& recorded, Recording& recording) {
+    const Options& options = run.options;
+    recording.inventory = OpenInventory(options.database);
+    if (!recording.inventory)
+        return;
+    InventoryStore& inventory = *recording.inventory;
+    std::string error;
+    recording.id = inventory.Record(recorded, error);
+    if (!inventory.KeptAside().empty() && recording.id >= 0)
+        std::fprintf(stderr, "vopal-scan: %s; the scan was recorded in a new \"%s\"\n",
+                     error.c_str(), options.database.c_str());
+    if (recording.id < 0)
+        std::fprintf(stderr, "vopal-scan: cannot record the scan in \"%s\": %s\n",
+                     options.database.c_str(), error.c_str());
+    else if (options.changes)
+        recording.changes = inventory.ChangesOf(recording.id);
+    if (recording.id >= 0 && !inventory.ReadError().empty()) {
+        std::fprintf(stderr, "vopal-scan: cannot read the changes from \"%s\": %s\n",
+                     options.database.c_str(), PlainText(inventory.ReadError()).c_str());
+        recording.id = -1;
+    }
+}
+
+// Records the scan in the run's inventory, when it has one. A scan that
+// failed at its start (no adapter, no ICMP socket) probed nothing: there is
+// nothing to record, and the error has been told.
+Recording Record(Run& run, MemoryScanSink& sink) {
+    Recording recording;
+    const Options& options = run.options;
+    if (options.database.empty() || sink.Summary().failed)
+        return recording;
+    RecordedScan recorded = RecordingOf(sink.rows, run.ranges, run.scanOptions, run.startedMs,
+                                        UnixTimeMs(), sink.Summary().Complete());
+    recorded.notify = options.watch.notify;
+    recorded.site = options.site;
+    recorded.siteScan = NewSiteScanId();
+    if (IsPostgresUri(options.database))
+        RecordOnServer(run, std::move(recorded), recording);
+    else
+        RecordInFile(run, recorded, recording);
+    if (recording.id < 0)
+        run.failed = true;
+    return recording;
+}
+
+// The rows, as CSV in the export layout or as JSON Lines. A watching run
+// tells only what changed: its rows would fill the journal of a service at
+// every interval.
+void PrintRows(const Options& options, MemoryScanSink& sink) {
+    if (!options.watchFile.empty())
+        return;
+    if (options.format != Format::Json) {
         WriteOut(FormatExportText(sink.rows), options.cp932);
+        return;
     }
-    if (options.changes && !g_errorShown) {
-        if (options.format == Format::Json) {
-            std::string text;
-            for (const ReportedChange& change : changes)
-                text += ChangeJsonLine(change);
-            WriteOut(text, false);
-        } else if (options.format == Format::Csv)
-            WriteOut("\r\n" + FormatChangesText(ChangeRows(changes)), options.cp932);
-        else
-            WriteOut(changes.empty() ? "\nno change since the last scan\n"
-                                     : "\nchanges since the last scan:\n" +
-                                           ChangesTerminalText(ChangeRows(changes)),
-                     options.cp932);
+    // Written as it is made, a block at a time: the lines of a large scan
+    // are many times the size of its rows.
+    std::string text;
+    sink.rows.ForEachRecord([&text](const HostRecord& row) {
+        text += RowJsonLine(row);
+        if (text.size() >= 64 * 1024) {
+            WriteOut(std::move(text), false);
+            text.clear();
+        }
+    });
+    WriteOut(std::move(text), false);
+}
+
+// What changed since the last scan, after the rows.
+void PrintChanges(const Options& options, const std::vector<ReportedChange>& changes) {
+    if (options.format == Format::Json) {
+        std::string text;
+        for (const ReportedChange& change : changes)
+            text += ChangeJsonLine(change);
+        WriteOut(text, false);
+    } else if (options.format == Format::Csv) {
+        WriteOut("\r\n" + FormatChangesText(ChangeRows(changes)), options.cp932);
+    } else {
+        WriteOut(changes.empty() ? "\nno change since the last scan\n"
+                                 : "\nchanges since the last scan:\n" +
+                                       ChangesTerminalText(ChangeRows(changes)),
+                 options.cp932);
     }
+}
+
+// Tells the receivers and the command of the changes. A run without
+// receivers or a command still delivers what earlier runs left waiting; one
+// with nothing to tell writes no run log. How it goes never changes the exit
+// status.
+void TellChangesOf(const Run& run, const Recording& recording) {
+    InventoryStore* inventory = recording.inventory.get();
+    if (!inventory || recording.id < 0 || (!run.tells && inventory->Outbox().Waiting().empty()))
+        return;
+    WatchLog log(WatchLog::PathBeside(run.options.database));
+    TellChanges(*inventory, recording.id, run.options.watch, RealWatchTools(), log);
+}
+
+int main(int argc, char** argv) {
+    Run run;
+    if (int rc = ResolveRun(argc, argv, run); rc >= 0)
+        return rc;
+    if (!run.options.history.empty())
+        return PrintHistory(run.options);
+    if (run.options.site.empty())
+        run.options.site = HostName();
+    ScanRequest request;
+    if (int rc = ResolveRequest(run, request); rc >= 0)
+        return rc;
+    MemoryScanSink sink;
+    if (int rc = ScanToTheEnd(run, std::move(request), sink); rc >= 0)
+        return rc;
+    const Recording recording = Record(run, sink);
+    PrintRows(run.options, sink);
+    if (run.options.changes && !run.failed)
+        PrintChanges(run.options, recording.changes);
     const bool written = FinishOutput();
-    // Told after the output, which a slow receiver must not hold up; how
-    // it went never changes the exit status.
-    // A run without receivers or a command still delivers what earlier
-    // runs left waiting; one with nothing to tell writes no run log.
-    if (inventory && id >= 0 && (tells || !inventory->Outbox().Waiting().empty())) {
-        WatchLog log(WatchLog::PathBeside(options.database));
-        TellChanges(*inventory, id, options.watch, RealWatchTools(), log);
-    }
-    if (!written || g_errorShown)
+    // Told after the output, which a slow receiver must not hold up.
+    TellChangesOf(run, recording);
+    if (!written || run.failed)
         return 1;
-    return changes.empty() ? 0 : kExitChanges;
+    return recording.changes.empty() ? 0 : kExitChanges;
 }

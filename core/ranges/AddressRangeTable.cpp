@@ -1,7 +1,5 @@
 #include "core/ranges/AddressRangeTable.h"
 
-#include "platform/win32/MessageBox.h"
-
 #include <algorithm>
 #include <string>
 
@@ -26,6 +24,7 @@ void AddressRangeTable::Clear() {
     m_startLine = 0;
     m_dropped = 0;
     m_refusedCount = 0;
+    m_messages.clear();
     m_entry = 0;
     m_offset = 0;
     m_ended = false;
@@ -64,9 +63,7 @@ void AddressRangeTable::Refuse(std::size_t line, Refusal reason) {
     ++m_refusedCount;
 }
 
-void AddressRangeTable::ReportRefusals(void* owner) const {
-    if (m_refusedCount == 0)
-        return;
+UserMessage AddressRangeTable::RefusalMessage() const {
     std::string text = kRefusedHeading;
     const int listed = std::min(m_refusedCount, kListedRefusals);
     for (int i = 0; i < listed; ++i) {
@@ -88,24 +85,25 @@ void AddressRangeTable::ReportRefusals(void* owner) const {
     }
     if (m_refusedCount > listed)
         text += "\n…他" + std::to_string(m_refusedCount - listed) + "行";
-    MessageBoxA(owner, text.c_str(), "注意", MB_OK | MB_ICONEXCLAMATION);
+    return {text, "注意", MB_OK | MB_ICONEXCLAMATION};
 }
 
-bool AddressRangeTable::FinishLoad(bool tooLong, void* owner) {
+bool AddressRangeTable::FinishLoad(bool tooLong) {
     // A start without an end on the last line is no range: it was never
     // put into the table.
     if (tooLong)
-        MessageBoxA(owner, kFileInvalid, "エラー1A", MB_OK | MB_ICONERROR);
-    ReportRefusals(owner);
+        m_messages.push_back({kFileInvalid, "エラー1A", MB_OK | MB_ICONERROR});
+    if (m_refusedCount > 0)
+        m_messages.push_back(RefusalMessage());
     if (m_dropped > 0) {
         std::string text = "IPアドレスの範囲が多すぎます。先頭から" + std::to_string(kMaxRanges) +
                            "組だけを調べ、残りの" + std::to_string(m_dropped) + "組は調べません。";
-        MessageBoxA(owner, text.c_str(), "注意", MB_OK | MB_ICONEXCLAMATION);
+        m_messages.push_back({text, "注意", MB_OK | MB_ICONEXCLAMATION});
     }
     return !tooLong && m_dropped == 0 && m_refusedCount == 0;
 }
 
-bool AddressRangeTable::LoadFromFile(const std::string& path, void* owner) {
+bool AddressRangeTable::LoadFromFile(const std::string& path) {
     Clear();
     RangeListTokenizer tokenizer([this](const RangeListField& field) { TakeField(field); });
     RangeListTokenizer::FileResult result = tokenizer.FeedFile(path);
@@ -113,13 +111,13 @@ bool AddressRangeTable::LoadFromFile(const std::string& path, void* owner) {
         Clear();
         return false;
     }
-    return FinishLoad(result == RangeListTokenizer::FileResult::TooLong, owner);
+    return FinishLoad(result == RangeListTokenizer::FileResult::TooLong);
 }
 
-bool AddressRangeTable::LoadFromBytes(std::string_view bytes, void* owner) {
+bool AddressRangeTable::LoadFromBytes(std::string_view bytes) {
     Clear();
     RangeListTokenizer tokenizer([this](const RangeListField& field) { TakeField(field); });
-    return FinishLoad(!tokenizer.Feed(bytes), owner);
+    return FinishLoad(!tokenizer.Feed(bytes));
 }
 
 bool AddressRangeTable::Append(const AddressRange& range) {

@@ -5,21 +5,24 @@
 // The table has a fixed number of entries and ends at the first entry whose
 // start is 0, so one entry always stays 0 behind the last range. A file with
 // more ranges than fit keeps the first ones; the rest are dropped and the
-// user is told how many.
+// load says how many.
 //
 // Only ranges the user asked for are walked: a line whose start is not an
 // address (or is 0.0.0.0), whose end is not an address, or whose start is
 // above its end is refused. The lines before and after it are still read,
 // and the user is told once which lines were left out and why. The file
-// itself is not changed.
+// itself is not changed. The load tells nobody itself: it gives its caller
+// the messages for the user (Messages()).
 
 #include "core/ranges/AddressRange.h"
 #include "core/ranges/RangeListTokenizer.h"
+#include "platform/win32/UserMessage.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class AddressRangeTable {
 public:
@@ -33,13 +36,18 @@ public:
     // Replaces the table with the ranges of the list file, each text read as
     // inet_addr reads it. True when the whole file was read into the table.
     // A file that cannot be read leaves the table empty, without a message.
-    // A field that is too long is reported (owned by `owner`) and keeps the
-    // ranges read before it. Refused lines, and ranges beyond the table's
-    // room, are left out and reported (each in one box owned by `owner`).
-    bool LoadFromFile(const std::string& path, void* owner = nullptr);
+    // A field that is too long keeps the ranges read before it. Refused
+    // lines, and ranges beyond the table's room, are left out. Each of the
+    // three has its message (Messages()).
+    bool LoadFromFile(const std::string& path);
 
     // LoadFromFile over the bytes of a file.
-    bool LoadFromBytes(std::string_view bytes, void* owner = nullptr);
+    bool LoadFromBytes(std::string_view bytes);
+
+    // What the last load has to tell the user, one box each, in the order
+    // they are shown: a field too long (an error), the refused lines, the
+    // ranges that did not fit. Empty when the whole file was read.
+    const std::vector<UserMessage>& Messages() const { return m_messages; }
 
     // Adds one range after the last one; false when the table is full.
     bool Append(const AddressRange& range);
@@ -76,8 +84,8 @@ private:
     void Clear();
     void TakeField(const RangeListField& field);
     void Refuse(std::size_t line, Refusal reason);
-    void ReportRefusals(void* owner) const;
-    bool FinishLoad(bool tooLong, void* owner);
+    UserMessage RefusalMessage() const;
+    bool FinishLoad(bool tooLong);
     std::uint32_t Step();
 
     AddressRange m_entries[kEntries];
@@ -89,6 +97,7 @@ private:
     int m_dropped = 0;
     RefusedLine m_refused[kListedRefusals];
     int m_refusedCount = 0;
+    std::vector<UserMessage> m_messages; // of the last load
     int m_entry = 0;            // the walk's current entry
     std::uint32_t m_offset = 0; // the next offset within it
     bool m_ended = false;       // kEndValue was returned

@@ -4,7 +4,6 @@
 #include "core/ranges/RangeListTokenizer.h"
 #include "core/settings/RunLog.h"
 #include "platform/os/AtomicFile.h"
-#include "platform/win32/MessageBox.h"
 #include "platform/text/TextCodec.h"
 
 #include <algorithm>
@@ -52,19 +51,18 @@ RangeListTokenizer::Sink RowsSink(RangeListRows& rows) {
     };
 }
 
-bool FinishLoad(RangeListRows& rows, RangeListTokenizer::FileResult result, void* owner) {
+Outcome FinishLoad(RangeListRows& rows, RangeListTokenizer::FileResult result) {
     switch (result) {
     case RangeListTokenizer::FileResult::Complete:
-        return true;
+        return Outcome::Done();
     case RangeListTokenizer::FileResult::Unreadable:
         rows.DeleteAllItems();
-        return true;
+        return Outcome::Done();
     case RangeListTokenizer::FileResult::TooLong:
         break;
     }
-    MessageBoxA(owner, kFileInvalid, "注意", MB_OK | MB_ICONEXCLAMATION);
     rows.DeleteAllItems();
-    return false;
+    return Outcome::Failed({kFileInvalid, "注意", MB_OK | MB_ICONEXCLAMATION});
 }
 
 } // namespace
@@ -81,32 +79,29 @@ std::string FormatRangeListBytes(const RangeListRows& rows) {
     return bytes;
 }
 
-bool SaveRangeList(const RangeListRows& rows, const std::string& path, void* owner) {
+Outcome SaveRangeList(const RangeListRows& rows, const std::string& path) {
     // Earlier versions wrote the list in place; where the file cannot be
     // replaced (a hard-linked file, a directory we may not create in), it
     // still is, keeping the old list if that fails.
     AtomicWriteOptions options;
     options.inPlaceFallback = true;
     if (WriteFileAtomically(path, FormatRangeListBytes(rows), options).ok())
-        return true;
-    MessageBoxA(owner, kWriteFailed, "注意", MB_OK | MB_ICONEXCLAMATION);
+        return Outcome::Done();
     RunLog::Write("%s\n", kWriteFailed);
-    return false;
+    return Outcome::Failed({kWriteFailed, "注意", MB_OK | MB_ICONEXCLAMATION});
 }
 
-bool LoadRangeList(RangeListRows& rows, const std::string& path, void* owner) {
+Outcome LoadRangeList(RangeListRows& rows, const std::string& path) {
     rows.DeleteAllItems();
     RangeListTokenizer tokenizer(RowsSink(rows));
-    return FinishLoad(rows, tokenizer.FeedFile(path), owner);
+    return FinishLoad(rows, tokenizer.FeedFile(path));
 }
 
-bool LoadRangeListBytes(RangeListRows& rows, std::string_view bytes, void* owner) {
+Outcome LoadRangeListBytes(RangeListRows& rows, std::string_view bytes) {
     rows.DeleteAllItems();
     RangeListTokenizer tokenizer(RowsSink(rows));
-    return FinishLoad(rows,
-                      tokenizer.Feed(bytes) ? RangeListTokenizer::FileResult::Complete
-                                            : RangeListTokenizer::FileResult::TooLong,
-                      owner);
+    return FinishLoad(rows, tokenizer.Feed(bytes) ? RangeListTokenizer::FileResult::Complete
+                                                  : RangeListTokenizer::FileResult::TooLong);
 }
 
 void SortRangeList(RangeListRows& rows) {

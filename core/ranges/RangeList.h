@@ -9,6 +9,7 @@
 // U+FFFD, which the next save writes as '?'.
 
 #include "core/ranges/RangeListRows.h"
+#include "platform/win32/Outcome.h"
 
 #include <cstddef>
 #include <string>
@@ -24,18 +25,18 @@ std::string FormatRangeListBytes(const RangeListRows& rows);
 // Writes the rows to the list file at `path`, creating it when it does not
 // exist. A file that exists must be writable. The new list replaces the old
 // one only once it has been written completely, so a failed write leaves the
-// old list as it was. On failure the user (in a box owned by `owner`) and the
-// run log are told, and the result is false.
-bool SaveRangeList(const RangeListRows& rows, const std::string& path, void* owner);
+// old list as it was. On failure the run log is told, and the outcome carries
+// the warning for the user.
+Outcome SaveRangeList(const RangeListRows& rows, const std::string& path);
 
 // Replaces the rows with the list file at `path`, the texts as they stand (the
 // user edits them here). A file that cannot be read gives an empty list and
-// counts as success. A file with a field that is too long is reported to the
-// user (in a box owned by `owner`), leaves the list empty, and gives false.
-bool LoadRangeList(RangeListRows& rows, const std::string& path, void* owner);
+// counts as success. A file with a field that is too long leaves the list
+// empty and fails, with the warning for the user.
+Outcome LoadRangeList(RangeListRows& rows, const std::string& path);
 
 // LoadRangeList over the bytes of a file.
-bool LoadRangeListBytes(RangeListRows& rows, std::string_view bytes, void* owner);
+Outcome LoadRangeListBytes(RangeListRows& rows, std::string_view bytes);
 
 // Orders the rows by the address of their start text (as the scan reads it),
 // ascending; rows with the same start keep their order.

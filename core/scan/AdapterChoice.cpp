@@ -4,7 +4,6 @@
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
 #include "core/settings/RunLog.h"
-#include "platform/win32/MessageBox.h"
 
 namespace {
 
@@ -18,15 +17,17 @@ const char* const kAdapterFailure = "アダプタの初期化に失敗しまし�
 
 } // namespace
 
-bool ChooseScanAdapter(ScanProbes& probes, ScanSink& sink, void* boxOwner, int& lana) {
+bool ChooseScanAdapter(ScanProbes& probes, ScanSink& sink, int& lana) {
     const LanaSelection selection = probes.SelectLana();
     lana = selection.lana;
     sink.LanaChosen(selection.lana);
     if (selection.code == 0)
         return true;
-    MessageBoxA(boxOwner, kAdapterFailure, "エラー", MB_OK | MB_ICONERROR);
-    MessageBoxA(boxOwner, CNetProbe().NetbiosResultText(selection.code).c_str(), "kestrune",
-                MB_OK | MB_ICONERROR);
+    sink.Notice({ScanNotice::Source::Scan, {kAdapterFailure, "エラー", MB_OK | MB_ICONERROR}});
+    // The code's text is made (and logged) once the first notice has been read.
+    sink.Notice(
+        {ScanNotice::Source::Scan,
+         {CNetProbe().NetbiosResultText(selection.code), "kestrune", MB_OK | MB_ICONERROR}});
     RunLog::Write("アダプタの初期化に失敗しました。\n");
     return false;
 }

@@ -8,7 +8,7 @@
 #include "core/scan/ScanSink.h"
 #include "core/settings/RunLog.h"
 #include "platform/os/DescriptorLimit.h"
-#include "platform/win32/MessageBox.h"
+#include "platform/win32/ProbeNotices.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -34,9 +34,8 @@ long WorkersForDescriptors(long freeDescriptors) {
 
 } // namespace
 
-CThreadManager::CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
-                               void* boxOwner)
-    : m_request(std::move(request)), m_sink(sink), m_probes(probes), m_boxOwner(boxOwner) {}
+CThreadManager::CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes)
+    : m_request(std::move(request)), m_sink(sink), m_probes(probes) {}
 
 CThreadManager::~CThreadManager() {
     Stop();
@@ -49,8 +48,10 @@ void CThreadManager::OnStop() {
 }
 
 void CThreadManager::Run() {
+    // The adapter's reset and the choice of echo socket probe too.
+    const ProbeNoticeScope notices(ProbeNoticesTo(m_sink));
     int lana = 0;
-    if (!ChooseScanAdapter(m_probes, m_sink, m_boxOwner, lana)) {
+    if (!ChooseScanAdapter(m_probes, m_sink, lana)) {
         m_failed = true;
         Finish(0);
         return;
@@ -95,8 +96,9 @@ void CThreadManager::Walk(int lana) {
             silent.cells[HostRecord::kAddress] = text;
             silent.cells[HostRecord::kResponse] = HostRecord::kSilent;
             m_sink.RowResult(rows, silent);
-            MessageBoxA(m_boxOwner, "原因不明のエラー。子スレッドの起動に失敗しました。", "エラー",
-                        MB_OK | MB_ICONERROR);
+            m_sink.Notice({ScanNotice::Source::Scan,
+                           {"原因不明のエラー。子スレッドの起動に失敗しました。", "エラー",
+                            MB_OK | MB_ICONERROR}});
             m_cut = true;
             break;
         }
@@ -134,6 +136,7 @@ bool CThreadManager::EnsureWorker(int lana) {
 }
 
 void CThreadManager::WorkerLoop(int lana) {
+    const ProbeNoticeScope notices(ProbeNoticesTo(m_sink));
     CScanThread worker(m_request.options, lana, m_probes, m_sink,
                        m_request.options.safeMode ? &m_netbiosLock : nullptr, m_stop);
     for (;;) {

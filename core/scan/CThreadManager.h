@@ -3,7 +3,9 @@
 // request's ranges and hands each to a worker of its pool, at most
 // MaxThread + 1 at a time (fewer when the free file descriptors cannot carry
 // that many), waits for them and reports the end. Every result goes to the
-// sink as a value; the manager knows nothing of windows or settings.
+// sink as a value, and so does what the user must be told (its own trouble,
+// and its probes' on the threads it runs them on); the manager knows nothing
+// of windows or settings.
 //
 // The manager owns its thread and its workers and joins them all; nothing
 // waits by sleeping. Stop ends the dispatch at once and cuts the probes'
@@ -27,9 +29,7 @@ class ScanSink;
 
 class CThreadManager : public ScanEngineThread {
 public:
-    // `boxOwner` owns the manager's message boxes (the main window), or null.
-    CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
-                   void* boxOwner = nullptr);
+    CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes);
     // Stops a scan still running and waits for it.
     ~CThreadManager() override;
     // Test seam: a worker thread that the system refuses to create.
@@ -54,7 +54,6 @@ private:
     ScanRequest m_request;
     ScanSink& m_sink;
     ScanProbes& m_probes;
-    void* m_boxOwner;
     std::mutex m_netbiosLock; // held around each node-status query in safe mode
     // The manager's thread only.
     bool m_cut = false;    // dispatching ended before the end of the ranges

@@ -13,7 +13,7 @@
 #include "core/scan/ScanProbes.h"
 #include "core/scan/ScanSink.h"
 #include "core/settings/RunLog.h"
-#include "platform/win32/MessageBox.h"
+#include "platform/win32/ProbeNotices.h"
 #include "platform/win32/Netbios.h"
 #include "platform/wire/NodeStatusPacket.h"
 
@@ -847,8 +847,8 @@ struct FastScanEngine::Scan {
 };
 
 FastScanEngine::FastScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,
-                               void* boxOwner, std::unique_ptr<ScanNetwork> network)
-    : m_request(std::move(request)), m_sink(sink), m_probes(probes), m_boxOwner(boxOwner),
+                               std::unique_ptr<ScanNetwork> network)
+    : m_request(std::move(request)), m_sink(sink), m_probes(probes),
       m_network(network ? std::move(network) : std::make_unique<LinuxScanNetwork>()) {}
 
 FastScanEngine::~FastScanEngine() {
@@ -857,10 +857,12 @@ FastScanEngine::~FastScanEngine() {
 }
 
 void FastScanEngine::Run() {
+    // The adapter's reset and the opening of the echo socket probe too.
+    const ProbeNoticeScope notices(ProbeNoticesTo(m_sink));
     ScanSummary summary;
     summary.keepSilent = m_request.options.keepSilent;
     int lana = 0;
-    if (!ChooseScanAdapter(m_probes, m_sink, m_boxOwner, lana)) {
+    if (!ChooseScanAdapter(m_probes, m_sink, lana)) {
         RunLog::Write("チェック済みIP数：%d\n", 0);
         summary.stopped = m_stop.IsRaised();
         summary.failed = true;

@@ -82,9 +82,9 @@ public:
     // their outcome, from the first send.
     static constexpr int kNeighbourCheckMs = 9000;
 
-    // `network` null: the real sockets. `boxOwner` owns the message boxes.
+    // `network` null: the real sockets.
     FastScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,
-                   void* boxOwner = nullptr, std::unique_ptr<ScanNetwork> network = nullptr);
+                   std::unique_ptr<ScanNetwork> network = nullptr);
     ~FastScanEngine() override;
 
     const FastScanCounts& Counts() const { return m_counts; }
@@ -96,7 +96,6 @@ private:
     ScanRequest m_request;
     ScanSink& m_sink;
     ScanProbes& m_probes;
-    void* m_boxOwner;
     std::unique_ptr<ScanNetwork> m_network;
     FastScanCounts m_counts;
 };

@@ -25,6 +25,15 @@ void MemoryScanSink::Finished(const ScanSummary& summary) {
         m_onFinished();
 }
 
+void MemoryScanSink::Notice(const ScanNotice& notice) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_notices.push_back(notice);
+    }
+    if (m_onNotice)
+        m_onNotice(notice);
+}
+
 bool MemoryScanSink::WaitForEnd(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> guard(m_lock);
     return m_ended.wait_for(guard, limit, [this] { return m_finished; });
@@ -38,4 +47,9 @@ bool MemoryScanSink::Ended() {
 ScanSummary MemoryScanSink::Summary() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_summary;
+}
+
+std::vector<ScanNotice> MemoryScanSink::Notices() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_notices;
 }

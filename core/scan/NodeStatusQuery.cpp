@@ -4,7 +4,6 @@
 #include "core/settings/RunLog.h"
 #include "platform/os/DescriptorLimit.h"
 #include "platform/win32/ShortageReport.h"
-#include "platform/win32/MessageBox.h"
 
 #include <atomic>
 #include <cstring>
@@ -60,7 +59,8 @@ UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNod
 
     if (lockAroundCall == nullptr)
         return CallNetbios(&ncb, stop, answer);
-    // The other queries wait for this lock; a box must not keep them waiting.
+    // The other queries wait for this lock; a notice (whose receiver may wait
+    // for the user) must not keep them waiting.
     DeferredShortageReport deferred;
     std::lock_guard<std::mutex> guard(*lockAroundCall);
     return CallNetbios(&ncb, stop, answer);
@@ -99,16 +99,13 @@ int CountResponsiveLanas() {
     return count;
 }
 
-bool TestLana(const std::string& fieldText, void* owner) {
+Outcome TestLana(const std::string& fieldText) {
     UCHAR buffer[kResetBufferSize];
     NCB ncb;
     PrepareReset(ncb, buffer);
     ncb.ncb_lana_num = static_cast<UCHAR>(ParseLeadingInt(fieldText) & 0xFF);
 
-    if (CallNetbios(&ncb) == NRC_GOODRET) {
-        MessageBoxA(owner, "テストは成功しました。", "テスト結果", MB_OK);
-        return true;
-    }
-    MessageBoxA(owner, "この番号は使用できません。", "テスト結果", MB_OK | MB_ICONWARNING);
-    return false;
+    if (CallNetbios(&ncb) == NRC_GOODRET)
+        return {true, UserMessage{"テストは成功しました。", "テスト結果", MB_OK}};
+    return Outcome::Failed({"この番号は使用できません。", "テスト結果", MB_OK | MB_ICONWARNING});
 }

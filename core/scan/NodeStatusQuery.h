@@ -7,6 +7,7 @@
 #include "core/scan/NodeStatus.h"
 #include "platform/win32/Netbios.h"
 #include "platform/wire/NodeStatusPacket.h"
+#include "platform/win32/Outcome.h"
 
 #include <mutex>
 #include <string>
@@ -47,6 +48,6 @@ LanaSelection SelectLana();
 int CountResponsiveLanas();
 
 // Resets the LANA typed into the options dialog (its leading digits; none
-// means 0) and tells the user whether it can be used. `owner` owns the box.
-// True when the reset returned 0. Nothing is stored.
-bool TestLana(const std::string& fieldText, void* owner);
+// means 0): ok when the reset returned 0, and either way the message that
+// tells the user whether it can be used. Nothing is stored.
+Outcome TestLana(const std::string& fieldText);

@@ -25,7 +25,5 @@ public:
     virtual void Wait() = 0;
 };
 
-// The engine the request asks for (options.fastScan); `boxOwner` owns its
-// message boxes.
-std::unique_ptr<ScanEngine> MakeScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,
-                                           void* boxOwner = nullptr);
+// The engine the request asks for (options.fastScan).
+std::unique_ptr<ScanEngine> MakeScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes);

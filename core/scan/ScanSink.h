@@ -7,6 +7,7 @@
 // its RowResult, and Finished comes last, after every other call.
 
 #include "core/scan/HostRecord.h"
+#include "core/scan/ScanNotice.h"
 
 #include <string>
 
@@ -43,6 +44,11 @@ public:
     // The sends per second the engine paces itself to now (the event-driven
     // engine, whenever it changes).
     virtual void SendRate(double /*perSecond*/) {}
+    // The user must be told something now. The one report that may hold the
+    // calling thread until the user has read it (the window's box does), so
+    // the engine makes it holding no lock, and what it reports next comes
+    // after it.
+    virtual void Notice(const ScanNotice& notice) = 0;
     // The scan has ended; the receiver removes the silent rows unless they
     // are kept.
     virtual void Finished(const ScanSummary& summary) = 0;

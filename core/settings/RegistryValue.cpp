@@ -1,7 +1,6 @@
 #include "core/settings/RegistryValue.h"
 
 #include "core/settings/ParseLeadingInt.h"
-#include "platform/win32/MessageBox.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,22 +19,21 @@ bool Accepted(LONG code) {
     return code == ERROR_SUCCESS || code == ERROR_FILE_NOT_FOUND || code == ERROR_INVALID_HANDLE;
 }
 
-void ShowFailure(const char* caption) {
-    MessageBoxA(nullptr, kFailureText, caption, MB_OK | MB_ICONERROR);
+Outcome Failure(const char* caption, bool tell) {
+    if (!tell)
+        return {false, std::nullopt};
+    return Outcome::Failed({kFailureText, caption, MB_OK | MB_ICONERROR});
 }
 
-// `tell` false: a failure is only returned, never shown.
-bool WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE* data, DWORD size,
-                bool tell) {
+// `tell` false: a failure comes without a message.
+Outcome WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE* data,
+                   DWORD size, bool tell) {
     HKEY key = nullptr;
     DWORD disposition = 0;
     LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                 KEY_WRITE, nullptr, &key, &disposition);
-    if (!Accepted(code)) {
-        if (tell)
-            ShowFailure("注意 A01");
-        return false;
-    }
+    if (!Accepted(code))
+        return Failure("注意 A01", tell);
     const char* caption = nullptr;
     DWORD type = REG_NONE;
     switch (kind) {
@@ -53,21 +51,17 @@ bool WriteBytes(const char* keyPath, const char* valueName, int kind, const BYTE
         break;
     default:
         RegCloseKey(key);
-        return true;
+        return Outcome::Done();
     }
     code = RegSetValueExA(key, valueName, 0, type, data, size);
-    if (!Accepted(code)) {
-        if (tell)
-            ShowFailure(caption);
-        RegCloseKey(key);
-        return false;
-    }
     RegCloseKey(key);
-    return true;
+    if (!Accepted(code))
+        return Failure(caption, tell);
+    return Outcome::Done();
 }
 
-bool WriteNumber(const char* keyPath, const char* valueName, std::int32_t number,
-                 bool tell = true) {
+Outcome WriteNumber(const char* keyPath, const char* valueName, std::int32_t number,
+                    bool tell = true) {
     // REG_DWORD is little-endian whatever the machine.
     BYTE bytes[kNumberBytes];
     for (DWORD i = 0; i < kNumberBytes; ++i)
@@ -75,7 +69,7 @@ bool WriteNumber(const char* keyPath, const char* valueName, std::int32_t number
     return WriteBytes(keyPath, valueName, kRegistryKindNumber, bytes, kNumberBytes, tell);
 }
 
-bool WriteText(const char* keyPath, const char* valueName, int kind, const char* text) {
+Outcome WriteText(const char* keyPath, const char* valueName, int kind, const char* text) {
     return WriteBytes(keyPath, valueName, kind, reinterpret_cast<const BYTE*>(text),
                       static_cast<DWORD>(std::strlen(text) + 1), true);
 }
@@ -135,14 +129,15 @@ bool ReadRegistryValue(HKEY root, const char* keyPath, const char* valueName, in
     return ok;
 }
 
-bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, std::int32_t number) {
+Outcome WriteRegistryValue(const char* keyPath, const char* valueName, int kind,
+                           std::int32_t number) {
     if (kind == kRegistryKindNumber)
         return WriteNumber(keyPath, valueName, number);
     std::string text = std::to_string(number);
     return WriteText(keyPath, valueName, kind, text.c_str());
 }
 
-bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, const char* text) {
+Outcome WriteRegistryValue(const char* keyPath, const char* valueName, int kind, const char* text) {
     if (!text)
         text = "";
     if (kind == kRegistryKindNumber)
@@ -151,5 +146,5 @@ bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, co
 }
 
 bool WriteRegistryNumberQuietly(const char* keyPath, const char* valueName, std::int32_t number) {
-    return WriteNumber(keyPath, valueName, number, false);
+    return WriteNumber(keyPath, valueName, number, false).ok;
 }

@@ -1,10 +1,11 @@
 #pragma once
 // One registry value read or written the way the settings store does it.
 // Reading always delivers text (a REG_DWORD as signed decimal digits), so
-// that every caller converts with ParseLeadingInt. Writing shows the user
-// "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。" when it fails, with a caption that tells
+// that every caller converts with ParseLeadingInt. A failed write gives the
+// user's message "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。", with a caption that tells
 // which step failed.
 
+#include "platform/win32/Outcome.h"
 #include "platform/win32/Registry.h"
 
 #include <cstddef>
@@ -39,10 +40,12 @@ bool ReadRegistryValue(HKEY root, const char* keyPath, const char* valueName, in
 // missing: kind 4 as a REG_DWORD of 4 bytes, kind 1 as a REG_SZ with its NUL,
 // kind 3 as REG_BINARY of the text's bytes and its NUL; any other kind writes
 // nothing and succeeds. A number given for a text kind is written as its
-// decimal text; a text given for kind 4 as its ParseLeadingInt value.
-bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, std::int32_t number);
-bool WriteRegistryValue(const char* keyPath, const char* valueName, int kind, const char* text);
+// decimal text; a text given for kind 4 as its ParseLeadingInt value. A
+// failure carries the error the user is shown.
+Outcome WriteRegistryValue(const char* keyPath, const char* valueName, int kind,
+                           std::int32_t number);
+Outcome WriteRegistryValue(const char* keyPath, const char* valueName, int kind, const char* text);
 
-// Writes a REG_DWORD as WriteRegistryValue does with kind 4, but never shows
-// a box: a failure is only returned, for a caller that has told enough.
+// Writes a REG_DWORD as WriteRegistryValue does with kind 4, but without a
+// message: a failure is only returned, for a caller that has told enough.
 bool WriteRegistryNumberQuietly(const char* keyPath, const char* valueName, std::int32_t number);

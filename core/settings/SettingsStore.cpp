@@ -112,28 +112,34 @@ void SettingsStore::Load(ScanSettingsRecord& settings) {
     m_loaded = true;
 }
 
-void SettingsStore::Save(const ScanSettingsRecord& settings) const {
+std::vector<UserMessage> SettingsStore::Save(const ScanSettingsRecord& settings) const {
+    std::vector<UserMessage> failures;
     if (!m_loaded)
-        return;
+        return failures;
     RegistryReadSession session;
-    WriteRegistryValue(SettingsKey, "DontDeleteUnresolvedAddress", kRegistryKindNumber,
-                       settings.DontDeleteUnresolvedAddress);
-    WriteRegistryValue(SettingsKey, "IgnoreWorkstationService", kRegistryKindNumber,
-                       settings.IgnoreWorkstationService);
-    WriteRegistryValue(SettingsKey, "IgnoreNicVendorId", kRegistryKindNumber,
-                       settings.IgnoreNicVendorId);
-    WriteRegistryValue(SettingsKey, "SafeMode", kRegistryKindNumber, settings.SafeMode);
-    WriteRegistryValue(SettingsKey, "MaxThread", kRegistryKindNumber, settings.MaxThread);
-    WriteRegistryValue(SettingsKey, "PingTimeout", kRegistryKindNumber, settings.PingTimeout);
-    WriteRegistryValue(SettingsKey, "IpListFileName", kRegistryKindText,
-                       settings.IpListFileName.c_str());
+    auto told = [&failures](const Outcome& outcome) {
+        if (outcome.message)
+            failures.push_back(*outcome.message);
+    };
+    auto number = [&told](const char* name, int value) {
+        told(WriteRegistryValue(SettingsKey, name, kRegistryKindNumber, value));
+    };
+    number("DontDeleteUnresolvedAddress", settings.DontDeleteUnresolvedAddress);
+    number("IgnoreWorkstationService", settings.IgnoreWorkstationService);
+    number("IgnoreNicVendorId", settings.IgnoreNicVendorId);
+    number("SafeMode", settings.SafeMode);
+    number("MaxThread", settings.MaxThread);
+    number("PingTimeout", settings.PingTimeout);
+    told(WriteRegistryValue(SettingsKey, "IpListFileName", kRegistryKindText,
+                            settings.IpListFileName.c_str()));
     // The engine choice came after the seven values: a store whose user never
-    // chose it keeps exactly those. A failed write shows no box of its own: a
-    // store that cannot be written has just said so seven times.
+    // chose it keeps exactly those. A failed write has no message of its own:
+    // a store that cannot be written has just said so seven times.
     if (settings.FastScan == 1 || !StoreGives("FastScan", settings.FastScan, 0))
         WriteRegistryNumberQuietly(SettingsKey, "FastScan", settings.FastScan);
     // Recording is off unless chosen, like the engine: a store whose user
     // never chose it keeps no value for it.
     if (settings.RecordScans == 1 || !StoreGives("RecordScans", settings.RecordScans, 0))
         WriteRegistryNumberQuietly(SettingsKey, "RecordScans", settings.RecordScans);
+    return failures;
 }

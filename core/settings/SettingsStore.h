@@ -3,6 +3,9 @@
 // object that touches the settings key.
 
 #include "core/settings/ScanSettings.h"
+#include "platform/win32/UserMessage.h"
+
+#include <vector>
 
 class SettingsStore {
 public:
@@ -14,12 +17,13 @@ public:
     void Load(ScanSettingsRecord& settings);
 
     // Writes the seven stored fields back, each write on its own; a failed
-    // write tells the user and the others still run. Then FastScan, only when
-    // it is 1 or the store does not already give it, and without a box of
-    // its own. RecordScans the same way. Does nothing unless Load ran
-    // on this store, so a run that never loaded cannot replace the stored
-    // values with an empty record.
-    void Save(const ScanSettingsRecord& settings) const;
+    // write gives a message for the user and the others still run. Then
+    // FastScan, only when it is 1 or the store does not already give it, and
+    // without a message of its own. RecordScans the same way. Does nothing
+    // unless Load ran on this store, so a run that never loaded cannot
+    // replace the stored values with an empty record. Returns the messages
+    // of the failed writes, in write order.
+    std::vector<UserMessage> Save(const ScanSettingsRecord& settings) const;
 
     bool Loaded() const { return m_loaded; }
 

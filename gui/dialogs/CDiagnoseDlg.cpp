@@ -5,9 +5,11 @@
 #include "core/scan/ResultList.h"
 #include "core/scan/ScanProbes.h"
 #include "core/settings/ScanSettings.h"
+#include "gui/platform/QtMessageBox.h"
 #include "gui/res/DialogBuilder.h"
 #include "gui/res/EditTypingLimit.h"
 #include "platform/os/StopSignal.h"
+#include "platform/win32/ProbeNotices.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -92,6 +94,7 @@ void CDiagnoseDlg::OnRun() {
         m_runner.join();
     m_runner = std::thread([promise = std::move(promise), probes, address, lana, timeout,
                             stop = m_stop]() mutable {
+        const ProbeNoticeScope notices(ShowProbeNotice);
         promise.start();
         promise.addResult(RunDiagnosis(*probes, address, lana, timeout, stop.get()));
         promise.finish();

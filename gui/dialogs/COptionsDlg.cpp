@@ -8,6 +8,7 @@
 #include "gui/res/DialogBuilder.h"
 #include "gui/res/EditTypingLimit.h"
 #include "platform/win32/MessageBox.h"
+#include "platform/win32/ProbeNotices.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -120,5 +121,7 @@ void COptionsDlg::accept() {
 
 void COptionsDlg::OnTestLana() {
     // Only tells whether the number can be used; LanaNumber stays as it is.
-    TestLana(TextOf(m_lana), BoxOwner(this));
+    const ProbeNoticeScope notices(ShowProbeNotice);
+    const Outcome tested = TestLana(TextOf(m_lana));
+    MessageBoxA(BoxOwner(this), *tested.message);
 }

@@ -110,7 +110,7 @@ CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
     button(IDC_CLOSE, &CScanStartDlg::accept);
 
     DialogBuilder::Control(this, IDC_STOP)->setEnabled(false);
-    LoadRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this));
+    LoadList();
     m_startAddress->setFocus();
 }
 
@@ -157,7 +157,17 @@ void CScanStartDlg::OnCopy() {
 }
 
 bool CScanStartDlg::SaveList() {
-    return SaveRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this));
+    return Tell(SaveRangeList(*m_rows, m_settings.IpListFileName));
+}
+
+bool CScanStartDlg::LoadList() {
+    return Tell(LoadRangeList(*m_rows, m_settings.IpListFileName));
+}
+
+bool CScanStartDlg::Tell(const Outcome& outcome) {
+    if (outcome.message)
+        MessageBoxA(BoxOwner(this), *outcome.message);
+    return outcome.ok;
 }
 
 void CScanStartDlg::OnSave() {
@@ -172,7 +182,7 @@ void CScanStartDlg::OnChangeListFile() {
         return;
     if (MessageBoxA(BoxOwner(this), kLoadQuestion, "確認", MB_YESNO) == IDNO)
         return;
-    LoadRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this));
+    LoadList();
 }
 
 void CScanStartDlg::OnStart() {
@@ -183,13 +193,15 @@ void CScanStartDlg::OnStart() {
         return warn(kEmptyList);
     if (!SaveList())
         return warn(kSaveFailed);
-    if (!LoadRangeList(*m_rows, m_settings.IpListFileName, BoxOwner(this)))
+    if (!LoadList())
         return warn(kLoadFailed);
 
     // The scan walks what the file now holds; lines that are no range are
     // told (to the main window) and left out.
     AddressRangeTable table;
-    table.LoadFromFile(m_settings.IpListFileName, BoxOwner(m_mainWindow));
+    table.LoadFromFile(m_settings.IpListFileName);
+    for (const UserMessage& message : table.Messages())
+        MessageBoxA(BoxOwner(m_mainWindow), message);
     ScanRequest request;
     for (int i = 0; i < table.RangeCount(); ++i)
         request.ranges.push_back(table.Range(i));
@@ -201,6 +213,7 @@ void CScanStartDlg::OnStart() {
 
     m_sink = std::make_unique<ModelScanSink>(m_results);
     m_sink->ShowReasons(options.fastScan);
+    m_sink->OwnBoxesBy(m_mainWindow);
     connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
             [this](int lana) { m_settings.LanaNumber = lana; });
     connect(m_sink.get(), &ModelScanSink::finished, this, &CScanStartDlg::OnScanFinished);
@@ -212,8 +225,7 @@ void CScanStartDlg::OnStart() {
     // The thread-per-probe engine, or the event-driven one when the options
     // ask for it.
     std::unique_ptr<ScanEngine> manager = MakeScanEngine(
-        std::move(request), *m_sink, s_probesForTests ? *s_probesForTests : RealScanProbes(),
-        BoxOwner(m_mainWindow));
+        std::move(request), *m_sink, s_probesForTests ? *s_probesForTests : RealScanProbes());
     if (!manager->Start()) {
         MessageBoxA(BoxOwner(this), kThreadFailed, "エラー", MB_OK | MB_ICONERROR);
         // A program that cannot start a thread cannot scan: it ends, with

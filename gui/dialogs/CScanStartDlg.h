@@ -22,6 +22,7 @@ class ModelScanSink;
 class ResultModel;
 struct ScanSettingsRecord;
 class ScanProbes;
+struct Outcome;
 struct ScanSummary;
 class QCheckBox;
 class QTreeWidget;
@@ -75,7 +76,11 @@ private:
     void OnStart();
     void OnStop();
     void OnScanFinished(const ScanSummary& summary);
+    // The list file written from the rows, and read into them; a failure is
+    // told in a box over the dialog. True when it went well.
     bool SaveList();
+    bool LoadList();
+    bool Tell(const Outcome& outcome);
 
     ResultModel* m_results;
     ScanSettingsRecord& m_settings;

@@ -2,6 +2,8 @@
 
 #include "core/commands/PackedCells.h"
 #include "gui/model/ResultModel.h"
+#include "gui/platform/QtMessageBox.h"
+#include "platform/win32/MessageBox.h"
 
 #include <algorithm>
 #include <climits>
@@ -35,6 +37,15 @@ void ModelScanSink::Finished(const ScanSummary& summary) {
 
 void ModelScanSink::RowLimitReached(int limit) {
     Post(Limit{limit});
+}
+
+void ModelScanSink::Notice(const ScanNotice& notice) {
+    // Not queued: a box that waits for its turn would come after the end of
+    // the scan, and a later one could open over it.
+    if (notice.source == ScanNotice::Source::Probe)
+        ShowProbeNotice(notice.message);
+    else
+        MessageBoxA(BoxOwner(m_boxOwner), notice.message);
 }
 
 void ModelScanSink::Post(Report report) {

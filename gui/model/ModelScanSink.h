@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+class QWidget;
 class ResultModel;
 
 class ModelScanSink : public QObject, public ScanSink {
@@ -26,6 +27,13 @@ public:
     void RowResult(int row, const HostRecord& record) override;
     void Finished(const ScanSummary& summary) override;
     void RowLimitReached(int limit) override;
+    // Shown at once as a box, the calling thread waiting for the user as it
+    // always has: the scan's own owned by the window given, a probe's by none.
+    void Notice(const ScanNotice& notice) override;
+
+    // The window that owns the boxes of the scan's own notices; set before
+    // the scan starts.
+    void OwnBoxesBy(QWidget* window) { m_boxOwner = window; }
 
     // The rows carry what showed each host to be there (the event-driven
     // engine's evidence), for the response cell's tool tip.
@@ -72,6 +80,7 @@ private:
     ResultModel* m_model;
     MemoryResultList m_scanRows;
     bool m_showReasons = false; // set before the scan starts
+    QWidget* m_boxOwner = nullptr;
     std::mutex m_lock;
     std::vector<Report> m_queue;
     bool m_drainPosted = false;

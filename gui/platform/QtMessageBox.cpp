@@ -73,6 +73,10 @@ int Show(const MessageBoxRequest& box) {
 
 } // namespace
 
+void ShowProbeNotice(const UserMessage& notice) {
+    MessageBoxA(nullptr, notice);
+}
+
 void InstallQtMessageBoxes() {
     SetMessageBoxHandler([](const MessageBoxRequest& box) {
         QCoreApplication* app = QCoreApplication::instance();

@@ -5,7 +5,7 @@
 
 #include "platform/os/DescriptorLimit.h"
 #include "platform/win32/ShortageReport.h"
-#include "platform/win32/MessageBox.h"
+#include "platform/win32/ProbeNotices.h"
 #include "platform/net/RawIcmpSockets.h"
 #include "platform/os/ShellQuote.h"
 #include "platform/os/StopSignal.h"
@@ -126,7 +126,7 @@ bool IsReportedError(int error) {
 void TellUserNoSocket() {
     const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool();
     const std::string text = IcmpEchoInternal::NoSocketMessage(pool ? pool->HelperPath() : "");
-    MessageBoxA(nullptr, text.c_str(), "エラー", MB_OK | MB_ICONERROR);
+    TellProbeNotice({text, "エラー", MB_OK | MB_ICONERROR});
 }
 
 // ---------------------------------------------------------------------------
@@ -457,8 +457,8 @@ IcmpSocketKind SocketKind() {
         chosen = choice->chosen;
         kind = choice->kind;
     }
-    // The boxes are shown outside the lock: the probes of other threads must
-    // not wait for the user to close them.
+    // The notices go out outside the lock: the probes of other threads must
+    // not wait for the user to read them.
     if (!chosen)
         ReportResourceShortage();
     else if (kind == IcmpSocketKind::Unavailable && !choice->told.exchange(true))

@@ -5,10 +5,11 @@
 // system allows it (net.ipv4.ping_group_range), else through a raw socket:
 // its own (root) or one from vopal-icmp-helper (RawIcmpSockets.h), the only
 // program of ours that holds cap_net_raw. The kind is chosen once per process. When neither
-// can be opened the user is told once how to allow it, and every probe
-// answers false from then on. A socket that cannot be opened for want of
-// descriptors or memory makes a probe answer false too, and the user is told
-// (ReportResourceShortage); the choice of kind waits for a socket that opens.
+// can be opened the user is told once how to allow it (a notice to the
+// prober's receiver, ProbeNotices.h), and every probe answers false from then on.
+// A socket that cannot be opened for want of descriptors or memory makes a
+// probe answer false too, and the user is told (ReportResourceShortage); the
+// choice of kind waits for a socket that opens.
 //
 // Each call opens its own socket, so any number of threads may probe at once.
 

@@ -46,3 +46,7 @@ int MessageBoxA(void* owner, const char* text, const char* caption, unsigned typ
         return handler(box);
     return WriteToStandardError(box);
 }
+
+int MessageBoxA(void* owner, const UserMessage& message) {
+    return MessageBoxA(owner, message.text.c_str(), message.caption.c_str(), message.type);
+}

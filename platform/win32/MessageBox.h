@@ -4,24 +4,10 @@
 // written to standard error and answered with its default button. Tests
 // install a handler that records the box and answers it.
 
+#include "platform/win32/UserMessage.h"
+
 #include <functional>
 #include <string>
-
-// Buttons (low nibble) and icons, with the Win32 values.
-constexpr unsigned MB_OK = 0x00000000u;
-constexpr unsigned MB_OKCANCEL = 0x00000001u;
-constexpr unsigned MB_YESNOCANCEL = 0x00000003u;
-constexpr unsigned MB_YESNO = 0x00000004u;
-constexpr unsigned MB_ICONHAND = 0x00000010u;
-constexpr unsigned MB_ICONERROR = MB_ICONHAND;
-constexpr unsigned MB_ICONSTOP = MB_ICONHAND;
-constexpr unsigned MB_ICONQUESTION = 0x00000020u;
-constexpr unsigned MB_ICONEXCLAMATION = 0x00000030u;
-constexpr unsigned MB_ICONWARNING = MB_ICONEXCLAMATION;
-constexpr unsigned MB_ICONASTERISK = 0x00000040u;
-constexpr unsigned MB_ICONINFORMATION = MB_ICONASTERISK;
-constexpr unsigned MB_TYPEMASK = 0x0000000Fu;
-constexpr unsigned MB_ICONMASK = 0x000000F0u;
 
 // Answers.
 constexpr int IDOK = 1;
@@ -52,3 +38,6 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 // application title. May be called from any thread; the handler decides how a
 // box from a background thread reaches the window thread.
 int MessageBoxA(void* owner, const char* text, const char* caption, unsigned type);
+
+// Shows the box a message value describes.
+int MessageBoxA(void* owner, const UserMessage& message);

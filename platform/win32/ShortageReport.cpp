@@ -1,6 +1,6 @@
 #include "platform/win32/ShortageReport.h"
 
-#include "platform/win32/MessageBox.h"
+#include "platform/win32/ProbeNotices.h"
 
 #include <atomic>
 
@@ -28,7 +28,11 @@ void ReportResourceShortage() {
     static std::atomic<bool> told{false};
     if (told.exchange(true))
         return;
-    MessageBoxA(nullptr, kShortageMessage, "エラー", MB_OK | MB_ICONERROR);
+    TellProbeNotice(ResourceShortageMessage());
+}
+
+UserMessage ResourceShortageMessage() {
+    return {kShortageMessage, "エラー", MB_OK | MB_ICONERROR};
 }
 
 DeferredShortageReport::DeferredShortageReport() { ++t_deferDepth; }

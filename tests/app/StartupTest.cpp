@@ -166,4 +166,24 @@ TEST_F(StartupTest, WithoutAnAddressOfItsOwnItEndsWithCodeOneAfterTheShutdownSte
         << boxes;
 }
 
+// A store that cannot be written is told when the program ends: a box for
+// each of the seven values, none for the later ones.
+TEST_F(StartupTest, SettingsThatCannotBeSavedAreToldInABoxEachAtTheEnd) {
+    ASSERT_EQ(::mkdir(dir.file("config").c_str(), 0700), 0);
+    TempDir::WriteFile(dir.file("config/BRELLOW"), "x"); // no store can be made inside a file
+    pid_t pid = Start();
+    WaitUntilRunning(pid);
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    EXPECT_EQ(WaitExit(pid), 0);
+    std::string expected;
+    for (int i = 0; i < 7; ++i)
+        expected += "[注意 A01] ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。\n";
+    // After whatever the window platform said.
+    const std::string errors = TempDir::ReadFile(dir.file("stderr0"));
+    EXPECT_TRUE(errors.ends_with(expected) &&
+                errors.find("[注意") == errors.size() - expected.size())
+        << errors;
+    EXPECT_EQ(TempDir::ReadFile(dir.file("config/BRELLOW")), "x");
+}
+
 } // namespace

@@ -4,7 +4,6 @@
 // was refused, what the writer writes reads back unchanged, and the scan's
 // table walk always ends and stays ended.
 
-#include "platform/win32/MessageBox.h"
 #include "core/ranges/AddressRangeTable.h"
 #include "core/ranges/MemoryRangeListRows.h"
 #include "core/ranges/RangeList.h"
@@ -41,11 +40,6 @@ void CheckTokens(const RangeListTokens& tokens) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool quiet = [] {
-        SetMessageBoxHandler([](const MessageBoxRequest&) { return IDOK; });
-        return true;
-    }();
-    (void)quiet;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     // The tokenizer, whole and in three pieces cut where the data says.
@@ -63,16 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The dialog's reader, and the writer's output read back.
     MemoryRangeListRows rows;
-    bool loaded = LoadRangeListBytes(rows, bytes, nullptr);
-    Check(loaded == !whole.tooLong);
-    if (!loaded)
+    const Outcome loaded = LoadRangeListBytes(rows, bytes);
+    Check(loaded.ok == !whole.tooLong && loaded.ok == !loaded.message);
+    if (!loaded.ok)
         Check(rows.GetItemCount() == 0);
     std::string saved = FormatRangeListBytes(rows);
     MemoryRangeListRows again;
-    Check(LoadRangeListBytes(again, saved, nullptr));
+    Check(LoadRangeListBytes(again, saved).ok);
     Check(again.GetItemCount() == rows.GetItemCount());
     MemoryRangeListRows third;
-    Check(LoadRangeListBytes(third, FormatRangeListBytes(again), nullptr));
+    Check(LoadRangeListBytes(third, FormatRangeListBytes(again)).ok);
     Check(third.Rows() == again.Rows());
 
     SortRangeList(again);
@@ -83,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The scan's reader and walk. The walk may be long (a range can span the
     // whole address space), so only its first steps are taken.
     AddressRangeTable table;
-    table.LoadFromBytes(bytes);
+    Check(table.LoadFromBytes(bytes) == table.Messages().empty());
     Check(table.RangeCount() <= AddressRangeTable::kMaxRanges);
     for (int i = 0; i < 4096; ++i) {
         if (table.NextAddress() == AddressRangeTable::kEndValue) {

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -301,6 +302,63 @@ TEST_F(ScanStartDlgTest, AScanStopsAt20000RowsAndSaysSo) {
     EXPECT_EQ(boxes.boxes()[0].text, "20000台を超えたので停止します。");
     EXPECT_EQ(boxes.boxes()[0].caption, "確認");
     EXPECT_EQ(boxes.boxes()[0].icon(), 0u);
+}
+
+// What goes wrong as a scan starts and runs is told in boxes, in order: the
+// list file's refused lines and the scan's own trouble over the main window,
+// what a probe met on this machine in a box of its own.
+TEST_F(ScanStartDlgTest, TroubleInAScanIsToldInBoxesOverTheMainWindowOrOnTheirOwn) {
+    using Box = std::tuple<std::string, std::string, void*>; // text, caption, owner
+    void* const main = static_cast<void*>(&window);
+    const UserMessage shortage{"no descriptors", "エラー", MB_OK | MB_ICONERROR};
+    const std::string refused =
+        "IPリストファイルの次の行は正しいIPアドレスの範囲ではないため、調べません。\n"
+        "1行目：開始IPアドレスがIPアドレスではありません。";
+    const struct {
+        const char* name;
+        std::string list;
+        unsigned char lanaCode;
+        bool probeTells;
+        std::vector<Box> boxes;
+    } cases[] = {
+        {"a refused line",
+         "junk,10.0.0.1\r\n10.0.0.1,10.0.0.1\r\n",
+         0,
+         false,
+         {{refused, "注意", main}}},
+        {"no adapter",
+         "10.0.0.1,10.0.0.1\r\n",
+         NRC_BRIDGE,
+         false,
+         {{"アダプタの初期化に失敗しました。", "エラー", main},
+          {"netbios:ncb_lana_numが正しいネットワーク番号を指定していません", "kestrune", main}}},
+        {"a probe's trouble",
+         "10.0.0.1,10.0.0.1\r\n",
+         0,
+         true,
+         {{shortage.text, shortage.caption, nullptr}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        TempDir::WriteFile(sandbox.settings.IpListFileName, c.list);
+        probes.lana = {c.lanaCode ? 10 : 0, c.lanaCode};
+        probes.echoNotices.clear();
+        if (c.probeTells)
+            probes.echoNotices["10.0.0.1"] = shortage;
+        Open();
+        Click(dialog.get(), IDC_START);
+        ASSERT_TRUE(gui::WaitFor([this] { return !dialog->ScanRunning(); }));
+        std::vector<Box> shown;
+        for (const MessageBoxRequest& box : boxes.boxes()) {
+            // The adapter's box is long; its first sentence says enough.
+            const std::string first = "アダプタの初期化に失敗しました。";
+            shown.emplace_back(box.text.rfind(first, 0) == 0 ? first : box.text, box.caption,
+                               box.owner);
+            EXPECT_EQ(box.icon(), box.caption == "注意" ? MB_ICONEXCLAMATION : MB_ICONERROR);
+        }
+        EXPECT_EQ(shown, c.boxes);
+    }
 }
 
 TEST_F(ScanStartDlgTest, StopEndsTheScanWithTheStartedProbes) {

@@ -5,6 +5,8 @@
 #include "platform/win32/Netbios.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/MessagePrinters.h"
+#include "tests/support/ProbeNoticeRecorder.h"
 
 #include <gtest/gtest.h>
 
@@ -28,12 +30,15 @@ UCHAR AskLoopback() {
     return Netbios(&ncb);
 }
 
-void ExpectToldOnce(const MessageBoxRecorder& boxes) {
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_NE(shown[0].text.find("ulimit -n"), std::string::npos);
-    EXPECT_EQ(shown[0].caption, "エラー");
-    EXPECT_EQ(shown[0].icon(), MB_ICONERROR);
+// One notice, for the prober to show; no box of the probe's own.
+void ExpectToldOnce(const ProbeNoticeRecorder& notices, const MessageBoxRecorder& boxes) {
+    const auto told = notices.notices();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].text.find("ulimit -n"), std::string::npos);
+    EXPECT_EQ(told[0].caption, "エラー");
+    EXPECT_EQ(told[0].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(told[0], ResourceShortageMessage());
+    EXPECT_EQ(boxes.count(), 0u);
 }
 
 // Both probes with no descriptor to spare; then the limit raised, and the echo
@@ -41,6 +46,7 @@ void ExpectToldOnce(const MessageBoxRecorder& boxes) {
 // only once per process.
 int ProbeWithoutDescriptors(bool echoFirst) {
     MessageBoxRecorder boxes;
+    ProbeNoticeRecorder notices;
     ResetSocketKind();
     if (echoFirst)
         SocketKind(); // else the echo's kind is chosen only once a socket opens
@@ -56,13 +62,13 @@ int ProbeWithoutDescriptors(bool echoFirst) {
             EXPECT_FALSE(IcmpEcho("127.0.0.1", 200));
         else
             EXPECT_EQ(AskLoopback(), NRC_NORESOURCES);
-        ExpectToldOnce(boxes);
+        ExpectToldOnce(notices, boxes);
     }
     EXPECT_EQ(RaiseDescriptorLimit(), static_cast<long>(limit.rlim_max));
     getrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_EQ(limit.rlim_cur, limit.rlim_max);
     EXPECT_TRUE(IcmpEcho("127.0.0.1", 2000));
-    ExpectToldOnce(boxes);
+    ExpectToldOnce(notices, boxes);
     return 0;
 }
 
@@ -81,18 +87,18 @@ namespace {
 // only when the lock is given up, so that no other thread waits on the box.
 TEST(DescriptorLimit, AShortageMetUnderALockIsToldAfterIt) {
     EXPECT_EQ(ChildProcess::Run([] {
-                  MessageBoxRecorder boxes;
+                  ProbeNoticeRecorder notices;
                   {
                       DeferredShortageReport outer;
                       {
                           DeferredShortageReport inner;
                           ReportResourceShortage();
                       }
-                      EXPECT_EQ(boxes.count(), 0u) << "told inside the outer scope";
+                      EXPECT_EQ(notices.count(), 0u) << "told inside the outer scope";
                   }
-                  EXPECT_EQ(boxes.count(), 1u);
+                  EXPECT_EQ(notices.count(), 1u);
                   ReportResourceShortage(); // once per process
-                  EXPECT_EQ(boxes.count(), 1u);
+                  EXPECT_EQ(notices.count(), 1u);
                   return 0;
               }),
               0);

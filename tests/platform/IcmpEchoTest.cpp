@@ -3,6 +3,7 @@
 #include "platform/os/StopSignal.h"
 
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/ProbeNoticeRecorder.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -293,11 +294,14 @@ protected:
 };
 
 // Probes 127.0.0.1 .. 127.0.0.N at once, one thread each; the count of true.
-int PingLoopbackFromThreads(int threads) {
+// Each thread's notices go to `notices` when given.
+int PingLoopbackFromThreads(int threads, const ProbeNoticeReceiver& notices = nullptr) {
     std::vector<std::future<bool>> probes;
     for (int i = 1; i <= threads; ++i)
-        probes.push_back(
-            std::async(std::launch::async, IcmpEcho, "127.0.0." + std::to_string(i), 3000));
+        probes.push_back(std::async(std::launch::async, [i, notices] {
+            const ProbeNoticeScope scope(notices);
+            return IcmpEcho("127.0.0." + std::to_string(i), 3000);
+        }));
     int answered = 0;
     for (std::future<bool>& probe : probes)
         answered += probe.get();
@@ -487,29 +491,31 @@ TEST_F(IcmpEchoTest, SocketKindIsChosenOnceAndWithoutAnyTheUserIsToldOnce) {
         EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
         EXPECT_EQ(PingLoopbackFromThreads(20), 20);
 
-        // Neither kind: one box for all threads, and every probe answers false.
+        // Neither kind: one notice for all threads, to the prober and not in
+        // a box of its own, and every probe answers false.
         ASSERT_TRUE(AllowPingSockets(false));
         ASSERT_TRUE(DropRawSocketCapability());
         ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Raw));
         ResetSocketKind();
         MessageBoxRecorder boxes;
-        EXPECT_EQ(PingLoopbackFromThreads(20), 0);
+        ProbeNoticeRecorder notices;
+        EXPECT_EQ(PingLoopbackFromThreads(20, notices.Receiver()), 0);
         EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
         EXPECT_EQ(SocketKind(), IcmpSocketKind::Unavailable);
 
-        const std::vector<MessageBoxRequest> shown = boxes.boxes();
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].caption, "エラー");
-        EXPECT_EQ(shown[0].type, MB_OK | MB_ICONERROR);
-        EXPECT_EQ(shown[0].owner, nullptr);
-        EXPECT_EQ(shown[0].text, NoSocketMessage(""));
+        const std::vector<UserMessage> told = notices.notices();
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_EQ(told[0].caption, "エラー");
+        EXPECT_EQ(told[0].type, MB_OK | MB_ICONERROR);
+        EXPECT_EQ(told[0].text, NoSocketMessage(""));
+        EXPECT_EQ(boxes.count(), 0u);
 
-        // A helper that hands over nothing changes nothing; the box names it.
+        // A helper that hands over nothing changes nothing; the notice names it.
         IcmpEchoUseHelper("/bin/true");
         ResetSocketKind();
         EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
-        ASSERT_EQ(boxes.count(), 2u);
-        EXPECT_EQ(boxes.boxes()[1].text, NoSocketMessage("/bin/true"));
+        ASSERT_EQ(notices.count(), 2u);
+        EXPECT_EQ(notices.notices()[1].text, NoSocketMessage("/bin/true"));
 
         // Our helper passes raw sockets to a process that may not open them:
         // enough for every thread at once, and reused afterwards.
@@ -526,7 +532,8 @@ TEST_F(IcmpEchoTest, SocketKindIsChosenOnceAndWithoutAnyTheUserIsToldOnce) {
         EXPECT_EQ(SocketKind(), IcmpSocketKind::Unavailable);
         ASSERT_TRUE(AllowPingSockets(true));
         EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
-        EXPECT_EQ(boxes.count(), 3u);
+        EXPECT_EQ(notices.count(), 3u);
+        EXPECT_EQ(boxes.count(), 0u);
     });
 }
 

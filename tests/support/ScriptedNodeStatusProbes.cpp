@@ -2,6 +2,7 @@
 
 #include "platform/os/StopSignal.h"
 #include "platform/win32/Netbios.h"
+#include "platform/win32/ProbeNotices.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +20,13 @@ EchoOutcome ScriptedNodeStatusProbes::PingHost(const std::string& address, int,
     --m_waiting;
     if (stopped())
         return EchoOutcome::Stopped;
-    return hosts[address].echo ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
+    const bool echo = hosts[address].echo;
+    const auto notice = echoNotices.find(address);
+    guard.unlock();
+    // Outside the lock: the receiver may wait for the user.
+    if (notice != echoNotices.end())
+        TellProbeNotice(notice->second);
+    return echo ? EchoOutcome::Answered : EchoOutcome::NoAnswer;
 }
 
 unsigned char ScriptedNodeStatusProbes::QueryNodeStatus(const std::string& address, int lana,

@@ -3,6 +3,7 @@
 // can be held at a gate to look at a caller while its probe is out.
 
 #include "core/scan/ScanProbes.h"
+#include "platform/win32/UserMessage.h"
 
 #include <array>
 #include <condition_variable>
@@ -26,6 +27,9 @@ class ScriptedNodeStatusProbes : public ScanProbes {
 public:
     std::map<std::string, ScriptedHost> hosts; // others are silent and time out
     LanaSelection lana{0, 0};                  // a code other than 0: no adapter
+    // Told as the address's echo goes out, as a probe tells what it met on
+    // this machine.
+    std::map<std::string, UserMessage> echoNotices;
 
     EchoOutcome PingHost(const std::string& address, int timeoutMs,
                          const StopSignal* stop) override;

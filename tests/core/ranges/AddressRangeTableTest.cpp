@@ -1,5 +1,5 @@
 #include "core/ranges/AddressRangeTable.h"
-#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/MessagePrinters.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -27,15 +27,11 @@ std::string Walk(AddressRangeTable& table) {
     return out;
 }
 
-// The one box shown.
-void ExpectBox(const MessageBoxRecorder& boxes, const std::string& text, const char* caption,
-               unsigned type, void* owner) {
-    ASSERT_EQ(boxes.count(), 1u);
-    const MessageBoxRequest box = boxes.boxes()[0];
-    EXPECT_EQ(box.text, text);
-    EXPECT_EQ(box.caption, caption);
-    EXPECT_EQ(box.type, type);
-    EXPECT_EQ(box.owner, owner);
+// The one message of the last load.
+void ExpectMessage(const AddressRangeTable& table, const std::string& text, const char* caption,
+                   unsigned type) {
+    ASSERT_EQ(table.Messages().size(), 1u);
+    EXPECT_EQ(table.Messages()[0], (UserMessage{text, caption, type}));
 }
 
 TEST(AddressRangeTest, TextsConvertAsInetAddrReadsThem) {
@@ -93,20 +89,17 @@ TEST(AddressRangeTableTest, WalksEveryRangeFromStartToEndInFileOrder) {
         {"a last line without line end is no range", "2.2.2.1,2.2.2.1\r\n9.9.9.9,9.9.9.10",
          "2.2.2.1 end"},
     };
-    MessageBoxRecorder boxes;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         AddressRangeTable table;
         EXPECT_TRUE(table.LoadFromBytes(c.bytes));
         EXPECT_EQ(Walk(table), c.walk);
+        EXPECT_TRUE(table.Messages().empty());
     }
-    EXPECT_EQ(boxes.count(), 0u);
 }
 
 TEST(AddressRangeTableTest, ReadsTheFileReportsATooLongFieldAndMissingFileGivesAnEmptyTable) {
     TempDir dir;
-    MessageBoxRecorder boxes;
-    int mainWindow = 0;
     TempDir::WriteFile(dir.file("ok.lst"), "10.0.0.1,10.0.0.2\r\n");
     TempDir::WriteFile(dir.file("bad.lst"), "10.0.0.1,10.0.0.2\r\n10.0.0.5," +
                                                 std::string(258, '9') + "\r\n3.3.3.3,3.3.3.3\r\n");
@@ -116,20 +109,18 @@ TEST(AddressRangeTableTest, ReadsTheFileReportsATooLongFieldAndMissingFileGivesA
     for (const std::string& path : {dir.file("none.lst"), dir.path()}) {
         EXPECT_FALSE(table.LoadFromFile(path));
         EXPECT_EQ(Walk(table), "end") << path;
+        EXPECT_TRUE(table.Messages().empty()) << path;
     }
-    EXPECT_EQ(boxes.count(), 0u);
 
-    // Too long: an error owned by the given window; the ranges before it stay
-    // and the start of the broken line is not walked.
-    EXPECT_FALSE(table.LoadFromFile(dir.file("bad.lst"), &mainWindow));
-    ExpectBox(boxes, "ファイルが異常です。", "エラー1A", MB_OK | MB_ICONERROR, &mainWindow);
+    // Too long: an error; the ranges before it stay and the start of the
+    // broken line is not walked.
+    EXPECT_FALSE(table.LoadFromFile(dir.file("bad.lst")));
+    ExpectMessage(table, "ファイルが異常です。", "エラー1A", MB_OK | MB_ICONERROR);
     EXPECT_EQ(Walk(table), "10.0.0.1 10.0.0.2 end");
 }
 
 TEST(AddressRangeTableTest, LinesThatAreNoRangeAreSkippedAndNamedInOneBox) {
     TempDir dir;
-    MessageBoxRecorder boxes;
-    int mainWindow = 0;
     const std::string bytes = "10.0.0.1,10.0.0.2\r\n"
                               "junk,10.0.0.9\r\n"
                               "10.0.1.1,10.0.1.1\r\n"
@@ -139,31 +130,30 @@ TEST(AddressRangeTableTest, LinesThatAreNoRangeAreSkippedAndNamedInOneBox) {
                               "255.255.255.254,255.255.255.255\r\n";
     TempDir::WriteFile(dir.file("iplist.lst"), bytes);
     AddressRangeTable table;
-    EXPECT_FALSE(table.LoadFromFile(dir.file("iplist.lst"), &mainWindow));
+    EXPECT_FALSE(table.LoadFromFile(dir.file("iplist.lst")));
     EXPECT_EQ(Walk(table), "10.0.0.1 10.0.0.2 10.0.1.1 255.255.255.254 end");
     EXPECT_EQ(table.RangeCount(), 3);
     EXPECT_EQ(table.RefusedLines(), 4);
     const std::string heading =
         "IPリストファイルの次の行は正しいIPアドレスの範囲ではないため、調べません。";
-    ExpectBox(boxes,
-              heading + "\n2行目：開始IPアドレスがIPアドレスではありません。"
-                        "\n4行目：終了IPアドレスがIPアドレスではありません。"
-                        "\n5行目：開始IPアドレスが終了IPアドレスより大きくなっています。"
-                        "\n6行目：開始IPアドレスが0.0.0.0です。",
-              "注意", MB_OK | MB_ICONEXCLAMATION, &mainWindow);
+    ExpectMessage(table,
+                  heading + "\n2行目：開始IPアドレスがIPアドレスではありません。"
+                            "\n4行目：終了IPアドレスがIPアドレスではありません。"
+                            "\n5行目：開始IPアドレスが終了IPアドレスより大きくなっています。"
+                            "\n6行目：開始IPアドレスが0.0.0.0です。",
+                  "注意", MB_OK | MB_ICONEXCLAMATION);
     EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")), bytes);
 
     // Many: ten are named, the rest counted.
     std::string many;
     for (int i = 0; i < 13; ++i)
         many += "1.1.1.9,1.1.1.1\r\n";
-    boxes.clear();
-    EXPECT_FALSE(table.LoadFromBytes(many, &mainWindow));
+    EXPECT_FALSE(table.LoadFromBytes(many));
     EXPECT_EQ(table.RangeCount(), 0);
     EXPECT_EQ(table.RefusedLines(), 13);
     EXPECT_EQ(Walk(table), "end");
-    ASSERT_EQ(boxes.count(), 1u);
-    const std::string text = boxes.boxes()[0].text;
+    ASSERT_EQ(table.Messages().size(), 1u);
+    const std::string text = table.Messages()[0].text;
     EXPECT_NE(text.find("\n10行目：開始IPアドレスが終了IPアドレスより大きくなっています。\n…他3行"),
               std::string::npos)
         << text;
@@ -181,10 +171,8 @@ std::string ManyRanges(int count) {
 TEST(AddressRangeTableTest, RangesBeyondTheTableAreDroppedAndReportedOnce) {
     for (int count : {124, 125, 126, 200}) {
         SCOPED_TRACE(count);
-        MessageBoxRecorder boxes;
-        int mainWindow = 0;
         AddressRangeTable table;
-        bool complete = table.LoadFromBytes(ManyRanges(count) + "7.7.7.7\r\n", &mainWindow);
+        bool complete = table.LoadFromBytes(ManyRanges(count) + "7.7.7.7\r\n");
         int kept = std::min(count, AddressRangeTable::kMaxRanges);
         EXPECT_EQ(complete, count <= AddressRangeTable::kMaxRanges);
         EXPECT_EQ(table.RangeCount(), kept);
@@ -194,12 +182,43 @@ TEST(AddressRangeTableTest, RangesBeyondTheTableAreDroppedAndReportedOnce) {
             walk += "10.0." + std::to_string(i) + ".1 ";
         EXPECT_EQ(Walk(table), walk + "end");
         if (count <= AddressRangeTable::kMaxRanges)
-            EXPECT_EQ(boxes.count(), 0u);
+            EXPECT_TRUE(table.Messages().empty());
         else
-            ExpectBox(boxes,
-                      "IPアドレスの範囲が多すぎます。先頭から125組だけを調べ、残りの" +
-                          std::to_string(count - kept) + "組は調べません。",
-                      "注意", MB_OK | MB_ICONEXCLAMATION, &mainWindow);
+            ExpectMessage(table,
+                          "IPアドレスの範囲が多すぎます。先頭から125組だけを調べ、残りの" +
+                              std::to_string(count - kept) + "組は調べません。",
+                          "注意", MB_OK | MB_ICONEXCLAMATION);
+    }
+}
+
+// The boxes a load asks for come in the order the window shows them, and a
+// new load forgets those of the last one.
+TEST(AddressRangeTableTest, ALoadsMessagesComeInOrderAndOnlyFromTheLastLoad) {
+    const std::string tooLong = "1.1.1.1," + std::string(258, '9') + "\r\n";
+    const std::string refused = "junk,1.1.1.1\r\n";
+    const char* const kError = "エラー1A";
+    const char* const kCaution = "注意";
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::vector<const char*> captions;
+    } cases[] = {
+        {"refused and dropped", refused + ManyRanges(126), {kCaution, kCaution}},
+        {"dropped, then too long", ManyRanges(126) + tooLong, {kError, kCaution}},
+        {"all three", refused + ManyRanges(126) + tooLong, {kError, kCaution, kCaution}},
+        {"none", ManyRanges(2), {}},
+    };
+    AddressRangeTable table;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        table.LoadFromBytes(c.bytes);
+        std::vector<std::string> captions, expected(c.captions.begin(), c.captions.end());
+        for (const UserMessage& message : table.Messages())
+            captions.push_back(message.caption);
+        EXPECT_EQ(captions, expected);
+        if (c.captions.size() > 1) {
+            EXPECT_EQ(table.Messages().back().text.rfind("IPアドレスの範囲が多すぎます。", 0), 0u);
+        }
     }
 }
 

@@ -2,7 +2,7 @@
 #include "core/settings/RunLog.h"
 #include "core/ranges/MemoryRangeListRows.h"
 #include "tests/support/FileSizeLimit.h"
-#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/MessagePrinters.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -26,22 +26,36 @@ MemoryRangeListRows Make(const Rows& rows) {
     return list;
 }
 
-// The one box shown: `text` as a warning owned by `owner`.
-void ExpectWarning(const MessageBoxRecorder& boxes, const std::string& text,
-                   void* owner = nullptr) {
-    ASSERT_EQ(boxes.count(), 1u);
-    const MessageBoxRequest box = boxes.boxes()[0];
-    EXPECT_EQ(box.text, text);
-    EXPECT_EQ(box.caption, "注意");
-    EXPECT_EQ(box.type, MB_OK | MB_ICONEXCLAMATION);
-    EXPECT_EQ(box.owner, owner);
+// The one message told: `text` as a warning.
+void ExpectWarning(const std::vector<UserMessage>& told, const std::string& text) {
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], (UserMessage{text, "注意", MB_OK | MB_ICONEXCLAMATION}));
 }
 
 class RangeListTest : public ::testing::Test {
 protected:
     void TearDown() override { RunLog::Close(); }
+
+    // The file functions, their messages kept in `told` as the window
+    // would show them; a message comes exactly with a failure.
+    bool Told(const Outcome& outcome) {
+        EXPECT_EQ(outcome.ok, !outcome.message.has_value());
+        if (outcome.message)
+            told.push_back(*outcome.message);
+        return outcome.ok;
+    }
+    bool Save(const RangeListRows& rows, const std::string& path) {
+        return Told(SaveRangeList(rows, path));
+    }
+    bool Load(RangeListRows& rows, const std::string& path) {
+        return Told(LoadRangeList(rows, path));
+    }
+    bool LoadBytes(RangeListRows& rows, std::string_view bytes) {
+        return Told(LoadRangeListBytes(rows, bytes));
+    }
+
     TempDir dir;
-    MessageBoxRecorder boxes;
+    std::vector<UserMessage> told;
 };
 
 TEST_F(RangeListTest, LoadFillsRowsAsTheLinesOfTheFileSay) {
@@ -72,24 +86,24 @@ TEST_F(RangeListTest, LoadFillsRowsAsTheLinesOfTheFileSay) {
         SCOPED_TRACE(c.name);
         TempDir::WriteFile(dir.file("iplist.lst"), c.bytes);
         MemoryRangeListRows rows = Make({{"old", "row"}});
-        EXPECT_TRUE(LoadRangeList(rows, dir.file("iplist.lst"), nullptr));
+        EXPECT_TRUE(Load(rows, dir.file("iplist.lst")));
         EXPECT_EQ(rows.Rows(), c.rows);
 
         MemoryRangeListRows fromBytes = Make({{"old", "row"}});
-        EXPECT_TRUE(LoadRangeListBytes(fromBytes, c.bytes, nullptr));
+        EXPECT_TRUE(LoadBytes(fromBytes, c.bytes));
         EXPECT_EQ(fromBytes.Rows(), c.rows);
     }
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(told.size(), 0u);
 }
 
 TEST_F(RangeListTest, MissingOrUnreadableFileGivesAnEmptyListWithoutMessage) {
     for (const std::string& path : {dir.file("none.lst"), dir.path(), std::string("/dev/null")}) {
         SCOPED_TRACE(path);
         MemoryRangeListRows rows = Make({{"1.1.1.1", "1.1.1.2"}});
-        EXPECT_TRUE(LoadRangeList(rows, path, nullptr));
+        EXPECT_TRUE(Load(rows, path));
         EXPECT_EQ(rows.GetItemCount(), 0);
     }
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(told.size(), 0u);
 }
 
 TEST_F(RangeListTest, TooLongFieldIsReportedAndEmptiesTheList) {
@@ -98,33 +112,32 @@ TEST_F(RangeListTest, TooLongFieldIsReportedAndEmptiesTheList) {
     TempDir::WriteFile(dir.file("bad.lst"), good + "3," + std::string(258, '1') + "\r\n");
 
     MemoryRangeListRows rows;
-    EXPECT_TRUE(LoadRangeList(rows, dir.file("ok.lst"), nullptr));
+    EXPECT_TRUE(Load(rows, dir.file("ok.lst")));
     EXPECT_EQ(rows.GetItemCount(), 2);
     EXPECT_EQ(rows.GetItemText(1, 0), std::string(257, '1'));
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(told.size(), 0u);
 
-    int dialog = 0;
-    EXPECT_FALSE(LoadRangeList(rows, dir.file("bad.lst"), &dialog));
+    EXPECT_FALSE(Load(rows, dir.file("bad.lst")));
     EXPECT_EQ(rows.GetItemCount(), 0);
-    ExpectWarning(boxes, "ファイルが異常です。", &dialog);
+    ExpectWarning(told, "ファイルが異常です。");
 }
 
 TEST_F(RangeListTest, SaveWritesOneCrLfLinePerRowAndReadsBackTheSame) {
     // The row without an end text is written as "start,".
     MemoryRangeListRows rows =
         Make({{"1.1.1.1", ""}, {"2.2.2.1", "2.2.2.9"}, {"テスト", "é"}, {"", ""}});
-    ASSERT_TRUE(SaveRangeList(rows, dir.file("iplist.lst"), nullptr));
+    ASSERT_TRUE(Save(rows, dir.file("iplist.lst")));
     EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")),
               "1.1.1.1,\r\n2.2.2.1,2.2.2.9\r\n\x83\x65\x83\x58\x83\x67,?\r\n,\r\n");
 
     MemoryRangeListRows back;
-    ASSERT_TRUE(LoadRangeList(back, dir.file("iplist.lst"), nullptr));
+    ASSERT_TRUE(Load(back, dir.file("iplist.lst")));
     EXPECT_EQ(back.Rows(),
               (Rows{{"1.1.1.1", ""}, {"2.2.2.1", "2.2.2.9"}, {"テスト", "?"}, {"", ""}}));
     // An empty list leaves an empty file.
-    ASSERT_TRUE(SaveRangeList(MemoryRangeListRows(), dir.file("iplist.lst"), nullptr));
+    ASSERT_TRUE(Save(MemoryRangeListRows(), dir.file("iplist.lst")));
     EXPECT_EQ(TempDir::ReadFile(dir.file("iplist.lst")), "");
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(told.size(), 0u);
 }
 
 TEST_F(RangeListTest, SaveCutsTextsTo255BytesWithoutSplittingACharacter) {
@@ -149,10 +162,9 @@ TEST_F(RangeListTest, FailedSaveIsReportedToTheUserAndTheLog) {
     for (const std::string& path :
          {dir.file("file/iplist.lst"), dir.path(), dir.file("missing/iplist.lst")}) {
         SCOPED_TRACE(path);
-        boxes.clear();
-        int dialog = 0;
-        EXPECT_FALSE(SaveRangeList(rows, path, &dialog));
-        ExpectWarning(boxes, kWriteFailed, &dialog);
+        told.clear();
+        EXPECT_FALSE(Save(rows, path));
+        ExpectWarning(told, kWriteFailed);
     }
     RunLog::Close();
     std::string line = std::string(kWriteFailed) + "\n";
@@ -171,7 +183,7 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     ASSERT_TRUE(geteuid() != 0 || chown(plain.c_str(), 65534, 65534) == 0);
     struct stat before, info;
     ASSERT_EQ(stat(plain.c_str(), &before), 0);
-    ASSERT_TRUE(SaveRangeList(rows, plain, nullptr));
+    ASSERT_TRUE(Save(rows, plain));
     ASSERT_EQ(stat(plain.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(info.st_uid, before.st_uid);
@@ -183,7 +195,7 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     std::string link = dir.file("link.lst");
     TempDir::WriteFile(target, "old\r\n");
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    ASSERT_TRUE(SaveRangeList(rows, link, nullptr));
+    ASSERT_TRUE(Save(rows, link));
     ASSERT_EQ(lstat(link.c_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(TempDir::ReadFile(target), expected);
@@ -193,17 +205,17 @@ TEST_F(RangeListTest, SaveKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     std::string second = dir.file("second.lst");
     TempDir::WriteFile(first, "old\r\n");
     ASSERT_EQ(::link(first.c_str(), second.c_str()), 0);
-    ASSERT_TRUE(SaveRangeList(rows, second, nullptr));
+    ASSERT_TRUE(Save(rows, second));
     EXPECT_EQ(TempDir::ReadFile(first), expected);
 
     // A new file is created.
-    ASSERT_TRUE(SaveRangeList(rows, dir.file("new.lst"), nullptr));
+    ASSERT_TRUE(Save(rows, dir.file("new.lst")));
     EXPECT_EQ(TempDir::ReadFile(dir.file("new.lst")), expected);
 
     EXPECT_EQ(TempDir::EntryNames(dir.path()),
               (std::vector<std::string>{"first.lst", "link.lst", "new.lst", "plain.lst",
                                         "second.lst", "target.lst"}));
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_EQ(told.size(), 0u);
 }
 
 // A write that fails half-way must not cost the user the list already saved.
@@ -218,9 +230,9 @@ TEST_F(RangeListTest, WriteFailureHalfWayKeepsTheOldList) {
 
     EXPECT_FALSE([&] {
         FileSizeLimit limit(4096);
-        return SaveRangeList(rows, path, nullptr);
+        return Save(rows, path);
     }());
-    ExpectWarning(boxes, kWriteFailed);
+    ExpectWarning(told, kWriteFailed);
     EXPECT_EQ(TempDir::ReadFile(path), old);
     EXPECT_EQ(TempDir::EntryNames(dir.path()), std::vector<std::string>{"iplist.lst"});
 }
@@ -246,15 +258,15 @@ TEST_F(RangeListTest, ReadOnlyListFailsAndAWritableListInAFixedDirectoryIsWritte
 
     // As nobody, so that permission bits apply even to tests run as root.
     const bool switched = geteuid() == 0 && setegid(65534) == 0 && seteuid(65534) == 0;
-    const bool readOnlySaved = SaveRangeList(rows, readOnly, nullptr);
-    const bool writableSaved = SaveRangeList(rows, writable, nullptr);
+    const bool readOnlySaved = Save(rows, readOnly);
+    const bool writableSaved = Save(rows, writable);
     ASSERT_TRUE(!switched || (seteuid(0) == 0 && setegid(0) == 0));
     EXPECT_FALSE(readOnlySaved);
     EXPECT_EQ(TempDir::ReadFile(readOnly), "1.1.1.1,1.1.1.2\r\n");
     EXPECT_EQ(TempDir::EntryNames(open), std::vector<std::string>{"readonly.lst"});
     EXPECT_TRUE(writableSaved);
     EXPECT_EQ(TempDir::ReadFile(writable), "10.0.0.1,10.0.0.9\r\n");
-    ExpectWarning(boxes, kWriteFailed);
+    ExpectWarning(told, kWriteFailed);
 }
 
 TEST_F(RangeListTest, SortOrdersByStartAddressAndKeepsEqualStartsInOrder) {

@@ -12,8 +12,10 @@
 #include "platform/win32/IcmpEcho.h"
 #include "platform/wire/NodeStatusPacket.h"
 #include "platform/os/StopSignal.h"
+#include "platform/win32/ProbeNotices.h"
 #include "tests/platform/NodeStatusReplyBuilder.h"
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/MessagePrinters.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -74,8 +76,14 @@ public:
     std::vector<Sent> sent;
     std::vector<Clock::time_point> refusedAt; // each refused send
 
-    int openError = 0; // Open fails with it (no ICMP socket)
-    int Open(std::uint32_t) override { return openError; }
+    int openError = 0; // Open fails with it (no ICMP socket), telling the user as the real one does
+    int Open(std::uint32_t) override {
+        if (openError != 0)
+            TellProbeNotice(kNoSocketNotice);
+        return openError;
+    }
+    static inline const UserMessage kNoSocketNotice{"no ICMP socket", "エラー",
+                                                    MB_OK | MB_ICONERROR};
     std::uint16_t EchoId() const override { return 0x4B44; }
     bool OnLink(std::uint32_t) const override { return onLink; }
     int NeighbourLimit() const override { return neighbourLimit; }
@@ -248,8 +256,7 @@ protected:
                                         std::function<void(FastScanEngine&)> whileRunning = {}) {
         auto owned = std::make_unique<ScriptedNetwork>(std::move(network));
         ScriptedNetwork* net = owned.get();
-        FastScanEngine engine({std::move(ranges), options}, sink, probes, nullptr,
-                              std::move(owned));
+        FastScanEngine engine({std::move(ranges), options}, sink, probes, std::move(owned));
         EXPECT_TRUE(engine.Start());
         if (whileRunning)
             whileRunning(engine);
@@ -284,17 +291,26 @@ protected:
 };
 
 // A network that cannot be opened (no ICMP socket) probes nothing: the
-// scan says it failed, so that its silent rows are never recorded.
+// scan says it failed, so that its silent rows are never recorded. What the
+// opening told reaches the sink as the probes' notice, not as a box.
 TEST_F(FastScanEngineTest, AScanWhoseNetworkCannotOpenHasFailed) {
     for (const int error : {0, EPERM}) {
         SCOPED_TRACE(error);
-        sink.rows.DeleteAllItems();
+        KeepingSink fresh;
         network = ScriptedNetwork();
         network.openError = error;
-        Scan(4);
-        EXPECT_EQ(sink.Summary().failed, error != 0);
-        EXPECT_EQ(sink.Summary().Complete(), error == 0);
+        FastScanEngine engine({std::vector<AddressRange>{{Ip(1), Ip(4)}}, options}, fresh, probes,
+                              std::make_unique<ScriptedNetwork>(std::move(network)));
+        ASSERT_TRUE(engine.Start());
+        ASSERT_TRUE(fresh.WaitForEnd(60s));
+        engine.Wait();
+        EXPECT_EQ(fresh.Summary().failed, error != 0);
+        EXPECT_EQ(fresh.Summary().Complete(), error == 0);
+        const ScanNotice told{ScanNotice::Source::Probe, ScriptedNetwork::kNoSocketNotice};
+        EXPECT_EQ(fresh.Notices(),
+                  error ? std::vector<ScanNotice>{told} : std::vector<ScanNotice>{});
     }
+    EXPECT_EQ(boxes.count(), 0u);
 }
 
 // The reasons of a row as text, in the order of their bits.

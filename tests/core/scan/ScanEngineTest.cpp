@@ -6,6 +6,7 @@
 #include "platform/os/DescriptorLimit.h"
 #include "platform/win32/Netbios.h"
 #include "platform/os/StopSignal.h"
+#include "platform/win32/ProbeNotices.h"
 #include "core/ranges/AddressRange.h"
 #include "core/scan/CThreadManager.h"
 #include "core/scan/HostRecord.h"
@@ -14,6 +15,7 @@
 #include "core/scan/ScanRequest.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/MessagePrinters.h"
 #include "tests/support/TempDir.h"
 #include "core/settings/ScanSettings.h"
 #include "core/commands/ExportFormat.h"
@@ -27,6 +29,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <set>
 #include <sys/resource.h>
 #include <thread>
@@ -63,6 +66,8 @@ public:
     EchoOutcome PingHost(const std::string& address, int, const StopSignal* stop) override {
         Enter(pingsNow, maxPingsNow);
         ++pings;
+        if (auto it = pingNotices.find(address); it != pingNotices.end())
+            TellProbeNotice(it->second);
         std::vector<int> held;
         for (int i = 0; i < pingDescriptors; ++i) {
             held.push_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
@@ -116,8 +121,16 @@ public:
     }
 
     LanaSelection SelectLana() override { return lana; }
-    bool CanEcho() override { return echoSocket; }
+    bool CanEcho() override {
+        if (canEchoNotice)
+            TellProbeNotice(*canEchoNotice);
+        return echoSocket;
+    }
     bool echoSocket = true;
+    // What the probes tell the user, as the real ones do when this machine
+    // lets them down: the echo of an address, and the check for a socket.
+    std::map<std::string, UserMessage> pingNotices;
+    std::optional<UserMessage> canEchoNotice;
 
     void Release() {
         std::lock_guard<std::mutex> guard(gateLock);
@@ -175,7 +188,7 @@ protected:
     // Runs one scan of `ranges` with `options` to its end; `whileRunning`
     // gets the manager while the scan runs.
     void RunScan(std::function<void(CThreadManager&)> whileRunning = nullptr) {
-        CThreadManager manager({ranges, options}, sink, probes, &sink);
+        CThreadManager manager({ranges, options}, sink, probes);
         ASSERT_TRUE(manager.Start());
         if (whileRunning)
             whileRunning(manager);
@@ -185,7 +198,7 @@ protected:
 
     // Runs one scan of `ranges` with `options` into a sink of the case's own.
     void RunScanInto(RecordingSink& into) {
-        CThreadManager manager({ranges, options}, into, probes, &into);
+        CThreadManager manager({ranges, options}, into, probes);
         ASSERT_TRUE(manager.Start());
         ASSERT_TRUE(into.WaitForEnd(120s));
         manager.Wait();
@@ -428,7 +441,7 @@ TEST_F(ScanEngineTest, StopCutsStartedProbesShortAsSilentAndDispatchesNoMore) {
         options.keepSilent = keepSilent;
         ranges.clear();
         Range("10.0.0.1", "10.0.0.200");
-        CThreadManager manager({ranges, options}, fresh, probes, &fresh);
+        CThreadManager manager({ranges, options}, fresh, probes);
         ASSERT_TRUE(manager.Start());
         // Five workers start and block in their echo; the sixth is throttled.
         for (int i = 0; i < 2000 && probes.pings.load() < 5; ++i)
@@ -460,13 +473,14 @@ TEST_F(ScanEngineTest, StopsAfterExactlyTheRowLimitAndOnlyWhenGivenOne) {
         ranges.clear();
         Range("10.1.0.1", "10.1.100.254");
         ScanRequest request{ranges, options, limit};
-        CThreadManager manager(request, fresh, probes, &fresh);
+        CThreadManager manager(request, fresh, probes);
         ASSERT_TRUE(manager.Start());
         ASSERT_TRUE(fresh.WaitForEnd(120s));
         manager.Wait();
         EXPECT_EQ(static_cast<int>(fresh.rows.Rows().size()), limit ? 20000 : 101 * 254);
         EXPECT_EQ(fresh.limitsReached, limit ? std::vector<int>{20000} : std::vector<int>{});
         EXPECT_EQ(fresh.Summary().cut, limit != 0);
+        EXPECT_TRUE(fresh.Notices().empty());
         EXPECT_EQ(boxes.count(), 0u);
     }
     // 20000 rows = 78 blocks of 254 plus 188; drawn: 255 + 77 * 256 + 189.
@@ -488,14 +502,18 @@ TEST_F(ScanEngineTest, AdapterFailureKeepsEarlierRowsExceptSilentOnes) {
     EXPECT_EQ(rows[0][0], "10.9.9.1");
     EXPECT_EQ(probes.pings.load(), 0);
 
-    auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].text.rfind("アダプタの初期化に失敗しました。(注)", 0), 0u);
-    EXPECT_EQ(shown[0].caption, "エラー");
-    EXPECT_EQ(shown[0].icon(), MB_ICONERROR);
-    EXPECT_EQ(shown[0].owner, &sink);
-    EXPECT_EQ(shown[1].text, "netbios:ncb_lana_numが正しいネットワーク番号を指定していません");
-    EXPECT_EQ(shown[1].caption, "kestrune");
+    // Two notices of the scan's own, for the window to show over itself.
+    const std::vector<ScanNotice> told = sink.Notices();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].source, ScanNotice::Source::Scan);
+    EXPECT_EQ(told[0].message.text.rfind("アダプタの初期化に失敗しました。(注)", 0), 0u);
+    EXPECT_EQ(told[0].message.caption, "エラー");
+    EXPECT_EQ(told[0].message.type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(told[1],
+              (ScanNotice{ScanNotice::Source::Scan,
+                          {"netbios:ncb_lana_numが正しいネットワーク番号を指定していません",
+                           "kestrune", MB_OK | MB_ICONERROR}}));
+    EXPECT_EQ(boxes.count(), 0u);
 
     std::string log = Log();
     EXPECT_NE(log.find("アダプタの初期化に失敗しました。\n"), std::string::npos);
@@ -511,14 +529,15 @@ TEST_F(ScanEngineTest, WorkerThatCannotBeCreatedEndsTheScanAfterItsMessage) {
     Range("10.0.0.1", "10.0.0.50");
     RunScan([&](CThreadManager&) {
         // Three workers hold their echo; the fourth address needs a fourth.
-        for (int i = 0; i < 2000 && boxes.count() == 0; ++i)
+        for (int i = 0; i < 2000 && sink.Notices().empty(); ++i)
             std::this_thread::sleep_for(1ms);
         probes.Release();
     });
-    auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "原因不明のエラー。子スレッドの起動に失敗しました。");
-    EXPECT_EQ(shown[0].caption, "エラー");
+    EXPECT_EQ(sink.Notices(),
+              (std::vector<ScanNotice>{{ScanNotice::Source::Scan,
+                                        {"原因不明のエラー。子スレッドの起動に失敗しました。",
+                                         "エラー", MB_OK | MB_ICONERROR}}}));
+    EXPECT_EQ(boxes.count(), 0u);
     // Three workers ran; the fourth row was added but never got a worker, so
     // nothing answered for it.
     auto rows = Rows();
@@ -529,10 +548,24 @@ TEST_F(ScanEngineTest, WorkerThatCannotBeCreatedEndsTheScanAfterItsMessage) {
     EXPECT_FALSE(sink.Summary().Complete());
 }
 
+// What the probes tell on the scan's threads, the manager's and the
+// workers', reaches the sink as the probes' own notices, each in its turn.
+TEST_F(ScanEngineTest, WhatTheProbesTellOnEveryThreadOfTheScanReachesTheSink) {
+    const UserMessage noSocket{"no socket", "エラー", MB_OK | MB_ICONERROR};
+    const UserMessage shortage{"shortage", "エラー", MB_OK | MB_ICONERROR};
+    probes.canEchoNotice = noSocket;
+    probes.pingNotices["10.0.0.2"] = shortage;
+    Range("10.0.0.1", "10.0.0.3");
+    RunScan();
+    EXPECT_EQ(sink.Notices(), (std::vector<ScanNotice>{{ScanNotice::Source::Probe, noSocket},
+                                                       {ScanNotice::Source::Probe, shortage}}));
+    EXPECT_EQ(boxes.count(), 0u);
+}
+
 TEST_F(ScanEngineTest, NoRangesScanNothing) {
     RunScan();
     EXPECT_TRUE(Rows().empty());
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_TRUE(sink.Notices().empty());
     EXPECT_NE(Log().find("チェック済みIP数：0\n"), std::string::npos);
 }
 

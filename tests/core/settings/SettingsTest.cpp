@@ -3,7 +3,7 @@
 #include "core/settings/ScanSettings.h"
 #include "core/settings/SettingsStore.h"
 #include "tests/support/FileSizeLimit.h"
-#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/MessagePrinters.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +51,11 @@ protected:
 
     // The store as the application uses it, on the fixture's settings.
     void LoadSettings() { m_store.Load(settings); }
-    void SaveSettings() { m_store.Save(settings); }
+    // What the save tells is kept in `told`, as the application shows it.
+    void SaveSettings() {
+        for (const UserMessage& message : m_store.Save(settings))
+            told.push_back(message);
+    }
     bool SettingsLoaded() const { return m_store.Loaded(); }
 
     void StoreValues(const std::string& lines) {
@@ -66,7 +70,7 @@ protected:
 
     TempDir dir;
     std::string store = dir.file("registry.reg");
-    MessageBoxRecorder boxes;
+    std::vector<UserMessage> told;
     ScanSettingsRecord settings;
     SettingsStore m_store;
 };
@@ -90,7 +94,7 @@ TEST_F(SettingsTest, NothingStoredGivesTheDefaults) {
         expectedLog += "PING TIMEOUT:7000\n";
     }
     EXPECT_TRUE(SettingsLoaded());
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_TRUE(told.empty());
     EXPECT_EQ(LogAfterHeader(), expectedLog);
 }
 
@@ -103,7 +107,7 @@ TEST_F(SettingsTest, ACorruptFileGivesDefaultsAndIsKeptAsideAtSave) {
 
     settings.MaxThread = 12;
     SaveSettings();
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_TRUE(told.empty());
     EXPECT_EQ(TempDir::ReadFile(store + ".bad"), original);
     settings = ScanSettingsRecord{};
     LoadSettings();
@@ -126,7 +130,7 @@ TEST_F(SettingsTest, StoredValuesAreUsedWithoutLimitsAndWrittenBackUnchanged) {
 
     const std::string before = TempDir::ReadFile(store);
     SaveSettings();
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_TRUE(told.empty());
     // Same values, same places: the file reads back as it was written.
     EXPECT_EQ(TempDir::ReadFile(store), before);
 }
@@ -184,7 +188,7 @@ TEST_F(SettingsTest, SaveWritesTheSevenValuesInItsOrderAndLoadReadsThemBack) {
     const Stored saved(1500, 15, 1, 0, 1, 1, "/home/a \"b\"\\c.lst");
     Fields(settings) = saved;
     SaveSettings();
-    EXPECT_EQ(boxes.count(), 0u);
+    EXPECT_TRUE(told.empty());
     EXPECT_EQ(TempDir::ReadFile(store), "REGEDIT4\n\n" + kSection +
                                             "\"DontDeleteUnresolvedAddress\"=dword:00000001\n"
                                             "\"IgnoreWorkstationService\"=dword:00000001\n"
@@ -200,14 +204,13 @@ TEST_F(SettingsTest, SaveWritesTheSevenValuesInItsOrderAndLoadReadsThemBack) {
     EXPECT_EQ(Stored(Fields(settings)), saved);
 }
 
-// Every box is the access failure, unowned; gives their captions.
-std::vector<std::string> Captions(const MessageBoxRecorder& boxes) {
+// Every message is the access failure, an error; gives their captions.
+std::vector<std::string> Captions(const std::vector<UserMessage>& told) {
     std::vector<std::string> captions;
-    for (const auto& box : boxes.boxes()) {
-        EXPECT_EQ(box.text, "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。");
-        EXPECT_EQ(box.type, MB_OK | MB_ICONERROR);
-        EXPECT_EQ(box.owner, nullptr);
-        captions.push_back(box.caption);
+    for (const UserMessage& message : told) {
+        EXPECT_EQ(message.text, "ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。");
+        EXPECT_EQ(message.type, MB_OK | MB_ICONERROR);
+        captions.push_back(message.caption);
     }
     return captions;
 }
@@ -219,7 +222,7 @@ TEST_F(SettingsTest, WithoutAWritableStoreEachOfTheSevenWritesTellsTheUser) {
     TempDir::WriteFile(dir.file("plain"), "x");
     RegistrySetStorePath(dir.file("plain/registry.reg"));
     SaveSettings();
-    EXPECT_EQ(Captions(boxes), std::vector<std::string>(7, "注意 A01"));
+    EXPECT_EQ(Captions(told), std::vector<std::string>(7, "注意 A01"));
     EXPECT_EQ(TempDir::ReadFile(dir.file("plain")), "x");
 }
 
@@ -240,7 +243,7 @@ TEST_F(SettingsTest, AnUnreadableStoreIsLoggedAtStartUpGivesTheDefaultsAndIsNeve
     RunWithoutWaitingOn(store, [this] { LoadSettings(); });
     EXPECT_EQ(Stored(Fields(settings)), Defaults());
     RunWithoutWaitingOn(store, [this] { SaveSettings(); });
-    EXPECT_EQ(Captions(boxes), std::vector<std::string>(7, "注意 A01"));
+    EXPECT_EQ(Captions(told), std::vector<std::string>(7, "注意 A01"));
     struct stat st;
     ASSERT_EQ(lstat(store.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -275,7 +278,7 @@ TEST_F(SettingsTest, WhenTheKeyExistsButValuesCannotBeWrittenTheCaptionsNameTheK
     }
     std::vector<std::string> expected(6, "注意 A02");
     expected.push_back("注意 A03");
-    EXPECT_EQ(Captions(boxes), expected);
+    EXPECT_EQ(Captions(told), expected);
     EXPECT_EQ(TempDir::ReadFile(store), before); // nothing half-written
 }
 
@@ -320,7 +323,7 @@ TEST_F(SettingsTest, FastScanIsReadLikeTheSwitchesAndWrittenOnlyWhenChosenOrChan
 
         settings.FastScan = c.saved;
         SaveSettings();
-        EXPECT_EQ(boxes.count(), 0u);
+        EXPECT_TRUE(told.empty());
         EXPECT_EQ(FastScanLine(store), c.after);
         settings.FastScan = 7;
         LoadSettings();
@@ -356,7 +359,7 @@ TEST_F(SettingsTest, RecordScansIsOffUnlessChosenAndWrittenOnlyWhenChosenOrChang
         EXPECT_EQ(settings.RecordScans, c.loaded);
         settings.RecordScans = c.saved;
         SaveSettings();
-        EXPECT_EQ(boxes.count(), 0u);
+        EXPECT_TRUE(told.empty());
         EXPECT_EQ(line(), c.after);
     }
 }
@@ -399,17 +402,22 @@ TEST_F(SettingsTest, ReadRegistryValueKeepsToItsLimitsAndAlwaysEndsTheText) {
     EXPECT_STREQ(small, "");
 }
 
+// Done, and nothing to tell.
+bool Written(const Outcome& outcome) {
+    EXPECT_FALSE(outcome.message.has_value()) << outcome.message->caption;
+    return outcome.ok;
+}
+
 TEST_F(SettingsTest, WriteRegistryValueStoresEachKindAsItsType) {
     const char* key = SettingsKey;
-    EXPECT_TRUE(WriteRegistryValue(key, "Num", kRegistryKindNumber, -2));
-    EXPECT_TRUE(WriteRegistryValue(key, "Text", kRegistryKindText, "ab"));
-    EXPECT_TRUE(WriteRegistryValue(key, "Bin", kRegistryKindBinary, "ab"));
-    EXPECT_TRUE(WriteRegistryValue(key, "NumAsText", kRegistryKindText, 42));
+    EXPECT_TRUE(Written(WriteRegistryValue(key, "Num", kRegistryKindNumber, -2)));
+    EXPECT_TRUE(Written(WriteRegistryValue(key, "Text", kRegistryKindText, "ab")));
+    EXPECT_TRUE(Written(WriteRegistryValue(key, "Bin", kRegistryKindBinary, "ab")));
+    EXPECT_TRUE(Written(WriteRegistryValue(key, "NumAsText", kRegistryKindText, 42)));
     // Kinds without a write of their own write nothing and succeed.
-    EXPECT_TRUE(WriteRegistryValue(key, "Expand", kRegistryKindExpandText, "x"));
-    EXPECT_TRUE(WriteRegistryValue(key, "Other", 9, "x"));
+    EXPECT_TRUE(Written(WriteRegistryValue(key, "Expand", kRegistryKindExpandText, "x")));
+    EXPECT_TRUE(Written(WriteRegistryValue(key, "Other", 9, "x")));
     EXPECT_TRUE(WriteRegistryNumberQuietly(key, "Quiet", 0x01020304));
-    EXPECT_EQ(boxes.count(), 0u);
     EXPECT_EQ(TempDir::ReadFile(store), "REGEDIT4\n\n" + kSection +
                                             "\"Num\"=dword:fffffffe\n"
                                             "\"Text\"=\"ab\"\n"
@@ -417,6 +425,43 @@ TEST_F(SettingsTest, WriteRegistryValueStoresEachKindAsItsType) {
                                             "\"NumAsText\"=\"42\"\n"
                                             "\"Quiet\"=dword:01020304\n"
                                             "\n");
+}
+
+// A failed write's message names the step that failed: creating the key,
+// else writing a value of the kind asked for (kinds that write nothing
+// cannot fail there).
+TEST_F(SettingsTest, AFailedWriteGivesTheErrorWithTheStepInItsCaption) {
+    const struct {
+        int kind;
+        const char* keyMissing; // the caption when the key cannot be made
+        const char* valueFails; // when the key is there but the value cannot be written
+    } cases[] = {
+        {kRegistryKindNumber, "注意 A01", "注意 A02"},
+        {kRegistryKindText, "注意 A01", "注意 A03"},
+        {kRegistryKindBinary, "注意 A01", "注意 A07"},
+        {kRegistryKindExpandText, "注意 A01", nullptr},
+        {9, "注意 A01", nullptr},
+    };
+    const UserMessage failure{"ﾚｼﾞｽﾄﾘにｱｸｾｽできませんでした。", "", MB_OK | MB_ICONERROR};
+    auto expect = [&](const Outcome& outcome, const char* caption) {
+        EXPECT_EQ(outcome.ok, caption == nullptr);
+        UserMessage expected = failure;
+        expected.caption = caption ? caption : "";
+        EXPECT_EQ(outcome.message, caption ? std::optional(expected) : std::nullopt);
+    };
+    TempDir::WriteFile(dir.file("plain"), "x");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        // Inside a regular file: the key's store cannot be made.
+        RegistrySetStorePath(dir.file("plain/registry.reg"));
+        expect(WriteRegistryValue(SettingsKey, "V", c.kind, "1"), c.keyMissing);
+        RegistrySetStorePath(store);
+        ASSERT_TRUE(Written(WriteRegistryValue(SettingsKey, "Pad", kRegistryKindNumber, 1)));
+        const std::string before = TempDir::ReadFile(store);
+        FileSizeLimit limit(before.size());
+        expect(WriteRegistryValue(SettingsKey, "V", c.kind, std::string(200, '7').c_str()),
+               c.valueFails);
+    }
 }
 
 } // namespace

@@ -1,0 +1,27 @@
+#include "platform/win32/ProbeNotices.h"
+
+#include <cstdio>
+
+namespace {
+
+thread_local ProbeNoticeScope* t_scope = nullptr;
+
+} // namespace
+
+ProbeNoticeScope::ProbeNoticeScope(ProbeNoticeReceiver receiver)
+    : m_receiver(std::move(receiver)), m_covered(t_scope) {
+    t_scope = this;
+}
+
+ProbeNoticeScope::~ProbeNoticeScope() {
+    t_scope = m_covered;
+}
+
+void TellProbeNotice(const UserMessage& notice) {
+    if (t_scope && t_scope->m_receiver) {
+        t_scope->m_receiver(notice);
+        return;
+    }
+    // One fprintf, so that notices from two threads never interleave.
+    std::fprintf(stderr, "[%s] %s\n", notice.caption.c_str(), notice.text.c_str());
+}
