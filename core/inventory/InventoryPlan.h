@@ -32,9 +32,9 @@ struct InventoryHolding {
     // The baseline (id 0: none) with the sightings the store gives of it.
     ScanView baseline;
     // Where each host's rows are kept, the baseline's sightings of `hosts`
-    // are their rows instead: which of them it saw (one flag each; empty:
-    // none), with `rows` then, or, for those whose rows changed since, the
-    // rows at their index here.
+    // are made from them: which hosts it saw (one flag each; empty: none),
+    // with their `rows`, or, where these changed since, with the rows it saw
+    // (keyed by the host's index).
     std::vector<char> inBaseline;
     std::unordered_map<std::size_t, std::vector<HostRow>> rowsInBaseline;
     // The identities seen now whose last sighting was at another site.
@@ -48,7 +48,7 @@ struct PlannedHost {
     std::size_t held = kNone; // its index among the holding's hosts; kNone: new
     std::size_t first = 0;    // its first row
     // The kind of identity of its first row, which may differ from that of
-    // the host the row was taken for, and whether that row's MAC is random.
+    // the host the row was taken for, and whether that row's MAC is randomised.
     HostIdentity::Kind kind = HostIdentity::Kind::Address;
     bool randomisedMac = false;
     std::size_t named = kNone;    // the last row that gave it a computer name

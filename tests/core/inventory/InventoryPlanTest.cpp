@@ -17,16 +17,10 @@ std::uint32_t A(int last) {
     return AddressFromText("10.0.0." + std::to_string(last));
 }
 
-HostRecord Row(int last, const std::string& mac = "", const std::string& computer = "",
-               const std::string& domain = "WG") {
+HostRecord Row(int last, const std::string& mac = "", const std::string& computer = "") {
     HostRecord row;
-    row.cells = {"10.0.0." + std::to_string(last),
-                 "○",
-                 computer,
-                 computer.empty() ? "" : domain,
-                 mac,
-                 "",
-                 ""};
+    const std::string domain = computer.empty() ? "" : "WG";
+    row.cells = {"10.0.0." + std::to_string(last), "○", computer, domain, mac, "", ""};
     return row;
 }
 
