@@ -34,13 +34,18 @@ bool IsUsableMac(const std::string& mac) {
     return mac.find_first_not_of('0') != std::string::npos;
 }
 
+bool IsRandomisedMac(const std::string& mac) {
+    const int first = FirstOctet(mac);
+    return first >= 0 && (first & 0x02) != 0;
+}
+
 HostIdentity IdentityOf(const HostRecord& row) {
     HostIdentity identity;
     const std::string& mac = row.cells[HostRecord::kMac];
     if (IsUsableMac(mac)) {
         identity.kind = HostIdentity::Kind::Mac;
         identity.key = "mac:" + CanonicalMac(mac);
-        identity.randomisedMac = (FirstOctet(mac) & 0x02) != 0;
+        identity.randomisedMac = IsRandomisedMac(mac);
         return identity;
     }
     const std::string& computer = row.cells[HostRecord::kComputer];

@@ -24,3 +24,7 @@ std::string CanonicalMac(const std::string& mac);
 
 // Whether the 12 hex digits are a MAC address that names one machine.
 bool IsUsableMac(const std::string& mac);
+
+// Whether the 12 hex digits are a locally administered MAC address, which a
+// machine may randomise.
+bool IsRandomisedMac(const std::string& mac);

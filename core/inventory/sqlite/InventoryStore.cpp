@@ -425,7 +425,11 @@ std::int64_t InventoryStore::RecordOnce(const RecordedScan& scan, std::string& e
             return id;
         }
     }
-    id = InventoryWriter(m_db).Write(scan, error, code);
+    if (const std::optional<SqlError> failed = InventoryWriter(m_db).Write(scan, id)) {
+        id = -1;
+        code = failed->code;
+        error = failed->message;
+    }
     if (id >= 0 && !NoticeOutbox(m_db).Enqueue(id, scan.notify, scan.endedMs, error))
         id = -1, code = sqlite3_errcode(m_db);
     if (id >= 0 && !scan.forServer.empty()) {

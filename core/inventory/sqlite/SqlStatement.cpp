@@ -1,5 +1,9 @@
 #include "core/inventory/sqlite/SqlStatement.h"
 
+SqlError SqlErrorOf(sqlite3* db) {
+    return {sqlite3_errcode(db), sqlite3_errmsg(db)};
+}
+
 bool SqlExec(sqlite3* db, const char* sql, std::string& error) {
     char* message = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)

@@ -22,6 +22,15 @@ private:
     sqlite3_stmt* m_statement = nullptr;
 };
 
+// SQLite's error as met: the code and message the database holds at once
+// (finalising a statement afterwards may clear them).
+struct SqlError {
+    int code = SQLITE_OK;
+    std::string message;
+};
+
+SqlError SqlErrorOf(sqlite3* db);
+
 // Runs SQL text (several statements); false with SQLite's message in `error`.
 bool SqlExec(sqlite3* db, const char* sql, std::string& error);
 
