@@ -92,12 +92,11 @@ RecordedScan NextScan(Lan& lan, std::mt19937& random, std::int64_t when) {
         const Machine* m = bySlot[slot];
         if (!m)
             continue;
-        HostRecord row;
-        row.address = kBase + slot;
-        row.cells = {AddressToText(row.address), "○", m->name, "WORKGROUP", m->mac, "不明", m->name};
+        HostCells cells = {AddressToText(kBase + slot), "○", m->name, "WORKGROUP", m->mac, "不明",
+                           m->name};
         if (lost[static_cast<std::size_t>(m - lan.machines.data())])
-            row.cells[2] = row.cells[3] = row.cells[6] = "";
-        scan.rows.push_back(std::move(row));
+            cells[2] = cells[3] = cells[6] = "";
+        scan.rows.push_back(RecordOfCells(cells));
     }
     return scan;
 }

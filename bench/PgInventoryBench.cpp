@@ -152,17 +152,15 @@ void Change(Network& network, Site& site, std::vector<char>& lost) {
 }
 
 HostRecord Row(const Site& site, const Machine& m, bool nameLost) {
-    HostRecord row;
-    row.address = site.base + static_cast<std::uint32_t>(m.slot);
+    const std::uint32_t address = site.base + static_cast<std::uint32_t>(m.slot);
     const bool named = !m.name.empty() && !nameLost;
-    row.cells = {AddressToText(row.address),
+    return RecordOfCells({AddressToText(address),
                  HostRecord::kAnswered,
                  named ? m.name : "",
                  named ? m.group : "",
                  m.mac,
                  m.vendor,
-                 named ? m.user : ""};
-    return row;
+                 named ? m.user : ""});
 }
 
 // Scan `round` of site `index` of `sites`: its machines that are on, and the

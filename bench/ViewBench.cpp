@@ -55,16 +55,18 @@ int main(int argc, char** argv) {
         sink.RowsCleared();
         for (int row = 0; row < rows; ++row) {
             HostRecord record;
-            record.cells[0] = "10." + std::to_string(row >> 16) + "." +
-                              std::to_string((row >> 8) & 255) + "." + std::to_string(row & 255);
-            sink.RowAdded(row, record.cells[0]);
-            record.cells[1] = "○";
+            record.address = 0x0A000000u | static_cast<std::uint32_t>(row);
+            sink.RowAdded(row, HostRecord::FormatAddress(record.address));
+            record.response = HostRecord::Response::Answered;
+            record.reasons = HostRecord::kReasonEcho;
             sink.RowResult(row, record);
-            record.cells[2] = "WORKSTATION" + std::to_string(row % 1000);
-            record.cells[3] = "WORKGROUP";
-            record.cells[4] = "00A0C9010203";
-            record.cells[5] = "Intel Corporation";
-            record.cells[6] = "WORKSTATION/ADMINISTRATOR";
+            record.reasons |= HostRecord::kReasonNbstat;
+            record.nodeStatus = record.hasMac = true;
+            record.computer = "WORKSTATION" + std::to_string(row % 1000);
+            record.workgroup = "WORKGROUP";
+            record.mac = {0x00, 0xA0, 0xC9, 0x01, 0x02, 0x03};
+            record.vendor = "Intel Corporation";
+            record.messengers = {"WORKSTATION", "ADMINISTRATOR"};
             sink.RowResult(row, record);
         }
         ScanSummary summary;

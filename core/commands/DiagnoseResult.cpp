@@ -1,6 +1,7 @@
 #include "core/commands/DiagnoseResult.h"
 
 #include "core/scan/CNetProbe.h"
+#include "core/scan/HostCells.h"
 #include "core/scan/NodeStatusCells.h"
 #include "core/scan/ScanProbes.h"
 
@@ -33,13 +34,13 @@ DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int 
     options.ignoreWorkstation = true;
     HostRecord host;
     TakeNodeStatus(host, answer, options);
-    MakeCells(host, options);
+    TakeVendor(host, options);
     result.decoded = true;
-    result.macAddress = host.cells[HostRecord::kMac];
+    result.macAddress = CellOf(host, HostRecord::kMac);
     result.vendor = host.vendor;
     result.computerName = host.computer;
     result.domainName = host.workgroup;
-    result.messengerNames = host.cells[HostRecord::kMessenger];
+    result.messengerNames = CellOf(host, HostRecord::kMessenger);
     result.text += "完了";
     return result;
 }

@@ -1,5 +1,7 @@
 #include "core/commands/PackedCells.h"
 
+#include "core/scan/HostCells.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -27,12 +29,16 @@ std::string WithFirst(std::string_view first) {
 }
 
 std::string Of(const HostRecord& record) {
+    return Of(CellsOf(record));
+}
+
+std::string Of(const HostCells& cells) {
     std::size_t size = 0;
-    for (const std::string& cell : record.cells)
+    for (const std::string& cell : cells)
         size += sizeof(Length) + cell.size();
     std::string packed;
     packed.reserve(size);
-    for (const std::string& cell : record.cells)
+    for (const std::string& cell : cells)
         Append(packed, cell);
     return packed;
 }

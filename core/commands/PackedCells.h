@@ -4,6 +4,7 @@
 // results travel this way: one allocation per row instead of seven strings,
 // which keeps 20000 rows, and the reports queued for them, small.
 
+#include "core/scan/HostCells.h"
 #include "core/scan/HostRecord.h"
 
 #include <string>
@@ -14,6 +15,8 @@ namespace PackedCells {
 // A row whose first cell is `first` and the others empty.
 std::string WithFirst(std::string_view first);
 
+std::string Of(const HostCells& cells);
+// The cells of the host's value (HostCells.h).
 std::string Of(const HostRecord& record);
 
 // The cell's text; empty for a column that does not exist.

@@ -41,19 +41,19 @@ bool IsRandomisedMac(const std::string& mac) {
 
 HostIdentity IdentityOf(const HostRecord& row) {
     HostIdentity identity;
-    const std::string& mac = row.cells[HostRecord::kMac];
+    const std::string mac = row.hasMac ? HostRecord::FormatMac(row.mac.data()) : std::string();
     if (IsUsableMac(mac)) {
         identity.kind = HostIdentity::Kind::Mac;
         identity.key = "mac:" + CanonicalMac(mac);
         identity.randomisedMac = IsRandomisedMac(mac);
         return identity;
     }
-    const std::string& computer = row.cells[HostRecord::kComputer];
+    const std::string computer = row.computer.value_or("");
     if (!computer.empty()) {
         identity.kind = HostIdentity::Kind::Name;
-        identity.key = "name:" + computer + "/" + row.cells[HostRecord::kDomain];
+        identity.key = "name:" + computer + "/" + row.workgroup.value_or("");
         return identity;
     }
-    identity.key = "ip:" + row.cells[HostRecord::kAddress];
+    identity.key = "ip:" + HostRecord::FormatAddress(row.address);
     return identity;
 }

@@ -2,6 +2,7 @@
 // A host's row as the inventory keeps it: the address as a number and the
 // six cells after it, as a scan found them.
 
+#include "core/scan/HostCells.h"
 #include "core/scan/HostRecord.h"
 
 #include <array>
@@ -17,4 +18,5 @@ struct HostRow {
 };
 
 HostRow RowOf(std::uint32_t address, const HostRecord& record);
-HostRecord RecordOf(const HostRow& row);
+// The row as the result list shows it: the address, then its cells.
+HostCells CellsOf(const HostRow& row);

@@ -7,7 +7,7 @@ void AddToTimeline(HostHistory& history, std::int64_t scan, std::int64_t started
     const std::string address = AddressToText(change.address);
     auto entry = std::find_if(
         history.entries.begin(), history.entries.end(), [&](const HistoryEntry& e) {
-            return e.scan == scan && e.seen && e.row.cells[HostRecord::kAddress] == address;
+            return e.scan == scan && e.seen && e.row[HostRecord::kAddress] == address;
         });
     if (entry == history.entries.end()) {
         HistoryEntry gone;
@@ -15,7 +15,7 @@ void AddToTimeline(HostHistory& history, std::int64_t scan, std::int64_t started
         gone.startedMs = startedMs;
         gone.site = site;
         gone.seen = false;
-        gone.row.cells[HostRecord::kAddress] = address;
+        gone.row[HostRecord::kAddress] = address;
         const auto after = std::find_if(history.entries.begin(), history.entries.end(),
                                         [&](const HistoryEntry& e) { return e.scan > scan; });
         entry = history.entries.insert(after, std::move(gone));

@@ -8,6 +8,7 @@
 #include "core/inventory/RecordedScan.h"
 #include "core/inventory/ScanChanges.h"
 #include "core/ranges/AddressRange.h"
+#include "core/scan/HostCells.h"
 #include "core/scan/HostRecord.h"
 
 #include <cstdint>
@@ -37,7 +38,7 @@ struct HistoryEntry {
     std::int64_t startedMs = 0;
     bool seen = true;
     std::string site; // of the scan; empty: not told
-    HostRecord row;
+    HostCells row; // as the store keeps it
     std::vector<Change> changes;
 };
 

@@ -10,10 +10,7 @@ constexpr std::size_t kNone = PlannedHost::kNone;
 bool SameRow(const HostRow& row, std::uint32_t address, const HostRecord& record) {
     if (row.address != address)
         return false;
-    for (std::size_t i = 0; i < row.cells.size(); ++i)
-        if (row.cells[i] != record.cells[i + 1])
-            return false;
-    return true;
+    return row == RowOf(address, record);
 }
 
 // The kind of identity IdentityOf gives the row a sighting was made of

@@ -150,7 +150,7 @@ std::vector<HistoryRow> HistoryRows(const HostHistory& history) {
         HistoryRow row;
         row[0] = LocalDateTimeText(entry.startedMs);
         for (int column = 0; column < HostRecord::kColumnCount; ++column)
-            row[column + 1] = PlainText(entry.row.cells[column]);
+            row[column + 1] = PlainText(entry.row[column]);
         if (!entry.seen)
             row[1 + HostRecord::kResponse] = ChangeKindText(ChangeKind::Gone);
         for (const Change& change : entry.changes)

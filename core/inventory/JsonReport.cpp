@@ -28,33 +28,52 @@ Json Header(const char* type) {
     return line;
 }
 
-void AddRowFields(Json& line, const HostRecord& row, bool present) {
-    const auto& cells = row.cells;
-    // A scan's row has its value; a row read back from the inventory has its
-    // cells only.
-    const bool typed = row.address != 0;
-    line["address"] =
-        typed ? HostRecord::FormatAddress(row.address) : PlainText(cells[HostRecord::kAddress]);
-    line["present"] = present;
+Json ReasonsOf(unsigned bits) {
     Json reasons = Json::array();
     for (const auto& [bit, key] :
          {std::pair{HostRecord::kReasonEcho, "echo"},
           std::pair{HostRecord::kReasonNbstat, "nbstat"}, std::pair{HostRecord::kReasonArp, "arp"},
           std::pair{HostRecord::kReasonPortUnreachable, "port-unreachable"}})
-        if (row.reasons & bit)
+        if (bits & bit)
             reasons.push_back(key);
-    line["reasons"] = std::move(reasons);
-    line["name"] = TextOrNull(cells[HostRecord::kComputer]);
-    line["workgroup"] = TextOrNull(cells[HostRecord::kDomain]);
-    const std::string mac = typed ? (row.hasMac ? HostRecord::FormatMac(row.mac.data()) : "")
-                                  : CanonicalMac(cells[HostRecord::kMac]);
-    line["mac"] = TextOrNull(mac);
-    const std::string& vendor = cells[HostRecord::kVendor];
-    line["vendor"] = vendor == kUnknownVendor ? Json(nullptr) : TextOrNull(vendor);
+    return reasons;
+}
+
+Json VendorOf(const std::string& vendor) {
+    return vendor == kUnknownVendor ? Json(nullptr) : TextOrNull(vendor);
+}
+
+// A scan's row, from its value.
+void AddRowFields(Json& line, const HostRecord& row) {
+    line["address"] = HostRecord::FormatAddress(row.address);
+    line["present"] = row.response == HostRecord::Response::Answered;
+    line["reasons"] = ReasonsOf(row.reasons);
+    line["name"] = TextOrNull(row.computer.value_or(""));
+    line["workgroup"] = TextOrNull(row.workgroup.value_or(""));
+    line["mac"] = row.hasMac ? Json(HostRecord::FormatMac(row.mac.data())) : Json(nullptr);
+    line["vendor"] = VendorOf(row.vendor);
+    // A row read back from text may hold empty pieces between its '/'; a
+    // name is never empty.
     Json messengers = Json::array();
     for (const std::string& name : row.messengers)
-        messengers.push_back(PlainText(name));
-    const std::string& joined = typed ? std::string() : cells[HostRecord::kMessenger];
+        if (!name.empty())
+            messengers.push_back(PlainText(name));
+    line["messengers"] = std::move(messengers);
+    line["rtt_ms"] = row.rttMs >= 0 ? Json(row.rttMs) : Json(nullptr);
+}
+
+// A row as the inventory keeps it: its cells only, the messenger names
+// joined.
+void AddStoredRowFields(Json& line, const HostCells& cells, bool present) {
+    line["address"] = PlainText(cells[HostRecord::kAddress]);
+    line["present"] = present;
+    line["reasons"] = Json::array();
+    line["name"] = TextOrNull(cells[HostRecord::kComputer]);
+    line["workgroup"] = TextOrNull(cells[HostRecord::kDomain]);
+    line["mac"] = TextOrNull(CanonicalMac(cells[HostRecord::kMac]));
+    line["vendor"] = VendorOf(cells[HostRecord::kVendor]);
+    Json messengers = Json::array();
+    const std::string& joined = cells[HostRecord::kMessenger];
     for (std::size_t start = 0; start < joined.size();) {
         std::size_t end = joined.find('/', start);
         if (end == std::string::npos)
@@ -64,7 +83,7 @@ void AddRowFields(Json& line, const HostRecord& row, bool present) {
         start = end + 1;
     }
     line["messengers"] = std::move(messengers);
-    line["rtt_ms"] = row.rttMs >= 0 ? Json(row.rttMs) : Json(nullptr);
+    line["rtt_ms"] = nullptr;
 }
 
 // One line; bytes that are no UTF-8 become U+FFFD instead of an exception.
@@ -112,7 +131,7 @@ std::string IsoUtcText(std::int64_t unixMs) {
 
 std::string RowJsonLine(const HostRecord& row) {
     Json line = Header("row");
-    AddRowFields(line, row, row.cells[HostRecord::kResponse] == HostRecord::kAnswered);
+    AddRowFields(line, row);
     return Line(line);
 }
 
@@ -140,8 +159,8 @@ std::string HistoryJsonLine(const HostHistory& history, const HistoryEntry& entr
     line["site"] = entry.site.empty() ? Json(nullptr) : Json(PlainText(entry.site));
     line["identity"] = PlainText(IdentityText(history.identity));
     line["randomised_mac"] = history.randomisedMac;
-    AddRowFields(line, entry.row,
-                 entry.seen && entry.row.cells[HostRecord::kResponse] == HostRecord::kAnswered);
+    AddStoredRowFields(line, entry.row,
+                       entry.seen && entry.row[HostRecord::kResponse] == HostRecord::kAnswered);
     Json changes = Json::array();
     for (const Change& change : entry.changes)
         changes.push_back(ChangeKindKey(change.kind));

@@ -1,5 +1,7 @@
 #include "core/inventory/ScanDocument.h"
 
+#include "core/scan/HostCells.h"
+
 #include <nlohmann/json.hpp>
 
 #include <climits>
@@ -47,7 +49,7 @@ std::string ScanDocumentOf(const RecordedScan& scan) {
     Json rows = Json::array();
     for (const HostRecord& row : scan.rows) {
         Json cells = Json::array();
-        for (const std::string& cell : row.cells)
+        for (const std::string& cell : CellsOf(row))
             cells.push_back(cell);
         rows.push_back({{"address", row.address}, {"reasons", row.reasons}, {"cells", cells}});
     }
@@ -83,18 +85,21 @@ bool ScanFromDocument(const std::string& text, RecordedScan& scan, std::string& 
             read.ranges.push_back({Address(range.at(0), "a range's start"),
                                    Address(range.at(1), "a range's end")});
         for (const Json& row : document.at("rows")) {
-            HostRecord& record = read.rows.emplace_back();
-            record.address = Address(row.at("address"), "a row's address");
-            record.reasons =
-                static_cast<unsigned>(Whole(row.at("reasons"), 0, UINT32_MAX, "a row's reasons"));
             const Json& cells = row.at("cells");
-            if (cells.size() != record.cells.size()) {
+            HostCells texts;
+            if (cells.size() != texts.size()) {
                 error = "a row of the scan document has " + std::to_string(cells.size()) +
                         " cells";
                 return false;
             }
-            for (std::size_t i = 0; i < record.cells.size(); ++i)
-                record.cells[i] = cells.at(i).get<std::string>();
+            for (std::size_t i = 0; i < texts.size(); ++i)
+                texts[i] = cells.at(i).get<std::string>();
+            // The row's value from its cells; its address and reasons from
+            // their own fields.
+            HostRecord& record = read.rows.emplace_back(RecordOfCells(texts));
+            record.address = Address(row.at("address"), "a row's address");
+            record.reasons =
+                static_cast<unsigned>(Whole(row.at("reasons"), 0, UINT32_MAX, "a row's reasons"));
         }
         scan = std::move(read);
         return true;

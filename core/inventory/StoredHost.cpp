@@ -6,16 +6,16 @@ HostRow RowOf(std::uint32_t address, const HostRecord& record) {
     HostRow row;
     row.address = address;
     for (std::size_t i = 0; i < row.cells.size(); ++i)
-        row.cells[i] = record.cells[i + 1];
+        row.cells[i] = CellOf(record, static_cast<int>(i + 1));
     return row;
 }
 
-HostRecord RecordOf(const HostRow& row) {
-    HostRecord record;
-    record.cells[HostRecord::kAddress] = AddressToText(row.address);
+HostCells CellsOf(const HostRow& row) {
+    HostCells cells;
+    cells[HostRecord::kAddress] = AddressToText(row.address);
     for (std::size_t i = 0; i < row.cells.size(); ++i)
-        record.cells[i + 1] = row.cells[i];
-    return record;
+        cells[i + 1] = row.cells[i];
+    return cells;
 }
 
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
@@ -32,13 +32,12 @@ Sighting SightingOf(const HostRow& row, const std::string& identity) {
 Sighting SightingOf(const HostRecord& row) {
     HostIdentity identity = IdentityOf(row);
     Sighting sighting;
-    sighting.address =
-        row.address ? row.address : AddressFromText(row.cells[HostRecord::kAddress]);
+    sighting.address = row.address;
     if (identity.kind == HostIdentity::Kind::Mac)
         sighting.mac = identity.key.substr(4);
     sighting.identity = std::move(identity.key);
-    sighting.computer = row.cells[HostRecord::kComputer];
-    sighting.domain = row.cells[HostRecord::kDomain];
+    sighting.computer = row.computer.value_or("");
+    sighting.domain = row.workgroup.value_or("");
     return sighting;
 }
 

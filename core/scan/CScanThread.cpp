@@ -14,13 +14,12 @@ CScanThread::CScanThread(const ScanOptions& options, int lana, ScanProbes& probe
 void CScanThread::Run(int row, std::uint32_t address, const std::string& text) {
     HostRecord record;
     record.address = address;
-    record.cells[HostRecord::kAddress] = text;
 
     // An echo cut short by Stop has had no answer: the row is silent like any
     // other, so that the end of the scan and Ctrl+B treat it as such.
     const EchoOutcome echo = m_probes.PingHost(text, m_options.pingTimeoutMs, &m_stop);
     const bool answered = echo == EchoOutcome::Answered;
-    record.cells[HostRecord::kResponse] = answered ? HostRecord::kAnswered : HostRecord::kSilent;
+    record.response = answered ? HostRecord::Response::Answered : HostRecord::Response::Silent;
     record.reasons = answered ? unsigned(HostRecord::kReasonEcho) : 0u;
     m_sink.RowResult(row, record);
     if (!answered)
@@ -33,6 +32,6 @@ void CScanThread::Run(int row, std::uint32_t address, const std::string& text) {
         return;
     TakeNodeStatus(record, answer, m_options);
     record.reasons |= HostRecord::kReasonNbstat;
-    MakeCells(record, m_options);
+    TakeVendor(record, m_options);
     m_sink.RowResult(row, record);
 }

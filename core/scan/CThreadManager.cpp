@@ -93,8 +93,7 @@ void CThreadManager::Walk(int lana) {
             // row whose probe was cut short.
             HostRecord silent;
             silent.address = address;
-            silent.cells[HostRecord::kAddress] = text;
-            silent.cells[HostRecord::kResponse] = HostRecord::kSilent;
+            silent.response = HostRecord::Response::Silent;
             m_sink.RowResult(rows, silent);
             m_sink.Notice({ScanNotice::Source::Scan,
                            {"原因不明のエラー。子スレッドの起動に失敗しました。", "エラー",

@@ -278,9 +278,7 @@ struct FastScanEngine::Scan {
         engine.m_sink.RowResult(row, host.record);
         const auto [first, last] = duplicates.equal_range(row);
         for (auto it = first; it != last; ++it) {
-            HostRecord copy = host.record;
-            copy.cells[HostRecord::kAddress] = hosts[it->second].record.cells[HostRecord::kAddress];
-            engine.m_sink.RowResult(it->second, copy);
+            engine.m_sink.RowResult(it->second, host.record);
         }
     }
 
@@ -330,9 +328,9 @@ struct FastScanEngine::Scan {
                 std::copy_n(entry.mac, 6, record.mac.begin());
             }
         }
-        MakeCells(record, options);
-        record.cells[HostRecord::kResponse] =
-            record.reasons ? HostRecord::kAnswered : HostRecord::kSilent;
+        TakeVendor(record, options);
+        record.response =
+            record.reasons ? HostRecord::Response::Answered : HostRecord::Response::Silent;
         CountFutile(host);
         host.phase = Phase::Done;
         --inFlight;
@@ -796,12 +794,11 @@ struct FastScanEngine::Scan {
         Host host;
         host.address = address;
         host.record.address = address;
-        host.record.cells[HostRecord::kAddress] = HostRecord::FormatAddress(address);
         const auto [first, added] = rowOf.emplace(address, row);
         if (!added)
             host.duplicateOf = first->second;
         hosts.push_back(std::move(host));
-        engine.m_sink.RowAdded(row, hosts[row].record.cells[HostRecord::kAddress]);
+        engine.m_sink.RowAdded(row, HostRecord::FormatAddress(address));
         return hosts[row];
     }
 
@@ -813,9 +810,7 @@ struct FastScanEngine::Scan {
         const Host& original = hosts[host.duplicateOf];
         host.phase = Phase::Done;
         if (original.phase == Phase::Done) {
-            HostRecord copy = original.record;
-            copy.cells[HostRecord::kAddress] = host.record.cells[HostRecord::kAddress];
-            engine.m_sink.RowResult(RowOf(host), copy);
+            engine.m_sink.RowResult(RowOf(host), original.record);
         } else {
             duplicates.emplace(host.duplicateOf, RowOf(host));
         }

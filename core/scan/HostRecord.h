@@ -1,9 +1,8 @@
 #pragma once
-// One host as a scan found it: the typed value (its address, what showed it
-// to be there, its round trip, its name table, its MAC) and the seven text
-// cells of its row in the result list, made from that value once
-// (MakeCells, NodeStatusCells.h) in the exact text forms the list shows.
-// Rows read back from elsewhere (the inventory, the view) have the cells only.
+// One host as a scan found it, as a value: its address, whether it answered
+// and what showed it to be there, its round trip, the names of its
+// node-status answer, its MAC and the MAC's maker. The seven cells of its row
+// in the result list are made from the value in one place (HostCells.h).
 
 #include <array>
 #include <cstdint>
@@ -43,8 +42,10 @@ struct HostRecord {
         kReasonPortUnreachable = 1u << 3, // it refused the node-status query itself
     };
 
-    // The value.
-    std::uint32_t address = 0; // host byte order; 0: a row with its cells only
+    enum class Response : unsigned char { Unknown, Answered, Silent };
+
+    std::uint32_t address = 0; // host byte order
+    Response response = Response::Unknown;
     unsigned reasons = 0;      // Reason bits; none for a silent host
     int rttMs = -1;            // to the host's first answer of its own; -1: none
     // A complete node-status answer came: the names below (UTF-8, control
@@ -56,9 +57,6 @@ struct HostRecord {
     bool hasMac = false;
     std::array<unsigned char, 6> mac{};
     std::string vendor; // the MAC's maker, or "不明"; empty when not looked up
-
-    // Made from the value.
-    std::array<std::string, kColumnCount> cells;
 
     bool operator==(const HostRecord&) const = default;
 };

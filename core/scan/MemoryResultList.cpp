@@ -1,5 +1,7 @@
 #include "core/scan/MemoryResultList.h"
 
+#include "core/scan/HostCells.h"
+
 #include <algorithm>
 
 namespace {
@@ -21,7 +23,7 @@ int MemoryResultList::InsertItem(int index, const std::string& text) {
         return -1;
     size_t at = std::min(static_cast<size_t>(index), m_rows.size());
     HostRecord row;
-    row.cells[0] = text;
+    TakeCell(row, HostRecord::kAddress, text);
     m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), row);
     return static_cast<int>(at);
 }
@@ -30,7 +32,7 @@ bool MemoryResultList::SetItemText(int row, int column, const std::string& text)
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
         return false;
-    m_rows[static_cast<size_t>(row)].cells[static_cast<size_t>(column)] = text;
+    TakeCell(m_rows[static_cast<size_t>(row)], column, text);
     return true;
 }
 
@@ -38,7 +40,7 @@ std::string MemoryResultList::GetItemText(int row, int column) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
         return {};
-    return m_rows[static_cast<size_t>(row)].cells[static_cast<size_t>(column)];
+    return CellOf(m_rows[static_cast<size_t>(row)], column);
 }
 
 bool MemoryResultList::DeleteItem(int row) {
@@ -62,7 +64,7 @@ std::string MemoryResultList::GetColumnTitle(int column) {
 int MemoryResultList::RemoveSilentRows() {
     std::lock_guard<std::mutex> guard(m_lock);
     const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), [](const HostRecord& row) {
-        return row.cells[HostRecord::kResponse] == HostRecord::kSilent;
+        return row.response == HostRecord::Response::Silent;
     });
     const int removed = static_cast<int>(m_rows.end() - kept);
     m_rows.erase(kept, m_rows.end());
@@ -73,7 +75,7 @@ bool MemoryResultList::SetRow(int row, const Row& cells) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
         return false;
-    m_rows[static_cast<size_t>(row)].cells = cells;
+    m_rows[static_cast<size_t>(row)] = RecordOfCells(cells);
     return true;
 }
 
@@ -90,13 +92,13 @@ std::vector<MemoryResultList::Row> MemoryResultList::Rows() {
     std::vector<Row> rows;
     rows.reserve(m_rows.size());
     for (const HostRecord& record : m_rows)
-        rows.push_back(record.cells);
+        rows.push_back(CellsOf(record));
     return rows;
 }
 
 std::vector<HostRecord> MemoryResultList::Records() {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_rows;
+    return {m_rows.begin(), m_rows.end()};
 }
 
 void MemoryResultList::ForEachRecord(const std::function<void(const HostRecord&)>& visit) {

@@ -1,20 +1,23 @@
 #pragma once
 // The result list kept in memory, for the command-line scanner and the engine
 // tests. Every call takes one lock, so it may be used from several threads.
-// Each row is a whole HostRecord, so what showed a host to be there and its
-// round trip stay with its cells through insertions and removals.
+// Each row is a host's value, its cells made from it as they are read
+// (HostCells.h), so what showed a host to be there and its round trip stay
+// with its row through insertions and removals.
 
+#include "core/scan/HostCells.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/ResultList.h"
 
 #include <array>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <vector>
 
 class MemoryResultList : public ResultList {
 public:
-    using Row = std::array<std::string, HostRecord::kColumnCount>;
+    using Row = HostCells;
 
     int GetItemCount() override;
     int InsertItem(int index, const std::string& text) override;
@@ -37,5 +40,7 @@ public:
 
 private:
     std::mutex m_lock;
-    std::vector<HostRecord> m_rows;
+    // In blocks: a list that grows a row at a time never holds two copies of
+    // itself, as a vector does each time it moves to a larger one.
+    std::deque<HostRecord> m_rows;
 };

@@ -32,25 +32,11 @@ void TakeNodeStatus(HostRecord& record, const NodeStatusAnswer& answer,
         record.messengers.push_back(Cp932ToUtf8(name));
 }
 
-void MakeCells(HostRecord& record, const ScanOptions& options) {
-    if (record.address != 0)
-        record.cells[HostRecord::kAddress] = HostRecord::FormatAddress(record.address);
-    if (record.hasMac) {
-        const std::string mac = HostRecord::FormatMac(record.mac.data());
-        record.cells[HostRecord::kMac] = mac;
-        if (!options.ignoreNicVendor) {
-            char vendor[kNicVendorBufferSize];
-            CNetProbe().LookupNicVendor(mac.substr(0, 6).c_str(), vendor);
-            record.vendor = vendor;
-        }
-        record.cells[HostRecord::kVendor] = record.vendor;
-    }
-    if (!record.nodeStatus)
+void TakeVendor(HostRecord& record, const ScanOptions& options) {
+    if (!record.hasMac || options.ignoreNicVendor)
         return;
-    record.cells[HostRecord::kComputer] = record.computer.value_or("");
-    record.cells[HostRecord::kDomain] = record.workgroup.value_or("");
-    std::string joined;
-    for (const std::string& name : record.messengers)
-        joined += (joined.empty() ? "" : "/") + name;
-    record.cells[HostRecord::kMessenger] = joined;
+    char vendor[kNicVendorBufferSize];
+    CNetProbe().LookupNicVendor(HostRecord::FormatMac(record.mac.data()).substr(0, 6).c_str(),
+                                vendor);
+    record.vendor = vendor;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// A host's value from a node-status answer, and the cells of its row made
-// from its value; the same for both engines and the diagnosis.
+// A host's value from a node-status answer and its MAC; the same for both
+// engines and the diagnosis.
 
 #include "core/scan/HostRecord.h"
 #include "core/scan/ScanRequest.h"
@@ -14,8 +14,6 @@
 void TakeNodeStatus(HostRecord& record, const NodeStatusAnswer& answer,
                     const ScanOptions& options);
 
-// Completes the value once its MAC is final (the vendor, unless the options
-// leave it out) and makes the cells from it: the address, the MAC with its
-// vendor, and the names of a node-status answer. The response cell is the
-// engine's to set.
-void MakeCells(HostRecord& record, const ScanOptions& options);
+// Completes the value once its MAC is final: the MAC's maker, unless the
+// options leave it out.
+void TakeVendor(HostRecord& record, const ScanOptions& options);

@@ -52,7 +52,14 @@ void ModelScanSink::Post(Report report) {
     bool post = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_queue.push_back(std::move(report));
+        // A row's newer result makes the one still queued for it moot: each
+        // is the whole row.
+        auto* last = m_queue.empty() ? nullptr : std::get_if<Result>(&m_queue.back());
+        const auto* result = std::get_if<Result>(&report);
+        if (last && result && last->row == result->row)
+            *last = std::move(*result);
+        else
+            m_queue.push_back(std::move(report));
         post = !m_drainPosted;
         m_drainPosted = true;
     }
@@ -63,7 +70,7 @@ void ModelScanSink::Post(Report report) {
 }
 
 void ModelScanSink::Drain() {
-    std::vector<Report> reports;
+    std::deque<Report> reports;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         reports.swap(m_queue);

@@ -8,6 +8,7 @@
 #include "core/scan/ScanSink.h"
 
 #include <QObject>
+#include <deque>
 #include <mutex>
 #include <variant>
 #include <vector>
@@ -82,6 +83,8 @@ private:
     bool m_showReasons = false; // set before the scan starts
     QWidget* m_boxOwner = nullptr;
     std::mutex m_lock;
-    std::vector<Report> m_queue;
+    // In blocks, for the same reason as the scan's own rows: thousands of
+    // reports may wait here while the window thread is busy.
+    std::deque<Report> m_queue;
     bool m_drainPosted = false;
 };

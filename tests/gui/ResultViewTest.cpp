@@ -72,10 +72,11 @@ TEST(ResultViewTest, AScansReportsReachTheModelInOrder) {
             workers.emplace_back([&, w] {
                 for (int row = w; row < kRows; row += kWorkers) {
                     HostRecord record;
-                    record.cells[0] = "ignored: the address stays as added";
-                    record.cells[HostRecord::kResponse] = row % 3 ? "○" : "×";
+                    record.address = 0xC0000201; // ignored: the address stays as added
+                    record.response = row % 3 ? HostRecord::Response::Answered
+                                              : HostRecord::Response::Silent;
                     sink.RowResult(row, record);
-                    record.cells[HostRecord::kComputer] = "PC" + std::to_string(row);
+                    record.computer = "PC" + std::to_string(row);
                     sink.RowResult(row, record);
                 }
             });
@@ -126,8 +127,8 @@ TEST(ResultViewTest, TheResponseTipNamesTheEvidenceOnlyWhenTheSinkShowsIt) {
         sink.RowsCleared();
         sink.RowAdded(0, "10.0.0.1");
         HostRecord record;
-        record.cells[HostRecord::kAddress] = "10.0.0.1";
-        record.cells[HostRecord::kResponse] = HostRecord::kAnswered;
+        record.address = 0x0A000001;
+        record.response = HostRecord::Response::Answered;
         record.reasons = c.reasons;
         sink.RowResult(0, record);
         sink.Drain();

@@ -33,7 +33,7 @@ protected:
     static std::string ComputerName(const TestLanHost& host) {
         const HostRecord row = TestLanTruth::AnsweredRow(AddressFromText(host.address),
                                                          host.MacHex(), host.RegisteredNames());
-        const std::string& name = row.cells[HostRecord::kComputer];
+        const std::string name = CellOf(row, HostRecord::kComputer);
         return name.empty() ? "-" : name;
     }
 

@@ -104,11 +104,11 @@ TEST_F(NodeStatusLanTest, EveryNmbdHostAnswersWithExactlyItsNamesAndItsMac) {
                 otherMessengers += (otherMessengers.empty() ? "" : "/") + n;
         }
         const HostRecord row = RowOfAnswer(answer, true);
-        EXPECT_EQ(row.cells[HostRecord::kMac], host.MacHex());
+        EXPECT_EQ(CellOf(row, HostRecord::kMac), host.MacHex());
         EXPECT_EQ(row.computer, own.back());
         EXPECT_EQ(row.workgroup, host.workgroup);
-        EXPECT_EQ(row.cells[HostRecord::kMessenger], otherMessengers);
-        EXPECT_EQ(RowOfAnswer(answer, false).cells[HostRecord::kMessenger], allMessengers);
+        EXPECT_EQ(CellOf(row, HostRecord::kMessenger), otherMessengers);
+        EXPECT_EQ(CellOf(RowOfAnswer(answer, false), HostRecord::kMessenger), allMessengers);
     }
 }
 
@@ -125,7 +125,7 @@ TEST_F(NodeStatusLanTest, ConcurrentQueriesWithAndWithoutTheLockAllAnswer) {
             UCHAR code =
                 QueryNodeStatus(host.address, 0, buffer, t % 2 ? &lock : nullptr, nullptr, &answer);
             if (code != NRC_GOODRET || NamesOf(buffer) != host.RegisteredNames() ||
-                RowOfAnswer(answer, false).cells[HostRecord::kMac] != host.MacHex())
+                CellOf(RowOfAnswer(answer, false), HostRecord::kMac) != host.MacHex())
                 failures[t] = 1;
         });
     }

@@ -7,6 +7,7 @@
 #include "core/scan/NodeStatus.h"
 #include "platform/wire/NodeStatusPacket.h"
 #include "tests/support/AnswerRow.h"
+#include "core/scan/HostCells.h"
 #include "platform/win32/AdapterStatus.h"
 #include "tests/lan/TestLanTruth.h"
 #include "tests/lan/WideLan.h"
@@ -75,10 +76,10 @@ TEST(NodeStatusResponder, AnEvenAddressGetsTheRowOfTheRule) {
         // The same row whether or not the own name is left out of the messenger names.
         for (bool skipOwn : {false, true}) {
             const HostRecord decoded = RowOfAnswer(answer, skipOwn);
-            EXPECT_EQ(decoded.computer, row.cells[HostRecord::kComputer]);
-            EXPECT_EQ(decoded.workgroup, row.cells[HostRecord::kDomain]);
-            EXPECT_EQ(decoded.cells[HostRecord::kMessenger], row.cells[HostRecord::kMessenger]);
-            EXPECT_EQ(decoded.cells[HostRecord::kMac], row.cells[HostRecord::kMac]);
+            EXPECT_EQ(decoded.computer, CellOf(row, HostRecord::kComputer));
+            EXPECT_EQ(decoded.workgroup, CellOf(row, HostRecord::kDomain));
+            EXPECT_EQ(CellOf(decoded, HostRecord::kMessenger), CellOf(row, HostRecord::kMessenger));
+            EXPECT_EQ(CellOf(decoded, HostRecord::kMac), CellOf(row, HostRecord::kMac));
         }
     }
     const std::uint32_t address = AddressFromText("198.19.7.170");
@@ -257,11 +258,11 @@ TEST(NodeStatusResponder, AResponderForOneHostAnswersForItAloneWithItsNamesAndMa
     const HostRecord status = RowOfAnswer(answer, false);
     EXPECT_EQ(status.computer, "KDFOX-ALT"); // the last <00> unique name wins, as with nmbd
     EXPECT_EQ(status.workgroup, "KDLAB");
-    EXPECT_EQ(status.cells[HostRecord::kMac], "024B4400003F");
+    EXPECT_EQ(CellOf(status, HostRecord::kMac), "024B4400003F");
     const HostRecord row = TestLanTruth::AnsweredRow(AddressFromText(host.address), host.MacHex(),
                                                      host.RegisteredNames());
-    EXPECT_EQ(status.computer, row.cells[HostRecord::kComputer]);
-    EXPECT_EQ(status.cells[HostRecord::kMessenger], row.cells[HostRecord::kMessenger]);
+    EXPECT_EQ(status.computer, CellOf(row, HostRecord::kComputer));
+    EXPECT_EQ(CellOf(status, HostRecord::kMessenger), CellOf(row, HostRecord::kMessenger));
     // A malformed query gets nothing, as from the prefix's responder.
     Bytes truncated = request;
     truncated.pop_back();
@@ -334,7 +335,7 @@ TEST(TestLanTruth, RejectsSilenceTheOddSlash24sOfThePrefixOnly) {
         } else {
             EXPECT_EQ(before.has_value(), after.has_value());
             if (before && after) {
-                EXPECT_EQ(before->cells, after->cells);
+                EXPECT_EQ(CellsOf(*before), CellsOf(*after));
             }
         }
     }
@@ -362,9 +363,9 @@ TEST(TestLanTruth, QuietHostsThatDropPingHaveNoRow) {
             continue;
         }
         ASSERT_TRUE(row);
-        EXPECT_EQ(row->cells[HostRecord::kComputer], host.name);
-        EXPECT_EQ(row->cells[HostRecord::kDomain], host.workgroup);
-        EXPECT_EQ(row->cells[HostRecord::kMac], host.MacHex());
+        EXPECT_EQ(CellOf(*row, HostRecord::kComputer), host.name);
+        EXPECT_EQ(CellOf(*row, HostRecord::kDomain), host.workgroup);
+        EXPECT_EQ(CellOf(*row, HostRecord::kMac), host.MacHex());
     }
 }
 

@@ -202,7 +202,7 @@ TEST_F(QuietHostsLanTest, TheDefaultScanFindsEveryQuietHostAndSaysHow) {
         const HostRecord expected = TestLanTruth::AnsweredRow(
             AddressFromText(host.address), host.MacHex(), host.RegisteredNames());
         EXPECT_EQ(TextOrEmpty(row, "name"), c.named ? host.name : "");
-        EXPECT_EQ(TextOrEmpty(row, "name"), expected.cells[HostRecord::kComputer]);
+        EXPECT_EQ(TextOrEmpty(row, "name"), CellOf(expected, HostRecord::kComputer));
         EXPECT_EQ(TextOrEmpty(row, "workgroup"), c.named ? host.workgroup : "");
         std::vector<std::string> messengers;
         for (const TestLanName& name : host.RegisteredNames())
@@ -267,8 +267,8 @@ TEST_F(QuietHostsLanTest, HostsARouterReportsUnreachableGetNoRowWithEitherSocket
     std::map<std::string, ScanRow> expected;
     int named = 0;
     for (const HostRecord& row : TestLanTruth(lan(), true).Rows(range, false)) {
-        expected[row.cells[HostRecord::kAddress]] = TestLanTruth::Printed(row);
-        named += !row.cells[HostRecord::kComputer].empty();
+        expected[CellOf(row, HostRecord::kAddress)] = TestLanTruth::Printed(row);
+        named += !CellOf(row, HostRecord::kComputer).empty();
     }
     ASSERT_EQ(expected.size(), 2u * 254u + 2u * 127u);
     ASSERT_EQ(named, 2 * 254);

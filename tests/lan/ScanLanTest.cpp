@@ -41,7 +41,7 @@ TEST_F(ScanLanTest, ScanGivesExactlyTheAnsweringHostsWithTheirNameTables) {
     std::map<std::string, Row> expected;
     const AddressRange range{AddressFromText(kRangeStart), AddressFromText(kRangeEnd)};
     for (const HostRecord& row : TestLanTruth(lan()).Rows(range, false))
-        expected[row.cells[HostRecord::kAddress]] = TestLanTruth::Printed(row);
+        expected[CellOf(row, HostRecord::kAddress)] = TestLanTruth::Printed(row);
     ASSERT_EQ(expected.size(),
               lan().WithRole(Role::Nmbd).size() + lan().WithRole(Role::PingOnly).size());
     ASSERT_GE(expected.size(), 6u);

@@ -25,23 +25,23 @@ TestLanTruth::TestLanTruth(TestLan lan, bool rejecting)
 
 HostRecord TestLanTruth::AnsweredRow(std::uint32_t address, const std::string& macHex,
                                      const std::vector<TestLanName>& names) {
-    HostRecord row;
-    row.cells[HostRecord::kAddress] = AddressToText(address);
-    row.cells[HostRecord::kResponse] = HostRecord::kAnswered;
+    HostCells cells;
+    cells[HostRecord::kAddress] = AddressToText(address);
+    cells[HostRecord::kResponse] = HostRecord::kAnswered;
     if (names.empty())
-        return row;
+        return RecordOfCells(cells);
     std::string messengers;
     for (const TestLanName& name : names) {
         if (name.suffix == 0x00) // the last one of each kind wins
-            row.cells[name.group ? HostRecord::kDomain : HostRecord::kComputer] = name.name;
+            cells[name.group ? HostRecord::kDomain : HostRecord::kComputer] = name.name;
         if (name.suffix == 0x03)
             messengers += (messengers.empty() ? "" : "/") + name.name;
     }
-    row.cells[HostRecord::kMessenger] = messengers;
-    row.cells[HostRecord::kMac] = macHex;
+    cells[HostRecord::kMessenger] = messengers;
+    cells[HostRecord::kMac] = macHex;
     const char* vendor = FindNicVendor(macHex.substr(0, 6));
-    row.cells[HostRecord::kVendor] = vendor ? vendor : "不明";
-    return row;
+    cells[HostRecord::kVendor] = vendor ? vendor : "不明";
+    return RecordOfCells(cells);
 }
 
 std::optional<HostRecord> TestLanTruth::RowFor(std::uint32_t address, bool keepSilent) const {
@@ -69,10 +69,10 @@ std::optional<HostRecord> TestLanTruth::RowFor(std::uint32_t address, bool keepS
     }
     if (!keepSilent)
         return std::nullopt;
-    HostRecord row;
-    row.cells[HostRecord::kAddress] = AddressToText(address);
-    row.cells[HostRecord::kResponse] = HostRecord::kSilent;
-    return row;
+    HostCells cells;
+    cells[HostRecord::kAddress] = AddressToText(address);
+    cells[HostRecord::kResponse] = HostRecord::kSilent;
+    return RecordOfCells(cells);
 }
 
 std::vector<HostRecord> TestLanTruth::Rows(const AddressRange& range, bool keepSilent) const {
@@ -85,7 +85,7 @@ std::vector<HostRecord> TestLanTruth::Rows(const AddressRange& range, bool keepS
 
 std::vector<std::string> TestLanTruth::Printed(const HostRecord& row) {
     std::vector<std::string> cells;
-    for (const std::string& cell : row.cells)
+    for (const std::string& cell : CellsOf(row))
         cells.push_back(ExportCell(cell));
     return cells;
 }

@@ -5,6 +5,7 @@
 // --print-truth prints them for the benchmarks.
 
 #include "core/ranges/AddressRange.h"
+#include "core/scan/HostCells.h"
 #include "core/scan/HostRecord.h"
 #include "tests/lan/TestLan.h"
 

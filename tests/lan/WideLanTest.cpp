@@ -46,8 +46,8 @@ TEST_F(WideLanTest, AScanOfOneSlash24OfThePrefixGivesTheRowsOfTheRule) {
     std::map<std::string, ScanRow> expected;
     int named = 0;
     for (const HostRecord& row : TestLanTruth(lan()).Rows(range, true)) {
-        expected[row.cells[HostRecord::kAddress]] = TestLanTruth::Printed(row);
-        named += !row.cells[HostRecord::kComputer].empty();
+        expected[CellOf(row, HostRecord::kAddress)] = TestLanTruth::Printed(row);
+        named += !CellOf(row, HostRecord::kComputer).empty();
     }
     ASSERT_EQ(expected.size(), 254u);
     ASSERT_EQ(named, 127);

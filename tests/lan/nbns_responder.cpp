@@ -60,8 +60,8 @@ int PrintTruth(const TestLan& lan, const std::vector<AddressRange>& ranges, bool
     MemoryResultList list;
     for (const AddressRange& range : ranges) {
         for (const HostRecord& row : truth.Rows(range, keepSilent)) {
-            const int index = list.InsertItem(list.GetItemCount(), row.cells[0]);
-            list.SetRow(index, row.cells);
+            const int index = list.InsertItem(list.GetItemCount(), CellOf(row, HostRecord::kAddress));
+            list.SetRecord(index, row);
         }
     }
     const std::string text = FormatExportText(list);

@@ -8,6 +8,6 @@ HostRecord RowOfAnswer(const NodeStatusAnswer& answer, bool skipOwnMessengerName
     options.ignoreWorkstation = skipOwnMessengerName;
     HostRecord row;
     TakeNodeStatus(row, answer, options);
-    MakeCells(row, options);
+    TakeVendor(row, options);
     return row;
 }

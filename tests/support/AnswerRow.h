@@ -1,7 +1,8 @@
 #pragma once
-// The value and cells a scan makes of a node-status answer (the vendor not
-// looked up), for tests that check an answer as a row shows it.
+// The value a scan makes of a node-status answer (the vendor not looked
+// up), for tests that check an answer as a row shows it (CellOf).
 
+#include "core/scan/HostCells.h"
 #include "core/scan/HostRecord.h"
 #include "platform/wire/NodeStatusPacket.h"
 

@@ -3,6 +3,7 @@
 // No test here scans an address: the scans walk an empty list file.
 
 #include "core/inventory/sqlite/InventoryStore.h"
+#include "core/scan/HostCells.h"
 #include "core/ranges/AddressRange.h"
 #include "core/inventory/postgres/PgInventory.h"
 #include "platform/postgres/PgConnection.h"
@@ -61,7 +62,7 @@ Ran RunVopalScan(const TempDir& dir, const std::vector<std::string>& args,
 
 HostRecord Answered(const char* address, const std::string& name, const char* mac) {
     HostRecord row;
-    row.cells = {address, HostRecord::kAnswered, name, "WG,\"=1\"", mac, "v", name + "/M"};
+    row = RecordOfCells({address, HostRecord::kAnswered, name, "WG,\"=1\"", mac, "v", name + "/M"});
     row.reasons = HostRecord::kReasonEcho;
     return row;
 }

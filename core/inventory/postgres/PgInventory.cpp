@@ -174,7 +174,7 @@ HostHistory PgInventory::History(const std::string& addressOrMac, const std::str
         row.address = static_cast<std::uint32_t>(seen.Int64(r, 3).value_or(0));
         for (std::size_t c = 0; c < row.cells.size(); ++c)
             row.cells[c] = seen.Text(r, 4 + static_cast<int>(c));
-        entry.row = RecordOf(row);
+        entry.row = CellsOf(row);
         history.entries.push_back(std::move(entry));
     }
     // Each change goes with its scan's sighting at its address; a departure

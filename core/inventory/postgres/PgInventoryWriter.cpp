@@ -255,7 +255,7 @@ std::optional<PgError> PgInventoryWriter::WriteHosts(const std::string& site,
             continue;
         PgValues row = {scanId, Text(ids[plan.hostOfRow[i]]), Text(plan.scan.sightings[i].address)};
         for (int c = HostRecord::kResponse; c < HostRecord::kColumnCount; ++c)
-            row.push_back(scan.rows[i].cells[static_cast<std::size_t>(c)]);
+            row.push_back(CellOf(scan.rows[i], c));
         sightings.push_back(std::move(row));
     }
     if (!sightings.empty()) {

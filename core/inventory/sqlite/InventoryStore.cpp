@@ -698,7 +698,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac,
             entry.scan = scan;
             entry.startedMs = sqlite3_column_int64(scans.get(), 1);
             entry.site = SqlColumnText(scans.get(), 3);
-            entry.row = RecordOf(row);
+            entry.row = CellsOf(row);
             history.entries.push_back(std::move(entry));
         }
     }

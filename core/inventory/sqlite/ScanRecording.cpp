@@ -28,14 +28,14 @@ RecordedScan RecordingOf(MemoryResultList& list, const std::vector<AddressRange>
     scan.ranges = ranges;
     scan.complete = complete;
     scan.settings = ScanOptionsText(options);
-    // The store keeps a row's address and cells: the name table and the
-    // rest of the value stay with the list.
+    // The store keeps what a row's cells show: what showed the host to be
+    // there and its round trip stay with the list.
     list.ForEachRecord([&scan](const HostRecord& record) {
-        if (record.cells[HostRecord::kResponse] != HostRecord::kAnswered)
+        if (record.response != HostRecord::Response::Answered)
             return;
-        HostRecord& row = scan.rows.emplace_back();
-        row.address = record.address;
-        row.cells = record.cells;
+        HostRecord& row = scan.rows.emplace_back(record);
+        row.reasons = 0;
+        row.rttMs = -1;
     });
     return scan;
 }

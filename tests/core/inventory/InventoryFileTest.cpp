@@ -2,6 +2,7 @@
 // links leave it: nothing recorded is lost and no good file is kept aside.
 
 #include "core/inventory/sqlite/InventoryStore.h"
+#include "core/scan/HostCells.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -22,14 +23,14 @@ RecordedScan ScanOf(int first, int rows) {
         HostRecord row;
         char mac[13];
         std::snprintf(mac, sizeof mac, "00A0C9%06X", first + i);
-        row.cells = {"10.0." + std::to_string((first + i) / 250) + "." +
+        row = RecordOfCells({"10.0." + std::to_string((first + i) / 250) + "." +
                          std::to_string((first + i) % 250 + 1),
                      "○",
                      "PC" + std::to_string(first + i),
                      "WG",
                      mac,
                      "",
-                     ""};
+                     ""});
         scan.rows.push_back(row);
     }
     return scan;

@@ -4,6 +4,7 @@
 // scans that waited at a site while the server could not be reached.
 
 #include "core/inventory/sqlite/InventoryStore.h"
+#include "core/scan/HostCells.h"
 #include "core/inventory/postgres/PgInventory.h"
 #include "core/inventory/ScanDocument.h"
 #include "core/inventory/delivery/ScanForwarding.h"
@@ -39,7 +40,7 @@ RecordedScan ScanAt(const std::string& site, int n, const std::vector<Host>& hos
     scan.siteScan = site + "-" + std::to_string(n);
     for (const Host& host : hosts) {
         HostRecord row;
-        row.cells = {prefix + std::to_string(host.last), "○", host.name, "WG", host.mac, "", ""};
+        row = RecordOfCells({prefix + std::to_string(host.last), "○", host.name, "WG", host.mac, "", ""});
         scan.rows.push_back(row);
     }
     return scan;
@@ -157,8 +158,8 @@ TEST_P(InventoryMemoryTest, EachKindOfChangeAndTheTimelineAreTheSameOnEitherBack
     const HostHistory byMac = m_memory->History("00-a0-c9-00-00-02");
     EXPECT_EQ(byMac.identity, "mac:" + kMac2);
     ASSERT_EQ(byMac.entries.size(), 7u);
-    EXPECT_EQ(byMac.entries[0].row.cells[HostRecord::kComputer], "OLD");
-    EXPECT_EQ(byMac.entries[2].row.cells[HostRecord::kAddress], "10.0.0.4");
+    EXPECT_EQ(byMac.entries[0].row[HostRecord::kComputer], "OLD");
+    EXPECT_EQ(byMac.entries[2].row[HostRecord::kAddress], "10.0.0.4");
     EXPECT_EQ(byMac.entries[2].changes.size(), 1u);
     EXPECT_EQ(byMac.entries[2].site, "north");
     const HostHistory gone = m_memory->History("10.0.0.3");
@@ -247,7 +248,7 @@ TEST_P(SharedInventoryTest, ManySitesRecordingAtOnceLoseNothingAndMakeEachHostOn
                     std::snprintf(mac, sizeof mac, "00A0C9%02X%04X", h < kHosts / 2 ? 0xFF : s, h);
                     HostRecord row;
                     row.address = AddressFromText("10.9.0.1") + static_cast<std::uint32_t>(h);
-                    row.cells = {AddressToText(row.address), "○", "", "", mac, "", ""};
+                    row = RecordOfCells({AddressToText(row.address), "○", "", "", mac, "", ""});
                     scan.rows.push_back(row);
                 }
                 if (server->Record(scan, error) >= 0)
@@ -306,7 +307,7 @@ TEST_P(SharedInventoryTest, ScansThatWaitedAtTheSiteReachTheServerInOrderOnce) {
               std::vector<std::string>{"移動 10.0.0.3 10.0.0.2>10.0.0.3"});
     const HostHistory history = m_memory->History(kMac2);
     ASSERT_EQ(history.entries.size(), 2u);
-    EXPECT_EQ(history.entries[1].row.cells[HostRecord::kComputer], "PC\t\"x\"\\");
+    EXPECT_EQ(history.entries[1].row[HostRecord::kComputer], "PC\t\"x\"\\");
     EXPECT_EQ(DeliverWaitingScans(local, *m_memory, "postgresql:///inventory").delivered, 0);
 }
 
@@ -372,7 +373,7 @@ TEST(ScanDocument, ReadsBackWhatItWroteAndRefusesWhatItDidNot) {
     std::string error;
     ASSERT_TRUE(ScanFromDocument(ScanDocumentOf(scan), read, error)) << error;
     EXPECT_EQ(ScanDocumentOf(read), ScanDocumentOf(scan));
-    EXPECT_EQ(read.rows[0].cells, scan.rows[0].cells);
+    EXPECT_EQ(CellsOf(read.rows[0]), CellsOf(scan.rows[0]));
     EXPECT_EQ(read.rows[0].reasons, 5u);
 
     const std::string good = ScanDocumentOf(scan);

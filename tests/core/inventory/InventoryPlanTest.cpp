@@ -3,6 +3,7 @@
 // the changes, and what becomes of each host.
 
 #include "core/inventory/InventoryPlan.h"
+#include "core/scan/HostCells.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,7 @@ std::uint32_t A(int last) {
 HostRecord Row(int last, const std::string& mac = "", const std::string& computer = "") {
     HostRecord row;
     const std::string domain = computer.empty() ? "" : "WG";
-    row.cells = {"10.0.0." + std::to_string(last), "○", computer, domain, mac, "", ""};
+    row = RecordOfCells({"10.0.0." + std::to_string(last), "○", computer, domain, mac, "", ""});
     return row;
 }
 
@@ -53,14 +54,14 @@ InventoryHolding Store(const std::vector<Held>& held, bool keepsRows = true) {
         host.since = h.since;
         host.departed = h.departed;
         for (const HostRecord& row : h.rows) {
-            const HostRow kept = RowOf(AddressFromText(row.cells[HostRecord::kAddress]), row);
+            const HostRow kept = RowOf(AddressFromText(CellOf(row, HostRecord::kAddress)), row);
             if (keepsRows)
                 host.rows.push_back(kept);
             else if (h.inBaseline)
                 holding.baseline.sightings.push_back(SightingOf(kept, h.identity));
-            if (!row.cells[HostRecord::kComputer].empty()) {
-                host.known.computer = row.cells[HostRecord::kComputer];
-                host.known.domain = row.cells[HostRecord::kDomain];
+            if (!CellOf(row, HostRecord::kComputer).empty()) {
+                host.known.computer = CellOf(row, HostRecord::kComputer);
+                host.known.domain = CellOf(row, HostRecord::kDomain);
             }
             host.known.lastAddress = host.lastOfRows = kept.address;
         }

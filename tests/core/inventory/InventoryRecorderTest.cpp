@@ -1,6 +1,7 @@
 // Recording scans off the caller's thread.
 
 #include "core/inventory/sqlite/InventoryRecorder.h"
+#include "core/scan/HostCells.h"
 #include "core/inventory/InventoryReport.h"
 #include "tests/support/TempDir.h"
 
@@ -18,7 +19,7 @@ RecordedScan ScanOf(std::vector<std::array<std::string, 3>> hosts) {
     scan.ranges = {{AddressFromText("127.0.0.1"), AddressFromText("127.0.0.9")}};
     for (const auto& [address, mac, computer] : hosts) {
         HostRecord row;
-        row.cells = {address, "○", computer, "WG", mac, "", ""};
+        row = RecordOfCells({address, "○", computer, "WG", mac, "", ""});
         scan.rows.push_back(row);
     }
     return scan;

@@ -54,13 +54,13 @@ TEST(InventoryReport, AHostsTimelineShowsEachScanAndADepartureAsGone) {
     history.identity = "mac:001122334401";
     HistoryEntry seen;
     seen.startedMs = 1700000000000;
-    seen.row.cells = {"127.0.0.1", "○", "PC\x1b" "01", "WG", "001122334401", "v", "M1/M2"};
+    seen.row = {"127.0.0.1", "○", "PC\x1b" "01", "WG", "001122334401", "v", "M1/M2"};
     seen.changes = {Made(ChangeKind::New, "127.0.0.1", "mac:001122334401", "", ""),
                     Made(ChangeKind::Renamed, "127.0.0.1", "mac:001122334401", "A/WG", "B/WG")};
     HistoryEntry gone;
     gone.startedMs = 1700000000000;
     gone.seen = false;
-    gone.row.cells[HostRecord::kAddress] = "127.0.0.1";
+    gone.row[HostRecord::kAddress] = "127.0.0.1";
     gone.changes = {Made(ChangeKind::Gone, "127.0.0.1", "mac:001122334401", "PC01/WG", "")};
     history.entries = {seen, gone};
     const std::string when = LocalDateTimeText(1700000000000);
@@ -83,7 +83,7 @@ TEST(InventoryReport, HostileTextsLeaveAsPlainText) {
         Change change{ChangeKind::Renamed, AddressFromText("10.0.0.1"), "name:" + text + "/WG", text, text + "2", 1};
         changes.push_back({change, 0});
         HistoryEntry entry;
-        entry.row.cells = {"10.0.0.1", "○", text, text, "", "", text};
+        entry.row = {"10.0.0.1", "○", text, text, "", "", text};
         entry.changes = {change};
         history.entries.push_back(entry);
     }

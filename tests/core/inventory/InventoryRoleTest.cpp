@@ -3,6 +3,7 @@
 // and nothing else, and a report's role reading alone.
 
 #include "core/inventory/postgres/PgInventory.h"
+#include "core/scan/HostCells.h"
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
 
@@ -63,8 +64,8 @@ RecordedScan ScanOf(int n, const std::vector<std::pair<int, std::string>>& hosts
     scan.siteScan = "north-" + std::to_string(n);
     for (const auto& [last, name] : hosts) {
         HostRecord row;
-        row.cells = {"10.9.0." + std::to_string(last),         "○", name, "WG",
-                     "00A0C90000" + std::to_string(10 + last), "",  ""};
+        row = RecordOfCells({"10.9.0." + std::to_string(last),         "○", name, "WG",
+                     "00A0C90000" + std::to_string(10 + last), "",  ""});
         scan.rows.push_back(row);
     }
     return scan;

@@ -2,6 +2,7 @@
 // keeps every scan, with writers at once and files that are not ours.
 
 #include "core/inventory/HostIdentity.h"
+#include "core/scan/HostCells.h"
 #include "core/inventory/sqlite/InventorySchema.h"
 #include "core/inventory/sqlite/InventoryStore.h"
 #include "core/inventory/ScanChanges.h"
@@ -17,7 +18,7 @@ namespace {
 HostRecord Row(const std::string& address, const std::string& mac = "",
                const std::string& computer = "", const std::string& domain = "") {
     HostRecord row;
-    row.cells = {address, "○", computer, domain, mac, "", ""};
+    row = RecordOfCells({address, "○", computer, domain, mac, "", ""});
     return row;
 }
 
@@ -39,8 +40,8 @@ TEST(HostIdentity, AUsableMacFirstThenTheNameThenTheAddress) {
     };
     for (const auto& c : cases) {
         const HostIdentity identity = IdentityOf(c.row);
-        EXPECT_EQ(identity.key, c.key) << c.row.cells[4];
-        EXPECT_EQ(identity.randomisedMac, c.randomised) << c.row.cells[4];
+        EXPECT_EQ(identity.key, c.key) << CellOf(c.row, 4);
+        EXPECT_EQ(identity.randomisedMac, c.randomised) << CellOf(c.row, 4);
     }
 }
 
@@ -208,7 +209,7 @@ std::uint32_t A(int last) {
 Sighting Seen(int last, const std::string& mac, const std::string& computer = "PC",
               const std::string& domain = "WG") {
     HostRecord row;
-    row.cells = {"10.0.0." + std::to_string(last), "○", computer, domain, mac, "", ""};
+    row = RecordOfCells({"10.0.0." + std::to_string(last), "○", computer, domain, mac, "", ""});
     return {A(last), IdentityOf(row).key, IsUsableMac(mac) ? mac : "", computer, domain};
 }
 
@@ -374,8 +375,8 @@ TEST(InventoryStore, AFirstVersionFileIsBroughtForwardWithItsChangesAndHistory) 
     EXPECT_EQ(moved.identity, "mac:00A0C9000001");
     std::vector<std::string> timeline;
     for (const HistoryEntry& entry : moved.entries)
-        timeline.push_back(std::to_string(entry.scan) + " " + entry.row.cells[0] + " " +
-                           entry.row.cells[2] + (entry.changes.empty() ? "" : " *"));
+        timeline.push_back(std::to_string(entry.scan) + " " + entry.row[0] + " " +
+                           entry.row[2] + (entry.changes.empty() ? "" : " *"));
     EXPECT_EQ(timeline, (std::vector<std::string>{
                             "1 10.0.0.1 PC *", "2 10.0.0.1 PC2 *", "3 10.0.0.5 PC2 *",
                             "4 10.0.0.5 PC2", "5 10.0.0.5 PC2", "5 10.0.0.6 PC2 *",

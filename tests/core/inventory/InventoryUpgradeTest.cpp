@@ -5,6 +5,7 @@
 // find the same hosts cost the store next to nothing.
 
 #include "core/inventory/HostIdentity.h"
+#include "core/scan/HostCells.h"
 #include "core/inventory/sqlite/InventoryStore.h"
 #include "tests/support/TempDir.h"
 
@@ -22,8 +23,8 @@ const std::string kData = KD_INVENTORY_TEST_DATA;
 
 HostRecord Row(int last, const std::string& mac = "", const std::string& computer = "") {
     HostRecord row;
-    row.cells = {"10.1.0." + std::to_string(last), "○", computer, computer.empty() ? "" : "WG",
-                 mac, mac.empty() ? "" : "maker", computer};
+    row = RecordOfCells({"10.1.0." + std::to_string(last), "○", computer, computer.empty() ? "" : "WG",
+                 mac, mac.empty() ? "" : "maker", computer});
     return row;
 }
 
@@ -55,7 +56,7 @@ std::string Reports(const InventoryStore& store, int scans) {
         for (const HistoryEntry& e : history.entries) {
             out += "  " + std::to_string(e.scan) + " " + std::to_string(e.startedMs) +
                    (e.seen ? " seen" : " gone");
-            for (const std::string& cell : e.row.cells)
+            for (const std::string& cell : e.row)
                 out += " [" + cell + "]";
             out += "\n";
             for (const Change& c : e.changes)
@@ -101,8 +102,8 @@ TEST(InventoryUpgrade, IdenticalScansHardlyGrowTheStore) {
         HostRecord row;
         char mac[13];
         std::snprintf(mac, sizeof mac, "00A0C9%06X", i);
-        row.cells = {AddressToText(scan.ranges[0].start + i), "○", "PC" + std::to_string(i),
-                     "WORKGROUP", mac, "maker", "PC" + std::to_string(i)};
+        row = RecordOfCells({AddressToText(scan.ranges[0].start + i), "○", "PC" + std::to_string(i),
+                     "WORKGROUP", mac, "maker", "PC" + std::to_string(i)});
         scan.rows.push_back(std::move(row));
     }
     auto size = [&](int scans) {
@@ -173,9 +174,9 @@ void ReplayRandomLan(unsigned seed) {
                     HostRecord row;
                     row.address = address;
                     const bool lost = chance(10);
-                    row.cells = {AddressToText(address), "○", lost ? "" : m.name,
+                    row = RecordOfCells({AddressToText(address), "○", lost ? "" : m.name,
                                  lost || m.name.empty() ? "" : "WG", m.mac, m.mac.empty() ? "" : "maker",
-                                 lost ? "" : m.name};
+                                 lost ? "" : m.name});
                     scan.rows.push_back(row);
                 }
         std::string error;
@@ -187,8 +188,8 @@ void ReplayRandomLan(unsigned seed) {
         view.ranges = scan.ranges;
         for (const HostRecord& row : scan.rows)
             view.sightings.push_back({row.address, IdentityOf(row).key,
-                                      IsUsableMac(row.cells[4]) ? CanonicalMac(row.cells[4]) : "",
-                                      row.cells[2], row.cells[3]});
+                                      IsUsableMac(CellOf(row, 4)) ? CanonicalMac(CellOf(row, 4)) : "",
+                                      CellOf(row, 2), CellOf(row, 3)});
         PriorScans prior;
         for (const ScanView& was : earlier)
             prior.Remember(was);

@@ -3,6 +3,7 @@
 // in docs/ by a real validator.
 
 #include "core/inventory/JsonReport.h"
+#include "core/scan/HostCells.h"
 #include "core/scan/NodeStatusCells.h"
 #include "tests/support/JsonLinesValidator.h"
 
@@ -15,8 +16,7 @@ using Json = nlohmann::json;
 
 HostRecord Row(std::array<std::string, HostRecord::kColumnCount> cells, unsigned reasons = 0,
                int rttMs = -1) {
-    HostRecord row;
-    row.cells = std::move(cells);
+    HostRecord row = RecordOfCells(cells);
     row.reasons = reasons;
     row.rttMs = rttMs;
     return row;
@@ -53,7 +53,7 @@ TEST(JsonReport, AScansRowIsWrittenFromItsValueNotFromItsCells) {
     for (const auto& c : cases) {
         HostRecord row;
         row.address = 0xC6120007; // 198.18.0.7
-        row.cells[HostRecord::kResponse] = HostRecord::kAnswered;
+        row.response = HostRecord::Response::Answered;
         row.reasons = HostRecord::kReasonEcho | HostRecord::kReasonNbstat;
         row.rttMs = 1;
         NodeStatusAnswer answer;
@@ -64,9 +64,10 @@ TEST(JsonReport, AScansRowIsWrittenFromItsValueNotFromItsCells) {
         ScanOptions options;
         options.ignoreWorkstation = c.ignoreWorkstation;
         TakeNodeStatus(row, answer, options);
-        MakeCells(row, options);
-        EXPECT_EQ(row.cells[HostRecord::kAddress], "198.18.0.7");
-        EXPECT_EQ(row.cells[2] + "|" + row.cells[3] + "|" + row.cells[4] + "|" + row.cells[6],
+        TakeVendor(row, options);
+        const HostCells cells = CellsOf(row);
+        EXPECT_EQ(cells[HostRecord::kAddress], "198.18.0.7");
+        EXPECT_EQ(cells[2] + "|" + cells[3] + "|" + cells[4] + "|" + cells[6],
                   c.cells);
         const std::string line = RowJsonLine(row);
         EXPECT_EQ(JsonLinesValidator::VopalScanProblems(line), "");
@@ -136,8 +137,7 @@ TEST(JsonReport, BytesThatAreNoUtf8BecomeReplacementCharacters) {
     };
     std::string lines;
     for (const auto& c : cases) {
-        HostRecord row;
-        row.cells = {"198.18.0.9", "○", c.name, c.name, "", "", c.name};
+        const HostRecord row = RecordOfCells({"198.18.0.9", "○", c.name, c.name, "", "", c.name});
         std::string line;
         ASSERT_NO_THROW(line = RowJsonLine(row));
         lines += line;
@@ -231,7 +231,7 @@ TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
     HistoryEntry seen;
     seen.scan = 1;
     seen.startedMs = 1700000000000;
-    seen.row.cells = {"198.18.0.1",
+    seen.row = {"198.18.0.1",
                       "○",
                       "PC\x1b"
                       "01",
@@ -245,7 +245,7 @@ TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
     gone.scan = 3;
     gone.startedMs = 1700000600000;
     gone.seen = false;
-    gone.row.cells = {"198.18.0.1", "", "", "", "", "", ""};
+    gone.row = {"198.18.0.1", "", "", "", "", "", ""};
     gone.changes = {{ChangeKind::Gone, 0xC6120001, history.identity, "", "", 1}};
     seen.site = "Nord\a";
     history.entries = {seen, gone};
@@ -282,8 +282,7 @@ TEST(JsonReport, TimesAreUtcWithMilliseconds) {
 // The checker itself must refuse what the schema does not allow, or every
 // check above would pass whatever the lines held.
 TEST(JsonReport, TheSchemaCheckRefusesLinesOutsideTheSchema) {
-    HostRecord row;
-    row.cells = {"198.18.0.1", "○", "PC", "", "001122334455", "", ""};
+    const HostRecord row = RecordOfCells({"198.18.0.1", "○", "PC", "", "001122334455", "", ""});
     Json good = Json::parse(RowJsonLine(row));
     ASSERT_EQ(JsonLinesValidator::VopalScanProblems(good.dump() + "\n"), "");
     const struct {

@@ -364,7 +364,7 @@ TEST_F(FastScanEngineTest, EachKindOfHostIsFoundByWhatItAnswersAndGetsItsRow) {
             const HostRecord record = sink.RecordOf(i);
             EXPECT_EQ(rows[i], "10.0.0." + std::to_string(i + 1) + " " + c.row);
             EXPECT_EQ(ReasonsOf(record.reasons), c.reasons);
-            EXPECT_EQ(record.cells[HostRecord::kMac], c.mac);
+            EXPECT_EQ(CellOf(record, HostRecord::kMac), c.mac);
             // A round trip for whatever answered; the neighbour entry has none.
             EXPECT_EQ(record.rttMs >= 0, (record.reasons & ~unsigned(HostRecord::kReasonArp)) != 0);
             EXPECT_EQ(queries[Ip(i + 1)], adaptive ? c.queries : c.fixedQueries);

@@ -8,9 +8,9 @@
 namespace {
 
 HostRecord Record(const std::string& address, bool answered, unsigned reasons, int rttMs) {
-    HostRecord record;
-    record.cells = {address, answered ? HostRecord::kAnswered : HostRecord::kSilent, "", "", "", "",
-                    ""};
+    HostRecord record =
+        RecordOfCells({address, answered ? HostRecord::kAnswered : HostRecord::kSilent, "", "", "",
+                       "", ""});
     record.reasons = reasons;
     record.rttMs = rttMs;
     return record;
@@ -31,9 +31,9 @@ TEST(MemoryScanSink, RecordsStayWithTheirRowsWhenSilentRowsGo) {
         sink.RowsCleared();
         // Rows come in any order; a row's result may come twice, the last wins.
         for (int row : {0, 1, 2, 3, 4, 5, 6})
-            sink.RowAdded(row, found[row].cells[0]);
+            sink.RowAdded(row, CellOf(found[row], HostRecord::kAddress));
         for (int row : {6, 4, 0, 5, 1, 3, 2})
-            sink.RowResult(row, Record(found[row].cells[0], true, HostRecord::kReasonEcho, 1));
+            sink.RowResult(row, Record(CellOf(found[row], HostRecord::kAddress), true, HostRecord::kReasonEcho, 1));
         for (int row : {2, 5, 0, 6, 3, 1, 4})
             sink.RowResult(row, found[row]);
         ScanSummary summary;
@@ -42,13 +42,13 @@ TEST(MemoryScanSink, RecordsStayWithTheirRowsWhenSilentRowsGo) {
 
         std::vector<HostRecord> expected;
         for (const HostRecord& record : found)
-            if (keepSilent || record.cells[HostRecord::kResponse] == HostRecord::kAnswered)
+            if (keepSilent || record.response == HostRecord::Response::Answered)
                 expected.push_back(record);
         EXPECT_EQ(sink.rows.Records(), expected) << keepSilent;
         const auto cells = sink.rows.Rows();
         ASSERT_EQ(cells.size(), expected.size());
         for (std::size_t i = 0; i < cells.size(); ++i)
-            EXPECT_EQ(cells[i], expected[i].cells);
+            EXPECT_EQ(cells[i], CellsOf(expected[i]));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "core/scan/NodeStatus.h"
+#include "core/scan/HostCells.h"
 #include "core/scan/NodeStatusCells.h"
 #include "platform/text/TextCodec.h"
 
@@ -41,7 +42,7 @@ HostRecord Decode(const NodeStatusAnswer& answer, bool skipOwn) {
     options.ignoreNicVendor = true;
     HostRecord record;
     TakeNodeStatus(record, answer, options);
-    MakeCells(record, options);
+    TakeVendor(record, options);
     return record;
 }
 
@@ -143,8 +144,8 @@ TEST(DecodeNodeStatusTest, NameRules) {
         const HostRecord record = Decode(Answer(c.names), c.skipOwn);
         EXPECT_EQ(record.computer, Utf8(c.expected.computerName));
         EXPECT_EQ(record.workgroup, Utf8(c.expected.domainName));
-        EXPECT_EQ(record.cells[HostRecord::kMessenger], Cp932ToUtf8(c.expected.messengerNames));
-        EXPECT_EQ(record.cells[HostRecord::kComputer],
+        EXPECT_EQ(CellOf(record, HostRecord::kMessenger), Cp932ToUtf8(c.expected.messengerNames));
+        EXPECT_EQ(CellOf(record, HostRecord::kComputer),
                   Utf8(c.expected.computerName).value_or(""));
         std::vector<HostName> table;
         for (const Name& n : c.names) {
@@ -158,9 +159,9 @@ TEST(DecodeNodeStatusTest, NameRules) {
 }
 
 TEST(DecodeNodeStatusTest, MacIsTwelveUpperCaseHexDigits) {
-    EXPECT_EQ(Decode(Answer({}, {0x00, 0x1a, 0xBC, 0xde, 0x0F, 0xa0}), false).cells[HostRecord::kMac],
+    EXPECT_EQ(CellOf(Decode(Answer({}, {0x00, 0x1a, 0xBC, 0xde, 0x0F, 0xa0}), false), HostRecord::kMac),
               "001ABCDE0FA0");
-    EXPECT_EQ(Decode(Answer({}, {0, 0, 0, 0, 0, 0}), false).cells[HostRecord::kMac],
+    EXPECT_EQ(CellOf(Decode(Answer({}, {0, 0, 0, 0, 0, 0}), false), HostRecord::kMac),
               "000000000000");
 }
 
@@ -174,7 +175,7 @@ TEST(DecodeNodeStatusTest, ThirtyNamesAreAllReadAndNoMore) {
         if (i < 30)
             expected += (expected.empty() ? "" : "/") + text;
     }
-    EXPECT_EQ(Decode(Answer(names), false).cells[HostRecord::kMessenger], expected);
+    EXPECT_EQ(CellOf(Decode(Answer(names), false), HostRecord::kMessenger), expected);
 }
 
 } // namespace

@@ -306,8 +306,8 @@ TEST_F(ScanEngineTest, HostRecordColumnsAndReportOrder) {
     // The mark is reported as soon as the echo ends, the rest with the names.
     const std::vector<HostRecord> reports = sink.ReportsOf(0);
     ASSERT_EQ(reports.size(), 2u);
-    EXPECT_EQ(reports[0].cells, (MemoryResultList::Row{"10.0.0.1", "○", "", "", "", "", ""}));
-    EXPECT_EQ(reports[1].cells, rows[0]);
+    EXPECT_EQ(CellsOf(reports[0]), (MemoryResultList::Row{"10.0.0.1", "○", "", "", "", "", ""}));
+    EXPECT_EQ(CellsOf(reports[1]), rows[0]);
     EXPECT_EQ(sink.ReportsOf(1).size(), 1u);
     EXPECT_EQ(sink.ReportsOf(2).size(), 1u);
     EXPECT_EQ(probes.queries.load(), 2) << "no node-status query for a silent address";

@@ -3,6 +3,7 @@
 // failure, and never twice by two processes recording at once.
 
 #include "core/inventory/sqlite/InventoryStore.h"
+#include "core/scan/HostCells.h"
 #include "core/inventory/sqlite/ScanRecording.h"
 #include "core/watch/NoticeDelivery.h"
 #include "tests/support/TempDir.h"
@@ -32,8 +33,8 @@ RecordedScan ScanOf(int net, const std::vector<int>& present,
         HostRecord row;
         char mac[13];
         std::snprintf(mac, sizeof mac, "00A0C9%02X%04X", net, host);
-        row.cells = {prefix + std::to_string(host), "○", "PC" + std::to_string(host), "WG", mac,
-                     "", ""};
+        row = RecordOfCells({prefix + std::to_string(host), "○", "PC" + std::to_string(host), "WG", mac,
+                     "", ""});
         scan.rows.push_back(row);
     }
     scan.notify = notify;
