@@ -68,8 +68,6 @@ constexpr std::pair<int, bool> kControlsAfterScan[] = {
 
 } // namespace
 
-ScanProbes* CScanStartDlg::s_probesForTests = nullptr;
-
 bool CScanStartDlg::AnyScanRunning() {
     return !g_scanning.empty();
 }
@@ -81,7 +79,12 @@ void CScanStartDlg::StopAllScans() {
 
 CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
                              QWidget* mainWindow)
-    : CBusyDialog(mainWindow), m_results(results), m_settings(settings), m_mainWindow(mainWindow) {
+    : CScanStartDlg(results, settings, mainWindow, RealScanProbes()) {}
+
+CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
+                             QWidget* mainWindow, ScanProbes& probes)
+    : CBusyDialog(mainWindow), m_results(results), m_settings(settings), m_mainWindow(mainWindow),
+      m_probes(probes) {
     setModal(true);
     DialogBuilder::Build(this, IDD_SCAN_START, [](const ControlTemplate& control, QWidget* parent) {
         return control.kind == ControlKind::IpAddress ? new CIpAddressCtrl(parent) : nullptr;
@@ -225,7 +228,7 @@ void CScanStartDlg::OnStart() {
     // The thread-per-probe engine, or the event-driven one when the options
     // ask for it.
     std::unique_ptr<ScanEngine> manager = MakeScanEngine(
-        std::move(request), *m_sink, s_probesForTests ? *s_probesForTests : RealScanProbes());
+        std::move(request), *m_sink, m_probes);
     if (!manager->Start()) {
         MessageBoxA(BoxOwner(this), kThreadFailed, "エラー", MB_OK | MB_ICONERROR);
         // A program that cannot start a thread cannot scan: it ends, with

@@ -11,14 +11,17 @@
 
 class ResultModel;
 class ScanMemory;
+class ScanProbes;
 struct ScanSettingsRecord;
 
 class CTarnelView : public QTableView, public ResultList {
     Q_OBJECT
 public:
     // `settings` is the application's, used by the commands (scan, options,
-    // diagnose, Net command); it must outlive the view.
+    // diagnose, Net command); it must outlive the view. `probes` are the
+    // scans' (the machine's real ones unless given) and outlive the view too.
     explicit CTarnelView(ScanSettingsRecord& settings, QWidget* parent = nullptr);
+    CTarnelView(ScanSettingsRecord& settings, ScanProbes& probes, QWidget* parent = nullptr);
     ~CTarnelView() override;
 
     // Creates the seven columns with their widths (title width plus the
@@ -76,6 +79,7 @@ private:
     void OnHostHistory();
     std::function<bool(int)> m_commandRouter;
     ScanSettingsRecord& m_settings;
+    ScanProbes& m_probes;
 
     ResultModel* m_model;
     ScanMemory* m_memory;

@@ -33,17 +33,15 @@ class ScanStartDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
         window.resize(400, 300);
-        CScanStartDlg::s_probesForTests = &probes;
     }
     void TearDown() override {
         probes.Hold(false);
         if (dialog)
             gui::WaitFor([this] { return !dialog->ScanRunning(); });
-        CScanStartDlg::s_probesForTests = nullptr;
     }
 
     CScanStartDlg& Open() {
-        dialog = std::make_unique<CScanStartDlg>(view.Model(), sandbox.settings, &window);
+        dialog = std::make_unique<CScanStartDlg>(view.Model(), sandbox.settings, &window, probes);
         dialog->show();
         return *dialog;
     }
