@@ -646,8 +646,7 @@ void PrintRows(const Options& options, MemoryScanSink& sink, Output& out) {
 }
 
 // What changed since the last scan, after the rows.
-void PrintChanges(const Options& options, const std::vector<ReportedChange>& changes,
-                  Output& out) {
+void PrintChanges(const Options& options, const std::vector<ReportedChange>& changes, Output& out) {
     if (options.format == Format::Json) {
         std::string text;
         for (const ReportedChange& change : changes)

@@ -227,8 +227,7 @@ void CScanStartDlg::OnStart() {
     });
     // The thread-per-probe engine, or the event-driven one when the options
     // ask for it.
-    std::unique_ptr<ScanEngine> manager = MakeScanEngine(
-        std::move(request), *m_sink, m_probes);
+    std::unique_ptr<ScanEngine> manager = MakeScanEngine(std::move(request), *m_sink, m_probes);
     if (!manager->Start()) {
         MessageBoxA(BoxOwner(this), kThreadFailed, "エラー", MB_OK | MB_ICONERROR);
         // A program that cannot start a thread cannot scan: it ends, with

@@ -31,9 +31,7 @@ using gui::Control;
 
 class ScanStartDlgTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        window.resize(400, 300);
-    }
+    void SetUp() override { window.resize(400, 300); }
     void TearDown() override {
         probes.Hold(false);
         if (dialog)

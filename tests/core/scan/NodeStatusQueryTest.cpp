@@ -80,7 +80,8 @@ protected:
 TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecordAndSendsItOnce) {
     g_codes = {0, 0, NRC_GOODRET};
     std::memset(m_buffer, 0xAA, sizeof m_buffer);
-    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 258, m_buffer, nullptr, nullptr, nullptr, FakeNetbios), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 258, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+              NRC_GOODRET);
 
     ASSERT_EQ(g_calls.size(), 1u);
     EXPECT_TRUE(g_calls[0].bufferWasZero) << "the buffer is cleared before the call";
@@ -96,13 +97,15 @@ TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecordAndSendsItOnce) {
     EXPECT_EQ(m_buffer[0], 0x02) << "the answer stays in the caller's buffer";
     // Asked for, the answer also comes as the value it was laid out from.
     NodeStatusAnswer answer;
-    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 2, m_buffer, nullptr, nullptr, &answer, FakeNetbios), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 2, m_buffer, nullptr, nullptr, &answer, FakeNetbios),
+              NRC_GOODRET);
     EXPECT_EQ(answer.unitId[0], 0x02);
     g_calls.pop_back();
 
     // A failed call's code is the result; there is no retry.
     g_codes = {NRC_CMDTMO};
-    EXPECT_EQ(QueryNodeStatus("198.18.0.30", 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios), NRC_CMDTMO);
+    EXPECT_EQ(QueryNodeStatus("198.18.0.30", 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+              NRC_CMDTMO);
     EXPECT_EQ(g_calls.size(), 2u);
 }
 
@@ -129,7 +132,8 @@ TEST_F(NodeStatusQueryTest, TextsThatCannotBeAnAddressAreNeverSent) {
                       "9",
                       10)}) {
         std::memset(m_buffer, 0xAA, sizeof m_buffer);
-        EXPECT_EQ(QueryNodeStatus(text, 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios), NRC_NOCALL);
+        EXPECT_EQ(QueryNodeStatus(text, 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+                  NRC_NOCALL);
         EXPECT_EQ(m_buffer[0], 0) << "no stale answer is left behind";
     }
     EXPECT_TRUE(g_calls.empty());
@@ -139,13 +143,15 @@ TEST_F(NodeStatusQueryTest, LockIsHeldExactlyAroundTheCall) {
     g_codes = {NRC_GOODRET};
     std::mutex lock;
     g_watchedLock = &lock;
-    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, &lock, nullptr, nullptr, FakeNetbios), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, &lock, nullptr, nullptr, FakeNetbios),
+              NRC_GOODRET);
     ASSERT_EQ(g_calls.size(), 1u);
     EXPECT_TRUE(g_calls[0].lockHeld);
     EXPECT_TRUE(lock.try_lock()) << "released after the call";
     lock.unlock();
 
-    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+              NRC_GOODRET);
     EXPECT_FALSE(g_calls[1].lockHeld);
 }
 

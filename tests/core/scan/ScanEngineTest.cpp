@@ -176,9 +176,7 @@ protected:
         options.maxThread = 10;
         ASSERT_TRUE(RunLog::Open(dir.path()));
     }
-    void TearDown() override {
-        RunLog::Close();
-    }
+    void TearDown() override { RunLog::Close(); }
 
     void Range(const char* start, const char* end) {
         ranges.push_back({AddressFromText(start), AddressFromText(end)});
