@@ -5,12 +5,12 @@
 #include "core/settings/RunLog.h"
 #include "core/settings/SettingsStore.h"
 #include "gui/dialogs/CDiagnoseDlg.h"
-#include "gui/dialogs/CScanStartDlg.h"
 #include "gui/platform/QtFileDialog.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/ResourceImages.h"
 #include "gui/shell/CAboutDlg.h"
 #include "gui/shell/CMainFrame.h"
+#include "gui/view/CTarnelView.h"
 #include "platform/os/DescriptorLimit.h"
 #include "platform/win32/IcmpEcho.h"
 #include "platform/os/KernelVersion.h"
@@ -220,8 +220,9 @@ void CTarnelApp::WatchTerminationSignals() {
 void CTarnelApp::CloseWhenNoScanRuns() {
     // A running scan still writes to the view; stop it and let its started
     // probes finish before the window goes.
-    if (CScanStartDlg::AnyScanRunning()) {
-        CScanStartDlg::StopAllScans();
+    CTarnelView* view = m_pMainWnd ? m_pMainWnd->View() : nullptr;
+    if (view && view->ScanRunning()) {
+        view->StopScan();
         QTimer::singleShot(100, m_app, [this] { CloseWhenNoScanRuns(); });
         return;
     }

@@ -53,10 +53,8 @@ public:
 
     bool ScanRunning() const { return m_pManager != nullptr; }
     bool Busy() const override { return ScanRunning(); }
-    // True while any scan started from a dialog has not ended.
-    static bool AnyScanRunning();
-    // Stops every such scan (the program is asked to end).
-    static void StopAllScans();
+    // Stops the scan under way, if any; it still reports its end.
+    void StopScan() { OnStop(); }
 
     ListControlRangeRows& Rows() { return *m_rows; }
     const ScanRun& LastScan() const { return m_run; }

@@ -140,8 +140,19 @@ void CTarnelView::OnScanStart() {
             return;
         m_memory->Record(InventoryPath(), run.recording);
     });
+    m_scanDialog = &dialog;
     dialog.exec();
+    m_scanDialog = nullptr;
     emit scanDialogClosed();
+}
+
+bool CTarnelView::ScanRunning() const {
+    return m_scanDialog && m_scanDialog->ScanRunning();
+}
+
+void CTarnelView::StopScan() {
+    if (m_scanDialog)
+        m_scanDialog->StopScan();
 }
 
 void CTarnelView::SetCommandRouter(std::function<bool(int)> router) {

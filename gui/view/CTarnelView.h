@@ -12,6 +12,7 @@
 class ResultModel;
 class ScanMemory;
 class ScanProbes;
+class CScanStartDlg;
 struct ScanSettingsRecord;
 
 class CTarnelView : public QTableView, public ResultList {
@@ -30,6 +31,11 @@ public:
 
     // Runs a command the view handles; false when it is not one of them.
     bool OnCommand(int command);
+
+    // True while a scan started from the view's scan start dialog runs.
+    bool ScanRunning() const;
+    // Stops that scan (the program is asked to end); it still reports its end.
+    void StopScan();
 
     // Where the commands chosen in the context menu go: the main window's
     // command routing, which brings them back to OnCommand. Without one they
@@ -80,6 +86,7 @@ private:
     std::function<bool(int)> m_commandRouter;
     ScanSettingsRecord& m_settings;
     ScanProbes& m_probes;
+    CScanStartDlg* m_scanDialog = nullptr; // while the scan start dialog is open
 
     ResultModel* m_model;
     ScanMemory* m_memory;
