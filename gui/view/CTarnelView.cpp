@@ -103,7 +103,7 @@ bool CTarnelView::OnCommand(int command) {
         CDiagnoseDlg::Open(*this, m_nContextRow, m_settings, window());
         return true;
     case ID_NET_COMMAND:
-        RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath);
+        RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath, m_programStarter);
         return true;
     case ID_HELP_TOPICS:
         OpenHelpFile();
@@ -144,6 +144,10 @@ void CTarnelView::OnScanStart() {
     dialog.exec();
     m_scanDialog = nullptr;
     emit scanDialogClosed();
+}
+
+void CTarnelView::SetProgramStarter(DetachedStarter starter) {
+    m_programStarter = starter ? std::move(starter) : DetachedStarter(StartDetached);
 }
 
 bool CTarnelView::ScanRunning() const {

@@ -5,6 +5,7 @@
 // a ModelScanSink.
 
 #include "core/scan/ResultList.h"
+#include "gui/view/ShellCommands.h"
 
 #include <QTableView>
 #include <functional>
@@ -31,6 +32,10 @@ public:
 
     // Runs a command the view handles; false when it is not one of them.
     bool OnCommand(int command);
+
+    // What starts the Net command's terminal (QProcess::startDetached unless
+    // set; tests record the call instead).
+    void SetProgramStarter(DetachedStarter starter);
 
     // True while a scan started from the view's scan start dialog runs.
     bool ScanRunning() const;
@@ -87,6 +92,7 @@ private:
     ScanSettingsRecord& m_settings;
     ScanProbes& m_probes;
     CScanStartDlg* m_scanDialog = nullptr; // while the scan start dialog is open
+    DetachedStarter m_programStarter = StartDetached;
 
     ResultModel* m_model;
     ScanMemory* m_memory;
