@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -106,11 +105,11 @@ std::uint16_t NewTransactionId() {
     std::uint16_t id = 0;
     if (getrandom(&id, sizeof id, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof id))
         return id;
-    static std::atomic<std::uint32_t> counter{0};
+    // Each query has a socket of its own, connected to its target, so ids
+    // need not differ between queries: the clock and the thread will do.
     const auto now = static_cast<std::uint64_t>(Clock::now().time_since_epoch().count());
     const auto thread = std::hash<std::thread::id>()(std::this_thread::get_id());
-    const std::uint64_t mixed =
-        (now ^ (thread * 0x9E3779B97F4A7C15ull)) + counter.fetch_add(1) * 0x85EBCA6Bu;
+    const std::uint64_t mixed = now ^ (thread * 0x9E3779B97F4A7C15ull);
     return static_cast<std::uint16_t>(mixed ^ (mixed >> 16) ^ (mixed >> 32) ^ (mixed >> 48));
 }
 
