@@ -11,25 +11,22 @@
 #include "gui/shell/CAboutDlg.h"
 #include "gui/shell/CMainFrame.h"
 #include "gui/view/CTarnelView.h"
+#include "platform/net/OwnAddress.h"
+#include "platform/net/RawIcmpSockets.h"
+#include "platform/net/SocketStartup.h"
 #include "platform/os/DescriptorLimit.h"
-#include "platform/win32/IcmpEcho.h"
 #include "platform/os/KernelVersion.h"
+#include "platform/os/ProgramDirectory.h"
+#include "platform/win32/IcmpEcho.h"
 #include "platform/win32/MessageBox.h"
 #include "platform/win32/ProbeNotices.h"
-#include "platform/net/OwnAddress.h"
-#include "platform/os/ProgramDirectory.h"
-#include "platform/net/RawIcmpSockets.h"
-#include "platform/win32/ShellOpen.h"
-#include "platform/net/SocketStartup.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
-#include <QUrl>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -86,9 +83,6 @@ void CTarnelApp::InstallWindowServices() {
     if (!qEnvironmentVariableIsSet("VOPAL_BOXES_ON_STDERR"))
         InstallQtMessageBoxes();
     InstallQtFileDialogs();
-    SetShellOpenHandler([](const std::string& target) {
-        return QDesktopServices::openUrl(QUrl::fromUserInput(QString::fromStdString(target)));
-    });
 }
 
 std::optional<int> CTarnelApp::InitInstance() {

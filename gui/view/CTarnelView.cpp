@@ -106,10 +106,10 @@ bool CTarnelView::OnCommand(int command) {
         RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath, m_programStarter);
         return true;
     case ID_HELP_TOPICS:
-        OpenHelpFile();
+        OpenHelpFile(m_desktopOpener);
         return true;
     case ID_HOME_PAGE:
-        OpenHomePage();
+        OpenHomePage(m_desktopOpener);
         return true;
     case ID_OPTIONS:
         COptionsDlg::Open(window(), m_settings);
@@ -148,6 +148,10 @@ void CTarnelView::OnScanStart() {
 
 void CTarnelView::SetProgramStarter(DetachedStarter starter) {
     m_programStarter = starter ? std::move(starter) : DetachedStarter(StartDetached);
+}
+
+void CTarnelView::SetDesktopOpener(ShellOpenHandler opener) {
+    m_desktopOpener = opener ? std::move(opener) : ShellOpenHandler(DesktopOpen);
 }
 
 bool CTarnelView::ScanRunning() const {

@@ -36,6 +36,8 @@ public:
     // What starts the Net command's terminal (QProcess::startDetached unless
     // set; tests record the call instead).
     void SetProgramStarter(DetachedStarter starter);
+    // What opens the help file and the home page (the desktop unless set).
+    void SetDesktopOpener(ShellOpenHandler opener);
 
     // True while a scan started from the view's scan start dialog runs.
     bool ScanRunning() const;
@@ -93,6 +95,7 @@ private:
     ScanProbes& m_probes;
     CScanStartDlg* m_scanDialog = nullptr; // while the scan start dialog is open
     DetachedStarter m_programStarter = StartDetached;
+    ShellOpenHandler m_desktopOpener = DesktopOpen;
 
     ResultModel* m_model;
     ScanMemory* m_memory;

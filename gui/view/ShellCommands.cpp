@@ -57,12 +57,12 @@ void RunNetCommand(ResultList& list, int row, const std::string& programDirector
     start(QString::fromStdString(command[0]), arguments);
 }
 
-void OpenHelpFile() {
+void OpenHelpFile(const ShellOpenHandler& open) {
     const std::string path = FindHelpFile(ExecutableDirectory());
     if (!path.empty())
-        ShellOpen(path);
+        ShellOpen(open, path);
 }
 
-void OpenHomePage() {
-    ShellOpen(kHomePageAddress);
+void OpenHomePage(const ShellOpenHandler& open) {
+    ShellOpen(open, kHomePageAddress);
 }

@@ -3,6 +3,9 @@
 // them: the name-table batch in a terminal window, the help file in the
 // desktop's viewer and the home page in the browser.
 
+#include "gui/platform/QtShellOpen.h"
+#include "platform/win32/ShellOpen.h"
+
 #include <QStringList>
 #include <functional>
 #include <string>
@@ -24,8 +27,8 @@ bool StartDetached(const QString& program, const QStringList& arguments);
 void RunNetCommand(ResultList& list, int row, const std::string& programDirectory,
                    const DetachedStarter& start = StartDetached);
 
-// Help: opens the program's help file with the desktop's viewer.
-void OpenHelpFile();
+// Help: opens the program's help file with `open` (the desktop's viewer).
+void OpenHelpFile(const ShellOpenHandler& open = DesktopOpen);
 
-// Home page: opens the product's home page in the desktop's browser.
-void OpenHomePage();
+// Home page: opens the product's home page with `open` (the desktop's browser).
+void OpenHomePage(const ShellOpenHandler& open = DesktopOpen);

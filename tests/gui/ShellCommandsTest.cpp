@@ -32,14 +32,13 @@ protected:
                 started.back().push_back(a.toStdString());
             return true;
         });
-        m_opener = SetShellOpenHandler([this](const std::string& target) {
+        view.SetDesktopOpener([this](const std::string& target) {
             opened.push_back(target);
             return true;
         });
         for (const char* address : {"10.0.0.5", "a row of an earlier scan", "192.168.1.10"})
             view.InsertItem(view.GetItemCount(), address);
     }
-    void TearDown() override { SetShellOpenHandler(m_opener); }
 
     gui::SettingsSandbox sandbox;
     TempDir bin;
@@ -48,9 +47,6 @@ protected:
     CTarnelView view{sandbox.settings};
     std::vector<Strings> started;
     Strings opened;
-
-private:
-    ShellOpenHandler m_opener;
 };
 
 TEST_F(ShellCommandsTest, TheNetCommandWritesTheScriptForTheRightClickedRowAndRunsItInATerminal) {
