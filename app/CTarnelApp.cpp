@@ -5,31 +5,28 @@
 #include "core/settings/RunLog.h"
 #include "core/settings/SettingsStore.h"
 #include "gui/dialogs/CDiagnoseDlg.h"
-#include "gui/dialogs/CScanStartDlg.h"
 #include "gui/platform/QtFileDialog.h"
 #include "gui/platform/QtMessageBox.h"
 #include "gui/res/ResourceImages.h"
 #include "gui/shell/CAboutDlg.h"
 #include "gui/shell/CMainFrame.h"
+#include "gui/view/CTarnelView.h"
+#include "platform/net/OwnAddress.h"
+#include "platform/net/RawIcmpSockets.h"
+#include "platform/net/SocketStartup.h"
 #include "platform/os/DescriptorLimit.h"
-#include "platform/win32/IcmpEcho.h"
 #include "platform/os/KernelVersion.h"
+#include "platform/os/ProgramDirectory.h"
+#include "platform/win32/IcmpEcho.h"
 #include "platform/win32/MessageBox.h"
 #include "platform/win32/ProbeNotices.h"
-#include "platform/net/OwnAddress.h"
-#include "platform/os/ProgramDirectory.h"
-#include "platform/net/RawIcmpSockets.h"
-#include "platform/win32/ShellOpen.h"
-#include "platform/net/SocketStartup.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QTranslator>
-#include <QUrl>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -86,9 +83,6 @@ void CTarnelApp::InstallWindowServices() {
     if (!qEnvironmentVariableIsSet("VOPAL_BOXES_ON_STDERR"))
         InstallQtMessageBoxes();
     InstallQtFileDialogs();
-    SetShellOpenHandler([](const std::string& target) {
-        return QDesktopServices::openUrl(QUrl::fromUserInput(QString::fromStdString(target)));
-    });
 }
 
 std::optional<int> CTarnelApp::InitInstance() {
@@ -220,8 +214,9 @@ void CTarnelApp::WatchTerminationSignals() {
 void CTarnelApp::CloseWhenNoScanRuns() {
     // A running scan still writes to the view; stop it and let its started
     // probes finish before the window goes.
-    if (CScanStartDlg::AnyScanRunning()) {
-        CScanStartDlg::StopAllScans();
+    CTarnelView* view = m_pMainWnd ? m_pMainWnd->View() : nullptr;
+    if (view && view->ScanRunning()) {
+        view->StopScan();
         QTimer::singleShot(100, m_app, [this] { CloseWhenNoScanRuns(); });
         return;
     }

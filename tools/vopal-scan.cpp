@@ -157,36 +157,40 @@ std::string NewSiteScanId() {
     return id;
 }
 
-// The first failure to write standard output, as errno had it; 0: none.
-int g_writeError = 0;
+// A run's standard output: the first failure to write it, as errno had it;
+// 0: none. Kept until the run ends, which tells it.
+struct Output {
+    int writeError = 0;
+};
 
-void WriteOut(std::string text, bool cp932) {
+void WriteOut(Output& out, std::string text, bool cp932) {
     if (cp932) {
         std::string bytes;
         Utf8ToCp932(text, bytes);
         text = bytes;
     }
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && g_writeError == 0)
-        g_writeError = errno ? errno : EIO;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && out.writeError == 0)
+        out.writeError = errno ? errno : EIO;
 }
 
 // Flushes standard output: output that did not arrive in full (a full disk,
 // a closed pipe) is an error the user is told of, not a success. True when
 // everything was written.
-bool FinishOutput() {
+bool FinishOutput(Output& out) {
     errno = 0;
-    if (std::fflush(stdout) != 0 && g_writeError == 0)
-        g_writeError = errno ? errno : EIO;
-    if (std::ferror(stdout) && g_writeError == 0)
-        g_writeError = EIO;
-    if (g_writeError == 0)
+    if (std::fflush(stdout) != 0 && out.writeError == 0)
+        out.writeError = errno ? errno : EIO;
+    if (std::ferror(stdout) && out.writeError == 0)
+        out.writeError = EIO;
+    if (out.writeError == 0)
         return true;
-    std::fprintf(stderr, "vopal-scan: cannot write the output: %s\n", std::strerror(g_writeError));
+    std::fprintf(stderr, "vopal-scan: cannot write the output: %s\n",
+                 std::strerror(out.writeError));
     return false;
 }
 
 // --history: one host's timeline. Exit 0 when the inventory knows the host.
-int PrintHistory(const Options& options) {
+int PrintHistory(const Options& options, Output& out) {
     const std::unique_ptr<InventoryMemory> store = OpenToRead(options.database);
     if (!store)
         return 1;
@@ -209,8 +213,8 @@ int PrintHistory(const Options& options) {
         text = FormatHistoryText(HistoryRows(history));
     else
         text = HistoryTerminalText(history);
-    WriteOut(text, options.cp932);
-    return FinishOutput() ? 0 : 1;
+    WriteOut(out, text, options.cp932);
+    return FinishOutput(out) ? 0 : 1;
 }
 
 // How many addresses the ranges hold (each range's own count, as it walks).
@@ -354,6 +358,7 @@ struct Run {
     std::vector<AddressRange> ranges;
     ScanOptions scanOptions;
     std::int64_t startedMs = 0;
+    Output out;
 };
 
 // What the window shows in a box goes to standard error, as the box would
@@ -369,7 +374,7 @@ void PrintMessage(const UserMessage& message, Run& run) {
 int ResolveRun(int argc, char** argv, Run& run) {
     Options& options = run.options;
     if (int rc = ParseArguments(argc, argv, options); rc >= 0)
-        return rc == 0 && !FinishOutput() ? 1 : rc;
+        return rc == 0 && !FinishOutput(run.out) ? 1 : rc;
     if (!options.watchFile.empty()) {
         std::int64_t intervalMs = -1;
         if (int rc = TakeWatchFile(options, intervalMs); rc >= 0)
@@ -620,37 +625,38 @@ Recording Record(Run& run, MemoryScanSink& sink) {
 // The rows, as CSV in the export layout or as JSON Lines. A watching run
 // tells only what changed: its rows would fill the journal of a service at
 // every interval.
-void PrintRows(const Options& options, MemoryScanSink& sink) {
+void PrintRows(const Options& options, MemoryScanSink& sink, Output& out) {
     if (!options.watchFile.empty())
         return;
     if (options.format != Format::Json) {
-        WriteOut(FormatExportText(sink.rows), options.cp932);
+        WriteOut(out, FormatExportText(sink.rows), options.cp932);
         return;
     }
     // Written as it is made, a block at a time: the lines of a large scan
     // are many times the size of its rows.
     std::string text;
-    sink.rows.ForEachRecord([&text](const HostRecord& row) {
+    sink.rows.ForEachRecord([&text, &out](const HostRecord& row) {
         text += RowJsonLine(row);
         if (text.size() >= 64 * 1024) {
-            WriteOut(std::move(text), false);
+            WriteOut(out, std::move(text), false);
             text.clear();
         }
     });
-    WriteOut(std::move(text), false);
+    WriteOut(out, std::move(text), false);
 }
 
 // What changed since the last scan, after the rows.
-void PrintChanges(const Options& options, const std::vector<ReportedChange>& changes) {
+void PrintChanges(const Options& options, const std::vector<ReportedChange>& changes, Output& out) {
     if (options.format == Format::Json) {
         std::string text;
         for (const ReportedChange& change : changes)
             text += ChangeJsonLine(change);
-        WriteOut(text, false);
+        WriteOut(out, text, false);
     } else if (options.format == Format::Csv) {
-        WriteOut("\r\n" + FormatChangesText(ChangeRows(changes)), options.cp932);
+        WriteOut(out, "\r\n" + FormatChangesText(ChangeRows(changes)), options.cp932);
     } else {
-        WriteOut(changes.empty() ? "\nno change since the last scan\n"
+        WriteOut(out,
+                 changes.empty() ? "\nno change since the last scan\n"
                                  : "\nchanges since the last scan:\n" +
                                        ChangesTerminalText(ChangeRows(changes)),
                  options.cp932);
@@ -674,7 +680,7 @@ int main(int argc, char** argv) {
     if (int rc = ResolveRun(argc, argv, run); rc >= 0)
         return rc;
     if (!run.options.history.empty())
-        return PrintHistory(run.options);
+        return PrintHistory(run.options, run.out);
     if (run.options.site.empty())
         run.options.site = HostName();
     ScanRequest request;
@@ -684,10 +690,10 @@ int main(int argc, char** argv) {
     if (int rc = ScanToTheEnd(run, std::move(request), sink); rc >= 0)
         return rc;
     const Recording recording = Record(run, sink);
-    PrintRows(run.options, sink);
+    PrintRows(run.options, sink, run.out);
     if (run.options.changes && !run.failed)
-        PrintChanges(run.options, recording.changes);
-    const bool written = FinishOutput();
+        PrintChanges(run.options, recording.changes, run.out);
+    const bool written = FinishOutput(run.out);
     // Told after the output, which a slow receiver must not hold up.
     TellChangesOf(run, recording);
     if (!written || run.failed)

@@ -14,8 +14,6 @@
 #include <cstdint>
 #include <system_error>
 
-std::function<bool()> CThreadManager::s_refuseWorkerForTests;
-
 namespace {
 
 // A worker holds at most two descriptors at a time: its echo socket, then its
@@ -34,8 +32,10 @@ long WorkersForDescriptors(long freeDescriptors) {
 
 } // namespace
 
-CThreadManager::CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes)
-    : m_request(std::move(request)), m_sink(sink), m_probes(probes) {}
+CThreadManager::CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
+                               WorkerRefusal refuseWorker)
+    : m_request(std::move(request)), m_sink(sink), m_probes(probes),
+      m_refuseWorker(std::move(refuseWorker)) {}
 
 CThreadManager::~CThreadManager() {
     Stop();
@@ -124,7 +124,7 @@ bool CThreadManager::EnsureWorker(int lana) {
         if (m_busy < static_cast<int>(m_workers.size()))
             return true;
     }
-    if (s_refuseWorkerForTests && s_refuseWorkerForTests())
+    if (m_refuseWorker && m_refuseWorker())
         return false;
     try {
         m_workers.emplace_back([this, lana] { WorkerLoop(lana); });

@@ -29,11 +29,14 @@ class ScanSink;
 
 class CThreadManager : public ScanEngineThread {
 public:
-    CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes);
+    // True when the system refuses the next worker thread; empty: ask the
+    // system itself (tests stand in for a system out of threads).
+    using WorkerRefusal = std::function<bool()>;
+
+    CThreadManager(ScanRequest request, ScanSink& sink, ScanProbes& probes,
+                   WorkerRefusal refuseWorker = {});
     // Stops a scan still running and waits for it.
     ~CThreadManager() override;
-    // Test seam: a worker thread that the system refuses to create.
-    static std::function<bool()> s_refuseWorkerForTests;
 
 private:
     struct Job {
@@ -54,6 +57,7 @@ private:
     ScanRequest m_request;
     ScanSink& m_sink;
     ScanProbes& m_probes;
+    const WorkerRefusal m_refuseWorker;
     std::mutex m_netbiosLock; // held around each node-status query in safe mode
     // The manager's thread only.
     bool m_cut = false;    // dispatching ended before the end of the ranges

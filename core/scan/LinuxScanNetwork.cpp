@@ -145,7 +145,6 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
     local.sin_addr.s_addr = localAddress;
     if (::bind(m_udp, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
         return errno;
-    m_namePort = NetbiosDestinationPort();
 
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (m_epoll < 0)

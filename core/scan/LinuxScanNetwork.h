@@ -8,6 +8,7 @@
 
 #include "core/scan/ScanNetwork.h"
 #include "platform/net/NeighbourMonitor.h"
+#include "platform/win32/Netbios.h"
 
 #include <cstdint>
 #include <utility>
@@ -17,7 +18,9 @@ enum class IcmpSocketKind;
 
 class LinuxScanNetwork : public ScanNetwork {
 public:
-    LinuxScanNetwork() = default;
+    // `namePort`: where the name queries go (tests move it onto loopback).
+    explicit LinuxScanNetwork(std::uint16_t namePort = NetbiosDestinationPort())
+        : m_namePort(namePort) {}
     ~LinuxScanNetwork() override;
     LinuxScanNetwork(const LinuxScanNetwork&) = delete;
     LinuxScanNetwork& operator=(const LinuxScanNetwork&) = delete;
@@ -47,7 +50,7 @@ private:
     bool m_raw = false;
     bool m_fineWait = true; // epoll_pwait2 works (Linux 5.11 and later)
     std::uint16_t m_echoId = 0;
-    std::uint16_t m_namePort = 137;
+    const std::uint16_t m_namePort;
     std::uint32_t m_icmpDrops = 0;
     std::uint32_t m_udpDrops = 0;
     int m_neighbourLimit = 1024;

@@ -5,17 +5,9 @@
 #include "platform/os/DescriptorLimit.h"
 #include "platform/win32/ShortageReport.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace {
-
-const NetbiosFunction kPlatformNetbios = static_cast<NetbiosFunction>(&Netbios);
-std::atomic<NetbiosFunction> g_netbios{kPlatformNetbios};
-
-UCHAR CallNetbios(NCB* ncb, const StopSignal* stop = nullptr, NodeStatusAnswer* answer = nullptr) {
-    return g_netbios.load()(ncb, stop, answer);
-}
 
 constexpr std::size_t kResetBufferSize = 256;
 constexpr int kSelectLanaLast = 10; // LANA 0..10 are tried at scan start
@@ -31,10 +23,6 @@ void PrepareReset(NCB& ncb, UCHAR (&buffer)[kResetBufferSize]) {
 
 } // namespace
 
-NetbiosFunction SetNetbiosFunction(NetbiosFunction function) {
-    return g_netbios.exchange(function ? function : kPlatformNetbios);
-}
-
 bool MakeCallName(const std::string& address, UCHAR (&callName)[NCBNAMSZ]) {
     std::memset(callName, ' ', sizeof callName);
     // Byte 16 must stay a blank, and a zero byte would end the name early:
@@ -46,7 +34,8 @@ bool MakeCallName(const std::string& address, UCHAR (&callName)[NCBNAMSZ]) {
 }
 
 UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
-                      std::mutex* lockAroundCall, const StopSignal* stop, NodeStatusAnswer* answer) {
+                      std::mutex* lockAroundCall, const StopSignal* stop, NodeStatusAnswer* answer,
+                      NetbiosFunction netbios) {
     std::memset(buffer, 0, sizeof buffer);
     NCB ncb;
     std::memset(&ncb, 0, sizeof ncb);
@@ -58,15 +47,15 @@ UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNod
     ncb.ncb_lana_num = static_cast<UCHAR>(lana & 0xFF);
 
     if (lockAroundCall == nullptr)
-        return CallNetbios(&ncb, stop, answer);
+        return netbios(&ncb, stop, answer);
     // The other queries wait for this lock; a notice (whose receiver may wait
     // for the user) must not keep them waiting.
     DeferredShortageReport deferred;
     std::lock_guard<std::mutex> guard(*lockAroundCall);
-    return CallNetbios(&ncb, stop, answer);
+    return netbios(&ncb, stop, answer);
 }
 
-LanaSelection SelectLana() {
+LanaSelection SelectLana(NetbiosFunction netbios) {
     UCHAR buffer[kResetBufferSize];
     NCB ncb;
     PrepareReset(ncb, buffer);
@@ -74,7 +63,7 @@ LanaSelection SelectLana() {
     LanaSelection selection;
     for (selection.lana = 0; selection.lana <= kSelectLanaLast; ++selection.lana) {
         ncb.ncb_lana_num = static_cast<UCHAR>(selection.lana);
-        selection.code = CallNetbios(&ncb);
+        selection.code = netbios(&ncb, nullptr, nullptr);
         if (selection.code == NRC_GOODRET)
             break;
     }
@@ -83,7 +72,7 @@ LanaSelection SelectLana() {
     return selection;
 }
 
-int CountResponsiveLanas() {
+int CountResponsiveLanas(NetbiosFunction netbios) {
     UCHAR buffer[kResetBufferSize];
     NCB ncb;
     PrepareReset(ncb, buffer);
@@ -91,7 +80,7 @@ int CountResponsiveLanas() {
     int count = 0;
     for (int lana = 0; lana <= kCountLanaLast; ++lana) {
         ncb.ncb_lana_num = static_cast<UCHAR>(lana);
-        if (CallNetbios(&ncb) == NRC_GOODRET) {
+        if (netbios(&ncb, nullptr, nullptr) == NRC_GOODRET) {
             RunLog::Write("%d番のスロットが応答しました。\n", lana);
             ++count;
         }
@@ -99,13 +88,13 @@ int CountResponsiveLanas() {
     return count;
 }
 
-Outcome TestLana(const std::string& fieldText) {
+Outcome TestLana(const std::string& fieldText, NetbiosFunction netbios) {
     UCHAR buffer[kResetBufferSize];
     NCB ncb;
     PrepareReset(ncb, buffer);
     ncb.ncb_lana_num = static_cast<UCHAR>(ParseLeadingInt(fieldText) & 0xFF);
 
-    if (CallNetbios(&ncb) == NRC_GOODRET)
+    if (netbios(&ncb, nullptr, nullptr) == NRC_GOODRET)
         return {true, UserMessage{"テストは成功しました。", "テスト結果", MB_OK}};
     return Outcome::Failed({"この番号は使用できません。", "テスト結果", MB_OK | MB_ICONWARNING});
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The NetBIOS operations of a scan: the node-status query of one address, the
 // choice of the LANA at scan start, the count of usable LANAs at start-up and
-// the LANA test of the options dialog. All of them go through one Netbios
-// function, which tests may replace.
+// the LANA test of the options dialog. Each carries its NCBs through the
+// Netbios function it is given: the platform's, unless a test passes its own.
 
 #include "core/scan/NodeStatus.h"
 #include "platform/win32/Netbios.h"
@@ -13,13 +13,10 @@
 #include <string>
 
 using NetbiosFunction = UCHAR (*)(NCB*, const StopSignal*, NodeStatusAnswer*);
+constexpr NetbiosFunction kPlatformNetbios = &Netbios;
 
 // The answer buffer of a query: ADAPTER_STATUS and 30 NAME_BUFFERs.
 constexpr int kNodeStatusBufferSize = 600;
-
-// Replaces the function that carries every NCB of this module and returns the
-// one it replaces; null restores the platform's Netbios. For tests only.
-NetbiosFunction SetNetbiosFunction(NetbiosFunction function);
 
 // Asks the host at `address` (dotted IPv4 text) for its node status through
 // `lana`'s low byte. Zero-fills `buffer` first and returns the return code;
@@ -30,7 +27,8 @@ NetbiosFunction SetNetbiosFunction(NetbiosFunction function);
 // With `answer` given, an answer is also handed over as a value (Netbios).
 UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
                       std::mutex* lockAroundCall = nullptr, const StopSignal* stop = nullptr,
-                      NodeStatusAnswer* answer = nullptr);
+                      NodeStatusAnswer* answer = nullptr,
+                      NetbiosFunction netbios = kPlatformNetbios);
 
 // The 16-byte call name of a query: the address text padded with blanks.
 // False when the text does not fit 15 bytes or holds a zero byte.
@@ -42,12 +40,12 @@ struct LanaSelection {
 };
 
 // Resets LANA 0 to 10 in turn and stops at the first that answers 0.
-LanaSelection SelectLana();
+LanaSelection SelectLana(NetbiosFunction netbios = kPlatformNetbios);
 
 // How many of LANA 0 to 9 accept a reset; logs a line for each that does.
-int CountResponsiveLanas();
+int CountResponsiveLanas(NetbiosFunction netbios = kPlatformNetbios);
 
 // Resets the LANA typed into the options dialog (its leading digits; none
 // means 0): ok when the reset returned 0, and either way the message that
 // tells the user whether it can be used. Nothing is stored.
-Outcome TestLana(const std::string& fieldText);
+Outcome TestLana(const std::string& fieldText, NetbiosFunction netbios = kPlatformNetbios);

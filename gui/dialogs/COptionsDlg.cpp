@@ -35,8 +35,9 @@ void ShowNumber(QLineEdit* edit, int value) {
 
 } // namespace
 
-COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent)
-    : QDialog(parent), m_edited(settings) {
+COptionsDlg::COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent,
+                         NetbiosFunction netbios)
+    : QDialog(parent), m_edited(settings), m_netbios(netbios) {
     DialogBuilder::Build(this, IDD_OPTIONS);
     m_dontDelete = DialogBuilder::ControlAs<QCheckBox>(this, IDC_DONT_DELETE_UNRESOLVED);
     m_ignoreWorkstation = DialogBuilder::ControlAs<QCheckBox>(this, IDC_IGNORE_WORKSTATION_SERVICE);
@@ -122,6 +123,6 @@ void COptionsDlg::accept() {
 void COptionsDlg::OnTestLana() {
     // Only tells whether the number can be used; LanaNumber stays as it is.
     const ProbeNoticeScope notices(ShowProbeNotice);
-    const Outcome tested = TestLana(TextOf(m_lana));
+    const Outcome tested = TestLana(TextOf(m_lana), m_netbios);
     MessageBoxA(BoxOwner(this), *tested.message);
 }

@@ -6,6 +6,7 @@
 // settings; the copy replaces the application's settings only when OK
 // passes both checks (Open), and the store writes them at shutdown.
 
+#include "core/scan/NodeStatusQuery.h"
 #include "core/settings/ScanSettings.h"
 
 #include <QDialog>
@@ -22,7 +23,9 @@ public:
     static constexpr int kTimeoutCharacters = 4;
     static constexpr int kLanaDigits = 2;
 
-    explicit COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent = nullptr);
+    // `netbios` carries the LANA test's reset (the platform's unless given).
+    explicit COptionsDlg(const ScanSettingsRecord& settings, QWidget* parent = nullptr,
+                         NetbiosFunction netbios = kPlatformNetbios);
 
     // The options command: runs the dialog over `owner` and, on OK, commits
     // its copy to `settings`.
@@ -52,4 +55,5 @@ private:
     QLineEdit* m_timeout;
     QLineEdit* m_lana;
     ScanSettingsRecord m_edited;
+    NetbiosFunction m_netbios;
 };

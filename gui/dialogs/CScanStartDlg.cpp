@@ -55,9 +55,6 @@ bool CanReadListFile(const std::string& path) {
     return regular;
 }
 
-// The dialogs whose scan runs; only the window thread touches it.
-std::vector<CScanStartDlg*> g_scanning;
-
 // The buttons as they are after a scan: the list file can neither be changed
 // nor saved until the dialog is opened again.
 constexpr std::pair<int, bool> kControlsAfterScan[] = {
@@ -68,20 +65,14 @@ constexpr std::pair<int, bool> kControlsAfterScan[] = {
 
 } // namespace
 
-ScanProbes* CScanStartDlg::s_probesForTests = nullptr;
-
-bool CScanStartDlg::AnyScanRunning() {
-    return !g_scanning.empty();
-}
-
-void CScanStartDlg::StopAllScans() {
-    for (CScanStartDlg* dialog : g_scanning)
-        dialog->OnStop();
-}
-
 CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
                              QWidget* mainWindow)
-    : CBusyDialog(mainWindow), m_results(results), m_settings(settings), m_mainWindow(mainWindow) {
+    : CScanStartDlg(results, settings, mainWindow, RealScanProbes()) {}
+
+CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
+                             QWidget* mainWindow, ScanProbes& probes)
+    : CBusyDialog(mainWindow), m_results(results), m_settings(settings), m_mainWindow(mainWindow),
+      m_probes(probes) {
     setModal(true);
     DialogBuilder::Build(this, IDD_SCAN_START, [](const ControlTemplate& control, QWidget* parent) {
         return control.kind == ControlKind::IpAddress ? new CIpAddressCtrl(parent) : nullptr;
@@ -117,10 +108,7 @@ CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
 CScanStartDlg::~CScanStartDlg() {
     // Never reached with a scan running (the dialog refuses to close), but a
     // scan must not outlive what it reports to.
-    if (m_pManager) {
-        m_pManager.reset();
-        std::erase(g_scanning, this);
-    }
+    m_pManager.reset();
 }
 
 void CScanStartDlg::OnAdd() {
@@ -224,8 +212,7 @@ void CScanStartDlg::OnStart() {
     });
     // The thread-per-probe engine, or the event-driven one when the options
     // ask for it.
-    std::unique_ptr<ScanEngine> manager = MakeScanEngine(
-        std::move(request), *m_sink, s_probesForTests ? *s_probesForTests : RealScanProbes());
+    std::unique_ptr<ScanEngine> manager = MakeScanEngine(std::move(request), *m_sink, m_probes);
     if (!manager->Start()) {
         MessageBoxA(BoxOwner(this), kThreadFailed, "エラー", MB_OK | MB_ICONERROR);
         // A program that cannot start a thread cannot scan: it ends, with
@@ -234,7 +221,6 @@ void CScanStartDlg::OnStart() {
         return;
     }
     m_pManager = std::move(manager);
-    g_scanning.push_back(this);
     m_run = ScanRun{std::move(ranges), options, startedMs, false, {}};
 
     for (int id : {IDC_CLOSE, IDC_START, IDC_START_ADDRESS, IDC_END_ADDRESS, IDC_CHANGE_LIST_FILE,
@@ -257,7 +243,6 @@ void CScanStartDlg::OnScanFinished(const ScanSummary& summary) {
     m_run.failed = summary.failed;
     m_run.recording = RecordingOf(m_sink->ScanRows(), m_run.ranges, m_run.options, m_run.startedMs,
                                   UnixTimeMs(), summary.Complete());
-    std::erase(g_scanning, this);
     for (const auto& [id, enable] : kControlsAfterScan)
         DialogBuilder::Control(this, id)->setEnabled(enable);
     emit scanFinished();

@@ -44,19 +44,18 @@ public:
 
     // `results` receives the scans' rows; `settings` (the application's) give
     // the list file and the scans' options; `mainWindow` owns the scans'
-    // message boxes.
+    // message boxes; `probes` are the scans' (the machine's real ones unless
+    // given).
     CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings, QWidget* mainWindow);
+    CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings, QWidget* mainWindow,
+                  ScanProbes& probes);
     ~CScanStartDlg() override;
 
     bool ScanRunning() const { return m_pManager != nullptr; }
     bool Busy() const override { return ScanRunning(); }
-    // True while any scan started from a dialog has not ended.
-    static bool AnyScanRunning();
-    // Stops every such scan (the program is asked to end).
-    static void StopAllScans();
+    // Stops the scan under way, if any; it still reports its end.
+    void StopScan() { OnStop(); }
 
-    // Test seam: the probes of the scans (scripted ones, say); null = the real ones.
-    static ScanProbes* s_probesForTests;
     ListControlRangeRows& Rows() { return *m_rows; }
     const ScanRun& LastScan() const { return m_run; }
 
@@ -85,6 +84,7 @@ private:
     ResultModel* m_results;
     ScanSettingsRecord& m_settings;
     QWidget* m_mainWindow;
+    ScanProbes& m_probes;
     CIpAddressCtrl* m_startAddress;
     CIpAddressCtrl* m_endAddress;
     QTreeWidget* m_list;

@@ -8,10 +8,10 @@
 #include <QLabel>
 #include <QPushButton>
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(QWidget* parent, ShellOpenHandler opener) : QDialog(parent) {
     DialogBuilder::Build(this, IDD_ABOUTBOX);
     m_link = CStaticLink::Attach(DialogBuilder::ControlAs<QLabel>(this, IDC_HOME_PAGE_LINK),
-                                 kHomePageAddress);
+                                 kHomePageAddress, std::move(opener));
     auto* ok = DialogBuilder::ControlAs<QPushButton>(this, IDOK_BUTTON);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     ok->setFocus();

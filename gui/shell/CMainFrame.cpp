@@ -4,6 +4,7 @@
 #include "gui/res/MenuBuilder.h"
 #include "core/res/MenuResource.h"
 #include "core/res/Resource.h"
+#include "core/scan/ScanProbes.h"
 #include "gui/res/ResourceImages.h"
 #include "core/res/StringTable.h"
 #include "core/res/ToolbarResource.h"
@@ -81,14 +82,18 @@ public:
 } // namespace
 
 CMainFrame::CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand)
-    : m_appCommand(std::move(appCommand)), m_settings(settings) {
+    : CMainFrame(settings, std::move(appCommand), RealScanProbes()) {}
+
+CMainFrame::CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand,
+                       ScanProbes& probes)
+    : m_appCommand(std::move(appCommand)), m_settings(settings), m_probes(probes) {
     setObjectName(QStringLiteral("mainFrame"));
 }
 
 CMainFrame::~CMainFrame() = default;
 
 bool CMainFrame::OnCreate() {
-    m_view = new CTarnelView(m_settings, this);
+    m_view = new CTarnelView(m_settings, m_probes, this);
     setCentralWidget(m_view);
     // The context menu's commands take the same way as those of the menus.
     m_view->SetCommandRouter([this](int command) { return OnCommand(command); });

@@ -9,6 +9,7 @@
 #include <map>
 
 class CTarnelView;
+class ScanProbes;
 struct ScanSettingsRecord;
 class QLabel;
 class QToolBar;
@@ -20,7 +21,10 @@ public:
     // `appCommand` runs the commands the application handles (the about box);
     // it returns false for a command it does not know.
     // `settings` are the application's; the view's commands use them.
+    // `probes` are the view's scans' (the machine's real ones unless given).
     explicit CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand = {});
+    CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand,
+               ScanProbes& probes);
     ~CMainFrame() override;
 
     // Builds the bars and the view; false when one cannot be made.
@@ -52,6 +56,7 @@ private:
     std::function<bool(int)> m_appCommand;
     CTarnelView* m_view = nullptr;
     ScanSettingsRecord& m_settings;
+    ScanProbes& m_probes;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_indicators[4] = {};

@@ -1,15 +1,13 @@
 #include "gui/shell/CStaticLink.h"
 
-#include "platform/win32/ShellOpen.h"
-
 #include <QApplication>
 #include <QMouseEvent>
 
 const QColor CStaticLink::kUnvisited(0, 0, 255);
 const QColor CStaticLink::kVisited(128, 0, 128);
 
-CStaticLink::CStaticLink(const std::string& link, QWidget* parent)
-    : QLabel(parent), m_link(link), m_color(kUnvisited) {
+CStaticLink::CStaticLink(const std::string& link, QWidget* parent, ShellOpenHandler opener)
+    : QLabel(parent), m_link(link), m_color(kUnvisited), m_opener(std::move(opener)) {
     setTextFormat(Qt::PlainText);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
@@ -19,10 +17,10 @@ CStaticLink::CStaticLink(const std::string& link, QWidget* parent)
     ApplyColor();
 }
 
-CStaticLink* CStaticLink::Attach(QLabel* label, const std::string& link) {
+CStaticLink* CStaticLink::Attach(QLabel* label, const std::string& link, ShellOpenHandler opener) {
     if (!label)
         return nullptr;
-    auto* control = new CStaticLink(link, label->parentWidget());
+    auto* control = new CStaticLink(link, label->parentWidget(), std::move(opener));
     control->setText(label->text());
     control->setGeometry(label->geometry());
     control->setObjectName(label->objectName());
@@ -46,7 +44,7 @@ void CStaticLink::mousePressEvent(QMouseEvent* event) {
         m_link = text().toStdString();
     if (m_link.empty())
         return;
-    if (!ShellOpen(m_link)) {
+    if (!ShellOpen(m_opener, m_link)) {
         QApplication::beep();
         return;
     }

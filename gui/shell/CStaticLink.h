@@ -3,6 +3,9 @@
 // once it has been opened, with a hand cursor; a click asks the desktop to
 // open the link and beeps when it cannot.
 
+#include "gui/platform/QtShellOpen.h"
+#include "platform/win32/ShellOpen.h"
+
 #include <QLabel>
 #include <string>
 
@@ -13,10 +16,13 @@ public:
     static const QColor kVisited;   // RGB(128, 0, 128)
 
     // `link` may be empty: the control's own text is the link then.
-    explicit CStaticLink(const std::string& link = {}, QWidget* parent = nullptr);
+    // `opener` opens it (the desktop's unless given).
+    explicit CStaticLink(const std::string& link = {}, QWidget* parent = nullptr,
+                         ShellOpenHandler opener = DesktopOpen);
 
     // Takes over a label made by the dialog builder: same text, place and name.
-    static CStaticLink* Attach(QLabel* label, const std::string& link);
+    static CStaticLink* Attach(QLabel* label, const std::string& link,
+                               ShellOpenHandler opener = DesktopOpen);
 
     std::string m_link;
     QColor m_color;
@@ -29,4 +35,6 @@ protected:
 
 private:
     void ApplyColor();
+
+    ShellOpenHandler m_opener;
 };

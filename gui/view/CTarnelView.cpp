@@ -1,6 +1,7 @@
 #include "gui/view/CTarnelView.h"
 
 #include "core/inventory/sqlite/ScanRecording.h"
+#include "core/scan/ScanProbes.h"
 #include "core/settings/ScanSettings.h"
 #include "platform/win32/FileDialog.h"
 #include "platform/win32/MessageBox.h"
@@ -40,7 +41,10 @@ const char* const kExportFilter = "テキストファイル(*.txt)|*.txt|すべ�
 const int CTarnelView::kColumnMargins[] = {70, 20, 70, 70, 70, 125, 125};
 
 CTarnelView::CTarnelView(ScanSettingsRecord& settings, QWidget* parent)
-    : QTableView(parent), m_settings(settings), m_model(new ResultModel(this)),
+    : CTarnelView(settings, RealScanProbes(), parent) {}
+
+CTarnelView::CTarnelView(ScanSettingsRecord& settings, ScanProbes& probes, QWidget* parent)
+    : QTableView(parent), m_settings(settings), m_probes(probes), m_model(new ResultModel(this)),
       m_memory(new ScanMemory(this)) {
     setModel(m_model);
     setShowGrid(true);
@@ -99,13 +103,13 @@ bool CTarnelView::OnCommand(int command) {
         CDiagnoseDlg::Open(*this, m_nContextRow, m_settings, window());
         return true;
     case ID_NET_COMMAND:
-        RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath);
+        RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath, m_programStarter);
         return true;
     case ID_HELP_TOPICS:
-        OpenHelpFile();
+        OpenHelpFile(m_desktopOpener);
         return true;
     case ID_HOME_PAGE:
-        OpenHomePage();
+        OpenHomePage(m_desktopOpener);
         return true;
     case ID_OPTIONS:
         COptionsDlg::Open(window(), m_settings);
@@ -126,7 +130,7 @@ std::string CTarnelView::InventoryPath() const {
 }
 
 void CTarnelView::OnScanStart() {
-    CScanStartDlg dialog(m_model, m_settings, window());
+    CScanStartDlg dialog(m_model, m_settings, window(), m_probes);
     // Each scan that ends, finished or stopped, goes into the inventory with
     // its answering rows when the user asked for that; one that failed at
     // its start walked nothing and is not recorded.
@@ -136,8 +140,27 @@ void CTarnelView::OnScanStart() {
             return;
         m_memory->Record(InventoryPath(), run.recording);
     });
+    m_scanDialog = &dialog;
     dialog.exec();
+    m_scanDialog = nullptr;
     emit scanDialogClosed();
+}
+
+void CTarnelView::SetProgramStarter(DetachedStarter starter) {
+    m_programStarter = starter ? std::move(starter) : DetachedStarter(StartDetached);
+}
+
+void CTarnelView::SetDesktopOpener(ShellOpenHandler opener) {
+    m_desktopOpener = opener ? std::move(opener) : ShellOpenHandler(DesktopOpen);
+}
+
+bool CTarnelView::ScanRunning() const {
+    return m_scanDialog && m_scanDialog->ScanRunning();
+}
+
+void CTarnelView::StopScan() {
+    if (m_scanDialog)
+        m_scanDialog->StopScan();
 }
 
 void CTarnelView::SetCommandRouter(std::function<bool(int)> router) {

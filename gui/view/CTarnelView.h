@@ -5,20 +5,25 @@
 // a ModelScanSink.
 
 #include "core/scan/ResultList.h"
+#include "gui/view/ShellCommands.h"
 
 #include <QTableView>
 #include <functional>
 
 class ResultModel;
 class ScanMemory;
+class ScanProbes;
+class CScanStartDlg;
 struct ScanSettingsRecord;
 
 class CTarnelView : public QTableView, public ResultList {
     Q_OBJECT
 public:
     // `settings` is the application's, used by the commands (scan, options,
-    // diagnose, Net command); it must outlive the view.
+    // diagnose, Net command); it must outlive the view. `probes` are the
+    // scans' (the machine's real ones unless given) and outlive the view too.
     explicit CTarnelView(ScanSettingsRecord& settings, QWidget* parent = nullptr);
+    CTarnelView(ScanSettingsRecord& settings, ScanProbes& probes, QWidget* parent = nullptr);
     ~CTarnelView() override;
 
     // Creates the seven columns with their widths (title width plus the
@@ -27,6 +32,17 @@ public:
 
     // Runs a command the view handles; false when it is not one of them.
     bool OnCommand(int command);
+
+    // What starts the Net command's terminal (QProcess::startDetached unless
+    // set; tests record the call instead).
+    void SetProgramStarter(DetachedStarter starter);
+    // What opens the help file and the home page (the desktop unless set).
+    void SetDesktopOpener(ShellOpenHandler opener);
+
+    // True while a scan started from the view's scan start dialog runs.
+    bool ScanRunning() const;
+    // Stops that scan (the program is asked to end); it still reports its end.
+    void StopScan();
 
     // Where the commands chosen in the context menu go: the main window's
     // command routing, which brings them back to OnCommand. Without one they
@@ -76,6 +92,10 @@ private:
     void OnHostHistory();
     std::function<bool(int)> m_commandRouter;
     ScanSettingsRecord& m_settings;
+    ScanProbes& m_probes;
+    CScanStartDlg* m_scanDialog = nullptr; // while the scan start dialog is open
+    DetachedStarter m_programStarter = StartDetached;
+    ShellOpenHandler m_desktopOpener = DesktopOpen;
 
     ResultModel* m_model;
     ScanMemory* m_memory;

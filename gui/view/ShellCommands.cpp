@@ -1,12 +1,11 @@
 #include "gui/view/ShellCommands.h"
 
-#include "platform/win32/MessageBox.h"
-#include "platform/win32/ReplaceableHandler.h"
-#include "platform/win32/ShellOpen.h"
-#include "core/res/StringTable.h"
-#include "core/scan/ResultList.h"
 #include "core/commands/NameTableBatch.h"
 #include "core/commands/ProgramFiles.h"
+#include "core/res/StringTable.h"
+#include "core/scan/ResultList.h"
+#include "platform/win32/MessageBox.h"
+#include "platform/win32/ShellOpen.h"
 
 #include <QProcess>
 #include <cstdlib>
@@ -15,15 +14,6 @@ namespace {
 
 constexpr std::size_t kCellBuffer = 256;
 
-ReplaceableHandler<DetachedStarter> g_starter;
-
-bool StartDetached(const QString& program, const QStringList& arguments) {
-    const DetachedStarter starter = g_starter.Get();
-    if (starter)
-        return starter(program, arguments);
-    return QProcess::startDetached(program, arguments);
-}
-
 std::string FindProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
     return FindOnPath(name, path ? path : "/usr/local/bin:/usr/bin:/bin");
@@ -31,11 +21,12 @@ std::string FindProgram(const std::string& name) {
 
 } // namespace
 
-DetachedStarter SetDetachedStarter(DetachedStarter starter) {
-    return g_starter.Set(std::move(starter));
+bool StartDetached(const QString& program, const QStringList& arguments) {
+    return QProcess::startDetached(program, arguments);
 }
 
-void RunNetCommand(ResultList& list, int row, const std::string& programDirectory) {
+void RunNetCommand(ResultList& list, int row, const std::string& programDirectory,
+                   const DetachedStarter& start) {
     if (row < 0 || row >= list.GetItemCount())
         return;
     const std::string address = list.ReadCell(row, 0, kCellBuffer);
@@ -63,15 +54,15 @@ void RunNetCommand(ResultList& list, int row, const std::string& programDirector
     QStringList arguments;
     for (std::size_t i = 1; i < command.size(); ++i)
         arguments << QString::fromStdString(command[i]);
-    StartDetached(QString::fromStdString(command[0]), arguments);
+    start(QString::fromStdString(command[0]), arguments);
 }
 
-void OpenHelpFile() {
+void OpenHelpFile(const ShellOpenHandler& open) {
     const std::string path = FindHelpFile(ExecutableDirectory());
     if (!path.empty())
-        ShellOpen(path);
+        ShellOpen(open, path);
 }
 
-void OpenHomePage() {
-    ShellOpen(kHomePageAddress);
+void OpenHomePage(const ShellOpenHandler& open) {
+    ShellOpen(open, kHomePageAddress);
 }

@@ -1,7 +1,6 @@
 #include "platform/os/AtomicFile.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -11,8 +10,6 @@
 namespace {
 
 constexpr int kTempAttempts = 16;
-
-std::atomic<unsigned> g_tempCounter{0};
 
 // Owns one descriptor; closing it keeps errno, so that a failure can be
 // reported after the clean-up.
@@ -177,9 +174,12 @@ Replaced WriteAndRename(int dir, const std::string& name, std::string_view bytes
                         const struct stat* existing, mode_t newFileMode) {
     std::string temp;
     Descriptor fd;
+    // No two live threads share a thread id, so writers never pick the same
+    // name; a leftover of an earlier write is passed over by the next attempt.
+    const std::string stem =
+        "." + name + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(::gettid()) + "-";
     for (int attempt = 0; attempt < kTempAttempts && !fd; ++attempt) {
-        temp = "." + name + ".tmp" + std::to_string(::getpid()) + "-" +
-               std::to_string(g_tempCounter++);
+        temp = stem + std::to_string(attempt);
         fd.reset(::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                           existing ? 0600 : newFileMode));
         if (!fd && errno != EEXIST)

@@ -9,14 +9,12 @@
 #include "platform/wire/NodeStatusPacket.h"
 
 #include <algorithm>
-#include <array>
 #include <arpa/inet.h>
-#include <atomic>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ifaddrs.h>
-#include <mutex>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <optional>
@@ -31,24 +29,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint16_t kNameServicePort = 137;
 constexpr int kSendCount = 3;
 constexpr auto kSendInterval = std::chrono::milliseconds(750);
-const char* const kArpTablePath = "/proc/net/arp";
-
-// Settings that only tests change; every call takes a copy under the lock.
-struct TestHooks {
-    std::mutex lock;
-    std::uint16_t port = 0;
-    bool lanasOverridden = false;
-    std::vector<in_addr_t> lanas;
-    std::string arpPath;
-};
-
-TestHooks& Hooks() {
-    static TestHooks hooks;
-    return hooks;
-}
 
 // The call name's address in network byte order, read by the program's one
 // strict parser.
@@ -98,35 +80,20 @@ std::vector<in_addr_t> SystemLanaAddresses() {
     return addresses;
 }
 
-std::vector<in_addr_t> LanaAddresses() {
-    {
-        TestHooks& hooks = Hooks();
-        std::lock_guard<std::mutex> guard(hooks.lock);
-        if (hooks.lanasOverridden)
-            return hooks.lanas;
-    }
+std::vector<in_addr_t> LanaAddresses(const NetbiosTransport& transport) {
+    if (transport.lanas)
+        return *transport.lanas;
     return SystemLanaAddresses();
-}
-
-std::uint16_t DestinationPort() {
-    TestHooks& hooks = Hooks();
-    std::lock_guard<std::mutex> guard(hooks.lock);
-    return hooks.port != 0 ? hooks.port : kNameServicePort;
-}
-
-std::string ArpTablePath() {
-    TestHooks& hooks = Hooks();
-    std::lock_guard<std::mutex> guard(hooks.lock);
-    return hooks.arpPath.empty() ? kArpTablePath : hooks.arpPath;
 }
 
 // Samba sends an all-zero unit id; the neighbour table knows better for a
 // host on the local segment.
-void TakeZeroUnitIdFromNeighbours(std::string_view target, std::array<unsigned char, 6>& unitId) {
+void TakeZeroUnitIdFromNeighbours(std::string_view target, const std::string& arpTablePath,
+                                  std::array<unsigned char, 6>& unitId) {
     if (!std::all_of(unitId.begin(), unitId.end(), [](unsigned char b) { return b == 0; }))
         return;
     int openError = 0;
-    if (const auto mac = LookupArpEntry(target, ArpTablePath(), &openError))
+    if (const auto mac = LookupArpEntry(target, arpTablePath, &openError))
         std::memcpy(unitId.data(), mac->data(), unitId.size());
     else if (IsResourceShortage(openError))
         ReportResourceShortage(); // the zeros would be shown as the host's own MAC
@@ -138,11 +105,11 @@ std::uint16_t NewTransactionId() {
     std::uint16_t id = 0;
     if (getrandom(&id, sizeof id, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof id))
         return id;
-    static std::atomic<std::uint32_t> counter{0};
+    // Each query has a socket of its own, connected to its target, so ids
+    // need not differ between queries: the clock and the thread will do.
     const auto now = static_cast<std::uint64_t>(Clock::now().time_since_epoch().count());
     const auto thread = std::hash<std::thread::id>()(std::this_thread::get_id());
-    const std::uint64_t mixed =
-        (now ^ (thread * 0x9E3779B97F4A7C15ull)) + counter.fetch_add(1) * 0x85EBCA6Bu;
+    const std::uint64_t mixed = now ^ (thread * 0x9E3779B97F4A7C15ull);
     return static_cast<std::uint16_t>(mixed ^ (mixed >> 16) ^ (mixed >> 32) ^ (mixed >> 48));
 }
 
@@ -194,7 +161,8 @@ ReceiveOutcome ReceiveReplies(int fd, const sockaddr_in& target, std::uint16_t i
 // One node-status query: up to three sends with the same transaction id,
 // 750 ms apart, and a last wait of 750 ms after the third.
 UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view targetText,
-                          NodeStatusAnswer& answer, const StopSignal* stop) {
+                          NodeStatusAnswer& answer, const StopSignal* stop,
+                          const NetbiosTransport& transport) {
     Socket sock;
     if (sock.fd() < 0) {
         // The host is not asked at all; the user must know.
@@ -210,7 +178,7 @@ UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view ta
     sockaddr_in targetAddress{};
     targetAddress.sin_family = AF_INET;
     targetAddress.sin_addr.s_addr = target;
-    targetAddress.sin_port = htons(DestinationPort());
+    targetAddress.sin_port = htons(transport.port);
     // No route, or a broadcast address: no answer can come.
     if (connect(sock.fd(), reinterpret_cast<const sockaddr*>(&targetAddress),
                 sizeof targetAddress) != 0)
@@ -253,7 +221,7 @@ UCHAR SendNodeStatusQuery(in_addr_t local, in_addr_t target, std::string_view ta
             break;
     }
 
-    TakeZeroUnitIdFromNeighbours(targetText, answer.unitId);
+    TakeZeroUnitIdFromNeighbours(targetText, transport.arpTablePath, answer.unitId);
     return NRC_GOODRET;
 }
 
@@ -268,11 +236,12 @@ std::string_view CallNameOf(const NCB& ncb) {
 
 // Where a node-status query for `address` goes from: NRC_NOCALL when the text
 // is no dotted IPv4 address, NRC_BRIDGE when there is no such LANA.
-UCHAR ResolveCall(int lana, std::string_view address, in_addr_t& local, in_addr_t& target) {
+UCHAR ResolveCall(int lana, std::string_view address, const NetbiosTransport& transport,
+                  in_addr_t& local, in_addr_t& target) {
     const std::optional<in_addr_t> parsed = ParseCallAddress(address);
     if (!parsed)
         return NRC_NOCALL;
-    const std::vector<in_addr_t> lanas = LanaAddresses();
+    const std::vector<in_addr_t> lanas = LanaAddresses(transport);
     if (lana < 0 || static_cast<std::size_t>(lana) >= lanas.size())
         return NRC_BRIDGE;
     local = lanas[static_cast<std::size_t>(lana)];
@@ -280,16 +249,18 @@ UCHAR ResolveCall(int lana, std::string_view address, in_addr_t& local, in_addr_
     return NRC_GOODRET;
 }
 
-UCHAR AdapterStatus(NCB& ncb, const StopSignal* stop, NodeStatusAnswer* typed) {
+UCHAR AdapterStatus(NCB& ncb, const StopSignal* stop, NodeStatusAnswer* typed,
+                    const NetbiosTransport& transport) {
     if (ncb.ncb_buffer == nullptr || ncb.ncb_length < kAdapterStatusSize)
         return NRC_BUFLEN;
     const std::string_view address = CallNameOf(ncb);
     in_addr_t local = 0, target = 0;
-    if (const UCHAR rc = ResolveCall(ncb.ncb_lana_num, address, local, target); rc != NRC_GOODRET)
+    if (const UCHAR rc = ResolveCall(ncb.ncb_lana_num, address, transport, local, target);
+        rc != NRC_GOODRET)
         return rc;
     std::memset(ncb.ncb_buffer, 0, ncb.ncb_length);
     NodeStatusAnswer answer;
-    if (const UCHAR rc = SendNodeStatusQuery(local, target, address, answer, stop);
+    if (const UCHAR rc = SendNodeStatusQuery(local, target, address, answer, stop, transport);
         rc != NRC_GOODRET)
         return rc;
     unsigned stored = 0;
@@ -306,15 +277,20 @@ UCHAR Netbios(NCB* ncb) { return Netbios(ncb, nullptr, nullptr); }
 UCHAR Netbios(NCB* ncb, const StopSignal* stop) { return Netbios(ncb, stop, nullptr); }
 
 UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer) {
+    return Netbios(ncb, stop, answer, NetbiosTransport{});
+}
+
+UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer,
+              const NetbiosTransport& transport) {
     if (ncb == nullptr)
         return NRC_BADDR;
     UCHAR rc = NRC_ILLCMD;
     switch (ncb->ncb_command) {
     case NCBRESET:
-        rc = ncb->ncb_lana_num < LanaAddresses().size() ? NRC_GOODRET : NRC_BRIDGE;
+        rc = ncb->ncb_lana_num < LanaAddresses(transport).size() ? NRC_GOODRET : NRC_BRIDGE;
         break;
     case NCBASTAT:
-        rc = AdapterStatus(*ncb, stop, answer);
+        rc = AdapterStatus(*ncb, stop, answer, transport);
         break;
     default:
         break;
@@ -324,48 +300,25 @@ UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer) {
     return rc;
 }
 
-bool NetbiosLanaAddress(int lana, std::uint32_t& address) {
-    const std::vector<in_addr_t> lanas = LanaAddresses();
+bool NetbiosLanaAddress(int lana, std::uint32_t& address, const NetbiosTransport& transport) {
+    const std::vector<in_addr_t> lanas = LanaAddresses(transport);
     if (lana < 0 || static_cast<std::size_t>(lana) >= lanas.size())
         return false;
     address = lanas[static_cast<std::size_t>(lana)];
     return true;
 }
 
-std::uint16_t NetbiosDestinationPort() { return DestinationPort(); }
-
-void NetbiosSetDestinationPortForTest(std::uint16_t port) {
-    TestHooks& hooks = Hooks();
-    std::lock_guard<std::mutex> guard(hooks.lock);
-    hooks.port = port;
+std::uint16_t NetbiosDestinationPort() {
+    return kNetbiosNamePort;
 }
 
-bool NetbiosSetLanaAddressesForTest(const std::vector<std::string>& addresses) {
-    std::vector<in_addr_t> parsed;
-    for (const std::string& text : addresses) {
+std::optional<std::vector<std::uint32_t>> NetbiosLanaList(const std::vector<std::string>& texts) {
+    std::vector<std::uint32_t> lanas;
+    for (const std::string& text : texts) {
         const std::optional<in_addr_t> address = ParseCallAddress(text);
         if (!address)
-            return false;
-        parsed.push_back(*address);
+            return std::nullopt;
+        lanas.push_back(*address);
     }
-    TestHooks& hooks = Hooks();
-    std::lock_guard<std::mutex> guard(hooks.lock);
-    hooks.lanasOverridden = true;
-    hooks.lanas = std::move(parsed);
-    return true;
-}
-
-void NetbiosSetArpTablePathForTest(const std::string& path) {
-    TestHooks& hooks = Hooks();
-    std::lock_guard<std::mutex> guard(hooks.lock);
-    hooks.arpPath = path;
-}
-
-void NetbiosResetTestHooks() {
-    TestHooks& hooks = Hooks();
-    std::lock_guard<std::mutex> guard(hooks.lock);
-    hooks.port = 0;
-    hooks.lanasOverridden = false;
-    hooks.lanas.clear();
-    hooks.arpPath.clear();
+    return lanas;
 }

@@ -6,6 +6,7 @@
 // request over UDP port 137.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -132,6 +133,24 @@ static_assert(sizeof(NAME_BUFFER) == 18, "NAME_BUFFER keeps its Windows layout")
 class StopSignal;
 struct NodeStatusAnswer;
 
+// The port node-status queries go to.
+constexpr std::uint16_t kNetbiosNamePort = 137;
+
+// Where the commands go and what they read of the machine. The defaults are
+// the machine's own; tests point them at loopback. The program has no option
+// for them.
+struct NetbiosTransport {
+    std::uint16_t port = kNetbiosNamePort; // NCBASTAT's destination port
+    // The LANA list, LANA 0 first, addresses in network byte order; unset:
+    // the machine's interfaces (up, not loopback) in interface-index order.
+    std::optional<std::vector<std::uint32_t>> lanas;
+    // The neighbour table an all-zero unit id is looked up in.
+    std::string arpTablePath = "/proc/net/arp";
+};
+
+// Dotted IPv4 texts as a LANA list; nullopt when one is not such an address.
+std::optional<std::vector<std::uint32_t>> NetbiosLanaList(const std::vector<std::string>& texts);
+
 // Runs the command synchronously; returns ncb_retcode, which it also sets.
 UCHAR Netbios(NCB* ncb);
 
@@ -144,6 +163,10 @@ UCHAR Netbios(NCB* ncb, const StopSignal* stop);
 // wants the names and the MAC never reads them back out of the layout.
 UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer);
 
+// The same over `transport`; the calls above use the machine's own.
+UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer,
+              const NetbiosTransport& transport);
+
 // NCBRESET: NRC_GOODRET for a LANA that exists, else NRC_BRIDGE.
 // NCBASTAT: the call name is the dotted IPv4 address padded with blanks (or
 // NULs). A host that does not answer, and one whose port 137 is closed (ICMP
@@ -155,21 +178,7 @@ UCHAR Netbios(NCB* ncb, const StopSignal* stop, NodeStatusAnswer* answer);
 
 // The IPv4 address (network byte order) of LANA `lana`: what NCBASTAT sends
 // from. False when there is no such LANA.
-bool NetbiosLanaAddress(int lana, std::uint32_t& address);
+bool NetbiosLanaAddress(int lana, std::uint32_t& address, const NetbiosTransport& transport = {});
 
-// The port node-status queries go to (137 unless a test moved it).
+// The port node-status queries go to on the network (the default transport's).
 std::uint16_t NetbiosDestinationPort();
-
-// Test hooks; the program itself never calls them and has no option for
-// them. Tests call NetbiosResetTestHooks() when they are done.
-// The destination port of NCBASTAT; 0 restores the default, 137.
-void NetbiosSetDestinationPortForTest(std::uint16_t port);
-// Replaces the machine's interfaces as the LANA list (LANA 0 first), so that a
-// test can bind to 127.0.0.1. An empty list means no LANA at all. False, and
-// nothing changed, when an entry is not a dotted IPv4 address.
-bool NetbiosSetLanaAddressesForTest(const std::vector<std::string>& addresses);
-// Reads the neighbour table for all-zero unit ids from `path` instead of
-// /proc/net/arp.
-void NetbiosSetArpTablePathForTest(const std::string& path);
-// Back to the machine's interfaces, port 137 and /proc/net/arp.
-void NetbiosResetTestHooks();

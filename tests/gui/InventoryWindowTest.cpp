@@ -56,13 +56,11 @@ std::vector<std::string> ListRows(QWidget* dialog, int first = 0, int last = -1)
 class InventoryWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CScanStartDlg::s_probesForTests = &probes;
         sandbox.settings.DontDeleteUnresolvedAddress = 1; // silent rows stay, for their 履歴
         TempDir::WriteFile(sandbox.settings.IpListFileName, "127.0.0.1,127.0.0.4\r\n");
         ASSERT_TRUE(frame.OnCreate());
         frame.show();
     }
-    void TearDown() override { CScanStartDlg::s_probesForTests = nullptr; }
 
     QString Pane() {
         return frame.statusBar()->findChild<QLabel*>("inventoryPane")->text();
@@ -112,7 +110,7 @@ protected:
     gui::SettingsSandbox sandbox;
     MessageBoxRecorder boxes;
     ScriptedNodeStatusProbes probes;
-    CMainFrame frame{sandbox.settings};
+    CMainFrame frame{sandbox.settings, {}, probes};
 };
 
 TEST_F(InventoryWindowTest, EachScanIsRecordedAndItsChangesShownCountedListedAndSaved) {

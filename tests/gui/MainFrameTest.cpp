@@ -102,12 +102,12 @@ TEST_F(MainFrameTest, TheViewTogglesFollowTheBarsAndTheStatusBarIsReady) {
 TEST(AboutBoxTest, TheLinkTurnsPurpleOnlyAfterASuccessfulOpen) {
     std::vector<std::string> opened;
     bool succeed = false;
-    ShellOpenHandler previous = SetShellOpenHandler([&](const std::string& target) {
+    const ShellOpenHandler opener = [&](const std::string& target) {
         opened.push_back(target);
         return succeed;
-    });
+    };
     for (int round = 0; round < 2; ++round) {
-        CAboutDlg dialog;
+        CAboutDlg dialog(nullptr, opener);
         dialog.show();
         CStaticLink* link = dialog.m_link;
         ASSERT_NE(link, nullptr);
@@ -121,7 +121,6 @@ TEST(AboutBoxTest, TheLinkTurnsPurpleOnlyAfterASuccessfulOpen) {
     }
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0].rfind("https://", 0), 0u);
-    SetShellOpenHandler(previous);
 }
 
 } // namespace

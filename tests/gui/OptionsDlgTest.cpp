@@ -228,8 +228,7 @@ UCHAR FakeReset(NCB* ncb, const StopSignal*, NodeStatusAnswer*) {
 }
 
 TEST_F(OptionsDlgTest, TheLanaTestTellsTheResultAndStoresNothing) {
-    const NetbiosFunction previous = SetNetbiosFunction(FakeReset);
-    COptionsDlg dialog(sandbox.settings);
+    COptionsDlg dialog(sandbox.settings, nullptr, FakeReset);
     dialog.show();
     for (auto [typed, lana, text, icon] :
          {std::tuple{"7", 7, "この番号は使用できません。", MB_ICONWARNING},
@@ -245,7 +244,6 @@ TEST_F(OptionsDlgTest, TheLanaTestTellsTheResultAndStoresNothing) {
     Click(&dialog, IDOK_BUTTON);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.Edited().LanaNumber, 0);
-    SetNetbiosFunction(previous);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "core/scan/HostRecord.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/ModalScript.h"
 #include "tests/support/ScriptedNodeStatusProbes.h"
 #include "gui/view/CTarnelView.h"
 #include "gui/model/ResultModel.h"
@@ -31,19 +32,15 @@ using gui::Control;
 
 class ScanStartDlgTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        window.resize(400, 300);
-        CScanStartDlg::s_probesForTests = &probes;
-    }
+    void SetUp() override { window.resize(400, 300); }
     void TearDown() override {
         probes.Hold(false);
         if (dialog)
             gui::WaitFor([this] { return !dialog->ScanRunning(); });
-        CScanStartDlg::s_probesForTests = nullptr;
     }
 
     CScanStartDlg& Open() {
-        dialog = std::make_unique<CScanStartDlg>(view.Model(), sandbox.settings, &window);
+        dialog = std::make_unique<CScanStartDlg>(view.Model(), sandbox.settings, &window, probes);
         dialog->show();
         return *dialog;
     }
@@ -373,6 +370,31 @@ TEST_F(ScanStartDlgTest, StopEndsTheScanWithTheStartedProbes) {
     // Every probed address was silent, so no row stays; far fewer than the
     // thousand addresses of the range were drawn.
     EXPECT_EQ(view.GetItemCount(), 0);
+    EXPECT_LT(probes.Calls().size(), 100u);
+}
+
+// The view knows the scan its dialog runs and stops it when the program is
+// asked to end.
+TEST_F(ScanStartDlgTest, TheViewStopsTheScanItsDialogRuns) {
+    TempDir::WriteFile(sandbox.settings.IpListFileName, "10.0.0.1,10.0.3.254\r\n");
+    CTarnelView scanning(sandbox.settings, probes);
+    EXPECT_FALSE(scanning.ScanRunning());
+    probes.Hold(true);
+    bool runningSeen = false, ended = false;
+    ModalScript script(false, [&](QWidget* opened) {
+        Click(opened, IDC_START);
+        runningSeen = scanning.ScanRunning();
+        scanning.StopScan();
+        probes.Hold(false);
+        ended = gui::WaitFor([&] { return !scanning.ScanRunning(); });
+        Click(opened, IDC_CLOSE);
+    });
+    EXPECT_TRUE(scanning.OnCommand(ID_SCAN_START));
+    ASSERT_TRUE(script.ran());
+    EXPECT_TRUE(runningSeen);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(scanning.ScanRunning());
+    // Stopped, not run to the end of its thousand addresses.
     EXPECT_LT(probes.Calls().size(), 100u);
 }
 

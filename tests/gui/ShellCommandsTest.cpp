@@ -26,22 +26,18 @@ protected:
         // The only terminal on the path: a stand-in never run.
         TempDir::WriteFile(bin.file("xterm"), "#!/bin/sh\n");
         ::chmod(bin.file("xterm").c_str(), 0755);
-        m_starter = SetDetachedStarter([this](const QString& program, const QStringList& args) {
+        view.SetProgramStarter([this](const QString& program, const QStringList& args) {
             started.push_back({program.toStdString()});
             for (const QString& a : args)
                 started.back().push_back(a.toStdString());
             return true;
         });
-        m_opener = SetShellOpenHandler([this](const std::string& target) {
+        view.SetDesktopOpener([this](const std::string& target) {
             opened.push_back(target);
             return true;
         });
         for (const char* address : {"10.0.0.5", "a row of an earlier scan", "192.168.1.10"})
             view.InsertItem(view.GetItemCount(), address);
-    }
-    void TearDown() override {
-        SetDetachedStarter(m_starter);
-        SetShellOpenHandler(m_opener);
     }
 
     gui::SettingsSandbox sandbox;
@@ -51,10 +47,6 @@ protected:
     CTarnelView view{sandbox.settings};
     std::vector<Strings> started;
     Strings opened;
-
-private:
-    DetachedStarter m_starter;
-    ShellOpenHandler m_opener;
 };
 
 TEST_F(ShellCommandsTest, TheNetCommandWritesTheScriptForTheRightClickedRowAndRunsItInATerminal) {

@@ -19,7 +19,8 @@ namespace {
 using namespace IcmpEchoInternal;
 
 UCHAR AskLoopback() {
-    NetbiosSetLanaAddressesForTest({"127.0.0.1"});
+    NetbiosTransport loopback;
+    loopback.lanas = NetbiosLanaList({"127.0.0.1"});
     UCHAR buffer[600];
     NCB ncb{};
     ncb.ncb_command = NCBASTAT;
@@ -27,7 +28,7 @@ UCHAR AskLoopback() {
     ncb.ncb_length = sizeof buffer;
     std::memset(ncb.ncb_callname, ' ', NCBNAMSZ);
     std::memcpy(ncb.ncb_callname, "127.0.0.1", 9);
-    return Netbios(&ncb);
+    return Netbios(&ncb, nullptr, nullptr, loopback);
 }
 
 // One notice, for the prober to show; no box of the probe's own.

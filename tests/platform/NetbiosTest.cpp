@@ -43,8 +43,8 @@ std::uint16_t PortOf(int fd) {
     return ntohs(address.sin_port);
 }
 
-// A node-status responder of the test's own on 127.0.0.1, where NCBASTAT is
-// sent while it lives. For each request it asks the plan what to send back
+// A node-status responder of the test's own on 127.0.0.1, where the
+// transport it is given sends NCBASTAT. For each request it asks the plan what to send back
 // (nothing, one datagram, several); a datagram may go out from a second
 // socket, as a foreign host would send it.
 class Responder {
@@ -61,14 +61,14 @@ public:
         return {{NodeStatusReplyBuilder::WorkstationBytes(id)}};
     }
 
-    explicit Responder(Plan plan = Answer) : m_plan(std::move(plan)) {
+    explicit Responder(NetbiosTransport& transport, Plan plan = Answer) : m_plan(std::move(plan)) {
         m_fd = LoopbackSocket();
         m_other = LoopbackSocket();
         if (m_fd < 0 || m_other < 0) {
             ADD_FAILURE() << "cannot open the responder's sockets";
             return;
         }
-        NetbiosSetDestinationPortForTest(PortOf(m_fd));
+        transport.port = PortOf(m_fd);
         m_thread = std::thread([this] { run(); });
     }
     ~Responder() {
@@ -144,8 +144,8 @@ struct Query {
 };
 
 // The call as the program makes it: the address text padded with blanks.
-Query AdapterStatus(const std::string& address, UCHAR lana = 0, std::size_t length = 600,
-                    const StopSignal* stop = nullptr) {
+Query AdapterStatus(const NetbiosTransport& transport, const std::string& address, UCHAR lana = 0,
+                    std::size_t length = 600, const StopSignal* stop = nullptr) {
     Query q;
     q.buffer.assign(length, 0xEE);
     q.ncb.ncb_command = NCBASTAT;
@@ -155,31 +155,35 @@ Query AdapterStatus(const std::string& address, UCHAR lana = 0, std::size_t leng
     std::memcpy(q.ncb.ncb_callname, address.data(), std::min<std::size_t>(address.size(), 16));
     q.ncb.ncb_lana_num = lana;
     const Clock::time_point start = Clock::now();
-    q.rc = Netbios(&q.ncb, stop);
+    q.rc = Netbios(&q.ncb, stop, nullptr, transport);
     q.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     return q;
 }
 
-UCHAR Reset(UCHAR lana) {
+UCHAR Reset(const NetbiosTransport& transport, UCHAR lana) {
     unsigned char buffer[256] = {};
     NCB ncb{};
     ncb.ncb_command = NCBRESET;
     ncb.ncb_buffer = buffer;
     ncb.ncb_length = sizeof buffer;
     ncb.ncb_lana_num = lana;
-    const UCHAR rc = Netbios(&ncb);
+    const UCHAR rc = Netbios(&ncb, nullptr, nullptr, transport);
     EXPECT_EQ(ncb.ncb_retcode, rc);
     return rc;
 }
 
 class NetbiosTest : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(NetbiosSetLanaAddressesForTest({"127.0.0.1"})); }
-    void TearDown() override { NetbiosResetTestHooks(); }
+    void SetUp() override {
+        transport.lanas = NetbiosLanaList({"127.0.0.1"});
+        ASSERT_TRUE(transport.lanas);
+    }
+
+    NetbiosTransport transport;
 };
 
 TEST_F(NetbiosTest, ForgedRepliesAreIgnoredAndTheGenuineOneFillsTheBuffer) {
-    Responder responder([](int, std::uint16_t id) {
+    Responder responder(transport, [](int, std::uint16_t id) {
         const auto badMac = [](unsigned char last) {
             return [last](Builder& r) { r.unitId = {0xBA, 0xD0, 0, 0, 0, last}; };
         };
@@ -189,7 +193,7 @@ TEST_F(NetbiosTest, ForgedRepliesAreIgnoredAndTheGenuineOneFillsTheBuffer) {
                        {Bytes{0x00}},
                        {Builder::WorkstationBytes(id)}};
     });
-    const Query q = AdapterStatus("127.0.0.1");
+    const Query q = AdapterStatus(transport, "127.0.0.1");
 
     ASSERT_EQ(q.rc, NRC_GOODRET);
     EXPECT_EQ(q.ncb.ncb_retcode, NRC_GOODRET);
@@ -208,10 +212,10 @@ TEST_F(NetbiosTest, ForgedRepliesAreIgnoredAndTheGenuineOneFillsTheBuffer) {
 }
 
 TEST_F(NetbiosTest, RetriesWithTheSameIdUntilTheThirdRequestIsAnswered) {
-    Responder responder([](int index, std::uint16_t id) {
+    Responder responder(transport, [](int index, std::uint16_t id) {
         return index == 2 ? Replies{{Builder::WorkstationBytes(id)}} : Replies{};
     });
-    const Query q = AdapterStatus("127.0.0.1");
+    const Query q = AdapterStatus(transport, "127.0.0.1");
 
     EXPECT_EQ(q.rc, NRC_GOODRET);
     EXPECT_EQ(q.buffer[60], 'P'); // PC-01, the first name
@@ -223,10 +227,10 @@ TEST_F(NetbiosTest, RetriesWithTheSameIdUntilTheThirdRequestIsAnswered) {
 
 TEST_F(NetbiosTest, SilentHostTimesOutAfterThreeRequests) {
     // Only replies that must be ignored: the call has to run to its deadline.
-    Responder responder([](int, std::uint16_t id) {
+    Responder responder(transport, [](int, std::uint16_t id) {
         return Replies{{Builder::WorkstationBytes(id ^ 1)}, {Builder::WorkstationBytes(id), true}};
     });
-    const Query q = AdapterStatus("127.0.0.1");
+    const Query q = AdapterStatus(transport, "127.0.0.1");
 
     EXPECT_EQ(q.rc, NRC_CMDTMO);
     EXPECT_EQ(q.ncb.ncb_retcode, NRC_CMDTMO);
@@ -237,7 +241,7 @@ TEST_F(NetbiosTest, SilentHostTimesOutAfterThreeRequests) {
 }
 
 TEST_F(NetbiosTest, AStopEndsTheQueryAsACancelledCommand) {
-    Responder responder([](int, std::uint16_t) { return Replies{}; });
+    Responder responder(transport, [](int, std::uint16_t) { return Replies{}; });
     // Raised before the call: nothing is sent. Raised during the wait: it
     // ends then, not at the next request.
     for (const int raiseAfterMs : {-1, 300}) {
@@ -250,7 +254,7 @@ TEST_F(NetbiosTest, AStopEndsTheQueryAsACancelledCommand) {
                 stop.Raise();
             }
         });
-        const Query q = AdapterStatus("127.0.0.1", 0, 600, &stop);
+        const Query q = AdapterStatus(transport, "127.0.0.1", 0, 600, &stop);
         raiser.join();
         EXPECT_EQ(q.rc, NRC_CMDCAN) << raiseAfterMs;
         EXPECT_LT(q.elapsed.count(), 700) << raiseAfterMs;
@@ -263,15 +267,15 @@ TEST_F(NetbiosTest, ClosedPortEndsTheWaitAtOnce) {
     ASSERT_GE(fd, 0);
     const std::uint16_t port = PortOf(fd);
     close(fd); // nobody listens there now: the kernel answers port unreachable
-    NetbiosSetDestinationPortForTest(port);
-    const Query q = AdapterStatus("127.0.0.1");
+    transport.port = port;
+    const Query q = AdapterStatus(transport, "127.0.0.1");
 
     EXPECT_EQ(q.rc, NRC_CMDTMO);
     EXPECT_LT(q.elapsed.count(), 700) << "must not wait for the next request";
 }
 
 TEST_F(NetbiosTest, BufferLengthDecidesBetweenBuflenIncompleteAndGood) {
-    Responder responder([](int, std::uint16_t id) {
+    Responder responder(transport, [](int, std::uint16_t id) {
         Builder reply;
         reply.id = id;
         for (int i = 0; i < 31; ++i)
@@ -279,20 +283,20 @@ TEST_F(NetbiosTest, BufferLengthDecidesBetweenBuflenIncompleteAndGood) {
         return Replies{{reply.bytes()}};
     });
     // Shorter than the header: nothing is sent and the buffer stays as it was.
-    const Query small = AdapterStatus("127.0.0.1", 0, 59);
+    const Query small = AdapterStatus(transport, "127.0.0.1", 0, 59);
     EXPECT_EQ(small.rc, NRC_BUFLEN);
     EXPECT_EQ(small.buffer, Bytes(59, 0xEE));
-    EXPECT_EQ(AdapterStatus("127.0.0.1", 0, 0).rc, NRC_BUFLEN); // null buffer
+    EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 0, 0).rc, NRC_BUFLEN); // null buffer
     EXPECT_TRUE(responder.requests().empty());
 
-    EXPECT_EQ(AdapterStatus("127.0.0.1", 0, 60).rc, NRC_INCOMP);
-    EXPECT_EQ(AdapterStatus("127.0.0.1").rc, NRC_INCOMP); // 600 bytes hold 30 names
-    EXPECT_EQ(AdapterStatus("127.0.0.1", 0, 60 + 18 * 31).rc, NRC_GOODRET);
+    EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 0, 60).rc, NRC_INCOMP);
+    EXPECT_EQ(AdapterStatus(transport, "127.0.0.1").rc, NRC_INCOMP); // 600 bytes hold 30 names
+    EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 0, 60 + 18 * 31).rc, NRC_GOODRET);
 }
 
 TEST_F(NetbiosTest, ZeroUnitIdIsTakenFromTheNeighbourTable) {
     std::atomic<bool> zero{true};
-    Responder responder([&zero](int, std::uint16_t id) {
+    Responder responder(transport, [&zero](int, std::uint16_t id) {
         return Replies{{Builder::WorkstationBytes(id, [&zero](Builder& r) {
             if (zero)
                 r.unitId = {};
@@ -305,25 +309,25 @@ TEST_F(NetbiosTest, ZeroUnitIdIsTakenFromTheNeighbourTable) {
         "127.0.0.1        0x1         0x2         52:54:00:12:34:56     *        lo\n");
 
     // No entry (the real table never lists loopback): zeros stay.
-    NetbiosSetArpTablePathForTest(dir.file("missing"));
-    Query q = AdapterStatus("127.0.0.1");
+    transport.arpTablePath = dir.file("missing");
+    Query q = AdapterStatus(transport, "127.0.0.1");
     ASSERT_EQ(q.rc, NRC_GOODRET);
     EXPECT_EQ(q.mac(), Bytes(6, 0));
 
-    NetbiosSetArpTablePathForTest(dir.file("arp"));
-    q = AdapterStatus("127.0.0.1");
+    transport.arpTablePath = dir.file("arp");
+    q = AdapterStatus(transport, "127.0.0.1");
     ASSERT_EQ(q.rc, NRC_GOODRET);
     EXPECT_EQ(q.mac(), (Bytes{0x52, 0x54, 0x00, 0x12, 0x34, 0x56}));
 
     zero = false; // a unit id of its own is never replaced
-    q = AdapterStatus("127.0.0.1");
+    q = AdapterStatus(transport, "127.0.0.1");
     ASSERT_EQ(q.rc, NRC_GOODRET);
     EXPECT_EQ(q.mac(), (Bytes{0x00, 0x1B, 0x21, 0x3C, 0x4D, 0x5E}));
 }
 
 TEST_F(NetbiosTest, SixteenThreadsQueryAtOnce) {
     // Each reply carries its transaction id in the unit id.
-    Responder responder([](int, std::uint16_t id) {
+    Responder responder(transport, [](int, std::uint16_t id) {
         return Replies{{Builder::WorkstationBytes(id, [id](Builder& r) {
             r.unitId = {
                 0x02, 0, 0, 0, static_cast<unsigned char>(id >> 8), static_cast<unsigned char>(id)};
@@ -333,7 +337,8 @@ TEST_F(NetbiosTest, SixteenThreadsQueryAtOnce) {
     std::vector<Query> results(kThreads);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([&results, i] { results[i] = AdapterStatus("127.0.0.1"); });
+        threads.emplace_back(
+            [this, &results, i] { results[i] = AdapterStatus(transport, "127.0.0.1"); });
     for (std::thread& t : threads)
         t.join();
 
@@ -352,43 +357,46 @@ TEST_F(NetbiosTest, SixteenThreadsQueryAtOnce) {
 }
 
 TEST_F(NetbiosTest, CallNameMustBeADottedAddress) {
-    Responder responder;
+    Responder responder(transport);
     for (const std::string name :
          {"", "*", "localhost", "127.0.0", "127.0.0.1.5", "127.0.0.256", "127.0.0.01", "0127.0.0.1",
           " 127.0.0.1", "127.0.0.1x", "127.0.0.-1", "127.0..1", "127.0.0.1 2", "0x7f.0.0.1",
           "1270000000000001"})
-        EXPECT_EQ(AdapterStatus(name).rc, NRC_NOCALL) << name;
-    EXPECT_EQ(AdapterStatus(std::string("127.0\0.0.1", 10)).rc, NRC_NOCALL);
+        EXPECT_EQ(AdapterStatus(transport, name).rc, NRC_NOCALL) << name;
+    EXPECT_EQ(AdapterStatus(transport, std::string("127.0\0.0.1", 10)).rc, NRC_NOCALL);
     EXPECT_TRUE(responder.requests().empty());
     // The 16 bytes may also end in NULs, or in a mix of NULs and blanks.
-    EXPECT_EQ(AdapterStatus(std::string("127.0.0.1\0\0\0 \0\0\0", 16)).rc, NRC_GOODRET);
+    EXPECT_EQ(AdapterStatus(transport, std::string("127.0.0.1\0\0\0 \0\0\0", 16)).rc, NRC_GOODRET);
 }
 
 TEST_F(NetbiosTest, LanaNumbersFollowTheAddressListAndGiveTheSource) {
-    EXPECT_EQ(Reset(0), NRC_GOODRET);
-    EXPECT_EQ(Reset(1), NRC_BRIDGE);
-    EXPECT_EQ(AdapterStatus("127.0.0.1", 1).rc, NRC_BRIDGE);
+    EXPECT_EQ(Reset(transport, 0), NRC_GOODRET);
+    EXPECT_EQ(Reset(transport, 1), NRC_BRIDGE);
+    EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 1).rc, NRC_BRIDGE);
 
-    ASSERT_TRUE(NetbiosSetLanaAddressesForTest({"127.0.0.1", "127.0.0.2"}));
-    EXPECT_EQ(Reset(1), NRC_GOODRET);
-    EXPECT_EQ(Reset(2), NRC_BRIDGE);
+    transport.lanas = NetbiosLanaList({"127.0.0.1", "127.0.0.2"});
+    ASSERT_TRUE(transport.lanas);
+    EXPECT_EQ(Reset(transport, 1), NRC_GOODRET);
+    EXPECT_EQ(Reset(transport, 2), NRC_BRIDGE);
     {
-        Responder responder;
-        EXPECT_EQ(AdapterStatus("127.0.0.1", 1).rc, NRC_GOODRET);
-        EXPECT_EQ(AdapterStatus("127.0.0.1", 0).rc, NRC_GOODRET);
+        Responder responder(transport);
+        EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 1).rc, NRC_GOODRET);
+        EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 0).rc, NRC_GOODRET);
         EXPECT_EQ(responder.sources(), (std::vector<std::string>{"127.0.0.2", "127.0.0.1"}));
     }
 
-    ASSERT_TRUE(NetbiosSetLanaAddressesForTest({}));
-    EXPECT_EQ(Reset(0), NRC_BRIDGE);
-    EXPECT_EQ(AdapterStatus("127.0.0.1", 0).rc, NRC_BRIDGE);
-    EXPECT_FALSE(NetbiosSetLanaAddressesForTest({"127.0.0.1", "lo"}));
-    EXPECT_EQ(Reset(0), NRC_BRIDGE) << "a refused list changes nothing";
+    transport.lanas = NetbiosLanaList({});
+    ASSERT_TRUE(transport.lanas);
+    EXPECT_EQ(Reset(transport, 0), NRC_BRIDGE);
+    EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 0).rc, NRC_BRIDGE);
+    // A list with anything but dotted addresses is no list at all.
+    EXPECT_FALSE(NetbiosLanaList({"127.0.0.1", "lo"}));
+    EXPECT_FALSE(NetbiosLanaList({"127.0.0.1", "127.0.0.256"}));
 
     // Back to the machine's own interfaces, one LANA each; no machine has 255.
-    NetbiosResetTestHooks();
-    EXPECT_EQ(Reset(255), NRC_BRIDGE);
-    EXPECT_EQ(AdapterStatus("127.0.0.1", 255).rc, NRC_BRIDGE);
+    transport.lanas.reset();
+    EXPECT_EQ(Reset(transport, 255), NRC_BRIDGE);
+    EXPECT_EQ(AdapterStatus(transport, "127.0.0.1", 255).rc, NRC_BRIDGE);
 }
 
 TEST(Netbios, CommandsAndNullRecord) {

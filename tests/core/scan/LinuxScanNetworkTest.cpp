@@ -46,8 +46,7 @@ struct Listener {
 TEST(LinuxScanNetworkTest, AClosedPortIsToldForItsOwnTargetAndTheNextSendGoesOut) {
     Listener open(3);
     ASSERT_NE(open.port, 0);
-    NetbiosSetDestinationPortForTest(open.port);
-    LinuxScanNetwork network;
+    LinuxScanNetwork network(open.port);
     ASSERT_EQ(network.Open(htonl(Loopback(1))), 0);
     const std::uint8_t query[] = {0x12, 0x34, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
     StopSignal stop;
@@ -70,7 +69,6 @@ TEST(LinuxScanNetworkTest, AClosedPortIsToldForItsOwnTargetAndTheNextSendGoesOut
         EXPECT_EQ(aboutThree, 0);
         EXPECT_TRUE(open.Received());
     }
-    NetbiosSetDestinationPortForTest(0);
 }
 
 } // namespace

@@ -51,12 +51,8 @@ protected:
         g_calls.clear();
         g_codes.clear();
         g_watchedLock = nullptr;
-        m_previous = SetNetbiosFunction(&FakeNetbios);
     }
-    void TearDown() override {
-        SetNetbiosFunction(m_previous);
-        RunLog::Close();
-    }
+    void TearDown() override { RunLog::Close(); }
 
     // Every field of a reset NCB, as the platform expects it.
     static void ExpectReset(const Call& c, int lana) {
@@ -78,14 +74,14 @@ protected:
             ExpectReset(g_calls[i], static_cast<int>(i));
     }
 
-    NetbiosFunction m_previous = nullptr;
     UCHAR m_buffer[kNodeStatusBufferSize];
 };
 
 TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecordAndSendsItOnce) {
     g_codes = {0, 0, NRC_GOODRET};
     std::memset(m_buffer, 0xAA, sizeof m_buffer);
-    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 258, m_buffer), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 258, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+              NRC_GOODRET);
 
     ASSERT_EQ(g_calls.size(), 1u);
     EXPECT_TRUE(g_calls[0].bufferWasZero) << "the buffer is cleared before the call";
@@ -101,13 +97,15 @@ TEST_F(NodeStatusQueryTest, QueryBuildsTheAdapterStatusRecordAndSendsItOnce) {
     EXPECT_EQ(m_buffer[0], 0x02) << "the answer stays in the caller's buffer";
     // Asked for, the answer also comes as the value it was laid out from.
     NodeStatusAnswer answer;
-    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 2, m_buffer, nullptr, nullptr, &answer), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("10.0.0.1", 2, m_buffer, nullptr, nullptr, &answer, FakeNetbios),
+              NRC_GOODRET);
     EXPECT_EQ(answer.unitId[0], 0x02);
     g_calls.pop_back();
 
     // A failed call's code is the result; there is no retry.
     g_codes = {NRC_CMDTMO};
-    EXPECT_EQ(QueryNodeStatus("198.18.0.30", 0, m_buffer), NRC_CMDTMO);
+    EXPECT_EQ(QueryNodeStatus("198.18.0.30", 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+              NRC_CMDTMO);
     EXPECT_EQ(g_calls.size(), 2u);
 }
 
@@ -134,7 +132,8 @@ TEST_F(NodeStatusQueryTest, TextsThatCannotBeAnAddressAreNeverSent) {
                       "9",
                       10)}) {
         std::memset(m_buffer, 0xAA, sizeof m_buffer);
-        EXPECT_EQ(QueryNodeStatus(text, 0, m_buffer), NRC_NOCALL);
+        EXPECT_EQ(QueryNodeStatus(text, 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+                  NRC_NOCALL);
         EXPECT_EQ(m_buffer[0], 0) << "no stale answer is left behind";
     }
     EXPECT_TRUE(g_calls.empty());
@@ -144,13 +143,15 @@ TEST_F(NodeStatusQueryTest, LockIsHeldExactlyAroundTheCall) {
     g_codes = {NRC_GOODRET};
     std::mutex lock;
     g_watchedLock = &lock;
-    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, &lock), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, &lock, nullptr, nullptr, FakeNetbios),
+              NRC_GOODRET);
     ASSERT_EQ(g_calls.size(), 1u);
     EXPECT_TRUE(g_calls[0].lockHeld);
     EXPECT_TRUE(lock.try_lock()) << "released after the call";
     lock.unlock();
 
-    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer), NRC_GOODRET);
+    EXPECT_EQ(QueryNodeStatus("1.2.3.4", 0, m_buffer, nullptr, nullptr, nullptr, FakeNetbios),
+              NRC_GOODRET);
     EXPECT_FALSE(g_calls[1].lockHeld);
 }
 
@@ -168,7 +169,7 @@ TEST_F(NodeStatusQueryTest, SelectLanaResetsInTurnUpToTheFirstThatAnswers) {
     for (const auto& c : cases) {
         g_calls.clear();
         g_codes = c.codes;
-        const LanaSelection selection = SelectLana();
+        const LanaSelection selection = SelectLana(FakeNetbios);
         EXPECT_EQ(selection.lana, c.lana);
         EXPECT_EQ(selection.code, c.code);
         ExpectResetsUpTo(c.lana);
@@ -182,7 +183,7 @@ TEST_F(NodeStatusQueryTest, CountResponsiveLanasCountsZeroToNineAndLogsEach) {
     ASSERT_TRUE(RunLog::Open(dir.path()));
     g_codes = {NRC_BRIDGE, NRC_GOODRET, NRC_BRIDGE, NRC_BRIDGE, NRC_GOODRET, NRC_SYSTEM,
                NRC_BRIDGE, NRC_BRIDGE,  NRC_BRIDGE, NRC_BRIDGE, NRC_GOODRET};
-    EXPECT_EQ(CountResponsiveLanas(), 2) << "LANA 10 is not counted";
+    EXPECT_EQ(CountResponsiveLanas(FakeNetbios), 2) << "LANA 10 is not counted";
     ExpectResetsUpTo(9);
     RunLog::Close();
     EXPECT_EQ(TempDir::ReadFile(dir.file(RunLog::kFileName)),
@@ -201,7 +202,7 @@ TEST_F(NodeStatusQueryTest, TestLanaResetsTheTypedNumberAndSaysSo) {
         SCOPED_TRACE(text);
         g_calls.clear();
         const bool ok = g_codes[lana] == NRC_GOODRET;
-        const Outcome tested = TestLana(text);
+        const Outcome tested = TestLana(text, FakeNetbios);
         EXPECT_EQ(tested.ok, ok);
         ASSERT_EQ(g_calls.size(), 1u);
         ExpectReset(g_calls[0], lana);

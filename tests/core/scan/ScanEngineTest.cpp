@@ -176,10 +176,7 @@ protected:
         options.maxThread = 10;
         ASSERT_TRUE(RunLog::Open(dir.path()));
     }
-    void TearDown() override {
-        RunLog::Close();
-        CThreadManager::s_refuseWorkerForTests = nullptr;
-    }
+    void TearDown() override { RunLog::Close(); }
 
     void Range(const char* start, const char* end) {
         ranges.push_back({AddressFromText(start), AddressFromText(end)});
@@ -188,7 +185,7 @@ protected:
     // Runs one scan of `ranges` with `options` to its end; `whileRunning`
     // gets the manager while the scan runs.
     void RunScan(std::function<void(CThreadManager&)> whileRunning = nullptr) {
-        CThreadManager manager({ranges, options}, sink, probes);
+        CThreadManager manager({ranges, options}, sink, probes, refuseWorker);
         ASSERT_TRUE(manager.Start());
         if (whileRunning)
             whileRunning(manager);
@@ -228,6 +225,7 @@ protected:
     MessageBoxRecorder boxes;
     std::vector<AddressRange> ranges;
     ScanOptions options;
+    CThreadManager::WorkerRefusal refuseWorker;
 };
 
 TEST_F(ScanEngineTest, SkipsAddressesWithOctet255OrLastOctet0AndCountsEveryAddressDrawn) {
@@ -523,7 +521,7 @@ TEST_F(ScanEngineTest, AdapterFailureKeepsEarlierRowsExceptSilentOnes) {
 
 TEST_F(ScanEngineTest, WorkerThatCannotBeCreatedEndsTheScanAfterItsMessage) {
     std::atomic<int> created{0};
-    CThreadManager::s_refuseWorkerForTests = [&] { return ++created > 3; };
+    refuseWorker = [&] { return ++created > 3; };
     probes.holdPings = true;
     options.keepSilent = true;
     Range("10.0.0.1", "10.0.0.50");
