@@ -291,15 +291,10 @@ RegistryFileKey& RegistryFile::CreateKey(std::string_view path) {
     return keys.back();
 }
 
-RegistryFileParse RegistryFile::Parse(std::string_view text) {
-    RegistryFileParse result;
-    if (text.find('\0') != std::string_view::npos) {
-        result.error = "the file holds NUL bytes; it is not a text file";
-        return result;
-    }
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
+namespace {
 
+// The lines of the text, without their CR LF or LF.
+std::vector<std::string_view> SplitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         size_t end = text.find('\n');
@@ -311,6 +306,71 @@ RegistryFileParse RegistryFile::Parse(std::string_view text) {
             break;
         text.remove_prefix(end + 1);
     }
+    return lines;
+}
+
+// The data after a value's '=' on line `i`: a string, a dword or a hex list
+// (which may go on over the lines after it; `i` is left on its last line).
+// False, with `reason` when it is not the usual one, when it is not
+// understood.
+bool ParseValueData(std::string_view rest, const std::vector<std::string_view>& lines, size_t& i,
+                    DWORD& type, std::string& data, const char*& reason) {
+    bool ok = false;
+    if (!rest.empty() && rest.front() == '"') {
+        size_t end = ReadQuoted(rest, 0, data);
+        ok = end == rest.size();
+        data += '\0';
+        type = REG_SZ;
+    } else if (rest == "-") {
+        reason = "deletion entries are not applied";
+    } else if (StartsWithNoCase(rest, "dword:")) {
+        DWORD number = 0;
+        ok = ParseHexNumber(Trim(rest.substr(6)), number);
+        for (int b = 0; b < 4; ++b)
+            data += static_cast<char>((number >> (8 * b)) & 0xFF);
+        type = REG_DWORD;
+    } else if (StartsWithNoCase(rest, "hex")) {
+        std::string_view after = rest.substr(3);
+        type = REG_BINARY;
+        bool typeOk = true;
+        if (!after.empty() && after.front() == '(') {
+            size_t close = after.find(')');
+            typeOk = close != std::string_view::npos &&
+                     ParseHexNumber(after.substr(1, close - 1), type);
+            after = typeOk ? after.substr(close + 1) : std::string_view();
+        }
+        typeOk = typeOk && !after.empty() && after.front() == ':';
+        // The list goes on while a line ends with a backslash. The
+        // continuation lines belong to this value even when it is bad.
+        std::string list(typeOk ? after.substr(1) : after);
+        bool continued = true;
+        while (!list.empty() && list.back() == '\\') {
+            list.pop_back();
+            if (i + 1 >= lines.size() || !IsHexContinuation(lines[i + 1])) {
+                continued = false;
+                break;
+            }
+            list += Trim(lines[++i]);
+            while (!list.empty() && IsBlank(list.back()))
+                list.pop_back();
+        }
+        ok = typeOk && continued && ParseHexList(list, data);
+    }
+    return ok;
+}
+
+} // namespace
+
+RegistryFileParse RegistryFile::Parse(std::string_view text) {
+    RegistryFileParse result;
+    if (text.find('\0') != std::string_view::npos) {
+        result.error = "the file holds NUL bytes; it is not a text file";
+        return result;
+    }
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
+
+    const std::vector<std::string_view> lines = SplitLines(text);
 
     size_t i = 0;
     while (i < lines.size() && Trim(lines[i]).empty())
@@ -380,48 +440,8 @@ RegistryFileParse RegistryFile::Parse(std::string_view text) {
 
         DWORD type = REG_NONE;
         std::string data;
-        bool ok = false;
         const char* reason = "value not understood";
-        if (!rest.empty() && rest.front() == '"') {
-            size_t end = ReadQuoted(rest, 0, data);
-            ok = end == rest.size();
-            data += '\0';
-            type = REG_SZ;
-        } else if (rest == "-") {
-            reason = "deletion entries are not applied";
-        } else if (StartsWithNoCase(rest, "dword:")) {
-            DWORD number = 0;
-            ok = ParseHexNumber(Trim(rest.substr(6)), number);
-            for (int b = 0; b < 4; ++b)
-                data += static_cast<char>((number >> (8 * b)) & 0xFF);
-            type = REG_DWORD;
-        } else if (StartsWithNoCase(rest, "hex")) {
-            std::string_view after = rest.substr(3);
-            type = REG_BINARY;
-            bool typeOk = true;
-            if (!after.empty() && after.front() == '(') {
-                size_t close = after.find(')');
-                typeOk = close != std::string_view::npos &&
-                         ParseHexNumber(after.substr(1, close - 1), type);
-                after = typeOk ? after.substr(close + 1) : std::string_view();
-            }
-            typeOk = typeOk && !after.empty() && after.front() == ':';
-            // The list goes on while a line ends with a backslash. The
-            // continuation lines belong to this value even when it is bad.
-            std::string list(typeOk ? after.substr(1) : after);
-            bool continued = true;
-            while (!list.empty() && list.back() == '\\') {
-                list.pop_back();
-                if (i + 1 >= lines.size() || !IsHexContinuation(lines[i + 1])) {
-                    continued = false;
-                    break;
-                }
-                list += Trim(lines[++i]);
-                while (!list.empty() && IsBlank(list.back()))
-                    list.pop_back();
-            }
-            ok = typeOk && continued && ParseHexList(list, data);
-        }
+        const bool ok = ParseValueData(rest, lines, i, type, data, reason);
         if (!ok) {
             skip(first, reason);
             continue;
