@@ -32,9 +32,7 @@ DiagnoseResult RunDiagnosis(ScanProbes& probes, const std::string& address, int 
     ScanOptions options;
     options.ignoreNicVendor = false;
     options.ignoreWorkstation = true;
-    HostRecord host;
-    TakeNodeStatus(host, answer, options);
-    TakeVendor(host, options);
+    const HostRecord host = HostOfAnswer(answer, options);
     result.decoded = true;
     result.macAddress = CellOf(host, HostRecord::kMac);
     result.vendor = host.vendor;

@@ -40,3 +40,10 @@ void TakeVendor(HostRecord& record, const ScanOptions& options) {
                                 vendor);
     record.vendor = vendor;
 }
+
+HostRecord HostOfAnswer(const NodeStatusAnswer& answer, const ScanOptions& options) {
+    HostRecord host;
+    TakeNodeStatus(host, answer, options);
+    TakeVendor(host, options);
+    return host;
+}

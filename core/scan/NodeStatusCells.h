@@ -14,6 +14,10 @@
 void TakeNodeStatus(HostRecord& record, const NodeStatusAnswer& answer,
                     const ScanOptions& options);
 
+// A host's value from its answer alone (no echo, no neighbour entry): the
+// answer taken, the vendor looked up, as the options say.
+HostRecord HostOfAnswer(const NodeStatusAnswer& answer, const ScanOptions& options);
+
 // Completes the value once its MAC is final: the MAC's maker, unless the
 // options leave it out.
 void TakeVendor(HostRecord& record, const ScanOptions& options);

@@ -1,8 +1,9 @@
-// Feeds arbitrary name tables to the making of a host's value and cells: the
+// Feeds arbitrary name tables to the making of a host's value and its cells: the
 // first six bytes are the unit id, then each 18 bytes a name entry (16 name
 // bytes, NAME_FLAGS) as a node-status answer holds them. Checks the
 // invariants the rows rely on.
 
+#include "core/scan/HostCells.h"
 #include "core/scan/NodeStatusCells.h"
 
 #include <cstdint>
@@ -46,10 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (bool skipOwn : {false, true}) {
         ScanOptions options;
         options.ignoreWorkstation = skipOwn;
-        HostRecord row;
-        TakeNodeStatus(row, answer, options);
-        MakeCells(row, options);
-        const std::string& mac = row.cells[HostRecord::kMac];
+        const HostRecord row = HostOfAnswer(answer, options);
+        const HostCells cells = CellsOf(row);
+        const std::string& mac = cells[HostRecord::kMac];
         Check(mac.size() == 12);
         for (char c : mac)
             Check(IsUpperHex(c));
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(row.messengers.size() <= 30);
         for (const std::string& name : row.messengers)
             Check(!HasControl(name));
-        for (const std::string& cell : row.cells)
+        for (const std::string& cell : cells)
             Check(!HasControl(cell));
     }
     return 0;

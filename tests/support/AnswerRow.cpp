@@ -6,8 +6,5 @@ HostRecord RowOfAnswer(const NodeStatusAnswer& answer, bool skipOwnMessengerName
     ScanOptions options;
     options.ignoreNicVendor = true;
     options.ignoreWorkstation = skipOwnMessengerName;
-    HostRecord row;
-    TakeNodeStatus(row, answer, options);
-    TakeVendor(row, options);
-    return row;
+    return HostOfAnswer(answer, options);
 }

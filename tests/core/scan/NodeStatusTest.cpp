@@ -2,6 +2,7 @@
 #include "core/scan/HostCells.h"
 #include "core/scan/NodeStatusCells.h"
 #include "platform/text/TextCodec.h"
+#include "tests/support/AnswerRow.h"
 
 #include <gtest/gtest.h>
 
@@ -37,13 +38,7 @@ NodeStatusAnswer Answer(const std::vector<Name>& names,
 
 // The host's value and cells as a scan makes them from the answer.
 HostRecord Decode(const NodeStatusAnswer& answer, bool skipOwn) {
-    ScanOptions options;
-    options.ignoreWorkstation = skipOwn;
-    options.ignoreNicVendor = true;
-    HostRecord record;
-    TakeNodeStatus(record, answer, options);
-    TakeVendor(record, options);
-    return record;
+    return RowOfAnswer(answer, skipOwn);
 }
 
 std::optional<std::string> Utf8(const std::optional<std::string>& cp932) {
