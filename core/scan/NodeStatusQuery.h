@@ -20,11 +20,11 @@ constexpr int kNodeStatusBufferSize = 600;
 
 // Asks the host at `address` (dotted IPv4 text) for its node status through
 // `lana`'s low byte. Zero-fills `buffer` first and returns the return code;
-// 0 means the buffer holds an answer for DecodeNodeStatus. With a lock given,
+// 0 means the buffer holds the answer as the NetBIOS API lays it out (and
+// `answer`, when given, the same answer as a value). With a lock given,
 // exactly the Netbios call is made while holding it. A text longer than 15
 // bytes, or holding a zero byte, is no address: NRC_NOCALL, nothing is sent.
 // A raised `stop` cuts the wait short: NRC_CMDCAN.
-// With `answer` given, an answer is also handed over as a value (Netbios).
 UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNodeStatusBufferSize],
                       std::mutex* lockAroundCall = nullptr, const StopSignal* stop = nullptr,
                       NodeStatusAnswer* answer = nullptr,
