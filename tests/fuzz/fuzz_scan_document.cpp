@@ -21,8 +21,7 @@ bool Same(const RecordedScan& a, const RecordedScan& b) {
         a.ranges != b.ranges || a.rows.size() != b.rows.size())
         return false;
     for (std::size_t i = 0; i < a.rows.size(); ++i)
-        if (a.rows[i].address != b.rows[i].address || a.rows[i].reasons != b.rows[i].reasons ||
-            a.rows[i].cells != b.rows[i].cells)
+        if (!(a.rows[i] == b.rows[i]))
             return false;
     return true;
 }
