@@ -93,6 +93,8 @@ double AnswerShare::Judge(const Window& group, Clock::time_point now, bool lossA
 double AnswerShare::AfterFall(const Window& group, long last, double share, Clock::time_point now) {
     m_suspect = {last - group.windows + 1,    last,        group.echoed, group.named,
                  now + Milliseconds(kUndoMs), m_learnt > 0};
+    ++m_fallsJudged;
+    m_lastFallAt = now;
     // What was sent before now went out at the rate before this fall: its
     // windows say nothing of the next.
     m_first = static_cast<long>((now - m_start) / Milliseconds(kWindowMs)) + 1;
@@ -105,6 +107,10 @@ double AnswerShare::AfterFall(const Window& group, long last, double share, Cloc
     }
     const double seconds = group.windows * kWindowMs / 1000.0;
     return std::max(1.0, kHeadroom * static_cast<double>(group.sends) / seconds * share / m_learnt);
+}
+
+AnswerShare::Clock::time_point AnswerShare::LastFallFrom() const {
+    return m_start + Milliseconds(kWindowMs) * m_suspect.first;
 }
 
 bool AnswerShare::Steep(const Window& group) const {

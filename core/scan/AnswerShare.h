@@ -54,6 +54,13 @@ public:
     // The share learnt so far; negative before any.
     double Learnt() const { return m_learnt; }
 
+    // Every fall judged so far, those that made the share be learnt anew
+    // included, and the sends the last one covers: from the first of its
+    // windows to the moment it was judged.
+    long Falls() const { return m_fallsJudged; }
+    Clock::time_point LastFallFrom() const;
+    Clock::time_point LastFallTo() const { return m_lastFallAt; }
+
 private:
     struct Window {
         long sends = 0;
@@ -84,5 +91,7 @@ private:
     Window m_group; // settled windows not yet enough to judge
     double m_learnt = -1;
     int m_falls = 0; // in a row
+    long m_fallsJudged = 0;
+    Clock::time_point m_lastFallAt;
     Suspect m_suspect;
 };

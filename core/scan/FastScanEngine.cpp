@@ -191,6 +191,7 @@ struct FastScanEngine::Scan {
     int futileThirds = 0;    // of those, the ones asked three times
     const Clock::time_point started = Clock::now();
     bool requeryPaid = false; // an answer came after a second asking
+    long fallsMarked = 0;     // the share's falls whose sends are marked lost
     bool RequeryPays() const {
         return requeryPaid || futileRequeries < kFutileRequeries;
     }
@@ -825,6 +826,16 @@ struct FastScanEngine::Scan {
             ++engine.m_counts.shareFalls;
             shareFell = true;
             pace.Cap(kept, now);
+        }
+        // Names went missing in the windows of a fall: their hosts are asked
+        // a third time like those around a lost first query. A stretch that
+        // lost first and second queries alike shows no late answer to mark
+        // it otherwise.
+        if (share.Falls() != fallsMarked) {
+            fallsMarked = share.Falls();
+            for (auto at = share.LastFallFrom(); at <= share.LastFallTo();
+                 at += Milliseconds(AnswerShare::kWindowMs))
+                MarkLost(at);
         }
         if (share.Spurious(now)) {
             ++engine.m_counts.spuriousFalls;

@@ -435,6 +435,38 @@ TEST_F(FastScanEngineTest, ASecondQueryStopsOnceItHasBeenSeenNotToPay) {
     }
 }
 
+// Once hundreds of hosts silent on UDP 137 have been asked three times in
+// vain, a third asking goes only where names were seen lost. A stretch that
+// lost its first and second queries alike shows no late answer, but the
+// share of named hosts falls there: its hosts are asked a third time and
+// named.
+TEST_F(FastScanEngineTest, AStretchThatLostTwoQueriesIsAskedAThirdTime) {
+    const int count = 2400;
+    const auto inStretch = [](int i) { return i >= 1800 && i < 2100; };
+    options.adaptiveWait = true;
+    options.rate = 4000;
+    for (int i = 1; i <= count; ++i) {
+        if (i % 256 == 0 || i % 256 == 255)
+            continue;
+        if (i % 2)
+            network.hosts[Ip(i)] = {true}; // answers echo only
+        else
+            network.hosts[Ip(i)] = {true, false, inStretch(i) ? 3 : i < 40 ? 2 : 1};
+    }
+    Scan(count);
+    int unnamed = 0, first = 0;
+    for (const HostRecord& host : sink.rows.Records())
+        if ((host.address - Ip(0)) % 2 == 0 && !host.computer) {
+            first = first ? first : static_cast<int>(host.address - Ip(0));
+            ++unnamed;
+        }
+    EXPECT_EQ(unnamed, 0) << "the first unnamed: 10.0.0.0 + " << first;
+    int askedThrice = 0;
+    for (int i = 1; i < 1800; i += 2)
+        askedThrice += queries[Ip(i)] == 3;
+    EXPECT_GE(askedThrice, FastScanEngine::kFutileRequeries) << "the budget was never spent";
+}
+
 // A host that ignores its first queries, answers one late, or whose first ARP
 // exchanges were lost, is found and named: each query has an id of its own, a
 // host there is asked three times, after the last asking its answer is still
