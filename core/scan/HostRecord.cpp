@@ -1,6 +1,6 @@
 #include "core/scan/HostRecord.h"
 
-#include <cstdio>
+#include <charconv>
 
 const char* const HostRecord::kAnswered = "○";
 const char* const HostRecord::kSilent = "×";
@@ -9,16 +9,25 @@ const char* const HostRecord::kTitles[kColumnCount] = {
     "MACアドレス", "NICベンダー名", "メッセンジャ",
 };
 
+// Both are made for every row a scan reports, several times over, so they
+// are made by hand rather than through printf.
 std::string HostRecord::FormatAddress(std::uint32_t address) {
     char text[16];
-    std::snprintf(text, sizeof text, "%ld.%ld.%ld.%ld", long((address >> 24) & 0xFF),
-                  long((address >> 16) & 0xFF), long((address >> 8) & 0xFF), long(address & 0xFF));
-    return text;
+    char* end = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        end = std::to_chars(end, text + sizeof text, (address >> shift) & 0xFF).ptr;
+        if (shift)
+            *end++ = '.';
+    }
+    return std::string(text, end);
 }
 
 std::string HostRecord::FormatMac(const unsigned char mac[6]) {
-    char text[13];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(12, '0');
+    for (int i = 0; i < 6; ++i) {
+        text[2 * i] = kDigits[mac[i] >> 4];
+        text[2 * i + 1] = kDigits[mac[i] & 0x0F];
+    }
     return text;
 }

@@ -24,7 +24,7 @@ int MemoryResultList::InsertItem(int index, const std::string& text) {
     size_t at = std::min(static_cast<size_t>(index), m_rows.size());
     HostRecord row;
     TakeCell(row, HostRecord::kAddress, text);
-    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), row);
+    m_rows.insert(m_rows.begin() + static_cast<std::ptrdiff_t>(at), PackedHost(row));
     return static_cast<int>(at);
 }
 
@@ -32,7 +32,10 @@ bool MemoryResultList::SetItemText(int row, int column, const std::string& text)
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
         return false;
-    TakeCell(m_rows[static_cast<size_t>(row)], column, text);
+    PackedHost& packed = m_rows[static_cast<size_t>(row)];
+    HostRecord record = packed.Unpack();
+    TakeCell(record, column, text);
+    packed = PackedHost(record);
     return true;
 }
 
@@ -40,7 +43,7 @@ std::string MemoryResultList::GetItemText(int row, int column) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size() || !ValidColumn(column))
         return {};
-    return CellOf(m_rows[static_cast<size_t>(row)], column);
+    return CellOf(m_rows[static_cast<size_t>(row)].Unpack(), column);
 }
 
 bool MemoryResultList::DeleteItem(int row) {
@@ -63,8 +66,8 @@ std::string MemoryResultList::GetColumnTitle(int column) {
 
 int MemoryResultList::RemoveSilentRows() {
     std::lock_guard<std::mutex> guard(m_lock);
-    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), [](const HostRecord& row) {
-        return row.response == HostRecord::Response::Silent;
+    const auto kept = std::remove_if(m_rows.begin(), m_rows.end(), [](const PackedHost& row) {
+        return row.Response() == HostRecord::Response::Silent;
     });
     const int removed = static_cast<int>(m_rows.end() - kept);
     m_rows.erase(kept, m_rows.end());
@@ -75,7 +78,7 @@ bool MemoryResultList::SetRow(int row, const Row& cells) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
         return false;
-    m_rows[static_cast<size_t>(row)] = RecordOfCells(cells);
+    m_rows[static_cast<size_t>(row)] = PackedHost(RecordOfCells(cells));
     return true;
 }
 
@@ -83,7 +86,7 @@ bool MemoryResultList::SetRecord(int row, const HostRecord& record) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (row < 0 || static_cast<size_t>(row) >= m_rows.size())
         return false;
-    m_rows[static_cast<size_t>(row)] = record;
+    m_rows[static_cast<size_t>(row)] = PackedHost(record);
     return true;
 }
 
@@ -91,18 +94,22 @@ std::vector<MemoryResultList::Row> MemoryResultList::Rows() {
     std::lock_guard<std::mutex> guard(m_lock);
     std::vector<Row> rows;
     rows.reserve(m_rows.size());
-    for (const HostRecord& record : m_rows)
-        rows.push_back(CellsOf(record));
+    for (const PackedHost& row : m_rows)
+        rows.push_back(CellsOf(row.Unpack()));
     return rows;
 }
 
 std::vector<HostRecord> MemoryResultList::Records() {
     std::lock_guard<std::mutex> guard(m_lock);
-    return {m_rows.begin(), m_rows.end()};
+    std::vector<HostRecord> records;
+    records.reserve(m_rows.size());
+    for (const PackedHost& row : m_rows)
+        records.push_back(row.Unpack());
+    return records;
 }
 
 void MemoryResultList::ForEachRecord(const std::function<void(const HostRecord&)>& visit) {
     std::lock_guard<std::mutex> guard(m_lock);
-    for (const HostRecord& record : m_rows)
-        visit(record);
+    for (const PackedHost& row : m_rows)
+        visit(row.Unpack());
 }

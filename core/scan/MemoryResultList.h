@@ -1,12 +1,13 @@
 #pragma once
 // The result list kept in memory, for the command-line scanner and the engine
 // tests. Every call takes one lock, so it may be used from several threads.
-// Each row is a host's value, its cells made from it as they are read
-// (HostCells.h), so what showed a host to be there and its round trip stay
-// with its row through insertions and removals.
+// Each row is a host's value (packed, PackedHost.h), its cells made from it
+// as they are read (HostCells.h), so what showed a host to be there and its
+// round trip stay with its row through insertions and removals.
 
 #include "core/scan/HostCells.h"
 #include "core/scan/HostRecord.h"
+#include "core/scan/PackedHost.h"
 #include "core/scan/ResultList.h"
 
 #include <array>
@@ -42,5 +43,5 @@ private:
     std::mutex m_lock;
     // In blocks: a list that grows a row at a time never holds two copies of
     // itself, as a vector does each time it moves to a larger one.
-    std::deque<HostRecord> m_rows;
+    std::deque<PackedHost> m_rows;
 };
