@@ -100,9 +100,10 @@ int main(int argc, char** argv) {
     std::printf("\nscan: %.2f s, %zu rows, %d answered, %d named\n", seconds,
                 sink.rows.Rows().size(), answered, named);
     std::printf("echoes sent %u, echo replies %u, names %u, refused %u, second probes %u, "
-                "queries asked again %u, a third time %u\n",
+                "queries asked again %u, a third time %u, in the last rounds %u\n",
                 c.echoesSent.load(), c.answered.load(), c.named.load(), c.refused.load(),
-                c.resent.load(), c.secondQueries.load(), c.thirdQueries.load());
+                c.resent.load(), c.secondQueries.load(), c.thirdQueries.load(),
+                c.lastRoundQueries.load());
     std::printf("late names %u, share falls %u (spurious %u), late neighbours %u, kernel drops %u, "
                 "send retries %u, ignored %u\n",
                 c.lateNames.load(), c.shareFalls.load(), c.spuriousFalls.load(),

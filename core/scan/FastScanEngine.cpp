@@ -191,6 +191,12 @@ struct FastScanEngine::Scan {
     int futileThirds = 0;    // of those, the ones asked three times
     const Clock::time_point started = Clock::now();
     bool requeryPaid = false; // an answer came after a second asking
+    // Hosts there that ended without names, in order, with their records
+    // kept: on a network that loses answers they are asked again once the
+    // rest of the scan is done (LastRound).
+    std::vector<int> unnamed;
+    int lastRounds = 0;
+    int namedInRound = 0; // names that answered the current last round
     long fallsMarked = 0;     // the share's falls whose sends are marked lost
     bool RequeryPays() const {
         return requeryPaid || futileRequeries < kFutileRequeries;
@@ -336,6 +342,10 @@ struct FastScanEngine::Scan {
         host.phase = Phase::Done;
         --inFlight;
         Report(host);
+        if (record.reasons && !host.namesDone && host.nameQueries > 0) {
+            unnamed.push_back(RowOf(host));
+            return;
+        }
         // The sink has the row; a host that cannot be listed again needs
         // nothing of it any more, which keeps a large scan small.
         if (!mayRepeat)
@@ -600,6 +610,10 @@ struct FastScanEngine::Scan {
     // shows that queries or answers get lost: the rate falls, and hosts are
     // asked a third time.
     void NamesTaken(Host& host, int attempt, Clock::time_point now) {
+        if (lastRounds > 0) {
+            ++namedInRound;
+            return;
+        }
         if (attempt == 0) {
             FirstQueryAnswered(host);
             return;
@@ -844,6 +858,39 @@ struct FastScanEngine::Scan {
         }
     }
 
+    // Once every address has had its askings: on a network that has been
+    // seen to lose answers, the hosts there that are still without names
+    // (those that ended so, and those that only wait for a late answer) are
+    // asked once more, at the rate the scan has come to, and again while
+    // such a round names anyone. A stretch sent too fast for a limit on
+    // UDP 137 may have lost every asking of some hosts; at the end nothing
+    // else competes for the limit. False when there is no round to make.
+    bool LastRound() {
+        if (!LossSeen() || lastRounds >= kLastRounds || (lastRounds > 0 && namedInRound == 0))
+            return false;
+        std::vector<int> rows;
+        rows.swap(unnamed);
+        for (Host& host : hosts)
+            if (host.lingering && !host.namesDone) {
+                Release(host);
+                rows.push_back(RowOf(host));
+            }
+        if (rows.empty())
+            return false;
+        ++lastRounds;
+        namedInRound = 0;
+        for (int row : rows) {
+            Host& host = hosts[row];
+            if (host.phase == Phase::Done) {
+                host.phase = Phase::Names;
+                ++inFlight;
+            }
+            pending.push_back({row, false, true, false});
+            ++engine.m_counts.lastRoundQueries;
+        }
+        return true;
+    }
+
     // The scan is stopped: what is still out has had no answer.
     void FinishAll() {
         for (Host& host : hosts)
@@ -892,8 +939,10 @@ void FastScanEngine::Run() {
     std::vector<NetworkEvent> events;
     const int onLinkLimit = std::max(16, m_network->NeighbourLimit() / kNeighbourShare);
     using Pending = Scan::Pending;
-    // Hosts that only linger for a late answer do not keep the scan going.
-    while (!m_stop.IsRaised() && (dispatching || scan.inFlight > scan.lingeringCount)) {
+    // Hosts that only linger for a late answer do not keep the scan going;
+    // at the end, the last rounds of askings may.
+    while (!m_stop.IsRaised() &&
+           (dispatching || scan.inFlight > scan.lingeringCount || scan.LastRound())) {
         Clock::time_point now = Clock::now();
         scan.Refill(now);
         // Sends that wait go first, then new addresses.

@@ -48,6 +48,7 @@ struct FastScanCounts {
     std::atomic<unsigned> shareFalls{0}; // falls of the share of echoed hosts that named themselves
     std::atomic<unsigned> spuriousFalls{0};  // of those, the ones whose answers came late
     std::atomic<unsigned> lateNeighbours{0}; // on-link hosts resolved only by a later solicitation
+    std::atomic<unsigned> lastRoundQueries{0}; // queries of the last rounds, once the rest was done
 };
 
 class FastScanEngine : public ScanEngineThread {
@@ -67,6 +68,10 @@ public:
     // came only to a later asking, an on-link neighbour resolved only by the
     // kernel's later solicitation, fewer names than the echoes promise).
     static constexpr int kMostNameQueries = 3;
+    // On a network seen to lose answers, the hosts there still without names
+    // at the end are asked once more, and again while that names anyone, up
+    // to this many times.
+    static constexpr int kLastRounds = 3;
     // An on-link address whose neighbour entry the kernel is still resolving
     // is waited for past the kernel's last solicitation, and this much more
     // for the answers that it then lets out.
