@@ -90,9 +90,9 @@ TEST(DescriptorLimit, AShortageMetUnderALockIsToldAfterIt) {
     EXPECT_EQ(ChildProcess::Run([] {
                   ProbeNoticeRecorder notices;
                   {
-                      DeferredShortageReport outer;
+                      const ProbeNoticeScope outer(ProbeNoticeScope::Hold{});
                       {
-                          DeferredShortageReport inner;
+                          const ProbeNoticeScope inner(ProbeNoticeScope::Hold{});
                           ReportResourceShortage();
                       }
                       EXPECT_EQ(notices.count(), 0u) << "told inside the outer scope";
