@@ -298,15 +298,15 @@ std::string Claimer() {
            std::to_string(UnixTimeMs());
 }
 
-WatchTools RealWatchTools() {
+WatchTools RealWatchTools(const CurlGlobal& curl) {
     WatchTools tools;
-    tools.send = [](const WaitingNotice& notice, const std::string& document,
-                    const std::string& key) {
+    tools.send = [&curl](const WaitingNotice& notice, const std::string& document,
+                         const std::string& key) {
         HttpPostRequest request;
         request.url = notice.target;
         request.body = document;
         request.headers = {"Idempotency-Key: " + key};
-        const HttpPostResult result = HttpPost(request);
+        const HttpPostResult result = HttpPost(curl, request);
         NoticeSendResult sent;
         sent.outcome = result.outcome == HttpPostResult::Outcome::Delivered
                            ? NoticeSendResult::Outcome::Delivered
@@ -669,15 +669,18 @@ void PrintChanges(const Options& options, const std::vector<ReportedChange>& cha
 // receivers or a command still delivers what earlier runs left waiting; one
 // with nothing to tell writes no run log. How it goes never changes the exit
 // status.
-void TellChangesOf(const Run& run, const Recording& recording) {
+void TellChangesOf(const Run& run, const Recording& recording, const CurlGlobal& curl) {
     InventoryStore* inventory = recording.inventory.get();
     if (!inventory || recording.id < 0 || (!run.tells && inventory->Outbox().Waiting().empty()))
         return;
     WatchLog log(WatchLog::PathBeside(run.options.database));
-    TellChanges(*inventory, recording.id, run.options.watch, RealWatchTools(), log);
+    TellChanges(*inventory, recording.id, run.options.watch, RealWatchTools(curl), log);
 }
 
 int main(int argc, char** argv) {
+    // Before anything else, while this is the only thread: the addresses to
+    // notify are read by libcurl's parser.
+    const CurlGlobal curl;
     Run run;
     if (int rc = ResolveRun(argc, argv, run); rc >= 0)
         return rc;
@@ -697,7 +700,7 @@ int main(int argc, char** argv) {
         PrintChanges(run.options, recording.changes, run.out);
     const bool written = FinishOutput(run.out);
     // Told after the output, which a slow receiver must not hold up.
-    TellChangesOf(run, recording);
+    TellChangesOf(run, recording, curl);
     if (!written || run.failed)
         return 1;
     return recording.changes.empty() ? 0 : kExitChanges;
