@@ -911,7 +911,7 @@ struct FastScanEngine::Scan {
 FastScanEngine::FastScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,
                                std::unique_ptr<ScanNetwork> network)
     : m_request(std::move(request)), m_sink(sink), m_probes(probes),
-      m_network(network ? std::move(network) : std::make_unique<LinuxScanNetwork>()) {}
+      m_network(network ? std::move(network) : std::make_unique<LinuxScanNetwork>(probes)) {}
 
 FastScanEngine::~FastScanEngine() {
     Stop();
