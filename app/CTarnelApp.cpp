@@ -17,7 +17,6 @@
 #include "platform/os/DescriptorLimit.h"
 #include "platform/os/KernelVersion.h"
 #include "platform/os/ProgramDirectory.h"
-#include "platform/win32/IcmpEcho.h"
 #include "platform/win32/MessageBox.h"
 #include "platform/win32/ProbeNotices.h"
 
@@ -90,50 +89,12 @@ std::optional<int> CTarnelApp::InitInstance() {
     m_lock = InstanceLock::Acquire();
     if (!m_lock.held())
         return 0;
-
-    if (!HasDisplay()) {
-        std::fputs("vopal: there is no display to open the window on (neither DISPLAY nor "
-                   "WAYLAND_DISPLAY is set).\nRun it on a desktop, under a virtual display "
-                   "(xvfb-run -a vopal), or scan from the command line with vopal-scan.\n",
-                   stderr);
-        return 1;
-    }
-    m_app = new QApplication(m_argc, m_argv);
-    // The framework's own dialogs (file dialogs, standard buttons) in Japanese
-    // like the rest of the program.
-    auto* translator = new QTranslator(m_app);
-    if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
-                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-    QApplication::setWindowIcon(ApplicationIcon());
-    InstallWindowServices();
-    WatchTerminationSignals();
-    // Every worker needs sockets of its own; take all the descriptors the
-    // system allows this process.
-    RaiseDescriptorLimit();
-    // Raw ICMP sockets, where ping sockets are refused, come from our helper:
-    // this process itself never holds a capability.
-    IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
+    if (std::optional<int> code = StartWindowSystem())
+        return code;
 
     // 2. Program directory.
-    ProgramDirectoryInfo directory;
-    switch (FindProgramDirectory(directory)) {
-    case ProgramDirectoryResult::Found:
-        break;
-    case ProgramDirectoryResult::UnknownExecutable:
-        MessageBoxA(nullptr, kBadProgramName, nullptr, MB_OK | MB_ICONEXCLAMATION);
-        return 1;
-    case ProgramDirectoryResult::NoDataDirectory: {
-        // An installed copy without a data directory has nowhere to keep its
-        // log and list file; its own directory is never the answer.
-        const std::string text =
-            std::string(kNoDataDirectory) + (directory.path.empty() ? "" : "\n" + directory.path);
-        MessageBoxA(nullptr, text.c_str(), kError, MB_OK | MB_ICONERROR);
-        return 1;
-    }
-    }
-    m_settings.ProgramDirectory = directory.display;
-    m_settings.ProgramDirectoryPath = directory.path;
+    if (std::optional<int> code = TakeProgramDirectory())
+        return code;
 
     // 3. Run log.
     if (!RunLog::Open(m_settings.ProgramDirectoryPath))
@@ -143,21 +104,12 @@ std::optional<int> CTarnelApp::InitInstance() {
     const KernelVersion version = CurrentKernelVersion();
 
     // 5. NetBIOS adapters.
-    const int adapters = [] {
-        const ProbeNoticeScope notices(ShowProbeNotice);
-        return CountResponsiveLanas();
-    }();
-    if (adapters > 1) {
-        MessageBoxA(nullptr, kManyAdapters, kCaution, MB_OK | MB_ICONEXCLAMATION);
-        RunLog::Write("%s\n", kManyAdapters);
-    } else if (adapters == 0) {
-        MessageBoxA(nullptr, kNoAdapter, kCaution, MB_OK | MB_ICONEXCLAMATION);
-        RunLog::Write("%s\n", kNoAdapter);
-    }
+    CheckAdapters();
     RunLog::Write("OS Version: %d.%d\n", version.major, version.minor);
 
     // 7. Main window with its view.
-    m_pMainWnd = new CMainFrame(m_settings, [this](int command) { return OnCommand(command); });
+    m_pMainWnd = new CMainFrame(
+        m_settings, [this](int command) { return OnCommand(command); }, *m_probes);
     if (!m_pMainWnd->OnCreate())
         return 0;
 
@@ -189,6 +141,71 @@ std::optional<int> CTarnelApp::InitInstance() {
     // 14.
     RunLog::Write("ディレクトリ： %s\n", m_settings.ProgramDirectory.c_str());
     return std::nullopt;
+}
+
+std::optional<int> CTarnelApp::StartWindowSystem() {
+    if (!HasDisplay()) {
+        std::fputs("vopal: there is no display to open the window on (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set).\nRun it on a desktop, under a virtual display "
+                   "(xvfb-run -a vopal), or scan from the command line with vopal-scan.\n",
+                   stderr);
+        return 1;
+    }
+    m_app = new QApplication(m_argc, m_argv);
+    // The framework's own dialogs (file dialogs, standard buttons) in Japanese
+    // like the rest of the program.
+    auto* translator = new QTranslator(m_app);
+    if (translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    m_images.emplace();
+    QApplication::setWindowIcon(ApplicationIcon());
+    InstallWindowServices();
+    WatchTerminationSignals();
+    // Every worker needs sockets of its own; take all the descriptors the
+    // system allows this process.
+    RaiseDescriptorLimit();
+    // Raw ICMP sockets, where ping sockets are refused, come from our helper:
+    // this process itself never holds a capability.
+    m_echo.emplace(FindIcmpHelperOfThisProgram());
+    m_probes.emplace(*m_echo);
+    return std::nullopt;
+}
+
+std::optional<int> CTarnelApp::TakeProgramDirectory() {
+    ProgramDirectoryInfo directory;
+    switch (FindProgramDirectory(directory)) {
+    case ProgramDirectoryResult::Found:
+        break;
+    case ProgramDirectoryResult::UnknownExecutable:
+        MessageBoxA(nullptr, kBadProgramName, nullptr, MB_OK | MB_ICONEXCLAMATION);
+        return 1;
+    case ProgramDirectoryResult::NoDataDirectory: {
+        // An installed copy without a data directory has nowhere to keep its
+        // log and list file; its own directory is never the answer.
+        const std::string text =
+            std::string(kNoDataDirectory) + (directory.path.empty() ? "" : "\n" + directory.path);
+        MessageBoxA(nullptr, text.c_str(), kError, MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    }
+    m_settings.ProgramDirectory = directory.display;
+    m_settings.ProgramDirectoryPath = directory.path;
+    return std::nullopt;
+}
+
+void CTarnelApp::CheckAdapters() {
+    const int adapters = [] {
+        const ProbeNoticeScope notices(ShowProbeNotice);
+        return CountResponsiveLanas();
+    }();
+    if (adapters > 1) {
+        MessageBoxA(nullptr, kManyAdapters, kCaution, MB_OK | MB_ICONEXCLAMATION);
+        RunLog::Write("%s\n", kManyAdapters);
+    } else if (adapters == 0) {
+        MessageBoxA(nullptr, kNoAdapter, kCaution, MB_OK | MB_ICONEXCLAMATION);
+        RunLog::Write("%s\n", kNoAdapter);
+    }
 }
 
 void CTarnelApp::WatchTerminationSignals() {

@@ -4,9 +4,12 @@
 // window, TCP/IP, own address, settings) and down again (log closed,
 // settings saved, lock released).
 
+#include "core/scan/RealScanProbes.h"
 #include "core/settings/ScanSettings.h"
 #include "core/settings/SettingsStore.h"
+#include "gui/res/ResourceImages.h"
 #include "platform/os/InstanceLock.h"
+#include "platform/win32/IcmpEcho.h"
 
 #include <optional>
 
@@ -38,6 +41,12 @@ public:
     bool LocalAddressFound() const { return m_localAddressFound; }
 
 private:
+    // The steps of InitInstance; each gives the exit code when the program
+    // cannot go on.
+    std::optional<int> StartWindowSystem();
+    std::optional<int> TakeProgramDirectory();
+    void CheckAdapters();
+
     void InstallWindowServices();
     void WatchTerminationSignals();
     void CloseWhenNoScanRuns();
@@ -46,6 +55,11 @@ private:
     char** m_argv;
     InstanceLock m_lock;
     QApplication* m_app = nullptr; // never destroyed on a fatal stop
+    std::optional<ImageResources> m_images;
+    // The process's echo and the probes of its scans and diagnoses, made
+    // once the window system is up; the window refers to them.
+    std::optional<IcmpEchoService> m_echo;
+    std::optional<RealScanProbes> m_probes;
     CMainFrame* m_pMainWnd = nullptr;
     bool m_localAddressFound = false;
     ScanSettingsRecord m_settings; // the program's one settings value

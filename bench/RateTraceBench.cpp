@@ -10,7 +10,7 @@
 #include "core/scan/FastScanEngine.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/MemoryScanSink.h"
-#include "core/scan/ScanProbes.h"
+#include "core/scan/RealScanProbes.h"
 
 #include <chrono>
 #include <cstdio>
@@ -71,7 +71,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     TracingSink sink;
-    FastScanEngine engine(request, sink, RealScanProbes());
+    IcmpEchoService echo;
+    RealScanProbes probes(echo);
+    FastScanEngine engine(request, sink, probes);
     if (!engine.Start())
         return 1;
     sink.WaitForEnd(std::chrono::minutes(10));

@@ -4,6 +4,7 @@
 // with 20000 rows. Prints figures; not a test.
 
 #include "gui/dialogs/CScanStartDlg.h"
+#include "core/scan/RealScanProbes.h"
 #include "core/settings/ScanSettings.h"
 #include "gui/model/ModelScanSink.h"
 #include "gui/model/ResultModel.h"
@@ -37,7 +38,9 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ScanSettingsRecord settings;
-    CTarnelView view(settings);
+    IcmpEchoService echo;
+    RealScanProbes probes(echo);
+    CTarnelView view(settings, probes);
     view.OnInitialUpdate();
     view.resize(900, 500);
     view.show();

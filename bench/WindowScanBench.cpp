@@ -6,6 +6,7 @@
 //   fast: with 高速スキャン on (the event-driven engine)
 
 #include "core/res/Resource.h"
+#include "core/scan/RealScanProbes.h"
 #include "core/settings/ScanSettings.h"
 #include "gui/dialogs/CScanStartDlg.h"
 #include "gui/res/DialogBuilder.h"
@@ -35,9 +36,11 @@ int main(int argc, char** argv) {
     settings.DontDeleteUnresolvedAddress = 1;
     settings.FastScan = argc == 5 ? 1 : 0;
 
+    IcmpEchoService echo;
+    RealScanProbes probes(echo);
     QWidget window;
-    CTarnelView view(settings, &window);
-    CScanStartDlg dialog(view.Model(), settings, &window);
+    CTarnelView view(settings, probes, &window);
+    CScanStartDlg dialog(view.Model(), settings, &window, probes);
     dialog.show();
     QEventLoop loop;
     QObject::connect(&dialog, &CScanStartDlg::scanFinished, &loop, &QEventLoop::quit);

@@ -27,7 +27,7 @@
 #include "core/inventory/sqlite/ScanRecording.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/MemoryScanSink.h"
-#include "core/scan/ScanProbes.h"
+#include "core/scan/RealScanProbes.h"
 #include "core/scan/ScanRequest.h"
 #include "core/commands/ExportFormat.h"
 #include "core/watch/ChangeWatch.h"
@@ -298,15 +298,15 @@ std::string Claimer() {
            std::to_string(UnixTimeMs());
 }
 
-WatchTools RealWatchTools() {
+WatchTools RealWatchTools(const CurlGlobal& curl) {
     WatchTools tools;
-    tools.send = [](const WaitingNotice& notice, const std::string& document,
-                    const std::string& key) {
+    tools.send = [&curl](const WaitingNotice& notice, const std::string& document,
+                         const std::string& key) {
         HttpPostRequest request;
         request.url = notice.target;
         request.body = document;
         request.headers = {"Idempotency-Key: " + key};
-        const HttpPostResult result = HttpPost(request);
+        const HttpPostResult result = HttpPost(curl, request);
         NoticeSendResult sent;
         sent.outcome = result.outcome == HttpPostResult::Outcome::Delivered
                            ? NoticeSendResult::Outcome::Delivered
@@ -385,7 +385,6 @@ int ResolveRun(int argc, char** argv, Run& run) {
             return 0;
     }
     RaiseDescriptorLimit();
-    IcmpEchoUseHelper(FindIcmpHelperOfThisProgram());
 
     // The directory of the default list file, the same one the window uses.
     run.haveDirectory = FindProgramDirectory(run.dir) == ProgramDirectoryResult::Found;
@@ -501,7 +500,7 @@ void ReportProgress(MemoryScanSink& sink, const ScanOptions& options, double tot
 
 // Runs the scan to its end; Ctrl+C stops it. Its notices are told on
 // standard error as they come. Returns -1 to go on, else the exit status.
-int ScanToTheEnd(Run& run, ScanRequest request, MemoryScanSink& sink) {
+int ScanToTheEnd(Run& run, ScanRequest request, ScanProbes& probes, MemoryScanSink& sink) {
     if (pipe2(g_wakeUp, O_CLOEXEC) != 0) {
         std::fprintf(stderr, "vopal-scan: %s\n", std::strerror(errno));
         return 1;
@@ -515,8 +514,7 @@ int ScanToTheEnd(Run& run, ScanRequest request, MemoryScanSink& sink) {
     run.ranges = request.ranges;
     run.startedMs = UnixTimeMs();
     const double total = AddressCount(request.ranges);
-    const std::unique_ptr<ScanEngine> engine =
-        MakeScanEngine(std::move(request), sink, RealScanProbes());
+    const std::unique_ptr<ScanEngine> engine = MakeScanEngine(std::move(request), sink, probes);
     HandleInterrupts(OnInterrupt);
     const auto started = std::chrono::steady_clock::now();
     if (!engine->Start()) {
@@ -669,15 +667,18 @@ void PrintChanges(const Options& options, const std::vector<ReportedChange>& cha
 // receivers or a command still delivers what earlier runs left waiting; one
 // with nothing to tell writes no run log. How it goes never changes the exit
 // status.
-void TellChangesOf(const Run& run, const Recording& recording) {
+void TellChangesOf(const Run& run, const Recording& recording, const CurlGlobal& curl) {
     InventoryStore* inventory = recording.inventory.get();
     if (!inventory || recording.id < 0 || (!run.tells && inventory->Outbox().Waiting().empty()))
         return;
     WatchLog log(WatchLog::PathBeside(run.options.database));
-    TellChanges(*inventory, recording.id, run.options.watch, RealWatchTools(), log);
+    TellChanges(*inventory, recording.id, run.options.watch, RealWatchTools(curl), log);
 }
 
 int main(int argc, char** argv) {
+    // Before anything else, while this is the only thread: the addresses to
+    // notify are read by libcurl's parser.
+    const CurlGlobal curl;
     Run run;
     if (int rc = ResolveRun(argc, argv, run); rc >= 0)
         return rc;
@@ -688,8 +689,11 @@ int main(int argc, char** argv) {
     ScanRequest request;
     if (int rc = ResolveRequest(run, request); rc >= 0)
         return rc;
+    // Raw ICMP sockets, where ping sockets are refused, come from our helper.
+    IcmpEchoService echo(FindIcmpHelperOfThisProgram());
+    RealScanProbes probes(echo);
     MemoryScanSink sink;
-    if (int rc = ScanToTheEnd(run, std::move(request), sink); rc >= 0)
+    if (int rc = ScanToTheEnd(run, std::move(request), probes, sink); rc >= 0)
         return rc;
     const Recording recording = Record(run, sink);
     PrintRows(run.options, sink, run.out);
@@ -697,7 +701,7 @@ int main(int argc, char** argv) {
         PrintChanges(run.options, recording.changes, run.out);
     const bool written = FinishOutput(run.out);
     // Told after the output, which a slow receiver must not hold up.
-    TellChangesOf(run, recording);
+    TellChangesOf(run, recording, curl);
     if (!written || run.failed)
         return 1;
     return recording.changes.empty() ? 0 : kExitChanges;

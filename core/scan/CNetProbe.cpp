@@ -105,8 +105,9 @@ std::string CNetProbe::NetbiosResultText(unsigned code) {
     return text;
 }
 
-EchoOutcome CNetProbe::PingHost(const std::string& address, int timeoutMs, const StopSignal* stop) {
-    return IcmpEchoUntil(address, timeoutMs, stop);
+EchoOutcome CNetProbe::PingHost(IcmpEchoService& echo, const std::string& address, int timeoutMs,
+                                const StopSignal* stop) {
+    return echo.EchoUntil(address, timeoutMs, stop);
 }
 
 void CNetProbe::LookupNicVendor(const char* key, char* vendor) {

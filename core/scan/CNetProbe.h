@@ -13,9 +13,10 @@ class CNetProbe {
 public:
     virtual ~CNetProbe() = default;
 
-    // Whether the address (dotted text) answered one ICMP echo request within
-    // timeoutMs; Stopped when `stop` (if given) cut the wait short.
-    EchoOutcome PingHost(const std::string& address, int timeoutMs, const StopSignal* stop);
+    // Whether the address (dotted text) answered one ICMP echo request of
+    // `echo` within timeoutMs; Stopped when `stop` (if given) cut the wait short.
+    EchoOutcome PingHost(IcmpEchoService& echo, const std::string& address, int timeoutMs,
+                         const StopSignal* stop);
 
     // Writes the vendor name for a 6-hex-digit key (exact, case-sensitive),
     // or "不明", into `vendor` (at least kNicVendorBufferSize bytes).

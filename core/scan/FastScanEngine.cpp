@@ -891,6 +891,62 @@ struct FastScanEngine::Scan {
         return true;
     }
 
+    // Takes new addresses from the walk while the rate, the back-off and the
+    // room in the neighbour table allow; `dispatching` ends with the walk or
+    // at the row limit. Without `open` sockets each row is finished at once.
+    void Dispatch(AddressWalk& walk, bool& dispatching, bool open, int onLinkLimit,
+                  ScanSummary& summary, Clock::time_point now) {
+        ScanSink& sink = engine.m_sink;
+        const int rowLimit = engine.m_request.rowLimit;
+        while (dispatching && pending.empty() && tokens >= 1 && now >= backoffUntil &&
+               onLinkWaiting < onLinkLimit) {
+            std::uint32_t address = 0;
+            bool skipped = false;
+            if (!walk.Next(address, skipped)) {
+                dispatching = false;
+                break;
+            }
+            sink.Progress(walk.Drawn());
+            if (skipped)
+                continue;
+            Host& added = AddRow(address);
+            if (static_cast<int>(hosts.size()) == rowLimit) {
+                sink.RowLimitReached(rowLimit);
+                dispatching = false;
+                summary.cut = true;
+            }
+            if (AnswerAsListedBefore(added))
+                continue;
+            const int row = RowOf(added);
+            ++inFlight;
+            if (!open) {
+                Finish(added);
+                continue;
+            }
+            added.onLink = network.OnLink(address);
+            if (added.onLink) {
+                added.holdsNeighbour = true;
+                ++onLinkWaiting;
+            }
+            pending.push_back(Pending{row, true, true, true});
+            if (!Send(pending.front(), now))
+                break;
+            pending.pop_front();
+            tokens -= 1;
+        }
+    }
+
+    // When to wake, at the latest in a second: for the next token while
+    // there is something to send, for the next deadline or the end of a pause.
+    Clock::time_point WakeAt(Clock::time_point now, bool sending) {
+        Clock::time_point wake = now + std::chrono::seconds(1);
+        if (sending)
+            wake = std::min(wake, std::max(backoffUntil,
+                                           now + std::chrono::microseconds(static_cast<long long>(
+                                                     (1 - std::min(tokens, 1.0)) * 1e6 / Rate()))));
+        return NextDeadline(wake);
+    }
+
     // The scan is stopped: what is still out has had no answer.
     void FinishAll() {
         for (Host& host : hosts)
@@ -902,7 +958,7 @@ struct FastScanEngine::Scan {
 FastScanEngine::FastScanEngine(ScanRequest request, ScanSink& sink, ScanProbes& probes,
                                std::unique_ptr<ScanNetwork> network)
     : m_request(std::move(request)), m_sink(sink), m_probes(probes),
-      m_network(network ? std::move(network) : std::make_unique<LinuxScanNetwork>()) {}
+      m_network(network ? std::move(network) : std::make_unique<LinuxScanNetwork>(probes)) {}
 
 FastScanEngine::~FastScanEngine() {
     Stop();
@@ -938,7 +994,6 @@ void FastScanEngine::Run() {
     bool dispatching = true;
     std::vector<NetworkEvent> events;
     const int onLinkLimit = std::max(16, m_network->NeighbourLimit() / kNeighbourShare);
-    using Pending = Scan::Pending;
     // Hosts that only linger for a late answer do not keep the scan going;
     // at the end, the last rounds of askings may.
     while (!m_stop.IsRaised() &&
@@ -947,53 +1002,12 @@ void FastScanEngine::Run() {
         scan.Refill(now);
         // Sends that wait go first, then new addresses.
         scan.SendPending(now);
-        while (dispatching && scan.pending.empty() && scan.tokens >= 1 &&
-               now >= scan.backoffUntil && scan.onLinkWaiting < onLinkLimit) {
-            std::uint32_t address = 0;
-            bool skipped = false;
-            if (!walk.Next(address, skipped)) {
-                dispatching = false;
-                break;
-            }
-            m_sink.Progress(walk.Drawn());
-            if (skipped)
-                continue;
-            Scan::Host& added_ = scan.AddRow(address);
-            if (static_cast<int>(scan.hosts.size()) == m_request.rowLimit) {
-                m_sink.RowLimitReached(m_request.rowLimit);
-                dispatching = false;
-                summary.cut = true;
-            }
-            if (scan.AnswerAsListedBefore(added_))
-                continue;
-            const int row = scan.RowOf(added_);
-            ++scan.inFlight;
-            if (!open) {
-                scan.Finish(added_);
-                continue;
-            }
-            added_.onLink = m_network->OnLink(address);
-            if (added_.onLink) {
-                added_.holdsNeighbour = true;
-                ++scan.onLinkWaiting;
-            }
-            scan.pending.push_back(Pending{row, true, true, true});
-            if (!scan.Send(scan.pending.front(), now))
-                break;
-            scan.pending.pop_front();
-            scan.tokens -= 1;
-        }
+        scan.Dispatch(walk, dispatching, open, onLinkLimit, summary, now);
 
         // Sleep until the next token, deadline or pause, or until something comes.
-        Clock::time_point wake = now + std::chrono::seconds(1);
         const bool sending = !scan.pending.empty() ||
                              (dispatching && scan.onLinkWaiting < onLinkLimit);
-        if (sending)
-            wake = std::min(
-                wake, std::max(scan.backoffUntil,
-                               now + std::chrono::microseconds(static_cast<long long>(
-                                         (1 - std::min(scan.tokens, 1.0)) * 1e6 / scan.Rate()))));
-        wake = scan.NextDeadline(wake);
+        const Clock::time_point wake = scan.WakeAt(now, sending);
         events.clear();
         if (open)
             m_network->Wait(MicrosecondsUntil(wake, now), m_stop, events);

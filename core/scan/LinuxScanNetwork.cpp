@@ -108,7 +108,7 @@ LinuxScanNetwork::~LinuxScanNetwork() {
 
 int LinuxScanNetwork::Open(std::uint32_t localAddress) {
     IcmpSocketKind kind;
-    m_icmp = IcmpEchoInternal::OpenScanSocket(kind);
+    m_icmp = m_probes.OpenEchoSocket(kind);
     if (m_icmp < 0)
         return errno ? errno : EPERM;
     m_raw = kind == IcmpSocketKind::Raw;

@@ -1,12 +1,13 @@
 #pragma once
 // The event-driven engine's sockets on Linux: an ICMP socket (datagram where
-// allowed, else raw, as the echo probe chooses) and a UDP socket bound to the
+// allowed, else raw, as the probes' echo chooses) and a UDP socket bound to the
 // adapter's address, both non-blocking with large buffers, IP_RECVERR for
 // unreachable targets and SO_RXQ_OVFL to count what the kernel drops, and one
 // epoll over them, the neighbour table's changes (rtnetlink) and the stop
 // signal.
 
 #include "core/scan/ScanNetwork.h"
+#include "core/scan/ScanProbes.h"
 #include "platform/net/NeighbourMonitor.h"
 #include "platform/win32/Netbios.h"
 
@@ -14,13 +15,13 @@
 #include <utility>
 #include <vector>
 
-enum class IcmpSocketKind;
-
 class LinuxScanNetwork : public ScanNetwork {
 public:
-    // `namePort`: where the name queries go (tests move it onto loopback).
-    explicit LinuxScanNetwork(std::uint16_t namePort = NetbiosDestinationPort())
-        : m_namePort(namePort) {}
+    // The echo socket comes from `probes`, so that the scan echoes as its
+    // probes do. `namePort`: where the name queries go (tests move it onto
+    // loopback).
+    explicit LinuxScanNetwork(ScanProbes& probes, std::uint16_t namePort = NetbiosDestinationPort())
+        : m_probes(probes), m_namePort(namePort) {}
     ~LinuxScanNetwork() override;
     LinuxScanNetwork(const LinuxScanNetwork&) = delete;
     LinuxScanNetwork& operator=(const LinuxScanNetwork&) = delete;
@@ -43,6 +44,7 @@ private:
     void ReadNeighbours(std::vector<NetworkEvent>& events);
     void NoteDrops(std::uint32_t& last, std::uint32_t now, std::vector<NetworkEvent>& events);
 
+    ScanProbes& m_probes;
     int m_icmp = -1;
     int m_udp = -1;
     int m_epoll = -1;

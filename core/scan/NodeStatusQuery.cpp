@@ -3,7 +3,7 @@
 #include "core/settings/ParseLeadingInt.h"
 #include "core/settings/RunLog.h"
 #include "platform/os/DescriptorLimit.h"
-#include "platform/win32/ShortageReport.h"
+#include "platform/win32/ProbeNotices.h"
 
 #include <cstring>
 
@@ -50,7 +50,7 @@ UCHAR QueryNodeStatus(const std::string& address, int lana, UCHAR (&buffer)[kNod
         return netbios(&ncb, stop, answer);
     // The other queries wait for this lock; a notice (whose receiver may wait
     // for the user) must not keep them waiting.
-    DeferredShortageReport deferred;
+    const ProbeNoticeScope held(ProbeNoticeScope::Hold{});
     std::lock_guard<std::mutex> guard(*lockAroundCall);
     return netbios(&ncb, stop, answer);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The probes a scan uses, behind one interface so that engine tests can run a
-// whole scan against scripted hosts. The program always uses RealScanProbes().
+// whole scan against scripted hosts. The program always uses RealScanProbes.
 
 #include "core/scan/NodeStatusQuery.h"
 #include "platform/wire/NodeStatusPacket.h"
@@ -30,7 +30,12 @@ public:
     // False when no echo can go out at all (no ICMP socket of any kind, the
     // user told how to allow one): every row is then silent without a probe.
     virtual bool CanEcho() { return true; }
-};
 
-// The real echo, node-status query and adapter reset.
-ScanProbes& RealScanProbes();
+    // An ICMP socket of the kind PingHost uses, kept for a whole scan (the
+    // event-driven engine); -1 when none can be had. `kind` tells which.
+    // Probes that reach no machine have none to give.
+    virtual int OpenEchoSocket(IcmpSocketKind& kind) {
+        kind = IcmpSocketKind::Unavailable;
+        return -1;
+    }
+};

@@ -29,10 +29,6 @@ void ShowValue(QLineEdit* field, const std::string& text) {
 } // namespace
 
 CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
-                           QWidget* parent)
-    : CDiagnoseDlg(address, settings, RealScanProbes(), parent) {}
-
-CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
                            ScanProbes& probes, QWidget* parent)
     : CBusyDialog(parent), m_strAddress(address), m_settings(settings), m_probes(probes) {
     DialogBuilder::Build(this, IDD_DIAGNOSE);
@@ -61,10 +57,10 @@ CDiagnoseDlg::CDiagnoseDlg(const std::string& address, const ScanSettingsRecord&
 }
 
 void CDiagnoseDlg::Open(ResultList& list, int row, const ScanSettingsRecord& settings,
-                        QWidget* owner) {
+                        ScanProbes& probes, QWidget* owner) {
     // A row index that names no row reads as an empty cell.
     const std::string address = list.ReadCell(row, HostRecord::kAddress, kCellBuffer);
-    CDiagnoseDlg dialog(address, settings, owner);
+    CDiagnoseDlg dialog(address, settings, probes, owner);
     dialog.exec();
 }
 

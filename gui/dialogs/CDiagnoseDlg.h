@@ -33,8 +33,6 @@ public:
     // `probes` must outlive every run the dialog starts.
     // `settings` gives each run its adapter and echo time-out; it must
     // outlive the dialog.
-    CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings,
-                 QWidget* parent = nullptr);
     CDiagnoseDlg(const std::string& address, const ScanSettingsRecord& settings, ScanProbes& probes,
                  QWidget* parent = nullptr);
     // A run still under way is cut short and waited for.
@@ -42,8 +40,9 @@ public:
 
     // The diagnose command: opens the dialog on the address of `row` of the
     // list (the view's last right-clicked row; empty when that names no row)
-    // and runs it modally over `owner`.
-    static void Open(ResultList& list, int row, const ScanSettingsRecord& settings, QWidget* owner);
+    // and runs it modally over `owner` with `probes`.
+    static void Open(ResultList& list, int row, const ScanSettingsRecord& settings,
+                     ScanProbes& probes, QWidget* owner);
 
     // The opening address; only fills the address field.
     const std::string m_strAddress;

@@ -66,10 +66,6 @@ constexpr std::pair<int, bool> kControlsAfterScan[] = {
 } // namespace
 
 CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
-                             QWidget* mainWindow)
-    : CScanStartDlg(results, settings, mainWindow, RealScanProbes()) {}
-
-CScanStartDlg::CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings,
                              QWidget* mainWindow, ScanProbes& probes)
     : CBusyDialog(mainWindow), m_results(results), m_settings(settings), m_mainWindow(mainWindow),
       m_probes(probes) {

@@ -44,9 +44,7 @@ public:
 
     // `results` receives the scans' rows; `settings` (the application's) give
     // the list file and the scans' options; `mainWindow` owns the scans'
-    // message boxes; `probes` are the scans' (the machine's real ones unless
-    // given).
-    CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings, QWidget* mainWindow);
+    // message boxes; `probes` are the scans'.
     CScanStartDlg(ResultModel* results, ScanSettingsRecord& settings, QWidget* mainWindow,
                   ScanProbes& probes);
     ~CScanStartDlg() override;

@@ -4,14 +4,13 @@
 
 #include <QString>
 
-// Resources compiled into a static library are registered only when asked
-// for; the macro must be used outside any namespace.
-static void LoadImageResources() {
-    static const bool loaded = [] {
-        Q_INIT_RESOURCE(vopal);
-        return true;
-    }();
-    (void)loaded;
+// The macros must be used outside any namespace.
+ImageResources::ImageResources() {
+    Q_INIT_RESOURCE(vopal);
+}
+
+ImageResources::~ImageResources() {
+    Q_CLEANUP_RESOURCE(vopal);
 }
 
 namespace {
@@ -29,7 +28,6 @@ constexpr ToolbarImageFile kToolbarImages[] = {
 
 // Files are added without a size, so the icon learns each size from its file.
 QIcon IconOfSizes(const char* stem, std::initializer_list<int> sizes) {
-    LoadImageResources();
     QIcon icon;
     for (int size : sizes) {
         icon.addFile(QStringLiteral(":/icons/%1-%2.png").arg(QLatin1String(stem)).arg(size));
@@ -41,10 +39,8 @@ QIcon IconOfSizes(const char* stem, std::initializer_list<int> sizes) {
 
 QIcon ToolbarImage(int commandId) {
     for (const ToolbarImageFile& image : kToolbarImages) {
-        if (image.commandId == commandId) {
-            LoadImageResources();
+        if (image.commandId == commandId)
             return QIcon(QString::fromLatin1(image.path));
-        }
     }
     return QIcon();
 }

@@ -81,9 +81,6 @@ public:
 
 } // namespace
 
-CMainFrame::CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand)
-    : CMainFrame(settings, std::move(appCommand), RealScanProbes()) {}
-
 CMainFrame::CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand,
                        ScanProbes& probes)
     : m_appCommand(std::move(appCommand)), m_settings(settings), m_probes(probes) {

@@ -21,8 +21,7 @@ public:
     // `appCommand` runs the commands the application handles (the about box);
     // it returns false for a command it does not know.
     // `settings` are the application's; the view's commands use them.
-    // `probes` are the view's scans' (the machine's real ones unless given).
-    explicit CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand = {});
+    // `probes` are the view's scans' and diagnoses'; they outlive the window.
     CMainFrame(ScanSettingsRecord& settings, std::function<bool(int)> appCommand,
                ScanProbes& probes);
     ~CMainFrame() override;

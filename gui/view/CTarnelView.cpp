@@ -40,9 +40,6 @@ const char* const kExportFilter = "テキストファイル(*.txt)|*.txt|すべ�
 
 const int CTarnelView::kColumnMargins[] = {70, 20, 70, 70, 70, 125, 125};
 
-CTarnelView::CTarnelView(ScanSettingsRecord& settings, QWidget* parent)
-    : CTarnelView(settings, RealScanProbes(), parent) {}
-
 CTarnelView::CTarnelView(ScanSettingsRecord& settings, ScanProbes& probes, QWidget* parent)
     : QTableView(parent), m_settings(settings), m_probes(probes), m_model(new ResultModel(this)),
       m_memory(new ScanMemory(this)) {
@@ -100,7 +97,7 @@ bool CTarnelView::OnCommand(int command) {
         OnSearch();
         return true;
     case ID_DIAGNOSE:
-        CDiagnoseDlg::Open(*this, m_nContextRow, m_settings, window());
+        CDiagnoseDlg::Open(*this, m_nContextRow, m_settings, m_probes, window());
         return true;
     case ID_NET_COMMAND:
         RunNetCommand(*this, m_nContextRow, m_settings.ProgramDirectoryPath, m_programStarter);

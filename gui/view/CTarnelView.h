@@ -21,8 +21,7 @@ class CTarnelView : public QTableView, public ResultList {
 public:
     // `settings` is the application's, used by the commands (scan, options,
     // diagnose, Net command); it must outlive the view. `probes` are the
-    // scans' (the machine's real ones unless given) and outlive the view too.
-    explicit CTarnelView(ScanSettingsRecord& settings, QWidget* parent = nullptr);
+    // scans' and diagnoses', and outlive the view too.
     CTarnelView(ScanSettingsRecord& settings, ScanProbes& probes, QWidget* parent = nullptr);
     ~CTarnelView() override;
 

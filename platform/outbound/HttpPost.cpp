@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string_view>
 
 #ifndef KD_VERSION
@@ -24,16 +23,6 @@ constexpr std::size_t kMaxAnswerBodyBytes = 1 << 20;
 // The raw Location and reason kept from the answer, before being made plain.
 constexpr std::size_t kMaxRawHeaderText = 8192;
 constexpr std::size_t kMaxUrlBytes = 8192;
-
-// libcurl's global state, set up once for the whole process: the first call
-// from any thread does it, the others wait for it. Never cleaned up (other
-// threads may still be posting when the program ends).
-bool CurlReady() {
-    static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ready;
-}
 
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -273,10 +262,6 @@ bool IsNotifyUrl(const std::string& url, std::string& why) {
         why = "the address has no host";
         return false;
     }
-    if (!CurlReady()) {
-        why = "libcurl could not be initialised";
-        return false;
-    }
     const std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
     if (!parsed) {
         why = "out of memory";
@@ -302,54 +287,48 @@ bool IsNotifyUrl(const std::string& url, std::string& why) {
     return true;
 }
 
-HttpPostResult HttpPost(const HttpPostRequest& request) {
-    HttpPostResult result;
-    std::string why;
-    if (!IsNotifyUrl(request.url, why)) {
-        result.detail = why;
-        return result;
-    }
-    std::unique_ptr<curl_slist, ListDeleter> headers;
-    const auto addHeader = [&headers](const std::string& line) {
+namespace {
+
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+// Our own header lines and the request's extra ones, each sent as "Name:
+// value" with the value trimmed, as the receiver reads it. Empty, with
+// `list` filled, when all can be sent; else why not (plain text).
+std::string ListHeaders(const HttpPostRequest& request, HeaderList& list) {
+    const auto add = [&list](const std::string& line) {
         // The list's head stays the same once there is one; on failure the
         // old list is untouched.
-        curl_slist* longer = curl_slist_append(headers.get(), line.c_str());
+        curl_slist* longer = curl_slist_append(list.get(), line.c_str());
         if (!longer)
             return false;
-        (void)headers.release();
-        headers.reset(longer);
+        (void)list.release();
+        list.reset(longer);
         return true;
     };
-    bool listed = addHeader("Content-Type: application/json; charset=utf-8");
+    bool listed = add("Content-Type: application/json; charset=utf-8");
     // No "Expect: 100-continue" and its wait for a server that does not answer it.
-    listed = listed && addHeader("Expect:");
+    listed = listed && add("Expect:");
     for (const std::string& line : request.headers) {
         const std::string fault = HeaderLineFault(line);
-        if (!fault.empty()) {
-            result.detail = Plain(fault);
-            return result;
-        }
-        // Sent as "Name: value" with the value trimmed, as the receiver reads it.
+        if (!fault.empty())
+            return Plain(fault);
         const std::size_t colon = line.find(':');
-        listed = listed &&
-                 addHeader(line.substr(0, colon) + ": " +
-                           std::string(TrimmedSpaces(std::string_view(line).substr(colon + 1))));
+        listed =
+            listed && add(line.substr(0, colon) + ": " +
+                          std::string(TrimmedSpaces(std::string_view(line).substr(colon + 1))));
     }
-    const std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
-    if (!listed || !handle) {
-        result.detail = "out of memory";
-        return result;
-    }
+    return listed ? std::string() : "out of memory";
+}
 
+// What one exchange sends, how long it may take and where the answer goes.
+// False when libcurl refused an option.
+bool SetOptions(CURL* h, const HttpPostRequest& request, curl_slist* headers,
+                const std::string& userAgent, char* errorText, Answer& answer) {
     // libcurl reads 0 as "no limit": a time-out is always at least 1 ms.
     const std::chrono::milliseconds timeout =
         std::max(request.timeout, std::chrono::milliseconds(1));
     const std::chrono::milliseconds connectTimeout =
         std::max(request.connectTimeout, std::chrono::milliseconds(1));
-    const std::string userAgent = HttpPostUserAgent();
-    Answer answer;
-    char errorText[CURL_ERROR_SIZE] = "";
-    CURL* const h = handle.get();
     bool set = true;
     const auto option = [&set](CURLcode code) { set = set && code == CURLE_OK; };
     option(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText));
@@ -364,7 +343,7 @@ HttpPostResult HttpPost(const HttpPostRequest& request) {
     option(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
                             static_cast<curl_off_t>(request.body.size())));
     option(curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data()));
-    option(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()));
+    option(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers));
     option(curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str()));
     option(curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count())));
     option(
@@ -375,31 +354,59 @@ HttpPostResult HttpPost(const HttpPostRequest& request) {
     option(curl_easy_setopt(h, CURLOPT_HEADERDATA, &answer));
     option(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody));
     option(curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer));
-    if (!set) {
-        result.detail = "libcurl refused an option: " + Plain(errorText);
-        return result;
-    }
+    return set;
+}
 
-    CURLcode code;
-    {
-        // With CURLOPT_NOSIGNAL libcurl leaves SIGPIPE to us; a server that
-        // closes early must not end the program.
-        const SigpipeBlock noSigpipe;
-        code = curl_easy_perform(h);
-    }
+// What the finished exchange (`code`) came to.
+HttpPostResult ExchangeResult(CURL* h, CURLcode code, const Answer& answer, const char* errorText,
+                              const HttpPostRequest& request) {
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     // A final answer counts even when reading its body then failed or was cut
     // short: the server has said what it did with the document.
     if (answer.finalHeadersDone && status >= 200)
         return StatusResult(status, answer);
-    if (code == CURLE_OK) {
-        // Only an interim answer and then nothing: not delivered.
-        result.status = status;
-        result.detail = Plain("HTTP " + std::to_string(status) + " without a final answer");
+    HttpPostResult result;
+    result.status = status;
+    // Only an interim answer and then nothing: not delivered.
+    result.detail = code == CURLE_OK
+                        ? Plain("HTTP " + std::to_string(status) + " without a final answer")
+                        : Plain(TransportFailure(h, code, errorText, request));
+    return result;
+}
+
+} // namespace
+
+HttpPostResult HttpPost(const CurlGlobal& curl, const HttpPostRequest& request) {
+    HttpPostResult result;
+    if (!curl.Ready()) {
+        result.detail = "libcurl could not be initialised";
         return result;
     }
-    result.status = status;
-    result.detail = Plain(TransportFailure(h, code, errorText, request));
-    return result;
+    if (!IsNotifyUrl(request.url, result.detail))
+        return result;
+    HeaderList headers;
+    result.detail = ListHeaders(request, headers);
+    if (!result.detail.empty())
+        return result;
+    const std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+    if (!handle) {
+        result.detail = "out of memory";
+        return result;
+    }
+    const std::string userAgent = HttpPostUserAgent();
+    Answer answer;
+    char errorText[CURL_ERROR_SIZE] = "";
+    if (!SetOptions(handle.get(), request, headers.get(), userAgent, errorText, answer)) {
+        result.detail = "libcurl refused an option: " + Plain(errorText);
+        return result;
+    }
+    CURLcode code;
+    {
+        // With CURLOPT_NOSIGNAL libcurl leaves SIGPIPE to us; a server that
+        // closes early must not end the program.
+        const SigpipeBlock noSigpipe;
+        code = curl_easy_perform(handle.get());
+    }
+    return ExchangeResult(handle.get(), code, answer, errorText, request);
 }

@@ -10,6 +10,8 @@
 // (http_proxy, https_proxy, no_proxy, ...). The server's answer body is read
 // and dropped; what the server said comes back only as plain text.
 
+#include "platform/outbound/CurlGlobal.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
@@ -37,11 +39,13 @@ struct HttpPostResult {
 // is not "Name: value" (a token, a colon, a value without control
 // characters) or that names a header this function sets itself (Content-Type,
 // Content-Length, User-Agent, Host, Transfer-Encoding, Expect) fails the call
-// before anything is sent.
-HttpPostResult HttpPost(const HttpPostRequest& request);
+// before anything is sent. `curl` is main's set-up of libcurl; when it
+// failed, so does the call.
+HttpPostResult HttpPost(const CurlGlobal& curl, const HttpPostRequest& request);
 
 // Whether `url` can be notified: http:// or https:// with a host, no spaces or
 // control characters; false with the reason (plain text, for a usage message).
+// Read by libcurl's URL parser: only while a CurlGlobal lives.
 bool IsNotifyUrl(const std::string& url, std::string& why);
 
 // The User-Agent HttpPost sends.

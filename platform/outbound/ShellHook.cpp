@@ -263,48 +263,38 @@ int Spawn(const ShellHookRequest& request, const std::vector<std::string>& envir
     return 0; // the report was closed by exec
 }
 
-} // namespace
+// Our ends of the pipes to the command's standard input and from its
+// standard error (non-blocking), and the child's.
+struct HookPipes {
+    Descriptor childInput, input, errors, childErrors;
+};
 
-ShellHookResult RunShellHook(const ShellHookRequest& request) {
-    ShellHookResult result;
-    if (request.command.empty() || request.command.find('\0') != std::string::npos) {
-        result.failure =
-            request.command.empty() ? "the command is empty" : "the command holds a NUL byte";
-        return result;
-    }
-    std::vector<std::string> environment;
-    if (!BuildEnvironment(request.environment, environment, result.failure))
-        return result;
-
+// Empty when the pipes are made, else why not.
+std::string MakePipes(HookPipes& pipes) {
     int inPipe[2], errPipe[2];
-    if (pipe2(inPipe, O_CLOEXEC) != 0) {
-        result.failure = std::string("cannot make a pipe: ") + std::strerror(errno);
-        return result;
-    }
-    Descriptor childInput(AboveStandard(inPipe[0])), input(AboveStandard(inPipe[1]));
-    if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        result.failure = std::string("cannot make a pipe: ") + std::strerror(errno);
-        return result;
-    }
-    Descriptor errors(AboveStandard(errPipe[0])), childErrors(AboveStandard(errPipe[1]));
-    if (!childInput.IsOpen() || !input.IsOpen() || !errors.IsOpen() || !childErrors.IsOpen() ||
-        !MakeNonBlocking(input.Get()) || !MakeNonBlocking(errors.Get())) {
-        result.failure = std::string("cannot set up the pipes: ") + std::strerror(errno);
-        return result;
-    }
+    if (pipe2(inPipe, O_CLOEXEC) != 0)
+        return std::string("cannot make a pipe: ") + std::strerror(errno);
+    pipes.childInput.Reset(AboveStandard(inPipe[0]));
+    pipes.input.Reset(AboveStandard(inPipe[1]));
+    if (pipe2(errPipe, O_CLOEXEC) != 0)
+        return std::string("cannot make a pipe: ") + std::strerror(errno);
+    pipes.errors.Reset(AboveStandard(errPipe[0]));
+    pipes.childErrors.Reset(AboveStandard(errPipe[1]));
+    if (!pipes.childInput.IsOpen() || !pipes.input.IsOpen() || !pipes.errors.IsOpen() ||
+        !pipes.childErrors.IsOpen() || !MakeNonBlocking(pipes.input.Get()) ||
+        !MakeNonBlocking(pipes.errors.Get()))
+        return std::string("cannot set up the pipes: ") + std::strerror(errno);
+    return {};
+}
 
-    pid_t pid = -1;
-    if (const int error = Spawn(request, environment, childInput.Get(), childErrors.Get(), pid)) {
-        result.failure = std::string("cannot run /bin/sh: ") + std::strerror(error);
-        return result;
-    }
-    result.started = true;
-    childInput.Close();
-    childErrors.Close();
-    const Descriptor pidfd(OpenPidfd(pid));
-
-    // Writes to a command that stopped reading raise SIGPIPE in this thread.
-    const SigpipeBlock noSigpipe;
+// Feeds the running command its input and keeps what it writes to standard
+// error until it ends. Once its time is up its group is asked to end and
+// given the grace. True when it is to be killed: its time and grace ran out,
+// or it can no longer be watched (result.failure says why).
+bool Supervise(pid_t pid, const Descriptor& pidfd, HookPipes& pipes,
+               const ShellHookRequest& request, ShellHookResult& result) {
+    Descriptor& input = pipes.input;
+    Descriptor& errors = pipes.errors;
     std::size_t written = 0;
     if (request.input.empty())
         input.Close();
@@ -315,7 +305,7 @@ ShellHookResult RunShellHook(const ShellHookRequest& request) {
     for (;;) {
         const bool ended = HasEnded(pid);
         if (ended && (!terminating || !errors.IsOpen()))
-            break;
+            return terminating;
         const Clock::time_point now = Clock::now();
         if (!terminating && now >= deadline) {
             terminating = true;
@@ -326,7 +316,7 @@ ShellHookResult RunShellHook(const ShellHookRequest& request) {
             killAt = now + kShellHookGrace;
         }
         if (terminating && now >= killAt)
-            break;
+            return true;
         Clock::duration left = (terminating ? killAt : deadline) - now;
 
         pollfd fds[3];
@@ -348,8 +338,7 @@ ShellHookResult RunShellHook(const ShellHookRequest& request) {
         if (ready < 0 && errno != EINTR) {
             // It can no longer be watched, so it is not left running.
             result.failure = std::string("cannot wait for the command: ") + std::strerror(errno);
-            terminating = true;
-            break;
+            return true;
         }
         if (ready <= 0)
             continue;
@@ -358,13 +347,44 @@ ShellHookResult RunShellHook(const ShellHookRequest& request) {
         if (inputAt >= 0 && fds[inputAt].revents != 0)
             WriteInput(input, request.input, written);
     }
+}
 
-    if (terminating)
+} // namespace
+
+ShellHookResult RunShellHook(const ShellHookRequest& request) {
+    ShellHookResult result;
+    if (request.command.empty() || request.command.find('\0') != std::string::npos) {
+        result.failure =
+            request.command.empty() ? "the command is empty" : "the command holds a NUL byte";
+        return result;
+    }
+    std::vector<std::string> environment;
+    if (!BuildEnvironment(request.environment, environment, result.failure))
+        return result;
+    HookPipes pipes;
+    result.failure = MakePipes(pipes);
+    if (!result.failure.empty())
+        return result;
+
+    pid_t pid = -1;
+    if (const int error =
+            Spawn(request, environment, pipes.childInput.Get(), pipes.childErrors.Get(), pid)) {
+        result.failure = std::string("cannot run /bin/sh: ") + std::strerror(error);
+        return result;
+    }
+    result.started = true;
+    pipes.childInput.Close();
+    pipes.childErrors.Close();
+    const Descriptor pidfd(OpenPidfd(pid));
+
+    // Writes to a command that stopped reading raise SIGPIPE in this thread.
+    const SigpipeBlock noSigpipe;
+    if (Supervise(pid, pidfd, pipes, request, result))
         kill(-pid, SIGKILL); // the shell is not reaped yet: the group is still its own
-    input.Close();
+    pipes.input.Close();
     // What is in standard error now; a background child may hold it open.
-    for (int i = 0; i < kFinalReads && errors.IsOpen(); ++i)
-        if (ReadErrors(errors, request.maxErrorBytes, result) != ReadOutcome::Read)
+    for (int i = 0; i < kFinalReads && pipes.errors.IsOpen(); ++i)
+        if (ReadErrors(pipes.errors, request.maxErrorBytes, result) != ReadOutcome::Read)
             break;
     Reap(pid, result);
     return result;

@@ -43,66 +43,11 @@ uint16_t Read16(std::span<const uint8_t> bytes, size_t offset) {
     return static_cast<uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
 }
 
-// ---------------------------------------------------------------------------
-// The one-time choice of socket kind.
-
-struct SocketChoice {
-    std::mutex lock;
-    bool chosen = false;
-    IcmpSocketKind kind = IcmpSocketKind::Unavailable;
-    bool viaHelper = false; // raw sockets come from the helper's pool
-    std::atomic<bool> told{false};
-};
-
-std::mutex g_choiceLock;
-std::shared_ptr<SocketChoice> g_choice = std::make_shared<SocketChoice>();
-// Set once at start-up; only probes that may not open raw sockets use it.
-std::shared_ptr<RawIcmpSocketPool> g_helperPool;
-
-std::shared_ptr<SocketChoice> CurrentChoice() {
-    std::lock_guard<std::mutex> guard(g_choiceLock);
-    return g_choice;
-}
-
-std::shared_ptr<RawIcmpSocketPool> HelperPool() {
-    std::lock_guard<std::mutex> guard(g_choiceLock);
-    return g_helperPool;
-}
-
 int OpenSocket(IcmpSocketKind kind) {
     if (kind == IcmpSocketKind::Unavailable)
         return -1;
     const int type = kind == IcmpSocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     return ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
-}
-
-struct Choice {
-    IcmpSocketKind kind = IcmpSocketKind::Unavailable;
-    bool viaHelper = false;
-};
-
-// Nothing when no socket could be opened for want of descriptors or memory:
-// that says nothing about what the system allows, so no choice is made yet.
-std::optional<Choice> ChooseSocketKind() {
-    bool shortage = false;
-    for (IcmpSocketKind kind : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
-        const int fd = OpenSocket(kind);
-        if (fd >= 0) {
-            ::close(fd);
-            return Choice{kind, false};
-        }
-        shortage = shortage || IsResourceShortage(errno);
-    }
-    if (shortage)
-        return std::nullopt;
-    if (const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool()) {
-        const int fd = pool->Take();
-        if (fd >= 0) {
-            pool->Give(fd);
-            return Choice{IcmpSocketKind::Raw, true};
-        }
-    }
-    return Choice{};
 }
 
 // The errors an ICMP report about a sent datagram sets (icmp_err_convert).
@@ -123,19 +68,13 @@ bool IsReportedError(int error) {
     }
 }
 
-void TellUserNoSocket() {
-    const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool();
-    const std::string text = IcmpEchoInternal::NoSocketMessage(pool ? pool->HelperPath() : "");
-    TellProbeNotice({text, "エラー", MB_OK | MB_ICONERROR});
-}
-
 // ---------------------------------------------------------------------------
 // One probe.
 
 class EchoSocket {
 public:
-    EchoSocket(IcmpSocketKind kind, std::shared_ptr<RawIcmpSocketPool> pool)
-        : m_kind(kind), m_pool(std::move(pool)), m_fd(m_pool ? m_pool->Take() : OpenSocket(kind)),
+    EchoSocket(IcmpSocketKind kind, RawIcmpSocketPool* pool)
+        : m_kind(kind), m_pool(pool), m_fd(m_pool ? m_pool->Take() : OpenSocket(kind)),
           m_openError(m_fd < 0 ? errno : 0) {}
     ~EchoSocket() {
         if (m_fd >= 0 && m_pool)
@@ -160,7 +99,7 @@ private:
     Outcome ReadErrors(uint32_t target, uint16_t sequence);
 
     IcmpSocketKind m_kind;
-    std::shared_ptr<RawIcmpSocketPool> m_pool; // null: a socket of our own
+    RawIcmpSocketPool* m_pool; // null: a socket of our own
     int m_fd;
     int m_openError;
 };
@@ -314,42 +253,33 @@ EchoOutcome EchoSocket::Wait(uint32_t target, uint16_t id, uint16_t sequence, in
     }
 }
 
-// A raw socket receives every echo reply of the host, so concurrent probes
-// (and other programs pinging) must tell theirs apart by id and sequence.
-// Ids run from a random start per process; the sequence changes with each
-// wrap of the ids.
-void NextIdentifiers(uint16_t& id, uint16_t& sequence) {
-    static const uint32_t salt = [] {
-        uint32_t value = static_cast<uint32_t>(::getpid()) * 2654435761u;
-        try {
-            std::random_device device;
-            value ^= device();
-        } catch (...) {
-            value ^=
-                static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        }
-        return value;
-    }();
-    static std::atomic<uint32_t> counter{0};
-    const uint32_t n = counter.fetch_add(1, std::memory_order_relaxed);
-    id = static_cast<uint16_t>((salt & 0xFFFF) + n);
-    sequence = static_cast<uint16_t>((salt >> 16) + (n >> 16) + 1);
+// Where a service's ids start: random, and apart from those of other
+// processes pinging at the same time.
+uint32_t NewSalt() {
+    uint32_t value = static_cast<uint32_t>(::getpid()) * 2654435761u;
+    try {
+        std::random_device device;
+        value ^= device();
+    } catch (...) {
+        value ^= static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    return value;
 }
 
 } // namespace
 
-void IcmpEchoUseHelper(const std::string& helperPath) {
-    std::shared_ptr<RawIcmpSocketPool> pool =
-        helperPath.empty() ? nullptr : std::make_shared<RawIcmpSocketPool>(helperPath);
-    std::lock_guard<std::mutex> guard(g_choiceLock);
-    g_helperPool = std::move(pool);
+IcmpEchoService::IcmpEchoService(const std::string& helperPath)
+    : m_pool(helperPath.empty() ? nullptr : std::make_unique<RawIcmpSocketPool>(helperPath)),
+      m_salt(NewSalt()) {}
+
+IcmpEchoService::~IcmpEchoService() = default;
+
+bool IcmpEchoService::Echo(const std::string& address, int timeoutMs) {
+    return EchoUntil(address, timeoutMs, nullptr) == EchoOutcome::Answered;
 }
 
-bool IcmpEcho(const std::string& address, int timeoutMs) {
-    return IcmpEchoUntil(address, timeoutMs, nullptr) == EchoOutcome::Answered;
-}
-
-EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopSignal* stop) {
+EchoOutcome IcmpEchoService::EchoUntil(const std::string& address, int timeoutMs,
+                                       const StopSignal* stop) {
     // A NUL inside the text would let inet_addr read only its beginning.
     if (address.find('\0') != std::string::npos)
         return EchoOutcome::NoAnswer;
@@ -357,13 +287,13 @@ EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopS
     if (target == INADDR_NONE || target == htonl(INADDR_ANY))
         return EchoOutcome::NoAnswer;
 
-    const IcmpSocketKind kind = IcmpEchoInternal::SocketKind();
+    const IcmpSocketKind kind = SocketKind();
     if (kind == IcmpSocketKind::Unavailable)
         return EchoOutcome::NoAnswer;
     if (stop && stop->IsRaised())
         return EchoOutcome::Stopped;
 
-    EchoSocket socket(kind, CurrentChoice()->viaHelper ? HelperPool() : nullptr);
+    EchoSocket socket(kind, CurrentChoice().viaHelper ? m_pool.get() : nullptr);
     // No echo was sent: the host has not been asked, so the user must know.
     if (IsResourceShortage(socket.OpenError()))
         ReportResourceShortage();
@@ -376,6 +306,87 @@ EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopS
     if (!socket.Send(target, id, sequence))
         return EchoOutcome::NoAnswer;
     return socket.Wait(target, id, sequence, timeoutMs, stop);
+}
+
+// Nothing when no socket could be opened for want of descriptors or memory:
+// that says nothing about what the system allows, so no choice is made yet.
+std::optional<IcmpEchoService::Choice> IcmpEchoService::ChooseSocketKind() {
+    bool shortage = false;
+    for (IcmpSocketKind kind : {IcmpSocketKind::Datagram, IcmpSocketKind::Raw}) {
+        const int fd = OpenSocket(kind);
+        if (fd >= 0) {
+            ::close(fd);
+            return Choice{kind, false};
+        }
+        shortage = shortage || IsResourceShortage(errno);
+    }
+    if (shortage)
+        return std::nullopt;
+    if (m_pool) {
+        const int fd = m_pool->Take();
+        if (fd >= 0) {
+            m_pool->Give(fd);
+            return Choice{IcmpSocketKind::Raw, true};
+        }
+    }
+    return Choice{};
+}
+
+IcmpEchoService::Choice IcmpEchoService::CurrentChoice() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_choice;
+}
+
+IcmpSocketKind IcmpEchoService::SocketKind() {
+    bool chosen;
+    IcmpSocketKind kind;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!m_chosen) {
+            const std::optional<Choice> found = ChooseSocketKind();
+            m_chosen = found.has_value();
+            m_choice = found.value_or(Choice{});
+        }
+        chosen = m_chosen;
+        kind = m_choice.kind;
+    }
+    // The notices go out outside the lock: the probes of other threads must
+    // not wait for the user to read them.
+    if (!chosen)
+        ReportResourceShortage();
+    else if (kind == IcmpSocketKind::Unavailable && !m_told.exchange(true))
+        TellUserNoSocket();
+    return kind;
+}
+
+void IcmpEchoService::TellUserNoSocket() {
+    const std::string text = IcmpEchoInternal::NoSocketMessage(m_pool ? m_pool->HelperPath() : "");
+    TellProbeNotice({text, "エラー", MB_OK | MB_ICONERROR});
+}
+
+void IcmpEchoService::ForceSocketKind(IcmpSocketKind kind) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_chosen = true;
+    m_choice = Choice{kind, false};
+    m_told = true;
+}
+
+int IcmpEchoService::OpenScanSocket(IcmpSocketKind& kind) {
+    kind = SocketKind();
+    if (kind == IcmpSocketKind::Unavailable)
+        return -1;
+    if (CurrentChoice().viaHelper)
+        return m_pool ? m_pool->Take() : -1;
+    return OpenSocket(kind);
+}
+
+// A raw socket receives every echo reply of the host, so concurrent probes
+// (and other programs pinging) must tell theirs apart by id and sequence.
+// The sequence changes with each wrap of the ids.
+void IcmpEchoService::NextIdentifiers(uint16_t& id, uint16_t& sequence) {
+    const uint32_t n = m_counter.fetch_add(1, std::memory_order_relaxed);
+    id = static_cast<uint16_t>((m_salt & 0xFFFF) + n);
+    sequence = static_cast<uint16_t>((m_salt >> 16) + (n >> 16) + 1);
 }
 
 namespace IcmpEchoInternal {
@@ -440,56 +451,6 @@ void FilterToRepliesAndErrors(int fd) {
     filter.data = ~((1u << kEchoReply) | (1u << kDestinationUnreachable) | (1u << kTimeExceeded) |
                     (1u << kParameterProblem));
     ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-}
-
-IcmpSocketKind SocketKind() {
-    const std::shared_ptr<SocketChoice> choice = CurrentChoice();
-    bool chosen;
-    IcmpSocketKind kind;
-    {
-        std::lock_guard<std::mutex> guard(choice->lock);
-        if (!choice->chosen) {
-            const std::optional<Choice> found = ChooseSocketKind();
-            choice->chosen = found.has_value();
-            choice->kind = found.value_or(Choice{}).kind;
-            choice->viaHelper = found.value_or(Choice{}).viaHelper;
-        }
-        chosen = choice->chosen;
-        kind = choice->kind;
-    }
-    // The notices go out outside the lock: the probes of other threads must
-    // not wait for the user to read them.
-    if (!chosen)
-        ReportResourceShortage();
-    else if (kind == IcmpSocketKind::Unavailable && !choice->told.exchange(true))
-        TellUserNoSocket();
-    return kind;
-}
-
-void ForceSocketKind(IcmpSocketKind kind) {
-    auto choice = std::make_shared<SocketChoice>();
-    choice->chosen = true;
-    choice->kind = kind;
-    choice->told = true;
-    std::lock_guard<std::mutex> guard(g_choiceLock);
-    g_choice = std::move(choice);
-}
-
-void ResetSocketKind() {
-    auto choice = std::make_shared<SocketChoice>();
-    std::lock_guard<std::mutex> guard(g_choiceLock);
-    g_choice = std::move(choice);
-}
-
-int OpenScanSocket(IcmpSocketKind& kind) {
-    kind = SocketKind();
-    if (kind == IcmpSocketKind::Unavailable)
-        return -1;
-    if (CurrentChoice()->viaHelper) {
-        const std::shared_ptr<RawIcmpSocketPool> pool = HelperPool();
-        return pool ? pool->Take() : -1;
-    }
-    return OpenSocket(kind);
 }
 
 bool CanOpenSocket(IcmpSocketKind kind) {

@@ -4,7 +4,8 @@
 // The echo goes out through an unprivileged ICMP datagram socket when the
 // system allows it (net.ipv4.ping_group_range), else through a raw socket:
 // its own (root) or one from vopal-icmp-helper (RawIcmpSockets.h), the only
-// program of ours that holds cap_net_raw. The kind is chosen once per process. When neither
+// program of ours that holds cap_net_raw. The kind is chosen once per
+// IcmpEchoService, and the program makes one per process. When neither
 // can be opened the user is told once how to allow it (a notice to the
 // prober's receiver, ProbeNotices.h), and every probe answers false from then on.
 // A socket that cannot be opened for want of descriptors or memory makes a
@@ -13,50 +14,84 @@
 //
 // Each call opens its own socket, so any number of threads may probe at once.
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-// Sends one echo request (TTL 255, TOS 0, no IP options, no payload) to the
-// dotted IPv4 address and waits at most timeoutMs on a monotonic clock.
-// True exactly when an echo reply to this request came back from that
-// address. False without waiting when the text is not an address (as
-// inet_addr reads it) or is 0.0.0.0 or 255.255.255.255, and as soon as the
-// destination is reported unreachable. A timeoutMs of 0 or less sends the
-// request and takes only what has already arrived, without waiting.
-bool IcmpEcho(const std::string& address, int timeoutMs);
-
-// Where raw sockets come from when the process may not open them itself;
-// set once at start-up (FindIcmpHelper). Empty: no helper.
-void IcmpEchoUseHelper(const std::string& helperPath);
-
+class RawIcmpSocketPool;
 class StopSignal;
 
 enum class EchoOutcome { Answered, NoAnswer, Stopped };
 
-// The same probe, cut short as soon as `stop` (when given) is raised: then
-// Stopped, whether or not the request went out.
-EchoOutcome IcmpEchoUntil(const std::string& address, int timeoutMs, const StopSignal* stop);
-
 enum class IcmpSocketKind { Unavailable, Datagram, Raw };
 
-// For tests and for the probe itself; the program has no other use for these.
+// The echo probes of one process: the socket kind, chosen on first use and
+// kept; the helper's pool of raw sockets; the ids of the requests. Made once
+// by the program's start-up and handed to whatever probes; two of them keep
+// two choices (tests make one each).
+class IcmpEchoService {
+public:
+    // `helperPath`: where raw sockets come from when the process may not
+    // open them itself (FindIcmpHelper); empty: no helper.
+    explicit IcmpEchoService(const std::string& helperPath = "");
+    ~IcmpEchoService();
+    IcmpEchoService(const IcmpEchoService&) = delete;
+    IcmpEchoService& operator=(const IcmpEchoService&) = delete;
+
+    // Sends one echo request (TTL 255, TOS 0, no IP options, no payload) to
+    // the dotted IPv4 address and waits at most timeoutMs on a monotonic
+    // clock. True exactly when an echo reply to this request came back from
+    // that address. False without waiting when the text is not an address (as
+    // inet_addr reads it) or is 0.0.0.0 or 255.255.255.255, and as soon as
+    // the destination is reported unreachable. A timeoutMs of 0 or less sends
+    // the request and takes only what has already arrived, without waiting.
+    bool Echo(const std::string& address, int timeoutMs);
+
+    // The same probe, cut short as soon as `stop` (when given) is raised:
+    // then Stopped, whether or not the request went out.
+    EchoOutcome EchoUntil(const std::string& address, int timeoutMs, const StopSignal* stop);
+
+    // The kind that probes use, choosing it now (and telling the user when
+    // there is none, once) if it has not been chosen yet.
+    IcmpSocketKind SocketKind();
+
+    // A socket of the kind probes use, for a caller that keeps it for a whole
+    // scan (the event-driven engine); -1 when none can be had. `kind` tells which.
+    int OpenScanSocket(IcmpSocketKind& kind);
+
+    // For tests: later probes use `kind` as if the choice had picked it, and
+    // nobody is told of its absence.
+    void ForceSocketKind(IcmpSocketKind kind);
+
+private:
+    struct Choice {
+        IcmpSocketKind kind = IcmpSocketKind::Unavailable;
+        bool viaHelper = false; // raw sockets come from the helper's pool
+    };
+    std::optional<Choice> ChooseSocketKind();
+    Choice CurrentChoice();
+    void TellUserNoSocket();
+    void NextIdentifiers(uint16_t& id, uint16_t& sequence);
+
+    const std::unique_ptr<RawIcmpSocketPool> m_pool; // null: no helper
+    std::mutex m_lock;
+    bool m_chosen = false;
+    Choice m_choice;
+    std::atomic<bool> m_told{false};
+    // A raw socket sees every echo reply of the host, so the ids of this
+    // process's probes run from a random start and never repeat soon.
+    const uint32_t m_salt;
+    std::atomic<uint32_t> m_counter{0};
+};
+
+// The codec and socket set-up of the probe, for tests and for the
+// event-driven engine.
 namespace IcmpEchoInternal {
-
-// The kind that probes use, choosing it now (and telling the user when there
-// is none) if it has not been chosen yet.
-IcmpSocketKind SocketKind();
-
-// Makes later probes use `kind` as if the one-time choice had picked it.
-void ForceSocketKind(IcmpSocketKind kind);
-
-// Forgets the choice: the next probe chooses again and may tell the user again.
-void ResetSocketKind();
-
-// A socket of the kind probes use, for a caller that keeps it for a whole
-// scan (the event-driven engine); -1 when none can be had. `kind` tells which.
-int OpenScanSocket(IcmpSocketKind& kind);
 
 // Whether a socket of this kind can be opened right now.
 bool CanOpenSocket(IcmpSocketKind kind);

@@ -13,11 +13,21 @@ ProbeNoticeScope::ProbeNoticeScope(ProbeNoticeReceiver receiver)
     t_scope = this;
 }
 
+ProbeNoticeScope::ProbeNoticeScope(Hold) : m_holding(true), m_covered(t_scope) {
+    t_scope = this;
+}
+
 ProbeNoticeScope::~ProbeNoticeScope() {
     t_scope = m_covered;
+    for (const UserMessage& notice : m_held)
+        TellProbeNotice(notice);
 }
 
 void TellProbeNotice(const UserMessage& notice) {
+    if (t_scope && t_scope->m_holding) {
+        t_scope->m_held.push_back(notice);
+        return;
+    }
     if (t_scope && t_scope->m_receiver) {
         t_scope->m_receiver(notice);
         return;

@@ -7,6 +7,7 @@
 #include "platform/win32/UserMessage.h"
 
 #include <functional>
+#include <vector>
 
 using ProbeNoticeReceiver = std::function<void(const UserMessage&)>;
 
@@ -16,6 +17,14 @@ using ProbeNoticeReceiver = std::function<void(const UserMessage&)>;
 class ProbeNoticeScope {
 public:
     explicit ProbeNoticeScope(ProbeNoticeReceiver receiver);
+
+    // A scope that holds the thread's notices while it lives and, when it
+    // ends, hands them in order to the scope it covered. Declared before a
+    // lock guard, it keeps the notices (and a receiver that waits for the
+    // user to read them) outside the lock.
+    struct Hold {};
+    explicit ProbeNoticeScope(Hold);
+
     ~ProbeNoticeScope();
     ProbeNoticeScope(const ProbeNoticeScope&) = delete;
     ProbeNoticeScope& operator=(const ProbeNoticeScope&) = delete;
@@ -23,7 +32,9 @@ public:
 private:
     friend void TellProbeNotice(const UserMessage& notice);
 
-    ProbeNoticeReceiver m_receiver;
+    ProbeNoticeReceiver m_receiver; // empty while holding
+    bool m_holding = false;
+    std::vector<UserMessage> m_held;
     ProbeNoticeScope* m_covered;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/win32/RegistryFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,9 +24,6 @@ struct RegistryKeyHandle {
 
 namespace {
 
-// The root is a fixed object so that its address is a constant from the
-// first moment of the process; its path is known by identity, not stored.
-RegistryKeyHandle g_localMachineRoot;
 constexpr const char* kLocalMachineName = "HKEY_LOCAL_MACHINE";
 
 // How many ".bad" names are tried before a write gives up rather than
@@ -401,7 +399,10 @@ HKEY NewHandle(Store& store, const std::string& path, REGSAM access) {
 
 } // namespace
 
-HKEY const HKEY_LOCAL_MACHINE = &g_localMachineRoot;
+// The root is Windows' own value for it, a handle no key ever gets (an opened
+// key is an object that new aligns, never at an odd address) and that is
+// never dereferenced: its path and rights are known by identity.
+HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u));
 
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    HKEY* phkResult) {

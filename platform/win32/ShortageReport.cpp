@@ -14,17 +14,9 @@ const char* const kShortageMessage =
     "同時に動かすスレッド数を減らすか、"
     "開けるファイル数の上限 (ulimit -n) を上げてから、もう一度スキャンしてください。";
 
-// Per thread: a report held back while the thread holds a lock others wait on.
-thread_local int t_deferDepth = 0;
-thread_local bool t_deferred = false;
-
 } // namespace
 
 void ReportResourceShortage() {
-    if (t_deferDepth > 0) {
-        t_deferred = true;
-        return;
-    }
     static std::atomic<bool> told{false};
     if (told.exchange(true))
         return;
@@ -33,13 +25,4 @@ void ReportResourceShortage() {
 
 UserMessage ResourceShortageMessage() {
     return {kShortageMessage, "エラー", MB_OK | MB_ICONERROR};
-}
-
-DeferredShortageReport::DeferredShortageReport() { ++t_deferDepth; }
-
-DeferredShortageReport::~DeferredShortageReport() {
-    if (--t_deferDepth == 0 && t_deferred) {
-        t_deferred = false;
-        ReportResourceShortage();
-    }
 }

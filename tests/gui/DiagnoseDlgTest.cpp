@@ -3,6 +3,7 @@
 
 #include "core/res/Resource.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"
 #include "tests/support/ScriptedNodeStatusProbes.h"
@@ -53,6 +54,7 @@ protected:
     }
 
     gui::SettingsSandbox sandbox;
+    MachineProbes machine;
     MessageBoxRecorder boxes;
     ScriptedNodeStatusProbes probes;
 };
@@ -98,7 +100,7 @@ TEST_F(DiagnoseDlgTest, ATextThatIsNoAddressEndsWithItsResultAndTheControlsBack)
     // The real probes: none of these is an address, so nothing is sent.
     for (const char* text : {"", "PC01", "999.1.1.1", "1.2.3.4.5", "ｱﾄﾞﾚｽ"}) {
         SCOPED_TRACE(text);
-        CDiagnoseDlg dialog(text, sandbox.settings);
+        CDiagnoseDlg dialog(text, sandbox.settings, machine.probes);
         dialog.show();
         Run(dialog);
         EXPECT_EQ(dialog.ResultText(), "PING応答なし\r\n失敗：エラーコード：20\r\n"
@@ -143,7 +145,7 @@ TEST_F(DiagnoseDlgTest, ADialogThatGoesAwayStopsItsRunAndWaitsForIt) {
 }
 
 TEST_F(DiagnoseDlgTest, TheCommandOpensOnTheAddressOfTheLastRightClickedRow) {
-    CTarnelView view(sandbox.settings);
+    CTarnelView view(sandbox.settings, machine.probes);
     view.InsertItem(0, "192.168.1.10");
     view.InsertItem(1, "192.168.1.11");
     for (auto [row, address] :

@@ -8,6 +8,7 @@
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/FileTree.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "gui/view/CTarnelView.h"
 
@@ -49,7 +50,8 @@ protected:
 
     TempDir dir;
     gui::SettingsSandbox sandbox;
-    CMainFrame frame{sandbox.settings};
+    MachineProbes machine;
+    CMainFrame frame{sandbox.settings, {}, machine.probes};
     MessageBoxRecorder boxes;
     std::vector<FileDialogRequest> requests;
 };

@@ -7,6 +7,7 @@
 #include "gui/shell/CMainFrame.h"
 #include "gui/shell/CStaticLink.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "gui/view/CTarnelView.h"
 
 #include <QApplication>
@@ -31,7 +32,8 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
     }
     gui::SettingsSandbox sandbox;
-    CMainFrame frame{sandbox.settings};
+    MachineProbes machine;
+    CMainFrame frame{sandbox.settings, {}, machine.probes};
 };
 
 TEST_F(MainFrameTest, EachKeyGivesTheFirstCommandOfItsTableRow) {

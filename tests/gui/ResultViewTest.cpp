@@ -3,6 +3,7 @@
 
 #include "core/scan/HostRecord.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "gui/view/CTarnelView.h"
 #include "gui/model/ModelScanSink.h"
 
@@ -15,7 +16,8 @@ namespace {
 
 TEST(ResultViewTest, ShowsTheSevenColumnsWithTheirMarginsAndNoRows) {
     gui::SettingsSandbox sandbox;
-    CTarnelView view(sandbox.settings);
+    MachineProbes machine;
+    CTarnelView view(sandbox.settings, machine.probes);
     // The widths follow the list's font even where the header shows another.
     QFont listFont = view.font();
     listFont.setPointSize(14);
@@ -49,7 +51,8 @@ TEST(ResultViewTest, ShowsTheSevenColumnsWithTheirMarginsAndNoRows) {
 TEST(ResultViewTest, AScansReportsReachTheModelInOrder) {
     for (const bool keepSilent : {false, true}) {
         gui::SettingsSandbox sandbox;
-        CTarnelView view(sandbox.settings);
+        MachineProbes machine;
+        CTarnelView view(sandbox.settings, machine.probes);
         view.InsertItem(0, "a row of an earlier scan");
         ModelScanSink sink(view.Model());
         std::vector<std::string> reported;
@@ -121,7 +124,8 @@ TEST(ResultViewTest, TheResponseTipNamesTheEvidenceOnlyWhenTheSinkShowsIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tip);
         gui::SettingsSandbox sandbox;
-        CTarnelView view(sandbox.settings);
+        MachineProbes machine;
+        CTarnelView view(sandbox.settings, machine.probes);
         ModelScanSink sink(view.Model());
         sink.ShowReasons(c.show);
         sink.RowsCleared();

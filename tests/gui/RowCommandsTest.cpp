@@ -5,6 +5,7 @@
 #include "core/res/Resource.h"
 #include "gui/shell/CMainFrame.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"
 #include "gui/view/CTarnelView.h"
@@ -75,8 +76,9 @@ protected:
     }
 
     gui::SettingsSandbox sandbox;
+    MachineProbes machine;
     MessageBoxRecorder boxes;
-    CMainFrame frame{sandbox.settings};
+    CMainFrame frame{sandbox.settings, {}, machine.probes};
     CTarnelView* view = nullptr;
     QStringList menuEntries;
 };

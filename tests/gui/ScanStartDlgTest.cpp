@@ -9,6 +9,7 @@
 #include "core/scan/CThreadManager.h"
 #include "core/scan/HostRecord.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"
 #include "tests/support/ScriptedNodeStatusProbes.h"
@@ -59,10 +60,11 @@ protected:
     bool Enabled(int id) { return Control(dialog.get(), id)->isEnabled(); }
 
     gui::SettingsSandbox sandbox;
+    MachineProbes machine;
     MessageBoxRecorder boxes;
     ScriptedNodeStatusProbes probes;
     QWidget window;
-    CTarnelView view{sandbox.settings};
+    CTarnelView view{sandbox.settings, machine.probes};
     std::unique_ptr<CScanStartDlg> dialog;
 };
 

@@ -6,6 +6,7 @@
 #include "core/res/Resource.h"
 #include "core/res/StringTable.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "gui/view/CTarnelView.h"
 #include "core/commands/NameTableBatch.h"
@@ -41,10 +42,11 @@ protected:
     }
 
     gui::SettingsSandbox sandbox;
+    MachineProbes machine;
     TempDir bin;
     ScopedEnv path{"PATH", bin.path()};
     MessageBoxRecorder boxes;
-    CTarnelView view{sandbox.settings};
+    CTarnelView view{sandbox.settings, machine.probes};
     std::vector<Strings> started;
     Strings opened;
 };

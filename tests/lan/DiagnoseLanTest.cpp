@@ -6,6 +6,7 @@
 #include "core/scan/NodeStatusQuery.h"
 #include "tests/lan/LanTest.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "gui/dialogs/CDiagnoseDlg.h"
 
@@ -29,7 +30,8 @@ TEST_F(DiagnoseLanTest, AnNmbdHostFillsTheFieldsAndFailuresLeaveThem) {
     const std::vector<std::string> filled{nmbd.workgroup, nmbd.name, nmbd.MacHex(), "不明", ""};
     const std::string timedOut = "失敗：エラーコード：5\r\nnetbios:タイムアウト\r\n";
 
-    CDiagnoseDlg dialog("", sandbox.settings);
+    MachineProbes machine;
+    CDiagnoseDlg dialog("", sandbox.settings, machine.probes);
     dialog.show();
     for (auto [role, text] : {std::pair{Role::Nmbd, std::string("PING応答あり\r\n完了")},
                               {Role::PingOnly, "PING応答あり\r\n" + timedOut},

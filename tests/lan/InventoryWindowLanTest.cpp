@@ -9,6 +9,7 @@
 #include "gui/view/ScanMemory.h"
 #include "tests/lan/LanTest.h"
 #include "tests/support/GuiHarness.h"
+#include "tests/support/MachineProbes.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalScript.h"
 
@@ -50,8 +51,9 @@ protected:
     }
 
     gui::SettingsSandbox sandbox;
+    MachineProbes machine;
     MessageBoxRecorder boxes;
-    CMainFrame frame{sandbox.settings};
+    CMainFrame frame{sandbox.settings, {}, machine.probes};
 };
 
 TEST_F(InventoryWindowLanTest, ASecondScanShowsARenameInTheStatusBarAndTheComparison) {

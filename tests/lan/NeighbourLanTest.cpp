@@ -57,6 +57,8 @@ protected:
                             &mac[2], &mac[3], &mac[4], &mac[5]);
         return mac;
     }
+
+    IcmpEchoService echo;
 };
 
 std::uint32_t Address(const char* text) {
@@ -103,7 +105,7 @@ TEST_F(NeighbourLanTest, AnEchoedHostIsToldResolvedWithItsMacAsAChangeAndInADump
     const auto mac = MacOf(kAlpha);
     ASSERT_NE(mac, (std::array<std::uint8_t, 6>{}));
 
-    ASSERT_TRUE(IcmpEcho(kAlpha, 2000));
+    ASSERT_TRUE(echo.Echo(kAlpha, 2000));
     std::vector<NeighbourEntry> events;
     auto resolved = [&](const std::vector<NeighbourEntry>& entries) {
         return std::any_of(entries.begin(), entries.end(), [&](const NeighbourEntry& entry) {
@@ -132,7 +134,7 @@ TEST_F(NeighbourLanTest, AnAddressNobodyHoldsIsNeverResolved) {
     NeighbourMonitor monitor;
     ASSERT_EQ(monitor.Open(), 0);
     const std::uint32_t silent = Address(kSilent);
-    EXPECT_FALSE(IcmpEcho(kSilent, 1000));
+    EXPECT_FALSE(echo.Echo(kSilent, 1000));
     std::vector<NeighbourEntry> seen;
     // The kernel tells the entry it made for the request (incomplete, later failed).
     ASSERT_EQ(ReadUntil(monitor, seen,
@@ -155,7 +157,7 @@ TEST_F(NeighbourLanTest, AnAddressNobodyHoldsIsNeverResolved) {
 
 // The scanner runs as an ordinary user: the group and the dump need no privilege.
 TEST_F(NeighbourLanTest, AnyUserMayFollowTheTable) {
-    ASSERT_TRUE(IcmpEcho(kAlpha, 2000));
+    ASSERT_TRUE(echo.Echo(kAlpha, 2000));
     const std::uint32_t alpha = Address(kAlpha);
     const auto mac = MacOf(kAlpha);
     const pid_t child = ::fork();

@@ -100,10 +100,11 @@ TEST_F(QuietHostsLanTest, EachQuietHostAnswersOnTheWireAsItsRoleSays) {
                  {Role::ArpOnly, false, Query::Silent, 0},
                  {Role::Closed, false, Query::Refused, 0},
                  {Role::Slow, true, Query::Answered, 550}};
+    IcmpEchoService echo;
     for (const auto& c : cases) {
         const TestLanHost& host = Host(c.role);
         SCOPED_TRACE(host.address);
-        EXPECT_EQ(IcmpEcho(host.address, 1000), c.echo);
+        EXPECT_EQ(echo.Echo(host.address, 1000), c.echo);
         const QueryResult result = AskNodeStatus(host.address, std::chrono::milliseconds(1500));
         EXPECT_EQ(result.outcome, c.query);
         if (c.query == Query::Answered) {
@@ -261,7 +262,8 @@ TEST_F(QuietHostsLanTest, HostsARouterReportsUnreachableGetNoRowWithEitherSocket
     // On the wire: a rejected address is refused at once, from the router.
     const std::string gone = AddressToText(range.start + 256 + 3);
     ASSERT_TRUE(lan().Rejected(AddressFromText(gone)));
-    EXPECT_FALSE(IcmpEcho(gone, 1000));
+    IcmpEchoService echo;
+    EXPECT_FALSE(echo.Echo(gone, 1000));
     EXPECT_EQ(AskNodeStatus(gone, std::chrono::milliseconds(1500)).outcome, Query::Refused);
 
     std::map<std::string, ScanRow> expected;

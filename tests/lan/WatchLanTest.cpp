@@ -93,9 +93,10 @@ TEST_F(WatchLanTest, ADepartureAndAReturnAreEachToldOnceAlsoWhenTheReceiverWasAw
     receiver.Stop();
     ASSERT_EQ(ChangeLan("plug " + leaving.address), 0);
     // Its link takes a moment to carry again.
+    IcmpEchoService echo;
     bool answers = false;
     for (int i = 0; i < 40 && !answers; ++i)
-        answers = IcmpEcho(leaving.address, 250);
+        answers = echo.Echo(leaving.address, 250);
     ASSERT_TRUE(answers) << leaving.address << " did not come back";
     const ScanRun back = scan();
     EXPECT_EQ(back.exitCode, 3) << back.errors;

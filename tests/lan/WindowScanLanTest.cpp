@@ -4,6 +4,7 @@
 
 #include "platform/win32/FileDialog.h"
 #include "platform/win32/IcmpEcho.h"
+#include "tests/support/MachineProbes.h"
 #include "gui/dialogs/CScanStartDlg.h"
 #include "core/res/Resource.h"
 #include "tests/lan/LanTest.h"
@@ -40,14 +41,15 @@ std::string RunCommandLineScan(const std::string& listFile, const std::string& c
 
 class WindowScanLanTest : public LanTest {
 protected:
-    // Scans 198.18.0.2 to .40 from the scan start dialog into `view`, with
-    // the thread count and time-out that the command-line scan is given.
-    void ScanFromTheDialog(CTarnelView& view) {
+    // Scans 198.18.0.2 to .40 with `probes` from the scan start dialog into
+    // `view`, with the thread count and time-out that the command-line scan
+    // is given.
+    void ScanFromTheDialog(CTarnelView& view, ScanProbes& probes) {
         sandbox.settings.PingTimeout = 1000;
         sandbox.settings.MaxThread = 15;
         TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.2,198.18.0.40\r\n");
         QWidget window;
-        CScanStartDlg dialog(view.Model(), sandbox.settings, &window);
+        CScanStartDlg dialog(view.Model(), sandbox.settings, &window, probes);
         dialog.show();
         gui::Click(&dialog, IDC_START);
         ASSERT_TRUE(dialog.ScanRunning());
@@ -57,12 +59,13 @@ protected:
 
     gui::SettingsSandbox sandbox;
     MessageBoxRecorder boxes;
+    MachineProbes machine;
 };
 
 TEST_F(WindowScanLanTest, TheDialogsScanGivesTheRowsOfTheCommandLineScan) {
-    CTarnelView view(sandbox.settings);
+    CTarnelView view(sandbox.settings, machine.probes);
     view.InsertItem(0, "a row of an earlier scan");
-    ASSERT_NO_FATAL_FAILURE(ScanFromTheDialog(view));
+    ASSERT_NO_FATAL_FAILURE(ScanFromTheDialog(view, machine.probes));
 
     const std::string config = sandbox.dir.path();
     const std::string expected = RunCommandLineScan(sandbox.settings.IpListFileName, config, "utf8");
@@ -96,9 +99,9 @@ TEST_F(WindowScanLanTest, StopLeavesNoRowWithoutItsMark) {
             sandbox.settings.FastScan = fastScan;
             sandbox.settings.DontDeleteUnresolvedAddress = keep;
             TempDir::WriteFile(sandbox.settings.IpListFileName, "198.18.0.10,198.18.0.254\r\n");
-            CTarnelView view(sandbox.settings);
+            CTarnelView view(sandbox.settings, machine.probes);
             QWidget window;
-            CScanStartDlg dialog(view.Model(), sandbox.settings, &window);
+            CScanStartDlg dialog(view.Model(), sandbox.settings, &window, machine.probes);
             dialog.show();
             gui::Click(&dialog, IDC_START);
             ASSERT_TRUE(dialog.ScanRunning());
@@ -134,11 +137,10 @@ TEST_F(WindowScanLanTest, TheWindowsEngineScansAsANormalUserThroughTheHelper) {
     using namespace IcmpEchoInternal;
     ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Datagram));
     ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Raw));
-    IcmpEchoUseHelper(helper);
-    ResetSocketKind();
+    MachineProbes helped(helper);
 
-    CTarnelView view(sandbox.settings);
-    ASSERT_NO_FATAL_FAILURE(ScanFromTheDialog(view));
+    CTarnelView view(sandbox.settings, helped.probes);
+    ASSERT_NO_FATAL_FAILURE(ScanFromTheDialog(view, helped.probes));
     const std::string expected = TempDir::ReadFile(expectedFile);
     ASSERT_NE(expected.find("198.18.0.10,○,KDALPHA,KDWORK"), std::string::npos) << expected;
     EXPECT_EQ(FormatExportText(view), expected);

@@ -48,9 +48,9 @@ void ExpectToldOnce(const ProbeNoticeRecorder& notices, const MessageBoxRecorder
 int ProbeWithoutDescriptors(bool echoFirst) {
     MessageBoxRecorder boxes;
     ProbeNoticeRecorder notices;
-    ResetSocketKind();
+    IcmpEchoService echo;
     if (echoFirst)
-        SocketKind(); // else the echo's kind is chosen only once a socket opens
+        echo.SocketKind(); // else the echo's kind is chosen only once a socket opens
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
     const int lowestFree = dup(0);
@@ -58,9 +58,9 @@ int ProbeWithoutDescriptors(bool echoFirst) {
     limit.rlim_cur = static_cast<rlim_t>(lowestFree);
     setrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_EQ(FreeDescriptorCount(), 0);
-    for (const bool echo : {echoFirst, !echoFirst}) {
-        if (echo)
-            EXPECT_FALSE(IcmpEcho("127.0.0.1", 200));
+    for (const bool echoNow : {echoFirst, !echoFirst}) {
+        if (echoNow)
+            EXPECT_FALSE(echo.Echo("127.0.0.1", 200));
         else
             EXPECT_EQ(AskLoopback(), NRC_NORESOURCES);
         ExpectToldOnce(notices, boxes);
@@ -68,7 +68,7 @@ int ProbeWithoutDescriptors(bool echoFirst) {
     EXPECT_EQ(RaiseDescriptorLimit(), static_cast<long>(limit.rlim_max));
     getrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_EQ(limit.rlim_cur, limit.rlim_max);
-    EXPECT_TRUE(IcmpEcho("127.0.0.1", 2000));
+    EXPECT_TRUE(echo.Echo("127.0.0.1", 2000));
     ExpectToldOnce(notices, boxes);
     return 0;
 }
@@ -90,9 +90,9 @@ TEST(DescriptorLimit, AShortageMetUnderALockIsToldAfterIt) {
     EXPECT_EQ(ChildProcess::Run([] {
                   ProbeNoticeRecorder notices;
                   {
-                      DeferredShortageReport outer;
+                      const ProbeNoticeScope outer(ProbeNoticeScope::Hold{});
                       {
-                          DeferredShortageReport inner;
+                          const ProbeNoticeScope inner(ProbeNoticeScope::Hold{});
                           ReportResourceShortage();
                       }
                       EXPECT_EQ(notices.count(), 0u) << "told inside the outer scope";

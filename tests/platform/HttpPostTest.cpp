@@ -42,6 +42,7 @@ bool IsPlain(const std::string& text) {
 
 class HttpPostTest : public ::testing::Test {
 protected:
+    const CurlGlobal curl; // first: before the receiver and any posting thread
     void SetUp() override { ASSERT_TRUE(receiver.Start()) << receiver.Error(); }
 
     HttpPostRequest Request(const std::string& path, const std::string& body = "{}") const {
@@ -68,7 +69,7 @@ TEST_F(HttpPostTest, TheDocumentArrivesAsItIsWithTheHeadersGiven) {
                              "\"quote\":\"\\\"\"}";
     HttpPostRequest request = Request("/hook?site=1", body);
     request.headers = {"Idempotency-Key: 0f3a-17", "X-Scan:  night run "};
-    const HttpPostResult result = HttpPost(request);
+    const HttpPostResult result = HttpPost(curl, request);
     EXPECT_EQ(result.outcome, Outcome::Delivered) << result.detail;
     EXPECT_EQ(result.status, 200);
 
@@ -90,7 +91,7 @@ TEST_F(HttpPostTest, TheDocumentArrivesAsItIsWithTheHeadersGiven) {
 
     // Bytes that are not UTF-8 go out untouched too: the body is the caller's.
     const std::string binary("\x00\xff\xfe{\x80", 5);
-    EXPECT_EQ(HttpPost(Request("/raw", binary)).outcome, Outcome::Delivered);
+    EXPECT_EQ(HttpPost(curl, Request("/raw", binary)).outcome, Outcome::Delivered);
     ASSERT_EQ(receiver.Requests().size(), 2u);
     EXPECT_EQ(receiver.Requests()[1].body, binary);
 }
@@ -123,7 +124,7 @@ TEST_F(HttpPostTest, TheStatusDecidesAndARedirectIsNeverFollowed) {
         SCOPED_TRACE(c.status);
         receiver.SetStatus(c.status);
         receiver.SetLocation(c.location);
-        const HttpPostResult result = HttpPost(Request("/hook"));
+        const HttpPostResult result = HttpPost(curl, Request("/hook"));
         EXPECT_EQ(OutcomeName(result.outcome), std::string(OutcomeName(c.outcome)));
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.detail.rfind(c.detail, 0), 0u) << result.detail;
@@ -139,7 +140,7 @@ TEST_F(HttpPostTest, AnAnswerTooLongToReadStillTellsTheStatus) {
          {std::pair{200, Outcome::Delivered}, std::pair{502, Outcome::Failed}}) {
         SCOPED_TRACE(status);
         receiver.SetStatus(status);
-        const HttpPostResult result = HttpPost(Request("/big"));
+        const HttpPostResult result = HttpPost(curl, Request("/big"));
         EXPECT_EQ(OutcomeName(result.outcome), std::string(OutcomeName(outcome))) << result.detail;
         EXPECT_EQ(result.status, status);
     }
@@ -165,7 +166,7 @@ TEST_F(HttpPostTest, WhatAHostileServerSaysComesBackAsPlainText) {
         receiver.SetStatus(c.status);
         receiver.SetReason(c.reason);
         receiver.SetLocation(c.location);
-        const HttpPostResult result = HttpPost(Request("/hook"));
+        const HttpPostResult result = HttpPost(curl, Request("/hook"));
         EXPECT_EQ(result.status, c.status) << result.detail;
         EXPECT_TRUE(IsPlain(result.detail)) << result.detail;
         EXPECT_NE(result.detail.find(c.mustContain), std::string::npos) << result.detail;
@@ -185,7 +186,7 @@ TEST_F(HttpPostTest, NoConnectionAndNoAnswerFailWithTheReason) {
     ASSERT_EQ(getsockname(refusing, reinterpret_cast<sockaddr*>(&address), &length), 0);
     HttpPostRequest request;
     request.url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/hook";
-    HttpPostResult result = HttpPost(request);
+    HttpPostResult result = HttpPost(curl, request);
     close(refusing);
     EXPECT_EQ(result.outcome, Outcome::Failed);
     EXPECT_EQ(result.status, 0);
@@ -195,23 +196,23 @@ TEST_F(HttpPostTest, NoConnectionAndNoAnswerFailWithTheReason) {
     receiver.SetDelay(5s);
     request = Request("/slow");
     request.timeout = 300ms;
-    result = HttpPost(request);
+    result = HttpPost(curl, request);
     EXPECT_EQ(result.outcome, Outcome::Failed);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.detail, "no answer within 300 ms");
     request.timeout = 1s;
-    EXPECT_EQ(HttpPost(request).detail, "no answer within 1 s");
+    EXPECT_EQ(HttpPost(curl, request).detail, "no answer within 1 s");
     EXPECT_EQ(receiver.Requests().size(), 2u);
 
     // A server that is gone.
     receiver.Stop();
-    result = HttpPost(Request("/hook"));
+    result = HttpPost(curl, Request("/hook"));
     EXPECT_EQ(result.outcome, Outcome::Failed);
     EXPECT_EQ(result.detail, "connection refused");
     // And back on the same port.
     ASSERT_TRUE(receiver.Start()) << receiver.Error();
     receiver.SetDelay(0ms);
-    EXPECT_EQ(HttpPost(Request("/again")).outcome, Outcome::Delivered);
+    EXPECT_EQ(HttpPost(curl, Request("/again")).outcome, Outcome::Delivered);
     EXPECT_EQ(receiver.Requests().back().path, "/again");
 }
 
@@ -235,7 +236,7 @@ TEST_F(HttpPostTest, BadExtraHeadersFailBeforeAnythingIsSent) {
         SCOPED_TRACE(line);
         HttpPostRequest request = Request("/hook");
         request.headers = {"Idempotency-Key: 1", line};
-        const HttpPostResult result = HttpPost(request);
+        const HttpPostResult result = HttpPost(curl, request);
         EXPECT_EQ(result.outcome, Outcome::Failed);
         EXPECT_FALSE(result.detail.empty());
         EXPECT_TRUE(IsPlain(result.detail)) << result.detail;
@@ -251,7 +252,7 @@ TEST_F(HttpPostTest, PostsFromSeveralThreadsAtOnceAllArrive) {
         threads.emplace_back([&, i] {
             HttpPostRequest request = Request("/hook", "{\"n\":" + std::to_string(i) + "}");
             request.headers = {"Idempotency-Key: key-" + std::to_string(i)};
-            results[i] = HttpPost(request);
+            results[i] = HttpPost(curl, request);
         });
     for (std::thread& thread : threads)
         thread.join();
@@ -267,6 +268,7 @@ TEST_F(HttpPostTest, PostsFromSeveralThreadsAtOnceAllArrive) {
 }
 
 TEST(HttpReceiverPrefix, TheReceiverRunsBehindACommandThatExecsIt) {
+    const CurlGlobal curl;
     // As `ip netns exec NS` runs it in a LAN test; env execs the same way.
     const ScopedEnv noProxy("http_proxy", std::nullopt), noProxyUpper("HTTP_PROXY", std::nullopt),
         noAll("all_proxy", std::nullopt), noAllUpper("ALL_PROXY", std::nullopt);
@@ -277,13 +279,13 @@ TEST(HttpReceiverPrefix, TheReceiverRunsBehindACommandThatExecsIt) {
     const int port = receiver.Port();
     HttpPostRequest request;
     request.url = receiver.Url("/one");
-    EXPECT_EQ(HttpPost(request).outcome, Outcome::Delivered);
+    EXPECT_EQ(HttpPost(curl, request).outcome, Outcome::Delivered);
     receiver.Stop();
     EXPECT_FALSE(receiver.Running());
     ASSERT_TRUE(receiver.Start()) << receiver.Error();
     EXPECT_EQ(receiver.Port(), port);
     request.url = receiver.Url("/two");
-    EXPECT_EQ(HttpPost(request).outcome, Outcome::Delivered);
+    EXPECT_EQ(HttpPost(curl, request).outcome, Outcome::Delivered);
     const auto requests = receiver.Requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].path, "/one");
@@ -297,6 +299,7 @@ TEST(HttpReceiverPrefix, TheReceiverRunsBehindACommandThatExecsIt) {
 }
 
 TEST(HttpPostTls, ACertificateTheSystemDoesNotTrustIsRefused) {
+    const CurlGlobal curl;
     TempDir dir;
     const std::string certificate = dir.file("cert.pem"), key = dir.file("key.pem");
     const std::string make =
@@ -318,7 +321,7 @@ TEST(HttpPostTls, ACertificateTheSystemDoesNotTrustIsRefused) {
     request.url = receiver.Url("/hook");
     ASSERT_EQ(request.url.rfind("https://127.0.0.1:", 0), 0u);
     request.body = "{}";
-    const HttpPostResult result = HttpPost(request);
+    const HttpPostResult result = HttpPost(curl, request);
     EXPECT_EQ(result.outcome, Outcome::Failed);
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.detail.find("certificate"), std::string::npos) << result.detail;
@@ -327,6 +330,7 @@ TEST(HttpPostTls, ACertificateTheSystemDoesNotTrustIsRefused) {
 }
 
 TEST(IsNotifyUrl, OnlyHttpAndHttpsWithAHostAndNothingHidden) {
+    const CurlGlobal curl;
     struct Case {
         std::string url;
         bool ok;
@@ -371,7 +375,7 @@ TEST(IsNotifyUrl, OnlyHttpAndHttpsWithAHostAndNothingHidden) {
     // HttpPost itself refuses them before any connection.
     HttpPostRequest request;
     request.url = "ftp://127.0.0.1/";
-    const HttpPostResult result = HttpPost(request);
+    const HttpPostResult result = HttpPost(curl, request);
     EXPECT_EQ(result.outcome, Outcome::Failed);
     EXPECT_EQ(result.detail.rfind("only http:// and https://", 0), 0u) << result.detail;
 }

@@ -289,18 +289,18 @@ TEST(IcmpEchoCodec, NoSocketMessageGivesCommandsThatCanBePasted) {
 
 class IcmpEchoTest : public ::testing::Test {
 protected:
-    void TearDown() override { ResetSocketKind(); }
     MessageBoxRecorder m_boxes; // no probe may ever block a test on a box
 };
 
 // Probes 127.0.0.1 .. 127.0.0.N at once, one thread each; the count of true.
 // Each thread's notices go to `notices` when given.
-int PingLoopbackFromThreads(int threads, const ProbeNoticeReceiver& notices = nullptr) {
+int PingLoopbackFromThreads(IcmpEchoService& echo, int threads,
+                            const ProbeNoticeReceiver& notices = nullptr) {
     std::vector<std::future<bool>> probes;
     for (int i = 1; i <= threads; ++i)
-        probes.push_back(std::async(std::launch::async, [i, notices] {
+        probes.push_back(std::async(std::launch::async, [&echo, i, notices] {
             const ProbeNoticeScope scope(notices);
-            return IcmpEcho("127.0.0." + std::to_string(i), 3000);
+            return echo.Echo("127.0.0." + std::to_string(i), 3000);
         }));
     int answered = 0;
     for (std::future<bool>& probe : probes)
@@ -314,11 +314,12 @@ TEST_F(IcmpEchoTest, LoopbackAnswersThroughEveryOpenableSocketKind) {
         if (!CanOpenSocket(kind))
             continue;
         SCOPED_TRACE(KindName(kind));
-        ForceSocketKind(kind);
-        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
-        EXPECT_TRUE(IcmpEcho("127.0.0.2", 3000));
-        EXPECT_TRUE(IcmpEcho("127.1", 3000)) << "inet_addr's short form";
-        EXPECT_EQ(PingLoopbackFromThreads(20), 20);
+        IcmpEchoService echo;
+        echo.ForceSocketKind(kind);
+        EXPECT_TRUE(echo.Echo("127.0.0.1", 3000));
+        EXPECT_TRUE(echo.Echo("127.0.0.2", 3000));
+        EXPECT_TRUE(echo.Echo("127.1", 3000)) << "inet_addr's short form";
+        EXPECT_EQ(PingLoopbackFromThreads(echo, 20), 20);
     }
     EXPECT_EQ(m_boxes.count(), 0u);
 }
@@ -333,11 +334,12 @@ TEST_F(IcmpEchoTest, TextsThatAreNoAddressGiveFalseWithoutWaiting) {
         const in_addr_t value = inet_addr(text.c_str());
         ASSERT_TRUE(value == INADDR_NONE || value == 0) << text;
     }
+    IcmpEchoService echo;
     const Clock::time_point start = Clock::now();
     for (const std::string& text : texts)
-        EXPECT_FALSE(IcmpEcho(text, 10000)) << text;
+        EXPECT_FALSE(echo.Echo(text, 10000)) << text;
     // A NUL would make inet_addr read only "127.0.0.1".
-    EXPECT_FALSE(IcmpEcho(std::string("127.0.0.1\0junk", 14), 10000));
+    EXPECT_FALSE(echo.Echo(std::string("127.0.0.1\0junk", 14), 10000));
     EXPECT_LT(MillisecondsSince(start), 2000) << "one of them waited for an answer";
 }
 
@@ -375,8 +377,9 @@ bool ConfigureInterface(const char* name, const char* address = nullptr) {
 constexpr int kNoNamespace = 77;
 
 // Runs `body` in a child process that has a network namespace of its own
-// with only `lo`, up. The child's gtest failures are printed by the child and
-// come back as its exit code.
+// with only `lo`, up; its echo services, made there, choose for that
+// namespace. The child's gtest failures are printed by the child and come
+// back as its exit code.
 void RunInFreshNetworkNamespace(const std::function<void()>& body) {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: creates a network namespace";
@@ -386,7 +389,6 @@ void RunInFreshNetworkNamespace(const std::function<void()>& body) {
     if (child == 0) {
         if (unshare(CLONE_NEWNET) != 0)
             _exit(kNoNamespace);
-        ResetSocketKind(); // a new namespace, a new choice
         if (!ConfigureInterface("lo")) {
             std::printf("cannot bring lo up in the namespace\n");
             std::fflush(stdout);
@@ -421,9 +423,10 @@ TEST_F(IcmpEchoTest, SilentHostCostsOneTimeoutAndUnroutedOneNone) {
         ASSERT_TRUE(WriteProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"));
         for (IcmpSocketKind kind : BothKindsInNamespace()) {
             SCOPED_TRACE(KindName(kind));
-            ForceSocketKind(kind);
+            IcmpEchoService echo;
+            echo.ForceSocketKind(kind);
             Clock::time_point start = Clock::now();
-            EXPECT_FALSE(IcmpEcho("127.0.0.1", 1000));
+            EXPECT_FALSE(echo.Echo("127.0.0.1", 1000));
             const long long waited = MillisecondsSince(start);
             std::printf("silent probe, timeout 1000 ms, %s socket: %lld ms\n", KindName(kind),
                         waited);
@@ -432,13 +435,13 @@ TEST_F(IcmpEchoTest, SilentHostCostsOneTimeoutAndUnroutedOneNone) {
 
             // No time-out at all: only what is already there counts.
             start = Clock::now();
-            EXPECT_FALSE(IcmpEcho("127.0.0.1", 0));
-            EXPECT_FALSE(IcmpEcho("127.0.0.1", -5));
+            EXPECT_FALSE(echo.Echo("127.0.0.1", 0));
+            EXPECT_FALSE(echo.Echo("127.0.0.1", -5));
             EXPECT_LT(MillisecondsSince(start), 500);
 
             // No route: false at once.
             start = Clock::now();
-            EXPECT_FALSE(IcmpEcho("198.18.0.99", 5000));
+            EXPECT_FALSE(echo.Echo("198.18.0.99", 5000));
             EXPECT_LT(MillisecondsSince(start), 1000);
         }
     });
@@ -449,20 +452,21 @@ TEST_F(IcmpEchoTest, AStopCutsAWaitOfDaysShort) {
         ASSERT_TRUE(WriteProcFile("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1"));
         for (IcmpSocketKind kind : BothKindsInNamespace()) {
             SCOPED_TRACE(KindName(kind));
-            ForceSocketKind(kind);
+            IcmpEchoService echo;
+            echo.ForceSocketKind(kind);
             StopSignal stop;
             const Clock::time_point start = Clock::now();
             std::thread raiser([&] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 stop.Raise();
             });
-            EXPECT_EQ(IcmpEchoUntil("127.0.0.1", 0x7fffffff, &stop), EchoOutcome::Stopped);
+            EXPECT_EQ(echo.EchoUntil("127.0.0.1", 0x7fffffff, &stop), EchoOutcome::Stopped);
             raiser.join();
             const long long waited = MillisecondsSince(start);
             std::printf("probe with a 24-day time-out, stopped after 200 ms: %lld ms\n", waited);
             EXPECT_LT(waited, 2000);
             // Once raised, nothing more is sent.
-            EXPECT_EQ(IcmpEchoUntil("127.0.0.1", 0x7fffffff, &stop), EchoOutcome::Stopped);
+            EXPECT_EQ(echo.EchoUntil("127.0.0.1", 0x7fffffff, &stop), EchoOutcome::Stopped);
         }
     });
 }
@@ -480,28 +484,32 @@ bool DropRawSocketCapability() {
 TEST_F(IcmpEchoTest, SocketKindIsChosenOnceAndWithoutAnyTheUserIsToldOnce) {
     RunInFreshNetworkNamespace([] {
         EXPECT_FALSE(CanOpenSocket(IcmpSocketKind::Datagram));
-        EXPECT_EQ(SocketKind(), IcmpSocketKind::Raw);
-        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
+        IcmpEchoService first;
+        EXPECT_EQ(first.SocketKind(), IcmpSocketKind::Raw);
+        EXPECT_TRUE(first.Echo("127.0.0.1", 3000));
 
         ASSERT_TRUE(AllowPingSockets(true));
-        // The choice is kept until it is forgotten.
-        EXPECT_EQ(SocketKind(), IcmpSocketKind::Raw);
-        ResetSocketKind();
-        EXPECT_EQ(SocketKind(), IcmpSocketKind::Datagram);
-        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
-        EXPECT_EQ(PingLoopbackFromThreads(20), 20);
+        // The choice is kept for the service's life; another service chooses
+        // for itself and leaves the first one's choice alone.
+        EXPECT_EQ(first.SocketKind(), IcmpSocketKind::Raw);
+        IcmpEchoService second;
+        EXPECT_EQ(second.SocketKind(), IcmpSocketKind::Datagram);
+        EXPECT_TRUE(second.Echo("127.0.0.1", 3000));
+        EXPECT_EQ(PingLoopbackFromThreads(second, 20), 20);
+        EXPECT_EQ(first.SocketKind(), IcmpSocketKind::Raw);
+        EXPECT_EQ(PingLoopbackFromThreads(first, 20), 20);
 
         // Neither kind: one notice for all threads, to the prober and not in
         // a box of its own, and every probe answers false.
         ASSERT_TRUE(AllowPingSockets(false));
         ASSERT_TRUE(DropRawSocketCapability());
         ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Raw));
-        ResetSocketKind();
         MessageBoxRecorder boxes;
         ProbeNoticeRecorder notices;
-        EXPECT_EQ(PingLoopbackFromThreads(20, notices.Receiver()), 0);
-        EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
-        EXPECT_EQ(SocketKind(), IcmpSocketKind::Unavailable);
+        IcmpEchoService none;
+        EXPECT_EQ(PingLoopbackFromThreads(none, 20, notices.Receiver()), 0);
+        EXPECT_FALSE(none.Echo("127.0.0.1", 3000));
+        EXPECT_EQ(none.SocketKind(), IcmpSocketKind::Unavailable);
 
         const std::vector<UserMessage> told = notices.notices();
         ASSERT_EQ(told.size(), 1u);
@@ -511,27 +519,24 @@ TEST_F(IcmpEchoTest, SocketKindIsChosenOnceAndWithoutAnyTheUserIsToldOnce) {
         EXPECT_EQ(boxes.count(), 0u);
 
         // A helper that hands over nothing changes nothing; the notice names it.
-        IcmpEchoUseHelper("/bin/true");
-        ResetSocketKind();
-        EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
+        IcmpEchoService nothingHanded("/bin/true");
+        EXPECT_FALSE(nothingHanded.Echo("127.0.0.1", 3000));
         ASSERT_EQ(notices.count(), 2u);
         EXPECT_EQ(notices.notices()[1].text, NoSocketMessage("/bin/true"));
 
         // Our helper passes raw sockets to a process that may not open them:
         // enough for every thread at once, and reused afterwards.
-        IcmpEchoUseHelper(KD_ICMP_HELPER_PATH);
-        ResetSocketKind();
+        IcmpEchoService helped(KD_ICMP_HELPER_PATH);
         ASSERT_FALSE(CanOpenSocket(IcmpSocketKind::Raw));
-        EXPECT_EQ(SocketKind(), IcmpSocketKind::Raw);
-        EXPECT_EQ(PingLoopbackFromThreads(40), 40);
-        EXPECT_TRUE(IcmpEcho("127.0.0.1", 3000));
-        IcmpEchoUseHelper("");
+        EXPECT_EQ(helped.SocketKind(), IcmpSocketKind::Raw);
+        EXPECT_EQ(PingLoopbackFromThreads(helped, 40), 40);
+        EXPECT_TRUE(helped.Echo("127.0.0.1", 3000));
 
         // Allowing ping sockets now changes nothing until the program restarts.
-        ResetSocketKind();
-        EXPECT_EQ(SocketKind(), IcmpSocketKind::Unavailable);
+        IcmpEchoService unhelped;
+        EXPECT_EQ(unhelped.SocketKind(), IcmpSocketKind::Unavailable);
         ASSERT_TRUE(AllowPingSockets(true));
-        EXPECT_FALSE(IcmpEcho("127.0.0.1", 3000));
+        EXPECT_FALSE(unhelped.Echo("127.0.0.1", 3000));
         EXPECT_EQ(notices.count(), 3u);
         EXPECT_EQ(boxes.count(), 0u);
     });
@@ -677,14 +682,15 @@ TEST_F(IcmpEchoTest, OnlyTheRightReplyCountsAndUnreachableEndsTheWait) {
         };
         for (IcmpSocketKind kind : BothKindsInNamespace()) {
             SCOPED_TRACE(KindName(kind));
-            ForceSocketKind(kind);
+            IcmpEchoService echo;
+            echo.ForceSocketKind(kind);
             // All at once: with raw sockets every probe also sees the others'
             // answers. Each gives whether it was answered and how long it took.
             std::vector<std::future<std::pair<bool, long long>>> results;
             for (const auto& probe : probes)
-                results.push_back(std::async(std::launch::async, [host = probe.host] {
+                results.push_back(std::async(std::launch::async, [&echo, host = probe.host] {
                     const Clock::time_point start = Clock::now();
-                    const bool answered = IcmpEcho("198.18.0." + std::to_string(host), kTimeoutMs);
+                    const bool answered = echo.Echo("198.18.0." + std::to_string(host), kTimeoutMs);
                     return std::pair(answered, MillisecondsSince(start));
                 }));
             for (size_t i = 0; i < std::size(probes); ++i) {

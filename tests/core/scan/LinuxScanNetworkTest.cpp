@@ -5,6 +5,7 @@
 #include "core/scan/LinuxScanNetwork.h"
 #include "platform/win32/Netbios.h"
 #include "platform/os/StopSignal.h"
+#include "tests/support/MachineProbes.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,8 @@ struct Listener {
 TEST(LinuxScanNetworkTest, AClosedPortIsToldForItsOwnTargetAndTheNextSendGoesOut) {
     Listener open(3);
     ASSERT_NE(open.port, 0);
-    LinuxScanNetwork network(open.port);
+    MachineProbes machine;
+    LinuxScanNetwork network(machine.probes, open.port);
     ASSERT_EQ(network.Open(htonl(Loopback(1))), 0);
     const std::uint8_t query[] = {0x12, 0x34, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
     StopSignal stop;
