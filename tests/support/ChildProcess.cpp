@@ -100,6 +100,12 @@ bool ChildProcess::MountPrivate(const std::string& dir, const char* type,
            mount(type, dir.c_str(), type, MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
 
+bool ChildProcess::BindPrivate(const std::string& source, const std::string& target) {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
 bool ChildProcess::Exited(pid_t pid, int& status) {
     const pid_t reaped = waitpid(pid, &status, WNOHANG);
     return reaped == pid || (reaped < 0 && errno == ECHILD);

@@ -35,6 +35,12 @@ public:
     // the child whatever happens. False when that cannot be done (needs root).
     static bool MountPrivate(const std::string& dir, const char* type, const std::string& options);
 
+    // For use inside a child: moves the process into a mount namespace of its
+    // own and binds the file `source` over `target` there, so the child sees
+    // the test's file in a place the program reads. False when that cannot be
+    // done (needs root).
+    static bool BindPrivate(const std::string& source, const std::string& target);
+
     // For a test's server child (a receiver, a database): whether it has
     // exited, reaping it then, with its wait status in `status`; and that
     // status as words ("exit status 1", "signal Killed").
