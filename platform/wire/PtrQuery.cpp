@@ -59,16 +59,29 @@ WireName ReverseWireName(std::uint32_t address) {
     return name;
 }
 
+unsigned char FoldCase(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
 // Names compare without regard to ASCII case. A length byte is at most 63,
 // below every letter, so folding the whole wire form is safe.
 bool SameName(const WireName& a, const WireName& b) {
     if (a.size != b.size)
         return false;
-    const auto fold = [](unsigned char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-    };
     for (std::size_t i = 0; i < a.size; ++i)
-        if (fold(a.bytes[i]) != fold(b.bytes[i]))
+        if (FoldCase(a.bytes[i]) != FoldCase(b.bytes[i]))
+            return false;
+    return true;
+}
+
+// Names are told apart by their text, ASCII case aside: two names that read
+// the same (bytes replaced alike) are one name to whoever reads them.
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldCase(static_cast<unsigned char>(a[i])) !=
+            FoldCase(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }
@@ -190,7 +203,6 @@ struct Reader {
     PtrProtocol protocol;
     WireName asked;
     PtrAnswer& out;
-    std::vector<WireName> kept;
 
     PtrAnswerCheck Header(std::uint16_t expectedId) const {
         if (d == nullptr || length < kHeaderSize)
@@ -261,11 +273,11 @@ struct Reader {
             return PtrAnswerCheck::Accepted;
         ++out.namesInAnswer;
         if (out.names.size() < kPtrAnswerMaxNames) {
-            for (const WireName& other : kept)
-                if (SameName(other, target))
+            std::string text = NameText(target);
+            for (const std::string& kept : out.names)
+                if (SameText(kept, text))
                     return PtrAnswerCheck::Accepted;
-            kept.push_back(target);
-            out.names.push_back(NameText(target));
+            out.names.push_back(std::move(text));
         }
         return PtrAnswerCheck::Accepted;
     }
@@ -320,7 +332,7 @@ std::vector<unsigned char> BuildPtrQuery(std::uint32_t address, std::uint16_t id
 PtrAnswer ReadPtrAnswer(const unsigned char* datagram, std::size_t length, std::uint16_t expectedId,
                         std::uint32_t address, PtrProtocol protocol) {
     PtrAnswer answer;
-    Reader reader{datagram, length, protocol, ReverseWireName(address), answer, {}};
+    Reader reader{datagram, length, protocol, ReverseWireName(address), answer};
     answer.check = reader.Read(expectedId);
     if (!answer.accepted()) {
         answer.names.clear();

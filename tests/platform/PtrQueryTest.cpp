@@ -138,6 +138,14 @@ TEST(PtrQuery, AnswersGiveTheNamesOfTheirPtrRecords) {
          [](Builder& b) { b.answers.push_back(Builder::Ptr(kAddress, "HOST")); },
          {"host"},
          2},
+        {"names that read the same",
+         llmnr,
+         [](Builder& b) {
+             b.answers[0].target = {"h\xFF"};
+             b.answers.push_back(Builder::Ptr(kAddress, "H\xFE"));
+         },
+         {"h\xEF\xBF\xBD"},
+         2},
         {"other records stepped over",
          mdns,
          [](Builder& b) {
