@@ -6,13 +6,11 @@
 #include "platform/wire/PtrQuery.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/DnsAnswerBuilder.h"
+#include "tests/support/ReadyChild.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <netinet/in.h>
@@ -20,7 +18,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -158,56 +155,6 @@ TEST(LlmnrResponder, HostileAnswersMeetTheReadersRefusals) {
     EXPECT_FALSE(LlmnrResponder::BehaviourNamed("friendly"));
 }
 
-// llmnr_responder run as a child that ends with the test; it has come up once
-// it says so on standard error.
-class RunningResponder {
-public:
-    explicit RunningResponder(const std::vector<std::string>& args) {
-        int pipeFds[2];
-        if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-            m_error = "pipe failed";
-            return;
-        }
-        std::vector<char*> argv;
-        static char program[] = KD_LLMNR_RESPONDER_PATH;
-        argv.push_back(program);
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        const pid_t parent = getpid();
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(pipeFds[1], STDERR_FILENO);
-            if (ChildProcess::BecomeServerChild(SIGTERM, parent))
-                execv(program, argv.data());
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        std::string said;
-        char c = 0;
-        pollfd ready{pipeFds[0], POLLIN, 0};
-        while (poll(&ready, 1, kPatienceMs) > 0 && read(pipeFds[0], &c, 1) == 1 && c != '\n')
-            said += c;
-        close(pipeFds[0]);
-        if (said.rfind("llmnr_responder: answering", 0) != 0)
-            m_error = "did not come up: \"" + said + "\"";
-    }
-    ~RunningResponder() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    RunningResponder(const RunningResponder&) = delete;
-    RunningResponder& operator=(const RunningResponder&) = delete;
-
-    const std::string& error() const { return m_error; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_error;
-};
-
 // Sends the PTR query for `address` to its port 5355 from 127.0.0.1 and
 // reads the reply as LLMNR.
 std::optional<PtrAnswer> AskOnLoopback(std::uint32_t address) {
@@ -240,13 +187,15 @@ TEST(LlmnrResponderProgram, AnswersOnLoopbackAsEachBehaviourSays) {
     const int code = ChildProcess::Run([] {
         if (!ChildProcess::EnterFreshNetwork())
             return ChildProcess::kCannotSetUp;
-        std::vector<std::unique_ptr<RunningResponder>> running;
+        std::vector<std::unique_ptr<ReadyChild>> running;
         for (std::size_t i = 0; i < HostileCases().size(); ++i) {
             const std::string address = "127.0.0." + std::to_string(10 + i);
-            running.push_back(std::make_unique<RunningResponder>(
+            running.push_back(std::make_unique<ReadyChild>(
+                KD_LLMNR_RESPONDER_PATH,
                 std::vector<std::string>{"--name", "pc-20", "--address", address, "--listen",
-                                         address, "--behave", HostileCases()[i].word}));
-            EXPECT_EQ(running.back()->error(), "") << address;
+                                         address, "--behave", HostileCases()[i].word},
+                "llmnr_responder: answering", kPatienceMs));
+            EXPECT_EQ(running.back()->Error(), "") << address;
         }
         for (std::size_t i = 0; i < HostileCases().size(); ++i) {
             SCOPED_TRACE(HostileCases()[i].word);

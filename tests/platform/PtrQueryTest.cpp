@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ constexpr std::uint32_t kAddress = 0xC6120007; // 198.18.0.7
 constexpr std::uint16_t kId = 0x5A17;
 // Where the question's "arpa" label starts: 12 + "7", "0", "18", "198", "in-addr".
 constexpr unsigned char kArpaAt = 12 + 2 + 2 + 3 + 4 + 8;
+// The text of a name of 255 bytes on the wire: labels of 63, 63, 63 and 61.
+const std::string kLongest = std::string(63, 'a') + '.' + std::string(63, 'a') + '.' +
+                             std::string(63, 'a') + '.' + std::string(61, 'a');
 
 PtrAnswer Read(const Bytes& bytes, PtrProtocol protocol, std::size_t length = SIZE_MAX) {
     return ReadPtrAnswer(bytes.data(), std::min(length, bytes.size()), kId, kAddress, protocol);
@@ -46,6 +50,39 @@ Builder::Labels LabelsOfLengths(std::initializer_list<std::size_t> lengths) {
     return labels;
 }
 
+// Changes of the usual answer, one field each.
+Change Flags(std::uint16_t flags) {
+    return [flags](Builder& b) { b.flags = flags; };
+}
+template <class T> Change Set(T Builder::*field, T value) {
+    return [field, value](Builder& b) { b.*field = value; };
+}
+Change NoQuestion() {
+    return [](Builder& b) { b.question.reset(); };
+}
+Change Question(Builder::Labels labels) {
+    return [labels](Builder& b) { b.question = labels; };
+}
+Change Owner(Builder::Labels labels) {
+    return [labels](Builder& b) { b.answers[0].owner = labels; };
+}
+Change Target(Builder::Labels labels) {
+    return [labels](Builder& b) { b.answers[0].target = labels; };
+}
+// The first record's RDATA as `make` makes it from the offset it starts at.
+Change Rdata(std::function<Bytes(std::size_t)> make) {
+    return [make](Builder& b) { b.answers[0].rdata = make; };
+}
+Change Rdata(Bytes bytes) {
+    return Rdata([bytes](std::size_t) { return bytes; });
+}
+Bytes Pointer(std::size_t to) {
+    return {static_cast<unsigned char>(0xC0 | to >> 8), static_cast<unsigned char>(to)};
+}
+Change AddPtr(std::uint32_t address, std::string name) {
+    return [address, name](Builder& b) { b.answers.push_back(Builder::Ptr(address, name)); };
+}
+
 // A PTR record whose name is a pointer `hops` hops away from "host": an A
 // record before it carries in its RDATA the name "host" and then pointers,
 // each to the one before it (the first to the name).
@@ -67,10 +104,7 @@ Change ThroughPointers(int hops) {
             return rdata;
         };
         b.answers.insert(b.answers.begin(), chain);
-        b.answers.back().rdata = [last](std::size_t) {
-            return Bytes{static_cast<unsigned char>(0xC0 | *last >> 8),
-                         static_cast<unsigned char>(*last)};
-        };
+        b.answers.back().rdata = [last](std::size_t) { return Pointer(*last); };
     };
 }
 
@@ -112,12 +146,23 @@ TEST(PtrQuery, AnswersGiveTheNamesOfTheirPtrRecords) {
     } cases[] = {
         {"as sent", llmnr, nullptr, {"host"}, 1},
         {"as sent, cache-flush bit", mdns, nullptr, {"host.local"}, 1},
-        {"no question", mdns, [](Builder& b) { b.question.reset(); }, {"host.local"}, 1},
-        {"question with the unicast-response bit",
+        {"no question", mdns, NoQuestion(), {"host.local"}, 1},
+        {"unicast-response bit",
          mdns,
-         [](Builder& b) { b.qclass = 0x8001; },
+         Set<std::uint16_t>(&Builder::qclass, 0x8001),
          {"host.local"},
          1},
+        {"conflict bit", llmnr, Flags(0x8400), {"host"}, 1},
+        {"recursion bit", mdns, Flags(0x8500), {"host.local"}, 1},
+        {"two names", llmnr, AddPtr(kAddress, "alias.example"), {"host", "alias.example"}, 2},
+        {"the same name twice", llmnr, AddPtr(kAddress, "HOST"), {"host"}, 2},
+        {"name compressed into the question",
+         llmnr,
+         Rdata({4, 'h', 'o', 's', 't', 0xC0, kArpaAt}),
+         {"host.arpa"},
+         1},
+        {"name 16 pointer hops away", llmnr, ThroughPointers(16), {"host"}, 1},
+        {"a name of 255 bytes", llmnr, Target(LabelsOfLengths({63, 63, 63, 61})), {kLongest}, 1},
         {"names in capitals",
          llmnr,
          [](Builder& b) {
@@ -126,18 +171,6 @@ TEST(PtrQuery, AnswersGiveTheNamesOfTheirPtrRecords) {
          },
          {"host"},
          1},
-        {"conflict bit", llmnr, [](Builder& b) { b.flags = 0x8400; }, {"host"}, 1},
-        {"recursion bit", mdns, [](Builder& b) { b.flags = 0x8500; }, {"host.local"}, 1},
-        {"two names",
-         llmnr,
-         [](Builder& b) { b.answers.push_back(Builder::Ptr(kAddress, "alias.example")); },
-         {"host", "alias.example"},
-         2},
-        {"the same name twice",
-         llmnr,
-         [](Builder& b) { b.answers.push_back(Builder::Ptr(kAddress, "HOST")); },
-         {"host"},
-         2},
         {"names that read the same",
          llmnr,
          [](Builder& b) {
@@ -146,13 +179,17 @@ TEST(PtrQuery, AnswersGiveTheNamesOfTheirPtrRecords) {
          },
          {"h\xEF\xBF\xBD"},
          2},
+        {"the root names nothing",
+         llmnr,
+         [](Builder& b) { b.answers.insert(b.answers.begin(), Builder::Ptr(kAddress, "")); },
+         {"host"},
+         1},
         {"other records stepped over",
          mdns,
          [](Builder& b) {
              DnsRecord a;
              a.owner = {"host", "local"};
              a.type = 1;
-             a.klass = 0x8001;
              a.rdata = [](std::size_t) { return Bytes{198, 18, 0, 7}; };
              DnsRecord nsec = a;
              nsec.owner = Builder::ReverseLabels(kAddress);
@@ -168,34 +205,10 @@ TEST(PtrQuery, AnswersGiveTheNamesOfTheirPtrRecords) {
         {"class with the top bit is no IN to LLMNR",
          llmnr,
          [](Builder& b) {
-             DnsRecord odd = Builder::Ptr(kAddress + 1, "elsewhere");
-             odd.klass = 0x8001;
-             b.answers.push_back(odd);
+             b.answers.push_back(Builder::Ptr(kAddress + 1, "elsewhere"));
+             b.answers.back().klass = 0x8001;
          },
          {"host"},
-         1},
-        {"name compressed into the question",
-         llmnr,
-         [](Builder& b) {
-             b.answers[0].rdata = [](std::size_t) {
-                 return Bytes{4, 'h', 'o', 's', 't', 0xC0, kArpaAt};
-             };
-         },
-         {"host.arpa"},
-         1},
-        {"name 16 pointer hops away", llmnr, ThroughPointers(16), {"host"}, 1},
-        {"the root names nothing",
-         llmnr,
-         [](Builder& b) { b.answers.insert(b.answers.begin(), Builder::Ptr(kAddress, "")); },
-         {"host"},
-         1},
-        {"a name of 255 bytes",
-         llmnr,
-         [](Builder& b) {
-             b.answers[0].target = LabelsOfLengths({63, 63, 63, 61});
-         },
-         {std::string(63, 'a') + '.' + std::string(63, 'a') + '.' + std::string(63, 'a') + '.' +
-          std::string(61, 'a')},
          1},
     };
     for (const auto& c : cases) {
@@ -236,19 +249,15 @@ TEST(PtrQuery, NamesBecomePlainText) {
         {{"next\xC2\x85line"}, "next\\194\\133line"}, // U+0085, a C1 control
         {{"caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC"}, "caf\xC3\xA9.\xE6\x97\xA5\xE6\x9C\xAC"},
         {{"\xF0\x9F\x96\xA5"}, "\xF0\x9F\x96\xA5"},
-        {{"a\xFF"
-          "b",
-          "\xC3"},
-         "a" + fffd + "b." + fffd},
+        {{"a\xFF\x62", "\xC3"}, "a" + fffd + "b." + fffd},
         {{"\xC0\xAF"}, fffd + fffd},            // overlong '/'
         {{"\xED\xA0\x80"}, fffd + fffd + fffd}, // a surrogate
         {{"\xE6\x97"}, fffd + fffd},            // cut short
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        const Bytes bytes =
-            Answer(PtrProtocol::Mdns, [&](Builder& b) { b.answers[0].target = c.labels; });
-        const PtrAnswer answer = Read(bytes, PtrProtocol::Mdns);
+        const PtrAnswer answer =
+            Read(Answer(PtrProtocol::Mdns, Target(c.labels)), PtrProtocol::Mdns);
         ASSERT_TRUE(answer.accepted()) << PtrAnswerCheckName(answer.check);
         EXPECT_EQ(answer.names, std::vector<std::string>{c.text});
     }
@@ -256,70 +265,54 @@ TEST(PtrQuery, NamesBecomePlainText) {
 
 TEST(PtrQuery, AnswersThatFailAnyCheckAreRefused) {
     const auto llmnr = PtrProtocol::Llmnr, mdns = PtrProtocol::Mdns;
-    const auto rdata = [](Bytes bytes) {
-        return [bytes](Builder& b) { b.answers[0].rdata = [bytes](std::size_t) { return bytes; }; };
-    };
-    const auto self = [](Builder& b) {
-        b.answers[0].rdata = [](std::size_t at) {
-            return Bytes{static_cast<unsigned char>(0xC0 | at >> 8),
-                         static_cast<unsigned char>(at)};
-        };
-    };
-    const auto forward = [](Builder& b) {
-        b.answers[0].rdata = [](std::size_t at) {
-            return Bytes{static_cast<unsigned char>(0xC0 | (at + 2) >> 8),
-                         static_cast<unsigned char>(at + 2), 0};
-        };
-    };
+    const auto self = Rdata([](std::size_t at) { return Pointer(at); });
+    const auto forward = Rdata([](std::size_t at) {
+        Bytes rdata = Pointer(at + 2);
+        rdata.push_back(0);
+        return rdata;
+    });
+    using U16 = std::uint16_t;
     const struct {
         const char* what;
         PtrProtocol protocol;
         Change change;
         Check check;
     } cases[] = {
-        {"another id", llmnr, [](Builder& b) { b.id ^= 1; }, Check::WrongId},
-        {"id 0 of a multicast answer", mdns, [](Builder& b) { b.id = 0; }, Check::WrongId},
-        {"a query", llmnr, [](Builder& b) { b.flags = 0; }, Check::NotResponse},
-        {"opcode 1", mdns, [](Builder& b) { b.flags = 0x8000 | 1 << 11; }, Check::WrongOpcode},
-        {"no such name", llmnr, [](Builder& b) { b.flags = 0x8003; }, Check::ErrorCode},
-        {"refused", mdns, [](Builder& b) { b.flags = 0x8405; }, Check::ErrorCode},
-        {"truncated by the responder", llmnr, [](Builder& b) { b.flags = 0x8200; },
-         Check::ResponderTruncated},
-        {"truncated by the responder", mdns, [](Builder& b) { b.flags = 0x8600; },
-         Check::ResponderTruncated},
-        {"tentative", llmnr, [](Builder& b) { b.flags = 0x8100; }, Check::Tentative},
-        {"no question", llmnr, [](Builder& b) { b.question.reset(); }, Check::WrongQuestion},
-        {"two questions", mdns, [](Builder& b) { b.qdcount = 2; }, Check::WrongQuestion},
-        {"another address asked", llmnr,
-         [](Builder& b) { b.question = Builder::ReverseLabels(kAddress + 1); },
+        {"another id", llmnr, Set<U16>(&Builder::id, kId ^ 1), Check::WrongId},
+        {"id 0 of a multicast answer", mdns, Set<U16>(&Builder::id, 0), Check::WrongId},
+        {"a query", llmnr, Flags(0), Check::NotResponse},
+        {"opcode 1", mdns, Flags(0x8000 | 1 << 11), Check::WrongOpcode},
+        {"no such name", llmnr, Flags(0x8003), Check::ErrorCode},
+        {"truncated by the responder", llmnr, Flags(0x8200), Check::ResponderTruncated},
+        {"truncated by the responder", mdns, Flags(0x8600), Check::ResponderTruncated},
+        {"tentative", llmnr, Flags(0x8100), Check::Tentative},
+        {"no question", llmnr, NoQuestion(), Check::WrongQuestion},
+        {"two questions", mdns, Set<std::optional<U16>>(&Builder::qdcount, 2),
          Check::WrongQuestion},
-        {"type A asked", llmnr, [](Builder& b) { b.qtype = 1; }, Check::WrongQuestion},
-        {"class CH asked", mdns, [](Builder& b) { b.qclass = 3; }, Check::WrongQuestion},
-        {"unicast-response bit, not LLMNR", llmnr, [](Builder& b) { b.qclass = 0x8001; },
+        {"another address asked", llmnr, Question(Builder::ReverseLabels(kAddress + 1)),
          Check::WrongQuestion},
+        {"type A asked", llmnr, Set<U16>(&Builder::qtype, 1), Check::WrongQuestion},
+        {"class CH asked", mdns, Set<U16>(&Builder::qclass, 3), Check::WrongQuestion},
+        {"unicast-response bit", llmnr, Set<U16>(&Builder::qclass, 0x8001), Check::WrongQuestion},
         {"pointer to itself", llmnr, self, Check::BadName},
-        {"pointer to itself", mdns, self, Check::BadName},
         {"pointer forwards", llmnr, forward, Check::BadName},
         {"name 17 pointer hops away", llmnr, ThroughPointers(17), Check::BadName},
-        {"pointer into the header", llmnr, rdata({0xC0, 0x04}), Check::BadName},
-        {"label of 64 bytes", llmnr,
-         [](Builder& b) { b.answers[0].target = LabelsOfLengths({64}); }, Check::BadName},
-        {"reserved label type", mdns, rdata({0x80, 0}), Check::BadName},
-        {"name of 256 bytes", llmnr,
-         [](Builder& b) {
-             b.answers[0].target = LabelsOfLengths({63, 63, 63, 62});
-         },
+        {"pointer into the header", llmnr, Rdata(Pointer(4)), Check::BadName},
+        {"label of 64 bytes", llmnr, Target(LabelsOfLengths({64})), Check::BadName},
+        {"reserved label type", mdns, Rdata({0x80, 0}), Check::BadName},
+        {"name of 256 bytes", llmnr, Target(LabelsOfLengths({63, 63, 63, 62})), Check::BadName},
+        {"label of 64 bytes in the question", llmnr, Question(LabelsOfLengths({64})),
          Check::BadName},
-        {"label of 64 bytes in the question", llmnr,
-         [](Builder& b) { b.question->front() = std::string(64, '7'); }, Check::BadName},
         {"bad name in an additional record", mdns,
          [](Builder& b) {
              b.additional.push_back(b.answers[0]);
              b.additional[0].owner = LabelsOfLengths({70});
          },
          Check::BadName},
-        {"more answers than sent", llmnr, [](Builder& b) { b.ancount = 2; }, Check::Truncated},
-        {"additional record not sent", mdns, [](Builder& b) { b.arcount = 1; }, Check::Truncated},
+        {"more answers than sent", llmnr, Set<std::optional<U16>>(&Builder::ancount, 2),
+         Check::Truncated},
+        {"additional record not sent", mdns, Set<std::optional<U16>>(&Builder::arcount, 1),
+         Check::Truncated},
         {"RDATA beyond the end", llmnr, [](Builder& b) { b.answers[0].rdlength = 200; },
          Check::Truncated},
         {"record of another type beyond the end", mdns,
@@ -329,7 +322,7 @@ TEST(PtrQuery, AnswersThatFailAnyCheckAreRefused) {
              b.answers[1].rdlength = 100;
          },
          Check::Truncated},
-        {"name shorter than RDLENGTH", llmnr, rdata({4, 'h', 'o', 's', 't', 0, 0}),
+        {"name shorter than RDLENGTH", llmnr, Rdata({4, 'h', 'o', 's', 't', 0, 0}),
          Check::BadLength},
         {"name longer than RDLENGTH", mdns,
          [](Builder& b) {
@@ -337,18 +330,14 @@ TEST(PtrQuery, AnswersThatFailAnyCheckAreRefused) {
              b.additional.push_back(b.answers[0]);
          },
          Check::BadLength},
-        {"name for another address", llmnr,
-         [](Builder& b) { b.answers.push_back(Builder::Ptr(kAddress + 1, "other")); },
+        {"name for another address", llmnr, AddPtr(kAddress + 1, "other"), Check::ForeignAnswer},
+        {"name for another address only", mdns, Owner(Builder::ReverseLabels(kAddress ^ 1 << 24)),
          Check::ForeignAnswer},
-        {"name for another address only", mdns,
-         [](Builder& b) { b.answers[0].owner = Builder::ReverseLabels(kAddress ^ 0x01000000); },
-         Check::ForeignAnswer},
-        {"PTR for a service", mdns,
-         [](Builder& b) { b.answers[0].owner = Builder::LabelsOf("_http._tcp.local"); },
+        {"PTR for a service", mdns, Owner(Builder::LabelsOf("_http._tcp.local")),
          Check::ForeignAnswer},
         {"no records", llmnr, [](Builder& b) { b.answers.clear(); }, Check::NoAnswer},
         {"only an A record", mdns, [](Builder& b) { b.answers[0].type = 1; }, Check::NoAnswer},
-        {"only the root", llmnr, [](Builder& b) { b.answers[0].target.clear(); }, Check::NoAnswer},
+        {"only the root", llmnr, Target({}), Check::NoAnswer},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Text(c.protocol) + ", " + c.what);
