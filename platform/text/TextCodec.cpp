@@ -182,12 +182,8 @@ std::string ControlBytesAsDots(std::string_view bytes) {
     return text;
 }
 
-namespace {
-
-// The length of the valid UTF-8 sequence at the start of `bytes`, or 0 when
-// none starts there (the ranges of the Unicode standard's table of
-// well-formed sequences).
-std::size_t Utf8SequenceLength(std::string_view bytes) {
+// The ranges of the Unicode standard's table of well-formed sequences.
+std::size_t WellFormedUtf8Length(std::string_view bytes) {
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
     const unsigned char lead = at(0);
     if (lead < 0x80)
@@ -215,8 +211,6 @@ std::size_t Utf8SequenceLength(std::string_view bytes) {
     return length;
 }
 
-} // namespace
-
 std::string PlainUtf8(std::string_view bytes, std::size_t maxBytes) {
     static constexpr std::string_view kReplacement = "\xEF\xBF\xBD", kEllipsis = "...";
     std::string text;
@@ -224,7 +218,7 @@ std::string PlainUtf8(std::string_view bytes, std::size_t maxBytes) {
     // before the character that went over the limit (for a limit below that).
     std::size_t fits = 0, before = 0;
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = Utf8SequenceLength(bytes.substr(i));
+        const std::size_t length = WellFormedUtf8Length(bytes.substr(i));
         const auto lead = static_cast<unsigned char>(bytes[i]);
         const bool c1 =
             length == 2 && lead == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) <= 0x9F;

@@ -37,5 +37,11 @@ std::string ControlBytesAsDots(std::string_view bytes);
 // than maxBytes is cut at a character and ends in "..." within maxBytes.
 std::string PlainUtf8(std::string_view bytes, std::size_t maxBytes);
 
+// The length of the well-formed UTF-8 sequence at the start of `bytes` (1 to
+// 4), or 0 when none starts there: a stray or missing continuation byte, an
+// overlong form, a surrogate or a value beyond U+10FFFF. `bytes` must not be
+// empty.
+std::size_t WellFormedUtf8Length(std::string_view bytes);
+
 // The value of one hexadecimal digit (either case), or -1 for any other byte.
 int HexDigitValue(char c);
