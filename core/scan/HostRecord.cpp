@@ -1,6 +1,7 @@
 #include "core/scan/HostRecord.h"
 
 #include <charconv>
+#include <iterator>
 
 const char* const HostRecord::kAnswered = "○";
 const char* const HostRecord::kSilent = "×";
@@ -30,4 +31,35 @@ std::string HostRecord::FormatMac(const unsigned char mac[6]) {
         text[2 * i + 1] = kDigits[mac[i] & 0x0F];
     }
     return text;
+}
+
+namespace {
+constexpr const char* kSourceTexts[HostRecord::kNameSourceCount] = {"netbios", "mdns", "llmnr",
+                                                                    "dns"};
+} // namespace
+
+const char* HostRecord::SourceText(NameSource source) {
+    const auto index = static_cast<std::size_t>(source);
+    return index < std::size(kSourceTexts) ? kSourceTexts[index] : "";
+}
+
+bool HostRecord::SourceOf(std::string_view text, NameSource& source) {
+    for (std::size_t i = 0; i < std::size(kSourceTexts); ++i)
+        if (text == kSourceTexts[i]) {
+            source = static_cast<NameSource>(i);
+            return true;
+        }
+    return false;
+}
+
+std::vector<HostRecord::Name> HostRecord::AllNames() const {
+    std::vector<Name> all;
+    all.reserve(names.size() + 1);
+    if (computer && !computer->empty())
+        all.push_back({*computer, NameSource::Netbios});
+    for (int source = 1; source < kNameSourceCount; ++source)
+        for (const Name& name : names)
+            if (static_cast<int>(name.source) == source)
+                all.push_back(name);
+    return all;
 }

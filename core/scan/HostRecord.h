@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct HostRecord {
@@ -44,6 +45,23 @@ struct HostRecord {
 
     enum class Response : unsigned char { Unknown, Answered, Silent };
 
+    // Where a name of the host came from: its node-status answer, its own
+    // answer to a reverse (PTR) query over multicast DNS or LLMNR, or the
+    // resolver's (DNS, the hosts file). In this order of preference: the
+    // names a host gives itself before a name another machine keeps for it,
+    // the NetBIOS name first as the one the result list shows.
+    enum class NameSource : unsigned char { Netbios, Mdns, Llmnr, Dns };
+    static constexpr int kNameSourceCount = 4;
+    struct Name {
+        std::string text; // plain text: valid UTF-8, no control characters
+        NameSource source = NameSource::Netbios;
+        bool operator==(const Name&) const = default;
+    };
+    // "netbios", "mdns", "llmnr", "dns": as the outputs spell them.
+    static const char* SourceText(NameSource source);
+    // The source spelt so; false for no such source.
+    static bool SourceOf(std::string_view text, NameSource& source);
+
     std::uint32_t address = 0; // host byte order
     Response response = Response::Unknown;
     unsigned reasons = 0;      // Reason bits; none for a silent host
@@ -57,6 +75,14 @@ struct HostRecord {
     bool hasMac = false;
     std::array<unsigned char, 6> mac{};
     std::string vendor; // the MAC's maker, or "不明"; empty when not looked up
+    // The names sources other than node status gave (the NetBIOS name is
+    // `computer`), in order of preference and, within a source, as it gave
+    // them. Only the event-driven engine asks those sources.
+    std::vector<Name> names;
+
+    // Every name of the host in order of preference, the computer name (if
+    // any) first as source netbios.
+    std::vector<Name> AllNames() const;
 
     bool operator==(const HostRecord&) const = default;
 };

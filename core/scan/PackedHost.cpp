@@ -34,6 +34,10 @@ public:
         return length;
     }
 
+    unsigned char Byte() {
+        return m_at < m_texts.size() ? static_cast<unsigned char>(m_texts[m_at++]) : 0;
+    }
+
     std::string Text() {
         const std::size_t length = Length();
         std::string text(m_texts.substr(m_at, length));
@@ -61,7 +65,7 @@ PackedHost::PackedHost(const HostRecord& host)
         m_flags |= kHasWorkgroup;
     const bool noText = (!host.computer || host.computer->empty()) &&
                         (!host.workgroup || host.workgroup->empty()) && host.vendor.empty() &&
-                        host.messengers.empty();
+                        host.messengers.empty() && host.names.empty();
     if (noText)
         return; // what the flags say is all there is; the texts read as empty
 
@@ -70,6 +74,8 @@ PackedHost::PackedHost(const HostRecord& host)
     size += host.workgroup ? host.workgroup->size() : 0;
     for (const std::string& name : host.messengers)
         size += name.size() + 1;
+    for (const HostRecord::Name& name : host.names)
+        size += name.text.size() + 2;
     m_texts.reserve(size);
     PutText(m_texts, host.computer ? *host.computer : std::string_view());
     PutText(m_texts, host.workgroup ? *host.workgroup : std::string_view());
@@ -77,6 +83,11 @@ PackedHost::PackedHost(const HostRecord& host)
     PutLength(m_texts, host.messengers.size());
     for (const std::string& name : host.messengers)
         PutText(m_texts, name);
+    PutLength(m_texts, host.names.size());
+    for (const HostRecord::Name& name : host.names) {
+        m_texts.push_back(static_cast<char>(name.source));
+        PutText(m_texts, name.text);
+    }
 }
 
 HostRecord PackedHost::Unpack() const {
@@ -100,5 +111,11 @@ HostRecord PackedHost::Unpack() const {
     host.messengers.reserve(messengers);
     for (std::size_t i = 0; i < messengers; ++i)
         host.messengers.push_back(reader.Text());
+    const std::size_t names = reader.Length();
+    host.names.reserve(names);
+    for (std::size_t i = 0; i < names; ++i) {
+        const auto source = static_cast<HostRecord::NameSource>(reader.Byte());
+        host.names.push_back({reader.Text(), source});
+    }
     return host;
 }

@@ -38,7 +38,8 @@ private:
     std::array<unsigned char, 6> m_mac{};
     unsigned char m_flags = 0;
     // The computer name, the workgroup, the vendor, the count of messenger
-    // names and each of them; every text after its length (7 bits a byte,
+    // names and each of them, the count of other names and each of them
+    // after its source's byte; every text after its length (7 bits a byte,
     // the high bit set on all but the last).
     std::string m_texts;
 };

@@ -30,6 +30,11 @@ struct ScanOptions {
     // so that a /16's x.y.255.1 to .254 are scanned), or also any address
     // with an octet 255 (the window's rule).
     bool lastOctetRule = false;
+    // The sources the event-driven engine asks for the names of the hosts
+    // there, as bits of 1 << HostRecord::NameSource; the other engine asks
+    // node status only.
+    unsigned nameSources = kAllNameSources;
+    static constexpr unsigned kAllNameSources = 0x0F;
 
     bool operator==(const ScanOptions&) const = default;
 };

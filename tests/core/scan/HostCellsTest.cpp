@@ -64,4 +64,30 @@ TEST(HostCells, TextsTakenIntoAValueComeBack) {
     EXPECT_EQ(RecordOfCells(row).messengers, (std::vector<std::string>{"PC", "ADMIN"}));
 }
 
+// Every name of a host comes in order of preference, the NetBIOS name
+// first; each source is spelt as the outputs spell it and read back.
+TEST(HostCells, AllNamesInOrderOfPreference) {
+    using Source = HostRecord::NameSource;
+    HostRecord host;
+    host.names = {{"nas.example.jp", Source::Dns}, {"nas.local", Source::Mdns},
+                  {"NAS", Source::Llmnr}, {"nas-2.local", Source::Mdns}};
+    const std::vector<HostRecord::Name> others = {{"nas.local", Source::Mdns},
+                                                  {"nas-2.local", Source::Mdns},
+                                                  {"NAS", Source::Llmnr},
+                                                  {"nas.example.jp", Source::Dns}};
+    EXPECT_EQ(host.AllNames(), others);
+    host.computer = "";
+    EXPECT_EQ(host.AllNames(), others) << "an empty computer name is no name";
+    host.computer = "NAS01";
+    EXPECT_EQ(host.AllNames().front(), (HostRecord::Name{"NAS01", Source::Netbios}));
+    for (int i = 0; i < HostRecord::kNameSourceCount; ++i) {
+        const auto source = static_cast<Source>(i);
+        Source back = Source::Netbios;
+        EXPECT_TRUE(HostRecord::SourceOf(HostRecord::SourceText(source), back));
+        EXPECT_EQ(back, source);
+    }
+    Source none;
+    EXPECT_FALSE(HostRecord::SourceOf("wins", none));
+}
+
 } // namespace

@@ -57,6 +57,18 @@ TEST(PackedHost, UnpacksToTheValuePacked) {
              h.messengers.assign(200, "M");
          }},
         {"a MAC of zeros", [](HostRecord& h) { h.mac = {}; }},
+        {"names from other sources, an empty one among them",
+         [](HostRecord& h) {
+             h.names = {{"keiri.local", HostRecord::NameSource::Mdns},
+                        {"", HostRecord::NameSource::Llmnr},
+                        {"keiri.example.jp", HostRecord::NameSource::Dns}};
+         }},
+        {"only another source's name",
+         [](HostRecord& h) {
+             h = HostRecord{};
+             h.response = HostRecord::Response::Answered;
+             h.names = {{"printer.local", HostRecord::NameSource::Mdns}};
+         }},
         {"no round trip, no reasons",
          [](HostRecord& h) {
              h.rttMs = -1;
