@@ -4,6 +4,8 @@
 #include "core/scan/AddressWalk.h"
 #include "core/scan/AnswerShare.h"
 #include "core/scan/EchoPackets.h"
+#include "platform/dns/ReverseLookups.h"
+#include "platform/wire/PtrQuery.h"
 #include "core/scan/HostRecord.h"
 #include "core/scan/LinuxScanNetwork.h"
 #include "core/scan/NodeStatus.h"
@@ -115,7 +117,8 @@ struct FastScanEngine::Scan {
     // Probing: echo and query out, waiting for evidence. Names: known to be
     // there, waiting for its names. Neighbour: nothing came but an old
     // neighbour entry that the kernel is checking.
-    enum class Phase : std::uint8_t { Probing, Names, Neighbour, Done };
+    // OtherNames: finished but for the answers of the other name sources.
+    enum class Phase : std::uint8_t { Probing, Names, Neighbour, OtherNames, Done };
     struct Host {
         std::uint32_t address = 0;
         Phase phase = Phase::Probing;
@@ -130,8 +133,10 @@ struct FastScanEngine::Scan {
         std::uint8_t futileCounted = 0; // 1: as asked twice in vain, 2: three times
         std::uint8_t tries = 0;         // echo and query pairs sent
         std::uint8_t nameQueries = 0;
+        bool otherAsked = false;      // the other name sources have been asked
+        std::uint8_t otherPending = 0; // the sources asked that have not answered (source bits)
         int duplicateOf = -1; // the row of the same address listed earlier
-        Clock::time_point firstSent, lastSent, lastQuery, neighbourUntil;
+        Clock::time_point firstSent, lastSent, lastQuery, neighbourUntil, otherUntil;
         HostRecord record;
     };
     // A send waiting for its token or for buffer: a probe (echo and query,
@@ -163,6 +168,11 @@ struct FastScanEngine::Scan {
     std::deque<Pending> pending;
     Queue probes;    // by the last probe's send: its deadline is that plus the wait
     Queue nameWaits; // by the last query's send
+    Queue otherWaits; // by the end of the wait for the other name sources
+    unsigned otherSources = 0;  // those the network could open, of those asked for
+    int dnsFailures = 0;        // lookups that no server answered
+    bool dnsAnswered = false;   // a server has answered a lookup, with a name or without
+    bool stopping = false;      // FinishAll: nothing more is waited for
     std::multimap<Clock::time_point, int> neighbourWaits; // by the end of the wait
     RoundTrips roundTrips;
     Clock::time_point backoffUntil;
@@ -318,7 +328,7 @@ struct FastScanEngine::Scan {
 
     // What the host gave, and its neighbour entry; then its row.
     void Finish(Host& host) {
-        if (host.phase == Phase::Done)
+        if (host.phase == Phase::Done || WaitForOtherNames(host))
             return;
         Release(host);
         HostRecord& record = host.record;
@@ -366,6 +376,117 @@ struct FastScanEngine::Scan {
         host.record.reasons |= reason;
         // A host that answered holds its neighbour entry no longer.
         Release(host);
+        if (!host.otherAsked)
+            AskOtherSources(host, now);
+    }
+
+    static constexpr unsigned Bit(HostRecord::NameSource source) {
+        return 1u << static_cast<unsigned>(source);
+    }
+    // The id of the host's mDNS or LLMNR query: as hard to guess as the
+    // node-status ones.
+    std::uint16_t PtrId(const Host& host, PtrProtocol protocol) const {
+        return EchoPackets::TransactionId(secret ^ 0x707472ull, host.address,
+                                          protocol == PtrProtocol::Mdns ? 0 : 1);
+    }
+
+    // A host known to be there is asked for its names by the other sources
+    // at once, and waited for about as long as a node-status answer: its own
+    // responders (mDNS, LLMNR) only on a network of ours, as they answer
+    // nobody else; the resolver while some server answers it.
+    void AskOtherSources(Host& host, Clock::time_point now) {
+        host.otherAsked = true;
+        if (host.onLink) {
+            const std::pair<HostRecord::NameSource, std::uint16_t> responders[] = {
+                {HostRecord::NameSource::Mdns, kMdnsPort},
+                {HostRecord::NameSource::Llmnr, kLlmnrPort}};
+            for (const auto& [source, port] : responders) {
+                if (!(otherSources & Bit(source)))
+                    continue;
+                const PtrProtocol protocol =
+                    port == kMdnsPort ? PtrProtocol::Mdns : PtrProtocol::Llmnr;
+                const auto query = BuildPtrQuery(host.address, PtrId(host, protocol));
+                if (network.SendPtrQuery(host.address, port, query) == 0)
+                    host.otherPending |= Bit(source);
+            }
+        }
+        const bool dnsDead = !dnsAnswered && dnsFailures >= kDnsFailuresToGiveUp;
+        if ((otherSources & Bit(HostRecord::NameSource::Dns)) && !dnsDead &&
+            network.AskDns(host.address))
+            host.otherPending |= Bit(HostRecord::NameSource::Dns);
+        if (host.otherPending)
+            host.otherUntil = now + NameWait();
+    }
+
+    // Whether the host waits for its other names before its row is done: a
+    // host there that had not been asked yet (found by its neighbour entry
+    // alone) is asked now.
+    bool WaitForOtherNames(Host& host) {
+        if (stopping)
+            return false;
+        const Clock::time_point now = Clock::now();
+        if (!host.otherAsked && (host.record.reasons || NeighbourResolved(host)))
+            AskOtherSources(host, now);
+        if (!host.otherPending || now >= host.otherUntil)
+            return false;
+        if (host.phase != Phase::OtherNames) {
+            Release(host);
+            host.phase = Phase::OtherNames;
+            otherWaits.emplace_back(host.otherUntil, RowOf(host));
+        }
+        return true;
+    }
+
+    // A source has answered for the host (with names or none).
+    void OtherAnswered(Host& host, HostRecord::NameSource source,
+                       std::vector<std::string> names) {
+        host.otherPending &= static_cast<std::uint8_t>(~Bit(source));
+        for (std::string& name : names) {
+            ++engine.m_counts.otherNames;
+            host.record.names.push_back({std::move(name), source});
+        }
+        if (!host.otherPending && host.phase == Phase::OtherNames)
+            Finish(host);
+    }
+
+    void TakePtr(const NetworkEvent& event) {
+        Host* host = InFlight(event.address);
+        const auto source =
+            event.port == kMdnsPort ? HostRecord::NameSource::Mdns : HostRecord::NameSource::Llmnr;
+        if (!host || !(host->otherPending & Bit(source))) {
+            ++engine.m_counts.ignored;
+            return;
+        }
+        if (event.kind == NetworkEvent::Kind::PtrRefused)
+            return OtherAnswered(*host, source, {});
+        const PtrProtocol protocol =
+            source == HostRecord::NameSource::Mdns ? PtrProtocol::Mdns : PtrProtocol::Llmnr;
+        PtrAnswer answer = ReadPtrAnswer(event.bytes.data(), event.bytes.size(),
+                                         PtrId(*host, protocol), host->address, protocol);
+        if (!answer.accepted()) {
+            // Not an answer to our question (another's, late, forged or
+            // broken): the real one may still come.
+            ++engine.m_counts.ignored;
+            return;
+        }
+        OtherAnswered(*host, source, std::move(answer.names));
+    }
+
+    void TakeDns(const NetworkEvent& event) {
+        const auto outcome = static_cast<ReverseLookups::Outcome>(event.state);
+        if (outcome == ReverseLookups::Outcome::NoServer ||
+            outcome == ReverseLookups::Outcome::TimedOut)
+            ++dnsFailures;
+        else if (outcome != ReverseLookups::Outcome::Cancelled)
+            dnsAnswered = true;
+        Host* host = InFlight(event.address);
+        const auto source = HostRecord::NameSource::Dns;
+        if (!host || !(host->otherPending & Bit(source)))
+            return;
+        std::vector<std::string> names;
+        if (outcome == ReverseLookups::Outcome::Named && !event.bytes.empty())
+            names.emplace_back(event.bytes.begin(), event.bytes.end());
+        OtherAnswered(*host, source, std::move(names));
     }
 
     void Backoff(Clock::time_point now) {
@@ -584,6 +705,13 @@ struct FastScanEngine::Scan {
             engine.m_counts.kernelDrops += event.count;
             pace.Loss(now);
             return;
+        case Kind::PtrReply:
+        case Kind::PtrRefused:
+            TakePtr(event);
+            return;
+        case Kind::DnsAnswer:
+            TakeDns(event);
+            return;
         }
     }
 
@@ -743,6 +871,8 @@ struct FastScanEngine::Scan {
         }
         while (!lingering.empty() && !hosts[lingering.front().second].lingering)
             lingering.pop_front();
+        while (!otherWaits.empty() && hosts[otherWaits.front().second].phase != Phase::OtherNames)
+            otherWaits.pop_front();
         while (!neighbourWaits.empty()) {
             const auto first = neighbourWaits.begin();
             const Host& host = hosts[first->second];
@@ -770,6 +900,11 @@ struct FastScanEngine::Scan {
                 const int row = lingering.front().second;
                 lingering.pop_front();
                 Finish(hosts[row]);
+            } else if (!otherWaits.empty() && otherWaits.front().first <= now) {
+                Host& host = hosts[otherWaits.front().second];
+                otherWaits.pop_front();
+                host.otherPending = 0; // the sources that have not answered by now never will
+                Finish(host);
             } else if (!neighbourWaits.empty() && neighbourWaits.begin()->first <= now) {
                 const int row = neighbourWaits.begin()->second;
                 neighbourWaits.erase(neighbourWaits.begin());
@@ -790,6 +925,8 @@ struct FastScanEngine::Scan {
             wake = std::min(wake, neighbourWaits.begin()->first);
         if (!lingering.empty())
             wake = std::min(wake, lingering.front().first + Milliseconds(kWaitCeilingMs));
+        if (!otherWaits.empty())
+            wake = std::min(wake, otherWaits.front().first);
         return wake;
     }
 
@@ -949,6 +1086,7 @@ struct FastScanEngine::Scan {
 
     // The scan is stopped: what is still out has had no answer.
     void FinishAll() {
+        stopping = true;
         for (Host& host : hosts)
             if (host.duplicateOf < 0)
                 Finish(host);
@@ -990,6 +1128,9 @@ void FastScanEngine::Run() {
 
     Scan scan(*this, *m_network);
     scan.mayRepeat = RangesOverlap(m_request.ranges);
+    const unsigned others =
+        m_request.options.nameSources & ~(1u << unsigned(HostRecord::NameSource::Netbios));
+    scan.otherSources = open && others ? m_network->OpenNameSources(others) : 0;
     AddressWalk walk(m_request.ranges, m_request.options.lastOctetRule);
     bool dispatching = true;
     std::vector<NetworkEvent> events;

@@ -49,6 +49,7 @@ struct FastScanCounts {
     std::atomic<unsigned> spuriousFalls{0};  // of those, the ones whose answers came late
     std::atomic<unsigned> lateNeighbours{0}; // on-link hosts resolved only by a later solicitation
     std::atomic<unsigned> lastRoundQueries{0}; // queries of the last rounds, once the rest was done
+    std::atomic<unsigned> otherNames{0}; // names from mDNS, LLMNR and DNS
 };
 
 class FastScanEngine : public ScanEngineThread {
@@ -72,6 +73,10 @@ public:
     // at the end are asked once more, and again while that names anyone, up
     // to this many times.
     static constexpr int kLastRounds = 3;
+    // Lookups no DNS server answered, while none has been answered yet,
+    // after which the scan asks DNS no more: a resolver configuration that
+    // names a server that is not there costs each host no wait.
+    static constexpr int kDnsFailuresToGiveUp = 4;
     // An on-link address whose neighbour entry the kernel is still resolving
     // is waited for past the kernel's last solicitation, and this much more
     // for the answers that it then lets out.

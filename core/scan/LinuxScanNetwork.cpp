@@ -1,5 +1,8 @@
 #include "core/scan/LinuxScanNetwork.h"
 
+#include "core/scan/HostRecord.h"
+#include "platform/wire/PtrQuery.h"
+
 #include "core/scan/EchoPackets.h"
 #include "platform/win32/IcmpEcho.h"
 #include "platform/win32/Netbios.h"
@@ -101,9 +104,11 @@ int SendTo(int fd, std::span<const std::uint8_t> bytes, const sockaddr_in& to) {
 } // namespace
 
 LinuxScanNetwork::~LinuxScanNetwork() {
+    m_dns.reset(); // its sockets before the epoll set they are in
     Close(m_epoll);
     Close(m_icmp);
     Close(m_udp);
+    Close(m_ptr);
 }
 
 int LinuxScanNetwork::Open(std::uint32_t localAddress) {
@@ -143,6 +148,7 @@ int LinuxScanNetwork::Open(std::uint32_t localAddress) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = localAddress;
+    m_local = localAddress;
     if (::bind(m_udp, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
         return errno;
 
@@ -220,9 +226,14 @@ void LinuxScanNetwork::Wait(std::chrono::microseconds timeout, const StopSignal&
         ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, stop.Fd(), &event);
         m_watchedStop = stop.Fd();
     }
-    epoll_event ready[4];
+    epoll_event ready[8];
     int count = -1;
     long long us = std::max<long long>(0, timeout.count());
+    if (m_dns) {
+        WatchDnsSockets();
+        if (const int ms = m_dns->NextTimeoutMs(); ms >= 0)
+            us = std::min<long long>(us, ms * 1000LL);
+    }
     if (stop.Fd() < 0)
         us = std::min<long long>(us, StopSignal::kPollSliceMs * 1000LL);
     if (m_fineWait) {
@@ -230,12 +241,12 @@ void LinuxScanNetwork::Wait(std::chrono::microseconds timeout, const StopSignal&
         // that a fast scan does not go out in bursts a limiter would cut.
         const timespec wait{static_cast<time_t>(us / 1000000),
                             static_cast<long>(us % 1000000) * 1000};
-        count = ::epoll_pwait2(m_epoll, ready, 4, &wait, nullptr);
+        count = ::epoll_pwait2(m_epoll, ready, 8, &wait, nullptr);
         if (count < 0 && errno == ENOSYS)
             m_fineWait = false;
     }
     if (!m_fineWait)
-        count = ::epoll_wait(m_epoll, ready, 4, StopAwarePollMs(&stop, (us + 999) / 1000));
+        count = ::epoll_wait(m_epoll, ready, 8, StopAwarePollMs(&stop, (us + 999) / 1000));
     // The neighbour entries go first: a reply then finds the entry that its
     // own resolution made.
     for (int i = 0; i < count; ++i)
@@ -252,8 +263,96 @@ void LinuxScanNetwork::Wait(std::chrono::microseconds timeout, const StopSignal&
             if (error)
                 ReadNameErrors(events);
             ReadNames(events);
+        } else if (fd == m_ptr) {
+            if (error)
+                ReadPtrErrors(events);
+            ReadPtr(events);
+        } else if (m_dns && fd != m_neighbours.Fd() && fd != stop.Fd()) {
+            m_dns->Process(fd, ready[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP),
+                           ready[i].events & EPOLLOUT);
         }
     }
+    if (m_dns)
+        TakeDnsAnswers(events);
+}
+
+unsigned LinuxScanNetwork::OpenNameSources(unsigned sources) {
+    unsigned opened = 0;
+    const unsigned ownResponders = 1u << unsigned(HostRecord::NameSource::Mdns) |
+                                   1u << unsigned(HostRecord::NameSource::Llmnr);
+    if (sources & ownResponders) {
+        m_ptr = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = m_local;
+        const int on = 1;
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = m_ptr;
+        if (m_ptr >= 0 && ::setsockopt(m_ptr, IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0 &&
+            ::bind(m_ptr, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+            ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_ptr, &event) == 0)
+            opened |= sources & ownResponders;
+        else
+            Close(m_ptr);
+    }
+    const unsigned dns = 1u << unsigned(HostRecord::NameSource::Dns);
+    if (sources & dns) {
+        // A lookup is worth waiting for about as long as the host's other
+        // names; one that takes longer is given up by the scan anyway.
+        ReverseLookups::Options options;
+        options.tryTimeout = std::chrono::milliseconds(500);
+        options.tries = 2;
+        std::string error;
+        m_dns = ReverseLookups::Create(options, error);
+        if (m_dns)
+            opened |= dns;
+    }
+    return opened;
+}
+
+int LinuxScanNetwork::SendPtrQuery(std::uint32_t target, std::uint16_t port,
+                                   std::span<const std::uint8_t> datagram) {
+    if (m_ptr < 0)
+        return EBADF;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(target);
+    to.sin_port = htons(port);
+    return SendTo(m_ptr, datagram, to);
+}
+
+bool LinuxScanNetwork::AskDns(std::uint32_t target) {
+    if (!m_dns)
+        return false;
+    m_dns->Ask(target, target);
+    return true;
+}
+
+void LinuxScanNetwork::WatchDnsSockets() {
+    for (const ReverseLookups::SocketInterest& change : m_dns->TakeSocketChanges()) {
+        epoll_event event{};
+        event.events = (change.read ? EPOLLIN : 0u) | (change.write ? EPOLLOUT : 0u);
+        event.data.fd = change.fd;
+        if (!change.read && !change.write) {
+            ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, change.fd, nullptr);
+        } else if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, change.fd, &event) != 0) {
+            ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, change.fd, &event);
+        }
+    }
+}
+
+void LinuxScanNetwork::TakeDnsAnswers(std::vector<NetworkEvent>& events) {
+    m_dns->ProcessTimeouts();
+    for (ReverseLookups::Answer& answer : m_dns->TakeAnswers()) {
+        NetworkEvent event;
+        event.kind = NetworkEvent::Kind::DnsAnswer;
+        event.address = answer.address;
+        event.state = static_cast<std::uint16_t>(answer.outcome);
+        event.bytes.assign(answer.name.begin(), answer.name.end());
+        events.push_back(std::move(event));
+    }
+    WatchDnsSockets();
 }
 
 void LinuxScanNetwork::NoteDrops(std::uint32_t& last, std::uint32_t now,
@@ -379,6 +478,36 @@ void LinuxScanNetwork::ReadNameErrors(std::vector<NetworkEvent>& events) {
             event.kind = NetworkEvent::Kind::NameUnreachable;
         else
             continue;
+        events.push_back(std::move(event));
+    }
+}
+
+void LinuxScanNetwork::ReadPtr(std::vector<NetworkEvent>& events) {
+    Received received;
+    while (received.From(m_ptr, 0)) {
+        const std::uint16_t port = ntohs(received.address.sin_port);
+        if (port != kMdnsPort && port != kLlmnrPort)
+            continue;
+        NetworkEvent event;
+        event.kind = NetworkEvent::Kind::PtrReply;
+        event.address = ntohl(received.address.sin_addr.s_addr);
+        event.port = port;
+        event.bytes.assign(received.bytes, received.bytes + received.length);
+        events.push_back(std::move(event));
+    }
+}
+
+void LinuxScanNetwork::ReadPtrErrors(std::vector<NetworkEvent>& events) {
+    Received received;
+    while (received.From(m_ptr, MSG_ERRQUEUE)) {
+        QueuedSocketError error;
+        if (!ReadQueuedError(received.message, error) || error.target == 0 ||
+            !(error.PortClosedAtTarget() || IsFatal(error)))
+            continue;
+        NetworkEvent event;
+        event.kind = NetworkEvent::Kind::PtrRefused;
+        event.address = error.target;
+        event.port = ntohs(received.address.sin_port); // where the query went
         events.push_back(std::move(event));
     }
 }

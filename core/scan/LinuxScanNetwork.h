@@ -4,14 +4,17 @@
 // adapter's address, both non-blocking with large buffers, IP_RECVERR for
 // unreachable targets and SO_RXQ_OVFL to count what the kernel drops, and one
 // epoll over them, the neighbour table's changes (rtnetlink) and the stop
-// signal.
+// signal; when the scan asks names from other sources, a UDP socket on an
+// ephemeral port for mDNS and LLMNR queries and the resolver's sockets too.
 
 #include "core/scan/ScanNetwork.h"
 #include "core/scan/ScanProbes.h"
+#include "platform/dns/ReverseLookups.h"
 #include "platform/net/NeighbourMonitor.h"
 #include "platform/win32/Netbios.h"
 
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -32,6 +35,10 @@ public:
     int SendNameQuery(std::uint32_t target, std::span<const std::uint8_t> datagram) override;
     void Wait(std::chrono::microseconds timeout, const StopSignal& stop,
               std::vector<NetworkEvent>& events) override;
+    unsigned OpenNameSources(unsigned sources) override;
+    int SendPtrQuery(std::uint32_t target, std::uint16_t port,
+                     std::span<const std::uint8_t> datagram) override;
+    bool AskDns(std::uint32_t target) override;
     bool OnLink(std::uint32_t target) const override;
     int NeighbourLimit() const override { return m_neighbourLimit; }
     NeighbourResolution Resolution() const override { return m_resolution; }
@@ -42,11 +49,19 @@ private:
     void ReadNames(std::vector<NetworkEvent>& events);
     void ReadNameErrors(std::vector<NetworkEvent>& events);
     void ReadNeighbours(std::vector<NetworkEvent>& events);
+    void ReadPtr(std::vector<NetworkEvent>& events);
+    void ReadPtrErrors(std::vector<NetworkEvent>& events);
+    // Brings the epoll set up to date with the resolver's sockets.
+    void WatchDnsSockets();
+    void TakeDnsAnswers(std::vector<NetworkEvent>& events);
     void NoteDrops(std::uint32_t& last, std::uint32_t now, std::vector<NetworkEvent>& events);
 
     ScanProbes& m_probes;
     int m_icmp = -1;
     int m_udp = -1;
+    int m_ptr = -1; // mDNS and LLMNR queries, from an ephemeral port
+    std::uint32_t m_local = 0; // network byte order
+    std::unique_ptr<ReverseLookups> m_dns;
     int m_epoll = -1;
     int m_watchedStop = -1;
     bool m_raw = false;

@@ -1,9 +1,10 @@
 #pragma once
 // What the event-driven engine needs of the network: one socket for echo
-// requests and one for node-status queries, both non-blocking, and a wait for
-// whatever arrives. LinuxScanNetwork is the real one; engine tests script
+// requests and one for node-status queries, both non-blocking, what asking
+// names from other sources needs, and a wait for whatever arrives. LinuxScanNetwork is the real one; engine tests script
 // their own.
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <span>
@@ -27,6 +28,9 @@ struct NetworkEvent {
         NameRefused,     // address = the target, which itself said its port is closed
         Neighbour,       // address, state = NUD_* bits, bytes = the link-layer address (6) or none
         Dropped,         // count = datagrams the kernel dropped for want of buffer
+        PtrReply,        // address, port (5353 or 5355: the protocol), bytes = the datagram
+        PtrRefused,      // address = the target, port = where it went: nothing listens there
+        DnsAnswer,       // address, state = ReverseLookups::Outcome, bytes = the name (if any)
     };
     Kind kind = Kind::EchoReply;
     std::uint32_t address = 0; // host byte order
@@ -60,6 +64,20 @@ public:
     // neighbour entries that existed before the scan.
     virtual void Wait(std::chrono::microseconds timeout, const StopSignal& stop,
                       std::vector<NetworkEvent>& events) = 0;
+    // Opens what asking the hosts' names from other sources than node status
+    // needs, of the sources given (bits of 1 << HostRecord::NameSource):
+    // a socket for mDNS and LLMNR queries, the resolver for DNS. The sources
+    // it could open. Called after Open.
+    virtual unsigned OpenNameSources(unsigned sources) { return sources & 0; }
+    // A reverse (PTR) query to the target's own responder on `port`, from an
+    // ephemeral port; as SendNameQuery. The answer comes as a PtrReply.
+    virtual int SendPtrQuery(std::uint32_t /*target*/, std::uint16_t /*port*/,
+                             std::span<const std::uint8_t> /*datagram*/) {
+        return EOPNOTSUPP;
+    }
+    // Asks the resolver for the target's name; exactly one DnsAnswer comes,
+    // unless the scan ends first. False when there is no resolver.
+    virtual bool AskDns(std::uint32_t /*target*/) { return false; }
     // Whether the target is on a network of our own interfaces: its echo
     // takes a neighbour-table entry until it is resolved or fails.
     virtual bool OnLink(std::uint32_t target) const = 0;

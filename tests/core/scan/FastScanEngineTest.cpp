@@ -10,10 +10,13 @@
 #include "core/scan/ScanProbes.h"
 #include "core/settings/RunLog.h"
 #include "platform/win32/IcmpEcho.h"
+#include "platform/dns/ReverseLookups.h"
 #include "platform/wire/NodeStatusPacket.h"
+#include "platform/wire/PtrQuery.h"
 #include "platform/os/StopSignal.h"
 #include "platform/win32/ProbeNotices.h"
 #include "tests/platform/NodeStatusReplyBuilder.h"
+#include "tests/support/DnsAnswerBuilder.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/MessagePrinters.h"
 #include "tests/support/TempDir.h"
@@ -47,6 +50,11 @@ struct Host {
     bool zeroMac = false;      // its node-status answer has an all-zero unit id
     int arpAfterMs = 0;        // its entry resolves only this long after the first echo,
                                // and the kernel holds what was sent to it until then
+    // Its names from the other sources; empty: no answer from that source
+    // (DNS then says there is none).
+    std::string mdns, llmnr, dns;
+    bool ptrClosed = false;      // nothing listens on 5353 or 5355: port unreachable
+    bool mdnsForeign = false;    // its mDNS answer names another address
 };
 
 // The MAC its neighbour entry gives 10.0.0.n.
@@ -65,6 +73,9 @@ public:
     bool onLink = false;
     int neighbourLimit = 1024;
     NeighbourResolution resolution{600, 3};
+    unsigned nameSources = 0; // of those asked for, the ones it can open
+    int dnsTimesOutMs = 0;    // the resolver's server never answers: each lookup times out so
+    std::map<std::uint32_t, int> ptrQueries, dnsLookups;
     // Called with each echo reply before it is queued; may queue more.
     std::function<void(const NetworkEvent&, std::vector<NetworkEvent>&)> extra;
 
@@ -149,6 +160,50 @@ public:
         }
         Queue(std::move(event), std::max(host.namesDelayMs, HeldMs(target)));
         return 0;
+    }
+
+    unsigned OpenNameSources(unsigned sources) override { return sources & nameSources; }
+
+    int SendPtrQuery(std::uint32_t target, std::uint16_t port,
+                     std::span<const std::uint8_t> datagram) override {
+        ++ptrQueries[target];
+        const Host& host = hosts[target];
+        NetworkEvent event;
+        event.address = target;
+        event.port = port;
+        const std::string& name = port == kMdnsPort ? host.mdns : host.llmnr;
+        if (host.ptrClosed) {
+            event.kind = Kind::PtrRefused;
+        } else if (!name.empty()) {
+            event.kind = Kind::PtrReply;
+            const std::uint16_t id = static_cast<std::uint16_t>(datagram[0] << 8 | datagram[1]);
+            const std::uint32_t named = port == kMdnsPort && host.mdnsForeign ? target + 1 : target;
+            auto answer = port == kMdnsPort ? DnsAnswerBuilder::Mdns(id, target, name)
+                                            : DnsAnswerBuilder::Llmnr(id, target, name);
+            answer.answers = {DnsAnswerBuilder::Ptr(named, name)};
+            const auto bytes = answer.bytes();
+            event.bytes.assign(bytes.begin(), bytes.end());
+        } else {
+            return 0;
+        }
+        Queue(std::move(event), 0);
+        return 0;
+    }
+
+    bool AskDns(std::uint32_t target) override {
+        ++dnsLookups[target];
+        NetworkEvent event;
+        event.kind = Kind::DnsAnswer;
+        event.address = target;
+        const std::string& name = hosts[target].dns;
+        event.state = static_cast<std::uint16_t>(
+            dnsTimesOutMs ? ReverseLookups::Outcome::TimedOut
+            : name.empty() ? ReverseLookups::Outcome::NoName
+                           : ReverseLookups::Outcome::Named);
+        if (!dnsTimesOutMs)
+            event.bytes.assign(name.begin(), name.end());
+        Queue(std::move(event), dnsTimesOutMs ? dnsTimesOutMs : 1);
+        return true;
     }
 
     void Wait(std::chrono::microseconds timeout, const StopSignal& stop,
@@ -267,9 +322,13 @@ protected:
         sentLog = net->sent;
         refusedAt = net->refusedAt;
         queries.clear();
+        ptrQueries.clear();
+        dnsLookups.clear();
         echoes.clear();
         for (int i = 1; i <= last; ++i) {
             queries[Ip(i)] = net->QueriesOf(Ip(i));
+            ptrQueries[Ip(i)] = net->ptrQueries[Ip(i)];
+            dnsLookups[Ip(i)] = net->dnsLookups[Ip(i)];
             echoes[Ip(i)] = net->EchoesOf(Ip(i));
         }
         std::vector<std::string> rows;
@@ -286,7 +345,7 @@ protected:
     MessageBoxRecorder boxes;
     unsigned ignored = 0, retries = 0;
     std::vector<ScriptedNetwork::Sent> sentLog;
-    std::map<std::uint32_t, int> queries, echoes;
+    std::map<std::uint32_t, int> queries, echoes, ptrQueries, dnsLookups;
     std::vector<Clock::time_point> refusedAt;
 };
 
@@ -495,6 +554,73 @@ TEST_F(FastScanEngineTest, HostsWhoseAskingsWereAllLostAreAskedAgainAtTheEnd) {
         EXPECT_EQ(queries[Ip(2)], c.secondQueries);
         EXPECT_EQ(queries[Ip(3)], c.silentQueries);
     }
+}
+
+// A host there is asked for its name by each source the network opens, and
+// every name that answers its own question lands in the value with its
+// source; mDNS and LLMNR only on a network of ours, nothing of a host that
+// is not there, nothing from an answer about another address.
+TEST_F(FastScanEngineTest, HostsThereAreNamedByEverySourceThatAnswers) {
+    using Source = HostRecord::NameSource;
+    using Names = std::vector<HostRecord::Name>;
+    const unsigned all = ScanOptions::kAllNameSources;
+    const struct {
+        const char* what;
+        Host host; // at 10.0.0.1
+        bool onLink;
+        unsigned asked;
+        Names names;
+        int ptrQueries, dnsLookups;
+    } cases[] = {
+        {"every source",
+         [] { Host h{true, false, 1}; h.mdns = "pc.local"; h.llmnr = "PC"; h.dns = "pc.lan"; return h; }(),
+         true, all, {{"pc.local", Source::Mdns}, {"PC", Source::Llmnr}, {"pc.lan", Source::Dns}}, 2,
+         1},
+        {"mDNS only, no NetBIOS",
+         [] { Host h{true}; h.mdns = "printer.local"; return h; }(), true, all,
+         {{"printer.local", Source::Mdns}}, 2, 1},
+        {"nothing listens: no name",
+         [] { Host h{true}; h.ptrClosed = true; return h; }(), true, all, {}, 2, 1},
+        {"an mDNS answer about another address",
+         [] { Host h{true}; h.mdns = "evil.local"; h.mdnsForeign = true; return h; }(), true, all,
+         {}, 2, 1},
+        {"off our networks: DNS only",
+         [] { Host h{true}; h.mdns = "pc.local"; h.dns = "pc.lan"; return h; }(), false, all,
+         {{"pc.lan", Source::Dns}}, 0, 1},
+        {"DNS not asked for",
+         [] { Host h{true}; h.mdns = "pc.local"; h.dns = "pc.lan"; return h; }(), true,
+         all & ~(1u << unsigned(Source::Dns)), {{"pc.local", Source::Mdns}}, 2, 0},
+        {"not there: not asked", Host{}, true, all, {}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        network = ScriptedNetwork();
+        network.nameSources = all;
+        network.onLink = c.onLink;
+        network.hosts[Ip(1)] = c.host;
+        options.nameSources = c.asked;
+        Scan(1);
+        EXPECT_EQ(sink.RecordOf(0).names, c.names);
+        EXPECT_EQ(ptrQueries[Ip(1)], c.ptrQueries);
+        EXPECT_EQ(dnsLookups[Ip(1)], c.dnsLookups);
+    }
+}
+
+// A resolver whose server never answers costs the scan no more than the
+// hosts' own wait, and after a few lookups in vain it is asked no more.
+TEST_F(FastScanEngineTest, ASilentResolverIsGivenUp) {
+    network.nameSources = ScanOptions::kAllNameSources;
+    network.dnsTimesOutMs = 300;
+    options.rate = 100; // the first lookups end before the last hosts are there
+    for (int i = 1; i <= 40; ++i)
+        network.hosts[Ip(i)] = {true};
+    const std::vector<std::string> rows = Scan(40);
+    ASSERT_EQ(rows.size(), 40u);
+    EXPECT_EQ(rows.back(), "10.0.0.40 ○ ");
+    int asked = 0;
+    for (int i = 1; i <= 40; ++i)
+        asked += dnsLookups[Ip(i)];
+    EXPECT_LT(asked, 40);
 }
 
 // A host that ignores its first queries, answers one late, or whose first ARP
