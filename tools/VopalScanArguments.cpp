@@ -3,12 +3,14 @@
 #include "core/inventory/HostArgument.h"
 #include "core/inventory/InventoryReport.h"
 #include "core/ranges/RangeArgument.h"
+#include "core/scan/HostRecord.h"
 #include "core/watch/WatchConfig.h"
 #include "platform/outbound/HttpPost.h"
 #include "platform/postgres/PgConnection.h"
 #include "platform/os/ProgramDirectory.h"
 #include "platform/text/TextCodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,9 +23,11 @@ const char* const kUsage =
     "usage: vopal-scan [options] [RANGE ...]\n"
     "\n"
     "Pings every address of the ranges, asks the hosts for their NetBIOS node status\n"
-    "and prints one CSV line per host (export layout: title line, seven\n"
-    "fields, \"-\" for an empty cell, CR LF line ends), or with --format json one\n"
-    "JSON object per line.\n"
+    "and their names over mDNS, LLMNR and DNS, and prints one CSV line per host\n"
+    "(export layout: title line, seven fields, \"-\" for an empty cell, CR LF line\n"
+    "ends), or with --format json one JSON object per line. On a terminal, without\n"
+    "--format, a table to read instead: address, response, the best name and its\n"
+    "source, workgroup, MAC and vendor.\n"
     "\n"
     "RANGE is a.b.c.d-e.f.g.h, a.b.c.d-h (last octet), a.b.c.d/n or a single address.\n"
     "Without ranges, the list file is scanned (--list, default: the stored list file).\n"
@@ -45,6 +49,11 @@ const char* const kUsage =
     "  --timeout MS         echo time-out in milliseconds (1..600000); without it the\n"
     "                       fast engine learns its wait from the round trips and\n"
     "                       probes a silent address twice\n"
+    "  --names LIST         fast engine: where the names of the hosts there come\n"
+    "                       from, comma-separated: netbios (node status, always\n"
+    "                       asked: it must be in the list), mdns, llmnr, dns (the\n"
+    "                       resolver's reverse lookup), or all (the default)\n"
+    "  -n                   no DNS lookups (the other sources are still asked)\n"
     "  --keep-silent        keep the rows of addresses that did not answer\n"
     "  --safe-mode          threads engine: node-status queries one at a time\n"
     "  --encoding ENC       utf8 (default) or cp932\n"
@@ -80,7 +89,8 @@ const char* const kUsage =
     "                       notify, on-change, database), like --changes but\n"
     "                       printing the changes only; does nothing when the\n"
     "                       last scan recorded started less than the interval ago\n"
-    "  --format FORMAT      text (default) or csv: how --changes and --history print;\n"
+    "  --format FORMAT      csv: the rows in the export layout, also on a terminal;\n"
+    "                       text (default) or csv: how --changes and --history print;\n"
     "                       json: JSON Lines (UTF-8, LF) for the rows, the changes\n"
     "                       and the timeline alike, no title line. Each line has\n"
     "                       \"type\" (row, change or history) and \"schema\" (1); a row\n"
@@ -89,7 +99,9 @@ const char* const kUsage =
     "                       JSON Schema: vopal-scan-json.schema.json in the docs\n"
     "  -h, --help           this text\n"
     "\n"
-    "On a terminal, standard error shows the progress.\n"
+    "On a terminal, standard error shows the progress. An option the chosen engine\n"
+    "does not use (--threads, --safe-mode with the fast engine; --rate, --max-rate,\n"
+    "--names, -n with the threads engine) is told on standard error and ignored.\n"
     "Ctrl+C (or SIGTERM) stops the scan at once; the rows found so far are printed.\n"
     "A second Ctrl+C ends the program at once, without printing.\n"
     "The first scan recorded into an inventory is the baseline: it notifies nothing.\n"
@@ -136,6 +148,41 @@ constexpr NumberOption kNumberOptions[] = {
     {"--threads", 0, 1000, &Options::threads, "--threads needs a number from 0 to 1000"},
     {"--timeout", 1, 600000, &Options::timeout, "--timeout needs milliseconds from 1 to 600000"},
 };
+
+constexpr unsigned SourceBit(HostRecord::NameSource source) {
+    return 1u << static_cast<unsigned>(source);
+}
+
+// "netbios,mdns,...", or "all": the sources as bits, else what is wrong.
+std::string TakeNameSources(const char* value, Options& options) {
+    const std::string list = value ? LowerCaseAscii(value) : "";
+    if (list.empty())
+        return "--names needs a list of sources: netbios, mdns, llmnr, dns or all";
+    unsigned sources = 0;
+    for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t end = std::min(list.find(',', start), list.size());
+        const std::string item = list.substr(start, end - start);
+        HostRecord::NameSource source;
+        if (item == "all")
+            sources |= ScanOptions::kAllNameSources;
+        else if (HostRecord::SourceOf(item, source))
+            sources |= SourceBit(source);
+        else
+            return "--names: " +
+                   (item.empty() ? std::string("an empty source")
+                                 : "no source \"" + PlainText(item) + "\"") +
+                   "; give netbios, mdns, llmnr, dns or all, comma-separated";
+        start = end + 1;
+    }
+    // Node status is every scan's question (the computer name, workgroup
+    // and MAC come from it); leaving it out would ask for what cannot be.
+    if (!(sources & SourceBit(HostRecord::NameSource::Netbios)))
+        return "--names must include netbios: the node-status query is always sent (the "
+               "computer name, workgroup and MAC come from it)";
+    options.nameSources = sources;
+    options.namesGiven = true;
+    return {};
+}
 
 // A value that must not be missing nor empty.
 std::string Given(const char* value, const char* error) {
@@ -228,8 +275,10 @@ const ValueOption kValueOptions[] = {
          o.watchFile = v;
          return std::string();
      }},
+    {"--names", TakeNameSources},
     {"--format",
      [](const char* v, Options& o) {
+         o.formatGiven = true;
          const std::string format = v ? LowerCaseAscii(v) : "";
          if (format == "text")
              o.format = Format::Text;
@@ -248,6 +297,7 @@ const std::pair<const char*, bool Options::*> kSwitches[] = {
     {"--keep-silent", &Options::keepSilent},
     {"--safe-mode", &Options::safeMode},
     {"--changes", &Options::changes},
+    {"-n", &Options::noDns},
 };
 
 // Takes the option `arg`, its value being argv[i + 1] (then i moves past
@@ -294,6 +344,28 @@ std::string ConflictOf(const Options& options) {
 }
 
 } // namespace
+
+std::vector<std::string> IgnoredOptions(const Options& options) {
+    std::vector<std::string> lines;
+    const auto ignored = [&lines](bool given, const char* option, const char* why) {
+        if (given)
+            lines.push_back(std::string(option) + " is ignored: " + why);
+    };
+    const bool fast = !options.threadEngine;
+    ignored(fast && options.threads >= 0, "--threads", "only --engine threads uses it");
+    ignored(fast && options.safeMode, "--safe-mode", "only --engine threads uses it");
+    ignored(!fast && options.rate > 0, "--rate", "the threads engine does not use it");
+    ignored(!fast && options.maxRate > 0, "--max-rate", "the threads engine does not use it");
+    ignored(!fast && options.namesGiven, "--names",
+            "the threads engine asks NetBIOS node status only");
+    ignored(!fast && options.noDns, "-n", "the threads engine asks NetBIOS node status only");
+    return lines;
+}
+
+unsigned NameSourcesOf(const Options& options) {
+    return options.noDns ? options.nameSources & ~SourceBit(HostRecord::NameSource::Dns)
+                         : options.nameSources;
+}
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "vopal-scan: %s\n(see vopal-scan --help)\n", message.c_str());

@@ -3,6 +3,7 @@
 // arguments, and the exit statuses it shares with main.
 
 #include "core/ranges/AddressRange.h"
+#include "core/scan/ScanRequest.h"
 #include "core/watch/ChangeWatch.h"
 
 #include <string>
@@ -29,6 +30,12 @@ struct Options {
     bool changes = false;  // --changes
     std::string history;   // --history: the host whose timeline is printed
     Format format = Format::Text; // --format
+    bool formatGiven = false;     // a --format at all: no table on a terminal
+    // --names: the sources of the hosts' names, as ScanOptions::nameSources;
+    // node status always among them.
+    unsigned nameSources = ScanOptions::kAllNameSources;
+    bool namesGiven = false;
+    bool noDns = false; // -n: no DNS lookups, whatever --names says
     std::string site;             // --site; empty: the host name
     WatchOptions watch;           // --notify, --on-change, --on-change-timeout
     std::string watchFile;        // --watch
@@ -40,3 +47,10 @@ int UsageError(const std::string& message);
 
 // Returns -1 to go on, else the exit code (0 after --help).
 int ParseArguments(int argc, char** argv, Options& options);
+
+// The options given that the chosen engine does not use, each as a line to
+// tell on standard error; the scan runs without them.
+std::vector<std::string> IgnoredOptions(const Options& options);
+
+// The sources a scan with these options asks for names.
+unsigned NameSourcesOf(const Options& options);

@@ -1,7 +1,7 @@
 // vopal-scan: the scan engine on the command line. Runs the same manager,
 // workers, probes and range table as the window, with the stored settings
 // (overridable for this run only), and prints the remaining rows as CSV in the
-// export layout, or as JSON Lines.
+// export layout, or as JSON Lines, or on a terminal as a table to read.
 
 #include "core/settings/ScanSettings.h"
 #include "core/settings/SettingsStore.h"
@@ -30,6 +30,7 @@
 #include "core/scan/RealScanProbes.h"
 #include "core/scan/ScanRequest.h"
 #include "core/commands/ExportFormat.h"
+#include "core/commands/HostTable.h"
 #include "core/watch/ChangeWatch.h"
 #include "core/watch/WatchConfig.h"
 #include "platform/outbound/HttpPost.h"
@@ -420,6 +421,7 @@ ScanOptions RunScanOptions(const Options& options, const ScanSettingsRecord& set
         scan.keepSilent = true;
     if (options.safeMode)
         scan.safeMode = true;
+    scan.nameSources = NameSourcesOf(options);
     return scan;
 }
 
@@ -622,12 +624,17 @@ Recording Record(Run& run, MemoryScanSink& sink) {
     return recording;
 }
 
-// The rows, as CSV in the export layout or as JSON Lines. A watching run
-// tells only what changed: its rows would fill the journal of a service at
-// every interval.
+// The rows, as CSV in the export layout or as JSON Lines, or for a person
+// at a terminal who asked for no format, as a table. A watching run tells
+// only what changed: its rows would fill the journal of a service at every
+// interval.
 void PrintRows(const Options& options, MemoryScanSink& sink, Output& out) {
     if (!options.watchFile.empty())
         return;
+    if (!options.formatGiven && isatty(STDOUT_FILENO)) {
+        WriteOut(out, FormatHostTable(sink.rows.Records()), options.cp932);
+        return;
+    }
     if (options.format != Format::Json) {
         WriteOut(out, FormatExportText(sink.rows), options.cp932);
         return;
@@ -686,6 +693,8 @@ int main(int argc, char** argv) {
         return PrintHistory(run.options, run.out);
     if (run.options.site.empty())
         run.options.site = HostName();
+    for (const std::string& line : IgnoredOptions(run.options))
+        std::fprintf(stderr, "vopal-scan: %s\n", line.c_str());
     ScanRequest request;
     if (int rc = ResolveRequest(run, request); rc >= 0)
         return rc;

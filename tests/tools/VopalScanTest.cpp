@@ -1,7 +1,9 @@
 // vopal-scan as a program: its exit status when the output cannot be written,
-// the hosts --history accepts, and its JSON Lines checked against the schema.
-// No test here scans an address: the scans walk an empty list file.
+// the hosts --history accepts, its JSON Lines checked against the schema, the
+// table it prints on a terminal and the options it tells it ignores. No test
+// here scans an address: the scans walk an empty list file.
 
+#include "core/commands/HostTable.h"
 #include "core/inventory/sqlite/InventoryStore.h"
 #include "core/scan/HostCells.h"
 #include "core/ranges/AddressRange.h"
@@ -11,11 +13,15 @@
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
+#include "tools/VopalScanArguments.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +65,54 @@ Ran RunVopalScan(const TempDir& dir, const std::vector<std::string>& args,
     ran.errors = TempDir::ReadFile(err);
     return ran;
 }
+
+// Runs vopal-scan as RunVopalScan does, but with standard output on a
+// pseudo terminal (raw, so that the bytes arrive as written); standard
+// error goes to a file, so that no progress line mixes in.
+Ran RunOnTerminal(const TempDir& dir, const std::vector<std::string>& args) {
+    const std::string err = dir.file("stderr");
+    std::vector<std::string> argv = {KD_VOPAL_SCAN_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string config = dir.file("config"), data = dir.file("data");
+    termios raw{};
+    cfmakeraw(&raw);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, &raw, nullptr);
+    if (pid == 0) {
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (e < 0 || dup2(e, STDERR_FILENO) < 0)
+            _exit(127);
+        std::vector<char*> pointers;
+        for (std::string& arg : argv)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    Ran ran;
+    if (pid < 0)
+        return ran;
+    // Read until the last end of the terminal closes (EIO).
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(terminal, buffer, sizeof buffer);
+        if (n > 0)
+            ran.output.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    close(terminal);
+    int status = 0;
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        ran.exitCode = WEXITSTATUS(status);
+    ran.errors = TempDir::ReadFile(err);
+    return ran;
+}
+
+const std::string kCsvTitleLine =
+    "IPアドレス,応答,コンピュータ名,ドメイン名,MACアドレス,NICベンダー名,メッセンジャ\r\n";
 
 HostRecord Answered(const char* address, const std::string& name, const char* mac) {
     HostRecord row;
@@ -155,6 +209,111 @@ TEST(VopalScan, OutputThatCannotBeWrittenIsAnError) {
                       std::string::npos,
                   !nothing)
             << shown << full.errors;
+    }
+}
+
+// A person at a terminal gets the table; a pipe, a file, or anyone who asks
+// for a format gets that format, byte for byte as before.
+TEST(VopalScan, OnATerminalWithoutAFormatTheRowsAreATable) {
+    TempDir dir;
+    const std::string list = dir.file("empty.txt");
+    TempDir::WriteFile(list, "");
+    const struct {
+        bool terminal;
+        std::vector<std::string> args;
+        std::string output;
+    } cases[] = {
+        {true, {}, FormatHostTable({})},
+        {true, {"--format", "csv"}, kCsvTitleLine},
+        {true, {"--format", "text"}, kCsvTitleLine},
+        {true, {"--format", "json"}, ""},
+        {false, {}, kCsvTitleLine},
+        {false, {"--format", "text"}, kCsvTitleLine},
+        {false, {"--format", "csv"}, kCsvTitleLine},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--list", list};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Ran ran = c.terminal ? RunOnTerminal(dir, args) : RunVopalScan(dir, args);
+        const std::string shown =
+            (c.terminal ? "terminal " : "file ") + (c.args.empty() ? std::string() : c.args.back());
+        EXPECT_EQ(ran.exitCode, 0) << shown << ": " << ran.errors;
+        EXPECT_EQ(ran.output, c.output) << shown;
+    }
+}
+
+// An option the engine does not use is told, one line each, and the scan
+// runs as it would without it.
+TEST(VopalScan, OptionsTheEngineDoesNotUseAreTold) {
+    TempDir dir;
+    const std::string list = dir.file("empty.txt");
+    TempDir::WriteFile(list, "");
+    const std::string threadsOnly = " is ignored: only --engine threads uses it\n";
+    const std::string fastOnly = " is ignored: the threads engine does not use it\n";
+    const std::string netbiosOnly =
+        " is ignored: the threads engine asks NetBIOS node status only\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string errors;
+    } cases[] = {
+        {{"--threads", "5"}, "vopal-scan: --threads" + threadsOnly},
+        {{"--safe-mode", "--threads", "0"},
+         "vopal-scan: --threads" + threadsOnly + "vopal-scan: --safe-mode" + threadsOnly},
+        {{"--engine", "fast", "--rate", "10", "--names", "netbios", "-n"}, ""},
+        {{"--engine", "threads", "--threads", "3", "--safe-mode"}, ""},
+        {{"--engine", "threads", "--rate", "10", "--max-rate", "20"},
+         "vopal-scan: --rate" + fastOnly + "vopal-scan: --max-rate" + fastOnly},
+        {{"--engine", "threads", "--names", "all"}, "vopal-scan: --names" + netbiosOnly},
+        {{"-n", "--engine", "threads"}, "vopal-scan: -n" + netbiosOnly},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--list", list};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Ran ran = RunVopalScan(dir, args);
+        EXPECT_EQ(ran.exitCode, 0) << c.args[0] << ": " << ran.errors;
+        EXPECT_EQ(ran.errors, c.errors) << c.args[0];
+        EXPECT_EQ(ran.output, kCsvTitleLine) << c.args[0];
+    }
+}
+
+constexpr unsigned kNetbios = 1u << 0, kMdns = 1u << 1, kLlmnr = 1u << 2, kDns = 1u << 3;
+
+TEST(VopalScanArguments, NamesChoosesTheSourcesAndNTurnsDnsOff) {
+    const struct {
+        std::vector<std::string> args;
+        int result;        // ParseArguments: -1 to go on
+        unsigned sources;  // when it goes on
+        std::string error; // a part of the message, when it does not
+    } cases[] = {
+        {{}, -1, kNetbios | kMdns | kLlmnr | kDns, ""},
+        {{"-n"}, -1, kNetbios | kMdns | kLlmnr, ""},
+        {{"--names", "netbios"}, -1, kNetbios, ""},
+        {{"--names", "NetBIOS,DNS"}, -1, kNetbios | kDns, ""},
+        {{"--names", "mdns,netbios,mdns"}, -1, kNetbios | kMdns, ""},
+        {{"--names", "all", "-n"}, -1, kNetbios | kMdns | kLlmnr, ""},
+        {{"-n", "--names", "netbios,dns,llmnr"}, -1, kNetbios | kLlmnr, ""},
+        {{"--names", "mdns,dns"}, kExitUsage, 0, "--names must include netbios"},
+        {{"--names", "netbios,wins"}, kExitUsage, 0, "no source \"wins\""},
+        {{"--names", "netbios,"}, kExitUsage, 0, "an empty source"},
+        {{"--names", ""}, kExitUsage, 0, "--names needs a list"},
+        {{"--names"}, kExitUsage, 0, "--names needs a list"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"vopal-scan"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        Options options;
+        testing::internal::CaptureStderr();
+        const int result = ParseArguments(static_cast<int>(argv.size()), argv.data(), options);
+        const std::string errors = testing::internal::GetCapturedStderr();
+        const std::string shown = args.size() > 1 ? args[1] + " " + args.back() : "";
+        EXPECT_EQ(result, c.result) << shown << ": " << errors;
+        if (c.result == -1)
+            EXPECT_EQ(NameSourcesOf(options), c.sources) << shown;
+        else
+            EXPECT_NE(errors.find(c.error), std::string::npos) << shown << ": " << errors;
     }
 }
 
