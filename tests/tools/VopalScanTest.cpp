@@ -32,20 +32,29 @@ struct Ran {
     std::string errors;
 };
 
+// The path that stands for a pseudo terminal as RunVopalScan's output.
+const std::string kTerminal = "(terminal)";
+
 // Runs vopal-scan with standard output going to `outputPath` (a file of the
-// test's own directory when empty) and settings and data in that directory.
+// test's own directory when empty; a pseudo terminal, raw so that the bytes
+// arrive as written, for kTerminal) and settings and data in that directory.
 Ran RunVopalScan(const TempDir& dir, const std::vector<std::string>& args,
                  const std::string& outputPath = {}) {
+    const bool terminal = outputPath == kTerminal;
     const std::string out = outputPath.empty() ? dir.file("stdout") : outputPath;
     const std::string err = dir.file("stderr");
     std::vector<std::string> argv = {KD_VOPAL_SCAN_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
     const std::string config = dir.file("config"), data = dir.file("data");
-    const pid_t pid = fork();
+    termios raw{};
+    cfmakeraw(&raw);
+    int master = -1;
+    const pid_t pid = terminal ? forkpty(&master, nullptr, &raw, nullptr) : fork();
     if (pid == 0) {
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         setenv("XDG_DATA_HOME", data.c_str(), 1);
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int o = terminal ? STDOUT_FILENO
+                               : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (o < 0 || e < 0 || dup2(o, STDOUT_FILENO) < 0 || dup2(e, STDERR_FILENO) < 0)
             _exit(127);
@@ -57,56 +66,18 @@ Ran RunVopalScan(const TempDir& dir, const std::vector<std::string>& args,
         _exit(127);
     }
     Ran ran;
+    // The terminal is read until its other end closes (EIO).
+    char buffer[4096];
+    for (ssize_t n = 0; master >= 0 && ((n = read(master, buffer, sizeof buffer)) > 0 ||
+                                        (n < 0 && errno == EINTR));)
+        ran.output.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    if (master >= 0)
+        close(master);
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         ran.exitCode = WEXITSTATUS(status);
     if (outputPath.empty())
         ran.output = TempDir::ReadFile(out);
-    ran.errors = TempDir::ReadFile(err);
-    return ran;
-}
-
-// Runs vopal-scan as RunVopalScan does, but with standard output on a
-// pseudo terminal (raw, so that the bytes arrive as written); standard
-// error goes to a file, so that no progress line mixes in.
-Ran RunOnTerminal(const TempDir& dir, const std::vector<std::string>& args) {
-    const std::string err = dir.file("stderr");
-    std::vector<std::string> argv = {KD_VOPAL_SCAN_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const std::string config = dir.file("config"), data = dir.file("data");
-    termios raw{};
-    cfmakeraw(&raw);
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, &raw, nullptr);
-    if (pid == 0) {
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        setenv("XDG_DATA_HOME", data.c_str(), 1);
-        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (e < 0 || dup2(e, STDERR_FILENO) < 0)
-            _exit(127);
-        std::vector<char*> pointers;
-        for (std::string& arg : argv)
-            pointers.push_back(arg.data());
-        pointers.push_back(nullptr);
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    Ran ran;
-    if (pid < 0)
-        return ran;
-    // Read until the last end of the terminal closes (EIO).
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(terminal, buffer, sizeof buffer);
-        if (n > 0)
-            ran.output.append(buffer, static_cast<std::size_t>(n));
-        else if (n == 0 || errno != EINTR)
-            break;
-    }
-    close(terminal);
-    int status = 0;
-    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        ran.exitCode = WEXITSTATUS(status);
     ran.errors = TempDir::ReadFile(err);
     return ran;
 }
@@ -212,91 +183,61 @@ TEST(VopalScan, OutputThatCannotBeWrittenIsAnError) {
     }
 }
 
-// A person at a terminal gets the table; a pipe, a file, or anyone who asks
-// for a format gets that format, byte for byte as before.
-TEST(VopalScan, OnATerminalWithoutAFormatTheRowsAreATable) {
+// Scans of an empty list: a person at a terminal gets the table; a pipe, a
+// file, or any --format, the output as before, byte for byte. An option the
+// engine does not use is told, one line each, and the scan runs on.
+TEST(VopalScan, TheTableOnATerminalAndTheOptionsTheEngineIgnores) {
     TempDir dir;
     const std::string list = dir.file("empty.txt");
     TempDir::WriteFile(list, "");
+    const std::string fastOnly = " is ignored: only --engine threads uses it\n";
+    const std::string threadsOnly = " is ignored: the threads engine does not use it\n";
+    const std::string nodeStatus = " is ignored: the threads engine asks NetBIOS node status only\n";
     const struct {
-        bool terminal;
+        std::string output; // kTerminal, or a file
         std::vector<std::string> args;
-        std::string output;
+        std::string printed, errors;
     } cases[] = {
-        {true, {}, FormatHostTable({})},
-        {true, {"--format", "csv"}, kCsvTitleLine},
-        {true, {"--format", "text"}, kCsvTitleLine},
-        {true, {"--format", "json"}, ""},
-        {false, {}, kCsvTitleLine},
-        {false, {"--format", "text"}, kCsvTitleLine},
-        {false, {"--format", "csv"}, kCsvTitleLine},
+        {kTerminal, {}, FormatHostTable({}), ""},
+        {kTerminal, {"--format", "csv"}, kCsvTitleLine, ""},
+        {kTerminal, {"--format", "text"}, kCsvTitleLine, ""},
+        {kTerminal, {"--format", "json"}, "", ""},
+        {"", {}, kCsvTitleLine, ""},
+        {"", {"--threads", "5", "--safe-mode"},
+         kCsvTitleLine, "vopal-scan: --threads" + fastOnly + "vopal-scan: --safe-mode" + fastOnly},
+        {"", {"--engine", "fast", "--rate", "10", "--names", "netbios", "-n"}, kCsvTitleLine, ""},
+        {"", {"--engine", "threads", "--threads", "3", "--safe-mode"}, kCsvTitleLine, ""},
+        {"", {"--engine", "threads", "--rate", "10", "--max-rate", "20", "--names", "all", "-n"},
+         kCsvTitleLine, "vopal-scan: --rate" + threadsOnly + "vopal-scan: --max-rate" +
+                            threadsOnly + "vopal-scan: --names" + nodeStatus + "vopal-scan: -n" +
+                            nodeStatus},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--list", list};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const Ran ran = c.terminal ? RunOnTerminal(dir, args) : RunVopalScan(dir, args);
-        const std::string shown =
-            (c.terminal ? "terminal " : "file ") + (c.args.empty() ? std::string() : c.args.back());
+        const Ran ran = RunVopalScan(dir, args, c.output);
+        const std::string shown = c.output + (c.args.empty() ? "" : c.args[1]);
         EXPECT_EQ(ran.exitCode, 0) << shown << ": " << ran.errors;
-        EXPECT_EQ(ran.output, c.output) << shown;
+        EXPECT_EQ(ran.output, c.printed) << shown;
+        EXPECT_EQ(ran.errors, c.errors) << shown;
     }
 }
-
-// An option the engine does not use is told, one line each, and the scan
-// runs as it would without it.
-TEST(VopalScan, OptionsTheEngineDoesNotUseAreTold) {
-    TempDir dir;
-    const std::string list = dir.file("empty.txt");
-    TempDir::WriteFile(list, "");
-    const std::string threadsOnly = " is ignored: only --engine threads uses it\n";
-    const std::string fastOnly = " is ignored: the threads engine does not use it\n";
-    const std::string netbiosOnly =
-        " is ignored: the threads engine asks NetBIOS node status only\n";
-    const struct {
-        std::vector<std::string> args;
-        std::string errors;
-    } cases[] = {
-        {{"--threads", "5"}, "vopal-scan: --threads" + threadsOnly},
-        {{"--safe-mode", "--threads", "0"},
-         "vopal-scan: --threads" + threadsOnly + "vopal-scan: --safe-mode" + threadsOnly},
-        {{"--engine", "fast", "--rate", "10", "--names", "netbios", "-n"}, ""},
-        {{"--engine", "threads", "--threads", "3", "--safe-mode"}, ""},
-        {{"--engine", "threads", "--rate", "10", "--max-rate", "20"},
-         "vopal-scan: --rate" + fastOnly + "vopal-scan: --max-rate" + fastOnly},
-        {{"--engine", "threads", "--names", "all"}, "vopal-scan: --names" + netbiosOnly},
-        {{"-n", "--engine", "threads"}, "vopal-scan: -n" + netbiosOnly},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> args = {"--list", list};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        const Ran ran = RunVopalScan(dir, args);
-        EXPECT_EQ(ran.exitCode, 0) << c.args[0] << ": " << ran.errors;
-        EXPECT_EQ(ran.errors, c.errors) << c.args[0];
-        EXPECT_EQ(ran.output, kCsvTitleLine) << c.args[0];
-    }
-}
-
-constexpr unsigned kNetbios = 1u << 0, kMdns = 1u << 1, kLlmnr = 1u << 2, kDns = 1u << 3;
 
 TEST(VopalScanArguments, NamesChoosesTheSourcesAndNTurnsDnsOff) {
+    constexpr unsigned kNetbios = 1, kMdns = 2, kLlmnr = 4, kDns = 8;
     const struct {
         std::vector<std::string> args;
-        int result;        // ParseArguments: -1 to go on
-        unsigned sources;  // when it goes on
-        std::string error; // a part of the message, when it does not
+        unsigned sources;  // 0: a usage error
+        std::string error; // a part of its message
     } cases[] = {
-        {{}, -1, kNetbios | kMdns | kLlmnr | kDns, ""},
-        {{"-n"}, -1, kNetbios | kMdns | kLlmnr, ""},
-        {{"--names", "netbios"}, -1, kNetbios, ""},
-        {{"--names", "NetBIOS,DNS"}, -1, kNetbios | kDns, ""},
-        {{"--names", "mdns,netbios,mdns"}, -1, kNetbios | kMdns, ""},
-        {{"--names", "all", "-n"}, -1, kNetbios | kMdns | kLlmnr, ""},
-        {{"-n", "--names", "netbios,dns,llmnr"}, -1, kNetbios | kLlmnr, ""},
-        {{"--names", "mdns,dns"}, kExitUsage, 0, "--names must include netbios"},
-        {{"--names", "netbios,wins"}, kExitUsage, 0, "no source \"wins\""},
-        {{"--names", "netbios,"}, kExitUsage, 0, "an empty source"},
-        {{"--names", ""}, kExitUsage, 0, "--names needs a list"},
-        {{"--names"}, kExitUsage, 0, "--names needs a list"},
+        {{}, kNetbios | kMdns | kLlmnr | kDns, ""},
+        {{"--names", "NetBIOS,DNS,dns"}, kNetbios | kDns, ""},
+        {{"--names", "all", "-n"}, kNetbios | kMdns | kLlmnr, ""},
+        {{"-n", "--names", "netbios,dns,llmnr"}, kNetbios | kLlmnr, ""},
+        {{"--names", "mdns,dns"}, 0, "--names must include netbios"},
+        {{"--names", "netbios,wins"}, 0, "no source \"wins\""},
+        {{"--names", "netbios,"}, 0, "an empty source"},
+        {{"--names"}, 0, "--names needs a list"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"vopal-scan"};
@@ -308,12 +249,9 @@ TEST(VopalScanArguments, NamesChoosesTheSourcesAndNTurnsDnsOff) {
         testing::internal::CaptureStderr();
         const int result = ParseArguments(static_cast<int>(argv.size()), argv.data(), options);
         const std::string errors = testing::internal::GetCapturedStderr();
-        const std::string shown = args.size() > 1 ? args[1] + " " + args.back() : "";
-        EXPECT_EQ(result, c.result) << shown << ": " << errors;
-        if (c.result == -1)
-            EXPECT_EQ(NameSourcesOf(options), c.sources) << shown;
-        else
-            EXPECT_NE(errors.find(c.error), std::string::npos) << shown << ": " << errors;
+        EXPECT_EQ(result, c.sources ? -1 : kExitUsage) << args.back() << ": " << errors;
+        EXPECT_EQ(c.sources ? NameSourcesOf(options) : 0, c.sources) << args.back();
+        EXPECT_NE(errors.find(c.error), std::string::npos) << args.back() << ": " << errors;
     }
 }
 
