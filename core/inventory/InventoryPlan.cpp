@@ -1,5 +1,7 @@
 #include "core/inventory/InventoryPlan.h"
 
+#include "core/scan/HostCells.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -10,7 +12,10 @@ constexpr std::size_t kNone = PlannedHost::kNone;
 bool SameRow(const HostRow& row, std::uint32_t address, const HostRecord& record) {
     if (row.address != address)
         return false;
-    return row == RowOf(address, record);
+    for (std::size_t i = 0; i < row.cells.size(); ++i)
+        if (!CellIs(record, static_cast<int>(i + 1), row.cells[i]))
+            return false;
+    return true;
 }
 
 // The kind of identity IdentityOf gives the row a sighting was made of

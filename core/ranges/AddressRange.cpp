@@ -1,7 +1,7 @@
 #include "core/ranges/AddressRange.h"
 
 #include <arpa/inet.h>
-#include <cstdio>
+#include <charconv>
 
 std::uint32_t AddressFromText(const std::string& text) {
     // INADDR_NONE is all ones, so a rejected text stays 0xFFFFFFFF after ntohl.
@@ -19,10 +19,15 @@ bool IsAddressText(const std::string& text) {
     return inet_aton(head.c_str(), &parsed) != 0;
 }
 
+// Made for every row a scan lists and every host an inventory compares, so
+// by hand rather than through printf.
 std::string AddressToText(std::uint32_t address) {
     char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(address >> 24),
-                  static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
-                  static_cast<int>(address & 0xFF));
-    return text;
+    char* end = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        end = std::to_chars(end, text + sizeof text, (address >> shift) & 0xFF).ptr;
+        if (shift)
+            *end++ = '.';
+    }
+    return std::string(text, end);
 }

@@ -73,6 +73,37 @@ std::string CellOf(const HostRecord& host, int column) {
     }
 }
 
+bool CellIs(const HostRecord& host, int column, std::string_view text) {
+    switch (column) {
+    case HostRecord::kComputer:
+        return host.computer ? *host.computer == text : text.empty();
+    case HostRecord::kDomain:
+        return host.workgroup ? *host.workgroup == text : text.empty();
+    case HostRecord::kVendor:
+        return host.vendor == text;
+    case HostRecord::kMessenger: {
+        // The names joined by "/", walked without joining them.
+        if (host.messengers.empty())
+            return text.empty();
+        std::size_t at = 0;
+        for (std::size_t i = 0; i < host.messengers.size(); ++i) {
+            if (i > 0) {
+                if (at >= text.size() || text[at] != '/')
+                    return false;
+                ++at;
+            }
+            const std::string& name = host.messengers[i];
+            if (text.compare(at, name.size(), name) != 0)
+                return false;
+            at += name.size();
+        }
+        return at == text.size();
+    }
+    default:
+        return CellOf(host, column) == text;
+    }
+}
+
 HostCells CellsOf(const HostRecord& host) {
     HostCells cells;
     for (int column = 0; column < HostRecord::kColumnCount; ++column)

@@ -17,6 +17,10 @@ HostCells CellsOf(const HostRecord& host);
 // One of them; empty for a column that does not exist.
 std::string CellOf(const HostRecord& host, int column);
 
+// Whether CellOf(host, column) would be `text`, without making it (the
+// inventory compares every host of a scan with its last row this way).
+bool CellIs(const HostRecord& host, int column, std::string_view text);
+
 // Takes one cell's text into the value, so that CellOf gives that text back
 // for every text CellOf makes: a dotted address, "○" or "×" (any other
 // response text is no response yet), a name (empty: none), twelve hex digits

@@ -1,6 +1,7 @@
 #include "core/scan/HostRecord.h"
 
-#include <charconv>
+#include "core/ranges/AddressRange.h"
+
 #include <iterator>
 
 const char* const HostRecord::kAnswered = "○";
@@ -10,19 +11,12 @@ const char* const HostRecord::kTitles[kColumnCount] = {
     "MACアドレス", "NICベンダー名", "メッセンジャ",
 };
 
-// Both are made for every row a scan reports, several times over, so they
-// are made by hand rather than through printf.
 std::string HostRecord::FormatAddress(std::uint32_t address) {
-    char text[16];
-    char* end = text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        end = std::to_chars(end, text + sizeof text, (address >> shift) & 0xFF).ptr;
-        if (shift)
-            *end++ = '.';
-    }
-    return std::string(text, end);
+    return AddressToText(address);
 }
 
+// Made for every row a scan reports, several times over: by hand rather
+// than through printf.
 std::string HostRecord::FormatMac(const unsigned char mac[6]) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text(12, '0');

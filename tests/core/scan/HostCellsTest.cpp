@@ -64,6 +64,38 @@ TEST(HostCells, TextsTakenIntoAValueComeBack) {
     EXPECT_EQ(RecordOfCells(row).messengers, (std::vector<std::string>{"PC", "ADMIN"}));
 }
 
+// A cell is compared with a text without being made: the same answer as
+// making it, for the texts it would be and for near misses.
+TEST(HostCells, ACellIsComparedWithoutBeingMade) {
+    HostRecord host;
+    host.address = 0x0A000001;
+    host.response = HostRecord::Response::Answered;
+    host.computer = "PC";
+    host.hasMac = true;
+    host.mac = {0x00, 0xA0, 0xC9, 0x01, 0x02, 0x03};
+    host.vendor = "Intel Corporation";
+    host.messengers = {"A", "", "BC"};
+    const struct {
+        int column;
+        std::string text;
+    } cases[] = {
+        {HostRecord::kMessenger, "A//BC"}, {HostRecord::kMessenger, "A//B"},
+        {HostRecord::kMessenger, "A//BC/"}, {HostRecord::kMessenger, "A/BC"},
+        {HostRecord::kMessenger, ""},      {HostRecord::kComputer, "PC"},
+        {HostRecord::kComputer, ""},       {HostRecord::kDomain, ""},
+        {HostRecord::kDomain, "WG"},       {HostRecord::kMac, "00A0C9010203"},
+        {HostRecord::kMac, "00a0c9010203"}, {HostRecord::kVendor, "Intel"},
+        {HostRecord::kResponse, "○"},      {HostRecord::kAddress, "10.0.0.1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(CellIs(host, c.column, c.text), CellOf(host, c.column) == c.text);
+    }
+    host.messengers.clear();
+    EXPECT_TRUE(CellIs(host, HostRecord::kMessenger, ""));
+    EXPECT_FALSE(CellIs(host, HostRecord::kMessenger, "/"));
+}
+
 // Every name of a host comes in order of preference, the NetBIOS name
 // first; each source is spelt as the outputs spell it and read back.
 TEST(HostCells, AllNamesInOrderOfPreference) {
