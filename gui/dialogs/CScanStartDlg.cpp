@@ -197,6 +197,7 @@ void CScanStartDlg::OnStart() {
 
     m_sink = std::make_unique<ModelScanSink>(m_results);
     m_sink->ShowReasons(options.fastScan);
+    m_sink->ShowNames(options.fastScan);
     m_sink->OwnBoxesBy(m_mainWindow);
     connect(m_sink.get(), &ModelScanSink::lanaChosen, this,
             [this](int lana) { m_settings.LanaNumber = lana; });

@@ -1,6 +1,5 @@
 #include "gui/model/ModelScanSink.h"
 
-#include "core/commands/PackedCells.h"
 #include "gui/model/ResultModel.h"
 #include "gui/platform/QtMessageBox.h"
 #include "platform/win32/MessageBox.h"
@@ -28,7 +27,8 @@ void ModelScanSink::RowAdded(int row, const std::string& address) {
 
 void ModelScanSink::RowResult(int row, const HostRecord& record) {
     m_scanRows.SetRecord(row, record);
-    Post(Result{row, PackedCells::Of(record), m_showReasons ? record.reasons : 0u});
+    Post(Result{row, ResultModel::PackRow(record, m_showNames), m_showReasons ? record.reasons : 0u,
+                m_showNames});
 }
 
 void ModelScanSink::Finished(const ScanSummary& summary) {
@@ -95,7 +95,8 @@ void ModelScanSink::Drain() {
         } else if (auto* result = std::get_if<Result>(&report)) {
             if (!added.empty())
                 flush();
-            if (model.SetRowQuietly(result->row, std::move(result->packed), result->reasons)) {
+            if (model.SetRowQuietly(result->row, std::move(result->packed), result->reasons,
+                                    result->names)) {
                 changedFirst = std::min(changedFirst, result->row);
                 changedLast = std::max(changedLast, result->row);
             }

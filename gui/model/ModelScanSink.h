@@ -39,6 +39,9 @@ public:
     // The rows carry what showed each host to be there (the event-driven
     // engine's evidence), for the response cell's tool tip.
     void ShowReasons(bool show) { m_showReasons = show; }
+    // The rows carry every name of each host with its source (the
+    // event-driven engine's), for the computer cell's tool tip.
+    void ShowNames(bool show) { m_showNames = show; }
 
     // Applies what has been queued so far; the window thread calls it by
     // itself soon after each report.
@@ -66,13 +69,13 @@ private:
         int row;
         std::string address;
     };
-    // The cells packed into one string (PackedCells.h), as the model keeps
-    // them: a scan can queue thousands of these before the window thread
-    // takes them.
+    // The row packed into one string, as the model keeps it: a scan can
+    // queue thousands of these before the window thread takes them.
     struct Result {
         int row;
-        std::string packed;
+        std::string packed; // ResultModel::PackRow
         unsigned reasons;
+        bool names;
     };
     using Report = std::variant<int, Cleared, Added, Result, ScanSummary, Limit>;
 
@@ -81,6 +84,7 @@ private:
     ResultModel* m_model;
     MemoryResultList m_scanRows;
     bool m_showReasons = false; // set before the scan starts
+    bool m_showNames = false;   // set before the scan starts
     QWidget* m_boxOwner = nullptr;
     std::mutex m_lock;
     // In blocks, for the same reason as the scan's own rows: thousands of

@@ -2,6 +2,34 @@
 
 #include "core/commands/PackedCells.h"
 
+#include <QTextDocument>
+
+namespace {
+
+// The sources as people know them.
+const char* SourceLabel(HostRecord::NameSource source) {
+    switch (source) {
+    case HostRecord::NameSource::Netbios:
+        return "NetBIOS";
+    case HostRecord::NameSource::Mdns:
+        return "mDNS";
+    case HostRecord::NameSource::Llmnr:
+        return "LLMNR";
+    case HostRecord::NameSource::Dns:
+        return "DNS";
+    }
+    return "";
+}
+
+// A tool tip that looks like HTML is shown as HTML; a name from the network
+// is shown as the text it is.
+QString PlainTip(const std::string& tip) {
+    const QString text = QString::fromStdString(tip);
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpacePre) : text;
+}
+
+} // namespace
+
 ResultModel::ResultModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 std::string ResultModel::ReasonsTip(unsigned reasons) {
@@ -23,6 +51,47 @@ std::string ResultModel::ReasonsTip(unsigned reasons) {
     return tip;
 }
 
+std::string ResultModel::PackRow(const HostRecord& record, bool names) {
+    std::string packed = PackedCells::Of(record);
+    if (!names || record.names.empty())
+        return packed;
+    std::string others;
+    for (const HostRecord::Name& name : record.AllNames()) {
+        if (name.source == HostRecord::NameSource::Netbios)
+            continue;
+        others += static_cast<char>(name.source);
+        others += name.text;
+        others += '\n';
+    }
+    if (others.empty())
+        return packed;
+    // Exactly as large as it needs to be: the model keeps it as it is.
+    std::string row;
+    row.reserve(packed.size() + others.size());
+    return row.append(packed).append(others);
+}
+
+std::string ResultModel::NamesTip(std::string_view computer, std::string_view otherNames) {
+    std::string tip;
+    auto line = [&](HostRecord::NameSource source, std::string_view text) {
+        tip.append(tip.empty() ? "名前:" : "").append("\n").append(SourceLabel(source));
+        tip.append(": ").append(text);
+    };
+    if (!computer.empty())
+        line(HostRecord::NameSource::Netbios, computer);
+    // Names hold no control characters, so the line feeds and the source
+    // numbers below 32 cannot be mistaken for text.
+    while (otherNames.size() >= 2) {
+        const auto source = static_cast<unsigned char>(otherNames[0]);
+        const std::size_t end = otherNames.find('\n');
+        if (source >= HostRecord::kNameSourceCount || end == std::string_view::npos)
+            break;
+        line(static_cast<HostRecord::NameSource>(source), otherNames.substr(1, end - 1));
+        otherNames.remove_prefix(end + 1);
+    }
+    return tip;
+}
+
 int ResultModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : Count();
 }
@@ -32,16 +101,36 @@ int ResultModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ResultModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+    if (!index.isValid() || index.row() >= Count())
         return {};
-    const std::string_view text = Cell(index.row(), index.column());
-    if (role == Qt::ToolTipRole && index.column() == HostRecord::kResponse) {
-        if (const unsigned reasons = m_rows[index.row()].reasons)
-            return QString::fromUtf8(ReasonsTip(reasons).c_str());
+    if (role == Qt::DisplayRole) {
+        const std::string_view text = Cell(index.row(), index.column());
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
-    if (role == Qt::ToolTipRole && text.empty())
+    if (role != Qt::ToolTipRole)
         return {};
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    const std::string tip = Tip(index.row(), index.column());
+    if (tip.empty())
+        return {};
+    return PlainTip(tip);
+}
+
+std::string ResultModel::Tip(int row, int column) const {
+    const Row& at = m_rows[row];
+    const std::string_view text = Cell(row, column);
+    if (column == HostRecord::kResponse && at.reasons)
+        return ReasonsTip(at.reasons);
+    if (column == HostRecord::kComputer && at.names)
+        return NamesTip(text, OtherNamesOf(at));
+    return std::string(text);
+}
+
+std::string_view ResultModel::OtherNamesOf(const Row& row) {
+    const std::string_view last = PackedCells::Cell(row.packed, HostRecord::kColumnCount - 1);
+    if (!last.data())
+        return {};
+    return std::string_view(row.packed)
+        .substr(static_cast<std::size_t>(last.data() + last.size() - row.packed.data()));
 }
 
 QVariant ResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -74,7 +163,8 @@ int ResultModel::InsertRow(int index, const std::string& text) {
 bool ResultModel::SetCell(int row, int column, const std::string& text) {
     if (row < 0 || row >= Count() || column < 0 || column >= HostRecord::kColumnCount)
         return false;
-    m_rows[row].packed = PackedCells::WithCell(m_rows[row].packed, column, text);
+    Row& set = m_rows[row];
+    set.packed = PackedCells::WithCell(set.packed, column, text).append(OtherNamesOf(set));
     const QModelIndex at = index(row, column);
     emit dataChanged(at, at, {Qt::DisplayRole});
     return true;
@@ -105,10 +195,10 @@ void ResultModel::AppendRows(const std::vector<std::string>& firstCells) {
     endInsertRows();
 }
 
-bool ResultModel::SetRowQuietly(int row, std::string packedCells, unsigned reasons) {
+bool ResultModel::SetRowQuietly(int row, std::string packedRow, unsigned reasons, bool names) {
     if (row < 0 || row >= Count())
         return false;
-    m_rows[row] = Row{std::move(packedCells), reasons};
+    m_rows[row] = Row{std::move(packedRow), reasons, names};
     return true;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The rows of the result list, the only store of scan results: seven text
 // cells per row (UTF-8, kept as std::string so that 20000 rows stay small),
-// shown by the result view. Lives on the window thread; a scan's reports
+// and for the event-driven engine's rows what it found beyond them (shown as
+// tool tips), shown by the result view. Lives on the window thread; a scan's reports
 // reach it in batches (ModelScanSink).
 
 #include "core/scan/HostRecord.h"
@@ -32,11 +33,16 @@ public:
 
     // Rows whose cell 0 are these texts, after the last row, in one insertion.
     void AppendRows(const std::vector<std::string>& firstCells);
-    // Replaces every cell of a row (packed, PackedCells.h) and what showed
-    // the host to be there (HostRecord::Reason bits, shown as the response
-    // cell's tool tip) without telling the views; RowsChanged tells them afterwards for a whole batch. False
-    // when there is no row.
-    bool SetRowQuietly(int row, std::string packedCells, unsigned reasons = 0);
+    // A host's row as the model keeps it: its cells (PackedCells.h), and
+    // with `names` its names from other sources than node status after them.
+    static std::string PackRow(const HostRecord& record, bool names);
+    // Replaces a row with a packed one (PackRow) without telling the views;
+    // RowsChanged tells them afterwards for a whole batch. The event-driven
+    // engine's evidence shows as tool tips: `reasons` (HostRecord::Reason
+    // bits) on the response cell, and with `names` every name of the host,
+    // the computer cell's as NetBIOS, on the computer cell. False when there
+    // is no row.
+    bool SetRowQuietly(int row, std::string packedRow, unsigned reasons = 0, bool names = false);
     void RowsChanged(int first, int last);
     // Removes the rows marked "×" in one pass, keeping the others' order.
     int RemoveSilentRows();
@@ -44,11 +50,23 @@ public:
 
     // "応答: ping, ARP, NetBIOS", the tool tip of a response cell.
     static std::string ReasonsTip(unsigned reasons);
+    // "名前:\nNetBIOS: KEIRI\nmDNS: keiri.local": the tool tip of a computer
+    // cell; empty when there is no name. `otherNames` as a packed row keeps
+    // them: each name its source's number, its text and a line feed.
+    static std::string NamesTip(std::string_view computer, std::string_view otherNames);
 
 private:
     struct Row {
-        std::string packed;   // the cells (PackedCells.h)
+        // The cells (PackedCells.h), then the names from other sources:
+        // most hosts have none, and those that have cost no more than
+        // their bytes.
+        std::string packed;
         unsigned reasons = 0; // HostRecord::Reason bits; 0: no tool tip of its own
+        bool names = false;   // the computer cell's tip lists the names
     };
+
+    std::string Tip(int row, int column) const;
+    static std::string_view OtherNamesOf(const Row& row);
+
     std::vector<Row> m_rows;
 };

@@ -2,12 +2,14 @@
 // from the scan's threads.
 
 #include "core/scan/HostRecord.h"
+#include "gui/model/ModelScanSink.h"
+#include "gui/model/ResultModel.h"
+#include "gui/view/CTarnelView.h"
 #include "tests/support/GuiHarness.h"
 #include "tests/support/MachineProbes.h"
-#include "gui/view/CTarnelView.h"
-#include "gui/model/ModelScanSink.h"
 
 #include <QHeaderView>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -140,6 +142,76 @@ TEST(ResultViewTest, TheResponseTipNamesTheEvidenceOnlyWhenTheSinkShowsIt) {
         EXPECT_EQ(view.model()->data(cell, Qt::ToolTipRole).toString().toStdString(), c.tip);
         EXPECT_EQ(view.model()->data(cell, Qt::DisplayRole).toString().toStdString(), "○");
     }
+}
+
+// With the event-driven engine, the computer cell's tool tip lists every name
+// of the host with its source, also when it has no NetBIOS name; the names
+// show as the text they are. Without it, the cell's own text, as before.
+TEST(ResultViewTest, TheComputerTipListsEveryNameOnlyWhenTheSinkShowsThem) {
+    using S = HostRecord::NameSource;
+    const struct {
+        bool show;
+        std::optional<std::string> computer;
+        std::vector<HostRecord::Name> names;
+        std::optional<std::string> tip; // as shown
+    } cases[] = {
+        {true,
+         "KEIRI",
+         {{"k.example.jp", S::Dns}, {"k.local", S::Mdns}, {"k", S::Llmnr}},
+         "名前:\nNetBIOS: KEIRI\nmDNS: k.local\nLLMNR: k\nDNS: k.example.jp"},
+        {true, {}, {{"a.jp", S::Dns}, {"b.jp", S::Dns}}, "名前:\nDNS: a.jp\nDNS: b.jp"},
+        {true, "KEIRI", {}, "名前:\nNetBIOS: KEIRI"},
+        {true, {}, {}, {}},
+        {true,
+         "<b>K</b>",
+         {{"<img src=\"/etc/x\">", S::Mdns}, {"&lt;i&gt; x  y", S::Llmnr}},
+         "名前:\nNetBIOS: <b>K</b>\nmDNS: <img src=\"/etc/x\">\nLLMNR: &lt;i&gt; x  y"},
+        {false, "KEIRI", {{"k.local", S::Mdns}}, "KEIRI"},
+        {false, "<b>K</b>", {}, "<b>K</b>"},
+        {false, "&lt;K&gt;", {}, "&lt;K&gt;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tip.value_or("no tip"));
+        gui::SettingsSandbox sandbox;
+        MachineProbes machine;
+        CTarnelView view(sandbox.settings, machine.probes);
+        view.OnInitialUpdate();
+        view.show();
+        ModelScanSink sink(view.Model());
+        sink.ShowReasons(c.show);
+        sink.ShowNames(c.show);
+        sink.RowsCleared();
+        sink.RowAdded(0, "10.0.0.1");
+        HostRecord record;
+        record.response = HostRecord::Response::Answered;
+        record.computer = c.computer;
+        record.names = c.names;
+        sink.RowResult(0, record);
+        sink.Drain();
+        EXPECT_EQ(view.GetItemText(0, HostRecord::kComputer), c.computer.value_or(""));
+        EXPECT_EQ(gui::HoverTip(view, view.model()->index(0, HostRecord::kComputer)), c.tip);
+    }
+}
+
+// A cell set by hand keeps the row's names (the last cell borders them).
+TEST(ResultViewTest, ACellSetByHandKeepsTheNames) {
+    gui::SettingsSandbox sandbox;
+    MachineProbes machine;
+    CTarnelView view(sandbox.settings, machine.probes);
+    ModelScanSink sink(view.Model());
+    sink.ShowNames(true);
+    sink.RowsCleared();
+    sink.RowAdded(0, "10.0.0.1");
+    HostRecord record;
+    record.messengers = {"M"};
+    record.names = {{"f.jp", HostRecord::NameSource::Dns}};
+    sink.RowResult(0, record);
+    sink.Drain();
+    view.SetItemText(0, HostRecord::kMessenger, "");
+    view.SetItemText(0, HostRecord::kComputer, "F");
+    EXPECT_EQ(gui::HoverTip(view, view.model()->index(0, HostRecord::kComputer)),
+              "名前:\nNetBIOS: F\nDNS: f.jp");
+    EXPECT_EQ(view.GetItemText(0, HostRecord::kMessenger), "");
 }
 
 } // namespace

@@ -1,7 +1,12 @@
 #include "tests/support/GuiHarness.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QTest>
+#include <QTextDocument>
 
 namespace gui {
 
@@ -19,6 +24,26 @@ void AddRows(ResultList& list, const std::vector<std::vector<std::string>>& rows
         for (std::size_t column = 1; column < cells.size(); ++column)
             list.SetItemText(row, static_cast<int>(column), cells[column]);
     }
+}
+
+std::optional<std::string> HoverTip(QAbstractItemView& view, const QModelIndex& index) {
+    const QPoint at = view.visualRect(index).center();
+    QHelpEvent hover(QEvent::ToolTip, at, view.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view.viewport(), &hover);
+    if (!hover.isAccepted())
+        return std::nullopt;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* label = qobject_cast<QLabel*>(widget);
+        if (!label || label->objectName() != "qtooltip_label" || !label->isVisible())
+            continue;
+        // The tip's label takes text that looks like HTML as HTML.
+        if (!Qt::mightBeRichText(label->text()))
+            return label->text().toStdString();
+        QTextDocument shown;
+        shown.setHtml(label->text());
+        return shown.toPlainText().toStdString();
+    }
+    return std::nullopt;
 }
 
 SettingsSandbox::SettingsSandbox() : m_config("XDG_CONFIG_HOME", dir.path()) {

@@ -11,8 +11,12 @@
 
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+class QAbstractItemView;
+class QModelIndex;
 
 namespace gui {
 
@@ -28,6 +32,10 @@ bool WaitFor(const std::function<bool()>& done, int ms = 20000);
 
 // Appends rows to a result list, each given by its first cells.
 void AddRows(ResultList& list, const std::vector<std::vector<std::string>>& rows);
+
+// The text of the tool tip a view shows while the pointer rests on the cell
+// at `index`, as a person reads it (HTML shown as such); none without a tip.
+std::optional<std::string> HoverTip(QAbstractItemView& view, const QModelIndex& index);
 
 // Settings for one test, with the settings store and the program directory
 // in a temporary directory; the list file is "iplist.lst" there.
