@@ -1,5 +1,7 @@
 #include "platform/wire/NodeStatusPacket.h"
 
+#include "platform/wire/DnsName.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -8,7 +10,6 @@ namespace {
 constexpr std::size_t kHeaderSize = 12;
 constexpr std::uint16_t kTypeNbstat = 0x0021;
 constexpr std::uint16_t kClassIn = 0x0001;
-constexpr std::size_t kMaxNameLength = 255;
 // Real replies use one pointer at most (0xC00C back to the question); a few
 // hops leave room for odd but honest encoders and still bound the walk.
 constexpr int kMaxPointerHops = 4;
@@ -17,50 +18,14 @@ std::uint16_t Read16(const unsigned char* p) {
     return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 
-// Walks the encoded name at `pos`, label by label. On success `pos` is just
-// past the name as it stands in the datagram (after the first pointer, if
-// any). Pointers must lead strictly before the run of labels they end, so the
-// walk always moves backwards and cannot loop.
+// Steps over the encoded name at `pos`: on success `pos` is just past the
+// name as it stands in the datagram.
 NodeStatusReplyCheck SkipName(const unsigned char* d, std::size_t length, std::size_t& pos) {
-    std::size_t cursor = pos;
-    std::size_t segmentStart = pos;
-    std::size_t end = 0;
-    bool jumped = false;
-    int hops = 0;
-    std::size_t total = 0;
-    for (;;) {
-        if (cursor >= length)
-            return NodeStatusReplyCheck::Truncated;
-        const unsigned char b = d[cursor];
-        if (b == 0) {
-            if (!jumped)
-                end = cursor + 1;
-            break;
-        }
-        if ((b & 0xC0) == 0xC0) {
-            if (cursor + 1 >= length)
-                return NodeStatusReplyCheck::Truncated;
-            const std::size_t target = (static_cast<std::size_t>(b & 0x3F) << 8) | d[cursor + 1];
-            if (target < kHeaderSize || target >= segmentStart || ++hops > kMaxPointerHops)
-                return NodeStatusReplyCheck::BadName;
-            if (!jumped) {
-                end = cursor + 2;
-                jumped = true;
-            }
-            cursor = target;
-            segmentStart = target;
-            continue;
-        }
-        if (b & 0xC0) // 0x40 and 0x80 label types are not defined
-            return NodeStatusReplyCheck::BadName;
-        total += 1u + b;
-        if (total > kMaxNameLength)
-            return NodeStatusReplyCheck::BadName;
-        if (length - cursor - 1 < b)
-            return NodeStatusReplyCheck::Truncated;
-        cursor += 1u + b;
-    }
-    pos = end;
+    const DnsNameWalk walk = WalkDnsName(d, length, pos, kMaxPointerHops);
+    if (!walk.whole())
+        return walk.check == DnsNameCheck::Bad ? NodeStatusReplyCheck::BadName
+                                               : NodeStatusReplyCheck::Truncated;
+    pos = walk.end;
     return NodeStatusReplyCheck::Accepted;
 }
 
@@ -166,10 +131,8 @@ NodeStatusVerdict DecodeNodeStatusAnswer(const unsigned char* datagram, std::siz
     }
     // Only what fits in RDLENGTH is there; the rest reads as zero.
     const std::size_t afterNames = 1 + kNodeStatusEntrySize * answer.names;
-    out.statisticsLength =
-        std::min(answer.rdlength - afterNames, kNodeStatusStatisticsSize);
-    std::memcpy(out.statistics.data(), datagram + answer.rdata + afterNames,
-                out.statisticsLength);
+    out.statisticsLength = std::min(answer.rdlength - afterNames, kNodeStatusStatisticsSize);
+    std::memcpy(out.statistics.data(), datagram + answer.rdata + afterNames, out.statisticsLength);
     if (out.statisticsLength >= out.unitId.size())
         std::memcpy(out.unitId.data(), out.statistics.data(), out.unitId.size());
     return verdict;

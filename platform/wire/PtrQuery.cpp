@@ -1,8 +1,8 @@
 #include "platform/wire/PtrQuery.h"
 
 #include "platform/text/TextCodec.h"
+#include "platform/wire/DnsName.h"
 
-#include <array>
 #include <string_view>
 
 namespace {
@@ -20,8 +20,6 @@ constexpr std::uint16_t kFlagTruncated = 0x0200;
 // Where DNS has "recursion desired", LLMNR has "tentative".
 constexpr std::uint16_t kFlagTentative = 0x0100;
 
-// Wire octets of a name uncompressed, its length bytes and closing zero included.
-constexpr std::size_t kMaxNameLength = 255;
 // Honest encoders end a run of labels with one pointer and rarely chain more
 // than two or three; the backwards rule already rules out loops, the cap
 // keeps a chain of pointers to pointers from costing a walk of the datagram.
@@ -36,16 +34,8 @@ void Append16(std::vector<unsigned char>& out, std::uint16_t value) {
     out.push_back(static_cast<unsigned char>(value));
 }
 
-// A name as it reads uncompressed: each label after its length byte, then 0.
-struct WireName {
-    std::array<unsigned char, kMaxNameLength> bytes{};
-    std::size_t size = 0;
-
-    bool root() const { return size == 1; }
-};
-
-WireName ReverseWireName(std::uint32_t address) {
-    WireName name;
+DnsName ReverseWireName(std::uint32_t address) {
+    DnsName name;
     const auto label = [&name](std::string_view text) {
         name.bytes[name.size++] = static_cast<unsigned char>(text.size());
         for (const char c : text)
@@ -65,7 +55,7 @@ unsigned char FoldCase(unsigned char c) {
 
 // Names compare without regard to ASCII case. A length byte is at most 63,
 // below every letter, so folding the whole wire form is safe.
-bool SameName(const WireName& a, const WireName& b) {
+bool SameName(const DnsName& a, const DnsName& b) {
     if (a.size != b.size)
         return false;
     for (std::size_t i = 0; i < a.size; ++i)
@@ -86,54 +76,15 @@ bool SameText(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Reads the name at `pos` label by label into `name`. On success `pos` is
-// just past the name as it stands in the datagram (after its first pointer,
-// if any). A pointer must lead strictly before the run of labels it ends, so
-// the walk only ever moves backwards and cannot loop.
+// Reads the name at `pos` into `name`: on success `pos` is just past the
+// name as it stands in the datagram.
 PtrAnswerCheck ReadName(const unsigned char* d, std::size_t length, std::size_t& pos,
-                        WireName& name) {
-    name.size = 0;
-    std::size_t cursor = pos;
-    std::size_t segmentStart = pos;
-    std::size_t end = 0;
-    bool jumped = false;
-    int hops = 0;
-    for (;;) {
-        if (cursor >= length)
-            return PtrAnswerCheck::Truncated;
-        const unsigned char b = d[cursor];
-        if (b == 0) {
-            if (!jumped)
-                end = cursor + 1;
-            break;
-        }
-        if ((b & 0xC0) == 0xC0) {
-            if (cursor + 1 >= length)
-                return PtrAnswerCheck::Truncated;
-            const std::size_t target = (static_cast<std::size_t>(b & 0x3F) << 8) | d[cursor + 1];
-            if (target < kHeaderSize || target >= segmentStart || ++hops > kMaxPointerHops)
-                return PtrAnswerCheck::BadName;
-            if (!jumped) {
-                end = cursor + 2;
-                jumped = true;
-            }
-            cursor = target;
-            segmentStart = target;
-            continue;
-        }
-        if (b & 0xC0) // the extended (0x40) and reserved (0x80) label types
-            return PtrAnswerCheck::BadName;
-        // The label and, at least, the closing zero after it must fit.
-        if (name.size + 1 + b + 1 > kMaxNameLength)
-            return PtrAnswerCheck::BadName;
-        if (length - cursor - 1 < b)
-            return PtrAnswerCheck::Truncated;
-        for (std::size_t i = 0; i <= b; ++i)
-            name.bytes[name.size++] = d[cursor + i];
-        cursor += 1u + b;
-    }
-    name.bytes[name.size++] = 0;
-    pos = end;
+                        DnsName& name) {
+    const DnsNameWalk walk = WalkDnsName(d, length, pos, kMaxPointerHops, &name);
+    if (!walk.whole())
+        return walk.check == DnsNameCheck::Bad ? PtrAnswerCheck::BadName
+                                               : PtrAnswerCheck::Truncated;
+    pos = walk.end;
     return PtrAnswerCheck::Accepted;
 }
 
@@ -144,7 +95,7 @@ void AppendDecimalEscape(std::string& text, unsigned char byte) {
     text += static_cast<char>('0' + byte % 10);
 }
 
-std::string NameText(const WireName& name) {
+std::string NameText(const DnsName& name) {
     std::string text;
     for (std::size_t pos = 0; name.bytes[pos] != 0; pos += 1u + name.bytes[pos]) {
         if (!text.empty())
@@ -183,7 +134,7 @@ std::uint16_t ClassOf(std::uint16_t klass, PtrProtocol protocol) {
 
 // Steps over a record that is not read; only its shape is checked.
 PtrAnswerCheck SkipRecord(const unsigned char* d, std::size_t length, std::size_t& pos) {
-    WireName owner;
+    DnsName owner;
     const PtrAnswerCheck check = ReadName(d, length, pos, owner);
     if (check != PtrAnswerCheck::Accepted)
         return check;
@@ -201,7 +152,7 @@ struct Reader {
     const unsigned char* d;
     std::size_t length;
     PtrProtocol protocol;
-    WireName asked;
+    DnsName asked;
     PtrAnswer& out;
 
     PtrAnswerCheck Header(std::uint16_t expectedId) const {
@@ -231,7 +182,7 @@ struct Reader {
             return PtrAnswerCheck::WrongQuestion;
         if (count == 0)
             return PtrAnswerCheck::Accepted;
-        WireName name;
+        DnsName name;
         const PtrAnswerCheck check = ReadName(d, length, pos, name);
         if (check != PtrAnswerCheck::Accepted)
             return check;
@@ -244,7 +195,7 @@ struct Reader {
     }
 
     PtrAnswerCheck Answer(std::size_t& pos) {
-        WireName owner;
+        DnsName owner;
         PtrAnswerCheck check = ReadName(d, length, pos, owner);
         if (check != PtrAnswerCheck::Accepted)
             return check;
@@ -262,7 +213,7 @@ struct Reader {
             return PtrAnswerCheck::Accepted;
         if (!SameName(owner, asked))
             return PtrAnswerCheck::ForeignAnswer;
-        WireName target;
+        DnsName target;
         std::size_t cursor = rdata;
         check = ReadName(d, length, cursor, target);
         if (check != PtrAnswerCheck::Accepted)
@@ -314,7 +265,7 @@ std::string ReverseName(std::uint32_t address) {
 }
 
 std::vector<unsigned char> BuildPtrQuery(std::uint32_t address, std::uint16_t id) {
-    const WireName name = ReverseWireName(address);
+    const DnsName name = ReverseWireName(address);
     std::vector<unsigned char> query;
     query.reserve(kHeaderSize + name.size + 4);
     Append16(query, id);

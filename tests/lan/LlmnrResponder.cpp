@@ -1,5 +1,7 @@
 #include "tests/lan/LlmnrResponder.h"
 
+#include "platform/wire/DnsName.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -15,7 +17,6 @@ constexpr std::uint16_t kTypeAny = 255;
 constexpr std::uint16_t kClassIn = 1;
 constexpr std::uint16_t kFlagResponse = 0x8000;
 constexpr std::size_t kMaxLabel = 63;
-constexpr std::size_t kMaxName = 255;
 constexpr int kThousand = 1000;
 
 std::uint16_t Read16(const unsigned char* p) {
@@ -42,20 +43,14 @@ std::optional<Query> ParseQuery(const unsigned char* d, std::size_t length) {
         return std::nullopt;
     Query query;
     query.id = Read16(d);
-    std::size_t pos = kHeaderSize, total = 1;
-    for (;;) {
-        if (pos >= length)
-            return std::nullopt;
-        const std::size_t size = d[pos];
-        if (size == 0)
-            break;
-        total += 1 + size;
-        if (size > kMaxLabel || total > kMaxName || length - pos - 1 < size)
-            return std::nullopt;
-        query.name.emplace_back(reinterpret_cast<const char*>(d + pos + 1), size);
-        pos += 1 + size;
-    }
-    ++pos;
+    DnsName name;
+    const DnsNameWalk walk = WalkDnsName(d, length, kHeaderSize, 0, &name);
+    if (!walk.whole())
+        return std::nullopt;
+    for (std::size_t at = 0; name.bytes[at] != 0; at += 1u + name.bytes[at])
+        query.name.emplace_back(reinterpret_cast<const char*>(name.bytes.data()) + at + 1,
+                                name.bytes[at]);
+    const std::size_t pos = walk.end;
     if (length - pos < 4)
         return std::nullopt;
     query.type = Read16(d + pos);
