@@ -75,6 +75,22 @@ std::string CellOf(const HostRecord& host, int column) {
 
 bool CellIs(const HostRecord& host, int column, std::string_view text) {
     switch (column) {
+    case HostRecord::kResponse:
+        return text == (host.response == HostRecord::Response::Answered ? HostRecord::kAnswered
+                        : host.response == HostRecord::Response::Silent ? HostRecord::kSilent
+                                                                        : "");
+    case HostRecord::kMac: {
+        if (!host.hasMac)
+            return text.empty();
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        if (text.size() != 12)
+            return false;
+        for (std::size_t i = 0; i < 6; ++i)
+            if (text[2 * i] != kDigits[host.mac[i] >> 4] ||
+                text[2 * i + 1] != kDigits[host.mac[i] & 0x0F])
+                return false;
+        return true;
+    }
     case HostRecord::kComputer:
         return host.computer ? *host.computer == text : text.empty();
     case HostRecord::kDomain:
