@@ -5,6 +5,8 @@
 #   testlan.sh up       build it (again) and wait until every nmbd host answers
 #   testlan.sh down     remove everything, also what a failed `up` left behind
 #   testlan.sh status   show what exists; exit 0 only when the LAN is fully up
+#   testlan.sh check    read the layout only: exit 0 when it is good, else say
+#                       what is wrong with it (no root needed)
 #   testlan.sh unplug ADDRESS       take a host off the LAN (its link goes down)
 #   testlan.sh plug ADDRESS         put it back (its link comes up again)
 #   testlan.sh rename ADDRESS NAME  restart an nmbd host under another name and
@@ -241,8 +243,8 @@ read_conf() {
             for entry in ${other//,/ }; do
                 valid_other "$entry" || die "$where: bad name $entry (mdns:LABEL.local, llmnr:LABEL, dns:NAME)"
                 source=${entry%%:*}
-                # One mDNS host name (avahi's) and one LLMNR name (the responder's).
-                [ "$source" = dns ] || [[ $seen != *" $source "* ]] || die "$where: a second $source name"
+                # One name of each: avahi's host name, the responder's, one PTR record.
+                [[ $seen != *" $source "* ]] || die "$where: a second $source name"
                 seen+="$source "
             done
         fi
@@ -1153,6 +1155,9 @@ status)
     read_conf
     cmd_status
     ;;
+check)
+    read_conf
+    ;;
 unplug | plug)
     [ $# -eq 2 ] || die "usage: $0 $1 ADDRESS"
     read_conf
@@ -1200,7 +1205,7 @@ hostile)
     with_lock cmd_hostile "${2:-}"
     ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none|loss ip|arp PERCENT|arpdrop ADDRESS|none|limit RATE|none|hostile [MODE]" >&2
+    echo "usage: $0 up|down|status|check|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none|loss ip|arp PERCENT|arpdrop ADDRESS|none|limit RATE|none|hostile [MODE]" >&2
     exit 2
     ;;
 esac

@@ -130,8 +130,9 @@ std::vector<HostRecord::Name> TestLanTruth::NamesFor(std::uint32_t address) cons
         }
         auto behaviour = LlmnrResponder::Behaviour::Honest;
         if (host->role == Role::Hostile)
-            behaviour = m_hostile ? *m_hostile
-                                  : LlmnrResponder::BehaviourNamed(host->hostileMode).value_or(behaviour);
+            behaviour = m_hostile
+                            ? *m_hostile
+                            : LlmnrResponder::BehaviourNamed(host->hostileMode).value_or(behaviour);
         for (const std::string& text : LlmnrNames(name.text, address, behaviour))
             record.names.push_back({text, HostRecord::NameSource::Llmnr});
     }
