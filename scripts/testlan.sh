@@ -158,7 +158,7 @@ valid_other() { # source:name
     case $1 in
     mdns:*) [[ ${1#mdns:} =~ ^${label_re}\.local$ ]] ;;
     llmnr:*) [[ ${1#llmnr:} =~ ^${label_re}$ ]] ;;
-    dns:*) [[ ${1#dns:} =~ ^${label_re}(\.${label_re})+$ ]] && [ ${#1} -le 257 ] ;;
+    dns:*) [[ ${1#dns:} =~ ^${label_re}(\.${label_re})+$ ]] && ((${#1} - 4 <= 255)) ;;
     *) false ;;
     esac
 }
