@@ -5,6 +5,8 @@
 #   testlan.sh up       build it (again) and wait until every nmbd host answers
 #   testlan.sh down     remove everything, also what a failed `up` left behind
 #   testlan.sh status   show what exists; exit 0 only when the LAN is fully up
+#   testlan.sh check    read the layout only: exit 0 when it is good, else say
+#                       what is wrong with it (no root needed)
 #   testlan.sh unplug ADDRESS       take a host off the LAN (its link goes down)
 #   testlan.sh plug ADDRESS         put it back (its link comes up again)
 #   testlan.sh rename ADDRESS NAME  restart an nmbd host under another name and
@@ -36,6 +38,11 @@
 #                         the wide host sends at most RATE node-status answers
 #                         a second and drops the rest, as a busy responder or a
 #                         firewall that limits UDP 137 does; none ends it
+#   testlan.sh hostile [MODE]
+#                         the hostile host's LLMNR responder answers as MODE
+#                         says from now on: honest, other-address, thousand,
+#                         loop, long-name or control (tests/lan/LlmnrResponder.h);
+#                         without MODE, and at `up`, as the layout says
 #
 # Layout: a switch namespace holds a bridge; every host (the client included)
 # has its own namespace with one veth whose other end is a bridge port. The
@@ -52,16 +59,31 @@
 # runs our node-status responder for it; the client's one other route is that
 # prefix through the wide host. Thousands of hosts for the price of one.
 #
+# Names from other sources than NetBIOS (the layout's names column): a host
+# with an mDNS name runs avahi-daemon, alone in a mount namespace of its own
+# (its /run and /etc/avahi are directories of the run directory, so that no
+# file of the machine's is read or written); a host with an LLMNR name runs
+# our LLMNR responder; the dns host runs dnsmasq with a PTR record for every
+# DNS name of the layout and NXDOMAIN for any other reverse name. The client
+# asks that server: /etc/netns/kd-client/resolv.conf, which `ip netns exec`
+# puts over /etc/resolv.conf inside the client namespace only, exists while
+# the LAN is up.
+#
 # Needs root. KD_TESTLAN_CONF names another layout file, KD_TESTLAN_RUN another
 # run directory (nmbd's configuration, state and logs), KD_TESTLAN_RESPONDER
-# the responder (default: build/tests/lan/nbns_responder of this tree).
+# the responder (default: build/tests/lan/nbns_responder of this tree),
+# KD_TESTLAN_LLMNR the LLMNR responder (build/tests/lan/llmnr_responder).
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 conf=${KD_TESTLAN_CONF:-$here/../tests/lan/testlan.conf}
 run=${KD_TESTLAN_RUN:-/run/kd-testlan}
 responder=${KD_TESTLAN_RESPONDER:-$here/../build/tests/lan/nbns_responder}
+llmnr_responder=${KD_TESTLAN_LLMNR:-$here/../build/tests/lan/llmnr_responder}
 lockfile=/run/kd-testlan.lock
+# The client's resolver configuration, there while the LAN is up; its
+# directory is made and removed with it.
+client_etc=/etc/netns/kd-client
 
 switch_ns=kd-switch
 bridge=kd-br
@@ -95,19 +117,59 @@ die() {
     exit 1
 }
 
-roles=() addrs=() macs=() names=() groups=() aliases=()
-wide_index= wide_network=0 wide_length=0
+roles=() addrs=() macs=() names=() groups=() aliases=() others=()
+wide_index= wide_network=0 wide_length=0 dns_index=
 
 # Roles whose hosts answer node-status queries with a name of the layout.
-has_names() { [ "$1" = nmbd ] || [ "$1" = noping ] || [ "$1" = slow ]; }
+has_names() { [ "$1" = nmbd ] || [ "$1" = noping ] || [ "$1" = slow ] || [ "$1" = nmbd-named ]; }
 # Roles that run nmbd.
-runs_nmbd() { [ "$1" = nmbd ] || [ "$1" = noping ]; }
+runs_nmbd() { [ "$1" = nmbd ] || [ "$1" = noping ] || [ "$1" = nmbd-named ]; }
+# Roles whose nmbd host may be renamed or moved: nmbd is all they run.
+nmbd_only() { [ "$1" = nmbd ] || [ "$1" = noping ]; }
+# Roles whose hosts may have names from other sources (the names column).
+takes_others() {
+    case $1 in
+    named | named-noping | nmbd-named | dns | hostile) return 0 ;;
+    esac
+    return 1
+}
 # The nftables rules of a quiet host's firewall; nothing for the others.
 firewall_rules() { # role
     case $1 in
-    noping | closed) echo "icmp type echo-request drop" ;;
+    noping | closed | named-noping) echo "icmp type echo-request drop" ;;
     arponly) echo "meta nfproto ipv4 drop" ;;
     esac
+}
+
+# Whether any host of the layout has names of other sources.
+any_others() {
+    local other
+    for other in "${others[@]}"; do [ "$other" = - ] || return 0; done
+    return 1
+}
+
+# The hostile responder's modes (llmnr_responder --behave).
+valid_mode() { [[ $1 =~ ^(honest|other-address|thousand|loop|long-name|control)$ ]]; }
+
+# A DNS label: letters, digits and inner hyphens, at most 63 characters.
+label_re='[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?'
+# A names column entry: mdns:LABEL.local, llmnr:LABEL or dns:LABEL.LABEL...
+valid_other() { # source:name
+    case $1 in
+    mdns:*) [[ ${1#mdns:} =~ ^${label_re}\.local$ ]] ;;
+    llmnr:*) [[ ${1#llmnr:} =~ ^${label_re}$ ]] ;;
+    dns:*) [[ ${1#dns:} =~ ^${label_re}(\.${label_re})+$ ]] && ((${#1} - 4 <= 255)) ;;
+    *) false ;;
+    esac
+}
+
+# The names of one source of host `index`, one a line, without the source.
+others_of() { # index source
+    local entry
+    [ "${others[$1]}" != - ] || return 0
+    for entry in ${others[$1]//,/ }; do
+        [ "${entry%%:*}" != "$2" ] || echo "${entry#*:}"
+    done
 }
 
 valid_name() { [[ $1 =~ ^[A-Z0-9][A-Z0-9_-]{0,14}$ ]]; }
@@ -135,14 +197,15 @@ wide_probe() { dotted $((wide_network + 2)); }
 
 read_conf() {
     [ -r "$conf" ] || die "cannot read the layout file $conf"
-    local line role addr mac name group alias extra n=0
+    local line role addr mac name group alias other extra n=0
     while IFS= read -r line || [ -n "$line" ]; do
         n=$((n + 1))
         line=${line%%#*}
         [[ $line =~ ^[[:space:]]*$ ]] && continue
-        read -r role addr mac name group alias extra <<<"$line"
+        read -r role addr mac name group alias other extra <<<"$line"
         local where="$conf:$n"
-        [ -z "${extra:-}" ] && [ -n "${alias:-}" ] || die "$where: expected 6 fields"
+        [ -z "${extra:-}" ] && [ -n "${alias:-}" ] || die "$where: expected 6 fields and the names column"
+        other=${other:--}
         # Only addresses of the test range, never anything routable.
         [[ $addr =~ ^198\.18\.0\.([0-9]{1,3})$ ]] || die "$where: $addr is not in $subnet_prefix.0/24"
         local octet=${BASH_REMATCH[1]}
@@ -150,6 +213,7 @@ read_conf() {
             die "$where: $addr is not a host address"
         case $role in
         client | nmbd | ping | silent | wide | noping | arponly | closed | slow) ;;
+        named | named-noping | nmbd-named | dns | hostile) ;;
         *) die "$where: unknown role $role" ;;
         esac
         if [ "$role" = silent ]; then
@@ -168,9 +232,30 @@ read_conf() {
                 done
             fi
         fi
-        if [ "$role" = arponly ] || [ "$role" = closed ]; then
+        if [ "$role" = arponly ] || [ "$role" = closed ] || { takes_others "$role" && ! has_names "$role" &&
+            [ "$role" != hostile ]; }; then
             [ "$name" = - ] && [ "$group" = - ] && [ "$alias" = - ] ||
-                die "$where: a $role host has no name, workgroup or aliases"
+                die "$where: a $role host has no NetBIOS name, workgroup or aliases"
+        fi
+        if [ "$other" != - ]; then
+            takes_others "$role" || die "$where: a $role host has no names column"
+            local entry source seen=" "
+            for entry in ${other//,/ }; do
+                valid_other "$entry" || die "$where: bad name $entry (mdns:LABEL.local, llmnr:LABEL, dns:NAME)"
+                source=${entry%%:*}
+                # One name of each: avahi's host name, the responder's, one PTR record.
+                [[ $seen != *" $source "* ]] || die "$where: a second $source name"
+                seen+="$source "
+            done
+        fi
+        if [ "$role" = hostile ]; then
+            valid_mode "$name" || die "$where: $name is no mode of the LLMNR responder"
+            [ "$group" = - ] && [ "$alias" = - ] || die "$where: a hostile host has no workgroup or aliases"
+            [[ $other =~ ^llmnr:[^,]+$ ]] || die "$where: a hostile host has one name: its LLMNR name"
+        fi
+        if [ "$role" = dns ]; then
+            [ -z "$dns_index" ] || die "$where: a second dns host"
+            dns_index=${#roles[@]}
         fi
         if [ "$role" = wide ]; then
             [ -z "$wide_index" ] || die "$where: a second wide host"
@@ -183,11 +268,15 @@ read_conf() {
             [ "${addrs[$i]}" != "$addr" ] || die "$where: $addr is listed twice"
         done
         roles+=("$role") addrs+=("$addr") macs+=("$mac") names+=("$name")
-        groups+=("$group") aliases+=("$alias")
+        groups+=("$group") aliases+=("$alias") others+=("$other")
     done <"$conf"
     local clients=0 r
     for r in "${roles[@]}"; do [ "$r" = client ] && clients=$((clients + 1)); done
     [ "$clients" -eq 1 ] || die "$conf: exactly one client line is needed"
+    local i
+    for i in "${!roles[@]}"; do
+        [ -n "$dns_index" ] || [ -z "$(others_of "$i" dns)" ] || die "$conf: DNS names need a dns host"
+    done
 }
 
 octet_of() { echo "${1##*.}"; }
@@ -239,6 +328,7 @@ cmd_down() {
     for ns in $(our_namespaces); do
         ip netns del "$ns" 2>/dev/null || say "could not remove namespace $ns"
     done
+    remove_client_resolver
     rm -rf -- "$run"
     local left
     left=$(our_namespaces)
@@ -415,6 +505,220 @@ responder_answers() {
     grep -Eq "^[[:space:]]+$name[[:space:]]+<00> - .*<ACTIVE>" <<<"$out"
 }
 
+# avahi-daemon of a host with an mDNS name: its configuration, an empty
+# static hosts file and services directory, and its runtime directory, all in
+# the run directory. It publishes its address, and so answers the PTR query
+# of its reverse name, also a legacy unicast one (from any port).
+write_avahi_conf() { # index directory
+    local i=$1 dir=$2 name
+    name=$(others_of "$i" mdns)
+    mkdir -p "$dir/etc/services" "$dir/run/avahi-daemon" && : >"$dir/etc/hosts" || return 1
+    cat >"$dir/etc/avahi-daemon.conf" <<EOF
+[server]
+host-name=${name%.local}
+domain-name=local
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=eth0
+enable-dbus=no
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-addresses=yes
+publish-hinfo=no
+publish-workstation=no
+publish-domain=no
+publish-aaaa-on-ipv4=no
+publish-a-on-ipv6=no
+[reflector]
+enable-reflector=no
+EOF
+}
+
+# `ip netns exec` gives the daemon a mount namespace of its own: there the
+# directories above are put over /etc/avahi and /run, so that it reads and
+# writes no file of the machine's and none of another host's daemon. It
+# stays in the foreground (in the background of this script), its messages
+# in its log; it answers once it has probed its name (about a second).
+start_avahi() { # index
+    local i=$1 ns dir
+    ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
+    dir=$run/$ns/avahi
+    command -v avahi-daemon >/dev/null && [ -d /etc/avahi ] || {
+        say "avahi-daemon (package avahi-daemon) is missing"
+        return 1
+    }
+    write_avahi_conf "$i" "$dir" || return 1
+    # Not through in_ns: a function in the background would be a subshell
+    # that keeps fd 9, the LAN lock, for as long as the daemon runs.
+    ip netns exec "$ns" sh -c 'mount --bind "$1/etc" /etc/avahi && mount --bind "$1/run" /run &&
+        exec avahi-daemon --no-drop-root --no-chroot --no-rlimits' sh "$dir" \
+        9>&- </dev/null >>"$run/$ns.avahi.log" 2>&1 &
+}
+
+# The LLMNR responder of a host with an LLMNR name, in `mode` (a hostile
+# host's default: the layout's); its pid and mode are kept in the run
+# directory. It binds its socket before it says that it answers.
+start_llmnr() { # index [mode]
+    local i=$1 mode=${2:-} ns log pid tries
+    ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
+    if [ -z "$mode" ]; then
+        mode=honest
+        [ "${roles[$i]}" != hostile ] || mode=${names[$i]}
+    fi
+    [ -x "$llmnr_responder" ] || {
+        say "the LLMNR responder $llmnr_responder is missing (build the tests, or set KD_TESTLAN_LLMNR)"
+        return 1
+    }
+    log=$run/$ns.llmnr.log
+    : >"$log" || return 1
+    ip netns exec "$ns" "$llmnr_responder" --name "$(others_of "$i" llmnr)" --address "${addrs[$i]}" \
+        --listen "${addrs[$i]}" --behave "$mode" 9>&- </dev/null >"$log" 2>&1 &
+    pid=$!
+    echo "$pid $mode" >"$run/$ns.llmnr" || return 1
+    for ((tries = 0; tries < 200; tries++)); do
+        grep -q '^llmnr_responder: answering' "$log" && return 0
+        llmnr_running "$i" || break
+        sleep 0.05
+    done
+    say "the LLMNR responder of ${addrs[$i]} did not start (log in $log)"
+    return 1
+}
+
+# The pid and the mode of a host's LLMNR responder, as started.
+llmnr_pid() { local pid mode; read -r pid mode <"$run/$(ns_of "${roles[$1]}" "${addrs[$1]}").llmnr" && echo "$pid"; }
+llmnr_mode() { local pid mode; read -r pid mode <"$run/$(ns_of "${roles[$1]}" "${addrs[$1]}").llmnr" && echo "$mode"; }
+# Whether the process runs: it exists and has not ended (a process that
+# ended is a zombie until it is reaped, its sockets closed).
+pid_runs() { # pid
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    stat=${stat##*) }
+    [ "${stat%% *}" != Z ]
+}
+llmnr_running() { # index
+    local pid
+    pid=$(llmnr_pid "$1" 2>/dev/null) && [ -n "$pid" ] && pid_runs "$pid" &&
+        grep -qa llmnr_responder "/proc/$pid/cmdline" 2>/dev/null
+}
+
+stop_llmnr() { # index
+    local i=$1 pid tries
+    llmnr_running "$i" || return 0
+    pid=$(llmnr_pid "$i")
+    kill -TERM "$pid" 2>/dev/null
+    for ((tries = 0; tries < 50; tries++)); do
+        pid_runs "$pid" || return 0
+        sleep 0.05
+    done
+    kill -KILL "$pid" 2>/dev/null
+    return 0
+}
+
+# The LAN's DNS server: dnsmasq on the dns host, with no configuration but
+# this, no upstream server and not the machine's hosts file. It holds a PTR
+# (and A) record for every DNS name of the layout; every reverse zone, and
+# the domains of those names, are its own, so that any other name there gets
+# NXDOMAIN at once. It forks once it listens.
+start_dns() {
+    local i=$dns_index ns dir j name zones=("--local=/in-addr.arpa/")
+    ns=$(ns_of "${roles[$i]}" "${addrs[$i]}")
+    dir=$run/$ns/dns
+    command -v dnsmasq >/dev/null || {
+        say "dnsmasq (package dnsmasq-base) is missing"
+        return 1
+    }
+    mkdir -p "$dir" && : >"$dir/hosts" || return 1
+    for j in "${!roles[@]}"; do
+        for name in $(others_of "$j" dns); do
+            echo "${addrs[$j]} $name" >>"$dir/hosts" || return 1
+            [[ " ${zones[*]} " == *" --local=/${name#*.}/ "* ]] || zones+=("--local=/${name#*.}/")
+        done
+    done
+    in_ns "$ns" dnsmasq --conf-file=/dev/null --no-resolv --no-hosts --bind-interfaces \
+        --listen-address="${addrs[$i]}" --port=53 --addn-hosts="$dir/hosts" "${zones[@]}" \
+        --user=root --pid-file="$dir/dnsmasq.pid" --log-facility="$run/$ns.dns.log" 9>&- </dev/null
+}
+
+# Inside the client namespace only: `ip netns exec kd-client` puts the file
+# over /etc/resolv.conf. /etc/netns is removed again only if we made it.
+write_client_resolver() {
+    [ -n "$dns_index" ] || return 0
+    if [ ! -d /etc/netns ]; then
+        mkdir -m 755 /etc/netns && : >"$run/made-etc-netns" || return 1
+    fi
+    mkdir -p "$client_etc" && echo "nameserver ${addrs[$dns_index]}" >"$client_etc/resolv.conf"
+}
+
+remove_client_resolver() {
+    rm -f -- "$client_etc/resolv.conf"
+    rmdir -- "$client_etc" 2>/dev/null
+    [ ! -e "$run/made-etc-netns" ] || rmdir /etc/netns 2>/dev/null
+    return 0
+}
+
+# True when `server` answers the PTR query for `address` from an ephemeral
+# port with `name` alone (port 5353: mDNS's legacy unicast; 5355: LLMNR).
+ptr_answers() { # server port address name
+    local out
+    out=$(in_ns "$client_ns" dig -p "$2" @"$1" -x "$3" +short +norecurse +noedns +time=1 +tries=1 \
+        2>/dev/null) || return 1
+    [ "$out" = "$4." ]
+}
+
+# True when each of the host's names of other sources answers as the layout
+# says: its avahi-daemon, its LLMNR responder (running; asked when honest),
+# and the DNS server.
+others_answer() { # index
+    local i=$1 name
+    name=$(others_of "$i" mdns)
+    [ -z "$name" ] || ptr_answers "${addrs[$i]}" 5353 "${addrs[$i]}" "$name" || return 1
+    name=$(others_of "$i" llmnr)
+    if [ -n "$name" ]; then
+        llmnr_running "$i" || return 1
+        # A hostile answer is the tests' to read.
+        [ "$(llmnr_mode "$i")" != honest ] || ptr_answers "${addrs[$i]}" 5355 "${addrs[$i]}" "$name" ||
+            return 1
+    fi
+    for name in $(others_of "$i" dns); do
+        ptr_answers "${addrs[$dns_index]}" 53 "${addrs[$i]}" "$name" || return 1
+    done
+    [ -z "$dns_index" ] || [ -f "$client_etc/resolv.conf" ]
+}
+
+# The name sources start together; avahi-daemon's probing of its name takes
+# the longest, and runs while nmbd registers its names.
+start_others() {
+    local i
+    if [ -n "$dns_index" ]; then
+        start_dns || {
+            say "dnsmasq on ${addrs[$dns_index]} did not start (log in $run)"
+            return 1
+        }
+        write_client_resolver || return 1
+    fi
+    for i in "${!roles[@]}"; do
+        [ -z "$(others_of "$i" mdns)" ] || start_avahi "$i" || return 1
+        [ -z "$(others_of "$i" llmnr)" ] || start_llmnr "$i" || return 1
+    done
+}
+
+wait_for_others() {
+    local deadline=$((SECONDS + ready_timeout)) i pending
+    while :; do
+        pending=()
+        for i in "${!roles[@]}"; do
+            [ "${others[$i]}" = - ] || others_answer "$i" || pending+=("${addrs[$i]}")
+        done
+        [ ${#pending[@]} -eq 0 ] && return 0
+        if ((SECONDS >= deadline)); then
+            say "names did not answer within ${ready_timeout}s: ${pending[*]} (logs in $run)"
+            return 1
+        fi
+        sleep 0.2
+    done
+}
+
 # The prefix as a local route of the wide host, the client's route to it, and
 # the responder. The responder binds its socket before it goes to the
 # background, so it answers once the command is back.
@@ -489,6 +793,7 @@ build_lan() {
     fi
     # The client keeps only its own routes; make sure nothing else crept in.
     client_routes_closed || return 1
+    start_others || return 1
     for i in "${!roles[@]}"; do
         [ "${roles[$i]}" = slow ] || continue
         start_slow "$i" || return 1
@@ -504,7 +809,7 @@ build_lan() {
             return 1
         }
     done
-    wait_for_nmbd
+    wait_for_nmbd && wait_for_others
 }
 
 lan_ready() {
@@ -523,6 +828,7 @@ lan_ready() {
         elif [ "${roles[$i]}" = slow ]; then
             slow_answers "$i" || return 1
         fi
+        [ "${others[$i]}" = - ] || others_answer "$i" || return 1
     done
     [ -z "$wide_index" ] || responder_answers || return 1
     client_routes_closed 2>/dev/null
@@ -531,11 +837,13 @@ lan_ready() {
 cmd_up() {
     require_root
     command -v nmblookup >/dev/null || die "nmblookup (package samba-common-bin) is missing"
+    ! any_others || command -v dig >/dev/null || die "dig (package bind9-dnsutils) is missing"
     if lan_ready; then
-        # Up as the layout says: no rejects, loss or limits left by an
-        # earlier caller.
+        # Up as the layout says: no rejects, loss, limits or hostile modes
+        # left by an earlier caller.
         [ -z "$wide_index" ] || { cmd_unreject && cmd_limit none; } || return 1
         cmd_loss ip 0 && cmd_loss arp 0 && cmd_arpdrop none || return 1
+        cmd_hostile || return 1
         say "already up"
         return 0
     fi
@@ -547,7 +855,10 @@ cmd_up() {
     fi
     local routed=""
     [ -z "$wide_index" ] || routed="; $(wide_prefix) is routed through ${addrs[$wide_index]}"
-    say "up: $(grep -cE '^(nmbd|noping)$' <(printf '%s\n' "${roles[@]}")) nmbd hosts answer$routed"
+    local named=0 i
+    for i in "${!others[@]}"; do [ "${others[$i]}" = - ] || named=$((named + 1)); done
+    say "up: $(grep -cE '^(nmbd|noping|nmbd-named)$' <(printf '%s\n' "${roles[@]}")) nmbd hosts answer," \
+        "$named hosts with names from mDNS, LLMNR or DNS$routed"
     return 0
 }
 
@@ -583,6 +894,14 @@ cmd_status() {
                     else
                         state="present, silent for $(wide_prefix)"
                     fi
+                fi
+                if [ "${others[$i]}" != - ]; then
+                    if others_answer "$i"; then
+                        state="$state, names answer"
+                    else
+                        state="$state, names silent"
+                    fi
+                    [ -z "$(others_of "$i" llmnr)" ] || state="$state, LLMNR $(llmnr_mode "$i" 2>/dev/null)"
                 fi
             fi
         else
@@ -621,7 +940,7 @@ cmd_rename() { # address name
     require_root
     local i ns tries
     i=$(index_of "$1") || return 1
-    runs_nmbd "${roles[$i]}" || die "$1 runs no nmbd"
+    nmbd_only "${roles[$i]}" || die "$1 runs no nmbd, or more than nmbd"
     valid_name "$2" || die "$2 is no NetBIOS name"
     ns=$(ns_of "${roles[$i]}" "$1")
     stop_processes_in "$ns"
@@ -638,7 +957,7 @@ cmd_move() { # address to
     require_root
     local i ns tries a
     i=$(index_of "$1") || return 1
-    runs_nmbd "${roles[$i]}" || die "$1 runs no nmbd"
+    nmbd_only "${roles[$i]}" || die "$1 runs no nmbd, or more than nmbd"
     [[ $2 =~ ^$subnet_prefix\.([0-9]{1,3})$ ]] && ((BASH_REMATCH[1] >= 2 && BASH_REMATCH[1] <= 254)) ||
         die "$2 is no host address of $subnet_prefix.0/24"
     for a in "${addrs[@]}"; do
@@ -791,6 +1110,26 @@ cmd_limit() { # rate|none
     set_table "$wide_ns" ip "$limit_table" "$chains" "the limit"
 }
 
+# The hostile hosts' LLMNR responders answer as `mode` says from now on; no
+# mode: as the layout says. A responder already in that mode is left alone.
+cmd_hostile() { # [mode]
+    require_root
+    local mode=${1:-} i want
+    [ -z "$mode" ] || valid_mode "$mode" || die "hostile takes honest, other-address, thousand, loop, long-name or control"
+    for i in "${!roles[@]}"; do
+        [ "${roles[$i]}" = hostile ] || continue
+        want=${mode:-${names[$i]}}
+        if llmnr_running "$i" && [ "$(llmnr_mode "$i")" = "$want" ]; then
+            continue
+        fi
+        ip netns list 2>/dev/null | awk '{print $1}' | grep -qx "$(ns_of hostile "${addrs[$i]}")" ||
+            die "the test LAN is not up"
+        stop_llmnr "$i"
+        start_llmnr "$i" "$want" || die "the LLMNR responder of ${addrs[$i]} did not start as $want"
+    done
+    return 0
+}
+
 # One change of the LAN at a time, also between separate callers; a caller
 # that already holds the lock (run-in-testlan.sh) says so in KD_TESTLAN_LOCKED.
 with_lock() {
@@ -815,6 +1154,9 @@ down)
 status)
     read_conf
     cmd_status
+    ;;
+check)
+    read_conf
     ;;
 unplug | plug)
     [ $# -eq 2 ] || die "usage: $0 $1 ADDRESS"
@@ -856,8 +1198,14 @@ limit)
     read_conf
     with_lock cmd_limit "$2"
     ;;
+hostile)
+    [ $# -le 2 ] || die "usage: $0 hostile [MODE]"
+    read_conf
+    grep -qx hostile <(printf '%s\n' "${roles[@]}") || die "the layout has no hostile host"
+    with_lock cmd_hostile "${2:-}"
+    ;;
 *)
-    echo "usage: $0 up|down|status|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none|loss ip|arp PERCENT|arpdrop ADDRESS|none|limit RATE|none" >&2
+    echo "usage: $0 up|down|status|check|unplug ADDRESS|plug ADDRESS|rename ADDRESS NAME|move ADDRESS TO|reject|unreject|block ADDRESS nbstat|ip|none|loss ip|arp PERCENT|arpdrop ADDRESS|none|limit RATE|none|hostile [MODE]" >&2
     exit 2
     ;;
 esac

@@ -1,11 +1,14 @@
 #include "tests/lan/TestLan.h"
 
+#include "tests/lan/LlmnrResponder.h"
+
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <ifaddrs.h>
 #include <netinet/in.h>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -29,6 +32,16 @@ bool ParseRole(const std::string& text, TestLanHost::Role& role) {
         role = TestLanHost::Role::Closed;
     else if (text == "slow")
         role = TestLanHost::Role::Slow;
+    else if (text == "named")
+        role = TestLanHost::Role::Named;
+    else if (text == "named-noping")
+        role = TestLanHost::Role::NamedNoPing;
+    else if (text == "nmbd-named")
+        role = TestLanHost::Role::NmbdNamed;
+    else if (text == "dns")
+        role = TestLanHost::Role::Dns;
+    else if (text == "hostile")
+        role = TestLanHost::Role::Hostile;
     else
         return false;
     return true;
@@ -63,6 +76,46 @@ std::vector<std::string> SplitCommas(const std::string& text) {
         if (!part.empty())
             parts.push_back(part);
     return parts;
+}
+
+bool TakesOtherNames(TestLanHost::Role role) {
+    using Role = TestLanHost::Role;
+    return role == Role::Named || role == Role::NamedNoPing || role == Role::NmbdNamed ||
+           role == Role::Dns || role == Role::Hostile;
+}
+
+// The names column: "-", or SOURCE:NAME entries separated by commas, at most
+// one of each source, each spelt as that source's responder needs it.
+bool ParseOtherNames(const std::string& text, std::vector<HostRecord::Name>& names,
+                     std::string& error) {
+    if (text == "-")
+        return true;
+    static const std::string label = "[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?";
+    static const std::regex mdns("^" + label + "\\.local$"), llmnr("^" + label + "$"),
+        dns("^" + label + "(\\." + label + ")+$");
+    for (const std::string& entry : SplitCommas(text)) {
+        const std::size_t colon = entry.find(':');
+        HostRecord::Name name;
+        name.text = colon == std::string::npos ? "" : entry.substr(colon + 1);
+        const std::string source = entry.substr(0, colon);
+        const bool good =
+            HostRecord::SourceOf(source, name.source) &&
+            ((name.source == HostRecord::NameSource::Mdns && std::regex_match(name.text, mdns)) ||
+             (name.source == HostRecord::NameSource::Llmnr && std::regex_match(name.text, llmnr)) ||
+             (name.source == HostRecord::NameSource::Dns && std::regex_match(name.text, dns) &&
+              name.text.size() <= 255));
+        if (!good) {
+            error = "bad name " + entry + " (mdns:LABEL.local, llmnr:LABEL, dns:NAME)";
+            return false;
+        }
+        for (const HostRecord::Name& other : names)
+            if (other.source == name.source) {
+                error = "a second " + source + " name";
+                return false;
+            }
+        names.push_back(name);
+    }
+    return true;
 }
 
 } // namespace
@@ -116,7 +169,15 @@ std::array<unsigned char, 6> TestLanHost::MacBytes() const {
 }
 
 bool TestLanHost::HasNames() const {
-    return role == Role::Nmbd || role == Role::NoPing || role == Role::Slow;
+    return role == Role::Nmbd || role == Role::NoPing || role == Role::Slow ||
+           role == Role::NmbdNamed;
+}
+
+std::string TestLanHost::OtherName(HostRecord::NameSource source) const {
+    for (const HostRecord::Name& name : otherNames)
+        if (name.source == source)
+            return name.text;
+    return "";
 }
 
 std::vector<TestLanName> TestLanHost::RegisteredNames() const {
@@ -145,14 +206,17 @@ std::optional<TestLan> TestLan::Load(const std::string& path, std::string& error
     for (int number = 1; std::getline(file, line); ++number) {
         line = line.substr(0, line.find('#'));
         std::istringstream fields(line);
-        std::string role, address, mac, name, workgroup, aliases, extra;
+        std::string role, address, mac, name, workgroup, aliases, others, extra;
         if (!(fields >> role))
             continue;
         const std::string where = path + ":" + std::to_string(number) + ": ";
-        if (!(fields >> address >> mac >> name >> workgroup >> aliases) || (fields >> extra)) {
-            error = where + "expected 6 fields";
+        if (!(fields >> address >> mac >> name >> workgroup >> aliases) ||
+            ((fields >> others) && (fields >> extra))) {
+            error = where + "expected 6 fields and the names column";
             return std::nullopt;
         }
+        if (others.empty())
+            others = "-";
         TestLanHost host;
         if (!ParseRole(role, host.role)) {
             error = where + "unknown role " + role;
@@ -182,6 +246,31 @@ std::optional<TestLan> TestLan::Load(const std::string& path, std::string& error
             }
             host.routed = *routed;
         }
+        if (others != "-" && !TakesOtherNames(host.role)) {
+            error = where + "a " + role + " host has no names column";
+            return std::nullopt;
+        }
+        std::string problem;
+        if (!ParseOtherNames(others, host.otherNames, problem)) {
+            error = where + problem;
+            return std::nullopt;
+        }
+        if (host.role == TestLanHost::Role::Hostile) {
+            host.hostileMode = name;
+            if (!LlmnrResponder::BehaviourNamed(name)) {
+                error = where + name + " is no mode of the LLMNR responder";
+                return std::nullopt;
+            }
+            if (host.otherNames.size() != 1 ||
+                host.otherNames.front().source != HostRecord::NameSource::Llmnr) {
+                error = where + "a hostile host has one name: its LLMNR name";
+                return std::nullopt;
+            }
+        }
+        if (host.role == TestLanHost::Role::Dns && lan.dns()) {
+            error = where + "a second dns host";
+            return std::nullopt;
+        }
         if (host.role == TestLanHost::Role::Client)
             ++clients;
         lan.m_hosts.push_back(host);
@@ -190,6 +279,11 @@ std::optional<TestLan> TestLan::Load(const std::string& path, std::string& error
         error = path + ": exactly one client line is needed";
         return std::nullopt;
     }
+    for (const TestLanHost& host : lan.m_hosts)
+        if (!lan.dns() && !host.OtherName(HostRecord::NameSource::Dns).empty()) {
+            error = path + ": DNS names need a dns host";
+            return std::nullopt;
+        }
     return lan;
 }
 
@@ -217,6 +311,13 @@ const TestLanHost& TestLan::client() const {
 const TestLanHost* TestLan::wide() const {
     for (const TestLanHost& host : m_hosts)
         if (host.role == TestLanHost::Role::Wide)
+            return &host;
+    return nullptr;
+}
+
+const TestLanHost* TestLan::dns() const {
+    for (const TestLanHost& host : m_hosts)
+        if (host.role == TestLanHost::Role::Dns)
             return &host;
     return nullptr;
 }

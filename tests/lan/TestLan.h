@@ -3,6 +3,8 @@
 // which scripts/testlan.sh builds it, and what its hosts are expected to
 // answer. LAN tests compute every expectation from here.
 
+#include "core/scan/HostRecord.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -35,7 +37,26 @@ struct TestLanHost {
     // requests; ArpOnly drops every IPv4 packet (only ARP answers); Closed
     // drops echo requests and has UDP 137 closed (port unreachable); Slow
     // answers ping, and node-status queries late (nbns_responder --host).
-    enum class Role { Client, Nmbd, PingOnly, Silent, Wide, NoPing, ArpOnly, Closed, Slow };
+    // Hosts named by other sources than NetBIOS (`otherNames`): Named answers
+    // ping and has UDP 137 closed, NamedNoPing drops echo requests as well,
+    // NmbdNamed runs nmbd besides, Dns is the LAN's DNS server, Hostile's
+    // LLMNR responder answers as `hostileMode` says.
+    enum class Role {
+        Client,
+        Nmbd,
+        PingOnly,
+        Silent,
+        Wide,
+        NoPing,
+        ArpOnly,
+        Closed,
+        Slow,
+        Named,
+        NamedNoPing,
+        NmbdNamed,
+        Dns,
+        Hostile
+    };
 
     Role role = Role::Silent;
     std::string address;   // dotted text
@@ -44,6 +65,13 @@ struct TestLanHost {
     std::string workgroup; // of such a host
     std::vector<std::string> aliases;
     TestLanPrefix routed; // of the wide host: the prefix it answers for
+    // Its names from mDNS (avahi-daemon's host name, ".local" included), LLMNR
+    // (our responder's) and DNS (a record of the dns host's server), at most
+    // one of each source, in the order of the layout.
+    std::vector<HostRecord::Name> otherNames;
+    // Of a hostile host: the mode its LLMNR responder starts in
+    // ("other-address", ...: llmnr_responder --behave).
+    std::string hostileMode;
 
     // The MAC as the program shows it: 12 upper-case hex digits.
     std::string MacHex() const;
@@ -51,8 +79,11 @@ struct TestLanHost {
     std::array<unsigned char, 6> MacBytes() const;
 
     // Whether its node-status answer carries the layout's name table: an
-    // nmbd host, with or without ping, and the slow host.
+    // nmbd host, with or without ping or other names, and the slow host.
     bool HasNames() const;
+
+    // Its name of that source in `otherNames`; empty when it has none.
+    std::string OtherName(HostRecord::NameSource source) const;
 
     // What nmbd registers, in the order it lists them: for the name and each
     // alias <00>, <03> and <20> unique; for the workgroup <00> and <1E> group
@@ -74,6 +105,8 @@ public:
     const TestLanHost& client() const;
     // The host that holds the routed prefix; null when the layout has none.
     const TestLanHost* wide() const;
+    // The LAN's DNS server; null when the layout has none.
+    const TestLanHost* dns() const;
     // The host at `address` (dotted text); null for an address not listed.
     const TestLanHost* Find(const std::string& address) const;
 
