@@ -612,6 +612,37 @@ struct FastScanEngine::Scan {
             Finish(*host);
     }
 
+    // A node-status answer: the names of the host, if it answers one of
+    // the queries asked of it.
+    void TakeNameReply(const NetworkEvent& event, Clock::time_point now) {
+        Host* host = InFlight(event.address);
+        const int attempt = host && !host->namesDone && event.port == namePort
+                                ? AttemptAnswered(*host, event.bytes)
+                                : -1;
+        NodeStatusAnswer answer;
+        const NodeStatusVerdict verdict =
+            attempt >= 0
+                ? DecodeNodeStatusAnswer(
+                      event.bytes.data(), event.bytes.size(),
+                      EchoPackets::TransactionId(secret, event.address, attempt), answer)
+                : NodeStatusVerdict{};
+        if (!verdict.accepted()) {
+            ++engine.m_counts.ignored;
+            return;
+        }
+        ++engine.m_counts.named;
+        NamesTaken(*host, attempt, now);
+        host->namesDone = true;
+        Evidence(*host, HostRecord::kReasonNbstat, now);
+        // As the other engine: only an answer whose names all fit the
+        // NetBIOS layout fills the row.
+        if (answer.names.size() <= std::size_t(kNodeStatusMaxNames))
+            TakeNodeStatus(host->record, answer, options);
+        if (host->phase == Phase::Probing && !host->echoDone)
+            return; // the echo may still come, for its round trip
+        Finish(*host);
+    }
+
     void Take(NetworkEvent& event, Clock::time_point now) {
         using Kind = NetworkEvent::Kind;
         switch (event.kind) {
@@ -653,35 +684,9 @@ struct FastScanEngine::Scan {
             Settle(*host);
             return;
         }
-        case Kind::NameReply: {
-            Host* host = InFlight(event.address);
-            const int attempt = host && !host->namesDone && event.port == namePort
-                                    ? AttemptAnswered(*host, event.bytes)
-                                    : -1;
-            NodeStatusAnswer answer;
-            const NodeStatusVerdict verdict =
-                attempt >= 0
-                    ? DecodeNodeStatusAnswer(
-                          event.bytes.data(), event.bytes.size(),
-                          EchoPackets::TransactionId(secret, event.address, attempt), answer)
-                    : NodeStatusVerdict{};
-            if (!verdict.accepted()) {
-                ++engine.m_counts.ignored;
-                return;
-            }
-            ++engine.m_counts.named;
-            NamesTaken(*host, attempt, now);
-            host->namesDone = true;
-            Evidence(*host, HostRecord::kReasonNbstat, now);
-            // As the other engine: only an answer whose names all fit the
-            // NetBIOS layout fills the row.
-            if (answer.names.size() <= std::size_t(kNodeStatusMaxNames))
-                TakeNodeStatus(host->record, answer, options);
-            if (host->phase == Phase::Probing && !host->echoDone)
-                return; // the echo may still come, for its round trip
-            Finish(*host);
+        case Kind::NameReply:
+            TakeNameReply(event, now);
             return;
-        }
         case Kind::NameRefused:
             if (Host* host = InFlight(event.address); host && !host->namesDone) {
                 ++engine.m_counts.refused;
