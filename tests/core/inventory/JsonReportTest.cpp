@@ -89,24 +89,25 @@ TEST(JsonReport, RowsCarryTheValuesWithHostileNamesAsPlainText) {
              R::kReasonEcho | R::kReasonNbstat, 3),
          R"({"address":"198.18.0.1","present":true,"reasons":["echo","nbstat"],"name":"PC01",
              "workgroup":"WORKGROUP","mac":"00000C010203","vendor":"Cisco",
-             "messengers":["PC01","ADMIN"],"rtt_ms":3})"},
+             "messengers":["PC01","ADMIN"],"rtt_ms":3,
+             "hostnames":[{"name":"PC01","source":"netbios"}]})"},
         // Every reason, in its fixed order; a round trip of 0 is one.
         {Row({"198.18.0.2", "○", "", "", "", "", ""},
              R::kReasonPortUnreachable | R::kReasonArp | R::kReasonNbstat | R::kReasonEcho, 0),
          R"({"address":"198.18.0.2","present":true,
              "reasons":["echo","nbstat","arp","port-unreachable"],"name":null,"workgroup":null,
-             "mac":null,"vendor":null,"messengers":[],"rtt_ms":0})"},
+             "mac":null,"vendor":null,"messengers":[],"rtt_ms":0,"hostnames":[]})"},
         // A kept silent row.
         {Row({"198.18.0.3", "×", "", "", "", "", ""}),
          R"({"address":"198.18.0.3","present":false,"reasons":[],"name":null,"workgroup":null,
-             "mac":null,"vendor":null,"messengers":[],"rtt_ms":null})"},
+             "mac":null,"vendor":null,"messengers":[],"rtt_ms":null,"hostnames":[]})"},
         // Quotes, backslashes, a comma and a formula stay as they are; control
         // bytes become '.'; an unknown vendor and an unusable MAC are null.
         {Row({"198.18.0.4", "○", "a\"b\\c", "=cmd,1", "-", "不明", "x\x1b[31my/\x7f/"},
              R::kReasonEcho, 12),
          R"({"address":"198.18.0.4","present":true,"reasons":["echo"],"name":"a\"b\\c",
              "workgroup":"=cmd,1","mac":null,"vendor":null,"messengers":["x.[31my","."],
-             "rtt_ms":12})"},
+             "rtt_ms":12,"hostnames":[{"name":"a\"b\\c","source":"netbios"}]})"},
     };
     std::string lines;
     for (const auto& c : cases) {
@@ -257,7 +258,8 @@ TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
         "randomised_mac":true,"address":"198.18.0.1","present":true,"reasons":[],
         "name":"PC.01","workgroup":"W)" + kReplacement +
                                          R"(G","mac":"021122334401",
-        "vendor":"v","messengers":["M1","M2"],"rtt_ms":null,"changes":["new","renamed"]})"));
+        "vendor":"v","messengers":["M1","M2"],"rtt_ms":null,
+        "hostnames":[{"name":"PC.01","source":"netbios"}],"changes":["new","renamed"]})"));
     const Json parsed = Parsed(second);
     EXPECT_EQ(parsed["seen"], false);
     EXPECT_EQ(parsed["site"], nullptr);
