@@ -122,6 +122,60 @@ TEST(JsonReport, RowsCarryTheValuesWithHostileNamesAsPlainText) {
     EXPECT_EQ(JsonLinesValidator::VopalScanProblems(lines), "");
 }
 
+// Every name with its source, the NetBIOS name first, then mDNS, LLMNR and
+// DNS whatever order the value holds them in, each source's as it gave them;
+// the stored timeline's alike; a rename says which source it is of.
+TEST(JsonReport, HostnamesListEveryNameWithItsSourceInOrderOfPreference) {
+    using S = HostRecord::NameSource;
+    const struct {
+        const char* computer;
+        std::vector<HostRecord::Name> names;
+        const char* hostnames;
+    } cases[] = {
+        {"PC01",
+         {{"b.example", S::Dns}, {"pc01.local", S::Mdns}, {"a.example", S::Dns}, {"PC01", S::Llmnr}},
+         R"([{"name":"PC01","source":"netbios"},{"name":"pc01.local","source":"mdns"},
+             {"name":"PC01","source":"llmnr"},{"name":"b.example","source":"dns"},
+             {"name":"a.example","source":"dns"}])"},
+        {"", {{"pc.example", S::Dns}}, R"([{"name":"pc.example","source":"dns"}])"},
+        {"", {{"\x1b[2Jx\xff", S::Mdns}, {"", S::Dns}},
+         R"([{"name":".[2Jx\ufffd","source":"mdns"}])"},
+    };
+    std::string lines;
+    for (const auto& c : cases) {
+        HostRecord row = RecordOfCells({"198.18.0.5", "○", c.computer, "", "", "", ""});
+        row.names = c.names;
+        lines += RowJsonLine(row);
+        EXPECT_EQ(Parsed(RowJsonLine(row))["hostnames"], Json::parse(c.hostnames));
+        EXPECT_EQ(Parsed(RowJsonLine(row))["name"], *c.computer ? Json(c.computer) : Json());
+
+        HostHistory history;
+        history.identity = "ip:198.18.0.5";
+        HistoryEntry entry;
+        entry.scan = 1;
+        entry.row = CellsOf(row);
+        entry.names = c.names;
+        std::stable_sort(entry.names.begin(), entry.names.end(),
+                         [](const auto& a, const auto& b) { return a.source < b.source; });
+        lines += HistoryJsonLine(history, entry);
+        EXPECT_EQ(Parsed(HistoryJsonLine(history, entry))["hostnames"], Json::parse(c.hostnames));
+    }
+    const struct {
+        Change change;
+        Json source;
+    } changes[] = {
+        {{ChangeKind::Renamed, 0xC6120001, "mac:001122334401", "a.local", "b.local", 1, S::Mdns},
+         "mdns"},
+        {{ChangeKind::Renamed, 0xC6120001, "mac:001122334401", "A/WG", "B/WG", 1}, "netbios"},
+        {{ChangeKind::New, 0xC6120001, "mac:001122334401", "", "", 1}, nullptr},
+    };
+    for (const auto& c : changes) {
+        lines += ChangeJsonLine({c.change, 1});
+        EXPECT_EQ(Parsed(ChangeJsonLine({c.change, 1}))["source"], c.source);
+    }
+    EXPECT_EQ(JsonLinesValidator::VopalScanProblems(lines), "");
+}
+
 TEST(JsonReport, BytesThatAreNoUtf8BecomeReplacementCharacters) {
     const struct {
         std::string name;
@@ -300,6 +354,9 @@ TEST(JsonReport, TheSchemaCheckRefusesLinesOutsideTheSchema) {
         {"rtt_ms", -1},
         {"name", ""},
         {"extra", true},
+        {"hostnames", Json::array({{{"name", "PC"}, {"source", "wins"}}})},
+        {"hostnames", Json::array({{{"name", ""}, {"source", "dns"}}})},
+        {"hostnames", Json::array({{{"name", "PC"}}})},
     };
     for (const auto& c : cases) {
         Json bad = good;
@@ -311,6 +368,14 @@ TEST(JsonReport, TheSchemaCheckRefusesLinesOutsideTheSchema) {
     EXPECT_NE(JsonLinesValidator::VopalScanProblems(missing.dump() + "\n"), "");
     EXPECT_NE(JsonLinesValidator::VopalScanProblems(good.dump()), ""); // no line end
     EXPECT_NE(JsonLinesValidator::VopalScanProblems("[1]\n"), "");
+    // A source only on a rename, and one the schema knows.
+    for (const auto& [kind, source] : {std::pair{ChangeKind::New, Json("mdns")},
+                                       std::pair{ChangeKind::Renamed, Json("wins")},
+                                       std::pair{ChangeKind::Renamed, Json(nullptr)}}) {
+        Json change = Json::parse(ChangeJsonLine({{kind, 0xC6120001, "mac:001122334401", "a", "b", 1}, 1}));
+        change["source"] = source;
+        EXPECT_NE(JsonLinesValidator::VopalScanProblems(change.dump() + "\n"), "") << change.dump();
+    }
     EXPECT_NE(JsonLinesValidator::VopalScanProblems("{\"type\":\"row\"\n"), "");
 }
 
