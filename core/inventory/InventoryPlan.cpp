@@ -197,14 +197,14 @@ void Planner::FindUnchanged() {
             continue;
         const StoredHost& was = m_holding.hosts[host.held];
         const Sighting& sighting = m_plan.scan.sightings[host.first];
-        host.unchanged = InBaseline(m_holding, host.held) && was.since <= m_holding.baseline.id &&
-                         was.rows.size() == 1 &&
-                         SameRow(was.rows.front(), sighting.address, m_scan.rows[host.first]) &&
-                         (sighting.computer.empty() || (sighting.computer == was.known.computer &&
-                                                        sighting.domain == was.known.domain)) &&
-                         !host.namesLearnt && !Shared(now, sighting.address) &&
-                         !Shared(then, sighting.address) &&
-                         !m_holding.elsewhere.count(sighting.identity);
+        host.unchanged =
+            InBaseline(m_holding, host.held) && was.since <= m_holding.baseline.id &&
+            was.rows.size() == 1 &&
+            SameRow(was.rows.front(), sighting.address, m_scan.rows[host.first]) &&
+            (sighting.computer.empty() ||
+             (sighting.computer == was.known.computer && sighting.domain == was.known.domain)) &&
+            !host.namesLearnt && !Shared(now, sighting.address) &&
+            !Shared(then, sighting.address) && !m_holding.elsewhere.count(sighting.identity);
     }
 }
 

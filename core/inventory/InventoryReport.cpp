@@ -90,8 +90,7 @@ namespace {
 // Whether the change is a rename of another source's names than node
 // status's, which the texts name.
 bool OfOtherSource(const Change& change) {
-    return change.kind == ChangeKind::Renamed &&
-           change.source != HostRecord::NameSource::Netbios;
+    return change.kind == ChangeKind::Renamed && change.source != HostRecord::NameSource::Netbios;
 }
 
 // One side of a change as a cell shows it: a name of another source after

@@ -44,8 +44,8 @@ Json HostnamesOf(const std::vector<HostRecord::Name>& names) {
     Json list = Json::array();
     for (const HostRecord::Name& name : names)
         if (!name.text.empty())
-            list.push_back({{"name", PlainText(name.text)},
-                            {"source", HostRecord::SourceText(name.source)}});
+            list.push_back(
+                {{"name", PlainText(name.text)}, {"source", HostRecord::SourceText(name.source)}});
     return list;
 }
 

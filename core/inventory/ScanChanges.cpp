@@ -287,8 +287,7 @@ std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior
                 add(ChangeKind::Renamed, sighting.address, sighting.identity, was, is);
         }
         // The other sources, each against what it gave at this address.
-        if (known != prior.hosts.end() && !known->second.names.empty() &&
-            !sighting.names.empty())
+        if (known != prior.hosts.end() && !known->second.names.empty() && !sighting.names.empty())
             for (const Source source : kOtherSources) {
                 const std::vector<std::string> is = TextsOf(sighting.names, source);
                 const std::vector<std::string> was =

@@ -31,8 +31,7 @@ HostCells CellsOf(const HostRow& row) {
 }
 
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
-                    std::string computer, std::string domain,
-                    std::vector<HostRecord::Name> names) {
+                    std::string computer, std::string domain, std::vector<HostRecord::Name> names) {
     return {address,
             std::move(identity),
             IsUsableMac(mac) ? CanonicalMac(mac) : std::string(),

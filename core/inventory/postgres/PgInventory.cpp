@@ -2,9 +2,9 @@
 
 #include "core/inventory/HostArgument.h"
 #include "core/inventory/HostRow.h"
+#include "core/inventory/StoredNames.h"
 #include "core/inventory/postgres/PgInventorySchema.h"
 #include "core/inventory/postgres/PgInventoryWriter.h"
-#include "core/inventory/StoredNames.h"
 
 #include <algorithm>
 

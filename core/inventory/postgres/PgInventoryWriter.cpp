@@ -78,9 +78,9 @@ std::optional<PgError> PgInventoryWriter::ReadHosts(const std::string& site, con
                                                     InventoryHolding& holding) {
     PgResult read = m_db.Exec(
         "SELECT h.id, h.identity, sh.first_scan, sh.last_scan, sh.last_address, h.computer, "
-        "h.domain, h.names FROM site_hosts sh JOIN hosts h ON h.id = sh.host WHERE sh.site = $1 AND ("
-        "h.identity = ANY($2::text[]) OR sh.last_address = ANY($5::bigint[]) OR (NOT sh.departed "
-        "AND EXISTS (SELECT 1 FROM unnest($3::bigint[], $4::bigint[]) r(f, l) "
+        "h.domain, h.names FROM site_hosts sh JOIN hosts h ON h.id = sh.host WHERE sh.site = $1 "
+        "AND (h.identity = ANY($2::text[]) OR sh.last_address = ANY($5::bigint[]) "
+        "OR (NOT sh.departed AND EXISTS (SELECT 1 FROM unnest($3::bigint[], $4::bigint[]) r(f, l) "
         "WHERE sh.last_address BETWEEN r.f AND r.l))) ORDER BY h.id",
         {site, keys.identities, keys.firsts, keys.lasts, keys.addressOnly});
     if (!read.Ok())
@@ -321,8 +321,7 @@ std::optional<PgError> PgInventoryWriter::WriteChanges(const std::string& site,
         const std::int64_t host = of.held ? holding.hosts[of.index].id : ids[of.index];
         changeRows.push_back({scanId, Text(static_cast<std::int64_t>(i)),
                               Text(static_cast<int>(change.kind)), Text(change.address), Text(host),
-                              change.before, change.after,
-                              Text(static_cast<int>(change.source))});
+                              change.before, change.after, Text(static_cast<int>(change.source))});
     }
     if (!departed.empty()) {
         PgResult gone = m_db.Exec("UPDATE site_hosts SET departed = true "
@@ -332,9 +331,8 @@ std::optional<PgError> PgInventoryWriter::WriteChanges(const std::string& site,
             return gone.Error();
     }
     if (!changeRows.empty()) {
-        PgResult copied =
-            m_db.CopyIn("changes (scan, position, kind, address, host, before, after, source)",
-                        changeRows);
+        PgResult copied = m_db.CopyIn(
+            "changes (scan, position, kind, address, host, before, after, source)", changeRows);
         if (!copied.Ok())
             return copied.Error();
     }

@@ -2,13 +2,13 @@
 
 #include "core/inventory/HostArgument.h"
 #include "core/inventory/HostIdentity.h"
+#include "core/inventory/HostPresence.h"
+#include "core/inventory/ScanDocument.h"
+#include "core/inventory/StoredNames.h"
 #include "core/inventory/sqlite/InventorySchema.h"
 #include "core/inventory/sqlite/InventoryTables.h"
 #include "core/inventory/sqlite/InventoryWriter.h"
-#include "core/inventory/ScanDocument.h"
-#include "core/inventory/HostPresence.h"
 #include "core/inventory/sqlite/SqlStatement.h"
-#include "core/inventory/StoredNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -548,8 +548,7 @@ Change ChangeFrom(sqlite3_stmt* statement, int first) {
 }
 
 // The columns ChangeFrom reads, from changes c joined with hosts h.
-#define KD_CHANGE_COLUMNS                                                                          \
-    "c.kind, c.address, h.identity, c.before, c.after, h.first_scan, c.source"
+#define KD_CHANGE_COLUMNS "c.kind, c.address, h.identity, c.before, c.after, h.first_scan, c.source"
 
 } // namespace
 

@@ -2,8 +2,8 @@
 
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/HostPresence.h"
-#include "core/inventory/sqlite/SqlStatement.h"
 #include "core/inventory/StoredNames.h"
+#include "core/inventory/sqlite/SqlStatement.h"
 
 #include <algorithm>
 #include <array>
@@ -30,7 +30,8 @@ HostRow ReadRow(sqlite3_stmt* statement, int first) {
     row.address = static_cast<std::uint32_t>(sqlite3_column_int64(statement, first));
     for (std::size_t i = 0; i < row.cells.size(); ++i)
         row.cells[i] = SqlColumnText(statement, first + 1 + static_cast<int>(i));
-    row.names = NamesOfText(SqlColumnText(statement, first + 1 + static_cast<int>(row.cells.size())));
+    row.names =
+        NamesOfText(SqlColumnText(statement, first + 1 + static_cast<int>(row.cells.size())));
     return row;
 }
 
@@ -340,9 +341,9 @@ bool InventoryTables::SetLastOfRows(std::int64_t host, std::uint32_t address) {
     return sqlite3_step(update) == SQLITE_DONE;
 }
 
-std::int64_t InventoryTables::InsertHost(const std::string& identity, int kind,
-                                         bool randomisedMac, std::int64_t firstScan,
-                                         const std::string& computer, const std::string& domain,
+std::int64_t InventoryTables::InsertHost(const std::string& identity, int kind, bool randomisedMac,
+                                         std::int64_t firstScan, const std::string& computer,
+                                         const std::string& domain,
                                          const std::vector<LearntName>& names) {
     sqlite3_stmt* insert =
         Statement("INSERT INTO hosts(identity, kind, randomised_mac, first_scan, computer, "

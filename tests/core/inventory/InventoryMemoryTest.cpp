@@ -3,15 +3,15 @@
 // changes while a host stays one host everywhere, many writers at once, and
 // scans that waited at a site while the server could not be reached.
 
-#include "core/inventory/sqlite/InventoryStore.h"
-#include "core/scan/HostCells.h"
-#include "core/inventory/postgres/PgInventory.h"
-#include "core/inventory/postgres/PgInventorySchema.h"
 #include "core/inventory/HostRow.h"
-#include "core/inventory/StoredNames.h"
 #include "core/inventory/ScanDocument.h"
+#include "core/inventory/StoredNames.h"
 #include "core/inventory/delivery/ScanForwarding.h"
 #include "core/inventory/delivery/SharedRecording.h"
+#include "core/inventory/postgres/PgInventory.h"
+#include "core/inventory/postgres/PgInventorySchema.h"
+#include "core/inventory/sqlite/InventoryStore.h"
+#include "core/scan/HostCells.h"
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
@@ -203,7 +203,10 @@ TEST_P(InventoryMemoryTest, NamesOfOtherSourcesAreKeptAndTheirChangesToldBySourc
           {{1, "01", "PC", {}}},
           {{1, "01", "PC", {{"C.local", S::Mdns}, {"PC.example", S::Dns}}}},
           {{1, "01", "PC", {{"PC", S::Llmnr}, {"c.LOCAL", S::Mdns}}}}},
-         {{"新規 .1 >"}, {"名前変更 mdns .1 a.local>b.local"}, {}, {"名前変更 mdns .1 b.local>C.local"},
+         {{"新規 .1 >"},
+          {"名前変更 mdns .1 a.local>b.local"},
+          {},
+          {"名前変更 mdns .1 b.local>C.local"},
           {}}},
         {"DNS's names in another order are the same; one fewer is a change",
          {{{1, "02", "", {{"a.example", S::Dns}, {"b.example", S::Dns}}}},
@@ -527,7 +530,8 @@ TEST(StoredNames, ReadBackWhatWasWrittenAndOfOtherTextOnlyUsableNames) {
     const std::vector<HostRecord::Name> names = {{"pc.local", S::Mdns}, {"a\"b\\", S::Dns}};
     EXPECT_EQ(NamesOfText(NamesText(names)), names);
     EXPECT_EQ(NamesText({}), "");
-    const std::vector<LearntName> learnt = {{A(1), {"pc.local", S::Mdns}}, {UINT32_MAX, {"x", S::Llmnr}}};
+    const std::vector<LearntName> learnt = {{A(1), {"pc.local", S::Mdns}},
+                                            {UINT32_MAX, {"x", S::Llmnr}}};
     EXPECT_EQ(LearntNamesOfText(LearntNamesText(learnt)), learnt);
     EXPECT_EQ(LearntNamesText({}), "");
     const struct {

@@ -309,7 +309,8 @@ TEST(InventoryPlan, OtherNamesLearntAndAHostWithNewOnesIsNotUnchanged) {
         return row;
     };
     const std::string m1 = "mac:" + kMac1;
-    const HostRecord was = named(Row(1, kMac1, "PC"), {{"a.local", S::Mdns}, {"pc.example", S::Dns}});
+    const HostRecord was =
+        named(Row(1, kMac1, "PC"), {{"a.local", S::Mdns}, {"pc.example", S::Dns}});
     const struct {
         const char* what;
         HostRecord row;

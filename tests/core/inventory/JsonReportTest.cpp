@@ -133,12 +133,16 @@ TEST(JsonReport, HostnamesListEveryNameWithItsSourceInOrderOfPreference) {
         const char* hostnames;
     } cases[] = {
         {"PC01",
-         {{"b.example", S::Dns}, {"pc01.local", S::Mdns}, {"a.example", S::Dns}, {"PC01", S::Llmnr}},
+         {{"b.example", S::Dns},
+          {"pc01.local", S::Mdns},
+          {"a.example", S::Dns},
+          {"PC01", S::Llmnr}},
          R"([{"name":"PC01","source":"netbios"},{"name":"pc01.local","source":"mdns"},
              {"name":"PC01","source":"llmnr"},{"name":"b.example","source":"dns"},
              {"name":"a.example","source":"dns"}])"},
         {"", {{"pc.example", S::Dns}}, R"([{"name":"pc.example","source":"dns"}])"},
-        {"", {{"\x1b[2Jx\xff", S::Mdns}, {"", S::Dns}},
+        {"",
+         {{"\x1b[2Jx\xff", S::Mdns}, {"", S::Dns}},
          R"([{"name":".[2Jx\ufffd","source":"mdns"}])"},
     };
     std::string lines;
@@ -369,10 +373,11 @@ TEST(JsonReport, TheSchemaCheckRefusesLinesOutsideTheSchema) {
     EXPECT_NE(JsonLinesValidator::VopalScanProblems(good.dump()), ""); // no line end
     EXPECT_NE(JsonLinesValidator::VopalScanProblems("[1]\n"), "");
     // A source only on a rename, and one the schema knows.
-    for (const auto& [kind, source] : {std::pair{ChangeKind::New, Json("mdns")},
-                                       std::pair{ChangeKind::Renamed, Json("wins")},
-                                       std::pair{ChangeKind::Renamed, Json(nullptr)}}) {
-        Json change = Json::parse(ChangeJsonLine({{kind, 0xC6120001, "mac:001122334401", "a", "b", 1}, 1}));
+    for (const auto& [kind, source] :
+         {std::pair{ChangeKind::New, Json("mdns")}, std::pair{ChangeKind::Renamed, Json("wins")},
+          std::pair{ChangeKind::Renamed, Json(nullptr)}}) {
+        Json change =
+            Json::parse(ChangeJsonLine({{kind, 0xC6120001, "mac:001122334401", "a", "b", 1}, 1}));
         change["source"] = source;
         EXPECT_NE(JsonLinesValidator::VopalScanProblems(change.dump() + "\n"), "") << change.dump();
     }
