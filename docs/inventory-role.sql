@@ -19,7 +19,11 @@
 --      With -v site_role=NAME it also makes the login role NAME for one
 --      site, a member of kd_recorder; without, only the group roles.
 --      Run it again whenever a new version of vopal-scan has changed the
---      tables: it grants on the tables that are there when it runs.
+--      tables: it grants on the tables that are there when it runs. Only
+--      the owner may change them, so after an upgrade run the new
+--      vopal-scan once as the owner first (as in step 2); until then a
+--      site's scanner says it cannot bring the tables forward, and its
+--      scans wait at the site.
 --   4. Give each site's login role a password from psql, which sends it
 --      already hashed (never in a command line or a server log):
 --        \password site_north
@@ -84,10 +88,12 @@ GRANT SELECT ON kd_inventory_version, sites, hosts, scans, scan_ranges, sighting
 -- INSERT) ...
 GRANT INSERT ON sites, hosts, scans, scan_ranges, sightings, site_hosts, changes TO kd_recorder;
 -- ... and updates these columns only: a site's row is locked by setting
--- its name to itself; a host keeps its last names and where it was last
--- seen; what a site knows of a host; the number of rows a scan answered.
+-- its name to itself; a host keeps its last names (NetBIOS and the other
+-- sources') and where it was last seen; what a site knows of a host; the
+-- number of rows a scan answered.
 GRANT UPDATE (name) ON sites TO kd_recorder;
-GRANT UPDATE (computer, domain, last_scan, last_site, last_address) ON hosts TO kd_recorder;
+GRANT UPDATE (computer, domain, names, last_scan, last_site, last_address) ON hosts
+    TO kd_recorder;
 GRANT UPDATE (last_scan, last_address, departed) ON site_hosts TO kd_recorder;
 GRANT UPDATE (answered) ON scans TO kd_recorder;
 -- The ids of sites, hosts and scans come from identity columns, which an

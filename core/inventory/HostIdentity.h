@@ -3,6 +3,11 @@
 // not all zeros or all ones, not multicast); else its NetBIOS computer name
 // with its workgroup; else the address alone. A locally administered MAC is
 // kept as the identity but marked, since a machine may randomise it.
+// The names mDNS, LLMNR and DNS give are never part of it: they name an
+// address rather than a machine (a resolver's record may follow a lease, a
+// host renames itself on a conflict), only some scans ask for them, and a
+// host that began to give one would split from what the store knew of it.
+// They are kept with the host and compared as its names instead.
 
 #include "core/scan/HostRecord.h"
 

@@ -39,6 +39,9 @@ struct HistoryEntry {
     bool seen = true;
     std::string site; // of the scan; empty: not told
     HostCells row; // as the store keeps it
+    // The names other sources than node status gave it then, in order of
+    // preference (the NetBIOS name is the row's コンピュータ名).
+    std::vector<HostRecord::Name> names;
     std::vector<Change> changes;
 };
 

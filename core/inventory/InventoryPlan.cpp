@@ -58,6 +58,7 @@ public:
     void Run() {
         Attribute();
         Group();
+        Learn();
         FindUnchanged();
         FindChanges();
         Decide();
@@ -66,6 +67,7 @@ public:
 private:
     void Attribute();
     void Group();
+    void Learn();
     void FindUnchanged();
     PriorScans Prior() const;
     void FindChanges();
@@ -151,6 +153,33 @@ void Planner::Group() {
     m_plan.answered = static_cast<std::int64_t>(m_plan.listed.size());
 }
 
+// The other names each host leaves learnt, from all its rows (an address
+// listed again among them); nothing to do where no host has any.
+void Planner::Learn() {
+    const std::vector<Sighting>& sightings = m_plan.scan.sightings;
+    const auto held = [&](const PlannedHost& host) -> const std::vector<LearntName>& {
+        static const std::vector<LearntName> kNone;
+        return host.held == PlannedHost::kNone ? kNone : m_holding.hosts[host.held].known.names;
+    };
+    if (std::none_of(sightings.begin(), sightings.end(),
+                     [](const Sighting& s) { return !s.names.empty(); }) &&
+        std::all_of(m_plan.hosts.begin(), m_plan.hosts.end(),
+                    [&](const PlannedHost& host) { return held(host).empty(); }))
+        return;
+    std::vector<std::vector<const Sighting*>> rows(m_plan.hosts.size());
+    for (const Sighting& sighting : sightings)
+        rows[m_seen.at(sighting.identity)].push_back(&sighting);
+    for (std::size_t i = 0; i < m_plan.hosts.size(); ++i) {
+        PlannedHost& host = m_plan.hosts[i];
+        const std::vector<LearntName>& before = held(host);
+        if (before.empty() && std::none_of(rows[i].begin(), rows[i].end(),
+                                           [](const Sighting* s) { return !s->names.empty(); }))
+            continue;
+        host.names = NamesLearnt(before, rows[i]);
+        host.namesLearnt = host.names != before;
+    }
+}
+
 // Only a store that keeps each host's rows can tell that a host is as the
 // baseline left it.
 void Planner::FindUnchanged() {
@@ -173,13 +202,14 @@ void Planner::FindUnchanged() {
             continue;
         const StoredHost& was = m_holding.hosts[host.held];
         const Sighting& sighting = m_plan.scan.sightings[host.first];
-        host.unchanged = InBaseline(m_holding, host.held) && was.since <= m_holding.baseline.id &&
-                         was.rows.size() == 1 &&
-                         SameRow(was.rows.front(), sighting.address, m_scan.rows[host.first]) &&
-                         (sighting.computer.empty() || (sighting.computer == was.known.computer &&
-                                                        sighting.domain == was.known.domain)) &&
-                         !Shared(now, sighting.address) && !Shared(then, sighting.address) &&
-                         !m_holding.elsewhere.count(sighting.identity);
+        host.unchanged =
+            InBaseline(m_holding, host.held) && was.since <= m_holding.baseline.id &&
+            was.rows.size() == 1 &&
+            SameRow(was.rows.front(), sighting.address, m_scan.rows[host.first]) &&
+            (sighting.computer.empty() ||
+             (sighting.computer == was.known.computer && sighting.domain == was.known.domain)) &&
+            !host.namesLearnt && !Shared(now, sighting.address) &&
+            !Shared(then, sighting.address) && !m_holding.elsewhere.count(sighting.identity);
     }
 }
 

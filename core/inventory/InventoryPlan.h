@@ -64,6 +64,10 @@ struct PlannedHost {
     bool sameRows = false;      // its rows are those held
     bool clearDeparted = false; // told gone, seen again with the same rows
     bool renamed = false;       // named, with other names than those held
+    // The names of the other sources it leaves learnt (NamesLearnt), and
+    // whether they differ from those held (or, new, whether it has any).
+    std::vector<LearntName> names;
+    bool namesLearnt = false;
     // Of a host at more than one address: where its last row was is stored.
     bool setLastOfRows = false;
 };

@@ -85,8 +85,40 @@ std::string ChangeCountsText(const ChangeCounts& counts) {
            std::to_string(counts.gone) + "・変更 " + std::to_string(counts.changed);
 }
 
+namespace {
+
+// Whether the change is a rename of another source's names than node
+// status's, which the texts name.
+bool OfOtherSource(const Change& change) {
+    return change.kind == ChangeKind::Renamed && change.source != HostRecord::NameSource::Netbios;
+}
+
+// One side of a change as a cell shows it: a name of another source after
+// that source.
+std::string SideText(const Change& change, const std::string& side) {
+    const std::string plain = PlainText(side);
+    return OfOtherSource(change) && !plain.empty()
+               ? std::string(HostRecord::SourceText(change.source)) + ": " + plain
+               : plain;
+}
+
+} // namespace
+
+std::string SourcedNamesText(const std::vector<HostRecord::Name>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const bool first = i == 0 || names[i - 1].source != names[i].source;
+        text += first ? std::string(i ? "; " : "") + HostRecord::SourceText(names[i].source) + ": "
+                      : ", ";
+        text += PlainText(names[i].text);
+    }
+    return text;
+}
+
 std::string ChangeText(const Change& change) {
     std::string text = ChangeKindText(change.kind);
+    if (OfOtherSource(change))
+        text += std::string(" ") + HostRecord::SourceText(change.source) + ":";
     const std::string before = PlainText(change.before);
     const std::string after = PlainText(change.after);
     if (!before.empty() && !after.empty())
@@ -102,8 +134,8 @@ std::vector<ChangeRow> ChangeRows(const std::vector<ReportedChange>& changes) {
     for (const ReportedChange& reported : changes) {
         const Change& c = reported.change;
         rows.push_back({ChangeKindText(c.kind), AddressToText(c.address),
-                        PlainText(IdentityText(c.identity)), PlainText(c.before),
-                        PlainText(c.after), LocalDateTimeText(reported.firstSeenMs)});
+                        PlainText(IdentityText(c.identity)), SideText(c, c.before),
+                        SideText(c, c.after), LocalDateTimeText(reported.firstSeenMs)});
     }
     return rows;
 }
@@ -139,6 +171,10 @@ std::string HistoryTerminalText(const HostHistory& history) {
             widths.insert(widths.begin() + 1, 12);
         }
         text += TerminalLine(cells, widths);
+        // The other sources' names on a line of their own, under the address.
+        if (!history.entries[i].names.empty())
+            text += std::string(widths[0] + (sites ? widths[1] : 0), ' ') +
+                    SourcedNamesText(history.entries[i].names) + "\n";
     }
     return text;
 }

@@ -38,8 +38,13 @@ std::string LocalDateTimeText(std::int64_t unixMs);
 std::string ChangeCountsText(const ChangeCounts& counts);
 
 // One change as a line reads it: the kind, then "before→after" when both
-// are known, else whichever is.
+// are known, else whichever is. A rename of another source's names than
+// node status's names the source after the kind ("名前変更 mdns: a→b"), as
+// the change's rows do before each side ("mdns: a").
 std::string ChangeText(const Change& change);
+
+// Names with their sources, each source once: "mdns: a.local; dns: a.example, b.example".
+std::string SourcedNamesText(const std::vector<HostRecord::Name>& names);
 
 std::vector<ChangeRow> ChangeRows(const std::vector<ReportedChange>& changes);
 
@@ -52,6 +57,8 @@ std::string FormatHistoryText(const std::vector<HistoryRow>& rows);
 
 // Lines for a terminal: the cells in padded columns, "-" for an empty one.
 std::string ChangesTerminalText(const std::vector<ChangeRow>& rows);
+// A line per entry, then, where other sources named the host, a line of
+// those names under the address.
 std::string HistoryTerminalText(const HostHistory& history);
 
 // One row per entry, oldest first. A departure has its date, address and

@@ -39,6 +39,16 @@ Json ReasonsOf(unsigned bits) {
     return reasons;
 }
 
+// Every name of the host with its source, in order of preference.
+Json HostnamesOf(const std::vector<HostRecord::Name>& names) {
+    Json list = Json::array();
+    for (const HostRecord::Name& name : names)
+        if (!name.text.empty())
+            list.push_back(
+                {{"name", PlainText(name.text)}, {"source", HostRecord::SourceText(name.source)}});
+    return list;
+}
+
 Json VendorOf(const std::string& vendor) {
     return vendor == kUnknownVendor ? Json(nullptr) : TextOrNull(vendor);
 }
@@ -60,11 +70,13 @@ void AddRowFields(Json& line, const HostRecord& row) {
             messengers.push_back(PlainText(name));
     line["messengers"] = std::move(messengers);
     line["rtt_ms"] = row.rttMs >= 0 ? Json(row.rttMs) : Json(nullptr);
+    line["hostnames"] = HostnamesOf(row.AllNames());
 }
 
-// A row as the inventory keeps it: its cells only, the messenger names
-// joined.
-void AddStoredRowFields(Json& line, const HostCells& cells, bool present) {
+// A row as the inventory keeps it: its cells, the messenger names joined,
+// and the names of the other sources.
+void AddStoredRowFields(Json& line, const HostCells& cells,
+                        const std::vector<HostRecord::Name>& names, bool present) {
     line["address"] = PlainText(cells[HostRecord::kAddress]);
     line["present"] = present;
     line["reasons"] = Json::array();
@@ -84,6 +96,11 @@ void AddStoredRowFields(Json& line, const HostCells& cells, bool present) {
     }
     line["messengers"] = std::move(messengers);
     line["rtt_ms"] = nullptr;
+    std::vector<HostRecord::Name> all;
+    if (!cells[HostRecord::kComputer].empty())
+        all.push_back({cells[HostRecord::kComputer], HostRecord::NameSource::Netbios});
+    all.insert(all.end(), names.begin(), names.end());
+    line["hostnames"] = HostnamesOf(all);
 }
 
 // One line; bytes that are no UTF-8 become U+FFFD instead of an exception.
@@ -148,6 +165,9 @@ std::string ChangeJsonLine(const ReportedChange& reported) {
     line["after"] = TextOrNull(change.after);
     line["first_seen"] = IsoOrNull(reported.firstSeenMs);
     line["first_seen_scan"] = change.firstSeen > 0 ? Json(change.firstSeen) : Json(nullptr);
+    line["source"] = change.kind == ChangeKind::Renamed
+                         ? Json(HostRecord::SourceText(change.source))
+                         : Json(nullptr);
     return Line(line);
 }
 
@@ -159,7 +179,7 @@ std::string HistoryJsonLine(const HostHistory& history, const HistoryEntry& entr
     line["site"] = entry.site.empty() ? Json(nullptr) : Json(PlainText(entry.site));
     line["identity"] = PlainText(IdentityText(history.identity));
     line["randomised_mac"] = history.randomisedMac;
-    AddStoredRowFields(line, entry.row,
+    AddStoredRowFields(line, entry.row, entry.names,
                        entry.seen && entry.row[HostRecord::kResponse] == HostRecord::kAnswered);
     Json changes = Json::array();
     for (const Change& change : entry.changes)

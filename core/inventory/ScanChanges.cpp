@@ -38,7 +38,86 @@ std::string Names(const std::string& computer, const std::string& domain) {
     return computer + "/" + domain;
 }
 
+using Source = HostRecord::NameSource;
+
+// The sources beside node status, in order of preference.
+constexpr Source kOtherSources[] = {Source::Mdns, Source::Llmnr, Source::Dns};
+
+std::vector<std::string> TextsOf(const std::vector<HostRecord::Name>& names, Source source) {
+    std::vector<std::string> texts;
+    for (const HostRecord::Name& name : names)
+        if (name.source == source)
+            texts.push_back(name.text);
+    return texts;
+}
+
+std::vector<std::string> TextsAt(const std::vector<LearntName>& names, std::uint32_t address,
+                                 Source source) {
+    std::vector<std::string> texts;
+    for (const LearntName& learnt : names)
+        if (learnt.address == address && learnt.name.source == source)
+            texts.push_back(learnt.name.text);
+    return texts;
+}
+
+// Whether two lists of a source's names name the same: a resolver may give
+// several in any order, and DNS names do not differ by case.
+bool SameNames(std::vector<std::string> a, std::vector<std::string> b) {
+    for (std::vector<std::string>* names : {&a, &b}) {
+        for (std::string& name : *names)
+            for (char& c : name)
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<char>(c - 'A' + 'a');
+        std::sort(names->begin(), names->end());
+        names->erase(std::unique(names->begin(), names->end()), names->end());
+    }
+    return a == b;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+bool HasOtherNames(const KnownHost& known, const Sighting& sighting) {
+    return !known.names.empty() || !sighting.names.empty();
+}
+
 } // namespace
+
+std::vector<LearntName> NamesLearnt(const std::vector<LearntName>& before,
+                                    const std::vector<const Sighting*>& now) {
+    if (now.empty())
+        return before;
+    std::vector<std::uint32_t> addresses;
+    for (const Sighting* sighting : now)
+        addresses.push_back(sighting->address);
+    std::sort(addresses.begin(), addresses.end());
+    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+    std::vector<LearntName> learnt;
+    for (const std::uint32_t address : addresses)
+        for (const Source source : kOtherSources) {
+            // The last sighting at the address that this source answered for.
+            const Sighting* answered = nullptr;
+            for (const Sighting* sighting : now)
+                if (sighting->address == address &&
+                    std::any_of(sighting->names.begin(), sighting->names.end(),
+                                [source](const HostRecord::Name& n) { return n.source == source; }))
+                    answered = sighting;
+            if (answered) {
+                for (const HostRecord::Name& name : answered->names)
+                    if (name.source == source)
+                        learnt.push_back({address, name});
+            } else {
+                for (const LearntName& was : before)
+                    if (was.address == address && was.name.source == source)
+                        learnt.push_back(was);
+            }
+        }
+    return learnt;
+}
 
 bool ScanView::Covers(std::uint32_t address) const {
     return std::any_of(ranges.begin(), ranges.end(), [address](const AddressRange& range) {
@@ -62,6 +141,8 @@ const ScanView* PriorScans::FindBaseline(const ScanView& current) const {
 }
 
 void PriorScans::Remember(const ScanView& scan) {
+    // The sightings of each host with other names, known or now.
+    std::unordered_map<std::string_view, std::vector<const Sighting*>> named;
     for (const Sighting& sighting : scan.sightings) {
         auto [known, inserted] = hosts.try_emplace(sighting.identity);
         if (inserted)
@@ -72,6 +153,12 @@ void PriorScans::Remember(const ScanView& scan) {
             known->second.computer = sighting.computer;
             known->second.domain = sighting.domain;
         }
+        if (HasOtherNames(known->second, sighting) || named.count(known->first))
+            named[known->first].push_back(&sighting);
+    }
+    for (const auto& [identity, sightings] : named) {
+        KnownHost& known = hosts.find(identity)->second;
+        known.names = NamesLearnt(known.names, sightings);
     }
     ScanView header = scan;
     header.sightings.clear();
@@ -199,6 +286,18 @@ std::vector<Change> FindChanges(const ScanView& current, const PriorScans& prior
             if (was != is)
                 add(ChangeKind::Renamed, sighting.address, sighting.identity, was, is);
         }
+        // The other sources, each against what it gave at this address.
+        if (known != prior.hosts.end() && !known->second.names.empty() && !sighting.names.empty())
+            for (const Source source : kOtherSources) {
+                const std::vector<std::string> is = TextsOf(sighting.names, source);
+                const std::vector<std::string> was =
+                    is.empty() ? is : TextsAt(known->second.names, sighting.address, source);
+                if (was.empty() || SameNames(was, is))
+                    continue;
+                add(ChangeKind::Renamed, sighting.address, sighting.identity, Joined(was),
+                    Joined(is));
+                changes.back().source = source;
+            }
         if (compared && !sighting.mac.empty()) {
             const Sighting* there = before.At(sighting.address);
             if (there && !there->mac.empty() && there->mac != sighting.mac)

@@ -8,13 +8,17 @@
 //   復帰     seen before, absent from the baseline (which covered its address)
 //   消失     absent from the last N complete scans that covered its address
 //   名前変更 computer name or workgroup differs from the last names learnt,
-//            both known (a node-status time-out is no rename)
+//            both known (a node-status time-out is no rename); or the names
+//            mDNS, LLMNR or DNS give the host at an address differ from the
+//            last ones that source gave there (one change per source, a
+//            source silent now tells nothing)
 //   MAC変更  the address now answers with another MAC
 //   移動     a known MAC at another address than in the baseline, or any
 //            identity last seen at another site ("site address" both)
 //   重複     one MAC at two addresses in the same scan
 
 #include "core/ranges/AddressRange.h"
+#include "core/scan/HostRecord.h"
 
 #include <cstdint>
 #include <string>
@@ -28,7 +32,27 @@ struct Sighting {
     std::string mac;           // a usable MAC, else empty
     std::string computer;
     std::string domain;
+    // The names of the other sources (mDNS, LLMNR, DNS), in order of
+    // preference; the NetBIOS name is `computer`.
+    std::vector<HostRecord::Name> names = {};
 };
+
+// A name a source other than node status gave a host at one address. These
+// sources answer a reverse query, which names an address: a host at two
+// addresses may well have another name at each.
+struct LearntName {
+    std::uint32_t address = 0;
+    HostRecord::Name name;
+
+    bool operator==(const LearntName&) const = default;
+};
+
+// What a host's sightings in one scan leave learnt of its other names: at
+// each address they list, every source's names there now, or, for a source
+// silent there, those it gave before; addresses the host is no longer seen
+// at are forgotten. Sorted by address, then source.
+std::vector<LearntName> NamesLearnt(const std::vector<LearntName>& before,
+                                    const std::vector<const Sighting*>& now);
 
 struct ScanView {
     std::int64_t id = 0;
@@ -47,6 +71,7 @@ struct KnownHost {
     std::uint32_t lastAddress = 0; // where that scan saw it
     std::string computer;          // the last names learnt; empty: never learnt
     std::string domain;
+    std::vector<LearntName> names; // the other sources' (NamesLearnt)
 };
 
 // Where an identity was last seen when that was at another site, after its
@@ -99,6 +124,10 @@ struct Change {
     std::string before;
     std::string after;
     std::int64_t firstSeen = 0; // the scan that first saw the identity
+    // Of a 名前変更, the source whose names changed: node status for the
+    // computer name and workgroup ("name/workgroup" before and after), else
+    // the names that source gave, joined by ", ".
+    HostRecord::NameSource source = HostRecord::NameSource::Netbios;
 
     bool operator==(const Change&) const = default;
 };

@@ -1,5 +1,7 @@
 #include "core/inventory/ScanDocument.h"
 
+#include "core/inventory/HostRow.h"
+#include "core/inventory/InventoryReport.h"
 #include "core/scan/HostCells.h"
 
 #include <nlohmann/json.hpp>
@@ -40,6 +42,35 @@ std::uint32_t Address(const Json& value, const char* what) {
     return static_cast<std::uint32_t>(Whole(value, 0, UINT32_MAX, what));
 }
 
+// A row's names of other sources than node status, when it has any: a
+// document without them (an older program's) is a row without them.
+Json NamesOf(const HostRecord& row) {
+    Json names = Json::array();
+    for (const HostRecord::Name& name : OtherNamesOf(row))
+        names.push_back({{"name", name.text}, {"source", HostRecord::SourceText(name.source)}});
+    return names;
+}
+
+// The names as a document holds them; a source this program does not know
+// (a newer one's) is passed over, and a name is taken as plain text.
+std::vector<HostRecord::Name> NamesFrom(const Json& row) {
+    std::vector<HostRecord::Name> names;
+    const auto list = row.find("names");
+    if (list == row.end())
+        return names;
+    if (!list->is_array())
+        throw Refused("a row's names are no list");
+    for (const Json& entry : *list) {
+        HostRecord::Name name;
+        const std::string& source = entry.at("source").get_ref<const std::string&>();
+        name.text = PlainText(entry.at("name").get_ref<const std::string&>());
+        if (HostRecord::SourceOf(source, name.source) &&
+            name.source != HostRecord::NameSource::Netbios && !name.text.empty())
+            names.push_back(std::move(name));
+    }
+    return names;
+}
+
 } // namespace
 
 std::string ScanDocumentOf(const RecordedScan& scan) {
@@ -51,7 +82,10 @@ std::string ScanDocumentOf(const RecordedScan& scan) {
         Json cells = Json::array();
         for (const std::string& cell : CellsOf(row))
             cells.push_back(cell);
-        rows.push_back({{"address", row.address}, {"reasons", row.reasons}, {"cells", cells}});
+        Json kept = {{"address", row.address}, {"reasons", row.reasons}, {"cells", cells}};
+        if (Json names = NamesOf(row); !names.empty())
+            kept["names"] = std::move(names);
+        rows.push_back(std::move(kept));
     }
     const Json document = {{"version", kDocumentVersion},
                            {"started_ms", scan.startedMs},
@@ -100,6 +134,7 @@ bool ScanFromDocument(const std::string& text, RecordedScan& scan, std::string& 
             record.address = Address(row.at("address"), "a row's address");
             record.reasons =
                 static_cast<unsigned>(Whole(row.at("reasons"), 0, UINT32_MAX, "a row's reasons"));
+            record.names = NamesFrom(row);
         }
         scan = std::move(read);
         return true;

@@ -1,7 +1,8 @@
 #pragma once
 // A finished scan as one JSON document, as it waits in the site's own store
 // for the server shared by many sites: its times, ranges, settings, site and
-// site scan id, and each row's address and cells. What the inventory keeps of
+// site scan id, and each row's address, cells and names of other sources
+// than node status (when it has any). What the inventory keeps of
 // a scan survives the round trip; the receivers to notify do not travel.
 
 #include "core/inventory/RecordedScan.h"

@@ -7,7 +7,19 @@ HostRow RowOf(std::uint32_t address, const HostRecord& record) {
     row.address = address;
     for (std::size_t i = 0; i < row.cells.size(); ++i)
         row.cells[i] = CellOf(record, static_cast<int>(i + 1));
+    row.names = OtherNamesOf(record);
     return row;
+}
+
+std::vector<HostRecord::Name> OtherNamesOf(const HostRecord& record) {
+    std::vector<HostRecord::Name> names;
+    if (record.names.empty())
+        return names;
+    // As AllNames orders them; an empty name names nothing.
+    for (const HostRecord::Name& name : record.AllNames())
+        if (name.source != HostRecord::NameSource::Netbios && !name.text.empty())
+            names.push_back(name);
+    return names;
 }
 
 HostCells CellsOf(const HostRow& row) {
@@ -19,14 +31,19 @@ HostCells CellsOf(const HostRow& row) {
 }
 
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
-                    std::string computer, std::string domain) {
-    return {address, std::move(identity), IsUsableMac(mac) ? CanonicalMac(mac) : std::string(),
-            std::move(computer), std::move(domain)};
+                    std::string computer, std::string domain, std::vector<HostRecord::Name> names) {
+    return {address,
+            std::move(identity),
+            IsUsableMac(mac) ? CanonicalMac(mac) : std::string(),
+            std::move(computer),
+            std::move(domain),
+            std::move(names)};
 }
 
 Sighting SightingOf(const HostRow& row, const std::string& identity) {
     return SightingOf(row.address, identity, row.cells[HostRecord::kMac - 1],
-                      row.cells[HostRecord::kComputer - 1], row.cells[HostRecord::kDomain - 1]);
+                      row.cells[HostRecord::kComputer - 1], row.cells[HostRecord::kDomain - 1],
+                      row.names);
 }
 
 Sighting SightingOf(const HostRecord& row) {
@@ -38,6 +55,7 @@ Sighting SightingOf(const HostRecord& row) {
     sighting.identity = std::move(identity.key);
     sighting.computer = row.computer.value_or("");
     sighting.domain = row.workgroup.value_or("");
+    sighting.names = OtherNamesOf(row);
     return sighting;
 }
 

@@ -28,7 +28,8 @@ std::uint32_t LastAddressOf(const StoredHost& host);
 
 // A row's part in the changes: its MAC only when it is a usable one.
 Sighting SightingOf(std::uint32_t address, std::string identity, const std::string& mac,
-                    std::string computer, std::string domain);
+                    std::string computer, std::string domain,
+                    std::vector<HostRecord::Name> names = {});
 Sighting SightingOf(const HostRow& row, const std::string& identity);
 // A scanned row's part: its identity (HostIdentity), and its MAC exactly when
 // that is its identity.

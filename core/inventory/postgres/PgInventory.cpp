@@ -2,6 +2,7 @@
 
 #include "core/inventory/HostArgument.h"
 #include "core/inventory/HostRow.h"
+#include "core/inventory/StoredNames.h"
 #include "core/inventory/postgres/PgInventorySchema.h"
 #include "core/inventory/postgres/PgInventoryWriter.h"
 
@@ -18,7 +19,8 @@ std::string Text(std::int64_t value) {
 }
 
 // The columns ChangeAt reads: changes c joined with hosts h.
-#define KD_PG_CHANGE_COLUMNS "c.kind, c.address, h.identity, c.before, c.after, h.first_scan"
+#define KD_PG_CHANGE_COLUMNS                                                                       \
+    "c.kind, c.address, h.identity, c.before, c.after, h.first_scan, c.source"
 
 Change ChangeAt(const PgResult& result, int row, int first) {
     Change change;
@@ -28,6 +30,9 @@ Change ChangeAt(const PgResult& result, int row, int first) {
     change.before = result.Text(row, first + 3);
     change.after = result.Text(row, first + 4);
     change.firstSeen = result.Int64(row, first + 5).value_or(0);
+    const std::int64_t source = result.Int64(row, first + 6).value_or(0);
+    if (source > 0 && source < HostRecord::kNameSourceCount)
+        change.source = static_cast<HostRecord::NameSource>(source);
     return change;
 }
 
@@ -132,7 +137,7 @@ std::vector<ReportedChange> PgInventory::ChangesOf(std::int64_t scan) const {
     if (!Read(found))
         return changes;
     for (int r = 0; r < found.Rows(); ++r)
-        changes.push_back({ChangeAt(found, r, 0), found.Int64(r, 6).value_or(0)});
+        changes.push_back({ChangeAt(found, r, 0), found.Int64(r, 7).value_or(0)});
     return changes;
 }
 
@@ -159,7 +164,7 @@ HostHistory PgInventory::History(const std::string& addressOrMac, const std::str
 
     PgResult seen = m_db->Exec(
         "SELECT s.scan, f.started_ms, si.name, s.address, s.response, s.computer, s.domain, "
-        "s.mac, s.vendor, s.messenger FROM sightings s JOIN scans f ON f.id = s.scan "
+        "s.mac, s.vendor, s.messenger, s.names FROM sightings s JOIN scans f ON f.id = s.scan "
         "JOIN sites si ON si.id = f.site WHERE s.host = $1 AND ($2 = '' OR si.name = $2) "
         "ORDER BY s.scan, s.address",
         {id, site});
@@ -175,6 +180,7 @@ HostHistory PgInventory::History(const std::string& addressOrMac, const std::str
         for (std::size_t c = 0; c < row.cells.size(); ++c)
             row.cells[c] = seen.Text(r, 4 + static_cast<int>(c));
         entry.row = CellsOf(row);
+        entry.names = NamesOfText(seen.Text(r, 10));
         history.entries.push_back(std::move(entry));
     }
     // Each change goes with its scan's sighting at its address; a departure

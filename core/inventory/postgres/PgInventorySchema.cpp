@@ -1,5 +1,8 @@
 #include "core/inventory/postgres/PgInventorySchema.h"
 
+#include <span>
+#include <utility>
+
 namespace {
 
 // Any number the same for every copy of the program: the lock that lets one
@@ -85,6 +88,17 @@ const char* const kVersion1[] = {
     "INSERT INTO kd_inventory_version VALUES (1)",
 };
 
+// The second: the names other sources than node status gave (StoredNames),
+// those of each sighting and those each host leaves learnt, and which source
+// a rename is of. Earlier rows keep the defaults, which say none and node
+// status.
+const char* const kVersion2[] = {
+    "ALTER TABLE hosts ADD COLUMN names text NOT NULL DEFAULT ''",
+    "ALTER TABLE sightings ADD COLUMN names text NOT NULL DEFAULT ''",
+    "ALTER TABLE changes ADD COLUMN source smallint NOT NULL DEFAULT 0",
+    "INSERT INTO kd_inventory_version VALUES (2)",
+};
+
 // The version the database holds: 0 for none, -1 when it cannot be read.
 int VersionOf(PgConnection& connection, std::string& error) {
     PgResult exists = connection.Exec("SELECT to_regclass('kd_inventory_version') IS NOT NULL");
@@ -141,18 +155,29 @@ bool EnsurePgInventorySchema(PgConnection& connection, std::string& error) {
             PgResult version = c.Exec("SELECT coalesce(max(version), 0) FROM kd_inventory_version");
             if (!version.Ok())
                 return version.Error();
-            if (version.Int64(0, 0).value_or(0) >= 1)
-                return std::nullopt;
-            for (const char* sql : kVersion1) {
-                PgResult result = c.Exec(sql);
-                if (!result.Ok())
-                    return result.Error();
+            const std::int64_t held = version.Int64(0, 0).value_or(0);
+            for (const auto& [made, statements] :
+                 {std::pair{std::int64_t{1}, std::span<const char* const>(kVersion1)},
+                  std::pair{std::int64_t{2}, std::span<const char* const>(kVersion2)}}) {
+                if (held >= made)
+                    continue;
+                for (const char* sql : statements) {
+                    PgResult result = c.Exec(sql);
+                    if (!result.Ok())
+                        return result.Error();
+                }
             }
             return std::nullopt;
         },
         3, PgIsolation::ReadCommitted);
     if (failed) {
-        error = "cannot make the inventory's tables: " + failed->message;
+        // Only the tables' owner may change them: a site's role meets a
+        // database that a new version of the program has not been run on
+        // by the owner yet.
+        error = found == 0 ? "cannot make the inventory's tables: " + failed->message
+                           : "cannot bring the inventory's tables forward from version " +
+                                 std::to_string(found) + " (run vopal-scan once as the owner " +
+                                 "of the database): " + failed->message;
         return false;
     }
     return VersionOf(connection, error) == kPgInventoryVersion ||

@@ -8,7 +8,7 @@
 
 #include <string>
 
-inline constexpr int kPgInventoryVersion = 1;
+inline constexpr int kPgInventoryVersion = 2;
 
 // Makes the tables or brings them forward; true when the database holds the
 // current schema. A role that may only record and read finds them made and

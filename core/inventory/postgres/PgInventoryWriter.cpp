@@ -1,6 +1,7 @@
 #include "core/inventory/postgres/PgInventoryWriter.h"
 
 #include "core/inventory/HostRow.h"
+#include "core/inventory/StoredNames.h"
 
 #include <algorithm>
 #include <limits>
@@ -77,9 +78,9 @@ std::optional<PgError> PgInventoryWriter::ReadHosts(const std::string& site, con
                                                     InventoryHolding& holding) {
     PgResult read = m_db.Exec(
         "SELECT h.id, h.identity, sh.first_scan, sh.last_scan, sh.last_address, h.computer, "
-        "h.domain FROM site_hosts sh JOIN hosts h ON h.id = sh.host WHERE sh.site = $1 AND ("
-        "h.identity = ANY($2::text[]) OR sh.last_address = ANY($5::bigint[]) OR (NOT sh.departed "
-        "AND EXISTS (SELECT 1 FROM unnest($3::bigint[], $4::bigint[]) r(f, l) "
+        "h.domain, h.names FROM site_hosts sh JOIN hosts h ON h.id = sh.host WHERE sh.site = $1 "
+        "AND (h.identity = ANY($2::text[]) OR sh.last_address = ANY($5::bigint[]) "
+        "OR (NOT sh.departed AND EXISTS (SELECT 1 FROM unnest($3::bigint[], $4::bigint[]) r(f, l) "
         "WHERE sh.last_address BETWEEN r.f AND r.l))) ORDER BY h.id",
         {site, keys.identities, keys.firsts, keys.lasts, keys.addressOnly});
     if (!read.Ok())
@@ -94,6 +95,7 @@ std::optional<PgError> PgInventoryWriter::ReadHosts(const std::string& site, con
         host.known.lastAddress = static_cast<std::uint32_t>(read.Int64(r, 4).value_or(0));
         host.known.computer = read.Text(r, 5);
         host.known.domain = read.Text(r, 6);
+        host.known.names = LearntNamesOfText(read.Text(r, 7));
     }
     return std::nullopt;
 }
@@ -142,7 +144,7 @@ std::optional<PgError> PgInventoryWriter::ReadScans(const std::string& site, con
     holding.baseline = *header;
     PgResult rows = m_db.Exec(
         "SELECT s.address, h.identity, s.response, s.computer, s.domain, s.mac, s.vendor, "
-        "s.messenger FROM sightings s JOIN hosts h ON h.id = s.host WHERE s.scan = $1",
+        "s.messenger, s.names FROM sightings s JOIN hosts h ON h.id = s.host WHERE s.scan = $1",
         {Text(baseline)});
     if (!rows.Ok())
         return rows.Error();
@@ -151,6 +153,7 @@ std::optional<PgError> PgInventoryWriter::ReadScans(const std::string& site, con
         row.address = static_cast<std::uint32_t>(rows.Int64(r, 0).value_or(0));
         for (std::size_t c = 0; c < row.cells.size(); ++c)
             row.cells[c] = rows.Text(r, 2 + static_cast<int>(c));
+        row.names = NamesOfText(rows.Text(r, 8));
         holding.baseline.sightings.push_back(SightingOf(row, rows.Text(r, 1)));
     }
     return std::nullopt;
@@ -200,7 +203,9 @@ std::optional<PgError> PgInventoryWriter::WriteScan(const std::string& site,
 
 // The hosts, in the order of their identities for every writer (no
 // deadlock): made, or given the names learnt and where they were last seen;
-// the scan's sightings; what the site knows of each.
+// the scan's sightings; what the site knows of each. The other sources'
+// names learnt are the plan's, but a host new to the site without any here
+// keeps those another site left.
 std::optional<PgError> PgInventoryWriter::WriteHosts(const std::string& site,
                                                      const std::string& scanId,
                                                      const RecordedScan& scan,
@@ -212,7 +217,7 @@ std::optional<PgError> PgInventoryWriter::WriteHosts(const std::string& site,
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return plan.IdentityOfHost(plan.hosts[a]) < plan.IdentityOfHost(plan.hosts[b]);
     });
-    std::vector<std::string> keys, kinds, randomised, computers, domains, addresses;
+    std::vector<std::string> keys, kinds, randomised, computers, domains, addresses, names;
     for (const std::size_t i : order) {
         const PlannedHost& host = plan.hosts[i];
         keys.push_back(plan.IdentityOfHost(host));
@@ -221,19 +226,24 @@ std::optional<PgError> PgInventoryWriter::WriteHosts(const std::string& site,
         computers.push_back(plan.ComputerOf(host));
         domains.push_back(plan.DomainOf(host));
         addresses.push_back(std::to_string(host.lastListed));
+        names.push_back(LearntNamesText(host.names));
     }
     PgResult upserted = m_db.Exec(
         "INSERT INTO hosts AS h (identity, kind, randomised_mac, first_scan, computer, domain, "
-        "last_scan, last_site, last_address) SELECT u.k, u.t, u.r, $7, u.c, u.d, $7, $8, u.a "
+        "last_scan, last_site, last_address, names) "
+        "SELECT u.k, u.t, u.r, $7, u.c, u.d, $7, $8, u.a, u.n "
         "FROM unnest($1::text[], $2::smallint[], $3::boolean[], $4::text[], $5::text[], "
-        "$6::bigint[]) AS u(k, t, r, c, d, a) ORDER BY u.k ON CONFLICT (identity) DO UPDATE SET "
+        "$6::bigint[], $9::text[]) AS u(k, t, r, c, d, a, n) ORDER BY u.k "
+        "ON CONFLICT (identity) DO UPDATE SET "
         "computer = CASE WHEN EXCLUDED.computer <> '' THEN EXCLUDED.computer ELSE h.computer END, "
         "domain = CASE WHEN EXCLUDED.computer <> '' THEN EXCLUDED.domain ELSE h.domain END, "
         "last_scan = EXCLUDED.last_scan, last_site = EXCLUDED.last_site, "
-        "last_address = EXCLUDED.last_address RETURNING h.identity, h.id",
+        "last_address = EXCLUDED.last_address, "
+        "names = CASE WHEN EXCLUDED.names <> '' THEN EXCLUDED.names ELSE h.names END "
+        "RETURNING h.identity, h.id",
         {PgArrayLiteral(keys), PgArrayLiteral(kinds), PgArrayLiteral(randomised),
          PgArrayLiteral(computers), PgArrayLiteral(domains), PgArrayLiteral(addresses), scanId,
-         site});
+         site, PgArrayLiteral(names)});
     if (!upserted.Ok())
         return upserted.Error();
     std::unordered_map<std::string, std::int64_t> made;
@@ -247,6 +257,19 @@ std::optional<PgError> PgInventoryWriter::WriteHosts(const std::string& site,
                                    plan.IdentityOfHost(plan.hosts[i])};
         ids[i] = id->second;
     }
+    // A host of the site's whose names were all forgotten (it is no longer
+    // at the addresses they were given for).
+    std::vector<std::int64_t> forgotten;
+    for (std::size_t i = 0; i < plan.hosts.size(); ++i)
+        if (plan.hosts[i].held != PlannedHost::kNone && plan.hosts[i].namesLearnt &&
+            plan.hosts[i].names.empty())
+            forgotten.push_back(ids[i]);
+    if (!forgotten.empty()) {
+        PgResult cleared = m_db.Exec("UPDATE hosts SET names = '' WHERE id = ANY($1::bigint[])",
+                                     {PgArrayLiteral(forgotten)});
+        if (!cleared.Ok())
+            return cleared.Error();
+    }
 
     std::vector<PgValues> sightings;
     sightings.reserve(static_cast<std::size_t>(plan.answered));
@@ -256,12 +279,13 @@ std::optional<PgError> PgInventoryWriter::WriteHosts(const std::string& site,
         PgValues row = {scanId, Text(ids[plan.hostOfRow[i]]), Text(plan.scan.sightings[i].address)};
         for (int c = HostRecord::kResponse; c < HostRecord::kColumnCount; ++c)
             row.push_back(CellOf(scan.rows[i], c));
+        row.push_back(NamesText(OtherNamesOf(scan.rows[i])));
         sightings.push_back(std::move(row));
     }
     if (!sightings.empty()) {
-        PgResult copied = m_db.CopyIn(
-            "sightings (scan, host, address, response, computer, domain, mac, vendor, messenger)",
-            sightings);
+        PgResult copied = m_db.CopyIn("sightings (scan, host, address, response, computer, "
+                                      "domain, mac, vendor, messenger, names)",
+                                      sightings);
         if (!copied.Ok())
             return copied.Error();
     }
@@ -297,7 +321,7 @@ std::optional<PgError> PgInventoryWriter::WriteChanges(const std::string& site,
         const std::int64_t host = of.held ? holding.hosts[of.index].id : ids[of.index];
         changeRows.push_back({scanId, Text(static_cast<std::int64_t>(i)),
                               Text(static_cast<int>(change.kind)), Text(change.address), Text(host),
-                              change.before, change.after});
+                              change.before, change.after, Text(static_cast<int>(change.source))});
     }
     if (!departed.empty()) {
         PgResult gone = m_db.Exec("UPDATE site_hosts SET departed = true "
@@ -307,8 +331,8 @@ std::optional<PgError> PgInventoryWriter::WriteChanges(const std::string& site,
             return gone.Error();
     }
     if (!changeRows.empty()) {
-        PgResult copied =
-            m_db.CopyIn("changes (scan, position, kind, address, host, before, after)", changeRows);
+        PgResult copied = m_db.CopyIn(
+            "changes (scan, position, kind, address, host, before, after, source)", changeRows);
         if (!copied.Ok())
             return copied.Error();
     }

@@ -323,6 +323,18 @@ CREATE TABLE server_outbox (
 PRAGMA user_version = 5;
 )sql";
 
+// The sixth version: the names other sources than node status gave, with
+// their sources (StoredNames): those each row was found with, and those each
+// host leaves learnt for telling a rename by; and which source a rename is
+// of. Rows and changes without them keep the defaults, as before.
+const char* const kVersion6 = R"sql(
+ALTER TABLE host_rows ADD COLUMN names TEXT NOT NULL DEFAULT '';
+ALTER TABLE past_rows ADD COLUMN names TEXT NOT NULL DEFAULT '';
+ALTER TABLE hosts ADD COLUMN names TEXT NOT NULL DEFAULT '';
+ALTER TABLE changes ADD COLUMN source INTEGER NOT NULL DEFAULT 0;
+PRAGMA user_version = 6;
+)sql";
+
 } // namespace
 
 bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
@@ -330,7 +342,8 @@ bool BringSchemaForward(sqlite3* db, std::int64_t version, std::string& error) {
            (version > 1 || MigrateToVersion2(db, error)) &&
            (version > 2 || MigrateToVersion3(db, error)) &&
            (version > 3 || SqlExec(db, kVersion4, error)) &&
-           (version > 4 || SqlExec(db, kVersion5, error));
+           (version > 4 || SqlExec(db, kVersion5, error)) &&
+           (version > 5 || SqlExec(db, kVersion6, error));
 }
 
 std::vector<const char*> InventoryTablesOf(std::int64_t version) {

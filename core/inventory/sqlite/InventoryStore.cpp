@@ -2,11 +2,12 @@
 
 #include "core/inventory/HostArgument.h"
 #include "core/inventory/HostIdentity.h"
+#include "core/inventory/HostPresence.h"
+#include "core/inventory/ScanDocument.h"
+#include "core/inventory/StoredNames.h"
 #include "core/inventory/sqlite/InventorySchema.h"
 #include "core/inventory/sqlite/InventoryTables.h"
 #include "core/inventory/sqlite/InventoryWriter.h"
-#include "core/inventory/ScanDocument.h"
-#include "core/inventory/HostPresence.h"
 #include "core/inventory/sqlite/SqlStatement.h"
 
 #include <algorithm>
@@ -540,11 +541,14 @@ Change ChangeFrom(sqlite3_stmt* statement, int first) {
     change.before = SqlColumnText(statement, first + 3);
     change.after = SqlColumnText(statement, first + 4);
     change.firstSeen = sqlite3_column_int64(statement, first + 5);
+    const int source = sqlite3_column_int(statement, first + 6);
+    if (source > 0 && source < HostRecord::kNameSourceCount)
+        change.source = static_cast<HostRecord::NameSource>(source);
     return change;
 }
 
 // The columns ChangeFrom reads, from changes c joined with hosts h.
-#define KD_CHANGE_COLUMNS "c.kind, c.address, h.identity, c.before, c.after, h.first_scan"
+#define KD_CHANGE_COLUMNS "c.kind, c.address, h.identity, c.before, c.after, h.first_scan, c.source"
 
 } // namespace
 
@@ -558,7 +562,7 @@ std::vector<ReportedChange> InventoryStore::ChangesOf(std::int64_t scan) const {
         return changes;
     sqlite3_bind_int64(select.get(), 1, scan);
     while (Read(select.get()) == SQLITE_ROW)
-        changes.push_back({ChangeFrom(select.get(), 0), sqlite3_column_int64(select.get(), 6)});
+        changes.push_back({ChangeFrom(select.get(), 0), sqlite3_column_int64(select.get(), 7)});
     return changes;
 }
 
@@ -567,11 +571,12 @@ std::vector<InventoryStore::RowVersion> InventoryStore::Versions(std::int64_t ho
     // Each statement is checked as it is made: making the next would clear
     // the error.
     SqlStatement past(m_db, "SELECT since, address, response, computer, domain, mac, vendor, "
-                            "messenger FROM past_rows WHERE host = ? ORDER BY since, address");
+                            "messenger, names FROM past_rows WHERE host = ? "
+                            "ORDER BY since, address");
     if (!Prepared(past))
         return versions;
     SqlStatement now(m_db, "SELECT since, address, response, computer, domain, mac, vendor, "
-                           "messenger FROM host_rows WHERE host = ? ORDER BY address");
+                           "messenger, names FROM host_rows WHERE host = ? ORDER BY address");
     if (!Prepared(now))
         return versions;
     for (sqlite3_stmt* select : {past.get(), now.get()}) {
@@ -584,6 +589,7 @@ std::vector<InventoryStore::RowVersion> InventoryStore::Versions(std::int64_t ho
             row.address = static_cast<std::uint32_t>(sqlite3_column_int64(select, 1));
             for (std::size_t i = 0; i < row.cells.size(); ++i)
                 row.cells[i] = SqlColumnText(select, 2 + static_cast<int>(i));
+            row.names = NamesOfText(SqlColumnText(select, 8));
             versions.back().rows.push_back(std::move(row));
         }
     }
@@ -699,6 +705,7 @@ HostHistory InventoryStore::History(const std::string& addressOrMac,
             entry.startedMs = sqlite3_column_int64(scans.get(), 1);
             entry.site = SqlColumnText(scans.get(), 3);
             entry.row = CellsOf(row);
+            entry.names = row.names;
             history.entries.push_back(std::move(entry));
         }
     }

@@ -33,7 +33,7 @@ class SqlStatement;
 
 class InventoryStore : public InventoryMemory {
 public:
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
 
     struct Opened {
         std::unique_ptr<InventoryStore> store; // null when it could not be opened

@@ -2,6 +2,7 @@
 
 #include "core/inventory/HostIdentity.h"
 #include "core/inventory/HostPresence.h"
+#include "core/inventory/StoredNames.h"
 #include "core/inventory/sqlite/SqlStatement.h"
 
 #include <algorithm>
@@ -23,12 +24,14 @@ std::vector<std::pair<std::int64_t, std::int64_t>> Runs(const std::vector<std::i
     return runs;
 }
 
-// A row from `first` on: the address, then the six cells.
+// A row from `first` on: the address, then the six cells, then its names.
 HostRow ReadRow(sqlite3_stmt* statement, int first) {
     HostRow row;
     row.address = static_cast<std::uint32_t>(sqlite3_column_int64(statement, first));
     for (std::size_t i = 0; i < row.cells.size(); ++i)
         row.cells[i] = SqlColumnText(statement, first + 1 + static_cast<int>(i));
+    row.names =
+        NamesOfText(SqlColumnText(statement, first + 1 + static_cast<int>(row.cells.size())));
     return row;
 }
 
@@ -172,13 +175,13 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
     // Each statement is checked as it is made: making the next would clear
     // the error.
     sqlite3_stmt* hostRows =
-        Statement("SELECT id, identity, first_scan, computer, domain, last_address "
+        Statement("SELECT id, identity, first_scan, computer, domain, last_address, names "
                   "FROM hosts WHERE id BETWEEN ? AND ? ORDER BY id");
     if (!hostRows)
         return false;
     sqlite3_stmt* rowRows =
         Statement("SELECT host, since, address, response, computer, domain, mac, vendor, "
-                  "messenger, departed FROM host_rows WHERE host BETWEEN ? AND ? "
+                  "messenger, names, departed FROM host_rows WHERE host BETWEEN ? AND ? "
                   "ORDER BY host, address");
     if (!rowRows)
         return false;
@@ -204,6 +207,7 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
             host.known.computer = SqlColumnText(hostRows, 3);
             host.known.domain = SqlColumnText(hostRows, 4);
             host.lastOfRows = static_cast<std::uint32_t>(sqlite3_column_int64(hostRows, 5));
+            host.known.names = LearntNamesOfText(SqlColumnText(hostRows, 6));
             hosts.push_back(std::move(host));
         }
         if (rc != SQLITE_DONE)
@@ -220,7 +224,7 @@ bool InventoryTables::LoadHosts(const std::vector<std::int64_t>& ids, std::int64
                 continue;
             host->since = sqlite3_column_int64(rowRows, 1);
             host->rows.push_back(ReadRow(rowRows, 2));
-            host->departed = sqlite3_column_int(rowRows, 9) != 0;
+            host->departed = sqlite3_column_int(rowRows, 10) != 0;
         }
         if (rc != SQLITE_DONE)
             return false;
@@ -308,8 +312,9 @@ const std::vector<HostRow>* InventoryTables::RowsAt(const StoredHost& host, std:
         return &host.rows;
     past.clear();
     sqlite3_stmt* select =
-        Statement("SELECT since, address, response, computer, domain, mac, vendor, messenger "
-                  "FROM past_rows WHERE host = ? AND since <= ? ORDER BY since DESC, address DESC");
+        Statement("SELECT since, address, response, computer, domain, mac, vendor, messenger, "
+                  "names FROM past_rows WHERE host = ? AND since <= ? "
+                  "ORDER BY since DESC, address DESC");
     if (!select)
         return nullptr;
     sqlite3_bind_int64(select, 1, host.id);
@@ -336,12 +341,13 @@ bool InventoryTables::SetLastOfRows(std::int64_t host, std::uint32_t address) {
     return sqlite3_step(update) == SQLITE_DONE;
 }
 
-std::int64_t InventoryTables::InsertHost(const std::string& identity, int kind,
-                                         bool randomisedMac, std::int64_t firstScan,
-                                         const std::string& computer, const std::string& domain) {
+std::int64_t InventoryTables::InsertHost(const std::string& identity, int kind, bool randomisedMac,
+                                         std::int64_t firstScan, const std::string& computer,
+                                         const std::string& domain,
+                                         const std::vector<LearntName>& names) {
     sqlite3_stmt* insert =
         Statement("INSERT INTO hosts(identity, kind, randomised_mac, first_scan, computer, "
-                  "domain) VALUES(?, ?, ?, ?, ?, ?)");
+                  "domain, names) VALUES(?, ?, ?, ?, ?, ?, ?)");
     if (!insert)
         return -1;
     SqlBindText(insert, 1, identity);
@@ -350,7 +356,17 @@ std::int64_t InventoryTables::InsertHost(const std::string& identity, int kind,
     sqlite3_bind_int64(insert, 4, firstScan);
     SqlBindText(insert, 5, computer);
     SqlBindText(insert, 6, domain);
+    SqlBindText(insert, 7, LearntNamesText(names));
     return sqlite3_step(insert) == SQLITE_DONE ? sqlite3_last_insert_rowid(m_db) : -1;
+}
+
+bool InventoryTables::UpdateLearntNames(std::int64_t host, const std::vector<LearntName>& names) {
+    sqlite3_stmt* update = Statement("UPDATE hosts SET names = ? WHERE id = ?");
+    if (!update)
+        return false;
+    SqlBindText(update, 1, LearntNamesText(names));
+    sqlite3_bind_int64(update, 2, host);
+    return sqlite3_step(update) == SQLITE_DONE;
 }
 
 bool InventoryTables::UpdateNames(std::int64_t host, const std::string& computer,
@@ -384,16 +400,27 @@ bool InventoryTables::ReplaceRows(const StoredHost& host, std::int64_t since,
            InsertRows(false, host.id, since, rows);
 }
 
+// A row without other names is written without the column, which keeps its
+// default: so are the rows of the versions before it, brought forward.
 bool InventoryTables::InsertRows(bool past, std::int64_t host, std::int64_t since,
                                  const std::vector<HostRow>& rows) {
-    sqlite3_stmt* insert = Statement(
-        past ? "INSERT INTO past_rows(host, since, address, response, computer, domain, mac, "
-               "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)"
-             : "INSERT INTO host_rows(host, since, address, response, computer, domain, mac, "
-               "vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    if (!insert)
-        return false;
     for (const HostRow& row : rows) {
+        const bool named = !row.names.empty();
+        sqlite3_stmt* insert = Statement(
+            named ? (past ? "INSERT INTO past_rows(host, since, address, response, computer, "
+                            "domain, mac, vendor, messenger, names) "
+                            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                          : "INSERT INTO host_rows(host, since, address, response, computer, "
+                            "domain, mac, vendor, messenger, names) "
+                            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                  : (past ? "INSERT INTO past_rows(host, since, address, response, computer, "
+                            "domain, mac, vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                          : "INSERT INTO host_rows(host, since, address, response, computer, "
+                            "domain, mac, vendor, messenger) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+        if (!insert)
+            return false;
+        if (named)
+            SqlBindText(insert, 10, NamesText(row.names));
         sqlite3_bind_int64(insert, 1, host);
         sqlite3_bind_int64(insert, 2, since);
         sqlite3_bind_int64(insert, 3, row.address);
@@ -419,13 +446,22 @@ bool InventoryTables::InsertPresence(std::int64_t scan, const HostPresence& pres
     return true;
 }
 
+// A change of node status's names, or of another kind, is written without
+// the source, which keeps its default: so are the changes a file of an older
+// version is brought forward with.
 bool InventoryTables::InsertChanges(std::int64_t scan, const std::vector<Change>& changes,
                                     const std::unordered_map<std::string_view, std::int64_t>& ids) {
-    sqlite3_stmt* insert = Statement("INSERT INTO changes(scan, host, kind, address, before, "
-                                     "after) VALUES(?, ?, ?, ?, ?, ?)");
-    if (!insert)
-        return false;
     for (const Change& change : changes) {
+        const bool sourced = change.source != HostRecord::NameSource::Netbios;
+        sqlite3_stmt* insert =
+            Statement(sourced ? "INSERT INTO changes(scan, host, kind, address, before, after, "
+                                "source) VALUES(?, ?, ?, ?, ?, ?, ?)"
+                              : "INSERT INTO changes(scan, host, kind, address, before, "
+                                "after) VALUES(?, ?, ?, ?, ?, ?)");
+        if (!insert)
+            return false;
+        if (sourced)
+            sqlite3_bind_int(insert, 7, static_cast<int>(change.source));
         const auto host = ids.find(change.identity);
         if (host == ids.end())
             return false;

@@ -65,8 +65,10 @@ public:
     // A new host; its id, or -1.
     std::int64_t InsertHost(const std::string& identity, int kind, bool randomisedMac,
                             std::int64_t firstScan, const std::string& computer,
-                            const std::string& domain);
+                            const std::string& domain, const std::vector<LearntName>& names);
     bool UpdateNames(std::int64_t host, const std::string& computer, const std::string& domain);
+    // The other sources' names the host leaves learnt.
+    bool UpdateLearntNames(std::int64_t host, const std::vector<LearntName>& names);
     bool SetDeparted(std::int64_t host, bool departed);
     bool SetLastOfRows(std::int64_t host, std::uint32_t address);
 

@@ -143,7 +143,8 @@ std::optional<SqlError> InventoryWriter::WriteScan(const RecordedScan& scan, std
 }
 
 // Each host in the order first seen: a new one with its rows, a known one
-// with a new version of its rows where they differ, its names where new.
+// with a new version of its rows where they differ, its names where new
+// (node status's and the other sources' apart).
 std::optional<SqlError> InventoryWriter::WriteHosts(InventoryTables& tables,
                                                     const RecordedScan& scan,
                                                     const InventoryHolding& holding,
@@ -162,7 +163,7 @@ std::optional<SqlError> InventoryWriter::WriteHosts(InventoryTables& tables,
         if (host.held == PlannedHost::kNone) {
             const std::int64_t id = tables.InsertHost(
                 plan.IdentityOfHost(host), static_cast<int>(host.kind), host.randomisedMac, scanId,
-                plan.ComputerOf(host), plan.DomainOf(host));
+                plan.ComputerOf(host), plan.DomainOf(host), host.names);
             if (id < 0 || !tables.InsertRows(false, id, scanId, rowsNow()) ||
                 (host.setLastOfRows && !tables.SetLastOfRows(id, host.lastListed)))
                 return Error();
@@ -174,6 +175,8 @@ std::optional<SqlError> InventoryWriter::WriteHosts(InventoryTables& tables,
                            : host.clearDeparted && !tables.SetDeparted(was.id, false))
             return Error();
         if (host.renamed && !tables.UpdateNames(was.id, plan.ComputerOf(host), plan.DomainOf(host)))
+            return Error();
+        if (host.namesLearnt && !tables.UpdateLearntNames(was.id, host.names))
             return Error();
         if (host.setLastOfRows && !tables.SetLastOfRows(was.id, host.lastListed))
             return Error();

@@ -28,8 +28,9 @@ RecordedScan RecordingOf(MemoryResultList& list, const std::vector<AddressRange>
     scan.ranges = ranges;
     scan.complete = complete;
     scan.settings = ScanOptionsText(options);
-    // The store keeps what a row's cells show: what showed the host to be
-    // there and its round trip stay with the list.
+    // The store keeps what a row's cells show and the names of the other
+    // sources: what showed the host to be there and its round trip stay
+    // with the list.
     list.ForEachRecord([&scan](const HostRecord& record) {
         if (record.response != HostRecord::Response::Answered)
             return;

@@ -3,12 +3,15 @@
 // changes while a host stays one host everywhere, many writers at once, and
 // scans that waited at a site while the server could not be reached.
 
-#include "core/inventory/sqlite/InventoryStore.h"
-#include "core/scan/HostCells.h"
-#include "core/inventory/postgres/PgInventory.h"
+#include "core/inventory/HostRow.h"
 #include "core/inventory/ScanDocument.h"
+#include "core/inventory/StoredNames.h"
 #include "core/inventory/delivery/ScanForwarding.h"
 #include "core/inventory/delivery/SharedRecording.h"
+#include "core/inventory/postgres/PgInventory.h"
+#include "core/inventory/postgres/PgInventorySchema.h"
+#include "core/inventory/sqlite/InventoryStore.h"
+#include "core/scan/HostCells.h"
 #include "tests/support/PgCluster.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
@@ -173,6 +176,100 @@ TEST_P(InventoryMemoryTest, EachKindOfChangeAndTheTimelineAreTheSameOnEitherBack
     EXPECT_EQ(m_memory->ReadError(), "");
 }
 
+// Names from mDNS, LLMNR and DNS, scan after scan, each case at a site and
+// on a network of its own: a change in a source that answered both times is
+// a rename of that source's names at that address; a silent source, another
+// order or letter case, a name at each of a host's addresses, or a name of
+// an address the host has left tell nothing. Each sighting keeps its names.
+TEST_P(InventoryMemoryTest, NamesOfOtherSourcesAreKeptAndTheirChangesToldBySource) {
+    if (!m_memory)
+        return;
+    using S = HostRecord::NameSource;
+    struct Named {
+        int last;
+        std::string mac;
+        std::string netbios;
+        std::vector<HostRecord::Name> names;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::vector<Named>> scans;
+        std::vector<std::vector<std::string>> told; // per scan
+    } cases[] = {
+        {"a source that changed is told, one silent is not and keeps its names, letter case is "
+         "no change",
+         {{{1, "01", "PC", {{"a.local", S::Mdns}, {"pc.example", S::Dns}}}},
+          {{1, "01", "PC", {{"pc.example", S::Dns}, {"b.local", S::Mdns}}}},
+          {{1, "01", "PC", {}}},
+          {{1, "01", "PC", {{"C.local", S::Mdns}, {"PC.example", S::Dns}}}},
+          {{1, "01", "PC", {{"PC", S::Llmnr}, {"c.LOCAL", S::Mdns}}}}},
+         {{"新規 .1 >"},
+          {"名前変更 mdns .1 a.local>b.local"},
+          {},
+          {"名前変更 mdns .1 b.local>C.local"},
+          {}}},
+        {"DNS's names in another order are the same; one fewer is a change",
+         {{{1, "02", "", {{"a.example", S::Dns}, {"b.example", S::Dns}}}},
+          {{1, "02", "", {{"b.example", S::Dns}, {"a.example", S::Dns}}}},
+          {{1, "02", "", {{"a.example", S::Dns}}}}},
+         {{"新規 .1 >"}, {}, {"名前変更 dns .1 b.example, a.example>a.example"}}},
+        {"node status's and mDNS's names changed at once: two changes",
+         {{{1, "03", "PC", {{"a.local", S::Mdns}}}}, {{1, "03", "PC2", {{"b.local", S::Mdns}}}}},
+         {{"新規 .1 >"}, {"名前変更 .1 PC/WG>PC2/WG", "名前変更 mdns .1 a.local>b.local"}}},
+        {"a host at two addresses has a name at each",
+         {{{1, "04", "", {{"one.example", S::Dns}}}, {2, "04", "", {{"two.example", S::Dns}}}},
+          {{1, "04", "", {{"one.example", S::Dns}}}, {2, "04", "", {{"two.example", S::Dns}}}}},
+         {{"新規 .1 >", "新規 .2 >", "重複 .2 10.13.0.1>10.13.0.2"},
+          {"重複 .2 10.13.0.1>10.13.0.2"}}},
+        {"a host that left an address forgets the names it had there",
+         {{{1, "05", "", {{"one.example", S::Dns}}}},
+          {{2, "05", "", {}}},
+          {{1, "05", "", {{"three.example", S::Dns}}}}},
+         {{"新規 .1 >"}, {"移動 .2 10.14.0.1>10.14.0.2"}, {"移動 .1 10.14.0.2>10.14.0.1"}}},
+        {"a row known by its address alone is the host last seen there, names and all",
+         {{{1, "06", "", {{"a.local", S::Mdns}}}}, {{1, "", "", {{"b.local", S::Mdns}}}}},
+         {{"新規 .1 >"}, {"名前変更 mdns .1 a.local>b.local"}}},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const auto& c = cases[k];
+        SCOPED_TRACE(c.what);
+        const std::string site = "names" + std::to_string(k);
+        const std::string prefix = "10." + std::to_string(10 + k) + ".0.";
+        std::vector<std::vector<HostRecord::Name>> sighted; // of the first host
+        for (std::size_t n = 0; n < c.scans.size(); ++n) {
+            std::vector<Host> hosts;
+            for (const Named& named : c.scans[n])
+                hosts.push_back({named.last, named.mac.empty() ? "" : "00A0C900" + named.mac + "00",
+                                 named.netbios});
+            RecordedScan scan = ScanAt(site, static_cast<int>(n), hosts, true, prefix);
+            for (std::size_t h = 0; h < scan.rows.size(); ++h)
+                scan.rows[h].names = c.scans[n][h].names;
+            sighted.push_back(OtherNamesOf(scan.rows[0]));
+            std::vector<std::string> told;
+            for (const ReportedChange& reported : m_memory->ChangesOf(Record(scan))) {
+                const Change& change = reported.change;
+                const std::string address = AddressToText(change.address);
+                told.push_back(std::string(ChangeKindText(change.kind)) +
+                               (change.source == S::Netbios
+                                    ? ""
+                                    : std::string(" ") + HostRecord::SourceText(change.source)) +
+                               " " + address.substr(address.rfind('.')) + " " + change.before +
+                               ">" + change.after);
+            }
+            EXPECT_EQ(told, c.told[n]) << "scan " << n;
+        }
+        if (k != 0)
+            continue;
+        // Each sighting keeps the names it was found with.
+        std::vector<std::vector<HostRecord::Name>> kept;
+        for (const HistoryEntry& entry :
+             m_memory->History("00A0C900" + c.scans[0][0].mac + "00", site).entries)
+            kept.push_back(entry.names);
+        EXPECT_EQ(kept, sighted);
+    }
+    EXPECT_EQ(m_memory->ReadError(), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, InventoryMemoryTest,
                          ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          [](const auto& info) {
@@ -268,7 +365,11 @@ TEST_P(SharedInventoryTest, ManySitesRecordingAtOnceLoseNothingAndMakeEachHostOn
               kHosts / 2 + kSites * kHosts / 2);
     EXPECT_EQ(db->Exec("SELECT count(*) FROM scans").Int64(0, 0), kSites * kScans);
     EXPECT_EQ(db->Exec("SELECT count(*) FROM sightings").Int64(0, 0), kSites * kScans * kHosts);
-    EXPECT_EQ(db->Exec("SELECT count(*) FROM kd_inventory_version").Int64(0, 0), 1);
+    // Each version's tables made once.
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM kd_inventory_version").Int64(0, 0),
+              kPgInventoryVersion);
+    EXPECT_EQ(db->Exec("SELECT count(DISTINCT version) FROM kd_inventory_version").Int64(0, 0),
+              kPgInventoryVersion);
 }
 
 // Scans kept at the site while the server was away reach it in order, once,
@@ -366,8 +467,12 @@ INSTANTIATE_TEST_SUITE_P(Server, SharedInventoryTest, ::testing::Values(Backend:
 // document is refused with the reason, never converted into other numbers.
 TEST(ScanDocument, ReadsBackWhatItWroteAndRefusesWhatItDidNot) {
     RecordedScan scan = ScanAt("大阪", 3, {{1, kMac1, "PC\t\"x\"\\"}, {2, "", ""}}, false);
+    // A row without other names is written as before, without the key.
+    EXPECT_EQ(ScanDocumentOf(scan).find("\"names\""), std::string::npos);
     scan.rows[0].address = A(1);
     scan.rows[0].reasons = 5;
+    scan.rows[0].names = {{"pc.local", HostRecord::NameSource::Mdns},
+                          {"pc.example", HostRecord::NameSource::Dns}};
     scan.settings = "engine=fast";
     RecordedScan read;
     std::string error;
@@ -375,6 +480,8 @@ TEST(ScanDocument, ReadsBackWhatItWroteAndRefusesWhatItDidNot) {
     EXPECT_EQ(ScanDocumentOf(read), ScanDocumentOf(scan));
     EXPECT_EQ(CellsOf(read.rows[0]), CellsOf(scan.rows[0]));
     EXPECT_EQ(read.rows[0].reasons, 5u);
+    EXPECT_EQ(read.rows[0].names, scan.rows[0].names);
+    EXPECT_TRUE(read.rows[1].names.empty());
 
     const std::string good = ScanDocumentOf(scan);
     const auto with = [&](const std::string& from, const std::string& to) {
@@ -395,7 +502,17 @@ TEST(ScanDocument, ReadsBackWhatItWroteAndRefusesWhatItDidNot) {
         {with("\"started_ms\":", "\"started_ms\":0.5,\"x\":"), "started_ms is no whole"},
         {with("\"10.0.0.2\",", ""), "has 6 cells"},
         {with("\"complete\":false", "\"complete\":0"), "not a scan document"},
+        {with("\"names\":[", "\"names\":5,\"x\":["), "a row's names are no list"},
+        {with("\"source\":\"mdns\"", "\"source\":1"), "not a scan document"},
     };
+    // A source this program does not know is passed over, a name is plain.
+    RecordedScan newer;
+    std::string newerText =
+        with("\"name\":\"pc.local\",\"source\":\"mdns\"", "\"name\":\"x\",\"source\":\"wins\"");
+    newerText.replace(newerText.find("pc.example"), 10, "pc\\u001bexample");
+    ASSERT_TRUE(ScanFromDocument(newerText, newer, error)) << error;
+    EXPECT_EQ(newer.rows[0].names,
+              (std::vector<HostRecord::Name>{{"pc.example", HostRecord::NameSource::Dns}}));
     for (const auto& c : refused) {
         RecordedScan untouched;
         untouched.site = "kept";
@@ -403,6 +520,36 @@ TEST(ScanDocument, ReadsBackWhatItWroteAndRefusesWhatItDidNot) {
         EXPECT_NE(error.find(c.why), std::string::npos) << error;
         EXPECT_EQ(untouched.site, "kept");
     }
+}
+
+// The stores' text of names reads back what it wrote, and of anything else
+// only the names it can take: a known source beside node status, a name
+// that is not empty, as plain text.
+TEST(StoredNames, ReadBackWhatWasWrittenAndOfOtherTextOnlyUsableNames) {
+    using S = HostRecord::NameSource;
+    const std::vector<HostRecord::Name> names = {{"pc.local", S::Mdns}, {"a\"b\\", S::Dns}};
+    EXPECT_EQ(NamesOfText(NamesText(names)), names);
+    EXPECT_EQ(NamesText({}), "");
+    const std::vector<LearntName> learnt = {{A(1), {"pc.local", S::Mdns}},
+                                            {UINT32_MAX, {"x", S::Llmnr}}};
+    EXPECT_EQ(LearntNamesOfText(LearntNamesText(learnt)), learnt);
+    EXPECT_EQ(LearntNamesText({}), "");
+    const struct {
+        const char* text;
+        std::vector<HostRecord::Name> names;
+    } rows[] = {
+        {"", {}},
+        {"[[\"mdns\",\"a\"]", {}},
+        {"{\"mdns\":\"a\"}", {}},
+        {R"([["mdns","a"],["wins","b"],["netbios","PC"],["dns",""],["dns",5],["dns"],
+             ["llmnr","x\u001by","z"],["llmnr","x\u009by"],7])",
+         {{"a", S::Mdns}, {"x.y", S::Llmnr}}},
+    };
+    for (const auto& c : rows)
+        EXPECT_EQ(NamesOfText(c.text), c.names) << c.text;
+    EXPECT_EQ(LearntNamesOfText(R"([[167772161,"dns","a"],[-1,"dns","b"],[4294967296,"dns","c"],
+                                    ["1","dns","d"],[1.5,"dns","e"],[1,"mdns","f"],[2,"dns"]])"),
+              (std::vector<LearntName>{{167772161, {"a", S::Dns}}, {1, {"f", S::Mdns}}}));
 }
 
 TEST(PgServerKey, ThePasswordGoesWhereverItWasWritten) {

@@ -67,6 +67,13 @@ InventoryHolding Store(const std::vector<Held>& held, bool keepsRows = true) {
         }
         std::sort(host.rows.begin(), host.rows.end(),
                   [](const HostRow& a, const HostRow& b) { return a.address < b.address; });
+        std::vector<Sighting> sightings;
+        for (const HostRecord& row : h.rows)
+            sightings.push_back(SightingOf(row));
+        std::vector<const Sighting*> of;
+        for (const Sighting& sighting : sightings)
+            of.push_back(&sighting);
+        host.known.names = NamesLearnt({}, of);
         host.known.firstScan = 1;
         host.known.lastScan = h.lastScan;
         if (keepsRows)
@@ -290,6 +297,69 @@ TEST(InventoryPlan, EachRowsHostAndWhatBecomesOfIt) {
         for (std::size_t row = 0; row < plan.hostOfRow.size(); ++row)
             listed += plan.hostOfRow[row] != PlannedHost::kNone;
         EXPECT_EQ(static_cast<std::int64_t>(listed), plan.answered);
+    }
+}
+
+// The other sources' names a host leaves learnt, and what a store writes of
+// them: a host whose names are new is never taken as the baseline left it.
+TEST(InventoryPlan, OtherNamesLearntAndAHostWithNewOnesIsNotUnchanged) {
+    using S = HostRecord::NameSource;
+    const auto named = [](HostRecord row, std::vector<HostRecord::Name> names) {
+        row.names = std::move(names);
+        return row;
+    };
+    const std::string m1 = "mac:" + kMac1;
+    const HostRecord was =
+        named(Row(1, kMac1, "PC"), {{"a.local", S::Mdns}, {"pc.example", S::Dns}});
+    const struct {
+        const char* what;
+        HostRecord row;
+        std::vector<Held> held;
+        bool unchanged, learnt;
+        std::vector<LearntName> names;
+        std::vector<std::string> told;
+    } cases[] = {
+        {"the same names: unchanged",
+         was,
+         {{m1, {was}}},
+         true,
+         false,
+         {{A(1), {"a.local", S::Mdns}}, {A(1), {"pc.example", S::Dns}}},
+         {}},
+        {"mDNS gives another name: told, learnt",
+         named(Row(1, kMac1, "PC"), {{"b.local", S::Mdns}, {"pc.example", S::Dns}}),
+         {{m1, {was}}},
+         false,
+         true,
+         {{A(1), {"b.local", S::Mdns}}, {A(1), {"pc.example", S::Dns}}},
+         {"名前変更 10.0.0.1 a.local>b.local"}},
+        {"mDNS silent: its name stays learnt, nothing told",
+         named(Row(1, kMac1, "PC"), {{"pc.example", S::Dns}}),
+         {{m1, {was}}},
+         false,
+         false,
+         {{A(1), {"a.local", S::Mdns}}, {A(1), {"pc.example", S::Dns}}},
+         {}},
+        {"a new host with names has them learnt",
+         named(Row(2, kMac2), {{"PC2", S::Llmnr}}),
+         {},
+         false,
+         true,
+         {{A(2), {"PC2", S::Llmnr}}},
+         {"新規 10.0.0.2 >"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordedScan scan;
+        scan.ranges = {{A(1), A(20)}};
+        scan.rows = {c.row};
+        const InventoryPlan plan = PlanRecording(scan, SightingsOf(scan), Store(c.held));
+        ASSERT_EQ(plan.hosts.size(), 1u);
+        EXPECT_EQ(plan.hosts[0].unchanged, c.unchanged);
+        EXPECT_EQ(plan.hosts[0].namesLearnt, c.learnt);
+        EXPECT_EQ(plan.hosts[0].names, c.names);
+        EXPECT_EQ(Told(plan), c.told);
+        EXPECT_EQ(Told(PlanRecording(scan, SightingsOf(scan), Store(c.held, false))), c.told);
     }
 }
 

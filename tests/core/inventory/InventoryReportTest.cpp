@@ -12,6 +12,11 @@ Change Made(ChangeKind kind, const char* address, const char* identity, const ch
     return {kind, AddressFromText(address), identity, before, after, 1};
 }
 
+Change Of(HostRecord::NameSource source, Change change) {
+    change.source = source;
+    return change;
+}
+
 TEST(InventoryReport, ChangesBecomePlainCellsAndExportLinesThatNoSpreadsheetRuns) {
     const struct {
         Change change;
@@ -26,6 +31,11 @@ TEST(InventoryReport, ChangesBecomePlainCellsAndExportLinesThatNoSpreadsheetRuns
          "消失,127.0.0.3,\"'@SUM(1)/\"\"Q\"\"\",PC..03/WG,-,", "消失 PC..03/WG"},
         {Made(ChangeKind::Moved, "127.0.0.4", "mac:001122334404", "127.0.0.9", "127.0.0.4"),
          "移動,127.0.0.4,001122334404,127.0.0.9,127.0.0.4,", "移動 127.0.0.9→127.0.0.4"},
+        // Another source's names are shown after it.
+        {Of(HostRecord::NameSource::Dns, Made(ChangeKind::Renamed, "127.0.0.5", "ip:127.0.0.5",
+                                              "=a.example, b.example", "c.example")),
+         "名前変更,127.0.0.5,127.0.0.5,\"dns: =a.example, b.example\",dns: c.example,",
+         "名前変更 dns: =a.example, b.example→c.example"},
     };
     std::vector<ReportedChange> changes;
     for (const auto& c : cases) {
@@ -64,6 +74,16 @@ TEST(InventoryReport, AHostsTimelineShowsEachScanAndADepartureAsGone) {
     gone.changes = {Made(ChangeKind::Gone, "127.0.0.1", "mac:001122334401", "PC01/WG", "")};
     history.entries = {seen, gone};
     const std::string when = LocalDateTimeText(1700000000000);
+    const std::string rows = HistoryTerminalText(history);
+    // Other sources' names go on a line of their own under the address; the
+    // rows themselves, as the window and the export show them, stay as they are.
+    history.entries[0].names = {{"pc.local", HostRecord::NameSource::Mdns},
+                                {"a.example", HostRecord::NameSource::Dns},
+                                {"b\x1b.example", HostRecord::NameSource::Dns}};
+    const std::string lines = HistoryTerminalText(history);
+    const std::size_t firstLine = rows.find('\n', rows.find('\n') + 1) + 1; // after the identity
+    EXPECT_EQ(lines, rows.substr(0, firstLine) + std::string(21, ' ') +
+                         "mdns: pc.local; dns: a.example, b..example\n" + rows.substr(firstLine));
     EXPECT_EQ(HistoryRows(history),
               (std::vector<HistoryRow>{
                   {when, "127.0.0.1", "○", "PC.01", "WG", "001122334401", "v", "M1/M2",
@@ -84,6 +104,7 @@ TEST(InventoryReport, HostileTextsLeaveAsPlainText) {
         changes.push_back({change, 0});
         HistoryEntry entry;
         entry.row = {"10.0.0.1", "○", text, text, "", "", text};
+        entry.names = {{text, HostRecord::NameSource::Llmnr}};
         entry.changes = {change};
         history.entries.push_back(entry);
     }

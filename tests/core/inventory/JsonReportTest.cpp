@@ -89,24 +89,25 @@ TEST(JsonReport, RowsCarryTheValuesWithHostileNamesAsPlainText) {
              R::kReasonEcho | R::kReasonNbstat, 3),
          R"({"address":"198.18.0.1","present":true,"reasons":["echo","nbstat"],"name":"PC01",
              "workgroup":"WORKGROUP","mac":"00000C010203","vendor":"Cisco",
-             "messengers":["PC01","ADMIN"],"rtt_ms":3})"},
+             "messengers":["PC01","ADMIN"],"rtt_ms":3,
+             "hostnames":[{"name":"PC01","source":"netbios"}]})"},
         // Every reason, in its fixed order; a round trip of 0 is one.
         {Row({"198.18.0.2", "○", "", "", "", "", ""},
              R::kReasonPortUnreachable | R::kReasonArp | R::kReasonNbstat | R::kReasonEcho, 0),
          R"({"address":"198.18.0.2","present":true,
              "reasons":["echo","nbstat","arp","port-unreachable"],"name":null,"workgroup":null,
-             "mac":null,"vendor":null,"messengers":[],"rtt_ms":0})"},
+             "mac":null,"vendor":null,"messengers":[],"rtt_ms":0,"hostnames":[]})"},
         // A kept silent row.
         {Row({"198.18.0.3", "×", "", "", "", "", ""}),
          R"({"address":"198.18.0.3","present":false,"reasons":[],"name":null,"workgroup":null,
-             "mac":null,"vendor":null,"messengers":[],"rtt_ms":null})"},
+             "mac":null,"vendor":null,"messengers":[],"rtt_ms":null,"hostnames":[]})"},
         // Quotes, backslashes, a comma and a formula stay as they are; control
         // bytes become '.'; an unknown vendor and an unusable MAC are null.
         {Row({"198.18.0.4", "○", "a\"b\\c", "=cmd,1", "-", "不明", "x\x1b[31my/\x7f/"},
              R::kReasonEcho, 12),
          R"({"address":"198.18.0.4","present":true,"reasons":["echo"],"name":"a\"b\\c",
              "workgroup":"=cmd,1","mac":null,"vendor":null,"messengers":["x.[31my","."],
-             "rtt_ms":12})"},
+             "rtt_ms":12,"hostnames":[{"name":"a\"b\\c","source":"netbios"}]})"},
     };
     std::string lines;
     for (const auto& c : cases) {
@@ -117,6 +118,64 @@ TEST(JsonReport, RowsCarryTheValuesWithHostileNamesAsPlainText) {
         expected["schema"] = 1;
         EXPECT_EQ(Parsed(line), expected) << line;
         EXPECT_EQ(line.rfind(R"({"type":"row","schema":1,)", 0), 0u) << line;
+    }
+    EXPECT_EQ(JsonLinesValidator::VopalScanProblems(lines), "");
+}
+
+// Every name with its source, the NetBIOS name first, then mDNS, LLMNR and
+// DNS whatever order the value holds them in, each source's as it gave them;
+// the stored timeline's alike; a rename says which source it is of.
+TEST(JsonReport, HostnamesListEveryNameWithItsSourceInOrderOfPreference) {
+    using S = HostRecord::NameSource;
+    const struct {
+        const char* computer;
+        std::vector<HostRecord::Name> names;
+        const char* hostnames;
+    } cases[] = {
+        {"PC01",
+         {{"b.example", S::Dns},
+          {"pc01.local", S::Mdns},
+          {"a.example", S::Dns},
+          {"PC01", S::Llmnr}},
+         R"([{"name":"PC01","source":"netbios"},{"name":"pc01.local","source":"mdns"},
+             {"name":"PC01","source":"llmnr"},{"name":"b.example","source":"dns"},
+             {"name":"a.example","source":"dns"}])"},
+        {"", {{"pc.example", S::Dns}}, R"([{"name":"pc.example","source":"dns"}])"},
+        {"",
+         {{"\x1b[2Jx\xff", S::Mdns}, {"", S::Dns}},
+         R"([{"name":".[2Jx\ufffd","source":"mdns"}])"},
+    };
+    std::string lines;
+    for (const auto& c : cases) {
+        HostRecord row = RecordOfCells({"198.18.0.5", "○", c.computer, "", "", "", ""});
+        row.names = c.names;
+        lines += RowJsonLine(row);
+        EXPECT_EQ(Parsed(RowJsonLine(row))["hostnames"], Json::parse(c.hostnames));
+        EXPECT_EQ(Parsed(RowJsonLine(row))["name"], *c.computer ? Json(c.computer) : Json());
+
+        HostHistory history;
+        history.identity = "ip:198.18.0.5";
+        HistoryEntry entry;
+        entry.scan = 1;
+        entry.row = CellsOf(row);
+        entry.names = c.names;
+        std::stable_sort(entry.names.begin(), entry.names.end(),
+                         [](const auto& a, const auto& b) { return a.source < b.source; });
+        lines += HistoryJsonLine(history, entry);
+        EXPECT_EQ(Parsed(HistoryJsonLine(history, entry))["hostnames"], Json::parse(c.hostnames));
+    }
+    const struct {
+        Change change;
+        Json source;
+    } changes[] = {
+        {{ChangeKind::Renamed, 0xC6120001, "mac:001122334401", "a.local", "b.local", 1, S::Mdns},
+         "mdns"},
+        {{ChangeKind::Renamed, 0xC6120001, "mac:001122334401", "A/WG", "B/WG", 1}, "netbios"},
+        {{ChangeKind::New, 0xC6120001, "mac:001122334401", "", "", 1}, nullptr},
+    };
+    for (const auto& c : changes) {
+        lines += ChangeJsonLine({c.change, 1});
+        EXPECT_EQ(Parsed(ChangeJsonLine({c.change, 1}))["source"], c.source);
     }
     EXPECT_EQ(JsonLinesValidator::VopalScanProblems(lines), "");
 }
@@ -257,7 +316,8 @@ TEST(JsonReport, ATimelineHasEachScanAndTheDepartureAsNotPresent) {
         "randomised_mac":true,"address":"198.18.0.1","present":true,"reasons":[],
         "name":"PC.01","workgroup":"W)" + kReplacement +
                                          R"(G","mac":"021122334401",
-        "vendor":"v","messengers":["M1","M2"],"rtt_ms":null,"changes":["new","renamed"]})"));
+        "vendor":"v","messengers":["M1","M2"],"rtt_ms":null,
+        "hostnames":[{"name":"PC.01","source":"netbios"}],"changes":["new","renamed"]})"));
     const Json parsed = Parsed(second);
     EXPECT_EQ(parsed["seen"], false);
     EXPECT_EQ(parsed["site"], nullptr);
@@ -298,6 +358,9 @@ TEST(JsonReport, TheSchemaCheckRefusesLinesOutsideTheSchema) {
         {"rtt_ms", -1},
         {"name", ""},
         {"extra", true},
+        {"hostnames", Json::array({{{"name", "PC"}, {"source", "wins"}}})},
+        {"hostnames", Json::array({{{"name", ""}, {"source", "dns"}}})},
+        {"hostnames", Json::array({{{"name", "PC"}}})},
     };
     for (const auto& c : cases) {
         Json bad = good;
@@ -309,6 +372,15 @@ TEST(JsonReport, TheSchemaCheckRefusesLinesOutsideTheSchema) {
     EXPECT_NE(JsonLinesValidator::VopalScanProblems(missing.dump() + "\n"), "");
     EXPECT_NE(JsonLinesValidator::VopalScanProblems(good.dump()), ""); // no line end
     EXPECT_NE(JsonLinesValidator::VopalScanProblems("[1]\n"), "");
+    // A source only on a rename, and one the schema knows.
+    for (const auto& [kind, source] :
+         {std::pair{ChangeKind::New, Json("mdns")}, std::pair{ChangeKind::Renamed, Json("wins")},
+          std::pair{ChangeKind::Renamed, Json(nullptr)}}) {
+        Json change =
+            Json::parse(ChangeJsonLine({{kind, 0xC6120001, "mac:001122334401", "a", "b", 1}, 1}));
+        change["source"] = source;
+        EXPECT_NE(JsonLinesValidator::VopalScanProblems(change.dump() + "\n"), "") << change.dump();
+    }
     EXPECT_NE(JsonLinesValidator::VopalScanProblems("{\"type\":\"row\"\n"), "");
 }
 

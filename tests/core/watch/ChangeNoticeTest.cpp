@@ -94,6 +94,20 @@ TEST(ChangeNotice, TheDocumentIsWhatTheSchemaSaysWithALinePerChange) {
     const std::string longText = long_["text"];
     EXPECT_EQ(std::count(longText.begin(), longText.end(), '\n'), 1 + 100 + 1);
     EXPECT_NE(longText.find("ほか 50 件\n"), std::string::npos);
+
+    // A rename of names another source gave says which source.
+    ReportedChange dns = Made(ChangeKind::Renamed, "198.18.0.9", "mac:00A0C9000009",
+                              "a.example, b.example", "c.example");
+    dns.change.source = HostRecord::NameSource::Dns;
+    const std::string sourced = NoticeDocument(About(), {changes[1], dns});
+    EXPECT_EQ(JsonLinesValidator::NoticeProblems(sourced), "");
+    const nlohmann::json both = nlohmann::json::parse(sourced);
+    EXPECT_EQ(both["changes"][0]["source"], "netbios");
+    EXPECT_EQ(both["changes"][1]["source"], "dns");
+    EXPECT_NE(both["text"].get<std::string>().find(
+                  "名前変更 198.18.0.9 00A0C9000009 dns: a.example, b.example→c.example\n"),
+              std::string::npos)
+        << both["text"];
 }
 
 // Names come from the hosts: control characters, line breaks, escape
@@ -105,9 +119,12 @@ TEST(ChangeNotice, HostileNamesStayOneLineOfPlainValidText) {
         "\xc2\x85next-line\xc2\x9b", "\xff\xfe\x80" "broken", "=cmd|' /C calc'!A0",
     };
     std::vector<ReportedChange> changes;
-    for (const std::string& name : hostile)
+    for (const std::string& name : hostile) {
         changes.push_back(Made(ChangeKind::Renamed, "198.18.0.9", "name:" + name + "/WG",
                                name + "/WG", "OK/" + name));
+        changes.push_back(Made(ChangeKind::Renamed, "198.18.0.9", "ip:198.18.0.9", name, "x"));
+        changes.back().change.source = HostRecord::NameSource::Mdns;
+    }
     NoticeScan scan = About();
     scan.site = "site\nB";
     const std::string document = NoticeDocument(scan, changes);
