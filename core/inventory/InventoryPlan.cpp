@@ -15,7 +15,9 @@ bool SameRow(const HostRow& row, std::uint32_t address, const HostRecord& record
     for (std::size_t i = 0; i < row.cells.size(); ++i)
         if (!CellIs(record, static_cast<int>(i + 1), row.cells[i]))
             return false;
-    return true;
+    if (row.names.empty() && record.names.empty())
+        return true;
+    return row.names == OtherNamesOf(record);
 }
 
 // The kind of identity IdentityOf gives the row a sighting was made of
