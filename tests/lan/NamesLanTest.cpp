@@ -36,10 +36,6 @@ using Behaviour = LlmnrResponder::Behaviour;
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 
-// Whether vopal-scan's event-driven engine asks mDNS, LLMNR and DNS yet;
-// until it does, the scan's test below is skipped. Make it true then.
-constexpr bool kEngineAsksNameSources = false;
-
 // Bounds the wait for answers that never come (a host with nothing on the
 // port, or one that drops everything); not a measure.
 constexpr std::chrono::milliseconds kPatience{3000};
@@ -228,7 +224,7 @@ TEST_F(NamesLanTest, TheHostileResponderIsReadAsItsModeDeserves) {
     }
 }
 
-// The names of each "row" line of vopal-scan --format json: its "names",
+// The names of each "row" line of vopal-scan --format json: its "hostnames",
 // every name with its source in the order of preference, as
 // [{"name": ..., "source": ...}, ...].
 TestLanTruth::NamesByAddress NamesOfRows(const std::string& output) {
@@ -240,11 +236,11 @@ TestLanTruth::NamesByAddress NamesOfRows(const std::string& output) {
             continue;
         const std::string address = row.value("address", "");
         std::vector<HostRecord::Name>& of = names[address];
-        if (!row.contains("names") || !row["names"].is_array()) {
+        if (!row.contains("hostnames") || !row["hostnames"].is_array()) {
             ADD_FAILURE() << "no names in " << line;
             continue;
         }
-        for (const Json& entry : row["names"]) {
+        for (const Json& entry : row["hostnames"]) {
             HostRecord::Name name;
             name.text = entry.value("name", "");
             EXPECT_TRUE(HostRecord::SourceOf(entry.value("source", ""), name.source)) << line;
@@ -258,8 +254,6 @@ TestLanTruth::NamesByAddress NamesOfRows(const std::string& output) {
 // every mode of the hostile host, whose answers change no row but its own:
 // the address its first mode names keeps no name.
 TEST_F(NamesLanTest, TheDefaultScanNamesEveryHostWithItsSourcesWhateverTheHostileOneSends) {
-    if (!kEngineAsksNameSources)
-        GTEST_SKIP() << "the engine does not ask these sources yet";
     const std::optional<Behaviour> modes[] = {
         std::nullopt,           Behaviour::Honest,   Behaviour::ThousandNames,
         Behaviour::PointerLoop, Behaviour::LongName, Behaviour::ControlCharacters};
@@ -279,6 +273,13 @@ TEST_F(NamesLanTest, TheDefaultScanNamesEveryHostWithItsSourcesWhateverTheHostil
         for (const TestLanHost& host : lan().hosts())
             if (const auto names = truth.NamesFor(AddressFromText(host.address)); !names.empty())
                 wanted[host.address] = names;
+        // The scan reads no answer of more than 2048 bytes: a thousand
+        // records in one datagram are no answer at all (a reader that keeps
+        // eight of them is tested above).
+        if (modes[i] == Behaviour::ThousandNames)
+            for (const TestLanHost& host : lan().hosts())
+                if (host.role == TestLanHost::Role::Hostile)
+                    wanted[host.address].clear();
         EXPECT_EQ(TestLanTruth::NameDifferences(got, wanted), "") << run.output;
     }
 }
