@@ -821,6 +821,9 @@ struct FastScanEngine::Scan {
 
     void ProbeDeadline(Host& host, Clock::time_point now) {
         if (host.record.reasons != 0 || NeighbourResolved(host)) {
+            // Its neighbour entry alone may be what shows it is there.
+            if (!host.otherAsked)
+                AskOtherSources(host, now);
             // There, but its names are still out: one more query if it may help.
             if (MayAskAgain(host)) {
                 host.phase = Phase::Names;
@@ -1089,6 +1092,24 @@ struct FastScanEngine::Scan {
         return NextDeadline(wake);
     }
 
+    // Once only hosts that linger for a late node-status answer are left,
+    // they are finished; one whose other names are still due waits for them
+    // (and one there that no source has been asked of yet is asked now).
+    // True when some wait.
+    bool EndLingering() {
+        bool waiting = false;
+        Queue ending;
+        ending.swap(lingering);
+        for (const auto& [sent, row] : ending) {
+            Host& host = hosts[row];
+            if (!host.lingering)
+                continue;
+            Finish(host);
+            waiting |= host.phase == Phase::OtherNames;
+        }
+        return waiting;
+    }
+
     // The scan is stopped: what is still out has had no answer.
     void FinishAll() {
         stopping = true;
@@ -1143,7 +1164,8 @@ void FastScanEngine::Run() {
     // Hosts that only linger for a late answer do not keep the scan going;
     // at the end, the last rounds of askings may.
     while (!m_stop.IsRaised() &&
-           (dispatching || scan.inFlight > scan.lingeringCount || scan.LastRound())) {
+           (dispatching || scan.inFlight > scan.lingeringCount || scan.EndLingering() ||
+            scan.LastRound())) {
         Clock::time_point now = Clock::now();
         scan.Refill(now);
         // Sends that wait go first, then new addresses.

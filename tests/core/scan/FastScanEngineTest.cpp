@@ -590,6 +590,9 @@ TEST_F(FastScanEngineTest, HostsThereAreNamedByEverySourceThatAnswers) {
         {"DNS not asked for",
          [] { Host h{true}; h.mdns = "pc.local"; h.dns = "pc.lan"; return h; }(), true,
          all & ~(1u << unsigned(Source::Dns)), {{"pc.local", Source::Mdns}}, 2, 0},
+        {"found by its neighbour entry alone",
+         [] { Host h{false, false, 0, false, true}; h.dns = "nas.lan"; return h; }(), true, all,
+         {{"nas.lan", Source::Dns}}, 2, 1},
         {"not there: not asked", Host{}, true, all, {}, 0, 0},
     };
     for (const auto& c : cases) {
