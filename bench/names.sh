@@ -55,6 +55,7 @@ fi
 shift
 only='' skip_nmap_wide=0 dead=''
 while [ $# -gt 0 ] && [[ $1 == --* ]]; do
+  case $1 in --only | --dead-resolver) [ $# -ge 2 ] || { echo "bench: $1 takes a value" >&2; exit 2; } ;; esac
   case $1 in
   --only) only=${2:-}; shift ;;
   --skip-nmap-wide) skip_nmap_wide=1 ;;
