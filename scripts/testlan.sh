@@ -578,7 +578,9 @@ start_llmnr() { # index [mode]
     echo "$pid $mode" >"$run/$ns.llmnr" || return 1
     for ((tries = 0; tries < 200; tries++)); do
         grep -q '^llmnr_responder: answering' "$log" && return 0
-        llmnr_running "$i" || break
+        # Only whether it still runs: until the shell's child has become
+        # the responder, its command line is still the shell's.
+        pid_runs "$pid" || break
         sleep 0.05
     done
     say "the LLMNR responder of ${addrs[$i]} did not start (log in $log)"
