@@ -72,8 +72,9 @@ TEST(DnsName, WalkGivesVerdictEndAndTheNameUncompressed) {
             WalkDnsName(c.message.data(), c.message.size(), c.at, c.hops, &name);
         EXPECT_EQ(walk.check, c.check);
         EXPECT_EQ(walk.end, c.end);
-        if (walk.whole())
+        if (walk.whole()) {
             EXPECT_EQ(Bytes(name.bytes.begin(), name.bytes.begin() + name.size), c.name);
+        }
     }
 }
 
