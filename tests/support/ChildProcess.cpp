@@ -13,6 +13,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -109,6 +110,21 @@ bool ChildProcess::BindPrivate(const std::string& source, const std::string& tar
 bool ChildProcess::Exited(pid_t pid, int& status) {
     const pid_t reaped = waitpid(pid, &status, WNOHANG);
     return reaped == pid || (reaped < 0 && errno == ECHILD);
+}
+
+void ChildProcess::End(pid_t pid, std::chrono::milliseconds patience) {
+    kill(pid, SIGTERM);
+    const auto limit = std::chrono::steady_clock::now() + patience;
+    int status = 0;
+    while (!Exited(pid, status)) {
+        if (std::chrono::steady_clock::now() >= limit) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 std::string ChildProcess::WaitStatusText(int status) {

@@ -3,6 +3,7 @@
 // its own process: try a lock that the test holds, give up a resource limit,
 // move into a network or mount namespace of its own.
 
+#include <chrono>
 #include <functional>
 #include <sys/types.h>
 #include <string>
@@ -45,6 +46,9 @@ public:
     // exited, reaping it then, with its wait status in `status`; and that
     // status as words ("exit status 1", "signal Killed").
     static bool Exited(pid_t pid, int& status);
+    // Ends a test's server child: SIGTERM, then SIGKILL if it is still there
+    // after `patience`; reaped either way.
+    static void End(pid_t pid, std::chrono::milliseconds patience);
     // In a server child between fork and exec: it gets `deathSignal` when
     // the thread that forked it ends, whatever becomes of the test, and
     // starts with no signal blocked and no descriptor above 2. False when

@@ -144,18 +144,7 @@ bool HttpReceiver::Start() {
 void HttpReceiver::Stop() {
     if (m_pid <= 0)
         return;
-    kill(m_pid, SIGTERM);
-    const Clock::time_point limit = Clock::now() + kStopLimit;
-    int status = 0;
-    while (!ChildProcess::Exited(m_pid, status)) {
-        if (Clock::now() >= limit) {
-            kill(m_pid, SIGKILL);
-            while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            break;
-        }
-        std::this_thread::sleep_for(kLookEvery);
-    }
+    ChildProcess::End(m_pid, kStopLimit);
     m_pid = -1;
 }
 
